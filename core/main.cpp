@@ -1,0 +1,5 @@
+// Gateway control daemon entry point.
+int main()
+{
+    return 0;
+}
