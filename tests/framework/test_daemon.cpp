@@ -35,8 +35,7 @@ std::string read_file(const std::string& path)
 
 bool exists(const std::string& path)
 {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
+    return access(path.c_str(), F_OK) == 0;
 }
 
 std::vector<std::string> dir_entries(const std::string& dir)
@@ -139,34 +138,24 @@ TEST(PidFile, WrittenAndRemoved)
 TEST(LogFileStreamBuf, HourlyFileAndLinePrefix)
 {
     TempDir dir;
-    std::string before, after;
-    std::string keep = "earlier run\n";
-    std::vector<std::string> texts;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        before = hour_file_name();
-        std::ofstream(dir.path + "/" + before) << keep;
-        {
-            LogFileStreamBuf buf(dir.path);
-            std::ostream os(&buf);
-            os << "abc" << std::flush;
-            os << "def" << std::flush;
-            os << "\n" << std::flush;
-            os << std::string(40, 'x') << "\n" << std::flush;
-            os << "two\nlines\n" << std::flush;
-            os << "unflushed";
-        }
-        after = hour_file_name();
-        if (before == after)
-            break;
-        for (const std::string& name : dir_entries(dir.path))
-            std::remove((dir.path + "/" + name).c_str());
+    const std::string name = hour_file_name();
+    // A restart within the hour keeps the lines already there.
+    std::ofstream(dir.path + "/" + name) << "earlier run\n";
+    {
+        LogFileStreamBuf buf(dir.path);
+        std::ostream os(&buf);
+        os << "abc" << std::flush << "def" << std::flush << "\n" << std::flush;
+        os << std::string(40, 'x') << "\n" << std::flush;
+        os << "two\nlines\n" << std::flush;
+        os << "unflushed";
     }
-    ASSERT_EQ(before, after) << "the hour kept changing";
-    EXPECT_EQ(dir_entries(dir.path), std::vector<std::string>{before});
-    const std::string content = read_file(dir.path + "/" + before);
-    ASSERT_EQ(content.compare(0, keep.size(), keep), 0) << content;
-    texts = strip_prefixes(content.substr(keep.size()));
-    EXPECT_EQ(texts, (std::vector<std::string>{"abcdef", std::string(40, 'x'), "two", "lines", "unflushed"}));
+    if (name != hour_file_name())
+        GTEST_SKIP() << "the hour changed meanwhile";
+    EXPECT_EQ(dir_entries(dir.path), std::vector<std::string>{name});
+    const std::string content = read_file(dir.path + "/" + name);
+    ASSERT_EQ(content.compare(0, 12, "earlier run\n"), 0) << content;
+    EXPECT_EQ(strip_prefixes(content.substr(12)),
+              (std::vector<std::string>{"abcdef", std::string(40, 'x'), "two", "lines", "unflushed"}));
 }
 
 TEST(LogFileStreamBuf, CallersBufferIsNotFreed)
