@@ -100,15 +100,19 @@ TEST(SysLogManager, MaskCutAndLiteralText)
 
     const std::string literal = "100%s done %n %d%%";
     m->log_text(LOG_ERR, literal.data(), literal.size());
+    // An embedded NUL must not start a forged record.
+    const std::string forged("ok\0<0>Jan  1 00:00:00 root: forged", 34);
+    m->log_text(LOG_ERR, forged.data(), forged.size());
     const std::string longText(3000, 'y');
     m->log_text(LOG_ERR, longText.data(), longText.size());
     m->syslog(LOG_ERR, "%s", longText.c_str());
     m->sendmsg();
     std::vector<std::string> recs = records(sink.all().at(0));
-    ASSERT_EQ(recs.size(), 3u);
+    ASSERT_EQ(recs.size(), 4u);
     EXPECT_EQ(body(recs[0], LOG_USER | LOG_ERR), "id: " + literal);
-    EXPECT_EQ(recs[1].size(), 1023u);
-    EXPECT_EQ(recs[2], recs[1]);
+    EXPECT_EQ(body(recs[1], LOG_USER | LOG_ERR), "id: ok");
+    EXPECT_EQ(recs[2].size(), 1023u);
+    EXPECT_EQ(recs[3], recs[2]);
 }
 
 TEST(SysLogManager, BatchLimits)
