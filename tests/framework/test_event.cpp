@@ -110,6 +110,20 @@ TEST_F(EventTest, DumpListsNamedEvents)
     EXPECT_EQ(text.rfind("dpc transition measurement (min/max/cur/counter): min=", 0), 0u);
     EXPECT_NE(text.find("\nevent transition measurement (min/max/cur/counter): min="), std::string::npos);
     EXPECT_NE(text.find("\ntimer transition measurement (min/max/cur/counter): "), std::string::npos);
+    // One table row per named event: name, events, count, handler, fd, measure.
+    const std::size_t row = text.find("dumped");
+    ASSERT_NE(row, std::string::npos);
+    const std::string line = text.substr(text.rfind('\n', row) + 1, text.find('\n', row) - text.rfind('\n', row) - 1);
+    EXPECT_EQ(line.size(), 1 + 40 + 1 + 30 + 1 + 10 + 1 + 10 + 1 + 5 + 1 + 60 + 1u);
+    EXPECT_NE(line.find("POLLIN|POLLOUT"), std::string::npos);
+    EXPECT_NE(line.find(" attached "), std::string::npos);
+    EXPECT_NE(line.find(" " + std::to_string(r.event.lowlevel_fd()) + " "), std::string::npos);
+    EXPECT_NE(line.find("min=0 max=0 avg=0 counter=0"), std::string::npos);
+    EXPECT_NE(text.find("|                  name                  |"), std::string::npos);
+    r.event.UnBind();
+    std::ostringstream again;
+    multiplexer.dump(again);
+    EXPECT_NE(again.str().find("|unattached|"), std::string::npos);
 }
 
 } // namespace
