@@ -294,7 +294,13 @@ void Multiplexer::detach(EventHandler* h)
 void Multiplexer::set(TimerEvent* t)
 {
     reset(t);
-    timers.insert_to_tail_by_grown(t);
+    // A new earliest timer (a short time-out among long ones) goes straight
+    // to the head instead of walking the whole queue; the order is the same.
+    TimerEvent* head = timers.front();
+    if (head && head->compare(t) > 0)
+        timers.insert_to_head(t);
+    else
+        timers.insert_to_tail_by_grown(t);
     t->queued = true;
 }
 

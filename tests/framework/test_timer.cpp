@@ -127,6 +127,15 @@ TEST_F(TimerTest, EqualExpiriesFireInArmingOrder)
     tc.set(20, &Named::go, &c); // re-arming moves it behind d
     advance(20);
     EXPECT_EQ(order, (std::vector<std::string>{"b", "a", "d", "c"}));
+
+    // A new earliest expiry, then one equal to it: still first in, first out.
+    order.clear();
+    ta.set(50, &Named::go, &a);
+    tb.set(5, &Named::go, &b);
+    tc.set(5, &Named::go, &c);
+    td.set(4, &Named::go, &d);
+    advance(50);
+    EXPECT_EQ(order, (std::vector<std::string>{"d", "b", "c", "a"}));
 }
 
 TEST_F(TimerTest, OrderHoldsAcrossTheWrap)
