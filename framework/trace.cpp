@@ -2,7 +2,6 @@
 
 #include <ostream>
 
-#include "framework/mux_time.h"
 
 namespace Trace {
 
@@ -24,10 +23,7 @@ namespace Profile {
 
 Point* mRoot = nullptr;
 
-// Every field is set: points also live on the stack and the heap, not only
-// in zeroed static storage.
-Point::Point(char const* name)
-    : next(mRoot), name(name), min(0), max(0), last(0), first(true), start(0), counter(0)
+Point::Point(char const* name) : next(mRoot), name(name)
 {
     mRoot = this;
 }
@@ -42,33 +38,10 @@ Point::~Point()
     }
 }
 
-void Point::begin()
-{
-    start = Mux::microseconds();
-}
-
-void Point::end()
-{
-    uint32_t d = Mux::microseconds() - start;
-    if (first) {
-        min = max = last = d;
-        counter = 1;
-        first = false;
-        return;
-    }
-    ++counter;
-    if (d < min)
-        min = d;
-    if (d > max)
-        max = d;
-    last = d;
-}
-
 void Point::put(std::ostream& os) const
 {
     std::ios::fmtflags saved = os.flags();
-    os << std::dec << '[' << name << "]: min=" << min << " max=" << max << " avg=" << last
-       << " counter=" << counter;
+    os << std::dec << '[' << name << "]: " << stats;
     os.flags(saved);
 }
 

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <iosfwd>
 
+#include "framework/multiplexer.h"
+
 namespace Trace {
 
 // Writes "Enter <name>" at construction and "Leave <name>" at destruction
@@ -26,7 +28,7 @@ private:
 
 namespace Profile {
 
-// A named duration statistic in microseconds, timed with begin() and end().
+// A named duration statistic (the loop's Measure) in microseconds, timed with begin() and end().
 // Every point sits in one global list from construction to destruction.
 class Point
 {
@@ -36,27 +38,20 @@ public:
     Point(Point const&) = delete;
     Point& operator=(Point const&) = delete;
 
-    void begin();
-    void end();
+    void begin() { stats.begin(); }
+    void end() { stats.end(); }
 
     // "[name]: min=.. max=.. avg=.. counter=..", avg being the last sample.
     void put(std::ostream& os) const;
 
     Point* get_next() const { return next; }
-    uint32_t get_min() const { return min; }
-    uint32_t get_max() const { return max; }
-    uint32_t get_last() const { return last; }
-    uint32_t get_counter() const { return counter; }
+    Measure const& measure() const { return stats; }
 
 private:
     Point* next;
     char const* name;
-    uint32_t min;
-    uint32_t max;
-    uint32_t last;
-    bool first;
-    uint32_t start;
-    uint32_t counter;
+    // Every number starts at zero, wherever the point lives.
+    Measure stats;
 };
 
 // Most recently constructed point first; null when there is none.

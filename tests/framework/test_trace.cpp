@@ -64,11 +64,11 @@ TEST_F(ProfilePoint, StatisticsKeepTheLastSampleAsAvg)
     // The first sample sets min even when it is larger than later ones.
     Profile::Point q("q");
     sample(q, 0, 5);
-    EXPECT_EQ(5u, q.get_min());
-    EXPECT_EQ(5u, q.get_max());
+    EXPECT_EQ(5u, q.measure().min());
+    EXPECT_EQ(5u, q.measure().max());
     sample(q, 0, 3);
-    EXPECT_EQ(3u, q.get_min());
-    EXPECT_EQ(2u, q.get_counter());
+    EXPECT_EQ(3u, q.measure().min());
+    EXPECT_EQ(2u, q.measure().counter());
 
 }
 
