@@ -26,7 +26,11 @@ struct Target
 class TimerTest : public LoopTest
 {
 protected:
-    void SetUp() override { set_clock(base); }
+    void SetUp() override
+    {
+        LoopTest::SetUp();
+        set_clock(base);
+    }
     void advance(uint64_t ms)
     {
         now += ms;
