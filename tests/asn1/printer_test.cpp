@@ -179,6 +179,15 @@ TEST(Printer, PlaceholdersNeverFailTheStream)
     EXPECT_EQ(text(unknown), UnknownSelectionText);
     EXPECT_EQ(unknown.asValueNotation(), UnknownSelectionText);
 
+    // an index stored unchecked is never looked up in the names
+    CHOICE stored(&pickInfo);
+    stored.setSelection(40, new Null);
+    EXPECT_TRUE(stored.isUnknownSelection());
+    EXPECT_EQ(text(stored), UnknownSelectionText);
+    EXPECT_FALSE(stored.isValid());
+    stored.setSelection(1, nullptr);
+    EXPECT_EQ(text(stored), NoSelectionText);
+
     OpenData empty;
     EXPECT_EQ(text(empty), EmptyOpenText);
     OpenData holding(new INTEGER(5), &OpenData::theInfo);
