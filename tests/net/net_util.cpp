@@ -188,8 +188,9 @@ bool sees_eof(Fd const& fd)
     }
 }
 
-Capture::Capture(std::ostream& os) : mOs(os), mOld(os.rdbuf(mBuf.rdbuf()))
+Capture::Capture(std::ostream& os) : mOs(os), mOld(nullptr)
 {
+    mOld = mOs.rdbuf(mBuf.rdbuf());
 }
 
 Capture::~Capture()
