@@ -133,6 +133,14 @@ Bytes frame(Bytes const& payload)
     return f;
 }
 
+Bytes pattern(size_t n, unsigned seed)
+{
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = (unsigned char)(i * 13 + i / 251 + seed);
+    return b;
+}
+
 Bytes bytes(Packet const& p)
 {
     Bytes b;

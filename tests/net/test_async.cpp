@@ -152,14 +152,6 @@ struct CopyUser
     bool delete_self = false;
 };
 
-Bytes pattern(size_t n)
-{
-    Bytes b(n);
-    for (size_t i = 0; i < n; ++i)
-        b[i] = (unsigned char)(i * 31 + i / 251);
-    return b;
-}
-
 // A file holding the bytes, opened for reading.
 Fd file_with(Bytes const& b)
 {

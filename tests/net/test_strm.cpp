@@ -75,14 +75,6 @@ private:
     Protocol_name_str mName;
 };
 
-Bytes payload(unsigned n, unsigned seed)
-{
-    Bytes b(n);
-    for (unsigned i = 0; i < n; ++i)
-        b[i] = (unsigned char)(i * 13 + seed);
-    return b;
-}
-
 } // namespace
 
 TEST(StreamLink, OctetByOctetAndManyFramesPerWriteArriveWholeInOrder)
@@ -97,7 +89,7 @@ TEST(StreamLink, OctetByOctetAndManyFramesPerWriteArriveWholeInOrder)
     std::vector<Bytes> sent;
     Bytes stream;
     for (unsigned i = 0; i < 4; ++i) {
-        sent.push_back(payload(i * 3 + 1, i));
+        sent.push_back(pattern(i * 3 + 1, i));
         Bytes f = frame(sent.back());
         stream.insert(stream.end(), f.begin(), f.end());
     }
@@ -121,7 +113,7 @@ TEST(StreamLink, OctetByOctetAndManyFramesPerWriteArriveWholeInOrder)
     sent.clear();
     stream.clear();
     for (unsigned i = 0; i < 2000; ++i) {
-        sent.push_back(payload(i % 50, i));
+        sent.push_back(pattern(i % 50, i));
         Bytes f = frame(sent.back());
         stream.insert(stream.end(), f.begin(), f.end());
     }
@@ -145,7 +137,7 @@ TEST(StreamLink, WritesQueueBehindASlowReaderAndLeaveInOrder)
 
     Bytes expected;
     for (unsigned i = 0; i < 6; ++i) {
-        Bytes pl = payload(50000, i);
+        Bytes pl = pattern(50000, i);
         Packet p;
         link.prepare_head(p);
         for (unsigned char c : pl)
