@@ -11,7 +11,9 @@
 #include <cstring>
 #include <iostream>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 using namespace nettest;
 
@@ -268,4 +270,43 @@ TEST(ControlService, ListenFailsOnABusyPortAndCloseDropsThePeer)
     EXPECT_TRUE(sees_eof(c));
     // Nobody listens any more.
     EXPECT_FALSE(connect_local(s.port));
+}
+
+TEST(ControlService, OutOfDescriptorsPausesTheListenerInsteadOfSpinning)
+{
+    Served s;
+    // Every kind of object the loop makes below is made once beforehand:
+    // the sanitizers' first look at a new kind needs descriptors of its own.
+    {
+        Fd w = connect_local(s.port);
+        ASSERT_TRUE(run_until([&] { return s.rec.connects == 1; }));
+        w.close();
+        ASSERT_TRUE(run_until([&] { return s.rec.disconnects == 1; }));
+        Fd fill = connect_local(s.port);
+    }
+    ASSERT_TRUE(run_until([&] { return s.rec.connects == 2; }));
+    s.service.Disconnect();
+    run_for(5);
+
+    Capture err(std::cerr);
+    Fd c = connect_local(s.port);
+    ASSERT_TRUE(c);
+
+    // Lower the descriptor limit to what is open now: accept must fail.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    int lowest = ::dup(0);
+    ASSERT_GE(lowest, 0);
+    ::close(lowest);
+    rlimit tight = old;
+    tight.rlim_cur = rlim_t(lowest);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    run_for(200);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &old), 0);
+
+    // One line, not one per pass, and no peer yet.
+    EXPECT_EQ(err.lines_with("accept failed"), 1u) << err.text();
+    EXPECT_EQ(s.rec.connects, 2);
+    // After the pause the waiting peer is taken.
+    ASSERT_TRUE(run_until([&] { return s.rec.connects == 3; }));
 }
