@@ -136,35 +136,6 @@ TEST(TpktReceive, FramesComeWholeAndInOrderHoweverTheStreamIsCut)
         r.feed(Bytes(stream.begin() + cut, stream.end()));
         ASSERT_EQ(r.frames, sent) << "cut at " << cut;
     }
-    // Uneven slices of 3, 5 and 7 octets.
-    for (unsigned step : {3u, 5u, 7u}) {
-        Rig r;
-        for (size_t i = 0; i < stream.size(); i += step)
-            r.feed(Bytes(stream.begin() + i, stream.begin() + std::min(stream.size(), i + step)));
-        EXPECT_EQ(r.frames, sent) << "step " << step;
-    }
-}
-
-TEST(TpktReceive, ThousandsOfFramesInOneReadAndTheLargestFrame)
-{
-    Rig r;
-    Bytes stream;
-    for (unsigned i = 0; i < 5000; ++i) {
-        Bytes f = frame(Bytes{(unsigned char)i, (unsigned char)(i >> 8)});
-        stream.insert(stream.end(), f.begin(), f.end());
-    }
-    r.feed(stream);
-    ASSERT_EQ(r.frames.size(), 5000u);
-    EXPECT_EQ(r.frames[4999], (Bytes{(unsigned char)4999, (unsigned char)(4999 >> 8)}));
-    EXPECT_EQ(r.tpkt->frames_in(), 5000u);
-
-    // Length 65535, arriving in reads of a socket's usual size.
-    Bytes big = frame(pattern(65531, 9));
-    for (size_t i = 0; i < big.size(); i += 16384)
-        r.feed(Bytes(big.begin() + i, big.begin() + std::min(big.size(), i + 16384)));
-    ASSERT_EQ(r.frames.size(), 5001u);
-    EXPECT_EQ(r.frames.back(), pattern(65531, 9));
-    EXPECT_TRUE(r.downs.empty());
 }
 
 TEST(TpktReceive, BrokenHeadersTakeTheLinkDownWithTheirReason)
