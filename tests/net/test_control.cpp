@@ -204,7 +204,13 @@ TEST(ControlService, VanishedPeerIsCutByTheConnectionCheck)
     Served s(20);
     Fd c = connect_local(s.port);
     ASSERT_TRUE(run_until([&] { return s.rec.connects == 1; }));
-    EXPECT_EQ(Control::tcp_state(s.service.lowlevel_fd()), TCP_ESTABLISHED);
+    int fd = s.service.lowlevel_fd();
+    EXPECT_EQ(Control::tcp_state(fd), TCP_ESTABLISHED);
+    int keepalive = 0, nodelay = 0;
+    socklen_t len = sizeof(int);
+    ::getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &keepalive, &len);
+    ::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nodelay, &len);
+    EXPECT_TRUE(keepalive && nodelay);
 
     // A peer that connects and sends nothing is left alone by the check.
     run_for(100);
