@@ -5,7 +5,7 @@ packages=(
   cmake make g++ clang libclang-rt-14-dev python3
   libboost-dev libloki-dev
   libgtest-dev libgmock-dev libbenchmark-dev libevent-dev
-  erlang-base erlang-asn1 erlang-dev
+  erlang-base erlang-asn1 erlang-dev tshark
 )
 missing=()
 for p in "${packages[@]}"; do
