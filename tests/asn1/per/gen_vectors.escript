@@ -31,9 +31,9 @@ main(_) ->
 
 types() ->
     ['Bit1', 'Int7', 'Int255', 'Int256', 'Signed8', 'Int1024', 'Int65536',
-     'Int65537', 'Wide', 'Word', 'Fixed', 'Plain', 'ExtInt', 'Flag', 'Nothing',
+     'Int65537', 'Wide', 'Word', 'Fixed', 'Plain', 'ExtInt', 'ExtNeg', 'Flag', 'Nothing',
      'Colour', 'Mode', 'Octets', 'Octets10', 'Octets3', 'OctetsExt', 'Text',
-     'Name', 'Short', 'Digits', 'Wide16', 'Bits', 'Bits12', 'Bits24', 'Oid',
+     'Name', 'Short', 'Digits', 'Wide16', 'Bits', 'Bits12', 'Bits24', 'Bits20', 'Oid',
      'Time', 'Bytes', 'Names', 'Pair', 'Grown', 'Pick', 'PickExt', 'Single',
      'Holder', 'Picks', 'Deep'].
 
@@ -50,6 +50,7 @@ t('Word') -> {int, 0, 4294967295};
 t('Fixed') -> {int, 7, 7};
 t('Plain') -> plain;
 t('ExtInt') -> extint;
+t('ExtNeg') -> extneg;
 t('Flag') -> bool;
 t('Nothing') -> null;
 t('Colour') -> {enum, [red, green, blue, cyan, magenta]};
@@ -69,6 +70,8 @@ t('Wide16') -> {bmp, [0, 1, 2, 5, 20]};
 t('Bits') -> {bits, [0, 1, 7, 8, 9, 16, 17, 24, 40]};
 t('Bits12') -> {bits, [12]};
 t('Bits24') -> {bits, [24]};
+%% Up to 16 bits after a length are sent unaligned on our links.
+t('Bits20') -> {bits, [0, 17, 18, 19, 20]};
 t('Oid') -> oid;
 t('Time') -> time;
 t('Bytes') -> {list, 'Int256', lists:seq(0, 20)};
@@ -123,6 +126,7 @@ edges(plain) ->
     [int(V) || V <- [0, 1, -1, 127, 128, -128, -129, 255, 256, 32767, 32768, -32768,
                       -32769, 8388607, 8388608, -8388608, -8388609, 2147483647, -2147483648]];
 edges(extint) -> [int(V) || V <- [0, 1, 50, 99, 100, 101, 127, 128, 200, -1, -129, 100000, 2147483647, -2147483648]];
+edges(extneg) -> [int(V) || V <- [-10, -9, -1, 0, 9, 10, 11, -11, 127, -128, 1000, -1000]];
 edges(bool) -> [{true, "T", false}, {false, "F", false}];
 edges(null) -> [{'NULL', "N", false}];
 edges({enum, Names}) -> [enum(Names, I) || I <- lists:seq(0, length(Names) - 1)];
@@ -141,6 +145,7 @@ edges(_) -> [].
 gen({int, L, U}) -> int(L + rand:uniform(U - L + 1) - 1);
 gen(plain) -> int(rnd_signed());
 gen(extint) -> int(case rand:uniform(2) of 1 -> rand:uniform(101) - 1; 2 -> rnd_signed() end);
+gen(extneg) -> int(case rand:uniform(2) of 1 -> rand:uniform(21) - 11; 2 -> rnd_signed() end);
 gen(bool) -> hd(edges(bool) -- [lists:nth(rand:uniform(2), edges(bool))]);
 gen(null) -> {'NULL', "N", false};
 gen({enum, Names}) -> enum(Names, rand:uniform(length(Names)) - 1);
