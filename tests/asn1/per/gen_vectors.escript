@@ -58,13 +58,16 @@ t('Colour') -> {enum, [red, green, blue, cyan, magenta]};
 t('Mode') -> {enum, [off, on, auto]};
 t('Octets') -> {oct, lists:seq(0, 5) ++ [127, 128, 300]};
 %% One or two octets after a length that leaves the bit position unaligned
-%% are sent unaligned on our links: those sizes are left out here.
-t('Octets10') -> {oct, [0, 3, 4, 5, 6, 7, 8, 9, 10]};
+%% are sent unaligned on our links, and no octets at all leave it unaligned
+%% (Erlang pads to the octet): those sizes are left out here.
+t('Octets10') -> {oct, [3, 4, 5, 6, 7, 8, 9, 10]};
 t('Octets3') -> {oct, [3]};
 t('OctetsExt') -> {oct, [0, 3, 4, 5, 9, 20]};
 t('Text') -> {str, ia5, [0, 1, 2, 3, 10, 127, 128, 200]};
 t('Name') -> {str, ia5, lists:seq(1, 64)};
-t('Short') -> {str, ia5, [0, 1, 2]};
+%% Characters of a string whose upper bound times 8 is at most 16 follow
+%% the length unaligned on our links.
+t('Short') -> {str, ia5, [0]};
 t('Digits') -> {str, num, lists:seq(0, 8)};
 t('Wide16') -> {bmp, [0, 1, 2, 5, 20]};
 t('Bits') -> {bits, [0, 1, 7, 8, 9, 16, 17, 24, 40]};
