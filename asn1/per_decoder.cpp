@@ -447,7 +447,8 @@ bool PERDecoder::do_visit(SEQUENCE_OF_Base& value)
 bool PERDecoder::do_visit(OpenData& value)
 {
     unsigned length;
-    if (!decodeContentsLength(length) || length > MaximumStringSize)
+    // An open value is never empty on the wire: a value of no bits is one octet.
+    if (!decodeContentsLength(length) || length == 0 || length > MaximumStringSize)
         return false;
     auto* octets = new std::vector<char>(data + position, data + position + length);
     value.grab(octets);

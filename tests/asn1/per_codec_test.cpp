@@ -148,6 +148,7 @@ TEST(PerDecoderFaults, LengthsBeyondTheInputFail)
     EXPECT_FALSE(decodes("Time", "00"));          // no characters at all
     EXPECT_FALSE(decodes("Bytes", "050102"));
     EXPECT_FALSE(decodes("Holder", "c8010203"));  // open type of 200 octets
+    EXPECT_FALSE(decodes("Holder", "0080"));      // an open type is at least one octet
     EXPECT_FALSE(decodes("PickExt", "8005aa"));   // extension alternative of 5 octets
     EXPECT_FALSE(decodes("Grown", "828180090101"));  // extension addition of 9 octets
     EXPECT_FALSE(decodes("Plain", "05"));         // more octets than a number holds
