@@ -504,12 +504,14 @@ def bool_text(b):
     return "true" if b else "false"
 
 
-def generate(paths, outdir, include_prefix):
+def generate(paths, outdir, include_prefix, list_types=None):
     modules = [parse_file(p) for p in paths]
     by_name = resolve(modules)
     written = []
+    listing = []
     for m in modules:
         gen = ModuleGen(m, by_name, include_prefix)
+        listing += ['{"%s::%s", &%s::%s::theInfo},' % (gen.ns, u.name, gen.ns, u.name) for u in gen.units]
         base = cpp_id(m.name).lower()
         header = gen.header(gen.imported_modules())
         source = gen.source(gen.include_path(m.name))
@@ -517,6 +519,8 @@ def generate(paths, outdir, include_prefix):
             path = os.path.join(outdir, name)
             write_if_changed(path, text)
             written.append(path)
+    if list_types:
+        write_if_changed(list_types, "\n".join(listing) + "\n")
     return written
 
 
@@ -539,13 +543,15 @@ def main(argv=None):
     ap.add_argument("-I", "--include-prefix", default="",
                     help="path in front of the generated headers' names in #include lines")
     ap.add_argument("--check", action="store_true", help="only read and check the modules")
+    ap.add_argument("--list-types", metavar="FILE",
+                    help='also write FILE: one line {"NS::Class", &NS::Class::theInfo}, per class')
     args = ap.parse_args(argv)
     try:
         if args.check:
             resolve([parse_file(p) for p in args.modules])
             return 0
         os.makedirs(args.outdir, exist_ok=True)
-        generate(args.modules, args.outdir, args.include_prefix)
+        generate(args.modules, args.outdir, args.include_prefix, args.list_types)
     except Asn1Error as e:
         print("asn1gen: %s" % e, file=sys.stderr)
         return 1
