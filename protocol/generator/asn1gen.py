@@ -212,6 +212,7 @@ class ModuleGen:
             w("")
             w("    explicit %s(void const* info = &theInfo) : IA5String(info) {}" % u.name)
             w("    %s(std::string const& s, void const* info = &theInfo) : IA5String(s, info) {}" % u.name)
+            w("    %s(char const* s, void const* info = &theInfo) : IA5String(s, info) {}" % u.name)
             w("    using IA5String::operator=;")
             w("};")
         elif isinstance(t, SequenceOf):
