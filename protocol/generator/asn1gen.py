@@ -17,7 +17,8 @@ explicit export extern false float for friend goto if inline int long mutable na
 noexcept not not_eq nullptr operator or or_eq private protected public register
 reinterpret_cast requires return short signed sizeof static static_assert static_cast struct
 switch template this thread_local throw true try typedef typeid typename union unsigned using
-virtual void volatile wchar_t while xor xor_eq NULL""".split())
+virtual void volatile wchar_t while xor xor_eq NULL errno assert stdin stdout stderr major
+minor EOF""".split())
 
 # Members an ENUMERATED class already has; an item named so gets a "_".
 ENUM_MEMBERS = set("""InfoType theInfo info create compare clone accept getTag setFromInt asInt
