@@ -519,20 +519,14 @@ def generate(paths, outdir, include_prefix, list_types=None):
         source = gen.source(gen.include_path(m.name))
         for name, text in ((base + ".h", header), (base + ".cpp", source)):
             path = os.path.join(outdir, name)
-            write_if_changed(path, text)
+            write_file(path, text)
             written.append(path)
     if list_types:
-        write_if_changed(list_types, "\n".join(listing) + "\n")
+        write_file(list_types, "\n".join(listing) + "\n")
     return written
 
 
-def write_if_changed(path, text):
-    try:
-        with open(path, encoding="utf-8") as f:
-            if f.read() == text:
-                return
-    except OSError:
-        pass
+def write_file(path, text):
     with open(path, "w", encoding="utf-8") as f:
         f.write(text)
 
