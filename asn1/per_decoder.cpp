@@ -397,8 +397,7 @@ bool PERDecoder::do_visit(BMPString& value)
 
 bool PERDecoder::do_visit(CHOICE& value)
 {
-    if (atEnd())
-        return false;
+    // No test of the end here: a lone alternative of no bits may end the input.
     unsigned const roots = value.getNumChoices();
     bool extension = false;
     if (value.extendable() && !decodeSingleBit(extension))
