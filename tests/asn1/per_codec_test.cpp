@@ -69,6 +69,7 @@ TEST(PerDepartures, WorkedVectorsBothWays)
         {"Mode", "4", "8580", "small number 5, then 4 in 0..4 (3 bits)"},
         {"Octets10", "xab", "1ab0", "one octet after a 4-bit length, unaligned"},
         {"Octets10", "xabcd", "2abcd0", "two octets unaligned"},
+        {"Tail", "{x,T}", "08", "no octets after the length: no padding to the octet"},
         {"OctetsExt", "xab", "1560", "extension bit, 2-bit length, one octet unaligned"},
         {"Bits20", "b10110", "2d80", "bits up to 16 follow the length unaligned"},
         {"Bits20", "b1111111111111111", "87fff8", "16 bits unaligned"},

@@ -106,6 +106,11 @@ SEQUENCE_OF_Base::InfoType const Counted = {&SEQUENCE_OF_Base::create, 16, Uncon
 
 TypeConstrainedOpenData::InfoType const Wrapped = {&TypeConstrainedOpenData::create, 0, &Int1024::theInfo};
 
+void const* const TailInfos[] = {&Octets10, &BOOLEAN::theInfo};
+int const TailIds[] = {-1, -1};
+char const* const TailNames[] = {"octets", "flag"};
+SEQUENCE::InfoType const Tail = {&SEQUENCE::create, 16, false, TailInfos, TailIds, 2, 0, 0, nullptr, nullptr, TailNames};
+
 void const* const PingInfos[] = {&Null::theInfo};
 char const* const PingNames[] = {"ping"};
 CHOICE::InfoType const Ping = {&CHOICE::create, 0, false, PingInfos, 1, 1, nullptr, PingNames};
@@ -170,6 +175,7 @@ std::map<std::string, void const*> const tables = {
     {"Counted", &Counted},
     {"Wrapped", &Wrapped},
     {"Ping", &Ping},
+    {"Tail", &Tail},
     {"Extras", &Extras},
 };
 
