@@ -13,7 +13,7 @@
 
 #include "asn1/coder_env.h"
 
-// Every heap allocation of the process is counted.
+// Every heap allocation of the benchmark binary is counted.
 namespace {
 std::atomic<unsigned long> allocations{0};
 }
@@ -233,5 +233,3 @@ void BM_VersusErlang(benchmark::State& state)
 BENCHMARK(BM_VersusErlang)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-BENCHMARK_MAIN();
