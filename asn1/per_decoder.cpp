@@ -491,11 +491,12 @@ int PERDecoder::preVisitExtensionRoots(SEQUENCE& value)
     if (value.extendable()) {
         if (!decodeSingleBit(extension))
             return 0;
-        if (!extension)
+        if (!extension && value.extensionMap().size() != 0)
             value.extensionMap().resize(0);
     }
     auto& optional = value.optionalMap();
-    optional.resize(value.info()->numOptional);
+    if (optional.size() != value.info()->numOptional)
+        optional.resize(value.info()->numOptional);
     if (!decodeBitMap(reinterpret_cast<unsigned char*>(optional.getData().data()), optional.size()))
         return 0;
     return extension ? 3 : 2;
