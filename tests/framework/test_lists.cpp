@@ -104,6 +104,14 @@ struct Receiver
     Containers::CyclicList link;
 };
 
+std::vector<int> ids(Containers::CyclicList& ring)
+{
+    std::vector<int> v;
+    for (auto it = ring.begin(); it != ring.end(); ++it)
+        v.push_back(Containers::offset<Receiver>(*it, &Receiver::link)->id);
+    return v;
+}
+
 TEST(CyclicList, RingIterationAndMove)
 {
     Containers::CyclicList ring, other;
@@ -115,19 +123,13 @@ TEST(CyclicList, RingIterationAndMove)
     ring.AddToTail(&r2.link); // moves out of `other`
     EXPECT_TRUE(other.begin() == other.end());
 
-    std::vector<int> ids;
-    for (auto it = ring.begin(); it != ring.end(); ++it)
-        ids.push_back(Containers::offset<Receiver>(*it, &Receiver::link)->id);
-    EXPECT_EQ(ids, (std::vector<int>{1, 2}));
+    EXPECT_EQ(ids(ring), (std::vector<int>{1, 2}));
 
     {
         Receiver r3{3, {}};
         ring.AddToTail(&r3.link);
     } // unlinks itself
-    ids.clear();
-    for (auto it = ring.begin(); it != ring.end(); ++it)
-        ids.push_back(Containers::offset<Receiver>(*it, &Receiver::link)->id);
-    EXPECT_EQ(ids, (std::vector<int>{1, 2}));
+    EXPECT_EQ(ids(ring), (std::vector<int>{1, 2}));
 }
 
 using Ref = std::shared_ptr<int>;

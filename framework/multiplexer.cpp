@@ -1,0 +1,363 @@
+#include "framework/multiplexer.h"
+
+#include "framework/dpc.h"
+#include "framework/event.h"
+#include "framework/fd.h"
+#include "framework/mux_time.h"
+#include "framework/timer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <iomanip>
+#include <iostream>
+#include <new>
+
+// ---- Measure ----
+
+void Measure::begin()
+{
+    start_ = Mux::microseconds();
+}
+
+void Measure::end()
+{
+    const uint32_t sample = Mux::microseconds() - start_;
+    if (first_) {
+        min_ = max_ = last_ = sample;
+        counter_ = 1;
+        first_ = false;
+        return;
+    }
+    ++counter_;
+    if (sample < min_)
+        min_ = sample;
+    if (sample > max_)
+        max_ = sample;
+    last_ = sample;
+}
+
+void Measure::put(std::ostream& os) const
+{
+    os << "min=" << min_ << " max=" << max_ << " avg=" << last_ << " counter=" << counter_;
+}
+
+std::ostream& operator<<(std::ostream& os, const Measure& m)
+{
+    m.put(os);
+    return os;
+}
+
+namespace {
+
+struct Sample
+{
+    explicit Sample(Measure& m) : measure(m) { measure.begin(); }
+    ~Sample() { measure.end(); }
+    Measure& measure;
+};
+
+} // namespace
+
+std::string PollEventAsText(short events)
+{
+    static const char* const names[] = {"POLLIN", "POLLPRI", "POLLOUT", "POLLERR", "POLLHUP", "POLLNVAL",
+                                        "POLLRDNORM", "POLLRDBAND", "POLLWRNORM", "POLLWRBAND", "POLLMSG"};
+    std::string text;
+    for (unsigned bit = 0; bit < sizeof names / sizeof names[0]; ++bit)
+        if (static_cast<unsigned short>(events) & (1u << bit)) {
+            text += '|';
+            text += names[bit];
+        }
+    return text.empty() ? text : text.substr(1);
+}
+
+// ---- the global loop ----
+
+namespace {
+alignas(Multiplexer) unsigned char multiplexer_storage[sizeof(Multiplexer)];
+int multiplexer_users = 0;
+} // namespace
+
+Multiplexer& multiplexer = reinterpret_cast<Multiplexer&>(multiplexer_storage);
+
+detail::MultiplexerInit::MultiplexerInit()
+{
+    if (multiplexer_users++ == 0)
+        new (multiplexer_storage) Multiplexer();
+}
+
+detail::MultiplexerInit::~MultiplexerInit()
+{
+    if (--multiplexer_users == 0)
+        multiplexer.~Multiplexer();
+}
+
+const char* const Multiplexer::WatchdogPath = "/dev/misc/gw-wd";
+
+Multiplexer::Multiplexer() : wd_path(WatchdogPath) {}
+
+Multiplexer::~Multiplexer()
+{
+    if (wd_fd >= 0)
+        ::close(wd_fd);
+}
+
+// ---- run ----
+
+void Multiplexer::run(bool watchdog, bool live_clock)
+{
+    uint32_t last_ping = 0;
+    terminate_flag = 0;
+    if (watchdog)
+        open_watchdog();
+    if (!live_clock)
+        Mux::mux_settimeofday();
+    while (!terminate_flag)
+        one_pass(live_clock, last_ping);
+    std::clog << "Mux: terminating..." << std::endl;
+    close_watchdog();
+}
+
+void Multiplexer::open_watchdog()
+{
+    wd_fd = ::open(wd_path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (wd_fd < 0) {
+        std::cerr << "Mux: fail to open watchdog: " << Errno() << std::endl;
+        return;
+    }
+    if (::write(wd_fd, "START", 5) != 5) {
+        std::cerr << "Mux: fail to activate watchdog: " << Errno() << std::endl;
+        ::close(wd_fd);
+        wd_fd = -1;
+    }
+}
+
+void Multiplexer::close_watchdog()
+{
+    if (wd_fd < 0)
+        return;
+    if (::write(wd_fd, "STOP", 4) != 4)
+        std::cerr << "Mux: stop watchdog failed: " << Errno() << std::endl;
+    ::close(wd_fd);
+    wd_fd = -1;
+}
+
+void Multiplexer::resetWD()
+{
+    if (wd_fd < 0)
+        return;
+    if (::write(wd_fd, "PING", 4) != 4)
+        std::cerr << "Mux: ping watchdog failed: " << Errno() << std::endl;
+}
+
+void Multiplexer::one_pass(bool live_clock, uint32_t& last_ping)
+{
+    timers_schedule();
+
+    while (EventHandler* h = fresh.front())
+        move_to(h, InActive);
+
+    const std::size_t n = active.count();
+    if (entries.size() != n) {
+        entries.resize(n);
+        entry_owner.resize(n);
+    }
+    int k = 0;
+    for (auto it = active.begin(); it != active.end(); ++it, ++k) {
+        EventHandler* h = *it;
+        pollfd& e = entries[k];
+        e.fd = -1;
+        e.events = 0;
+        e.revents = 0;
+        h->shedule_event(e);
+        h->entry = k;
+        entry_owner[k] = h;
+    }
+
+    execute_dpc();
+
+    // Computed after the last sweep, so a timer it armed counts.
+    int timeout = next_timer_wait();
+    if (terminate_flag) {
+        timeout = 0; // the pass still polls, but nothing may hold the end back
+    } else if (timeout < 0 && entries.empty()) {
+        if (fresh.empty()) {
+            std::cerr << "multiplexer: system hang detected!!!" << std::endl;
+            std::abort();
+        }
+        timeout = 0; // handlers attached by the sweep are polled next pass
+    }
+    if (wd_fd >= 0 && (timeout < 0 || timeout > 1000))
+        timeout = 1000;
+
+    const int rc = ::poll(entries.data(), entries.size(), timeout);
+    const int poll_errno = errno;
+    if (!live_clock)
+        Mux::mux_settimeofday();
+
+    const uint32_t now = Mux::milliseconds();
+    const int32_t since = Mux::msec_diff(last_ping, now);
+    if (!(last_ping != 0 && since >= 0 && since <= 999)) {
+        last_ping = now;
+        resetWD();
+    }
+
+    if (rc < 0 && poll_errno != EINTR) {
+        std::cerr << "multiplexer poll failed: " << std::strerror(poll_errno) << std::endl;
+        std::abort();
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (EventHandler* h = entry_owner[i]) {
+            if (rc > 0)
+                h->revents = entries[i].revents;
+            h->entry = -1;
+            entry_owner[i] = nullptr;
+        }
+    if (rc <= 0)
+        return;
+
+    while (!terminate_flag) {
+        EventHandler* h = active.front();
+        if (!h)
+            break;
+        move_to(h, InServed);
+        Sample s(event_measure);
+        h->svc_event();
+    }
+    // Handlers left unserved by a terminate keep their place for a later run.
+    while (EventHandler* h = active.front())
+        move_to(h, InServed);
+    active.merge(served);
+    for (auto it = active.begin(); it != active.end(); ++it)
+        (*it)->where = InActive;
+}
+
+// ---- handlers ----
+
+F_dual_list<EventHandler>& Multiplexer::list_of(unsigned char where)
+{
+    switch (where) {
+    case InFresh: return fresh;
+    case InServed: return served;
+    default: return active;
+    }
+}
+
+void Multiplexer::move_to(EventHandler* h, unsigned char where)
+{
+    list_of(h->where).remove(h);
+    list_of(where).insert_to_tail(h);
+    h->where = where;
+}
+
+bool Multiplexer::event_exists(EventHandler* h) const
+{
+    return h->where != None;
+}
+
+void Multiplexer::attach(EventHandler* h)
+{
+    if (event_exists(h)) {
+        std::cerr << "duplicate multiplexer attach " << std::flush;
+        std::cerr << '"' << h->event_name() << "\" ignored." << std::endl;
+        return;
+    }
+    fresh.insert_to_tail(h);
+    h->where = InFresh;
+}
+
+void Multiplexer::detach(EventHandler* h)
+{
+    if (!event_exists(h)) {
+        std::cerr << "indvalid Multiplexer::detach " << std::flush;
+        std::cerr << h->event_name() << std::endl;
+        return;
+    }
+    list_of(h->where).remove(h);
+    h->where = None;
+    if (h->entry >= 0) {
+        entry_owner[h->entry] = nullptr;
+        h->entry = -1;
+    }
+}
+
+// ---- timers ----
+
+void Multiplexer::set(TimerEvent* t)
+{
+    reset(t);
+    timers.insert_to_tail_by_grown(t);
+    t->queued = true;
+}
+
+void Multiplexer::reset(TimerEvent* t)
+{
+    if (!t->queued)
+        return;
+    timers.remove(t);
+    t->queued = false;
+}
+
+int Multiplexer::next_timer_wait() const
+{
+    const TimerEvent* head = timers.front();
+    if (!head)
+        return -1;
+    const int32_t wait = Mux::msec_diff(Mux::milliseconds(), head->expiry);
+    return wait < 0 ? 0 : wait;
+}
+
+int Multiplexer::timers_schedule()
+{
+    const uint32_t now = Mux::milliseconds();
+    while (TimerEvent* head = timers.front()) {
+        if (Mux::msec_diff(head->expiry, now) < 0)
+            break;
+        Sample s(timer_measure);
+        reset(head);
+        head->fire();
+    }
+    execute_dpc();
+    return next_timer_wait();
+}
+
+// ---- deferred calls ----
+
+void Multiplexer::attach(Dpc* d)
+{
+    dpcs.push_back(d);
+    std::sort(dpcs.begin(), dpcs.end(), std::less<Dpc*>());
+    dpcs.erase(std::unique(dpcs.begin(), dpcs.end()), dpcs.end());
+}
+
+void Multiplexer::dettach(Dpc* d)
+{
+    dpcs.erase(std::remove(dpcs.begin(), dpcs.end(), d), dpcs.end());
+    sweep.erase(std::remove(sweep.begin(), sweep.end(), d), sweep.end());
+}
+
+void Multiplexer::execute_dpc()
+{
+    sweep.assign(dpcs.begin(), dpcs.end());
+    while (!sweep.empty()) {
+        Dpc* d = sweep.front();
+        sweep.pop_front();
+        Sample s(dpc_measure);
+        d->Invoke();
+    }
+}
+
+// ---- dump ----
+
+void Multiplexer::dump(std::ostream& os) const
+{
+    os << "dpc transition measurement (min/max/cur/counter): " << dpc_measure << '\n';
+    os << "event transition measurement (min/max/cur/counter): " << event_measure << '\n';
+    os << "timer transition measurement (min/max/cur/counter): " << timer_measure << '\n';
+}

@@ -1,0 +1,441 @@
+#include "loop_helpers.h"
+
+#include "framework/dpc.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+
+using namespace looptest;
+
+namespace {
+
+using PassTest = LoopTest;
+
+TEST_F(PassTest, EveryActiveHandlerIsServedWhenAnyIsReady)
+{
+    Log log;
+    Pair p1, p3;
+    int pipe_fds[2];
+    ASSERT_EQ(::pipe2(pipe_fds, O_CLOEXEC), 0);
+    Fd pipe_rd(pipe_fds[0]);
+    ::close(pipe_fds[1]); // the reader sees POLLHUP only
+
+    Recorder idle(log, "idle"), hup(log, "hup"), ready(log, "ready");
+    idle.event.Schedule(p1.a, POLLIN);
+    hup.event.Schedule(pipe_rd, POLLIN);
+    ready.event.Schedule(p3.a, POLLIN);
+    ready.action = [] { multiplexer.terminate(); };
+    p3.send_to_a();
+    Safety safety;
+    multiplexer.run(false, true);
+
+    EXPECT_FALSE(safety.fired);
+    EXPECT_EQ(log, (Log{"idle:0", "hup:" + std::to_string(POLLHUP), "ready:" + std::to_string(POLLIN)}));
+    // Only results that match the requested events count.
+    EXPECT_EQ(idle.event.counter(), 0u);
+    EXPECT_EQ(hup.event.counter(), 0u);
+    EXPECT_EQ(ready.event.counter(), 1u);
+    EXPECT_TRUE(idle.event.IsActive());
+}
+
+TEST_F(PassTest, AttachAndDetachFromCallbacks)
+{
+    Log log;
+    Pair p1, p2, p3, p4;
+    Recorder first(log, "first"), victim(log, "victim"), late(log, "late"), from_timer(log, "timer");
+    first.event.Schedule(p1.a, POLLIN);
+    victim.event.Schedule(p2.a, POLLIN);
+    int passes = 0;
+    first.action = [&] {
+        if (++passes == 1) {
+            victim.event.Release();              // not called later in this pass
+            late.event.Schedule(p3.a, POLLIN);   // polled from the next pass
+            p3.send_to_a();
+        }
+    };
+    late.action = [] { multiplexer.terminate(); };
+    struct Arm
+    {
+        void go() { rec->event.Schedule(*fd, POLLIN); }
+        Recorder* rec;
+        Fd* fd;
+    } arm{&from_timer, &p4.a};
+    Timer t;
+    t.set(0, &Arm::go, &arm); // attached in the timer step: served this pass
+    p1.send_to_a();
+    Safety safety;
+    multiplexer.run(false, true);
+
+    EXPECT_EQ(log, (Log{"first:1", "timer:0", "first:0", "timer:0", "late:1"}));
+    EXPECT_FALSE(victim.event.IsActive());
+    EXPECT_EQ(victim.event.counter(), 0u);
+}
+
+TEST_F(PassTest, TerminateInsideHandlerLeavesTheRestAttached)
+{
+    Log log;
+    Pair p1, p2;
+    Recorder a(log, "a"), b(log, "b");
+    a.event.Schedule(p1.a, POLLIN);
+    b.event.Schedule(p2.a, POLLIN);
+    a.action = [] { multiplexer.terminate(); };
+    p2.send_to_a();
+    testing::internal::CaptureStderr();
+    multiplexer.run(false, true);
+    EXPECT_EQ(log, (Log{"a:0"}));
+    EXPECT_TRUE(multiplexer.event_exists(&b.event));
+    b.event.Release();
+    a.event.Release();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Mux: terminating...\n");
+
+    // A terminate before run is cleared by run; the unserved handler of the
+    // last run is served again.
+    multiplexer.terminate();
+    Recorder c(log, "c");
+    c.event.Schedule(p2.a, POLLIN);
+    c.action = [] { multiplexer.terminate(); };
+    p2.send_to_a();
+    log.clear();
+    multiplexer.run(false, true);
+    EXPECT_EQ(log, (Log{"c:1"}));
+}
+
+TEST_F(PassTest, DuplicateAttachAndStrayDetachAreReported)
+{
+    Log log;
+    Recorder r(log, "dup");
+    testing::internal::CaptureStderr();
+    multiplexer.attach(&r.event);
+    multiplexer.attach(&r.event);
+    multiplexer.detach(&r.event);
+    multiplexer.detach(&r.event);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "duplicate multiplexer attach \"dup\" ignored.\nindvalid Multiplexer::detach dup\n");
+    EXPECT_FALSE(multiplexer.event_exists(&r.event));
+}
+
+// A result must reach the handler that filled the entry, also when an
+// earlier handler was detached between gathering and serving.
+TEST_F(PassTest, DetachBeforeServingShiftsNoResult)
+{
+    Log log;
+    Pair p1, p2, p3;
+    Recorder gone(log, "gone"), quiet(log, "quiet"), ready(log, "ready");
+    gone.event.Schedule(p1.a, POLLIN);
+    quiet.event.Schedule(p2.a, POLLIN);
+    ready.event.Schedule(p3.a, POLLIN);
+    ready.action = [] { multiplexer.terminate(); };
+    struct Detacher
+    {
+        void go()
+        {
+            if (++calls == 2) { // the sweep after gathering
+                rec->event.Release();
+                dpc.Deactivate();
+            }
+        }
+        explicit Detacher(Recorder* r) : rec(r) {}
+        Recorder* rec;
+        int calls = 0;
+        Dpc dpc;
+    } detacher(&gone);
+    detacher.dpc.Bind(&detacher, &Detacher::go);
+    detacher.dpc.Activate();
+    p3.send_to_a();
+    Safety safety;
+    multiplexer.run(false, true);
+    EXPECT_EQ(log, (Log{"quiet:0", "ready:" + std::to_string(POLLIN)}));
+}
+
+struct Counter
+{
+    void go()
+    {
+        order.push_back(id);
+        if (victim && order.size() == 1)
+            victim->Deactivate();
+        if (stop_after && order.size() >= stop_after)
+            multiplexer.terminate();
+    }
+    std::vector<int>& order;
+    int id;
+    Dpc* victim = nullptr;
+    std::size_t stop_after = 0;
+};
+
+TEST_F(PassTest, DeferredCallsRunTwicePerPassInAddressOrder)
+{
+    std::vector<int> order;
+    // Two Dpcs in one array: element 0 has the lower address.
+    std::unique_ptr<Dpc[]> dpcs(new Dpc[2]);
+    Counter low{order, 0}, high{order, 1};
+    high.stop_after = 4;
+    dpcs[0].Bind(&low, &Counter::go);
+    dpcs[1].Bind(&Counter::go, &high);
+    dpcs[1].Activate();
+    dpcs[0].Activate();
+    dpcs[0].Activate();
+    Pair p;
+    Log log;
+    Recorder idle(log, "idle");
+    idle.event.Schedule(p.a, POLLIN);
+    Safety safety;
+    multiplexer.run(false, true);
+    EXPECT_FALSE(safety.fired);
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 0, 1}));
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(multiplexer.dpc_count(), 2u);
+
+    // Deactivating the second from the first drops it from the sweep at once.
+    order.clear();
+    low.victim = &dpcs[1];
+    multiplexer.execute_dpc();
+    EXPECT_EQ(order, (std::vector<int>{0}));
+    EXPECT_FALSE(dpcs[1].is_active());
+
+    // Twice activated, once deactivated: inactive.
+    dpcs[0].Deactivate();
+    order.clear();
+    multiplexer.execute_dpc();
+    EXPECT_TRUE(order.empty());
+}
+
+TEST_F(PassTest, DeferredCallMayDestroyItselfOrRebind)
+{
+    struct SelfKill
+    {
+        void go()
+        {
+            ++*calls;
+            delete dpc; // nothing of it is touched afterwards
+        }
+        Dpc* dpc;
+        int* calls;
+    };
+    int calls = 0;
+    Dpc* d = new Dpc;
+    SelfKill k{d, &calls};
+    d->Bind(&k, &SelfKill::go);
+    d->Activate();
+    multiplexer.execute_dpc();
+    multiplexer.execute_dpc();
+    EXPECT_EQ(calls, 1);
+
+    std::vector<int> order;
+    Counter one{order, 1}, two{order, 2};
+    Dpc r;
+    r.Activate();
+    multiplexer.execute_dpc(); // no handler: nothing
+    r.Bind(&one, &Counter::go);
+    multiplexer.execute_dpc();
+    r.Bind(&two, &Counter::go);
+    multiplexer.execute_dpc();
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+}
+
+// A timer armed by the sweep just before poll must shorten that poll.
+TEST_F(PassTest, TimerArmedInLastSweepBoundsTheWait)
+{
+    Pair p;
+    Log log;
+    Recorder idle(log, "idle");
+    idle.event.Schedule(p.a, POLLIN);
+    struct Arm
+    {
+        void go()
+        {
+            if (++calls == 2) {
+                timer.set(0, &Arm::expire, this);
+                dpc.Deactivate();
+            }
+        }
+        void expire()
+        {
+            fired = true;
+            multiplexer.terminate();
+        }
+        int calls = 0;
+        bool fired = false;
+        Timer timer;
+        Dpc dpc;
+    } arm;
+    arm.dpc.Bind(&arm, &Arm::go);
+    arm.dpc.Activate();
+    Safety safety;
+    multiplexer.run(false, true);
+    EXPECT_TRUE(arm.fired);
+    EXPECT_FALSE(safety.fired);
+}
+
+// A loop with only a timer that falls due at once is not a hang.
+TEST_F(PassTest, DueTimerIsNotMistakenForNoTimer)
+{
+    EXPECT_EQ(multiplexer.timers_schedule(), -1);
+    EXPECT_EXIT(
+        {
+            struct Arm
+            {
+                void go()
+                {
+                    if (++calls == 2) {
+                        timer.set(0, &Arm::expire, this);
+                        dpc.Deactivate();
+                    }
+                }
+                void expire() { multiplexer.terminate(); }
+                int calls = 0;
+                Timer timer;
+                Dpc dpc;
+            } arm;
+            arm.dpc.Bind(&arm, &Arm::go);
+            arm.dpc.Activate();
+            multiplexer.run(false, true);
+            std::_Exit(7);
+        },
+        testing::ExitedWithCode(7), "");
+
+    // Due now: 0, not "none".
+    set_clock(50000);
+    Safety pending(0);
+    multiplexer.execute_dpc();
+    EXPECT_EQ(multiplexer.next_timer_wait(), 0);
+    set_clock(49990); // already overdue is still 0
+    EXPECT_EQ(multiplexer.next_timer_wait(), 10);
+    set_clock(50010);
+    EXPECT_EQ(multiplexer.next_timer_wait(), 0);
+}
+
+// More entries than open descriptors are allowed: poll fails with EINVAL.
+void run_with_too_many_entries()
+{
+    struct Idle : EventHandler
+    {
+        void shedule_event(pollfd& e) override { e.fd = -1; }
+        void svc_event(short) override {}
+    };
+    rlimit lim;
+    lim.rlim_cur = lim.rlim_max = 16;
+    setrlimit(RLIMIT_NOFILE, &lim);
+    std::vector<Idle> idle(40);
+    for (auto& h : idle)
+        h.mux_attach();
+    multiplexer.run(false, true);
+}
+
+TEST(LoopDeathTest, HangAndPollFailureAbort)
+{
+    testing::FLAGS_gtest_death_test_style = "threadsafe";
+    EXPECT_DEATH(multiplexer.run(false, true), "multiplexer: system hang detected!!!");
+
+    EXPECT_DEATH(run_with_too_many_entries(),
+        "multiplexer poll failed: Invalid argument");
+}
+
+TEST(MeasureText, SamplesAndPollNames)
+{
+    Measure m;
+    std::ostringstream fresh;
+    fresh << m;
+    EXPECT_EQ(fresh.str(), "min=0 max=0 avg=0 counter=0");
+
+    looptest::set_clock(1000);
+    m.begin();
+    Mux::g_tv_mono = Mux::timeval(1, 7);
+    m.end();
+    std::ostringstream one;
+    one << m;
+    EXPECT_EQ(one.str(), "min=7 max=7 avg=7 counter=1");
+    m.begin();
+    Mux::g_tv_mono = Mux::timeval(1, 10);
+    m.end();
+    m.begin();
+    Mux::g_tv_mono = Mux::timeval(1, 30);
+    m.end();
+    std::ostringstream three;
+    m.put(three);
+    EXPECT_EQ(three.str(), "min=3 max=20 avg=20 counter=3");
+    Mux::mux_cleartimeofday();
+
+    EXPECT_EQ(PollEventAsText(0), "");
+    EXPECT_EQ(PollEventAsText(5), "POLLIN|POLLOUT");
+    EXPECT_EQ(PollEventAsText(0x7ff),
+              "POLLIN|POLLPRI|POLLOUT|POLLERR|POLLHUP|POLLNVAL|POLLRDNORM|POLLRDBAND|POLLWRNORM|POLLWRBAND|POLLMSG");
+    EXPECT_EQ(PollEventAsText(short(0x800 | 16)), "POLLHUP");
+}
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string temp_path(const char* leaf)
+{
+    return testing::TempDir() + leaf + std::to_string(::getpid());
+}
+
+using WatchdogTest = LoopTest;
+
+TEST_F(WatchdogTest, MissingDeviceIsReportedAndLoopRuns)
+{
+    multiplexer.set_watchdog_path(temp_path("no-such-dir-") + "/wd");
+    Safety stop(10);
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    multiplexer.run(true, true);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("Mux: fail to open watchdog: No such file or directory\n", 0),
+              0u);
+    EXPECT_TRUE(stop.fired);
+    multiplexer.set_watchdog_path(Multiplexer::WatchdogPath);
+}
+
+// A quiet loop with the watchdog open still wakes about once a second and
+// pings at most once per 1000 ms.
+TEST_F(WatchdogTest, StartPingStopAtMostOncePerSecond)
+{
+    const std::string path = temp_path("wd-");
+    { std::ofstream create(path); }
+    multiplexer.set_watchdog_path(path);
+
+    Pair p;
+    Log log;
+    Recorder idle(log, "idle");
+    idle.event.Schedule(p.a, POLLIN);
+    std::vector<int> order;
+    Counter passes{order, 0};
+    passes.stop_after = 6; // three passes
+    Dpc d;
+    d.Bind(&passes, &Counter::go);
+    d.Activate();
+    Safety safety(10000);
+    const uint32_t t0 = Mux::milliseconds();
+    multiplexer.run(true, true);
+    const uint32_t elapsed = Mux::milliseconds() - t0;
+    d.Deactivate();
+    multiplexer.set_watchdog_path(Multiplexer::WatchdogPath);
+
+    EXPECT_FALSE(safety.fired) << "no 1000 ms cap on the wait";
+    const std::string bytes = slurp(path);
+    ::unlink(path.c_str());
+    ASSERT_GE(bytes.size(), 9u);
+    EXPECT_EQ(bytes.substr(0, 5), "START");
+    EXPECT_EQ(bytes.substr(bytes.size() - 4), "STOP");
+    const std::string pings = bytes.substr(5, bytes.size() - 9);
+    ASSERT_EQ(pings.size() % 4, 0u);
+    for (std::size_t i = 0; i < pings.size(); i += 4)
+        EXPECT_EQ(pings.substr(i, 4), "PING");
+    const std::size_t count = pings.size() / 4;
+    EXPECT_GE(count, 2u);
+    EXPECT_LE(count, elapsed / 1000 + 1);
+    EXPECT_TRUE(log.empty());
+}
+
+} // namespace
