@@ -1,0 +1,334 @@
+#include "framework/syslog_manager.h"
+
+#include "log_sink.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace {
+
+// Checks "<pri>Mmm dd hh:mm:ss " and returns what follows, "" on mismatch.
+std::string body(const std::string& record, int expected_priority)
+{
+    const size_t close = record.find('>');
+    // Shape of the time stamp: letters, blanks, digits and colons in place.
+    const char* shape = "Aaa _9 99:99:99 ";
+    bool ok = record.size() > 1 && record[0] == '<' && close != std::string::npos &&
+              record.size() >= close + 1 + 16;
+    for (size_t i = 0; ok && i < 16; ++i) {
+        const char c = record[close + 1 + i];
+        switch (shape[i]) {
+        case 'A': ok = c >= 'A' && c <= 'Z'; break;
+        case 'a': ok = c >= 'a' && c <= 'z'; break;
+        case '9': ok = c >= '0' && c <= '9'; break;
+        case '_': ok = c == ' ' || (c >= '1' && c <= '3'); break;
+        default: ok = c == shape[i]; break;
+        }
+    }
+    if (!ok) {
+        ADD_FAILURE() << "bad record head: " << record;
+        return "";
+    }
+    EXPECT_EQ(std::stoi(record.substr(1, close - 1)), expected_priority) << record;
+    return record.substr(close + 1 + 16);
+}
+
+std::unique_ptr<SysLogManager> connected(const LogSink& sink, const char* ident, int option = 0,
+                                         int facility = 0)
+{
+    auto m = std::make_unique<SysLogManager>();
+    EXPECT_TRUE(m->set_path_for_test(sink.path.c_str()));
+    m->openlog(ident, option | SysLogManager::OptNDelay, facility);
+    EXPECT_TRUE(m->connected());
+    return m;
+}
+
+TEST(SysLogManager, RecordFormat)
+{
+    LogSink sink;
+    ASSERT_GE(sink.fd, 0);
+    auto m = connected(sink, "kmx-T1", 0, LOG_DAEMON);
+    // The log socket is not handed to programs the daemon starts.
+    EXPECT_EQ(fcntl(m->fd(), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+
+    m->syslog(LOG_ERR, "value %d %s", 5, "x");
+    m->syslog(LOG_LOCAL0 | LOG_INFO, "facility given");
+    m->syslog(LOG_DEBUG, "%s", "");
+    EXPECT_GT(m->sendmsg(), 0);
+    std::vector<std::string> got = sink.all();
+    ASSERT_EQ(got.size(), 1u);
+    std::vector<std::string> recs = records(got[0]);
+    ASSERT_EQ(recs.size(), 3u);
+    EXPECT_EQ(body(recs[0], LOG_DAEMON | LOG_ERR), "kmx-T1: value 5 x");
+    EXPECT_EQ(body(recs[1], LOG_LOCAL0 | LOG_INFO), "kmx-T1: facility given");
+    EXPECT_EQ(body(recs[2], LOG_DAEMON | LOG_DEBUG), "kmx-T1: ");
+
+    // Process id after the identity; an empty identity drops ": ".
+    m->openlog("kmx", SysLogManager::OptPid | SysLogManager::OptNDelay, 0);
+    m->syslog(LOG_NOTICE, "with pid");
+    m->openlog("", SysLogManager::OptNDelay, 0);
+    m->syslog(LOG_NOTICE, "no ident");
+    // A facility with bits outside the facility field is ignored.
+    m->openlog("f", SysLogManager::OptNDelay, 5);
+    m->syslog(LOG_NOTICE, "still daemon");
+    m->sendmsg();
+    recs = records(sink.all().at(0));
+    ASSERT_EQ(recs.size(), 3u);
+    EXPECT_EQ(body(recs[0], LOG_DAEMON | LOG_NOTICE), "kmx[" + std::to_string(getpid()) + "]: with pid");
+    EXPECT_EQ(body(recs[1], LOG_DAEMON | LOG_NOTICE), "no ident");
+    EXPECT_EQ(body(recs[2], LOG_DAEMON | LOG_NOTICE), "f: still daemon");
+
+    // closelog drops the waiting batch and restores the default identity.
+    m->syslog(LOG_NOTICE, "dropped");
+    m->closelog();
+    EXPECT_FALSE(m->connected());
+    EXPECT_EQ(m->sendmsg(), 0);
+    m->syslog(LOG_NOTICE, "again");
+    m->sendmsg();
+    recs = records(sink.all().at(0));
+    ASSERT_EQ(recs.size(), 1u);
+    EXPECT_EQ(body(recs[0], LOG_DAEMON | LOG_NOTICE), "syslog-sx: again");
+}
+
+TEST(SysLogManager, MaskCutAndLiteralText)
+{
+    LogSink sink;
+    auto m = connected(sink, "id");
+
+    int old = m->setlogmask(LOG_UPTO(LOG_WARNING));
+    EXPECT_EQ(old, 0xFF);
+    m->syslog(LOG_DEBUG, "masked");
+    m->log_text(LOG_INFO, "masked", 6);
+    EXPECT_EQ(m->sendmsg(), 0);
+    EXPECT_TRUE(sink.all().empty());
+    EXPECT_EQ(m->setlogmask(0), LOG_UPTO(LOG_WARNING));
+    m->setlogmask(0xFF);
+
+    const std::string literal = "100%s done %n %d%%";
+    m->log_text(LOG_ERR, literal.data(), literal.size());
+    const std::string longText(3000, 'y');
+    m->log_text(LOG_ERR, longText.data(), longText.size());
+    m->syslog(LOG_ERR, "%s", longText.c_str());
+    m->sendmsg();
+    std::vector<std::string> recs = records(sink.all().at(0));
+    ASSERT_EQ(recs.size(), 3u);
+    EXPECT_EQ(body(recs[0], LOG_USER | LOG_ERR), "id: " + literal);
+    EXPECT_EQ(recs[1].size(), 1023u);
+    EXPECT_EQ(recs[2], recs[1]);
+}
+
+TEST(SysLogManager, BatchLimits)
+{
+    LogSink sink;
+    auto m = connected(sink, "b");
+    for (int i = 0; i < 300; ++i)
+        m->syslog(LOG_INFO, "line %d", i);
+    // The 256th record sent the first datagram.
+    std::vector<std::string> got = sink.all();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(records(got[0]).size(), 256u);
+    m->sendmsg();
+    got = sink.all();
+    ASSERT_EQ(got.size(), 1u);
+    std::vector<std::string> recs = records(got[0]);
+    ASSERT_EQ(recs.size(), 44u);
+    EXPECT_EQ(body(recs[0], LOG_USER | LOG_INFO), "b: line 256");
+
+    // Full-size records: the 13th passes three quarters of the batch.
+    const std::string big(1500, 'z');
+    for (int i = 0; i < 14; ++i)
+        m->log_text(LOG_INFO, big.data(), big.size());
+    got = sink.all();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].size(), 13u * 1024u);
+    m->sendmsg();
+    got = sink.all();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].size(), 1024u);
+}
+
+TEST(SysLogManager, SocketAtDescriptorZeroIsUsed)
+{
+    LogSink sink;
+    const int saved = dup(0);
+    ASSERT_GE(saved, 0);
+    close(0);
+    auto m = connected(sink, "zero");
+    const int fd = m->fd();
+    m->syslog(LOG_INFO, "via zero");
+    m->sendmsg();
+    m->closelog();
+    dup2(saved, 0);
+    close(saved);
+    EXPECT_EQ(fd, 0);
+    std::vector<std::string> got = sink.all();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(body(records(got[0]).at(0), LOG_USER | LOG_INFO), "zero: via zero");
+}
+
+TEST(SysLogManager, StreamSocketFallback)
+{
+    LogSink sink(SOCK_STREAM);
+    ASSERT_GE(sink.fd, 0);
+    auto m = connected(sink, "st");
+    m->syslog(LOG_INFO, "one");
+    m->syslog(LOG_INFO, "two");
+    EXPECT_GT(m->sendmsg(), 0);
+
+    const int peer = accept(sink.fd, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    std::string data;
+    char buf[4096];
+    pollfd p{peer, POLLIN, 0};
+    while (records(data).size() < 2 && poll(&p, 1, 5000) == 1) {
+        ssize_t n = read(peer, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        data.append(buf, static_cast<size_t>(n));
+    }
+    close(peer);
+    std::vector<std::string> recs = records(data);
+    ASSERT_EQ(recs.size(), 2u);
+    EXPECT_EQ(body(recs[0], LOG_USER | LOG_INFO), "st: one");
+    EXPECT_EQ(body(recs[1], LOG_USER | LOG_INFO), "st: two");
+}
+
+TEST(SysLogManager, UnreachableLogLosesRecordsQuietly)
+{
+    TempDir dir;
+    SysLogManager m;
+    ASSERT_TRUE(m.set_path_for_test((dir.path + "/none").c_str()));
+    EXPECT_FALSE(m.set_path_for_test(std::string(200, 'p').c_str()));
+
+    // Copy to standard error still happens; capture it through a pipe.
+    int pipefd[2];
+    ASSERT_EQ(pipe(pipefd), 0);
+    const int saved = dup(2);
+    dup2(pipefd[1], 2);
+    m.openlog("lost", SysLogManager::OptNDelay | SysLogManager::OptPerror, 0);
+    EXPECT_FALSE(m.connected());
+    EXPECT_EQ(m.fd(), -1);
+    m.syslog(LOG_ERR, "to stderr");
+    m.syslog(LOG_ERR, "ends with newline\n");
+    EXPECT_EQ(m.sendmsg(), 0);
+    dup2(saved, 2);
+    close(saved);
+    close(pipefd[1]);
+    std::string err;
+    char buf[256];
+    ssize_t n;
+    while ((n = read(pipefd[0], buf, sizeof buf)) > 0)
+        err.append(buf, static_cast<size_t>(n));
+    close(pipefd[0]);
+    EXPECT_EQ(err, "lost: to stderr\nlost: ends with newline\n");
+}
+
+// ---- stream buffers -------------------------------------------------------
+
+struct ManagedStream : ::testing::Test {
+    LogSink sink;
+    void SetUp() override
+    {
+        ASSERT_TRUE(syslogManager.set_path_for_test(sink.path.c_str()));
+        syslogManager.openlog("kmx-test", SysLogManager::OptNDelay, 0);
+        ASSERT_TRUE(syslogManager.connected());
+    }
+    void TearDown() override
+    {
+        syslogManager.closelog();
+        syslogManager.set_path_for_test("/dev/log");
+    }
+};
+
+TEST_F(ManagedStream, LinesOfOneFlushShareADatagram)
+{
+    ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_NOTICE);
+    std::ostream os(&buf);
+
+    os << "first\nsecond %s %n\n" << std::flush;
+    std::vector<std::string> got = sink.all();
+    ASSERT_EQ(got.size(), 1u);
+    std::vector<std::string> recs = records(got[0]);
+    ASSERT_EQ(recs.size(), 2u);
+    EXPECT_EQ(body(recs[0], LOG_DAEMON | LOG_NOTICE), "kmx-test: first");
+    EXPECT_EQ(body(recs[1], LOG_DAEMON | LOG_NOTICE), "kmx-test: second %s %n");
+
+    // Without a newline the text waits; empty lines count; the text after
+    // the last newline leaves with them.
+    os << "partial" << std::flush;
+    EXPECT_TRUE(sink.all().empty());
+    os << " end\n\ntail" << std::flush;
+    recs = records(sink.all().at(0));
+    ASSERT_EQ(recs.size(), 3u);
+    EXPECT_EQ(body(recs[0], LOG_DAEMON | LOG_NOTICE), "kmx-test: partial end");
+    EXPECT_EQ(body(recs[1], LOG_DAEMON | LOG_NOTICE), "kmx-test: ");
+    EXPECT_EQ(body(recs[2], LOG_DAEMON | LOG_NOTICE), "kmx-test: tail");
+
+    // 300 lines in one flush: one datagram at the 256th record, one at the end.
+    for (int i = 0; i < 300; ++i)
+        os << "l" << i << "\n";
+    EXPECT_TRUE(sink.all().empty());
+    os.flush();
+    got = sink.all();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(records(got[0]).size(), 256u);
+    EXPECT_EQ(records(got[1]).size(), 44u);
+
+    // A full put area without a newline becomes one record, cut to size.
+    os << std::string(16383, 'a') << std::flush;
+    got = sink.all();
+    ASSERT_EQ(got.size(), 1u);
+    recs = records(got[0]);
+    ASSERT_EQ(recs.size(), 1u);
+    EXPECT_EQ(recs[0].size(), 1023u);
+    // One more character than fits: the full area leaves, the rest waits.
+    os << std::string(16384, 'b');
+    got = sink.all();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(records(got[0]).size(), 1u);
+    os << "\n" << std::flush;
+    EXPECT_EQ(body(records(sink.all().at(0)).at(0), LOG_DAEMON | LOG_NOTICE), "kmx-test: b");
+}
+
+TEST_F(ManagedStream, PendingTextSurvivesBufferChangeAndDestruction)
+{
+    char own[64];
+    {
+        ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_ERR);
+        std::ostream os(&buf);
+        os << "before" << std::flush;
+        EXPECT_TRUE(sink.all().empty());
+        // The caller's buffer is not freed by the stream buffer.
+        buf.pubsetbuf(own, sizeof own);
+        std::vector<std::string> got = sink.all();
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(body(records(got[0]).at(0), LOG_DAEMON | LOG_ERR), "kmx-test: before");
+
+        // Its put area keeps one byte for the NUL: 63 characters fill it.
+        os << std::string(63, 'c') << std::flush;
+        EXPECT_EQ(body(records(sink.all().at(0)).at(0), LOG_DAEMON | LOG_ERR),
+                  "kmx-test: " + std::string(63, 'c'));
+        buf.pubsetbuf(own, 1);
+        os << "last words";
+    }
+    std::vector<std::string> got = sink.all();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(body(records(got[0]).at(0), LOG_DAEMON | LOG_ERR), "kmx-test: last words");
+}
+
+TEST(SysLogStreamBuf, CallersBufferIsNotFreed)
+{
+    char own[32];
+    SysLogStreamBuf* buf = new SysLogStreamBuf(LOG_DAEMON, LOG_INFO);
+    buf->pubsetbuf(own, sizeof own);
+    delete buf;
+}
+
+} // namespace
