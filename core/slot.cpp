@@ -116,6 +116,11 @@ std::ostream& operator<<(std::ostream& os, Slot const& slot)
     return os;
 }
 
+void Slot::SendSignal(LGCP::Signal const& signal)
+{
+    Slots::instance().Signal(*this, signal);
+}
+
 void Slot::OnChangeOutputStream(bool active)
 {
     if (active == mOutputStream)

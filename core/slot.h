@@ -69,6 +69,9 @@ public:
     void Put(std::ostream& os) const;
     void PutHeader(std::ostream& os) const;
 
+    // Hands the signal with this slot's number to the controller link.
+    void SendSignal(LGCP::Signal const& signal);
+
     void OnChangeOutputStream(bool active);
     void OnChangeInputStream(bool active);
 

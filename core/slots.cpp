@@ -228,6 +228,12 @@ void Slots::Stream(Slot& slot, bool transmitter, bool active, int channel)
         mNotify->OnStream(slot, transmitter, active, channel);
 }
 
+void Slots::Signal(Slot& slot, LGCP::Signal const& signal)
+{
+    if (mNotify)
+        mNotify->OnSignal(slot, signal);
+}
+
 void Slots::Put(std::ostream& os) const
 {
     os << "slots: " << count() << "\n";

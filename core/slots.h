@@ -41,6 +41,8 @@ public:
         virtual void OnStream(Slot& slot, bool transmitter, bool active, int channel) = 0;
         // A deferred destroy has completed; the slot is deleted after this.
         virtual void OnReleased(Slot& slot) = 0;
+        // A slot's own signal for the controller.
+        virtual void OnSignal(Slot& slot, LGCP::Signal const& signal) = 0;
     };
 
     static Slots& instance();
@@ -86,6 +88,7 @@ private:
     friend class Slot;
     void Stream(Slot& slot, bool transmitter, bool active, int channel);
     void Released(Slot& slot);
+    void Signal(Slot& slot, LGCP::Signal const& signal);
     void Teardown(Slot& slot);
     void Remove(Slot& slot);
     std::vector<Slot*> NewestFirst() const;

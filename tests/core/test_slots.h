@@ -87,6 +87,7 @@ public:
         lines.push_back(os.str());
     }
     void OnReleased(Slot& slot) override { lines.push_back(std::to_string(slot.GetId()) + ".released"); }
+    void OnSignal(Slot& slot, LGCP::Signal const&) override { lines.push_back(std::to_string(slot.GetId()) + ".signal"); }
     std::vector<std::string> lines;
 };
 
