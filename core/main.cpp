@@ -1,5 +1,76 @@
 // Gateway control daemon entry point.
-int main()
+
+#include "board/hw_mux.h"
+#include "core/command_line.h"
+#include "core/signal_watch.h"
+#include "core/slots.h"
+#include "core/traces.h"
+#include "framework/child_wait.h"
+#include "framework/daemon.h"
+#include "framework/ini_file.h"
+#include "framework/multiplexer.h"
+#include "framework/version.h"
+#include "standin/board.h"
+
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+const char* const kConfigFile = "/usr/local/etc/server.conf";
+
+} // namespace
+
+int main(int argc, char** argv)
 {
+    // The board's devices are not on this machine: the daemon runs on the
+    // simulated board.
+    Standin::Board board;
+
+    IniFile::File config;
+    if (config.Open(kConfigFile))
+        Traces::instance().Read(config, std::cerr);
+
+    SignalWatch& signals = SignalWatch::instance();
+    signals.Install();
+
+    CommandLine line = CommandLine::Parse(argc, argv);
+    switch (line.action) {
+    case CommandLine::Usage:
+        CommandLine::PutUsage(std::cerr);
+        return 1;
+    case CommandLine::Help:
+        CommandLine::PutUsage(std::cout);
+        return 0;
+    case CommandLine::Version:
+        std::cout << Version::current << std::endl;
+        return 0;
+    case CommandLine::Run:
+        break;
+    }
+
+    HwMux::instance().Open();
+
+    if (line.daemon) {
+        Daemon::Params params;
+        std::ostringstream name;
+        name << "kmx-" << Version::current;
+        params.mName = name.str();
+        Daemon::Init(params);
+    }
+    {
+        Linux::Run pidFile("server");
+        std::cout << "Starting server [" << Version::current << "], port=" << line.port << std::endl;
+
+        ChildWait::Init children;
+        ChildWait::Activate();
+        signals.Start();
+
+        multiplexer.run(true, true);
+
+        signals.Stop();
+        Slots::instance().Clear();
+        HwMux::instance().Close();
+    }
     return 0;
 }
