@@ -1,0 +1,48 @@
+#include "asn1/coder_env.h"
+
+#include <cstring>
+
+namespace ASN1 {
+
+bool CoderEnv::StringListeralCmp::operator()(char const* a, char const* b) const
+{
+    return std::strcmp(a, b) < 0;
+}
+
+bool CoderEnv::encodePER(AbstractData const& value, std::vector<char>& octets)
+{
+    PEREncoder encoder(octets, true);
+    if (!value.accept(encoder)) {
+        octets.clear();
+        return false;
+    }
+    // A value of no bits is still sent as one octet.
+    if (octets.empty())
+        octets.push_back(0);
+    return true;
+}
+
+bool CoderEnv::encodeAVN(AbstractData const& value, std::string& text)
+{
+    std::ostringstream stream;
+    stream << value;
+    if (!stream)
+        return false;
+    text = stream.str();
+    return true;
+}
+
+bool CoderEnv::decode(char const* first, char const* last, AbstractData& value, bool noEnv)
+{
+    if (encodingRule != per_Aligned)
+        return false;
+    PERDecoder decoder(first, last, noEnv ? nullptr : this, true);
+    if (!value.accept(decoder))
+        return false;
+    if (decoder.finished())
+        return true;
+    // The one-octet encoding of a value of no bits.
+    return decoder.getPosition() == 0 && last - first == 1 && *first == 0;
+}
+
+} // namespace ASN1

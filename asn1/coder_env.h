@@ -1,0 +1,103 @@
+#pragma once
+// The one entry point for encoding and decoding whole values.
+//
+//   ASN1::CoderEnv env;                      // aligned PER unless told otherwise
+//   std::vector<char> octets;
+//   if (ASN1::encode(message, &env, std::back_inserter(octets))) send(octets);
+//   if (!ASN1::decode(first, last, &env, message, true)) reject();
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <loki/AssocVector.h>
+
+#include "asn1/asn1.h"
+#include "asn1/per_decoder.h"
+#include "asn1/per_encoder.h"
+
+namespace ASN1 {
+
+class Module;
+
+class CoderEnv {
+public:
+    enum EncodingRules { avn = 0, ber = 1, per_Aligned = 2 };
+
+    struct StringListeralCmp {
+        using first_argument_type = char const*;
+        using second_argument_type = char const*;
+        using result_type = bool;
+        bool operator()(char const* a, char const* b) const;
+    };
+
+    CoderEnv() = default;
+
+    void set_encodingRule(EncodingRules rule) { encodingRule = rule; }
+    EncodingRules get_encodingRule() const { return encodingRule; }
+
+    // Writes the value's octets to `out`; a value that cannot be encoded
+    // writes nothing and gives false.
+    template <class OutputIterator>
+    bool encode(AbstractData const& value, OutputIterator out)
+    {
+        switch (encodingRule) {
+        case per_Aligned:
+            return encodePER(value, out);
+        case avn:
+            return encodeAVN(value, out);
+        default:
+            return false;
+        }
+    }
+
+    template <class OutputIterator>
+    bool encodePER(AbstractData const& value, OutputIterator out)
+    {
+        std::vector<char> octets;
+        if (!encodePER(value, octets))
+            return false;
+        for (char c : octets)
+            *out++ = c;
+        return true;
+    }
+
+    template <class OutputIterator>
+    bool encodeAVN(AbstractData const& value, OutputIterator out)
+    {
+        std::string text;
+        if (!encodeAVN(value, text))
+            return false;
+        for (char c : text)
+            *out++ = c;
+        return true;
+    }
+
+    // Aligned PER into `octets` (replaced): the complete encoding of the value,
+    // at least one octet.
+    bool encodePER(AbstractData const& value, std::vector<char>& octets);
+    bool encodeAVN(AbstractData const& value, std::string& text);
+
+    // Fills `value` from [first, last). The input must hold exactly one
+    // value: octets left after it fail the decode. `noEnv` keeps the
+    // environment from the decoders of nested open types.
+    bool decode(char const* first, char const* last, AbstractData& value, bool noEnv = true);
+
+private:
+    EncodingRules encodingRule = per_Aligned;
+    Loki::AssocVector<char const*, Module*, StringListeralCmp> modules;
+};
+
+template <class OutputIterator>
+bool encode(AbstractData const& value, CoderEnv* env, OutputIterator out)
+{
+    return env->encode(value, out);
+}
+
+template <class InputPointer>
+bool decode(InputPointer first, InputPointer last, CoderEnv* env, AbstractData& value, bool noEnv = true)
+{
+    return env->decode(first, last, value, noEnv);
+}
+
+} // namespace ASN1

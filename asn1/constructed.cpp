@@ -1,0 +1,449 @@
+// CHOICE, SEQUENCE, SEQUENCE OF and the open types.
+#include "asn1/asn1.h"
+
+#include <algorithm>
+
+namespace ASN1 {
+
+// ---------------------------------------------------------------- CHOICE
+
+CHOICE::CHOICE(CHOICE const& other)
+    : AbstractData(other), value_(other.value_ ? other.value_->clone() : nullptr), selection_(other.selection_)
+{
+}
+
+CHOICE& CHOICE::operator=(CHOICE const& other)
+{
+    std::unique_ptr<AbstractData> v(other.value_ ? other.value_->clone() : nullptr);
+    value_ = std::move(v);
+    selection_ = other.selection_;
+    return *this;
+}
+
+void CHOICE::swap(CHOICE& other)
+{
+    value_.swap(other.value_);
+    std::swap(selection_, other.selection_);
+}
+
+bool CHOICE::select(int index)
+{
+    if (selection_ == index && index >= 0 && value_)
+        return true;
+    selection_ = index;
+    return createSelection();
+}
+
+bool CHOICE::createSelection()
+{
+    InfoType const* i = info();
+    if (selection_ >= 0 && unsigned(selection_) < i->totalChoices && i->selectionInfos[selection_]) {
+        value_.reset(AbstractData::create(i->selectionInfos[selection_]));
+        return true;
+    }
+    selection_ = unknownSelection_;
+    value_.reset();
+    return false;
+}
+
+AbstractData* CHOICE::setSelection(int index, AbstractData* value)
+{
+    value_.reset(value);
+    selection_ = index;
+    return value;
+}
+
+unsigned CHOICE::getSelectionTag() const
+{
+    InfoType const* i = info();
+    return i->selectionTags ? i->selectionTags[selection_] : ContextSpecificTag + unsigned(selection_);
+}
+
+char const* CHOICE::getSelectionName() const { return info()->selectionNames[selection_]; }
+
+bool CHOICE::isValid() const
+{
+    if (selection_ < 0 || !value_)
+        return false;
+    if (!extendable() && unsigned(selection_) >= getNumChoices())
+        return false;
+    return value_->isValid();
+}
+
+bool CHOICE::isStrictlyValid() const
+{
+    return selection_ >= 0 && value_ && unsigned(selection_) < getNumChoices() && value_->isStrictlyValid();
+}
+
+int CHOICE::do_compare(AbstractData const& other) const
+{
+    auto o = dynamic_cast<CHOICE const*>(&other);
+    if (!o)
+        return foreignCompare(other);
+    if (selection_ < 0 || selection_ != o->selection_)
+        return selection_ - o->selection_;
+    if (!value_ || !o->value_)
+        return int(bool(value_)) - int(bool(o->value_));
+    return value_->compare(*o->value_);
+}
+
+AbstractData* CHOICE::do_clone() const { return cloneAs(*this); }
+
+// ---------------------------------------------------------------- SEQUENCE
+
+const unsigned SEQUENCE::defaultTag = 0;
+
+void SEQUENCE::BitMap::resize(unsigned n)
+{
+    bytes_.resize((std::size_t(n) + 7) / 8, 0);
+    // bits past a shrunk end must not come back on a later grow
+    if (n % 8 && !bytes_.empty())
+        bytes_.back() = static_cast<char>(static_cast<unsigned char>(bytes_.back()) & (0xFF00 >> (n % 8)));
+    bitCount_ = n;
+}
+
+bool SEQUENCE::BitMap::operator[](unsigned i) const
+{
+    if (i >= bitCount_)
+        return false;
+    return (static_cast<unsigned char>(bytes_[i / 8]) >> (7 - i % 8)) & 1;
+}
+
+void SEQUENCE::BitMap::set(unsigned i)
+{
+    if (i < bitCount_)
+        bytes_[i / 8] = static_cast<char>(static_cast<unsigned char>(bytes_[i / 8]) | (0x80 >> (i % 8)));
+}
+
+void SEQUENCE::BitMap::clear(unsigned i)
+{
+    if (i < bitCount_)
+        bytes_[i / 8] = static_cast<char>(static_cast<unsigned char>(bytes_[i / 8]) & ~(0x80 >> (i % 8)));
+}
+
+void SEQUENCE::BitMap::swap(BitMap& other)
+{
+    bytes_.swap(other.bytes_);
+    std::swap(bitCount_, other.bitCount_);
+}
+
+bool SEQUENCE::BitMap::any() const
+{
+    return std::any_of(bytes_.begin(), bytes_.end(), [](char c) { return c != 0; });
+}
+
+SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : std::vector<AbstractData*>()
+{
+    reserve(other.size());
+    for (AbstractData* f : other)
+        push_back(f ? f->clone() : nullptr); // reserved: no throw after the clone
+}
+
+SEQUENCE::FieldVector::~FieldVector()
+{
+    for (AbstractData* f : *this)
+        delete f;
+}
+
+SEQUENCE::SEQUENCE(void const* info) : AbstractData(info)
+{
+    InfoType const* i = this->info();
+    fields_.resize(i->numRootFields + i->numExtensions, nullptr);
+    optionalMap_.resize(i->numOptional);
+    for (unsigned k = 0; k < i->numRootFields; ++k)
+        if (i->fieldIds[k] == -1)
+            fields_[k] = AbstractData::create(i->fieldInfos[k]);
+    if (i->defaultExtensions && i->numExtensions) {
+        extensionMap_.resize(i->numExtensions);
+        std::vector<char>& bytes = extensionMap_.getData();
+        for (std::size_t b = 0; b < bytes.size(); ++b)
+            bytes[b] = static_cast<char>(i->defaultExtensions[b]);
+        extensionMap_.resize(i->numExtensions); // drops bits past the count
+        for (unsigned k = 0; k < i->numExtensions; ++k)
+            if (extensionMap_[k])
+                fields_[i->numRootFields + k] = AbstractData::create(i->fieldInfos[i->numRootFields + k]);
+    }
+}
+
+SEQUENCE::SEQUENCE(SEQUENCE const& other)
+    : AbstractData(other), fields_(other.fields_), optionalMap_(other.optionalMap_), extensionMap_(other.extensionMap_)
+{
+}
+
+SEQUENCE& SEQUENCE::operator=(SEQUENCE const& other)
+{
+    FieldVector f(other.fields_);
+    BitMap o(other.optionalMap_), e(other.extensionMap_);
+    fields_.swap(f);
+    optionalMap_.swap(o);
+    extensionMap_.swap(e);
+    return *this;
+}
+
+void SEQUENCE::swap(SEQUENCE& other)
+{
+    fields_.swap(other.fields_);
+    optionalMap_.swap(other.optionalMap_);
+    extensionMap_.swap(other.extensionMap_);
+}
+
+bool SEQUENCE::hasOptionalField(unsigned opt) const
+{
+    if (opt < optionalMap_.size())
+        return optionalMap_[opt];
+    return extensionMap_[opt - optionalMap_.size()];
+}
+
+AbstractData*& SEQUENCE::includeOptionalField(unsigned opt, unsigned index)
+{
+    if (opt < optionalMap_.size()) {
+        optionalMap_.set(opt);
+    } else {
+        unsigned k = opt - optionalMap_.size();
+        if (extensionMap_.size() <= k)
+            extensionMap_.resize(k + 1);
+        extensionMap_.set(k);
+    }
+    return fields_[index] ? fields_[index] : (fields_[index] = AbstractData::create(info()->fieldInfos[index]));
+}
+
+void SEQUENCE::removeOptionalField(unsigned opt)
+{
+    if (opt < optionalMap_.size())
+        optionalMap_.clear(opt);
+    else
+        extensionMap_.clear(opt - optionalMap_.size());
+}
+
+AbstractData* SEQUENCE::createField(unsigned index)
+{
+    if (!fields_[index])
+        fields_[index] = AbstractData::create(info()->fieldInfos[index]);
+    return fields_[index];
+}
+
+int SEQUENCE::tagMode() const
+{
+    unsigned const* t = info()->fieldTags;
+    return !t ? 0 : t == &defaultTag ? 2 : 1;
+}
+
+unsigned SEQUENCE::getFieldTag(int index) const
+{
+    switch (tagMode()) {
+    case 0:
+        return ContextSpecificTag + unsigned(index);
+    case 2:
+        return static_cast<AbstractData::InfoType const*>(info()->fieldInfos[index])->tag;
+    default:
+        return info()->fieldTags[index];
+    }
+}
+
+int SEQUENCE::do_compare(AbstractData const& other) const
+{
+    auto o = dynamic_cast<SEQUENCE const*>(&other);
+    if (!o)
+        return foreignCompare(other);
+    InfoType const* i = info();
+    auto field = [&](unsigned k, bool present, bool otherPresent) {
+        if (!present || !otherPresent)
+            return int(present) - int(otherPresent);
+        AbstractData const* a = fields_[k];
+        AbstractData const* b = k < o->fields_.size() ? o->fields_[k] : nullptr;
+        if (!a || !b)
+            return int(a != nullptr) - int(b != nullptr);
+        return a->compare(*b);
+    };
+    for (unsigned k = 0; k < i->numRootFields; ++k) {
+        int id = i->fieldIds[k];
+        int r = id == -1 ? field(k, true, true) : field(k, hasOptionalField(id), o->hasOptionalField(id));
+        if (r)
+            return r;
+    }
+    for (unsigned k = i->numRootFields; k < fields_.size(); ++k) {
+        unsigned opt = i->numOptional + (k - i->numRootFields);
+        int r = field(k, hasOptionalField(opt), o->hasOptionalField(opt));
+        if (r)
+            return r;
+    }
+    return 0;
+}
+
+AbstractData* SEQUENCE::do_clone() const { return cloneAs(*this); }
+
+// ---------------------------------------------------------------- SEQUENCE OF
+
+SEQUENCE_OF_Base::SEQUENCE_OF_Base(SEQUENCE_OF_Base const& other) : ConstrainedObject(other)
+{
+    elements_.reserve(other.elements_.size());
+    try {
+        for (AbstractData const* e : other.elements_)
+            elements_.push_back(e->clone());
+    } catch (...) {
+        clear();
+        throw;
+    }
+}
+
+SEQUENCE_OF_Base& SEQUENCE_OF_Base::operator=(SEQUENCE_OF_Base const& other)
+{
+    SEQUENCE_OF_Base copy(other);
+    elements_.swap(copy.elements_);
+    return *this;
+}
+
+SEQUENCE_OF_Base::~SEQUENCE_OF_Base() { clear(); }
+
+void SEQUENCE_OF_Base::clear()
+{
+    for (AbstractData* e : elements_)
+        delete e;
+    elements_.clear();
+}
+
+AbstractData* SEQUENCE_OF_Base::createElement() const { return AbstractData::create(info()->elementInfo); }
+
+void SEQUENCE_OF_Base::push_back(AbstractData* value)
+{
+    std::unique_ptr<AbstractData> v(value);
+    elements_.push_back(v.get());
+    v.release();
+}
+
+void SEQUENCE_OF_Base::insert(iterator pos, unsigned n, AbstractData const& x)
+{
+    auto at = pos - elements_.begin();
+    elements_.reserve(elements_.size() + n);
+    std::vector<AbstractData*> fresh;
+    try {
+        for (unsigned k = 0; k < n; ++k)
+            fresh.push_back(x.clone());
+    } catch (...) {
+        for (AbstractData* e : fresh)
+            delete e;
+        throw;
+    }
+    elements_.insert(elements_.begin() + at, fresh.begin(), fresh.end());
+}
+
+void SEQUENCE_OF_Base::insert(iterator pos, const_iterator first, const_iterator last)
+{
+    auto at = pos - elements_.begin();
+    std::vector<AbstractData*> fresh;
+    fresh.reserve(std::size_t(last - first));
+    try {
+        for (; first != last; ++first)
+            fresh.push_back((*first)->clone());
+    } catch (...) {
+        for (AbstractData* e : fresh)
+            delete e;
+        throw;
+    }
+    elements_.reserve(elements_.size() + fresh.size());
+    elements_.insert(elements_.begin() + at, fresh.begin(), fresh.end());
+}
+
+SEQUENCE_OF_Base::iterator SEQUENCE_OF_Base::erase(iterator first, iterator last)
+{
+    for (iterator i = first; i != last; ++i)
+        delete *i;
+    return elements_.erase(first, last);
+}
+
+void SEQUENCE_OF_Base::resize(unsigned n)
+{
+    if (elements_.size() > n) {
+        erase(elements_.begin() + n, elements_.end());
+        return;
+    }
+    elements_.reserve(n);
+    while (elements_.size() < n)
+        push_back(createElement());
+}
+
+bool SEQUENCE_OF_Base::isValid() const
+{
+    if (size() < static_cast<unsigned>(getLowerLimit()))
+        return false;
+    if (!extendable() && size() > getUpperLimit())
+        return false;
+    return std::all_of(elements_.begin(), elements_.end(), [](AbstractData const* e) { return e->isValid(); });
+}
+
+bool SEQUENCE_OF_Base::isStrictlyValid() const
+{
+    return sizeStrictlyValid(size()) &&
+           std::all_of(elements_.begin(), elements_.end(), [](AbstractData const* e) { return e->isStrictlyValid(); });
+}
+
+int SEQUENCE_OF_Base::do_compare(AbstractData const& other) const
+{
+    auto o = dynamic_cast<SEQUENCE_OF_Base const*>(&other);
+    if (!o)
+        return foreignCompare(other);
+    std::size_t n = std::min(elements_.size(), o->elements_.size());
+    for (std::size_t i = 0; i < n; ++i)
+        if (int r = elements_[i]->compare(*o->elements_[i]))
+            return r;
+    return elements_.size() < o->elements_.size() ? -1 : elements_.size() > o->elements_.size() ? 1 : 0;
+}
+
+AbstractData* SEQUENCE_OF_Base::do_clone() const { return cloneAs(*this); }
+
+// ---------------------------------------------------------------- open types
+
+const OpenData::InfoType OpenData::theInfo = {&OpenData::create, 0};
+
+OpenData::OpenData(OpenData const& other)
+    : AbstractData(other), data_(other.data_ ? other.data_->clone() : nullptr),
+      buf_(other.buf_ ? new std::vector<char>(*other.buf_) : nullptr)
+{
+}
+
+OpenData& OpenData::operator=(OpenData const& other)
+{
+    OpenData copy(other);
+    swap(copy);
+    return *this;
+}
+
+OpenData::~OpenData() = default;
+
+void OpenData::swap(OpenData& other)
+{
+    data_.swap(other.data_);
+    buf_.swap(other.buf_);
+}
+
+bool OpenData::isValid() const { return data_ ? data_->isValid() : buf_ != nullptr; }
+
+bool OpenData::isStrictlyValid() const { return data_ ? data_->isStrictlyValid() : buf_ != nullptr; }
+
+int OpenData::do_compare(AbstractData const& other) const
+{
+    auto o = dynamic_cast<OpenData const*>(&other);
+    if (!o)
+        return foreignCompare(other);
+    if (data_ && o->data_)
+        return data_->compare(*o->data_);
+    if (buf_ && o->buf_)
+        return lexicographic_compare_bytes(buf_->data(), buf_->data() + buf_->size(), o->buf_->data(),
+                                           o->buf_->data() + o->buf_->size());
+    if (isEmpty() && o->isEmpty())
+        return 0;
+    return data_ ? 1 : -1;
+}
+
+AbstractData* OpenData::do_clone() const { return cloneAs(*this); }
+
+AbstractData* TypeConstrainedOpenData::create(void const* info)
+{
+    auto i = static_cast<InfoType const*>(info);
+    std::unique_ptr<AbstractData> content(AbstractData::create(i->contentInfo));
+    auto* p = new TypeConstrainedOpenData(content.get(), info);
+    content.release();
+    return p;
+}
+
+} // namespace ASN1

@@ -1,0 +1,61 @@
+#pragma once
+// Aligned-PER encoder: writes a value tree as the links carry it.
+
+#include <vector>
+
+#include "asn1/asn1.h"
+
+namespace ASN1 {
+
+class PEREncoder : public ConstVisitor {
+public:
+    // Empties `out` and writes into it.
+    PEREncoder(std::vector<char>& out, bool aligned = true);
+    ~PEREncoder() override;
+
+    bool aligned() const { return aligned_; }
+
+    void encodeSingleBit(bool bit);
+    void encodeMultiBit(unsigned value, unsigned nBits);
+    void byteAlign();
+    void encodeByte(unsigned value);
+    void encodeBlock(char const* p, unsigned n);
+    void encodeBitMap(std::vector<char> const& octets, unsigned nBits);
+    void encodeBitMap(unsigned char const* octets, unsigned nBits);
+    void encodeSmallUnsigned(unsigned n);
+    bool encodeUnsigned(unsigned value, unsigned lower, unsigned upper);
+    bool encodeLength(unsigned length, unsigned lower, unsigned upper);
+    // Writes the extension bit of an extensible constraint; true when the
+    // value or length takes the unconstrained form.
+    bool encodeConstraint(ConstrainedObject const& object, unsigned value);
+    bool encodeConstrainedLength(ConstrainedObject const& object, unsigned length);
+    // An open type: the value's own complete encoding behind a length.
+    bool encodeAnyType(AbstractData const* value);
+
+private:
+    bool do_visit(Null const&) override;
+    bool do_visit(BOOLEAN const&) override;
+    bool do_visit(INTEGER const&) override;
+    bool do_visit(ENUMERATED const&) override;
+    bool do_visit(OBJECT_IDENTIFIER const&) override;
+    bool do_visit(BIT_STRING const&) override;
+    bool do_visit(OCTET_STRING const&) override;
+    bool do_visit(AbstractString const&) override;
+    bool do_visit(BMPString const&) override;
+    bool do_visit(CHOICE const&) override;
+    bool do_visit(OpenData const&) override;
+    bool do_visit(GeneralizedTime const&) override;
+    bool do_visit(SEQUENCE_OF_Base const&) override;
+    bool preVisitExtensionRoots(SEQUENCE const&) override;
+    bool visitExtensionRoot(SEQUENCE const&, int index) override;
+    bool preVisitExtensions(SEQUENCE const&) override;
+    bool visitKnownExtension(SEQUENCE const&, int index) override;
+
+    bool encodeOctets(char const* p, unsigned n);
+
+    std::vector<char>& out;
+    unsigned short bitsLeft;
+    bool aligned_;
+};
+
+} // namespace ASN1
