@@ -1,0 +1,58 @@
+// The bottom layer of a stream socket: what arrives is passed up as read,
+// what comes down is written at once, and what the socket cannot take yet
+// waits in a bounded queue until the socket is writable again.
+#pragma once
+
+#include "framework/clean_queue.h"
+#include "framework/event.h"
+#include "framework/fd.h"
+#include "net/protocol.h"
+
+class StrmProtocol : public Protocol
+{
+public:
+    // Packets waiting for the socket. Small writes are gathered into the
+    // last waiting packet, so this bounds the waiting octets to about
+    // queue_size buffers; a peer that leaves them unread is cut off.
+    enum { queue_size = 16 };
+
+    // Takes its own duplicate of the connected socket.
+    explicit StrmProtocol(Fd const& socket);
+    ~StrmProtocol() override;
+
+    Protocol_name const& name() const override { return mName; }
+
+    // Starts reading; the layer is up at once.
+    void local_activate() override;
+    // Closes the socket and reports success downwards.
+    void local_deactivate() override;
+    // Writes to the socket; dropped while the layer is down.
+    void message(Packet& p) override;
+    // A packet fed from outside counts as read from the socket.
+    void receive(Packet& p) override;
+
+    void protocol_info(std::ostream& os) const override;
+    void PutHeader(std::ostream& os) const;
+
+    bool is_active() const { return mActive; }
+    int lowlevel_fd() const { return mFd.lowlevel_fd(); }
+    unsigned queued() const { return mQueue.count(); }
+    unsigned long long bytes_in() const { return mBytesIn; }
+    unsigned long long bytes_out() const { return mBytesOut; }
+
+private:
+    void OnEvent(int fd, short revents);
+    // Writes what waits; false when the link went down.
+    bool flush();
+    void enqueue(Packet& p);
+    void stop();
+    void fail(std::string text);
+
+    Protocol_name_str mName;
+    Fd mFd;
+    Event mEvent;
+    CleanQueue<Packet, queue_size> mQueue;
+    bool mActive = false;
+    unsigned long long mBytesIn = 0;
+    unsigned long long mBytesOut = 0;
+};

@@ -1,0 +1,211 @@
+#include "net_util.h"
+
+#include "framework/multiplexer.h"
+#include "framework/timer.h"
+#include "framework/mux_time.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <ostream>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace nettest {
+
+namespace {
+
+// A write to a closed peer must show as an error, not end the tests.
+struct IgnorePipe
+{
+    IgnorePipe() { ::signal(SIGPIPE, SIG_IGN); }
+} ignore_pipe;
+
+class Runner
+{
+public:
+    Runner(std::function<bool()> done, unsigned max_ms)
+        : mDone(std::move(done)), mStart(Mux::milliseconds()), mMax(max_ms) {}
+
+    bool run()
+    {
+        mTick.set(0, &Runner::OnTick, this);
+        multiplexer.run(false, true);
+        mTick.reset();
+        return mMet;
+    }
+
+private:
+    void OnTick(Timer*)
+    {
+        if (!mStopping) {
+            if (mDone && mDone()) {
+                mMet = true;
+                mStopping = true;
+            } else if (Mux::milliseconds() - mStart >= mMax) {
+                mStopping = true;
+            }
+            if (mStopping)
+                multiplexer.terminate();
+        }
+        // Keep ticking so the pass that sees the flag does not sit in poll.
+        mTick.set(2, &Runner::OnTick, this);
+    }
+
+    std::function<bool()> mDone;
+    uint32_t mStart;
+    unsigned mMax;
+    bool mMet = false;
+    bool mStopping = false;
+    Timer mTick;
+};
+
+void set_timeouts(int fd)
+{
+    timeval tv{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
+}
+
+sockaddr_in local(unsigned short port)
+{
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return sa;
+}
+
+} // namespace
+
+bool run_until(std::function<bool()> done, unsigned max_ms)
+{
+    Runner r(std::move(done), max_ms);
+    return r.run();
+}
+
+void run_for(unsigned ms)
+{
+    run_until(nullptr, ms);
+}
+
+Fd listen_local(unsigned short* port, int backlog)
+{
+    Fd s(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in sa = local(0);
+    if (::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0
+        || ::listen(s.lowlevel_fd(), backlog) != 0)
+        return Fd();
+    socklen_t len = sizeof(sa);
+    ::getsockname(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len);
+    *port = ntohs(sa.sin_port);
+    return s;
+}
+
+Fd connect_local(unsigned short port, int rcvbuf)
+{
+    Fd s(::socket(AF_INET, SOCK_STREAM, 0));
+    if (rcvbuf)
+        ::setsockopt(s.lowlevel_fd(), SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof(rcvbuf));
+    set_timeouts(s.lowlevel_fd());
+    sockaddr_in sa = local(port);
+    if (::connect(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0)
+        return Fd();
+    return s;
+}
+
+void tcp_pair(Fd& a, Fd& b)
+{
+    unsigned short port = 0;
+    Fd l = listen_local(&port);
+    a = connect_local(port);
+    b = Fd(::accept(l.lowlevel_fd(), nullptr, nullptr));
+    set_timeouts(b.lowlevel_fd());
+}
+
+Bytes frame(Bytes const& payload)
+{
+    unsigned len = payload.size() + 4;
+    Bytes f{3, 0, (unsigned char)(len >> 8), (unsigned char)len};
+    f.insert(f.end(), payload.begin(), payload.end());
+    return f;
+}
+
+Bytes bytes(Packet const& p)
+{
+    Bytes b;
+    for (unsigned i = 0; i < p.length(); ++i)
+        b.push_back(p[i]);
+    return b;
+}
+
+Packet packet(Bytes const& b, unsigned head)
+{
+    Packet p;
+    p.reserve_head(head);
+    for (unsigned char c : b)
+        p.put8(c);
+    return p;
+}
+
+bool write_all(Fd const& fd, Bytes const& b)
+{
+    size_t off = 0;
+    while (off < b.size()) {
+        ssize_t n = ::send(fd.lowlevel_fd(), b.data() + off, b.size() - off, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        off += n;
+    }
+    return true;
+}
+
+Bytes read_n(Fd const& fd, size_t n)
+{
+    Bytes b(n);
+    size_t off = 0;
+    while (off < n) {
+        ssize_t r = ::recv(fd.lowlevel_fd(), b.data() + off, n - off, 0);
+        if (r <= 0)
+            break;
+        off += r;
+    }
+    b.resize(off);
+    return b;
+}
+
+bool sees_eof(Fd const& fd)
+{
+    std::vector<char> buf(65536);
+    for (;;) {
+        ssize_t r = ::recv(fd.lowlevel_fd(), buf.data(), buf.size(), 0);
+        if (r == 0)
+            return true;
+        if (r < 0)
+            return errno == ECONNRESET;
+    }
+}
+
+Capture::Capture(std::ostream& os) : mOs(os), mOld(os.rdbuf(mBuf.rdbuf()))
+{
+}
+
+Capture::~Capture()
+{
+    mOs.rdbuf(mOld);
+}
+
+size_t Capture::lines_with(std::string const& part) const
+{
+    std::istringstream in(mBuf.str());
+    std::string line;
+    size_t n = 0;
+    while (std::getline(in, line))
+        if (line.find(part) != std::string::npos)
+            ++n;
+    return n;
+}
+
+} // namespace nettest

@@ -1,0 +1,56 @@
+// Loopback sockets and a bounded run of the event loop for the tests.
+#pragma once
+
+#include "framework/fd.h"
+#include "framework/packet.h"
+
+#include <functional>
+#include <iosfwd>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace nettest {
+
+typedef std::vector<unsigned char> Bytes;
+
+// Runs the loop until done() holds or max_ms have passed; done() is looked
+// at every couple of milliseconds. True when done() held.
+bool run_until(std::function<bool()> done, unsigned max_ms = 5000);
+// Runs the loop for about ms milliseconds.
+void run_for(unsigned ms);
+
+// A socket listening on 127.0.0.1 at a free port.
+Fd listen_local(unsigned short* port, int backlog = 4);
+// A blocking client of 127.0.0.1:port whose reads and writes give up after
+// a few seconds.
+Fd connect_local(unsigned short port, int rcvbuf = 0);
+// Both ends of one loopback TCP connection.
+void tcp_pair(Fd& a, Fd& b);
+
+Bytes frame(Bytes const& payload);
+Bytes bytes(Packet const& p);
+Packet packet(Bytes const& b, unsigned head = 0);
+
+bool write_all(Fd const& fd, Bytes const& b);
+// Reads exactly n octets; fewer when the peer closes or the wait runs out.
+Bytes read_n(Fd const& fd, size_t n);
+// True when the peer has closed (a read gives 0) within a few seconds.
+bool sees_eof(Fd const& fd);
+
+// Catches what one standard stream is given while it lives.
+class Capture
+{
+public:
+    explicit Capture(std::ostream& os);
+    ~Capture();
+    std::string text() const { return mBuf.str(); }
+    size_t lines_with(std::string const& part) const;
+
+private:
+    std::ostream& mOs;
+    std::streambuf* mOld;
+    std::ostringstream mBuf;
+};
+
+} // namespace nettest

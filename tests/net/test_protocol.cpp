@@ -1,0 +1,291 @@
+// Layer paths: activation climbs from the wire, success goes down, errors
+// go up, packets cross every layer of nested families in order.
+#include "net/protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> trace;
+int destroyed = 0;
+
+// Pushes its tag on the way down, checks and pulls it on the way up.
+class Tagged : public Protocol
+{
+public:
+    Tagged(char const* n, unsigned char tag, unsigned room)
+        : mName(n), mTag(tag), mRoom(room) {}
+    ~Tagged() override { ++destroyed; }
+
+    Protocol_name const& name() const override { return mName; }
+    void local_prepare_head(Packet& p) override { p.reserve_head(mRoom); }
+    void local_activate() override
+    {
+        trace.push_back(mName.str() + ".activate");
+        on_activate();
+    }
+    void local_deactivate() override
+    {
+        trace.push_back(mName.str() + ".deactivate");
+        on_deactivate(Protocol_status(new Protocol_status_success(this, "done")));
+    }
+    void message(Packet& p) override
+    {
+        p.push8(mTag);
+        transmit(p);
+    }
+    void receive(Packet& p) override
+    {
+        if (p.empty() || p[0] != mTag) {
+            trace.push_back(mName.str() + ".bad");
+            return;
+        }
+        p.pull8();
+        on_message(p);
+    }
+    void fail(char const* why) { on_deactivate(Protocol_status(new Protocol_status_error(this, why))); }
+
+private:
+    Protocol_name_str mName;
+    unsigned char mTag;
+    unsigned mRoom;
+};
+
+class Family : public ProtocolsFamily
+{
+public:
+    explicit Family(char const* n) : mName(n) {}
+    ~Family() override { ++destroyed; }
+    Protocol_name const& name() const override { return mName; }
+
+private:
+    Protocol_name_str mName;
+};
+
+// The outer owner: records what leaves the stack.
+class Owner : public ProtocolsList
+{
+public:
+    void on_activated(Protocol* p) override { trace.push_back("owner.activated " + p->name().str()); }
+    void on_deactivated(Protocol* p, Protocol_status s) override
+    {
+        std::ostringstream os;
+        os << "owner.deactivated " << p->name().str() << (s->is_error() ? " error " : " success ") << s;
+        trace.push_back(os.str());
+    }
+    void list_on_message(Packet& p) override { up.push_back(p); }
+    void list_transmit(Packet& p) override { down.push_back(p); }
+    void list_on_status(Protocol* p, Protocol_status s) override
+    {
+        std::ostringstream os;
+        os << "owner.status " << p->name().str() << " " << s;
+        trace.push_back(os.str());
+    }
+    std::vector<Packet> up, down;
+};
+
+// wire <- bottom [inner: a, b] top
+struct Stack
+{
+    Stack()
+    {
+        trace.clear();
+        destroyed = 0;
+        bottom = new Tagged("bottom", 0xB0, 1);
+        inner = new Family("inner");
+        a = new Tagged("a", 0xA1, 2);
+        b = new Tagged("b", 0xA2, 3);
+        top = new Tagged("top", 0x70, 4);
+        inner->add_protocol_tail(a);
+        inner->add_protocol_tail(b);
+        owner.add_protocol_tail(bottom);
+        owner.add_protocol_tail(inner);
+        owner.add_protocol_tail(top);
+    }
+    Owner owner;
+    Tagged* bottom;
+    Family* inner;
+    Tagged* a;
+    Tagged* b;
+    Tagged* top;
+};
+
+std::vector<std::string> list(std::initializer_list<char const*> l)
+{
+    return std::vector<std::string>(l.begin(), l.end());
+}
+
+} // namespace
+
+TEST(ProtocolPaths, NestedFamilyActivatesBottomUpAndDeactivatesTopDown)
+{
+    Stack s;
+    s.top->activate();
+    EXPECT_EQ(trace, list({"bottom.activate", "a.activate", "b.activate", "top.activate",
+                           "owner.activated top"}));
+
+    trace.clear();
+    s.top->deactivate();
+    EXPECT_EQ(trace, list({"top.deactivate", "b.deactivate",
+                           "a.deactivate", "bottom.deactivate",
+                           "owner.deactivated bottom success bottom: done"}));
+
+    // The family as a whole, with no layer above it in its list, activates
+    // its own stack the same way.
+    trace.clear();
+    s.inner->activate();
+    EXPECT_EQ(trace, list({"bottom.activate", "a.activate", "b.activate", "top.activate",
+                           "owner.activated top"}));
+}
+
+TEST(ProtocolPaths, ErrorsClimbPastEveryUpperLayerOnly)
+{
+    Stack s;
+    s.a->fail("line down");
+    EXPECT_EQ(trace, list({"owner.deactivated top error a: line down"}));
+
+    trace.clear();
+    s.bottom->fail("socket closed");
+    EXPECT_EQ(trace, list({"owner.deactivated top error bottom: socket closed"}));
+
+    // A status report climbs the same way without deactivating anything.
+    trace.clear();
+    s.b->on_status(Protocol_status(new Protocol_status_error(s.b, "congested")));
+    EXPECT_EQ(trace, list({"owner.status top b: congested"}));
+}
+
+TEST(ProtocolPaths, PacketsCrossEveryLayerInOrderWithPreparedRoom)
+{
+    Stack s;
+    Packet p;
+    s.top->prepare_head(p);
+    // 1 + 2 + 3 + 4 octets of the layers at and under the top one.
+    EXPECT_EQ(p._headroom(), 10u);
+    EXPECT_EQ(p.length(), 0u);
+    p.put8(0x55);
+    s.top->message(p);
+    ASSERT_EQ(s.owner.down.size(), 1u);
+    Packet& w = s.owner.down[0];
+    ASSERT_EQ(w.length(), 5u);
+    EXPECT_EQ(w[0], 0xB0);
+    EXPECT_EQ(w[1], 0xA1);
+    EXPECT_EQ(w[2], 0xA2);
+    EXPECT_EQ(w[3], 0x70);
+    EXPECT_EQ(w[4], 0x55);
+    // Each layer reserved more than its one-octet tag.
+    EXPECT_EQ(w._headroom(), 6u);
+
+    // Room of an inner layer counts what lies under the family too.
+    Packet q;
+    s.a->prepare_head(q);
+    EXPECT_EQ(q._headroom(), 3u);
+
+    // Back up from the wire: every layer takes its own tag off.
+    Packet r = w;
+    s.bottom->receive(r);
+    ASSERT_EQ(s.owner.up.size(), 1u);
+    ASSERT_EQ(s.owner.up[0].length(), 1u);
+    EXPECT_EQ(s.owner.up[0][0], 0x55);
+    // The wire copy was shared, not changed.
+    EXPECT_EQ(w.length(), 5u);
+
+    // The family's own entries lead to its top and bottom layers.
+    Packet m;
+    s.inner->prepare_head(m);
+    EXPECT_EQ(m._headroom(), 6u);
+    m.put8(0x66);
+    s.inner->message(m);
+    ASSERT_EQ(s.owner.down.size(), 2u);
+    EXPECT_EQ(s.owner.down[1].length(), 4u);
+    EXPECT_EQ(s.owner.down[1][0], 0xB0);
+    EXPECT_EQ(s.owner.down[1][1], 0xA1);
+}
+
+TEST(ProtocolPaths, LoneFamilyDropsAndListOwnsItsLayers)
+{
+    trace.clear();
+    destroyed = 0;
+    {
+        Family f("alone");
+        Tagged* x = new Tagged("x", 1, 1);
+        f.add_protocol_tail(x);
+        Packet p;
+        f.prepare_head(p);
+        p.put8(9);
+        // Nothing under the family and no owner: the packet is dropped.
+        f.message(p);
+        // The family's own on_activated climbs to nobody.
+        f.activate();
+        EXPECT_EQ(trace, list({"x.activate"}));
+        x->fail("gone");
+        f.delete_protocols();
+        EXPECT_EQ(destroyed, 1);
+        EXPECT_FALSE(f.has_protocols());
+        // An empty family does nothing at all.
+        f.activate();
+        f.deactivate();
+        f.message(p);
+        f.receive(p);
+    }
+    EXPECT_EQ(destroyed, 2);
+
+    // Deleting a list deletes every layer, nested ones included, once.
+    destroyed = 0;
+    {
+        Stack s;
+    }
+    EXPECT_EQ(destroyed, 5);
+}
+
+namespace {
+
+class StateStatus : public Protocol_status_error
+{
+public:
+    StateStatus(Protocol const* l, int* alive) : Protocol_status_error(l, "fault"), mAlive(alive) { ++*mAlive; }
+    ~StateStatus() override { --*mAlive; }
+    void out(std::ostream& os) const override
+    {
+        Protocol_status_error::out(os);
+        os << " (state 7)";
+    }
+
+private:
+    int* mAlive;
+};
+
+} // namespace
+
+TEST(ProtocolStatus, CountedPrintedWithLayerStateAndOutliveTheLayer)
+{
+    int alive = 0;
+    Protocol_status kept;
+    {
+        Tagged* l = new Tagged("lapd", 0, 0);
+        Protocol_status s(new StateStatus(l, &alive));
+        EXPECT_EQ(alive, 1);
+        kept = s;
+        EXPECT_TRUE(kept->is_error());
+        EXPECT_EQ(kept->layer(), l);
+        delete l;
+    }
+    EXPECT_EQ(alive, 1);
+    std::ostringstream os;
+    os << kept;
+    EXPECT_EQ(os.str(), "lapd: fault (state 7)");
+    kept = Protocol_status();
+    EXPECT_EQ(alive, 0);
+
+    std::ostringstream none;
+    none << Protocol_status(new Protocol_status_success(nullptr, "bye"));
+    EXPECT_EQ(none.str(), "bye");
+
+    Protocol_name_str n("TPKT");
+    Tagged t("TPKT", 0, 0);
+    EXPECT_TRUE(t.compare_name(n));
+    EXPECT_FALSE(t.compare_name(Protocol_name_str("STRM")));
+}
