@@ -143,7 +143,7 @@ void Server::OnMessage(Control::Service&, Packet& payload)
         std::cerr << "message not decoded (" << payload.length() << " octets): ";
         PutOctets(std::cerr, payload);
         std::cerr << std::endl;
-        AnswerCurrent(Answer::invalidParams);
+        Answer(mCurrent, Answer::invalidParams);
         return;
     }
     if (message.seq_isPresent()) {
@@ -155,7 +155,7 @@ void Server::OnMessage(Control::Service&, Packet& payload)
     if (!message.get_pdu().command_isSelected()) {
         PutHeader(std::cerr);
         std::cerr << "not a command: " << message << std::endl;
-        AnswerCurrent(Answer::unexpectedMsgType);
+        Answer(mCurrent, Answer::unexpectedMsgType);
         return;
     }
     ++mCommands;
@@ -180,21 +180,23 @@ void Server::OnMessage(Control::Service&, Packet& payload)
     if (!taken) {
         PutHeader(std::cerr);
         std::cerr << "no service takes " << message << std::endl;
-        AnswerCurrent(Answer::unexpectedMsgType);
+        Answer(mCurrent, Answer::unexpectedMsgType);
     } else if (!answered) {
         PutHeader(std::cerr);
         std::cerr << "command left unanswered: " << message << std::endl;
-        AnswerCurrent(Answer::internal);
+        Answer(mCurrent, Answer::internal);
     }
 }
 
 void Server::AnswerCurrent(int cause)
 {
-    if (mOffering) {
-        if (mAnswered)
-            return; // one answer per command
-        mAnswered = true;
+    // One answer per command, and none outside the offer of one.
+    if (!mOffering || mAnswered) {
+        PutHeader(std::cerr);
+        std::cerr << "answer without a command to answer, dropped" << std::endl;
+        return;
     }
+    mAnswered = true;
     Answer(mCurrent, cause);
 }
 
@@ -220,7 +222,10 @@ void Server::Answer(Token const& token, int cause)
         response.select_success();
     else
         response.select_error() = static_cast<LGCP::ErrorCause::NamedNumber>(cause);
-    Send(message, "answer");
+    // The command is answered in any case: what cannot be sent becomes
+    // `internal`.
+    if (!Send(message, "answer") && cause != Answer::internal)
+        Answer(token, Answer::internal);
 }
 
 void Server::SendSignal(int slot, LGCP::Signal const& signal, Service* from)
