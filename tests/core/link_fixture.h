@@ -20,6 +20,7 @@
 
 #include <netinet/in.h>
 
+#include <csignal>
 #include <memory>
 
 namespace test {
@@ -89,6 +90,8 @@ protected:
 
     void SetUp() override
     {
+        // As in the daemon: a controller gone mid-write is no end of the process.
+        ::signal(SIGPIPE, SIG_IGN);
         ASSERT_TRUE(HwMux::instance().Open());
         MapFactory::instance();
         heartbeat = std::make_unique<CtrlSrv::Heartbeat>(HeartbeatMs());
