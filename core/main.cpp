@@ -14,6 +14,7 @@
 #include "framework/ini_file.h"
 #include "framework/multiplexer.h"
 #include "framework/version.h"
+#include "protocol/lgcp.h"
 #include "standin/board.h"
 
 #include <iostream>
@@ -23,13 +24,11 @@ namespace {
 
 const char* const kConfigFile = "/usr/local/etc/server.conf";
 
-SlotsService* gSlots = nullptr;
-
 // SIGHUP: every factory's resource query again.
 void UpdateResources()
 {
-    if (gSlots)
-        gSlots->Query();
+    LGCP::Resources resources;
+    SlotsService::Query(resources);
 }
 
 } // namespace
@@ -83,7 +82,6 @@ int main(int argc, char** argv)
         SlotsService slots;
         server.Bind(heartbeat);
         server.Bind(slots);
-        gSlots = &slots;
 
         ChildWait::Init children;
         ChildWait::Activate();
@@ -97,7 +95,6 @@ int main(int argc, char** argv)
         // Dropping the link destroys the slots.
         signals.Stop();
         signals.set_update(nullptr);
-        gSlots = nullptr;
         server.Close();
         Slots::instance().Clear();
         HwMux::instance().Close();

@@ -8,19 +8,6 @@ namespace {
 
 using namespace test;
 
-void ExpectStream(LGCP::Message const& m, int slot, bool transmitter, bool active, int channel)
-{
-    EXPECT_FALSE(m.seq_isPresent());
-    ASSERT_TRUE(m.slot_isPresent());
-    EXPECT_EQ(static_cast<int>(m.get_slot().getValue()), slot);
-    ASSERT_TRUE(m.get_pdu().signal_isSelected());
-    const LGCP::Signal& s = m.get_pdu().get_signal();
-    ASSERT_TRUE(transmitter ? s.transmitter_isSelected() : s.receiver_isSelected()) << m;
-    const LGCP::StreamState& state = transmitter ? s.get_transmitter() : s.get_receiver();
-    EXPECT_EQ(static_cast<bool>(state.get_active()), active);
-    EXPECT_EQ(state.get_channel().getValue(), channel);
-}
-
 // E1 and map slots on the switch, from create to destroy.
 TEST_F(LinkFixture, CreateConnectDisconnectDestroyTrunkAndMapSlots)
 {
@@ -211,6 +198,19 @@ TEST_F(LinkFixture, TrunkStatusOfAnotherServiceReachesTheTrunkSlots)
 } // namespace
 
 namespace test {
+
+void ExpectStream(LGCP::Message const& m, int slot, bool transmitter, bool active, int channel)
+{
+    EXPECT_FALSE(m.seq_isPresent());
+    ASSERT_TRUE(m.slot_isPresent());
+    EXPECT_EQ(static_cast<int>(m.get_slot().getValue()), slot);
+    ASSERT_TRUE(m.get_pdu().signal_isSelected());
+    const LGCP::Signal& s = m.get_pdu().get_signal();
+    ASSERT_TRUE(transmitter ? s.transmitter_isSelected() : s.receiver_isSelected()) << m;
+    const LGCP::StreamState& state = transmitter ? s.get_transmitter() : s.get_receiver();
+    EXPECT_EQ(static_cast<bool>(state.get_active()), active);
+    EXPECT_EQ(state.get_channel().getValue(), channel);
+}
 
 void ExpectAnswer(LGCP::Message const& m, long seq, int slot, int cause)
 {
