@@ -15,9 +15,10 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
 {
     test::DaemonProcess daemon;
     unsigned short port = test::FreePort();
-    if (!daemon.Start({"--port", std::to_string(port)}, "[traces]\nsignalling.hdlc=bogus\n"))
+    ASSERT_TRUE(daemon.Start({"--port", std::to_string(port)}, "[traces]\nsignalling.hdlc=bogus\n"));
+    if (!daemon.WaitFor("run/server.pid") && daemon.NoNamespace())
         GTEST_SKIP() << "no mount namespace here";
-    ASSERT_TRUE(daemon.WaitFor("run/server.pid")) << daemon.output();
+    ASSERT_GT(daemon.pid(), 0) << daemon.output();
     // Written in one go: the decimal pid, no line end.
     std::string pid;
     for (int i = 0; i < 100 && pid.empty(); ++i, usleep(10000))
@@ -82,10 +83,11 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
 TEST(Daemon, UnknownOptionPrintsTheUsageAndFails)
 {
     test::DaemonProcess daemon;
-    if (!daemon.Start({"--frobnicate"}))
-        GTEST_SKIP() << "no mount namespace here";
+    ASSERT_TRUE(daemon.Start({"--frobnicate"}));
     int status = daemon.Wait();
     ASSERT_NE(status, -1);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no mount namespace here";
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_NE(WEXITSTATUS(status), 0);
     EXPECT_EQ(daemon.output().rfind("Usage: server", 0), 0u) << daemon.output();

@@ -109,7 +109,8 @@ TEST_F(LinkFixture, EveryErrorCause)
     cases.push_back({command(24, 12, destroy), 12, LGCP::ErrorCause::slotNotExists});
     cases.push_back({command(25, -1, destroy), -1, LGCP::ErrorCause::invalidSlot});
     cases.push_back({Connect(26, 10, {10}), 10, LGCP::ErrorCause::invalidParams});
-    cases.push_back({Connect(27, 10, {12}), 10, LGCP::ErrorCause::slotNotExists});
+    cases.push_back({Connect(27, 10, {11, 12}), 10, LGCP::ErrorCause::slotNotExists});
+    cases.push_back({Connect(32, 11, {10, 11}), 11, LGCP::ErrorCause::invalidParams});
     cases.push_back({Connect(28, 12, {10}), 12, LGCP::ErrorCause::slotNotExists});
     cases.push_back({command(29, 10, deactivate), 10, LGCP::ErrorCause::unsupported});
     cases.push_back({command(30, 10, [](LGCP::Command& c) { c.select_userData() = std::vector<char>{'a'}; }), 10,
