@@ -122,6 +122,23 @@ TEST_F(LinkFixture, EveryErrorCause)
         ExpectAnswer(Exchange(c.message)[0], c.message.get_seq().getValue(), c.slot, c.cause);
     }
 
+    // The switch refusing: the connection, the disconnection, and the
+    // disconnection that a reconnection needs first.
+    Exchange(CreateMap(33, 12, 3), 3);
+    board.FailRequest("/dev/hal", 0x80084D10UL, EIO);
+    ExpectAnswer(Exchange(Connect(34, 11, {10}))[0], 34, 11, LGCP::ErrorCause::connectFail);
+    ExpectAnswer(Exchange(Connect(35, 11, {10}))[0], 35, 11);
+    board.FailRequest("/dev/hal", 0x80084D11UL, EIO);
+    ExpectAnswer(Exchange(Connect(36, 12, {10}))[0], 36, 12, LGCP::ErrorCause::reconnectionFail);
+    EXPECT_EQ(sw.Connections(), (std::map<int, int>{{8193, 8192}}));
+    board.FailRequest("/dev/hal", 0x80084D11UL, EIO);
+    LGCP::Message disconnect = Command(37, 10);
+    Body(disconnect).select_disconnect();
+    ExpectAnswer(Exchange(disconnect)[0], 37, 10, LGCP::ErrorCause::disconnectFail);
+    ExpectAnswer(Exchange(Connect(38, 12, {10}))[0], 38, 12);
+    EXPECT_EQ(sw.Connections(), (std::map<int, int>{{8193, 8195}}));
+    ExpectAnswer(Exchange(command(39, 12, destroy))[0], 39, 12);
+
     // A response or a signal from the controller.
     LGCP::Message response;
     response.set_seq(40);
@@ -140,6 +157,7 @@ TEST_F(LinkFixture, EveryErrorCause)
     EXPECT_EQ(server.undecoded(), 2u);
     EXPECT_EQ(Slots::instance().count(), 2u);
     EXPECT_TRUE(sw.Connections().empty());
+    EXPECT_TRUE(sw.IsIdle(8193));
     ExpectQuiet();
 }
 
