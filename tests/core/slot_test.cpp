@@ -183,6 +183,13 @@ TEST_F(SlotTest, LogPrefixAndTheDefaultKindRefusesStreams)
     EXPECT_EQ(errors.take(), "slot 07:plain don't have output stream to 1023:test\n");
     EXPECT_EQ(Slots::instance().Destroy(7), Answer::success);
     EXPECT_EQ(factory.slots().size(), 1u);
+
+    // A slot its factory drops itself leaves no entry behind.
+    auto* dropped = new Plain(factory);
+    Slots::instance().Enter(8, *dropped);
+    delete dropped;
+    EXPECT_EQ(Slots::instance().Find(8), nullptr);
+    EXPECT_EQ(Slots::instance().Free(8), Answer::success);
 }
 
 } // namespace
