@@ -63,7 +63,7 @@ char const* CHOICE::getSelectionName() const { return info()->selectionNames[sel
 
 bool CHOICE::isValid() const
 {
-    if (selection_ < 0 || !value_)
+    if (selection_ < 0 || !value_ || isUnknownSelection())
         return false;
     if (!extendable() && unsigned(selection_) >= getNumChoices())
         return false;
