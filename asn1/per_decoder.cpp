@@ -433,6 +433,7 @@ bool PERDecoder::do_visit(SEQUENCE_OF_Base& value)
     // input cannot back creates no more than the input holds.
     if (value.size() > n)
         value.erase(value.begin() + n, value.end());
+    value.reserve(n); // pointers only: at most MaximumArraySize of them
     for (unsigned i = 0; i < n; ++i) {
         if (i == value.size())
             value.push_back(value.createElement());
