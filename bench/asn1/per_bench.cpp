@@ -233,5 +233,3 @@ void BM_VersusErlang(benchmark::State& state)
 BENCHMARK(BM_VersusErlang)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-BENCHMARK_MAIN();
