@@ -320,7 +320,7 @@ bool BERDecoder::do_visit(OpenData& v)
     if (tag != 0) {
         if (!enter(tag))
             return false;
-        if (!decodeHeader(h) || h.end() != end)
+        if (!decodeHeader(h) || h.tag == 0 || h.end() != end)
             return false;
         first = h.start;
         last = h.end();
@@ -328,7 +328,8 @@ bool BERDecoder::do_visit(OpenData& v)
         if (!leave())
             return false;
     } else {
-        if (!decodeHeader(h))
+        // tag 0 is the end-of-contents marker, no element
+        if (!decodeHeader(h) || h.tag == 0)
             return false;
         first = h.start;
         last = h.end();
