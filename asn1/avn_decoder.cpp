@@ -103,16 +103,18 @@ bool AVNDecoder::readLetters(std::string& word)
 
 bool AVNDecoder::readNumber(long long& n)
 {
-    std::string text;
-    int c = skipSpace();
-    if (c == '-')
-        text += static_cast<char>(strm.get());
-    while (isDigit(c = strm.peek()) && text.size() < 21)
-        text += static_cast<char>(strm.get());
-    std::size_t digits = text.size() - (text[0] == '-' ? 1 : 0);
-    if (text.empty() || digits == 0 || digits > 19)
+    bool const negative = skipSpace() == '-';
+    if (negative)
+        strm.get();
+    // 18 digits always fit; no number of a value needs more
+    std::string digits;
+    for (int c; isDigit(c = strm.peek()) && digits.size() <= 18;)
+        digits += static_cast<char>(strm.get());
+    if (digits.empty() || digits.size() > 18)
         return false;
-    n = std::stoll(text);
+    n = std::stoll(digits);
+    if (negative)
+        n = -n;
     return true;
 }
 

@@ -50,17 +50,6 @@ std::int64_t integerNumber(INTEGER const& v)
     return isUnsignedInteger(v) ? std::int64_t(static_cast<unsigned>(v.getValue())) : v.getValue();
 }
 
-class PrimitiveChecker : public ConstVisitor {
-public:
-    bool primitive = true;
-
-protected:
-    bool do_visit(CHOICE const&) override { return primitive = false; }
-    bool do_visit(OpenData const&) override { return primitive = false; }
-    bool do_visit(SEQUENCE_OF_Base const&) override { return primitive = false; }
-    bool preVisitExtensionRoots(SEQUENCE const&) override { return primitive = false; }
-};
-
 } // namespace
 
 bool isUnsignedInteger(INTEGER const& v) { return v.isUnsigned() && !v.extendable(); }
@@ -94,7 +83,7 @@ bool isPrimitive(AbstractData const& value)
 {
     PrimitiveChecker checker;
     value.accept(checker);
-    return checker.primitive;
+    return checker.isPrimitive();
 }
 
 // ---------------------------------------------------------------- lengths

@@ -28,6 +28,20 @@ bool isUnsignedInteger(INTEGER const& v);
 // the explicit wrapper of a CHOICE or open value).
 bool isPrimitive(AbstractData const& value);
 
+class PrimitiveChecker : public ConstVisitor {
+public:
+    bool isPrimitive() const { return primitive; }
+
+protected:
+    bool do_visit(CHOICE const&) override { return primitive = false; }
+    bool do_visit(OpenData const&) override { return primitive = false; }
+    bool do_visit(SEQUENCE_OF_Base const&) override { return primitive = false; }
+    bool preVisitExtensionRoots(SEQUENCE const&) override { return primitive = false; }
+
+private:
+    bool primitive = true;
+};
+
 class DataLengthCounter : public ConstVisitor {
 public:
     unsigned getDataLen() const { return length; }

@@ -75,6 +75,8 @@ TEST(ValueParser, NumbersNamesAndWords)
     EXPECT_FALSE(parses("Word", "-1"));
     EXPECT_FALSE(parses("Word", "4294967296"));
     EXPECT_FALSE(parses("Plain", "99999999999999999999999"));
+    EXPECT_FALSE(parses("Plain", "9999999999999999999")); // past 64 bits: refused, not thrown
+    EXPECT_FALSE(parses("Plain", "-999999999999999999"));
     EXPECT_FALSE(parses("Plain", "-"));
     EXPECT_TRUE(parsesTo("Flag", "TRUE", "T"));
     EXPECT_FALSE(parses("Flag", "true"));
