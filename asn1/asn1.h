@@ -844,7 +844,7 @@ public:
 
     void clear();
     AbstractData* createElement() const;
-    void push_back(AbstractData* value); // takes ownership; not null
+    void push_back(AbstractData* value); // takes ownership; a null pointer adds nothing
     void insert(iterator pos, unsigned n, AbstractData const& x);
     void insert(iterator pos, const_iterator first, const_iterator last);
     iterator erase(iterator first, iterator last);

@@ -306,6 +306,8 @@ AbstractData* SEQUENCE_OF_Base::createElement() const { return AbstractData::cre
 
 void SEQUENCE_OF_Base::push_back(AbstractData* value)
 {
+    if (!value) // elements are never null
+        return;
     std::unique_ptr<AbstractData> v(value);
     elements_.push_back(v.get());
     v.release();

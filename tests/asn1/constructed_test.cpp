@@ -285,6 +285,7 @@ TEST(SequenceOf, ResizeCompareAndCopies)
     std::unique_ptr<AbstractData> e(built.createElement());
     integer(e.get()) = 3;
     built.push_back(e.release());
+    built.push_back(nullptr); // never a null element
     EXPECT_EQ(built.compare(ints({3})), 0);
 }
 
