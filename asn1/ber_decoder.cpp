@@ -281,7 +281,9 @@ bool BERDecoder::do_visit(CHOICE& v)
     if (!decodeHeader(h))
         return false;
     cur = start;
-    if (h.tag == NoTag || !v.setID(h.tag & 0xFFFF, h.tag >> 16)) {
+    bool const known = h.tag != NoTag ? v.setID(h.tag & 0xFFFF, h.tag >> 16)
+                                      : (v.setSelection(CHOICE::unknownSelection_, nullptr), false);
+    if (!known) {
         if (!v.extendable())
             return false;
         cur = h.end(); // an alternative added after our version of the type
