@@ -1,5 +1,6 @@
 #include "standin/board.h"
 
+#include "standin/mcc.h"
 #include "standin/switch.h"
 
 #include <fcntl.h>
@@ -56,6 +57,12 @@ bool Channel::IsClosed() const
 {
     pollfd p{mFd, 0, 0};
     return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR));
+}
+
+bool Channel::Holds(int fd) const
+{
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && Matches(st.st_dev, st.st_ino);
 }
 
 Board::Board(bool standard)
@@ -219,6 +226,7 @@ int Board::Request(int fd, unsigned long code, void* arg)
 void AddStandardDrivers(Board& board)
 {
     board.Add("/dev/hal", std::make_unique<Switch>());
+    board.Add("/dev/mcc/ctl", std::make_unique<Mcc>());
 }
 
 } // namespace Standin
