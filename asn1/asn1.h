@@ -476,6 +476,11 @@ std::ostream& operator<<(std::ostream& strm, AbstractString const& s);
             assign(s);                                                                            \
             return *this;                                                                         \
         }                                                                                         \
+        Kind& operator=(char const* s)                                                            \
+        {                                                                                         \
+            assign(s);                                                                            \
+            return *this;                                                                         \
+        }                                                                                         \
     }
 
 ASN1_STRING_KIND(NumericString);
@@ -641,7 +646,11 @@ public:
     AbstractData* getSelection() { return value_.get(); }
     AbstractData const* getSelection() const { return value_.get(); }
     int currentSelection() const { return selection_; }
-    bool isUnknownSelection() const { return selection_ == unknownSelection_; }
+    // -2, or an index the type does not have (stored by setSelection).
+    bool isUnknownSelection() const
+    {
+        return selection_ < unselected_ || (selection_ >= 0 && unsigned(selection_) >= info()->totalChoices);
+    }
     unsigned getSelectionTag() const;
     char const* getSelectionName() const;
     unsigned getNumChoices() const { return info()->numChoices; }
@@ -829,7 +838,7 @@ public:
 
     void clear();
     AbstractData* createElement() const;
-    void push_back(AbstractData* value); // takes ownership; not null
+    void push_back(AbstractData* value); // takes ownership; a null pointer adds nothing
     void insert(iterator pos, unsigned n, AbstractData const& x);
     void insert(iterator pos, const_iterator first, const_iterator last);
     iterator erase(iterator first, iterator last);

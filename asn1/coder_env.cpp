@@ -11,13 +11,19 @@ bool CoderEnv::StringListeralCmp::operator()(char const* a, char const* b) const
 
 bool CoderEnv::encodePER(AbstractData const& value, std::vector<char>& octets)
 {
-    PEREncoder encoder(octets, true);
+    octets.clear();
+    return appendPER(value, octets);
+}
+
+bool CoderEnv::appendPER(AbstractData const& value, std::vector<char>& octets)
+{
+    std::size_t const start = octets.size();
+    PEREncoder encoder(octets, PEREncoder::Append(), true);
     if (!value.accept(encoder)) {
-        octets.clear();
+        octets.resize(start);
         return false;
     }
-    // A value of no bits is still sent as one octet.
-    if (octets.empty())
+    if (octets.size() == start)
         octets.push_back(0);
     return true;
 }

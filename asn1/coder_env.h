@@ -6,6 +6,7 @@
 //   if (ASN1::encode(message, &env, std::back_inserter(octets))) send(octets);
 //   if (!ASN1::decode(first, last, &env, message, true)) reject();
 
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -51,6 +52,12 @@ public:
         }
     }
 
+    // The link's own case: octets appended straight to a vector.
+    bool encodePER(AbstractData const& value, std::back_insert_iterator<std::vector<char>> out)
+    {
+        return appendPER(value, Container(out).get());
+    }
+
     template <class OutputIterator>
     bool encodePER(AbstractData const& value, OutputIterator out)
     {
@@ -77,6 +84,9 @@ public:
     // at least one octet.
     bool encodePER(AbstractData const& value, std::vector<char>& octets);
     bool encodeAVN(AbstractData const& value, std::string& text);
+    // Aligned PER after the present octets of `octets`; on failure they are
+    // left as they were.
+    bool appendPER(AbstractData const& value, std::vector<char>& octets);
 
     // Fills `value` from [first, last). The input must hold exactly one
     // value: octets left after it fail the decode. `noEnv` keeps the
@@ -84,6 +94,12 @@ public:
     bool decode(char const* first, char const* last, AbstractData& value, bool noEnv = true);
 
 private:
+    // The vector behind a back-insert iterator.
+    struct Container : std::back_insert_iterator<std::vector<char>> {
+        explicit Container(std::back_insert_iterator<std::vector<char>> it) : back_insert_iterator(it) {}
+        std::vector<char>& get() const { return *container; }
+    };
+
     EncodingRules encodingRule = per_Aligned;
     Loki::AssocVector<char const*, Module*, StringListeralCmp> modules;
 };

@@ -63,7 +63,7 @@ char const* CHOICE::getSelectionName() const { return info()->selectionNames[sel
 
 bool CHOICE::isValid() const
 {
-    if (selection_ < 0 || !value_)
+    if (selection_ < 0 || !value_ || isUnknownSelection())
         return false;
     if (!extendable() && unsigned(selection_) >= getNumChoices())
         return false;
@@ -306,6 +306,8 @@ AbstractData* SEQUENCE_OF_Base::createElement() const { return AbstractData::cre
 
 void SEQUENCE_OF_Base::push_back(AbstractData* value)
 {
+    if (!value) // elements are never null
+        return;
     std::unique_ptr<AbstractData> v(value);
     elements_.push_back(v.get());
     v.release();

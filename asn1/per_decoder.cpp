@@ -397,8 +397,7 @@ bool PERDecoder::do_visit(BMPString& value)
 
 bool PERDecoder::do_visit(CHOICE& value)
 {
-    if (atEnd())
-        return false;
+    // No test of the end here: a lone alternative of no bits may end the input.
     unsigned const roots = value.getNumChoices();
     bool extension = false;
     if (value.extendable() && !decodeSingleBit(extension))
@@ -433,6 +432,7 @@ bool PERDecoder::do_visit(SEQUENCE_OF_Base& value)
     // input cannot back creates no more than the input holds.
     if (value.size() > n)
         value.erase(value.begin() + n, value.end());
+    value.reserve(n); // pointers only: at most MaximumArraySize of them
     for (unsigned i = 0; i < n; ++i) {
         if (i == value.size())
             value.push_back(value.createElement());

@@ -41,6 +41,11 @@ PEREncoder::PEREncoder(std::vector<char>& o, bool a) : out(o), bitsLeft(8), alig
     out.reserve(256);
 }
 
+PEREncoder::PEREncoder(std::vector<char>& o, Append, bool a) : out(o), bitsLeft(8), aligned_(a)
+{
+    out.reserve(out.size() + 256);
+}
+
 PEREncoder::~PEREncoder() = default;
 
 void PEREncoder::encodeSingleBit(bool bit)

@@ -11,6 +11,9 @@ class PEREncoder : public ConstVisitor {
 public:
     // Empties `out` and writes into it.
     PEREncoder(std::vector<char>& out, bool aligned = true);
+    // Appends to `out` after its present octets.
+    struct Append {};
+    PEREncoder(std::vector<char>& out, Append, bool aligned = true);
     ~PEREncoder() override;
 
     bool aligned() const { return aligned_; }

@@ -29,6 +29,8 @@ void GeneralizedTime::swap(GeneralizedTime& other)
 
 void GeneralizedTime::set(char const* text)
 {
+    if (!text)
+        return;
     int f[6] = {year_, month_, day_, hour_, minute_, second_};
     int r = std::sscanf(text, "%4d%2d%2d%2d%2d%2d", &f[0], &f[1], &f[2], &f[3], &f[4], &f[5]);
     (void)r; // fields not read keep their values

@@ -2,9 +2,13 @@
 
 #include "board/hw_mux.h"
 #include "core/command_line.h"
+#include "core/ctrl_srv.h"
+#include "core/heartbeat.h"
 #include "core/signal_watch.h"
 #include "core/slots.h"
+#include "core/slots_service.h"
 #include "core/traces.h"
+#include "core/trunk_slot.h"
 #include "framework/child_wait.h"
 #include "framework/daemon.h"
 #include "framework/ini_file.h"
@@ -18,6 +22,15 @@
 namespace {
 
 const char* const kConfigFile = "/usr/local/etc/server.conf";
+
+SlotsService* gSlots = nullptr;
+
+// SIGHUP: every factory's resource query again.
+void UpdateResources()
+{
+    if (gSlots)
+        gSlots->Query();
+}
 
 } // namespace
 
@@ -49,6 +62,9 @@ int main(int argc, char** argv)
         break;
     }
 
+    // The factories in their fixed order (the trunk factories are static
+    // objects, made before), then the switch.
+    MapFactory::instance();
     HwMux::instance().Open();
 
     if (line.daemon) {
@@ -62,13 +78,27 @@ int main(int argc, char** argv)
         Linux::Run pidFile("server");
         std::cout << "Starting server [" << Version::current << "], port=" << line.port << std::endl;
 
+        CtrlSrv::Server server;
+        CtrlSrv::Heartbeat heartbeat;
+        SlotsService slots;
+        server.Bind(heartbeat);
+        server.Bind(slots);
+        gSlots = &slots;
+
         ChildWait::Init children;
         ChildWait::Activate();
+        signals.set_update(UpdateResources);
         signals.Start();
 
+        if (!server.Listen(line.port))
+            return 1;
         multiplexer.run(true, true);
 
+        // Dropping the link destroys the slots.
         signals.Stop();
+        signals.set_update(nullptr);
+        gSlots = nullptr;
+        server.Close();
         Slots::instance().Clear();
         HwMux::instance().Close();
     }

@@ -55,7 +55,7 @@ Slot::~Slot()
 
 int Slot::GetTrunk() { return -1; }
 int Slot::GetTrunkTimeSlot() { return -1; }
-void Slot::OnTrunkStatus(unsigned, int) {}
+void Slot::OnTrunkStatus(unsigned, ACP::TrunkState::NamedNumber const&) {}
 void Slot::IAfterCreate() {}
 bool Slot::IBeforeDestroy() { return true; }
 bool Slot::IActivate(TERM::TermActivateParams const&) { return false; }

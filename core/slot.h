@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/acp.h"
+
 #include <iosfwd>
 #include <vector>
 
@@ -32,7 +34,7 @@ public:
 
     virtual int GetTrunk();
     virtual int GetTrunkTimeSlot();
-    virtual void OnTrunkStatus(unsigned trunk, int state);
+    virtual void OnTrunkStatus(unsigned trunk, ACP::TrunkState::NamedNumber const& state);
     virtual void IAfterCreate();
     // True: destroy now; false: the slot calls on_release when it is done.
     virtual bool IBeforeDestroy();
@@ -71,6 +73,16 @@ public:
 
     // Hands the signal with this slot's number to the controller link.
     void SendSignal(LGCP::Signal const& signal);
+    // Signals of this slot, one each.
+    void OnModem(TERM::ModemProceeding const& proceeding);
+    void OnActivated();
+    void OnDeactivated();
+    // `abort` with the cause; the slot stays.
+    void OnAbort(int cause);
+    static void OnAbort(Slot* slot, int cause);
+    void OnUserData(std::vector<char> const& data);
+    void OnIoctlResponse(LGCP::IoctlResponse const& response);
+    void OnRtpRadioEvent(TERM::RtpRadioRequest const& request);
 
     void OnChangeOutputStream(bool active);
     void OnChangeInputStream(bool active);

@@ -27,7 +27,7 @@ Sentry::Sentry(const Params& params) : mMode(params.mMode), mLogFile(nullptr)
     }
 
     if (mMode == 0) {
-        // The manager keeps a copy, but the identity must outlive it anyway.
+        // The identity is cut at 79 characters.
         static char ident[80];
         std::snprintf(ident, sizeof ident, "%s", params.mName.c_str());
         syslogManager.openlog(ident, SysLogManager::OptNDelay, 0);

@@ -4,6 +4,8 @@
 #include "framework/event.h"
 #include "framework/fd.h"
 #include "framework/mux_time.h"
+#include "framework/text.h"
+#include "framework/trace.h"
 #include "framework/timer.h"
 
 #include <fcntl.h>
@@ -292,7 +294,13 @@ void Multiplexer::detach(EventHandler* h)
 void Multiplexer::set(TimerEvent* t)
 {
     reset(t);
-    timers.insert_to_tail_by_grown(t);
+    // A new earliest timer (a short time-out among long ones) goes straight
+    // to the head instead of walking the whole queue; the order is the same.
+    TimerEvent* head = timers.front();
+    if (head && head->compare(t) > 0)
+        timers.insert_to_head(t);
+    else
+        timers.insert_to_tail_by_grown(t);
     t->queued = true;
 }
 
@@ -360,4 +368,21 @@ void Multiplexer::dump(std::ostream& os) const
     os << "dpc transition measurement (min/max/cur/counter): " << dpc_measure << '\n';
     os << "event transition measurement (min/max/cur/counter): " << event_measure << '\n';
     os << "timer transition measurement (min/max/cur/counter): " << timer_measure << '\n';
+    Profile::dump(os);
+
+    ext::Table table(40, 30, 10, 10, 5, 60);
+    os << table << ext::delimeter;
+    os << table << ext::beginrow << "name" << ext::nextrow << "events" << ext::nextrow << "count" << ext::nextrow
+       << "handler" << ext::nextrow << "fd" << ext::nextrow << "measure" << ext::nextrow;
+    os << table << ext::delimeter;
+    for (auto it = active.begin(); it != active.end(); ++it) {
+        if (!(*it)->is_named())
+            continue;
+        const Event* e = static_cast<const Event*>(*it);
+        os << table << ext::beginrow << e->event_name() << ext::nextrow << PollEventAsText(e->events())
+           << ext::nextrow << e->counter() << ext::nextrow << (e->is_bound() ? "attached" : "unattached")
+           << ext::nextrow << e->lowlevel_fd() << ext::nextrow << e->measure() << ext::nextrow;
+    }
+    os << table << ext::delimeter;
+    os << std::endl;
 }

@@ -105,7 +105,7 @@ unsigned char* Packet::put(unsigned n)
     return at;
 }
 
-unsigned char* Packet::put8(unsigned char b)
+unsigned char* Packet::put8_slow(unsigned char b)
 {
     unsigned char* at = put(1);
     *at = b;
@@ -178,7 +178,7 @@ unsigned char* Packet::pull(unsigned n)
     return at;
 }
 
-unsigned char Packet::pull8()
+unsigned char Packet::pull8_slow()
 {
     passert(ptr != nullptr, "null packet");
     if (_length() == 0)

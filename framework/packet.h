@@ -82,7 +82,15 @@ public:
     // Appends n bytes and returns where they start; their content is the
     // caller's to write.
     unsigned char* put(unsigned n);
-    unsigned char* put8(unsigned char b);
+    unsigned char* put8(unsigned char b)
+    {
+        // Fast path: a buffer of our own with room; the rest asserts.
+        if (ptr && ptr->ref_counter == 1 && ptr->ftail < ptr->fbuf + packet_max_size) {
+            *ptr->ftail = b;
+            return ptr->ftail++;
+        }
+        return put8_slow(b);
+    }
     void put16(unsigned short v);   // low byte first
     void put16_b(unsigned short v); // high byte first
     void put(Packet const& p);
@@ -98,7 +106,12 @@ public:
     // Removes n bytes from the head; the old start stays readable.
     unsigned char* pull(unsigned n);
     // 0 and nothing removed when empty, so missing bytes read as 0.
-    unsigned char pull8();
+    unsigned char pull8()
+    {
+        if (ptr && ptr->ref_counter == 1 && ptr->fdata < ptr->ftail)
+            return *ptr->fdata++;
+        return pull8_slow();
+    }
     unsigned short pull16() { return pull16_l(); }
     unsigned short pull16_l();
     unsigned short pull16_b();
@@ -133,6 +146,8 @@ public:
 private:
     friend class PacketInfo;
     bool consistent() const;
+    unsigned char* put8_slow(unsigned char b);
+    unsigned char pull8_slow();
     // Null check, then a buffer of this handle's own.
     _Packet* writable();
     [[noreturn]] void assertion_failed(char const* message) const;

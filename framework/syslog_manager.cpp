@@ -184,6 +184,9 @@ void SysLogManager::log_text(int priority, const char* text, size_t n)
     size_t length;
     if (!begin_record(priority, length))
         return;
+    // A NUL ends a record: text after one would pass for a record of its own.
+    if (const void* nul = std::memchr(text, '\0', n))
+        n = static_cast<size_t>(static_cast<const char*>(nul) - text);
     if (n > LineSize - 1 - length)
         n = LineSize - 1 - length;
     std::memcpy(mLine + length, text, n);

@@ -31,7 +31,7 @@ public:
     void closelog();
     // printf-style message.
     void syslog(int priority, const char* format, ...) __attribute__((format(printf, 3, 4)));
-    // The message exactly as given ('%' is an ordinary character).
+    // The message as given ('%' is an ordinary character), up to a NUL.
     void log_text(int priority, const char* text, size_t length);
     // Bit n set: level n is logged. 0 leaves the mask; returns the old one.
     int setlogmask(int mask);

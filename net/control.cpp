@@ -1,5 +1,7 @@
 #include "net/control.h"
 
+#include "framework/text.h"
+#include "framework/trace.h"
 #include "net/strm.h"
 #include "net/tpkt.h"
 
@@ -77,8 +79,7 @@ bool Service::Listen(unsigned short port, in_addr_t address)
     Fd sock(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!sock) {
         Errno e;
-        PutHeader(std::cerr);
-        std::cerr << "cannot make the listening socket: " << e << std::endl;
+        std::cerr << ext::header(this) << "cannot make the listening socket: " << e << std::endl;
         return false;
     }
     int on = 1;
@@ -90,8 +91,7 @@ bool Service::Listen(unsigned short port, in_addr_t address)
     if (::bind(sock.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0
         || ::listen(sock.lowlevel_fd(), backlog) != 0) {
         Errno e;
-        PutHeader(std::cerr);
-        std::cerr << "cannot listen on port " << port << ": " << e << std::endl;
+        std::cerr << ext::header(this) << "cannot listen on port " << port << ": " << e << std::endl;
         return false;
     }
     socklen_t len = sizeof(sa);
@@ -102,8 +102,7 @@ bool Service::Listen(unsigned short port, in_addr_t address)
     // While a peer is served the listening socket is not watched: the
     // next controller waits in the backlog.
     mListen.Schedule(sock, IsConnected() || mDying ? 0 : POLLIN);
-    PutHeader(std::cout);
-    std::cout << "listening on port " << mPort << std::endl;
+    std::cout << ext::header(this) << "listening on port " << mPort << std::endl;
     return true;
 }
 
@@ -129,8 +128,7 @@ void Service::OnAccept(int fd, short revents)
             return;
         // Out of descriptors or memory: the socket would stay readable and
         // spin the loop, so look again a little later.
-        PutHeader(std::cerr);
-        std::cerr << "accept failed: " << Errno(err) << std::endl;
+        std::cerr << ext::header(this) << "accept failed: " << Errno(err) << std::endl;
         mListen.SetEvents(0);
         mResume.set(accept_retry_ms, &Service::OnResume, this);
         return;
@@ -148,8 +146,7 @@ void Service::OnAccept(int fd, short revents)
     mStrm = new StrmProtocol(sock);
     mLink->add_protocol_tail(mStrm);
     mLink->add_protocol_tail(new Tpkt_protocol);
-    PutHeader(std::cout);
-    std::cout << "connected" << std::endl;
+    std::cout << ext::header(this) << "connected" << std::endl;
     mCheck.set(mCheckMs, &Service::OnCheck, this);
     mLink->activate();
 }
@@ -218,8 +215,15 @@ void Service::OnCleanup()
 
 void Service::Send(Packet& payload)
 {
-    if (IsConnected())
+    static Profile::Point whole("Control::Service::Send [1]");
+    static Profile::Point link("Control::Service::Send [2]");
+    whole.begin();
+    if (IsConnected()) {
+        link.begin();
         mLink->message(payload);
+        link.end();
+    }
+    whole.end();
 }
 
 void Service::prepare_head(Packet& p)

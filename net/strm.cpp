@@ -110,18 +110,8 @@ void StrmProtocol::message(Packet& p)
     if (!mActive || p.empty())
         return;
     if (mQueue.empty()) {
-        unsigned len = p.length();
-        ssize_t n = ::send(mFd.lowlevel_fd(), p.data(), len, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0) {
-            int err = errno;
-            if (!would_block(err)) {
-                fail(error_text("write failed: ", err));
-                return;
-            }
-            n = 0;
-        }
-        mBytesOut += n;
-        if (unsigned(n) == len)
+        int n = write_some(p);
+        if (n < 0 || unsigned(n) == p.length())
             return;
         // Only the rest waits; the sender's own copy stays as it was.
         Packet rest = p;
@@ -132,22 +122,30 @@ void StrmProtocol::message(Packet& p)
     enqueue(p);
 }
 
+int StrmProtocol::write_some(Packet& p)
+{
+    // No SIGPIPE: a peer that went away is an error of this link only.
+    ssize_t n = ::send(mFd.lowlevel_fd(), p.data(), p.length(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0) {
+        int err = errno;
+        if (!would_block(err)) {
+            fail(error_text("write failed: ", err));
+            return -1;
+        }
+        n = 0;
+    }
+    mBytesOut += n;
+    return int(n);
+}
+
 bool StrmProtocol::flush()
 {
     Packet p;
     while (mQueue.get(&p)) {
-        unsigned len = p.length();
-        ssize_t n = ::send(mFd.lowlevel_fd(), p.data(), len, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0) {
-            int err = errno;
-            if (!would_block(err)) {
-                fail(error_text("write failed: ", err));
-                return false;
-            }
-            n = 0;
-        }
-        mBytesOut += n;
-        if (unsigned(n) < len) {
+        int n = write_some(p);
+        if (n < 0)
+            return false;
+        if (unsigned(n) < p.length()) {
             p.pull(unsigned(n));
             mQueue.append(p);
             return true;

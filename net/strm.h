@@ -42,6 +42,8 @@ public:
 
 private:
     void OnEvent(int fd, short revents);
+    // Octets the socket took now, or -1 when the link went down.
+    int write_some(Packet& p);
     // Writes what waits; false when the link went down.
     bool flush();
     void enqueue(Packet& p);

@@ -1,5 +1,7 @@
 #include "net/tpkt.h"
 
+#include "framework/trace.h"
+
 #include <cstring>
 #include <ostream>
 #include <sstream>
@@ -102,6 +104,14 @@ void Tpkt_protocol::receive(Packet& in)
 }
 
 void Tpkt_protocol::message(Packet& p)
+{
+    static Profile::Point point("Tpkt_protocol::message");
+    point.begin();
+    send_frame(p);
+    point.end();
+}
+
+void Tpkt_protocol::send_frame(Packet& p)
 {
     unsigned len = p.length();
     if (len > max_payload) {

@@ -34,6 +34,7 @@ public:
     unsigned long frames_out() const { return mFramesOut; }
 
 private:
+    void send_frame(Packet& p);
     void reset();
     // Stops on a broken header; false when the link must go down.
     bool header_complete();

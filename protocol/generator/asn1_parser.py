@@ -528,7 +528,7 @@ class Parser:
                     self.unsupported("second extension marker", tok)
                 extendable = True
                 if self.at("!"):
-                    self.unsupported("exception specification")
+                    self.unsupported("exception marker '!'")
             elif self.at("[["):
                 self.unsupported("version brackets")
             elif self.at("COMPONENTS"):

@@ -17,7 +17,8 @@ explicit export extern false float for friend goto if inline int long mutable na
 noexcept not not_eq nullptr operator or or_eq private protected public register
 reinterpret_cast requires return short signed sizeof static static_assert static_cast struct
 switch template this thread_local throw true try typedef typeid typename union unsigned using
-virtual void volatile wchar_t while xor xor_eq NULL""".split())
+virtual void volatile wchar_t while xor xor_eq NULL errno assert stdin stdout stderr major
+minor EOF""".split())
 
 # Members an ENUMERATED class already has; an item named so gets a "_".
 ENUM_MEMBERS = set("""InfoType theInfo info create compare clone accept getTag setFromInt asInt
@@ -212,6 +213,7 @@ class ModuleGen:
             w("")
             w("    explicit %s(void const* info = &theInfo) : IA5String(info) {}" % u.name)
             w("    %s(std::string const& s, void const* info = &theInfo) : IA5String(s, info) {}" % u.name)
+            w("    %s(char const* s, void const* info = &theInfo) : IA5String(s, info) {}" % u.name)
             w("    using IA5String::operator=;")
             w("};")
         elif isinstance(t, SequenceOf):
@@ -504,29 +506,27 @@ def bool_text(b):
     return "true" if b else "false"
 
 
-def generate(paths, outdir, include_prefix):
+def generate(paths, outdir, include_prefix, list_types=None):
     modules = [parse_file(p) for p in paths]
     by_name = resolve(modules)
     written = []
+    listing = []
     for m in modules:
         gen = ModuleGen(m, by_name, include_prefix)
+        listing += ['{"%s::%s", &%s::%s::theInfo},' % (gen.ns, u.name, gen.ns, u.name) for u in gen.units]
         base = cpp_id(m.name).lower()
         header = gen.header(gen.imported_modules())
         source = gen.source(gen.include_path(m.name))
         for name, text in ((base + ".h", header), (base + ".cpp", source)):
             path = os.path.join(outdir, name)
-            write_if_changed(path, text)
+            write_file(path, text)
             written.append(path)
+    if list_types:
+        write_file(list_types, "\n".join(listing) + "\n")
     return written
 
 
-def write_if_changed(path, text):
-    try:
-        with open(path, encoding="utf-8") as f:
-            if f.read() == text:
-                return
-    except OSError:
-        pass
+def write_file(path, text):
     with open(path, "w", encoding="utf-8") as f:
         f.write(text)
 
@@ -539,13 +539,15 @@ def main(argv=None):
     ap.add_argument("-I", "--include-prefix", default="",
                     help="path in front of the generated headers' names in #include lines")
     ap.add_argument("--check", action="store_true", help="only read and check the modules")
+    ap.add_argument("--list-types", metavar="FILE",
+                    help='also write FILE: one line {"NS::Class", &NS::Class::theInfo}, per class')
     args = ap.parse_args(argv)
     try:
         if args.check:
             resolve([parse_file(p) for p in args.modules])
             return 0
         os.makedirs(args.outdir, exist_ok=True)
-        generate(args.modules, args.outdir, args.include_prefix)
+        generate(args.modules, args.outdir, args.include_prefix, args.list_types)
     except Asn1Error as e:
         print("asn1gen: %s" % e, file=sys.stderr)
         return 1

@@ -69,6 +69,7 @@ TEST(PerDepartures, WorkedVectorsBothWays)
         {"Mode", "4", "8580", "small number 5, then 4 in 0..4 (3 bits)"},
         {"Octets10", "xab", "1ab0", "one octet after a 4-bit length, unaligned"},
         {"Octets10", "xabcd", "2abcd0", "two octets unaligned"},
+        {"Tail", "{x,T}", "08", "no octets after the length: no padding to the octet"},
         {"OctetsExt", "xab", "1560", "extension bit, 2-bit length, one octet unaligned"},
         {"Bits20", "b10110", "2d80", "bits up to 16 follow the length unaligned"},
         {"Bits20", "b1111111111111111", "87fff8", "16 bits unaligned"},
@@ -124,6 +125,11 @@ TEST(PerDecoderFaults, NumbersBeyondTheirBoundsFail)
     EXPECT_TRUE(decodes("Int1024", "03ff"));
     EXPECT_FALSE(decodes("Int1024", "0400"));
     EXPECT_FALSE(decodes("Int1024", "ffff"));
+    auto kept = value("Int1024", "7");            // a failed read leaves the number as it was
+    ASN1::CoderEnv env;
+    char const half = 0x03;
+    EXPECT_FALSE(env.decode(&half, &half + 1, *kept, true));
+    EXPECT_TRUE(*kept == *value("Int1024", "7"));
     EXPECT_FALSE(decodes("Int255", "ff"));        // offset 255 in 1..255
     EXPECT_FALSE(decodes("Colour", "a0"));        // 5 > maximum 4
     EXPECT_FALSE(decodes("Mode", "60"));          // root value 3 > maximum 2
@@ -195,6 +201,12 @@ TEST(PerDecoderFaults, UnknownAdditionsAreNotSentHalfWritten)
     ASSERT_TRUE(decodes("PickExt", "8502" "abcd", &v));
     EXPECT_TRUE(static_cast<ASN1::CHOICE&>(*v).isUnknownSelection());
     EXPECT_EQ(encoded(*v), "failed");
+    // The decode goes on after an unknown alternative.
+    ASSERT_TRUE(decodes("Picks", "02" "8502abcd" "0007", &v));
+    auto const& list = static_cast<ASN1::SEQUENCE_OF_Base&>(*v);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_TRUE(static_cast<ASN1::CHOICE const&>(list.at(0)).isUnknownSelection());
+    EXPECT_TRUE(list.at(1) == *value("PickExt", "0:7"));
 }
 
 TEST(PerEncoderFaults, OpenValueOfOctetsIsSentWithItsOctets)
@@ -222,6 +234,8 @@ TEST(PerEncoderFaults, ValueOutsideItsRangeFailsAndWritesNothing)
     auto name = value("Name", "s");            // SIZE (1..64)
     EXPECT_FALSE(ASN1::encode(*name, &env, std::back_inserter(out)));
     EXPECT_EQ(out, std::vector<char>{'z'});
+    auto digits = value("Digits", "s3161");    // 'a' is no digit
+    EXPECT_FALSE(ASN1::encode(*digits, &env, std::back_inserter(out)));
     auto pick = PerTest::make("Pick");         // nothing selected
     EXPECT_FALSE(ASN1::encode(*pick, &env, std::back_inserter(out)));
     EXPECT_EQ(out, std::vector<char>{'z'});
@@ -237,6 +251,10 @@ TEST(PerDecoderFaults, TrailingOctetsFail)
     EXPECT_TRUE(decodes("Nothing", ""));
     EXPECT_FALSE(decodes("Nothing", "0000"));
     EXPECT_FALSE(decodes("Nothing", "01"));
+    // A CHOICE of one alternative of no bits may end the input.
+    EXPECT_TRUE(decodes("Ping", ""));
+    EXPECT_TRUE(decodes("Ping", "00"));
+    EXPECT_EQ(encoded(*value("Ping", "0:N")), "00");
 }
 
 TEST(PerCoderEnv, RulesAndEntryPoints)
@@ -273,6 +291,17 @@ TEST(PerCoderEnv, TypeConstrainedOpenValue)
     ASSERT_TRUE(decodes("Wrapped", "020009", &back));
     EXPECT_EQ(static_cast<ASN1::INTEGER&>(static_cast<ASN1::OpenData&>(*back).get_data()).getValue(), 9);
     EXPECT_FALSE(decodes("Wrapped", "010009"));
+
+    // Octets kept by an open value are decoded once the contained type is known.
+    ASN1::OpenData held;
+    held.set_data(PerTest::make("Int1024").release());
+    held.grab(new std::vector<char>(fromHex("0009")));
+    std::vector<char> none;
+    ASN1::PERDecoder decoder(none.data(), none.data(), nullptr, true);
+    ASSERT_TRUE(decoder.revisit(held));
+    EXPECT_EQ(static_cast<ASN1::INTEGER&>(held.get_data()).getValue(), 9);
+    held.get_buf() = fromHex("04");
+    EXPECT_FALSE(decoder.revisit(held));
 }
 
 } // namespace

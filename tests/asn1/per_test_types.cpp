@@ -106,6 +106,26 @@ SEQUENCE_OF_Base::InfoType const Counted = {&SEQUENCE_OF_Base::create, 16, Uncon
 
 TypeConstrainedOpenData::InfoType const Wrapped = {&TypeConstrainedOpenData::create, 0, &Int1024::theInfo};
 
+void const* const TailInfos[] = {&Octets10, &BOOLEAN::theInfo};
+int const TailIds[] = {-1, -1};
+char const* const TailNames[] = {"octets", "flag"};
+SEQUENCE::InfoType const Tail = {&SEQUENCE::create, 16, false, TailInfos, TailIds, 2, 0, 0, nullptr, nullptr, TailNames};
+
+void const* const PingInfos[] = {&Null::theInfo};
+char const* const PingNames[] = {"ping"};
+CHOICE::InfoType const Ping = {&CHOICE::create, 0, false, PingInfos, 1, 1, nullptr, PingNames};
+
+// The constraint forms and kinds the Erlang module cannot give to Deep, and
+// Deep itself inside an extension addition.
+void const* const ExtrasInfos[] = {&Wrapped, &LowOnly, &Sparse, &Short, &OctetsExt, &Bits20, &ExtNeg, &Single,
+                                   &Octets3, &Bits12, &Int255::theInfo, &Int65537::theInfo, &Wide::theInfo,
+                                   &Ping, &Deep};
+int const ExtrasIds[] = {-1, 0, -1, 1, -1, -1, 2, -1, -1, -1, -1, 3, -1, -1, 0};
+char const* const ExtrasNames[] = {"wrapped", "low", "sparse", "short", "octx", "bits20", "extneg", "single",
+                                   "octets3", "bits12", "int255", "int65537", "wide", "ping", "deep"};
+SEQUENCE::InfoType const Extras = {
+    &SEQUENCE::create, 16, true, ExtrasInfos, ExtrasIds, 14, 1, 4, nullptr, nullptr, ExtrasNames};
+
 std::map<std::string, void const*> const tables = {
     {"Bit1", &Bit1::theInfo},
     {"Int7", &Int7::theInfo},
@@ -154,6 +174,9 @@ std::map<std::string, void const*> const tables = {
     {"Deep", &Deep},
     {"Counted", &Counted},
     {"Wrapped", &Wrapped},
+    {"Ping", &Ping},
+    {"Tail", &Tail},
+    {"Extras", &Extras},
 };
 
 } // namespace

@@ -121,23 +121,6 @@ TEST(Fd, InvalidHandleTouchesNothing)
     EXPECT_EQ(ENOENT, errno);
 }
 
-TEST(Fd, MoveHandsOverWithoutDuplicating)
-{
-    int w;
-    int r = raw_pipe_end(w);
-    Fd a(r);
-    Fd b(std::move(a));
-    EXPECT_EQ(-1, a.lowlevel_fd());
-    EXPECT_EQ(r, b.lowlevel_fd());
-    Fd c;
-    c = std::move(b);
-    EXPECT_EQ(r, c.lowlevel_fd());
-    EXPECT_TRUE(is_open(r));
-    c.close();
-    EXPECT_FALSE(is_open(r));
-    ::close(w);
-}
-
 TEST(Fd, OpenReplacesAndKeepsErrnoOnFailure)
 {
     Fd fd;

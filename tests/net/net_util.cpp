@@ -4,6 +4,7 @@
 #include "framework/timer.h"
 #include "framework/mux_time.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -128,9 +129,21 @@ void tcp_pair(Fd& a, Fd& b)
 Bytes frame(Bytes const& payload)
 {
     unsigned len = payload.size() + 4;
-    Bytes f{3, 0, (unsigned char)(len >> 8), (unsigned char)len};
-    f.insert(f.end(), payload.begin(), payload.end());
+    Bytes f(len);
+    f[0] = 3;
+    f[1] = 0;
+    f[2] = (unsigned char)(len >> 8);
+    f[3] = (unsigned char)len;
+    std::copy(payload.begin(), payload.end(), f.begin() + 4);
     return f;
+}
+
+Bytes pattern(size_t n, unsigned seed)
+{
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = (unsigned char)(i * 13 + i / 251 + seed);
+    return b;
 }
 
 Bytes bytes(Packet const& p)
@@ -188,8 +201,9 @@ bool sees_eof(Fd const& fd)
     }
 }
 
-Capture::Capture(std::ostream& os) : mOs(os), mOld(os.rdbuf(mBuf.rdbuf()))
+Capture::Capture(std::ostream& os) : mOs(os), mOld(nullptr)
 {
+    mOld = mOs.rdbuf(mBuf.rdbuf());
 }
 
 Capture::~Capture()

@@ -29,6 +29,8 @@ Fd connect_local(unsigned short port, int rcvbuf = 0);
 void tcp_pair(Fd& a, Fd& b);
 
 Bytes frame(Bytes const& payload);
+// n octets that differ with the seed and along the run.
+Bytes pattern(size_t n, unsigned seed = 0);
 Bytes bytes(Packet const& p);
 Packet packet(Bytes const& b, unsigned head = 0);
 

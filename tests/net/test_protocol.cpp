@@ -2,11 +2,15 @@
 // go up, packets cross every layer of nested families in order.
 #include "net/protocol.h"
 
+#include "net_util.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 #include <vector>
+
+using namespace nettest;
 
 namespace {
 
@@ -170,12 +174,7 @@ TEST(ProtocolPaths, PacketsCrossEveryLayerInOrderWithPreparedRoom)
     s.top->message(p);
     ASSERT_EQ(s.owner.down.size(), 1u);
     Packet& w = s.owner.down[0];
-    ASSERT_EQ(w.length(), 5u);
-    EXPECT_EQ(w[0], 0xB0);
-    EXPECT_EQ(w[1], 0xA1);
-    EXPECT_EQ(w[2], 0xA2);
-    EXPECT_EQ(w[3], 0x70);
-    EXPECT_EQ(w[4], 0x55);
+    EXPECT_EQ(bytes(w), (Bytes{0xB0, 0xA1, 0xA2, 0x70, 0x55}));
     // Each layer reserved more than its one-octet tag.
     EXPECT_EQ(w._headroom(), 6u);
 
@@ -188,8 +187,7 @@ TEST(ProtocolPaths, PacketsCrossEveryLayerInOrderWithPreparedRoom)
     Packet r = w;
     s.bottom->receive(r);
     ASSERT_EQ(s.owner.up.size(), 1u);
-    ASSERT_EQ(s.owner.up[0].length(), 1u);
-    EXPECT_EQ(s.owner.up[0][0], 0x55);
+    EXPECT_EQ(bytes(s.owner.up[0]), Bytes{0x55});
     // The wire copy was shared, not changed.
     EXPECT_EQ(w.length(), 5u);
 
@@ -200,9 +198,7 @@ TEST(ProtocolPaths, PacketsCrossEveryLayerInOrderWithPreparedRoom)
     m.put8(0x66);
     s.inner->message(m);
     ASSERT_EQ(s.owner.down.size(), 2u);
-    EXPECT_EQ(s.owner.down[1].length(), 4u);
-    EXPECT_EQ(s.owner.down[1][0], 0xB0);
-    EXPECT_EQ(s.owner.down[1][1], 0xA1);
+    EXPECT_EQ(bytes(s.owner.down[1]), (Bytes{0xB0, 0xA1, 0xA2, 0x66}));
 }
 
 TEST(ProtocolPaths, LoneFamilyDropsAndListOwnsItsLayers)

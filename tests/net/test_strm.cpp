@@ -75,17 +75,9 @@ private:
     Protocol_name_str mName;
 };
 
-Bytes payload(unsigned n, unsigned seed)
-{
-    Bytes b(n);
-    for (unsigned i = 0; i < n; ++i)
-        b[i] = (unsigned char)(i * 13 + seed);
-    return b;
-}
-
 } // namespace
 
-TEST(StreamLink, OctetByOctetAndManyFramesPerWriteArriveWholeInOrder)
+TEST(StreamLink, FramesSplitOctetByOctetArriveWholeInOrder)
 {
     Fd client, server;
     tcp_pair(client, server);
@@ -97,7 +89,7 @@ TEST(StreamLink, OctetByOctetAndManyFramesPerWriteArriveWholeInOrder)
     std::vector<Bytes> sent;
     Bytes stream;
     for (unsigned i = 0; i < 4; ++i) {
-        sent.push_back(payload(i * 3 + 1, i));
+        sent.push_back(pattern(i * 3 + 1, i));
         Bytes f = frame(sent.back());
         stream.insert(stream.end(), f.begin(), f.end());
     }
@@ -114,22 +106,8 @@ TEST(StreamLink, OctetByOctetAndManyFramesPerWriteArriveWholeInOrder)
     EXPECT_EQ(link.frames, sent);
     EXPECT_EQ(link.spy->reads, std::vector<unsigned>(stream.size(), 1u));
 
-    // Two thousand frames in one write.
-    size_t first = stream.size();
-    link.spy->after_read = nullptr;
-    link.frames.clear();
-    sent.clear();
-    stream.clear();
-    for (unsigned i = 0; i < 2000; ++i) {
-        sent.push_back(payload(i % 50, i));
-        Bytes f = frame(sent.back());
-        stream.insert(stream.end(), f.begin(), f.end());
-    }
-    ASSERT_TRUE(write_all(client, stream));
-    ASSERT_TRUE(run_until([&] { return link.frames.size() >= sent.size(); }));
-    EXPECT_EQ(link.frames, sent);
     EXPECT_TRUE(link.downs.empty());
-    EXPECT_EQ(link.strm->bytes_in(), first + stream.size());
+    EXPECT_EQ(link.strm->bytes_in(), stream.size());
 }
 
 TEST(StreamLink, WritesQueueBehindASlowReaderAndLeaveInOrder)
@@ -145,7 +123,7 @@ TEST(StreamLink, WritesQueueBehindASlowReaderAndLeaveInOrder)
 
     Bytes expected;
     for (unsigned i = 0; i < 6; ++i) {
-        Bytes pl = payload(50000, i);
+        Bytes pl = pattern(50000, i);
         Packet p;
         link.prepare_head(p);
         for (unsigned char c : pl)
@@ -178,38 +156,6 @@ TEST(StreamLink, WritesQueueBehindASlowReaderAndLeaveInOrder)
     EXPECT_EQ(got, expected);
     EXPECT_EQ(link.strm->queued(), 0u);
     EXPECT_EQ(link.strm->bytes_out(), expected.size());
-}
-
-TEST(StreamLink, PeerThatNeverReadsIsCutOffWhenTheQueueFills)
-{
-    Fd client, server;
-    tcp_pair(client, server);
-    int small = 4096;
-    ::setsockopt(client.lowlevel_fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
-    Link link(server);
-    server.close();
-    link.activate();
-
-    unsigned sent = 0;
-    while (link.up && sent < 2000) {
-        Packet p;
-        link.prepare_head(p);
-        std::memset(p.put(60000), 0x5A, 60000);
-        link.message(p);
-        ++sent;
-    }
-    EXPECT_FALSE(link.up);
-    EXPECT_LT(sent, 2000u);
-    ASSERT_EQ(link.downs.size(), 1u);
-    EXPECT_EQ(link.downs[0], "error STRM: send queue full, the peer does not read");
-    // The queue let go of its buffers and the socket is closed.
-    EXPECT_EQ(link.strm->queued(), 0u);
-    EXPECT_EQ(link.strm->lowlevel_fd(), -1);
-
-    // Down means down: more writes are dropped quietly.
-    Packet p = packet(Bytes{1});
-    link.message(p);
-    EXPECT_EQ(link.downs.size(), 1u);
 }
 
 TEST(StreamLink, PeerCloseAndLocalCloseReportTheirWay)

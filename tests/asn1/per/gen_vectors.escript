@@ -103,8 +103,8 @@ count({list, _, _}) -> 12;
 count(_) -> 6.
 
 vectors(Type) ->
-    Spec = t(Type),
-    Values = edges(Spec) ++ [gen(Spec) || _ <- lists:seq(1, count(Spec))],
+    Def = t(Type),
+    Values = edges(Def) ++ [gen(Def) || _ <- lists:seq(1, count(Def))],
     [line(Type, V) || V <- dedup(Values)].
 
 dedup(L) -> dedup(L, #{}).

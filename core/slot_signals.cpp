@@ -1,0 +1,59 @@
+#include "core/slot.h"
+
+#include "protocol/lgcp.h"
+#include "protocol/term.h"
+
+void Slot::OnModem(TERM::ModemProceeding const& proceeding)
+{
+    LGCP::Signal signal;
+    signal.select_modemProceeding() = proceeding;
+    SendSignal(signal);
+}
+
+void Slot::OnActivated()
+{
+    LGCP::Signal signal;
+    signal.select_activated();
+    SendSignal(signal);
+}
+
+void Slot::OnDeactivated()
+{
+    LGCP::Signal signal;
+    signal.select_deactivated();
+    SendSignal(signal);
+}
+
+void Slot::OnAbort(int cause)
+{
+    LGCP::Signal signal;
+    signal.select_abort() = cause;
+    SendSignal(signal);
+}
+
+void Slot::OnAbort(Slot* slot, int cause)
+{
+    if (slot)
+        slot->OnAbort(cause);
+}
+
+void Slot::OnUserData(std::vector<char> const& data)
+{
+    LGCP::Signal signal;
+    signal.select_userData() = data;
+    SendSignal(signal);
+}
+
+void Slot::OnIoctlResponse(LGCP::IoctlResponse const& response)
+{
+    LGCP::Signal signal;
+    signal.select_ioctl() = response;
+    SendSignal(signal);
+}
+
+void Slot::OnRtpRadioEvent(TERM::RtpRadioRequest const& request)
+{
+    LGCP::Signal signal;
+    signal.select_rtpExt() = request;
+    SendSignal(signal);
+}

@@ -1,0 +1,130 @@
+#include "framework/text.h"
+
+#include <ctime>
+#include <iomanip>
+
+namespace ext {
+
+void Table::row(std::ostream& os, std::string const& text)
+{
+    if (column >= widths.size())
+        return;
+    in_row = true;
+    std::size_t w = widths[column] > 0 ? std::size_t(widths[column]) : 0;
+    std::size_t len = text.size() < w ? text.size() : w;
+    os << '|' << std::string((w - len) / 2, ' ') << text << std::string((w - len + 1) / 2, ' ');
+    if (++column == widths.size()) {
+        os << '|' << std::endl;
+        in_row = false;
+    }
+}
+
+void Table::finalize(std::ostream& os)
+{
+    while (in_row && column < widths.size())
+        row(os, std::string());
+}
+
+void Table::line(std::ostream& os, char edge, char fill)
+{
+    finalize(os);
+    if (widths.empty())
+        return;
+    for (int w : widths)
+        os << edge << std::string(w > 0 ? std::size_t(w) : 0, fill);
+    os << edge << std::endl;
+}
+
+void Table::delimeter(std::ostream& os)
+{
+    line(os, '+', '-');
+}
+
+void Table::gap(std::ostream& os)
+{
+    line(os, '|', ' ');
+}
+
+Table::Sentry const& nextrow(Table::Sentry const& s)
+{
+    s.table.row(s.os, s.cell.str());
+    s.cell.str(std::string());
+    return s;
+}
+
+Table::Sentry const& beginrow(Table::Sentry const& s)
+{
+    s.table.resetrow();
+    return s;
+}
+
+Table::Sentry const& delimeter(Table::Sentry const& s)
+{
+    s.table.delimeter(s.os);
+    return s;
+}
+
+namespace {
+
+// Upper-case, zero-filled hex while alive; the old flags and a blank fill after.
+class HexFlags
+{
+public:
+    explicit HexFlags(std::ostream& os) : os(os), saved(os.flags())
+    {
+        os.flags(std::ios::uppercase | std::ios::hex | std::ios::right);
+        os.fill('0');
+    }
+    ~HexFlags()
+    {
+        os.flags(saved);
+        os.fill(' ');
+    }
+
+private:
+    std::ostream& os;
+    std::ios::fmtflags saved;
+};
+
+} // namespace
+
+void OutBufInHex::put(std::ostream& os) const
+{
+    HexFlags flags(os);
+    for (unsigned char const* p = begin; p < end; ++p)
+        os << std::setw(2) << unsigned(*p) << ' ';
+}
+
+void OutUnsignedInHex::put(std::ostream& os) const
+{
+    HexFlags flags(os);
+    os << "0x" << std::setw(int(digits)) << value;
+}
+
+std::ostream& operator<<(std::ostream& os, OutBufInHex const& h)
+{
+    h.put(os);
+    return os;
+}
+
+std::ostream& operator<<(std::ostream& os, OutUnsignedInHex const& h)
+{
+    h.put(os);
+    return os;
+}
+
+} // namespace ext
+
+std::ostream& timestamp(std::ostream& os)
+{
+    std::time_t now = std::time(nullptr);
+    if (now == std::time_t(-1))
+        return os;
+    std::tm local;
+    if (!localtime_r(&now, &local))
+        return os;
+    char buf[256];
+    if (std::strftime(buf, sizeof(buf), "%d/%m %H:%M:%S", &local) > 0)
+        os << buf;
+    return os;
+}

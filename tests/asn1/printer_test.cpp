@@ -1,0 +1,245 @@
+// The value-notation text of every kind, as the log lines show it.
+#include "asn1/avn_encoder.h"
+#include "fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <iomanip>
+#include <sstream>
+
+using namespace ASN1;
+using namespace fixtures;
+
+namespace {
+
+using Uint32 = Constrained_INTEGER<FixedConstraint, 0, 4294967295u>;
+
+char const* const colourNames[] = {"a", "b", "c", "d", "e", "f", "g=13", "h=123"};
+const ENUMERATED::InfoType colourInfo = {&ENUMERATED::create, 10, false, 123, colourNames, 8};
+const IntegerWithNamedNumber::NameEntry entries[] = {{0, "zero"}, {7, "seven"}};
+const IntegerWithNamedNumber::InfoType namedInfo = {
+    &IntegerWithNamedNumber::create, 2, Unconstrained, 0, 4294967295u, entries, 2};
+
+// A SEQUENCE holding one field of every kind, the last one optional.
+void const* const allFields[] = {
+    &Null::theInfo,       &BOOLEAN::theInfo,      &INTEGER::theInfo,  &Uint32::theInfo,
+    &namedInfo,           &colourInfo,            &OBJECT_IDENTIFIER::theInfo,
+    &BIT_STRING::theInfo, &OCTET_STRING::theInfo, &IA5String::theInfo, &BMPString::theInfo,
+    &GeneralizedTime::theInfo, &pickInfo,         &intsInfo,          &OpenData::theInfo,
+    &BOOLEAN::theInfo};
+int const allIds[] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0};
+char const* const allNames[] = {"null", "flag",  "num",  "big",  "named", "colour", "oid",  "bits",
+                                "octets", "text", "wide", "time", "pick", "list",   "open", "absent"};
+const SEQUENCE::InfoType allInfo = {&SEQUENCE::create, 16, false, allFields, allIds, 16, 0, 1, nullptr, nullptr,
+                                    allNames};
+
+template <class T>
+T& field(SEQUENCE& s, unsigned i)
+{
+    return dynamic_cast<T&>(*s.getField(i));
+}
+
+std::string text(AbstractData const& v)
+{
+    std::ostringstream o;
+    o << v;
+    EXPECT_TRUE(o.good());
+    return o.str();
+}
+
+} // namespace
+
+TEST(Printer, EveryKindNested)
+{
+    SEQUENCE s(&allInfo);
+    field<BOOLEAN>(s, 1) = true;
+    field<INTEGER>(s, 2) = -7;
+    field<Uint32>(s, 3) = 4000000000u;
+    field<INTEGER>(s, 4) = 7;
+    field<ENUMERATED>(s, 5).setFromInt(13);
+    for (unsigned arc : {1u, 2u, 840u})
+        field<OBJECT_IDENTIFIER>(s, 6).append(arc);
+    field<BIT_STRING>(s, 7).resize(3);
+    field<BIT_STRING>(s, 7).getData()[0] = char(0xA0);
+    field<OCTET_STRING>(s, 8) = std::vector<char>{0x0A, char(0xFF)};
+    field<AbstractString>(s, 9).assign("a\"b\n");
+    field<BMPString>(s, 10) = std::wstring(L"hi");
+    field<GeneralizedTime>(s, 11).set("20240131120000Z");
+    field<CHOICE>(s, 12).select(4);
+    field<SEQUENCE_OF_Base>(s, 13) = ints({1, 2});
+    field<OpenData>(s, 14).grab(new std::vector<char>{1});
+
+    char const* expected = "{\n"
+                           "  null NULL,\n"
+                           "  flag TRUE,\n"
+                           "  num -7,\n"
+                           "  big 4000000000,\n"
+                           "  named seven,\n"
+                           "  colour g,\n"
+                           "  oid { 1 2 840 },\n"
+                           "  bits '101'B,\n"
+                           "  octets '0a ff'H,\n"
+                           "  text \"a\\\"b\\n\",\n"
+                           "  wide \"hi\",\n"
+                           "  time \"20240131120000Z\",\n"
+                           "  pick e : {\n"
+                           "    y FALSE\n"
+                           "  },\n"
+                           "  list {\n"
+                           "    1,\n"
+                           "    2\n"
+                           "  },\n"
+                           "  open '01'H\n"
+                           "}";
+
+    // The stream's own formatting does not leak into the text, and is
+    // left as it was.
+    std::ostringstream o;
+    o << std::hex << std::showbase << std::showpos << std::setfill('*');
+    auto flags = o.flags();
+    o << std::setw(30) << s;
+    EXPECT_EQ(o.str(), expected);
+    EXPECT_EQ(o.flags(), flags);
+    EXPECT_EQ(o.fill(), '*');
+    EXPECT_EQ(o.width(), 0);
+    EXPECT_EQ(s.asValueNotation(), expected);
+
+    std::ostringstream upper;
+    upper << std::uppercase << field<OCTET_STRING>(s, 8);
+    EXPECT_EQ(upper.str(), "'0A FF'H");
+}
+
+TEST(Printer, BlockLayout)
+{
+    // { a 1, b { 5, 6 }, c x : { y TRUE } }
+    static void const* const xFields[] = {&BOOLEAN::theInfo};
+    static int const xIds[] = {-1};
+    static char const* const xNames[] = {"y"};
+    static const SEQUENCE::InfoType xInfo = {&SEQUENCE::create, 16, false, xFields, xIds, 1, 0, 0,
+                                             nullptr, nullptr, xNames};
+    static void const* const cAlts[] = {&xInfo};
+    static char const* const cNames[] = {"x"};
+    static const CHOICE::InfoType cInfo = {&CHOICE::create, 0, false, cAlts, 1, 1, nullptr, cNames};
+    static void const* const topFields[] = {&INTEGER::theInfo, &intsInfo, &cInfo};
+    static int const topIds[] = {-1, -1, -1};
+    static char const* const topNames[] = {"a", "b", "c"};
+    static const SEQUENCE::InfoType topInfo = {&SEQUENCE::create, 16, false, topFields, topIds, 3, 0, 0,
+                                               nullptr, nullptr, topNames};
+    SEQUENCE top(&topInfo);
+    integer(top.getField(0)) = 1;
+    dynamic_cast<SEQUENCE_OF_Base&>(*top.getField(1)) = ints({5, 6});
+    auto& c = dynamic_cast<CHOICE&>(*top.getField(2));
+    c.select(0);
+    boolean(dynamic_cast<SEQUENCE&>(*c.getSelection()).getField(0)) = true;
+    EXPECT_EQ(text(top), "{\n  a 1,\n  b {\n    5,\n    6\n  },\n  c x : {\n    y TRUE\n  }\n}");
+
+    EXPECT_EQ(text(SEQUENCE(&innerInfo)), "{\n  y FALSE\n}");
+    EXPECT_EQ(text(SEQUENCE_OF_Base(&intsInfo)), "{\n}");
+    SEQUENCE ext(&extInfo);
+    EXPECT_EQ(text(ext), "{\n  m 0\n}");
+    integer(ext.includeOptionalField(OPT_X1, X1)) = 5;
+    ext.includeOptionalField(OPT_X4, X4);
+    EXPECT_EQ(text(ext), "{\n  m 0,\n  x1 5,\n  x4 NULL\n}");
+    static void const* const noFields[] = {&BOOLEAN::theInfo};
+    static int const optIds[] = {0};
+    static const SEQUENCE::InfoType allOptional = {&SEQUENCE::create, 16, false, noFields, optIds, 1, 0, 1,
+                                                   nullptr, nullptr, xNames};
+    EXPECT_EQ(text(SEQUENCE(&allOptional)), "{\n}");
+}
+
+TEST(Printer, NumbersAndNames)
+{
+    EXPECT_EQ(text(INTEGER(-1)), "-1");
+    EXPECT_EQ(text(Uint32(0xFFFFFFFFu)), "4294967295");
+    EXPECT_EQ(text(Constrained_INTEGER<FixedConstraint, -128, 127>(static_cast<unsigned>(-128))), "-128");
+    ENUMERATED e(&colourInfo);
+    for (auto [v, t] : {std::pair<int, char const*>{0, "a"}, {123, "h"}, {124, "124"}, {-3, "-3"}, {7, "7"}}) {
+        e.setFromInt(v);
+        EXPECT_EQ(text(e), t);
+    }
+    IntegerWithNamedNumber n(3, &namedInfo);
+    EXPECT_EQ(text(n), "3");
+    EXPECT_EQ(text(Null()), "NULL");
+    EXPECT_EQ(text(OBJECT_IDENTIFIER()), "{ }");
+    EXPECT_EQ(text(OCTET_STRING()), "''H");
+    EXPECT_EQ(text(BIT_STRING()), "''B");
+    EXPECT_EQ(text(GeneralizedTime()), "\"00010101000000\"");
+}
+
+TEST(Printer, PlaceholdersNeverFailTheStream)
+{
+    CHOICE none(&pickInfo);
+    std::ostringstream o;
+    o << none << " after";
+    EXPECT_TRUE(o.good());
+    EXPECT_EQ(o.str(), std::string(NoSelectionText) + " after");
+
+    CHOICE unknown(&pickInfo);
+    unknown.select(9);
+    EXPECT_EQ(text(unknown), UnknownSelectionText);
+    EXPECT_EQ(unknown.asValueNotation(), UnknownSelectionText);
+
+    // an index stored unchecked is never looked up in the names
+    CHOICE stored(&pickInfo);
+    stored.setSelection(40, new Null);
+    EXPECT_TRUE(stored.isUnknownSelection());
+    EXPECT_EQ(text(stored), UnknownSelectionText);
+    EXPECT_FALSE(stored.isValid());
+    stored.setSelection(1, nullptr);
+    EXPECT_EQ(text(stored), NoSelectionText);
+
+    OpenData empty;
+    EXPECT_EQ(text(empty), EmptyOpenText);
+    OpenData holding(new INTEGER(5), &OpenData::theInfo);
+    EXPECT_EQ(text(holding), "5");
+
+    // inside a structure the rest is still printed
+    SEQUENCE s(&allInfo);
+    std::string all = text(s);
+    EXPECT_NE(all.find("  pick <unselected>,\n"), std::string::npos);
+    EXPECT_NE(all.find("  open <empty>\n}"), std::string::npos);
+    EXPECT_EQ(s.print_on(o), std::ios_base::goodbit);
+}
+
+TEST(Printer, FailedStreamIsLeftAlone)
+{
+    std::ostringstream o;
+    o.setstate(std::ios_base::failbit);
+    o << INTEGER(5);
+    EXPECT_EQ(o.str(), "");
+    EXPECT_TRUE(o.fail());
+}
+
+TEST(Printer, StringsStayOnOneLineAndReadBack)
+{
+    std::string raw = std::string("q\"b\\s\nn\r\t\x01\x7f", 11) + "\xc3\xa9";
+    IA5String s(raw);
+    std::string printed = text(s);
+    EXPECT_EQ(printed, "\"q\\\"b\\\\s\\nn\\r\\t\\x01\\x7f\xc3\xa9\"");
+    EXPECT_EQ(printed.find('\n'), std::string::npos);
+    std::string back;
+    ASSERT_TRUE(unescapeString(back, std::string_view(printed).substr(1, printed.size() - 2)));
+    EXPECT_EQ(back, raw);
+
+    for (char const* bad : {"\\", "\\x4", "\\xg1", "\\q"}) {
+        std::string out;
+        EXPECT_FALSE(unescapeString(out, bad)) << bad;
+    }
+
+    // the raw text form for callers that want the characters themselves
+    std::ostringstream o;
+    o << static_cast<AbstractString const&>(IA5String("a\"b"));
+    EXPECT_EQ(o.str(), "a\"b");
+}
+
+TEST(Printer, BmpStrings)
+{
+    EXPECT_EQ(text(BMPString(L"a\"b")), "\"a\\\"b\"");
+    // characters the locale cannot convert: row and cell quadruples
+    std::wstring w = L"A";
+    w += wchar_t(0x1234);
+    EXPECT_EQ(text(BMPString(w)), "{{ 0, 0, 0, 65}, { 0, 0, 18, 52}}");
+    // a long string converts whole, never past its buffer
+    std::wstring longText(5000, L'x');
+    EXPECT_EQ(text(BMPString(longText)), "\"" + std::string(5000, 'x') + "\"");
+}

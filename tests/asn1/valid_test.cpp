@@ -1,0 +1,206 @@
+// Validity checks and the tracer's words.
+#include "asn1/valid_checker.h"
+#include "demo_module.h"
+#include "fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+using namespace ASN1;
+using namespace fixtures;
+
+namespace {
+
+// "" when valid, else the tracer's text
+std::string trace(AbstractData const& v)
+{
+    std::ostringstream o;
+    bool ok = trace_invalid(o, "hdr:", v);
+    EXPECT_EQ(ok, o.str().empty());
+    if (ok)
+        return "";
+    std::string s = o.str();
+    EXPECT_EQ(s.substr(0, 4), "hdr:");
+    EXPECT_EQ(s.back(), '\n');
+    return s.substr(4, s.size() - 5);
+}
+
+struct Verdict {
+    bool valid, strict;
+};
+
+Verdict judge(AbstractData const& v) { return {v.isValid(), v.isStrictlyValid()}; }
+
+#define EXPECT_VERDICT(value, v, s)                                                                \
+    do {                                                                                           \
+        Verdict verdict_ = judge(value);                                                           \
+        EXPECT_EQ(verdict_.valid, v);                                                              \
+        EXPECT_EQ(verdict_.strict, s);                                                             \
+    } while (0)
+
+using Percent = Constrained_INTEGER<FixedConstraint, 0, 100>;
+using PercentExt = Constrained_INTEGER<ExtendableConstraint, 0, 100>;
+using Int8 = Constrained_INTEGER<FixedConstraint, -128, 127>;
+using Slot = Constrained_INTEGER<FixedConstraint, 0, 1023>;
+using AtLeast5 = Constrained_INTEGER<PartiallyConstrained, 5, 4294967295u>;
+
+const ConstrainedObject::InfoType octets1to4 = {&OCTET_STRING::create, 4, FixedConstraint, 1, 4};
+const ConstrainedObject::InfoType bits2to3ext = {&BIT_STRING::create, 3, ExtendableConstraint, 2, 3};
+const BMPString::InfoType latin = {&BMPString::create, 30, FixedConstraint, 1, 3, 32, 255, 8, 8};
+char const* const fiveNames[] = {"a", "b", "c", "d", "e", "f"};
+const ENUMERATED::InfoType fixedEnum = {&ENUMERATED::create, 10, false, 5, fiveNames, 6};
+const ENUMERATED::InfoType extEnum = {&ENUMERATED::create, 10, true, 5, fiveNames, 6};
+const SEQUENCE_OF_Base::InfoType slots1to2 = {&SEQUENCE_OF_Base::create, 16, FixedConstraint, 1, 2, &Slot::theInfo};
+const SEQUENCE_OF_Base::InfoType slots1to2ext = {&SEQUENCE_OF_Base::create, 16, ExtendableConstraint, 1, 2,
+                                                 &Slot::theInfo};
+
+} // namespace
+
+TEST(Validity, Integers)
+{
+    EXPECT_VERDICT(PercentExt(200u), true, false);
+    EXPECT_EQ(trace(PercentExt(200u)), "");
+    EXPECT_VERDICT(Percent(200u), false, false);
+    EXPECT_EQ(trace(Percent(200u)), " The INTEGER value 200 is greater than upper bound 100");
+    EXPECT_VERDICT(Percent(100u), true, true);
+
+    // negative values of signed ranges and of unconstrained types
+    EXPECT_VERDICT(Int8(static_cast<unsigned>(-5)), true, true);
+    EXPECT_VERDICT(Int8(static_cast<unsigned>(-128)), true, true);
+    EXPECT_EQ(trace(Int8(static_cast<unsigned>(-129))), " The INTEGER value -129 is smaller than lower bound -128");
+    EXPECT_EQ(trace(Int8(128u)), " The INTEGER value 128 is greater than upper bound 127");
+    EXPECT_VERDICT(INTEGER(-5), true, true);
+    EXPECT_VERDICT(INTEGER(-2147483647 - 1), true, true);
+
+    // ranges from 0 hold unsigned numbers
+    EXPECT_VERDICT((Constrained_INTEGER<FixedConstraint, 0, 4294967295u>(4000000000u)), true, true);
+    EXPECT_EQ(trace(Slot(static_cast<unsigned>(-1))), " The INTEGER value 4294967295 is greater than upper bound 1023");
+    EXPECT_EQ(trace(AtLeast5(4u)), " The INTEGER value 4 is smaller than lower bound 5");
+    EXPECT_VERDICT(AtLeast5(4000000000u), true, true);
+}
+
+TEST(Validity, SizesAndAlphabets)
+{
+    OCTET_STRING o(5, 'x', &octets1to4);
+    EXPECT_VERDICT(o, false, false);
+    EXPECT_EQ(trace(o), " This OCTET STRING has size 5 greater than its upper bound 4");
+    o.clear();
+    EXPECT_EQ(trace(o), " This OCTET STRING has size 0 smaller than its lower bound 1");
+    o.resize(4);
+    EXPECT_VERDICT(o, true, true);
+
+    BIT_STRING b(&bits2to3ext);
+    b.resize(4);
+    EXPECT_VERDICT(b, true, false); // above an extensible range
+    b.resize(1);
+    EXPECT_EQ(trace(b), " This BIT STRING has size 1 smaller than its lower bound 2");
+
+    EXPECT_VERDICT(NumericString("12 3"), true, true);
+    EXPECT_EQ(trace(NumericString("12a")), " The character 'a' is not valid for the string");
+    EXPECT_EQ(trace(NumericString("1\n")), " The character '\\n' is not valid for the string");
+    Demo::Address_name name;
+    EXPECT_EQ(trace(name), " This AbstractString has size 0 smaller than its lower bound 1");
+    name = std::string(65, 'n');
+    EXPECT_EQ(trace(name), " This AbstractString has size 65 greater than its upper bound 64");
+
+    BMPString w(L"ab", &latin);
+    EXPECT_VERDICT(w, true, true);
+    w[1] = wchar_t(300);
+    EXPECT_EQ(trace(w), " The character '300' is not valid for the string");
+    w = std::wstring(L"abcd");
+    EXPECT_EQ(trace(w), " This BMPString has size 4 greater than its upper bound 3");
+}
+
+TEST(Validity, OtherKinds)
+{
+    EXPECT_VERDICT(Null(), true, true);
+    EXPECT_VERDICT(BOOLEAN(true), true, true);
+
+    ENUMERATED e(&fixedEnum);
+    e.setFromInt(7);
+    EXPECT_VERDICT(e, false, false);
+    EXPECT_EQ(trace(e), " This ENUMERATED has invalid value 7");
+    e.setFromInt(-1);
+    EXPECT_VERDICT(e, false, false);
+    ENUMERATED x(&extEnum);
+    x.setFromInt(7);
+    EXPECT_VERDICT(x, true, false);
+
+    OBJECT_IDENTIFIER oid;
+    EXPECT_EQ(trace(oid), " This OBJECT IDENTIFIER is not assigned");
+    oid.append(1);
+    EXPECT_VERDICT(oid, true, true);
+
+    GeneralizedTime t("20240131240000Z");
+    EXPECT_VERDICT(t, true, true);
+    t.setMonth(13);
+    EXPECT_EQ(trace(t), " This GeneralizedTime is not valid");
+    t = GeneralizedTime(2024, 1, 1, 0, 0, 0, 0, 721, false);
+    EXPECT_VERDICT(t, false, false);
+
+    OpenData open;
+    EXPECT_EQ(trace(open), " This Open Type does not contain any valid data");
+    open.grab(new std::vector<char>{1});
+    EXPECT_VERDICT(open, true, true);
+    open.set_data(new Percent(101u));
+    EXPECT_EQ(trace(open), " The INTEGER value 101 is greater than upper bound 100");
+}
+
+TEST(Validity, ChoicesAndPaths)
+{
+    CHOICE c(&pickInfo);
+    EXPECT_VERDICT(c, false, false);
+    EXPECT_EQ(trace(c), " This CHOICE is not selected");
+    c.select(7);
+    EXPECT_EQ(trace(c), " This selection is not understood by this decoder");
+    c.select(0);
+    EXPECT_VERDICT(c, true, true);
+
+    // an extension alternative is valid but not strictly valid
+    Demo::Address a;
+    a.select_none();
+    EXPECT_VERDICT(a, true, false);
+
+    Demo::Record r;
+    r.set_address().select_name();
+    EXPECT_VERDICT(r, false, false);
+    EXPECT_EQ(trace(r), ".address.name This AbstractString has size 0 smaller than its lower bound 1");
+    r.get_address().select_name("host");
+    EXPECT_EQ(trace(r), "");
+    r.get_address().select_name(); // invalid again, but absent: not judged
+    r.omit_address();
+    EXPECT_VERDICT(r, true, true);
+    r.set_id(2000);
+    EXPECT_EQ(trace(r), ".id The INTEGER value 2000 is greater than upper bound 1023");
+    r.set_id(5);
+    r.set_comment("a\x80");
+    EXPECT_EQ(trace(r), ".comment The character '\x80' is not valid for the string");
+}
+
+TEST(Validity, ListSizesAndElements)
+{
+    SEQUENCE_OF_Base l(&slots1to2);
+    EXPECT_EQ(trace(l), " This SEQUENCE OF has size 0 smaller than its lower bound 1");
+    l.resize(3);
+    EXPECT_VERDICT(l, false, false);
+    EXPECT_EQ(trace(l), " This SEQUENCE OF has size 3 greater than its upper bound 2");
+    SEQUENCE_OF_Base e(&slots1to2ext);
+    e.resize(3);
+    EXPECT_VERDICT(e, true, false);
+    e.resize(2);
+    static_cast<Slot&>(e.at(1)) = 2000u;
+    EXPECT_VERDICT(e, false, false);
+    EXPECT_EQ(trace(e), "[1] The INTEGER value 2000 is greater than upper bound 1023");
+
+    // nested path: SEQUENCE OF inside a SEQUENCE inside a CHOICE
+    CHOICE c(&pickInfo);
+    c.select(4);
+    EXPECT_EQ(trace(c), "");
+
+    InvalidTracer tracer;
+    EXPECT_FALSE(static_cast<AbstractData const&>(e).accept(tracer));
+    std::ostringstream o;
+    o << tracer;
+    EXPECT_EQ(o.str(), "[1] The INTEGER value 2000 is greater than upper bound 1023");
+}

@@ -1,0 +1,207 @@
+#include "loop_helpers.h"
+
+#include "framework/child_wait.h"
+#include "framework/dpc.h"
+#include "framework/signals.h"
+
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <csignal>
+#include <utility>
+
+using namespace looptest;
+
+namespace {
+
+struct Owner
+{
+    void ended(int status)
+    {
+        results.emplace_back(watch.get_pid(), status);
+        if (results.size() >= expected)
+            multiplexer.terminate();
+    }
+    ChildWait watch;
+    std::vector<std::pair<int, int>> results;
+    std::size_t expected = 1;
+};
+
+// Starts a child that exits with code and waits, without reaping, until
+// it has ended (the SIGCHLD handler may reap it meanwhile).
+pid_t spawn_ended(int code)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(code);
+    siginfo_t info;
+    while (::waitid(P_PID, pid, &info, WEXITED | WNOWAIT) != 0 && errno == EINTR)
+        ;
+    return pid;
+}
+
+class ChildWaitTest : public LoopTest
+{
+protected:
+    void SetUp() override
+    {
+        ChildWait::Activate();
+        LoopTest::SetUp();
+        ASSERT_NE(ChildWaitService::childWaitService, nullptr);
+        ASSERT_TRUE(ChildWaitService::childWaitService->is_active());
+        // Earlier tests of the same process may have reset the handler.
+        IPC::Signal::handle(SIGCHLD, &ChildWaitService::SigChldHandlerWrapper, IPC::Signal::Set(), SA_RESTART);
+    }
+    void TearDown() override
+    {
+        IPC::Signal::system(SIGCHLD);
+        EXPECT_EQ(ChildWaitService::childWaitService->watch_count(), 0u);
+        LoopTest::TearDown();
+    }
+};
+
+TEST_F(ChildWaitTest, ExitsArriveInOrderWithRawStatus)
+{
+    Owner first, second;
+    first.watch.Bind(&first, &Owner::ended);
+    second.watch.Bind(&Owner::ended, &second);
+    const pid_t p1 = spawn_ended(1);
+    first.watch.Attach(p1);
+    const pid_t p2 = spawn_ended(3);
+    second.watch.Attach(p2);
+    second.expected = 1;
+
+    testing::internal::CaptureStderr();
+    Safety safety;
+    multiplexer.run(false, true);
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(safety.fired);
+    ASSERT_EQ(first.results.size(), 1u);
+    ASSERT_EQ(second.results.size(), 1u);
+    EXPECT_EQ(first.results[0], std::make_pair(int(p1), 256));
+    EXPECT_EQ(second.results[0], std::make_pair(int(p2), 3 << 8));
+    const std::string line1 = "terminate child process, pid=" + std::to_string(p1) + " status=256\n";
+    const std::string line2 = "terminate child process, pid=" + std::to_string(p2) + " status=768\n";
+    ASSERT_NE(log.find(line1), std::string::npos);
+    EXPECT_LT(log.find(line1), log.find(line2));
+}
+
+TEST_F(ChildWaitTest, UnboundDestroyedAndUnknownWatches)
+{
+    Owner last;
+    last.watch.Bind(&last, &Owner::ended);
+    const pid_t gone_pid = spawn_ended(0);
+    {
+        Owner gone; // destroyed before its exit is read
+        gone.watch.Bind(&gone, &Owner::ended);
+        gone.watch.Attach(gone_pid);
+    }
+    ChildWait unbound;
+    const pid_t unbound_pid = spawn_ended(5);
+    unbound.Attach(unbound_pid);
+    const pid_t last_pid = spawn_ended(0);
+    last.watch.Attach(last_pid);
+
+    testing::internal::CaptureStderr();
+    Safety safety;
+    multiplexer.run(false, true);
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(last.results.size(), 1u);
+    EXPECT_NE(log.find("pid=" + std::to_string(gone_pid) + " status=0\n"), std::string::npos);
+    EXPECT_NE(log.find("pid=" + std::to_string(unbound_pid) + " status=1280\n"), std::string::npos);
+}
+
+TEST_F(ChildWaitTest, AttachTwiceMovesAndDetachIsHarmless)
+{
+    ChildWaitService* s = ChildWaitService::childWaitService;
+    ChildWait a, b;
+    a.Detach(); // never attached
+    a.Attach(999999);
+    b.Attach(999998);
+    a.Attach(999997);
+    EXPECT_EQ(s->watch_count(), 2u);
+    b.Detach();
+    b.Detach();
+    EXPECT_EQ(s->watch_count(), 1u);
+    a.Detach();
+    EXPECT_EQ(s->watch_count(), 0u);
+
+    // Without POLLIN nothing is read.
+    Owner o;
+    o.watch.Bind(&o, &Owner::ended);
+    const pid_t pid = spawn_ended(2);
+    o.watch.Attach(pid);
+    s->OnChildEvent(-1, 0);
+    EXPECT_TRUE(o.results.empty());
+    Safety safety;
+    testing::internal::CaptureStderr();
+    multiplexer.run(false, true);
+    testing::internal::GetCapturedStderr();
+    ASSERT_EQ(o.results.size(), 1u);
+    EXPECT_EQ(o.results[0].second, 512);
+}
+
+TEST_F(ChildWaitTest, SignalHandlerKeepsErrno)
+{
+    errno = 4321;
+    ::raise(SIGCHLD); // no child at all: waitpid fails inside the handler
+    EXPECT_EQ(errno, 4321);
+
+    // A real exit: the signal stays pending until unblocked, and is then
+    // handled before pthread_sigmask returns.
+    sigset_t chld, old;
+    sigemptyset(&chld);
+    sigaddset(&chld, SIGCHLD);
+    pthread_sigmask(SIG_BLOCK, &chld, &old);
+    const pid_t pid = spawn_ended(0);
+    errno = 1234;
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    EXPECT_EQ(errno, 1234);
+    Owner o;
+    o.watch.Bind(&o, &Owner::ended);
+    o.watch.Attach(pid);
+    Safety safety;
+    testing::internal::CaptureStderr();
+    multiplexer.run(false, true);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(o.results.size(), 1u);
+}
+
+// More exits than the socket pair holds must neither block the signal
+// handler nor be lost.
+TEST_F(ChildWaitTest, BurstOfExitsIsNeverLost)
+{
+    const int n = 500;
+    std::vector<Owner> owners(n);
+    for (int i = 0; i < n; ++i) {
+        owners[i].watch.Bind(&owners[i], &Owner::ended);
+        owners[i].watch.Attach(spawn_ended(i % 100));
+    }
+    struct Done
+    {
+        void check()
+        {
+            for (auto& o : *owners)
+                if (o.results.empty())
+                    return;
+            multiplexer.terminate();
+        }
+        std::vector<Owner>* owners;
+    } done{&owners};
+    Dpc d;
+    d.Bind(&done, &Done::check);
+    d.Activate();
+    for (auto& o : owners)
+        o.expected = 1000; // only the Dpc ends the run
+    Safety safety(20000);
+    testing::internal::CaptureStderr();
+    multiplexer.run(false, true);
+    testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(safety.fired);
+    for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(owners[i].results.size(), 1u) << i;
+        EXPECT_EQ(owners[i].results[0].second, (i % 100) << 8);
+    }
+}
+
+} // namespace

@@ -1,0 +1,129 @@
+#include "loop_helpers.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+
+using namespace looptest;
+
+namespace {
+
+bool is_open(int fd)
+{
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+using EventTest = LoopTest;
+
+TEST_F(EventTest, ScheduleKeepsOwnDuplicateAndRearmsAtTheEnd)
+{
+    Log log;
+    Pair p1, p2, p3;
+    Recorder a(log, "a"), b(log, "b");
+    EXPECT_EQ(a.event.event_name(), "a");
+    EXPECT_FALSE(a.event.IsActive());
+    EXPECT_EQ(a.event.lowlevel_fd(), -1);
+
+    a.event.Schedule(p1.a, POLLIN);
+    b.event.Schedule(p2.a, POLLIN);
+    ASSERT_TRUE(a.event.IsActive());
+    const int first_dup = a.event.lowlevel_fd();
+    EXPECT_NE(first_dup, p1.a.lowlevel_fd());
+    EXPECT_TRUE(::fcntl(first_dup, F_GETFD) & FD_CLOEXEC);
+
+    // Re-arming closes the old duplicate and moves "a" behind "b".
+    a.event.Schedule(p3.a, POLLIN);
+    EXPECT_FALSE(is_open(first_dup) && first_dup != a.event.lowlevel_fd());
+    EXPECT_TRUE(is_open(p1.a.lowlevel_fd())); // the caller's own stays
+    a.action = [] { multiplexer.terminate(); };
+    p2.send_to_a();
+    multiplexer.run(false, true);
+    EXPECT_EQ(log, (Log{"b:1", "a:0"}));
+
+    // An invalid descriptor disarms.
+    a.event.Schedule(Fd(), POLLIN);
+    EXPECT_FALSE(a.event.IsActive());
+    EXPECT_FALSE(multiplexer.event_exists(&a.event));
+
+    const int dup = b.event.lowlevel_fd();
+    EXPECT_EQ(b.event.Release(), 0);
+    EXPECT_FALSE(is_open(dup));
+    errno = 0;
+    EXPECT_EQ(b.event.Release(), -1);
+    EXPECT_EQ(errno, EBADF);
+}
+
+TEST_F(EventTest, BindingReplacesAndNullActionDoesNothing)
+{
+    Log log;
+    Pair p;
+    Recorder r(log, "first");
+    Recorder other(log, "second");
+    // Rebinding the event of "r" to the other recorder renames it.
+    r.event.Bind("renamed", &Recorder::on_event, &other);
+    EXPECT_EQ(r.event.event_name(), "renamed");
+    r.event.svc_event(short(POLLIN));
+    EXPECT_EQ(log, (Log{"second:1"}));
+
+    r.event.Bind(new Event::THandler<Recorder>(nullptr, &r));
+    r.event.svc_event(short(POLLIN));
+    r.event.UnBind();
+    EXPECT_FALSE(r.event.is_bound());
+    r.event.svc_event(short(POLLIN));
+    EXPECT_EQ(log.size(), 1u);
+
+    Event fresh;
+    EXPECT_EQ(fresh.event_name(), "Unknown");
+    EXPECT_TRUE(fresh.is_named());
+}
+
+TEST_F(EventTest, EmptyMaskStillSeesHangUpAndCallbackMayDestroyEvent)
+{
+    Log log;
+    Pair p1, p2;
+    auto* doomed = new Recorder(log, "doomed");
+    Recorder after(log, "after");
+    doomed->event.Schedule(p1.a, POLLIN);
+    doomed->event.SetEvents(0);
+    EXPECT_TRUE(multiplexer.event_exists(&doomed->event));
+    after.event.Schedule(p2.a, POLLIN);
+    doomed->action = [&] { delete doomed; };
+    after.action = [] { multiplexer.terminate(); };
+    p1.b.close(); // hang-up on an event that asks for nothing
+    multiplexer.run(false, true);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0], "doomed:" + std::to_string(POLLHUP));
+    EXPECT_EQ(log[1], "after:0");
+}
+
+TEST_F(EventTest, DumpListsNamedEvents)
+{
+    Log log;
+    Pair p;
+    Recorder r(log, "dumped");
+    r.event.Schedule(p.a, POLLIN | POLLOUT);
+    r.action = [] { multiplexer.terminate(); };
+    multiplexer.run(false, true);
+    std::ostringstream os;
+    multiplexer.dump(os);
+    const std::string text = os.str();
+    EXPECT_EQ(text.rfind("dpc transition measurement (min/max/cur/counter): min=", 0), 0u);
+    EXPECT_NE(text.find("\nevent transition measurement (min/max/cur/counter): min="), std::string::npos);
+    EXPECT_NE(text.find("\ntimer transition measurement (min/max/cur/counter): "), std::string::npos);
+    // One table row per named event: name, events, count, handler, fd, measure.
+    const std::size_t row = text.find("dumped");
+    ASSERT_NE(row, std::string::npos);
+    const std::string line = text.substr(text.rfind('\n', row) + 1, text.find('\n', row) - text.rfind('\n', row) - 1);
+    EXPECT_EQ(line.size(), 1 + 40 + 1 + 30 + 1 + 10 + 1 + 10 + 1 + 5 + 1 + 60 + 1u);
+    EXPECT_NE(line.find("POLLIN|POLLOUT"), std::string::npos);
+    EXPECT_NE(line.find(" attached "), std::string::npos);
+    EXPECT_NE(line.find(" " + std::to_string(r.event.lowlevel_fd()) + " "), std::string::npos);
+    EXPECT_NE(line.find("min=0 max=0 avg=0 counter=0"), std::string::npos);
+    EXPECT_NE(text.find("|                  name                  |"), std::string::npos);
+    r.event.UnBind();
+    std::ostringstream again;
+    multiplexer.dump(again);
+    EXPECT_NE(again.str().find("|unattached|"), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,286 @@
+// Asynchronous connect and copy over loopback with the real event loop:
+// their statuses, when they report, and handlers that delete their object.
+#include "net/async.h"
+
+#include "net_util.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace nettest;
+
+namespace {
+
+std::string local_address(unsigned short port)
+{
+    return "127.0.0.1:" + std::to_string(port);
+}
+
+struct ConnectUser
+{
+    void OnConnect(ASync::Connect::Status::Type s, Fd fd)
+    {
+        statuses.push_back(s);
+        sock = std::move(fd);
+        if (!started)
+            inside_start = true;
+        if (delete_self)
+            connect.reset();
+    }
+    std::unique_ptr<ASync::Connect> connect{new ASync::Connect};
+    std::vector<int> statuses;
+    Fd sock;
+    bool started = false;
+    bool inside_start = false;
+    bool delete_self = false;
+
+    void start(std::string const& address, unsigned timeout = 2000)
+    {
+        connect->Bind(&ConnectUser::OnConnect, this);
+        started = false;
+        ASSERT_TRUE(connect->Start(address, timeout));
+        started = true;
+    }
+};
+
+} // namespace
+
+TEST(AsyncConnect, ConnectsRefusesAndNeverReportsInsideStart)
+{
+    unsigned short port = 0;
+    Fd listener = listen_local(&port);
+    {
+        ConnectUser u;
+        u.start(local_address(port));
+        EXPECT_FALSE(u.connect->Start(local_address(port), 100)) << "second start while running";
+        ASSERT_TRUE(run_until([&] { return !u.statuses.empty(); }));
+        EXPECT_EQ(u.statuses, std::vector<int>{3});
+        EXPECT_TRUE(u.sock);
+        Fd peer(::accept(listener.lowlevel_fd(), nullptr, nullptr));
+        ASSERT_TRUE(peer);
+        ASSERT_TRUE(write_all(u.sock, Bytes{7}));
+        EXPECT_EQ(read_n(peer, 1), Bytes{7});
+        EXPECT_FALSE(u.inside_start);
+    }
+
+    // A bound socket that does not listen refuses.
+    unsigned short closed = 0;
+    {
+        Fd l = listen_local(&closed);
+    }
+    {
+        ConnectUser u;
+        u.start(local_address(closed));
+        ASSERT_TRUE(run_until([&] { return !u.statuses.empty(); }));
+        EXPECT_EQ(u.statuses, std::vector<int>{2});
+        EXPECT_FALSE(u.sock);
+    }
+
+    // Texts that are no address fail from the loop's next pass.
+    for (char const* bad : {"nonsense", "127.0.0.1", "127.0.0.1:0", "300.1.2.3:80", "127.0.0.1:70000", ""}) {
+        ConnectUser u;
+        u.start(bad);
+        EXPECT_TRUE(u.statuses.empty()) << bad;
+        ASSERT_TRUE(run_until([&] { return !u.statuses.empty(); })) << bad;
+        EXPECT_EQ(u.statuses, std::vector<int>{2}) << bad;
+        EXPECT_FALSE(u.inside_start) << bad;
+        // Reusable once it has reported.
+        u.start(local_address(port));
+        ASSERT_TRUE(run_until([&] { return u.statuses.size() == 2; }));
+        EXPECT_EQ(u.statuses[1], 3);
+        Fd(::accept(listener.lowlevel_fd(), nullptr, nullptr));
+    }
+}
+
+TEST(AsyncConnect, TimesOutOnAFullBacklog)
+{
+    // With the accept queue full, further SYNs are dropped: the connect
+    // hangs until its time-out.
+    unsigned short port = 0;
+    Fd listener = listen_local(&port, 0);
+    std::vector<Fd> fillers;
+    for (int i = 0; i < 2; ++i) {
+        ConnectUser u;
+        u.start(local_address(port), 200);
+        run_until([&] { return !u.statuses.empty(); }, 300);
+        if (u.sock)
+            fillers.push_back(u.sock);
+    }
+    ASSERT_FALSE(fillers.empty());
+
+    ConnectUser u;
+    u.start(local_address(port), 60);
+    ASSERT_TRUE(run_until([&] { return !u.statuses.empty(); }));
+    EXPECT_EQ(u.statuses, std::vector<int>{2});
+    EXPECT_FALSE(u.sock);
+}
+
+TEST(AsyncConnect, HandlerMayDeleteTheConnectFromInside)
+{
+    unsigned short port = 0;
+    Fd listener = listen_local(&port);
+    for (std::string address : {local_address(port), std::string("bad")}) {
+        ConnectUser u;
+        u.delete_self = true;
+        u.start(address);
+        ASSERT_TRUE(run_until([&] { return !u.statuses.empty(); }));
+        EXPECT_FALSE(u.connect);
+        // Nothing of the deleted object runs later.
+        run_for(20);
+        EXPECT_EQ(u.statuses.size(), 1u);
+    }
+}
+
+namespace {
+
+struct CopyUser
+{
+    void OnCopy(ASync::Copy::Status::Type s)
+    {
+        statuses.push_back(s);
+        if (delete_self)
+            copy.reset();
+    }
+    std::unique_ptr<ASync::Copy> copy{new ASync::Copy};
+    std::vector<int> statuses;
+    bool delete_self = false;
+};
+
+// A file holding the bytes, opened for reading.
+Fd file_with(Bytes const& b)
+{
+    char name[] = "/tmp/net-copy-XXXXXX";
+    int fd = ::mkstemp(name);
+    ::unlink(name);
+    Fd f(fd);
+    size_t off = 0;
+    while (off < b.size())
+        off += ::write(fd, b.data() + off, b.size() - off);
+    ::lseek(fd, 0, SEEK_SET);
+    return f;
+}
+
+} // namespace
+
+TEST(AsyncCopy, CopiesEverythingThroughABlockedDestinationThenFlushes)
+{
+    Bytes data = pattern(300000);
+    for (bool flush : {true, false}) {
+        Fd reader, writer;
+        tcp_pair(reader, writer);
+        int small = 32768;
+        ::setsockopt(writer.lowlevel_fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof(small));
+        ::setsockopt(reader.lowlevel_fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+        reader.NonBlock();
+
+        CopyUser u;
+        u.copy->Bind(&CopyUser::OnCopy, &u);
+        u.copy->set_bufsize(1000);
+        u.copy->set_events(ASync::Copy::EventsParams(POLLIN, POLLOUT, flush ? POLLWRNORM : 0));
+        ASSERT_TRUE(u.copy->Start(file_with(data), writer));
+        EXPECT_FALSE(u.copy->Start(file_with(data), writer));
+        writer.close();
+
+        Bytes got;
+        bool blocked = false;
+        ASSERT_TRUE(run_until([&] {
+            blocked = blocked || (u.copy->status() == ASync::Copy::Status::writing);
+            unsigned char buf[65536];
+            ssize_t n;
+            while ((n = ::recv(reader.lowlevel_fd(), buf, sizeof(buf), 0)) > 0)
+                got.insert(got.end(), buf, buf + n);
+            return !u.statuses.empty() && n == 0;
+        }));
+        EXPECT_TRUE(blocked) << "the destination never filled";
+        EXPECT_EQ(u.statuses, std::vector<int>{5});
+        EXPECT_EQ(got, data);
+        EXPECT_EQ(u.copy->copied(), data.size());
+        // Reaching end of stream above shows the copy closed its duplicate
+        // of the destination.
+    }
+}
+
+TEST(AsyncCopy, DestinationClosingEndsWithErrorAndHandlerMayDelete)
+{
+    for (bool delete_self : {false, true}) {
+        int sp[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, sp), 0);
+        Fd feed(sp[0]), source(sp[1]);
+        // More than the copy can push before the closed peer shows.
+        Bytes chunk = pattern(65536);
+        feed.NonBlock();
+        ::send(feed.lowlevel_fd(), chunk.data(), chunk.size(), MSG_NOSIGNAL);
+
+        Fd far, dest;
+        tcp_pair(far, dest);
+        far.close();
+
+        CopyUser u;
+        u.delete_self = delete_self;
+        u.copy->Bind(&CopyUser::OnCopy, &u);
+        ASSERT_TRUE(u.copy->Start(source, dest));
+        source.close();
+        dest.close();
+        ASSERT_TRUE(run_until([&] { return !u.statuses.empty(); }));
+        EXPECT_EQ(u.statuses, std::vector<int>{4});
+        EXPECT_EQ(!u.copy, delete_self);
+        // The copy let go of the source too: the feeder's peer is gone.
+        char c = 1;
+        EXPECT_LT(::send(feed.lowlevel_fd(), &c, 1, MSG_NOSIGNAL), 0);
+        run_for(10);
+        EXPECT_EQ(u.statuses.size(), 1u);
+    }
+}
+
+TEST(AsyncCopy, SourceEndingWithoutDataAndBadDescriptors)
+{
+    // An empty source completes done, from the loop.
+    {
+        int sp[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, sp), 0);
+        Fd a(sp[0]), b(sp[1]);
+        Fd reader, writer;
+        tcp_pair(reader, writer);
+        CopyUser u;
+        u.delete_self = true;
+        u.copy->Bind(&CopyUser::OnCopy, &u);
+        ASSERT_TRUE(u.copy->Start(b, writer));
+        a.close();
+        b.close();
+        writer.close();
+        ASSERT_TRUE(run_until([&] { return !u.statuses.empty(); }));
+        EXPECT_EQ(u.statuses, std::vector<int>{5});
+        EXPECT_TRUE(sees_eof(reader));
+    }
+    // A descriptor that is not open fails on the next pass, not inside Start.
+    {
+        CopyUser u;
+        u.copy->Bind(&CopyUser::OnCopy, &u);
+        Fd none;
+        Fd f = file_with(Bytes{1});
+        ASSERT_TRUE(u.copy->Start(f, none));
+        EXPECT_TRUE(u.statuses.empty());
+        ASSERT_TRUE(run_until([&] { return !u.statuses.empty(); }));
+        EXPECT_EQ(u.statuses, std::vector<int>{4});
+    }
+    // A source that reads in error (a write-only descriptor).
+    {
+        int p[2];
+        ASSERT_EQ(::pipe(p), 0);
+        Fd rd(p[0]), wr(p[1]);
+        Fd reader, writer;
+        tcp_pair(reader, writer);
+        CopyUser u;
+        u.copy->Bind(&CopyUser::OnCopy, &u);
+        u.copy->set_events(ASync::Copy::EventsParams(POLLOUT, POLLOUT, 0));
+        ASSERT_TRUE(u.copy->Start(wr, writer));
+        ASSERT_TRUE(run_until([&] { return !u.statuses.empty(); }));
+        EXPECT_EQ(u.statuses, std::vector<int>{4});
+    }
+}

@@ -1,0 +1,318 @@
+// The controller's listener over loopback TCP with the real event loop:
+// one peer at a time, bad input closes only that peer, a vanished or
+// deaf peer is cut off, and a disconnect from inside a message is safe.
+#include "net/control.h"
+
+#include "net_util.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cstring>
+#include <iostream>
+#include <netinet/tcp.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace nettest;
+
+namespace {
+
+class Recorder : public Control::Notify
+{
+public:
+    void OnConnect(Control::Service& s) override
+    {
+        ++connects;
+        std::ostringstream os;
+        s.PutHeader(os);
+        headers.push_back(os.str());
+    }
+    void OnDisconnect(Control::Service& s) override
+    {
+        ++disconnects;
+        // What the owner sends while it tears down goes nowhere.
+        Packet p = packet(Bytes{9});
+        s.Send(p);
+        std::ostringstream os;
+        s.PutHeader(os);
+        headers.push_back(os.str());
+    }
+    void OnMessage(Control::Service& s, Packet& p) override
+    {
+        Bytes b = bytes(p);
+        messages.push_back(b);
+        if (b == Bytes{'b', 'y', 'e'}) {
+            s.Disconnect("bye");
+            // Still inside the layers: sending now is dropped, not a crash.
+            s.Send(p);
+            return;
+        }
+        if (echo) {
+            Packet r;
+            s.prepare_head(r);
+            for (unsigned char c : b)
+                r.put8(c);
+            s.Send(r);
+        }
+    }
+
+    int connects = 0;
+    int disconnects = 0;
+    bool echo = false;
+    std::vector<Bytes> messages;
+    std::vector<std::string> headers;
+};
+
+Bytes text(char const* s)
+{
+    return Bytes(s, s + std::strlen(s));
+}
+
+struct Served
+{
+    explicit Served(unsigned check_ms = Control::Service::default_check_ms) : service(rec, check_ms)
+    {
+        EXPECT_TRUE(service.Listen(0, htonl(INADDR_LOOPBACK)));
+        port = service.port();
+    }
+    Recorder rec;
+    Control::Service service;
+    unsigned short port = 0;
+};
+
+} // namespace
+
+TEST(ControlService, OnePeerAtATimeTheNextWaitsUntilTheFirstLeaves)
+{
+    Capture err(std::cerr);
+    Served s;
+    s.rec.echo = true;
+    EXPECT_NE(s.port, 0);
+    std::ostringstream idle;
+    s.service.PutHeader(idle);
+    EXPECT_EQ(idle.str(), "ctrl [not connected]: ");
+
+    Fd a = connect_local(s.port);
+    ASSERT_TRUE(write_all(a, frame(text("a1"))));
+    ASSERT_TRUE(run_until([&] { return s.rec.messages.size() == 1; }));
+    EXPECT_TRUE(s.service.IsConnected());
+    EXPECT_EQ(read_n(a, 6), frame(text("a1")));
+
+    // The second controller's connect completes in the backlog, but nobody
+    // reads what it sends while the first is served.
+    Fd b = connect_local(s.port);
+    ASSERT_TRUE(b);
+    ASSERT_TRUE(write_all(b, frame(text("b1"))));
+    EXPECT_FALSE(run_until([&] { return s.rec.messages.size() > 1; }, 150));
+    EXPECT_EQ(s.rec.connects, 1);
+
+    a.close();
+    ASSERT_TRUE(run_until([&] { return s.rec.messages.size() == 2; }));
+    EXPECT_EQ(s.rec.messages[1], text("b1"));
+    EXPECT_EQ(s.rec.connects, 2);
+    EXPECT_EQ(s.rec.disconnects, 1);
+    EXPECT_EQ(read_n(b, 6), frame(text("b1")));
+
+    // Prefixes: the peer while it is there, "not connected" after it left.
+    ASSERT_EQ(s.rec.headers.size(), 3u);
+    EXPECT_EQ(s.rec.headers[0].rfind("ctrl [127.0.0.1:", 0), 0u) << s.rec.headers[0];
+    EXPECT_EQ(s.rec.headers[1], "ctrl [not connected]: ");
+    EXPECT_EQ(err.lines_with("]: link lost: STRM: connection closed by peer"), 1u) << err.text();
+}
+
+TEST(ControlService, EachBadHeaderClosesOnlyThatPeerWithOneLine)
+{
+    Served s;
+    Bytes bad[] = {
+        {3, 0, 0, 0},
+        {3, 0, 0, 3},
+        {4, 0, 0, 8, 1, 2, 3, 4},
+        text("GET / HTTP/1.0\r\n\r\n"),
+    };
+    char const* reasons[] = {"bad frame length 0", "bad frame length 3", "bad frame version 4",
+                             "bad frame version 71"};
+    for (unsigned i = 0; i < 4; ++i) {
+        Capture err(std::cerr);
+        Fd c = connect_local(s.port);
+        ASSERT_TRUE(write_all(c, bad[i]));
+        ASSERT_TRUE(run_until([&] { return s.rec.disconnects == int(i) + 1; })) << reasons[i];
+        EXPECT_TRUE(sees_eof(c));
+        EXPECT_EQ(err.lines_with("link lost"), 1u);
+        EXPECT_EQ(err.lines_with(reasons[i]), 1u) << err.text();
+    }
+    EXPECT_TRUE(s.rec.messages.empty());
+
+    // The listener goes on: a good peer after them all is served.
+    Fd good = connect_local(s.port);
+    Bytes slow = frame(text("ok"));
+    for (unsigned char c : slow)
+        write_all(good, Bytes{c});
+    ASSERT_TRUE(run_until([&] { return s.rec.messages.size() == 1; }));
+    EXPECT_EQ(s.rec.messages[0], text("ok"));
+
+    // The largest length arrives whole.
+    Bytes big(65531, 0x42);
+    ASSERT_TRUE(write_all(good, frame(big)));
+    ASSERT_TRUE(run_until([&] { return s.rec.messages.size() == 2; }));
+    EXPECT_EQ(s.rec.messages[1], big);
+    EXPECT_EQ(s.rec.disconnects, 4);
+}
+
+TEST(ControlService, ThousandsOfFramesInOneWriteAndDisconnectInsideAMessage)
+{
+    Served s;
+    Fd c = connect_local(s.port);
+    Bytes all;
+    for (unsigned i = 0; i < 3000; ++i) {
+        Bytes f = frame(Bytes{(unsigned char)(i >> 8), (unsigned char)i});
+        all.insert(all.end(), f.begin(), f.end());
+    }
+    // The peer asks to be dropped mid-read; what follows is not delivered.
+    Bytes tail = frame(text("bye"));
+    all.insert(all.end(), tail.begin(), tail.end());
+    for (unsigned i = 0; i < 10; ++i) {
+        Bytes f = frame(text("late"));
+        all.insert(all.end(), f.begin(), f.end());
+    }
+    ASSERT_TRUE(write_all(c, all));
+    ASSERT_TRUE(run_until([&] { return s.rec.disconnects == 1; }));
+    ASSERT_EQ(s.rec.messages.size(), 3001u);
+    for (unsigned i = 0; i < 3000; ++i)
+        ASSERT_EQ(s.rec.messages[i], (Bytes{(unsigned char)(i >> 8), (unsigned char)i}));
+    EXPECT_EQ(s.rec.messages.back(), text("bye"));
+    EXPECT_FALSE(s.service.IsConnected());
+    EXPECT_TRUE(sees_eof(c));
+
+    // No peer: sending and disconnecting are quiet no-ops.
+    Packet p = packet(Bytes{1, 2});
+    s.service.Send(p);
+    s.service.Disconnect();
+    EXPECT_EQ(s.rec.disconnects, 1);
+
+    // And the next peer is served after the deferred clean-up.
+    Fd d = connect_local(s.port);
+    write_all(d, frame(text("next")));
+    ASSERT_TRUE(run_until([&] { return s.rec.messages.size() == 3002; }));
+    EXPECT_EQ(s.rec.connects, 2);
+}
+
+TEST(ControlService, VanishedPeerIsCutByTheConnectionCheck)
+{
+    Capture err(std::cerr);
+    Served s(20);
+    Fd c = connect_local(s.port);
+    ASSERT_TRUE(run_until([&] { return s.rec.connects == 1; }));
+    int fd = s.service.lowlevel_fd();
+    EXPECT_EQ(Control::tcp_state(fd), TCP_ESTABLISHED);
+    int keepalive = 0, nodelay = 0;
+    socklen_t len = sizeof(int);
+    ::getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &keepalive, &len);
+    ::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nodelay, &len);
+    EXPECT_TRUE(keepalive && nodelay);
+
+    // A peer that connects and sends nothing is left alone by the check.
+    run_for(100);
+    EXPECT_TRUE(s.service.IsConnected());
+
+    // Our side leaves the established state with nothing to read: only the
+    // check can notice.
+    ::shutdown(s.service.lowlevel_fd(), SHUT_WR);
+    ASSERT_TRUE(run_until([&] { return s.rec.disconnects == 1; }));
+    EXPECT_EQ(err.lines_with("connection check failed"), 1u) << err.text();
+    EXPECT_EQ(s.service.lowlevel_fd(), -1);
+
+    unsigned short lport = 0;
+    Fd l = listen_local(&lport);
+    EXPECT_EQ(Control::tcp_state(l.lowlevel_fd()), TCP_LISTEN);
+    EXPECT_EQ(Control::tcp_state(-1), -1);
+}
+
+TEST(ControlService, PeerThatNeverReadsIsCutOffNotTheDaemon)
+{
+    Capture err(std::cerr);
+    Served s;
+    Fd deaf = connect_local(s.port, 4096);
+    ASSERT_TRUE(run_until([&] { return s.rec.connects == 1; }));
+    unsigned sends = 0;
+    while (s.service.IsConnected() && sends < 2000) {
+        Packet p;
+        s.service.prepare_head(p);
+        std::memset(p.put(60000), 0x33, 60000);
+        s.service.Send(p);
+        ++sends;
+    }
+    EXPECT_FALSE(s.service.IsConnected());
+    EXPECT_EQ(s.rec.disconnects, 1);
+    EXPECT_EQ(err.lines_with("send queue full"), 1u) << err.text();
+
+    // The daemon goes on with the next controller.
+    Fd next = connect_local(s.port);
+    write_all(next, frame(text("hi")));
+    ASSERT_TRUE(run_until([&] { return !s.rec.messages.empty(); }));
+    EXPECT_EQ(s.rec.connects, 2);
+}
+
+TEST(ControlService, ListenFailsOnABusyPortAndCloseDropsThePeer)
+{
+    unsigned short port = 0;
+    Fd taken = listen_local(&port);
+    Recorder rec;
+    Control::Service busy(rec);
+    {
+        Capture err(std::cerr);
+        EXPECT_FALSE(busy.Listen(port, htonl(INADDR_LOOPBACK)));
+        EXPECT_EQ(err.lines_with("ctrl [not connected]: cannot listen on port"), 1u) << err.text();
+    }
+    EXPECT_FALSE(busy.IsListening());
+
+    Served s;
+    Fd c = connect_local(s.port);
+    ASSERT_TRUE(run_until([&] { return s.rec.connects == 1; }));
+    s.service.Close();
+    EXPECT_FALSE(s.service.IsListening());
+    EXPECT_EQ(s.rec.disconnects, 1);
+    EXPECT_TRUE(sees_eof(c));
+    // Nobody listens any more.
+    EXPECT_FALSE(connect_local(s.port));
+}
+
+TEST(ControlService, OutOfDescriptorsPausesTheListenerInsteadOfSpinning)
+{
+    Served s;
+    // Every kind of object the loop makes below is made once beforehand:
+    // the sanitizers' first look at a new kind needs descriptors of its own.
+    {
+        Fd w = connect_local(s.port);
+        ASSERT_TRUE(run_until([&] { return s.rec.connects == 1; }));
+        w.close();
+        ASSERT_TRUE(run_until([&] { return s.rec.disconnects == 1; }));
+        Fd fill = connect_local(s.port);
+    }
+    ASSERT_TRUE(run_until([&] { return s.rec.connects == 2; }));
+    s.service.Disconnect();
+    run_for(5);
+
+    Capture err(std::cerr);
+    Fd c = connect_local(s.port);
+    ASSERT_TRUE(c);
+
+    // Lower the descriptor limit to what is open now: accept must fail.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    int lowest = ::dup(0);
+    ASSERT_GE(lowest, 0);
+    ::close(lowest);
+    rlimit tight = old;
+    tight.rlim_cur = rlim_t(lowest);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    run_for(200);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &old), 0);
+
+    // One line, not one per pass, and no peer yet.
+    EXPECT_EQ(err.lines_with("accept failed"), 1u) << err.text();
+    EXPECT_EQ(s.rec.connects, 2);
+    // After the pause the waiting peer is taken.
+    ASSERT_TRUE(run_until([&] { return s.rec.connects == 3; }));
+}

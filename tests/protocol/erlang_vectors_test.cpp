@@ -1,0 +1,424 @@
+// Whole LGCP messages built with the generated classes encode to the octets
+// that Erlang's asn1 gives for the same values from the same module text
+// (lgcp_vectors.txt, made by make_vectors.sh), and those octets decode back
+// to equal values.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "codec.h"
+#include "protocol/lgcp.h"
+
+namespace {
+
+using protocol_test::toHex;
+
+std::map<std::string, std::string> loadVectors()
+{
+    std::map<std::string, std::string> vectors;
+    std::ifstream in(TEST_SOURCE_DIR "/lgcp_vectors.txt");
+    std::string name, hex;
+    while (in >> name >> hex)
+        vectors[name] = hex;
+    return vectors;
+}
+
+TERM::HostAddress host(std::string const& addr, unsigned port)
+{
+    TERM::HostAddress h;
+    h.set_iaddr(addr);
+    h.set_port(port);
+    return h;
+}
+
+TERM::RadioFlags flags()
+{
+    TERM::RadioFlags f;
+    f.set_prio(15);
+    f.set_ptt(false);
+    f.set_bss(true);
+    f.set_vad_rx(false);
+    f.set_vad_tx(false);
+    f.set_sql(true);
+    f.set_sh(false);
+    f.set_pwr(false);
+    f.set_rv(false);
+    f.set_resv(true);
+    f.set_selcall(3);
+    f.set_li(511);
+    return f;
+}
+
+TERM::ED137RadioHeader header()
+{
+    TERM::ED137RadioHeader h;
+    h.set_ptt(TERM::ED137RadioPTT::normal_ptt_on);
+    h.set_squ(TERM::ED137RadioSQU::squ_on);
+    h.set_ptt_id(63);
+    h.set_ptt_mute(false);
+    h.set_ptt_summation(true);
+    h.set_sct(false);
+    return h;
+}
+
+TERM::ED137RadioExtensionSQI sqi(TERM::ED137RadioBSSMethod::NamedNumber method, unsigned quality)
+{
+    TERM::ED137RadioExtensionSQI s;
+    s.set_bss_method(method);
+    s.set_bss_quality(quality);
+    return s;
+}
+
+LGCP::Message command(unsigned seq, unsigned slot, LGCP::Command const& c)
+{
+    LGCP::Message m;
+    m.set_seq(seq);
+    m.set_slot(slot);
+    m.get_pdu().select_command() = c;
+    return m;
+}
+
+LGCP::Message signal(int slot, LGCP::Signal const& s)
+{
+    LGCP::Message m;
+    if (slot >= 0)
+        m.set_slot(unsigned(slot));
+    m.get_pdu().select_signal() = s;
+    return m;
+}
+
+LGCP::Message createRtp()
+{
+    TERM::RtpParams p;
+    p.set_payload(TERM::Payload::ptG711_Alaw);
+    p.set_dhost(host("10.0.0.5", 6000));
+    p.set_shost(host("10.0.0.1", 5000));
+    p.set_pfactor(2);
+    p.set_vad(true);
+    p.set_echo().set_suppressor(true);
+    p.get_echo().set_canceller(false);
+    p.set_ssrc(4000000000u);
+    p.set_ttl(64);
+    p.set_qos_dscp(TERM::DSCP::ef);
+
+    TERM::LemzRadioStatus status;
+    status.set_flags(flags());
+    status.get_freq().set_channel(7);
+    status.get_freq().set_frequency("145.500000");
+    status.get_remote().set_no(255);
+    status.get_remote().set_ch(0);
+    status.set_squelshe(TERM::RadioSquelshe::on);
+    status.set_standby_state_channel(TERM::RadioStandby::standby);
+    status.set_standby_group(200);
+    TERM::RtpRadioRequest& radio = p.set_radio();
+    radio.set_status(TERM::RadioStatus(status));
+    radio.set_rx_delay(40);
+    radio.set_bss_enable(true);
+
+    TERM::RtpExtDescription only;
+    only.set_fd(7);
+    only.set_pid(1234);
+    p.set_rtp_e2m().set_mode(TERM::RtpExtMode(only));
+
+    LGCP::CreateRtpParams rtp;
+    rtp.set_codecRTP(p);
+    rtp.set_txPayload(TERM::Payload::ptG711_Alaw);
+    rtp.set_rxPayload(TERM::Payload::ptG711_Ulaw);
+    return command(17, 5, LGCP::Command(LGCP::CreateParams(rtp)));
+}
+
+LGCP::Message createEd137()
+{
+    TERM::ED137RadioStatus status;
+    status.set_header(header());
+    TERM::ED137RadioResponse& r = status.set_radio_response();
+    r.set_transmission_depend_on_squ(true);
+    r.set_sigtime(3);
+    r.set_r2s_keepalive_period(500);
+    r.set_type(TERM::ED137RadioType::radio_txrx);
+    r.set_txrxmode(TERM::ED137RadioTxRxMode::txrx);
+    status.set_sqi(sqi(TERM::ED137RadioBSSMethod::psd, 31));
+
+    LGCP::CreateRtpParams rtp;
+    TERM::RtpParams& p = rtp.get_codecRTP();
+    p.set_payload(TERM::Payload::ptR2S);
+    p.set_dhost(host("192.168.1.20", 4000));
+    p.set_qos_dscp(TERM::DSCP::cs0);
+    p.set_radio().set_status(TERM::RadioStatus(status));
+    p.get_radio().set_tx_delay(0);
+    p.get_radio().set_ng_enable(false);
+    rtp.set_txPayload(TERM::Payload::ptR2S);
+    rtp.set_rxPayload(TERM::Payload::ptR2S);
+    return command(18, 6, LGCP::Command(LGCP::CreateParams(rtp)));
+}
+
+LGCP::Message ioctlHdlc()
+{
+    LGCP::HdlcPackages packages;
+    LGCP::HdlcPackage p;
+    p.set_body({1, 2, 3});
+    packages.push_back(p);
+    p.set_body({});
+    packages.push_back(p);
+    p.set_body(std::vector<char>(300, '\xa5'));
+    packages.push_back(p);
+    LGCP::IoctlParams io(LGCP::IoctlParams::hdlcPackages_chosen, packages);
+    return command(3, 100, LGCP::Command(io));
+}
+
+LGCP::Message resources()
+{
+    LGCP::Resources r;
+    r.set_modem(4);
+    r.set_digital_modems(2);
+    r.set_mcc_data(8);
+    r.set_mcc_bri(4);
+    r.set_mcc_trans(2);
+    for (int bus : {0, 3, 15}) {
+        ASN1::INTEGER n;
+        n = bus;
+        r.set_echoBus().push_back(n);
+    }
+    for (int unit : {3, 5}) {
+        LGCP::MixerResources_subtype m;
+        m.set_unit(unit);
+        m.set_tdm_inputs(16);
+        m.set_tdm_outputs(16);
+        m.set_mixer_inputs(32);
+        m.set_dpu_per_mixer(770);
+        m.set_dpu_per_ec(17);
+        m.set_dpu_per_lms(24);
+        r.get_mixer().push_back(m);
+    }
+    r.set_t38_instances(12);
+    r.set_rtp_g729(30);
+    r.set_rtp_g723(30);
+    r.set_rtp_g711(60);
+    r.set_rtp_g711mcc(0);
+    r.set_universal(100000);
+    for (int trunk = 1; trunk <= 4; ++trunk)
+        r.get_e1().push_back(ASN1::INTEGER(trunk));
+    return signal(-1, LGCP::Signal(r));
+}
+
+LGCP::Message response(unsigned seq, unsigned slot, LGCP::Response const& r)
+{
+    LGCP::Message m;
+    m.set_seq(seq);
+    m.set_slot(slot);
+    m.get_pdu().select_response() = r;
+    return m;
+}
+
+LGCP::Message lemzReport()
+{
+    // a fresh radio state: every field that is still unset is left out
+    TERM::LemzRadioStatus status;
+    status.set_flags(flags());
+    status.get_freq().set_channel(-5);
+    status.get_freq().set_frequency("");
+    status.get_remote().set_no(1);
+    status.get_remote().set_ch(2);
+
+    TERM::RadioCommandWMStandby standby;
+    standby.set_state_channel(TERM::RadioStandby::active);
+    standby.set_group(255);
+    standby.set_state_receiver(TERM::RadioStandby::standby);
+    TERM::LemzRadioModifier modifier;
+    modifier.get_addr().set_session_addr("0.0.0.0");
+    modifier.get_addr().set_session_ssrc(0);
+    modifier.set_params(TERM::LemzRadioModifierParams(standby));
+
+    TERM::RtpRadioRequest request;
+    request.set_status(TERM::RadioStatus(status));
+    request.set_request(TERM::RadioModifier(modifier));
+    return signal(9, LGCP::Signal(request));
+}
+
+LGCP::Message ed137Report()
+{
+    TERM::ED137RadioStatus status;
+    status.set_header(header());
+    status.set_sqi(sqi(TERM::ED137RadioBSSMethod::rssi, 0));
+
+    TERM::ED137RadioModifier modifier;
+    modifier.get_addr().set_session_addr("10.20.30.40");
+    modifier.get_addr().set_session_ssrc(0x12345678);
+    TERM::ED137RadioModifierParams_rx& rx = modifier.get_params().select_rx();
+    rx.set_header(header());
+    rx.set_sqi(sqi(TERM::ED137RadioBSSMethod::c_n, 17));
+
+    TERM::RtpRadioRequest request;
+    request.set_status(TERM::RadioStatus(status));
+    request.set_request(TERM::RadioModifier(modifier));
+    return signal(10, LGCP::Signal(request));
+}
+
+LGCP::Message isdnLinkInfo()
+{
+    ACP::IsdnLinkInfo i;
+    i.set_msuTxCount(10);
+    i.set_msuRxCount(9);
+    i.set_mT200(1);
+    i.set_mT203(2);
+    i.set_errors(0);
+    i.set_retrains(3);
+    i.set_outOverflows(0);
+    i.set_ackOverflows(0);
+    i.set_rejected(1);
+    i.set_badconfirm(0);
+    i.set_lapdState(ACP::LapdState::multiple_frame_established);
+    i.set_rc(2);
+    i.set_peerBusy(false);
+    i.set_ownBusy(true);
+    i.set_rejException(false);
+    i.set_ackPending(false);
+    i.set_l3Initiated(true);
+    i.set_establishable(true);
+    i.set_queuedUpRQ(false);
+    i.set_retrRQ(false);
+    i.set_ackRQ(true);
+    i.set_t200run(true);
+    i.set_t203run(false);
+    i.set_vs(127);
+    i.set_va(0);
+    i.set_vr(64);
+    i.set_queueOut(5);
+    i.set_queueAck(6);
+    LGCP::IoctlResponse r;
+    r.select_isdnLinkInfo() = i;
+    return signal(77, LGCP::Signal(r));
+}
+
+LGCP::Message ss7LinkInfo()
+{
+    ACP::SS7LinkInfo i;
+    i.set_msuTxCount(1);
+    i.set_msuRxCount(2);
+    i.set_octetsTx(300);
+    i.set_octetsRx(400);
+    i.set_speedRx(0);
+    i.set_speedTx(0);
+    i.set_overflowCntr(5);
+    i.set_rtbSize(6);
+    i.set_repeatCntr(7);
+    i.set_badSeqCntr(8);
+    i.set_ss7state(ACP::SS7State::aligned_ready);
+    return signal(78, LGCP::Signal(LGCP::IoctlResponse(i)));
+}
+
+LGCP::Message connect()
+{
+    LGCP::Command c;
+    LGCP::Command_connect& receivers = c.select_connect();
+    for (unsigned slot : {1u, 2u, 1023u})
+        receivers.push_back(ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 1023>(slot));
+    return command(7, 0, c);
+}
+
+BASE::INTEGER64Bits word64(unsigned low, unsigned high)
+{
+    BASE::INTEGER64Bits w;
+    w.set_low(low);
+    w.set_high(high);
+    return w;
+}
+
+LGCP::Message modemAcct()
+{
+    TERM::MdmAccounting a;
+    a.set_octetsOut(word64(4294967295u, 1));
+    a.set_octetsIn(word64(12, 0));
+    a.set_packetsIn(word64(1, 2));
+    a.set_time(word64(3600, 0));
+    return signal(40, LGCP::Signal(TERM::ModemProceeding(TERM::ModemProceeding::acct_chosen, a)));
+}
+
+LGCP::Message activateModem()
+{
+    TERM::ModemUserParameters u;
+    u.set_remoteAddr("10.1.1.2");
+    u.set_netmask("255.255.255.0");
+    u.set_gateway("10.1.1.1");
+    u.set_dns("8.8.8.8");
+    u.set_mtu(1500);
+    return command(9, 41, LGCP::Command(TERM::TermActivateParams(u)));
+}
+
+LGCP::Message createPlayer()
+{
+    LGCP::PlayerParams_file file;
+    file.get_name().push_back(ASN1::IA5String("hello.pcm"));
+    file.get_name().push_back(ASN1::IA5String("bye.pcm"));
+    file.set_repeat(0);
+    LGCP::VoiceParams voice;
+    voice.select_player().select_file() = file;
+    return command(11, 42, LGCP::Command(LGCP::CreateParams(voice)));
+}
+
+LGCP::Message createPstn()
+{
+    LGCP::IsdnParams isdn;
+    isdn.set_type(LGCP::IsdnType::bri);
+    isdn.set_trunk(2);
+    isdn.set_log(3);
+    isdn.get_side().select_network();
+    return command(12, 43, LGCP::Command(LGCP::CreateParams(LGCP::PstnParams(isdn))));
+}
+
+LGCP::Message trunkStatus()
+{
+    ACP::TrunkStatus t;
+    t.set_trunk(0);
+    t.set_state(ACP::TrunkState::lossCarrier);
+    return signal(-1, LGCP::Signal(t));
+}
+
+TEST(ProtocolErlangVectors, MessagesEncodeAsErlangDoes)
+{
+    LGCP::Signal transmitter(LGCP::Signal::transmitter_chosen, LGCP::StreamState());
+    transmitter.get_transmitter().set_active(false);
+    transmitter.get_transmitter().set_channel(-1);
+
+    std::map<std::string, LGCP::Message> const messages = {
+        {"create_rtp", createRtp()},
+        {"create_ed137", createEd137()},
+        {"ioctl_hdlc", ioctlHdlc()},
+        {"resources", resources()},
+        {"error", response(4294967295u, 1023, LGCP::Response(LGCP::ErrorCause::destroyInProgress))},
+        {"success", response(0, 0, LGCP::Response(LGCP::Response::success_chosen))},
+        {"transmitter", signal(12, transmitter)},
+        {"abort", signal(12, [] {
+             LGCP::Signal s;
+             s.select_abort(512);
+             return s;
+         }())},
+        {"lemz_report", lemzReport()},
+        {"ed137_report", ed137Report()},
+        {"isdn_link_info", isdnLinkInfo()},
+        {"ss7_link_info", ss7LinkInfo()},
+        {"connect", connect()},
+        {"modem_acct", modemAcct()},
+        {"activate_modem", activateModem()},
+        {"create_player", createPlayer()},
+        {"create_pstn", createPstn()},
+        {"trunk_status", trunkStatus()},
+    };
+    auto const vectors = loadVectors();
+    ASSERT_EQ(vectors.size(), messages.size());
+    for (auto const& [name, message] : messages) {
+        auto it = vectors.find(name);
+        ASSERT_NE(it, vectors.end()) << name;
+        EXPECT_EQ(toHex(protocol_test::encode(message)), it->second) << name << "\n" << message;
+
+        auto back = protocol_test::decode(&LGCP::Message::theInfo, protocol_test::fromHex(it->second));
+        ASSERT_TRUE(back) << name;
+        EXPECT_TRUE(*back == message) << name << "\n" << *back;
+    }
+}
+
+} // namespace
