@@ -3,6 +3,7 @@
 #include "board/device.h"
 #include "board/hw_mux.h"
 #include "board/mcc.h"
+#include "board/receiver_device.h"
 #include "framework/packet.h"
 
 #include <fcntl.h>
@@ -227,8 +228,7 @@ bool HDLC::Receive(int fd, const bool& gone)
         }
         if (n == 0 || static_cast<size_t>(n) > kPacketSize) {
             // A hung-up device also reads 0; its POLLHUP closes the channel.
-            pollfd p{fd, 0, 0};
-            if (n == 0 && ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP)) {
+            if (n == 0 && Hardware::HungUp(fd)) {
                 Lost("device hung up");
                 return false;
             }

@@ -1,5 +1,7 @@
 #include "standin/board.h"
 
+#include "standin/dsp.h"
+#include "standin/dtmf.h"
 #include "standin/mcc.h"
 #include "standin/switch.h"
 
@@ -227,6 +229,8 @@ void AddStandardDrivers(Board& board)
 {
     board.Add("/dev/hal", std::make_unique<Switch>());
     board.Add("/dev/mcc/ctl", std::make_unique<Mcc>());
+    board.Add("/dev/dtmf", std::make_unique<Dtmf>());
+    board.Add("/dev/dsp", std::make_unique<Dsproc>());
 }
 
 } // namespace Standin
