@@ -14,6 +14,7 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <iostream>
@@ -60,6 +61,8 @@ class HdlcTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // As in the daemon: a write to a hung-up device is an error, not the end.
+        ::signal(SIGPIPE, SIG_IGN);
         ASSERT_TRUE(HwMux::instance().Open());
         hdlc->bind(&listener);
     }
@@ -217,6 +220,9 @@ TEST_F(HdlcTest, ClosedFarEndReportsErrorAndStopsWatching)
     ASSERT_TRUE(mcc.Inject(ts, {0x11}));
     Capture errors(std::cerr);
     ASSERT_TRUE(mcc.Hangup(ts));
+    Packet lost = MakePacket({0x01});
+    EXPECT_FALSE(hdlc->hdlc_transmit(lost)) << "the device refuses the write";
+    EXPECT_EQ(hdlc->statistics().errors, 1u);
     ASSERT_TRUE(RunUntil([&] { return !listener.errors.empty(); }));
     Settle();
     EXPECT_EQ(listener.frames, (std::vector<Bytes>{{0x11}})) << "what came before the hang-up is delivered";
