@@ -23,7 +23,11 @@ GenericHDLC::~GenericHDLC() = default;
 
 HDLC::Notify::~Notify() = default;
 
-HDLC::HDLC() = default;
+HDLC::HDLC()
+{
+    // Bound once: the callback must outlive a close from within itself.
+    mEvent.Bind("HDLC::OnEvent", &HDLC::OnEvent, this);
+}
 
 HDLC::~HDLC()
 {
@@ -103,7 +107,6 @@ bool HDLC::activate()
     }
 
     mReady = true;
-    mEvent.Bind("HDLC::OnEvent", &HDLC::OnEvent, this);
     mEvent.SetEvents(POLLIN);
     if (mLogLevel > 0) {
         PutHeader(std::clog);
@@ -137,7 +140,6 @@ void HDLC::Shutdown()
 void HDLC::Close()
 {
     mEvent.Release();
-    mEvent.UnBind();
     mChannel = -1;
     mFedLine = -1;
     mFedChannel = false;

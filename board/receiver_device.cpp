@@ -29,6 +29,8 @@ bool HungUp(int fd)
 ReceiverDevice::ReceiverDevice(const char* path, const char* name)
     : mPath(path), mName(name)
 {
+    // Bound once: the callback must outlive a close from within itself.
+    mEvent.Bind(mName, &ReceiverDevice::OnEvent, this);
 }
 
 ReceiverDevice::~ReceiverDevice() = default;
@@ -48,7 +50,6 @@ bool ReceiverDevice::Open()
         std::cerr << "can't open " << mPath << " : " << error << std::endl;
         return false;
     }
-    mEvent.Bind(mName, &ReceiverDevice::OnEvent, this);
     mEvent.Schedule(fd, POLLIN);
     return true;
 }
@@ -91,7 +92,7 @@ void ReceiverDevice::Unrouted(int timeslot, uint32_t type)
 void ReceiverDevice::OnEvent(int fd, short revents)
 {
     if (revents & POLLIN) {
-        for (int i = 0; i < kReadsPerEvent && is_open(); ++i) {
+        for (int i = 0; i < kReadsPerEvent && mEvent.lowlevel_fd() == fd; ++i) {
             unsigned char record[kRecordRoom];
             ssize_t n = ::read(fd, record, sizeof record);
             if (n < 0 && errno == EINTR)
@@ -118,7 +119,7 @@ void ReceiverDevice::OnEvent(int fd, short revents)
             OnRecord(record, static_cast<size_t>(n));
         }
     }
-    if (is_open() && (revents & (POLLERR | POLLHUP | POLLNVAL))) {
+    if (mEvent.lowlevel_fd() == fd && (revents & (POLLERR | POLLHUP | POLLNVAL))) {
         PutHeader(std::cerr);
         std::cerr << mPath << " lost, closed" << std::endl;
         Close();

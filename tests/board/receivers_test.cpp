@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <functional>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -287,6 +288,60 @@ TEST_F(ReceiversTest, DeviceFailuresAndBadRecordsAreLoggedAndDropped)
     dtmf.Detect(kT1, 4, 5);
     ASSERT_TRUE(Wait(1));
     EXPECT_TRUE(signals.signals[0].tonec_isSelected());
+}
+
+} // namespace
+
+namespace {
+
+class Tone : public Hardware::TonecReceiver {
+public:
+    explicit Tone(int timeslot) : timeslot(timeslot) {}
+    void tonec_event(Params const& p) override
+    {
+        codes.push_back(p.code);
+        if (onEvent)
+            onEvent();
+    }
+    int tonec_timeslot() const override { return timeslot; }
+
+    int timeslot;
+    std::vector<int> codes;
+    std::function<void()> onEvent;
+};
+
+TEST(ReceiverRegistry, ReceiversMayGoWhileAnEventIsDelivered)
+{
+    Standin::Board board;
+    auto& dtmf = board.Get<Standin::Dtmf>(Tonec::kDevice);
+    auto first = std::make_unique<Tone>(kT1);
+    auto second = std::make_unique<Tone>(kT1);
+    auto other = std::make_unique<Tone>(kT2);
+    EXPECT_EQ(Hardware::TonecService::instance().count(), 3u);
+
+    // Both holders of the time slot hear it; one going meanwhile is skipped.
+    dtmf.Detect(kT1, 1, 0);
+    ASSERT_TRUE(RunUntil([&] { return first->codes.size() + second->codes.size() == 2; }));
+    EXPECT_EQ(first->codes, std::vector<int>{1});
+    EXPECT_EQ(second->codes, std::vector<int>{1});
+    first->onEvent = [&] { second.reset(); };
+    dtmf.Detect(kT1, 2, 0);
+    ASSERT_TRUE(RunUntil([&] { return first->codes.size() == 2; }));
+    Settle();
+    EXPECT_EQ(second, nullptr);
+    EXPECT_TRUE(other->codes.empty());
+
+    // The last receiver closes the device, also from within its event.
+    first->onEvent = [&] {
+        other.reset();
+        first.reset(); // the last thing this closure does
+    };
+    dtmf.Detect(kT1, 3, 0);
+    dtmf.Detect(kT1, 4, 0);
+    ASSERT_TRUE(RunUntil([&] { return !first; }));
+    Settle();
+    EXPECT_FALSE(Hardware::TonecService::instance().is_open());
+    EXPECT_EQ(multiplexer.handler_count(), 0u);
 }
 
 } // namespace
