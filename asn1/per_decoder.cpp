@@ -31,19 +31,20 @@ bool PERDecoder::decodeMultiBit(unsigned n, unsigned& value)
 {
     if (n > 32 || n > getBitsLeft())
         return false;
-    uint32_t v = 0;
-    while (n != 0) {
-        unsigned const take = n < bitsLeft ? n : bitsLeft;
-        unsigned const octet = static_cast<unsigned char>(data[position]);
-        bitsLeft = static_cast<unsigned short>(bitsLeft - take);
-        v = uint32_t((uint64_t(v) << take) | ((octet >> bitsLeft) & ((1u << take) - 1)));
-        n -= take;
-        if (bitsLeft == 0) {
-            bitsLeft = 8;
-            ++position;
-        }
+    if (n == 0) {
+        value = 0;
+        return true;
     }
-    value = v;
+    // The octets that hold the n bits, read as one word (at most 7 + 32 bits).
+    unsigned const total = 8u - bitsLeft + n;
+    unsigned const octets = (total + 7) / 8;
+    uint64_t word = 0;
+    for (unsigned k = 0; k < octets; ++k)
+        word = word << 8 | static_cast<unsigned char>(data[position + k]);
+    word >>= octets * 8 - total;
+    value = uint32_t(n < 32 ? word & ((1u << n) - 1) : word);
+    position += total / 8;
+    bitsLeft = static_cast<unsigned short>(8 - total % 8);
     return true;
 }
 
@@ -490,11 +491,12 @@ int PERDecoder::preVisitExtensionRoots(SEQUENCE& value)
     if (value.extendable()) {
         if (!decodeSingleBit(extension))
             return 0;
-        if (!extension)
+        if (!extension && value.extensionMap().size() != 0)
             value.extensionMap().resize(0);
     }
     auto& optional = value.optionalMap();
-    optional.resize(value.info()->numOptional);
+    if (optional.size() != value.info()->numOptional)
+        optional.resize(value.info()->numOptional);
     if (!decodeBitMap(reinterpret_cast<unsigned char*>(optional.getData().data()), optional.size()))
         return 0;
     return extension ? 3 : 2;

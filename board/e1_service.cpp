@@ -46,9 +46,10 @@ int E1Service::State(unsigned trunk) const
 
 void E1Service::OnConnect()
 {
-    // A new controller learns every trunk's state.
+    // A new controller takes the trunks as normal and hears of those that
+    // are not.
     for (int& state : mStates)
-        state = ACP::TrunkState::unknown;
+        state = ACP::TrunkState::normal;
     mFailing = false;
     mConnected = true;
     Poll();

@@ -9,8 +9,9 @@
 
 // Watches the E1 trunks' alarms on the maintenance device while a
 // controller is connected, and reports each trunk's state as a
-// `trunkStatus` signal whenever it changes (and all of them on connect).
-// The signal reaches the slot factories before the controller.
+// `trunkStatus` signal whenever it changes; a new controller hears of the
+// trunks that are not normal. The signal reaches the slot factories
+// before the controller.
 class E1Service : public CtrlSrv::Service
 {
 public:

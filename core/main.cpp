@@ -15,6 +15,7 @@
 #include "framework/ini_file.h"
 #include "framework/multiplexer.h"
 #include "framework/version.h"
+#include "protocol/lgcp.h"
 #include "standin/board.h"
 
 #include <iostream>
@@ -24,13 +25,11 @@ namespace {
 
 const char* const kConfigFile = "/usr/local/etc/server.conf";
 
-SlotsService* gSlots = nullptr;
-
 // SIGHUP: every factory's resource query again.
 void UpdateResources()
 {
-    if (gSlots)
-        gSlots->Query();
+    LGCP::Resources resources;
+    SlotsService::Query(resources);
 }
 
 } // namespace
@@ -86,7 +85,6 @@ int main(int argc, char** argv)
         server.Bind(heartbeat);
         server.Bind(slots);
         server.Bind(e1);
-        gSlots = &slots;
 
         ChildWait::Init children;
         ChildWait::Activate();
@@ -95,12 +93,13 @@ int main(int argc, char** argv)
 
         if (!server.Listen(line.port))
             return 1;
-        multiplexer.run(true, true);
+        // A stop that came during start-up is not forgotten by the loop.
+        if (!multiplexer.terminating())
+            multiplexer.run(true, true);
 
         // Dropping the link destroys the slots.
         signals.Stop();
         signals.set_update(nullptr);
-        gSlots = nullptr;
         server.Close();
         Slots::instance().Clear();
         HwMux::instance().Close();

@@ -51,6 +51,7 @@ Slot::~Slot()
         receiver->mSource = nullptr;
     auto& slots = mFactory.mSlots;
     slots.erase(std::remove(slots.begin(), slots.end(), this), slots.end());
+    Slots::instance().Forget(*this);
 }
 
 int Slot::GetTrunk() { return -1; }

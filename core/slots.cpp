@@ -83,10 +83,15 @@ void Slots::Teardown(Slot& slot)
         Unlink(*receiver);
 }
 
-void Slots::Remove(Slot& slot)
+void Slots::Forget(Slot& slot)
 {
     if (Find(slot.mId) == &slot)
         mTable[static_cast<size_t>(slot.mId)] = nullptr;
+}
+
+void Slots::Remove(Slot& slot)
+{
+    Forget(slot);
     delete &slot;
 }
 

@@ -91,6 +91,8 @@ private:
     void Signal(Slot& slot, LGCP::Signal const& signal);
     void Teardown(Slot& slot);
     void Remove(Slot& slot);
+    // A slot deleted outside the table leaves no entry behind.
+    void Forget(Slot& slot);
     std::vector<Slot*> NewestFirst() const;
 
     std::array<Slot*, Slot::kMaxId + 1> mTable{};

@@ -38,7 +38,7 @@ bool SlotsService::OnCommand(LGCP::Message const& message)
     int id = message.slot_isPresent() ? static_cast<int>(message.get_slot().getValue()) : -1;
     switch (command.currentSelection()) {
     case LGCP::Command::query_chosen:
-        Query();
+        SendResources();
         Success();
         return true;
     case LGCP::Command::connect_chosen: {
@@ -127,11 +127,15 @@ void SlotsService::OnSignal(Slot& slot, LGCP::Signal const& signal)
     SendSignal(slot.GetId(), signal);
 }
 
-void SlotsService::Query()
+void SlotsService::Query(LGCP::Resources& resources)
 {
-    LGCP::Signal signal;
-    LGCP::Resources& resources = signal.select_resources();
     for (SlotFactory* factory = SlotFactory::first(); factory; factory = factory->next())
         factory->Query(resources);
+}
+
+void SlotsService::SendResources()
+{
+    LGCP::Signal signal;
+    Query(signal.select_resources());
     SendSignal(-1, signal);
 }

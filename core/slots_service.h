@@ -20,9 +20,10 @@ public:
     void OnReleased(Slot& slot) override;
     void OnSignal(Slot& slot, LGCP::Signal const& signal) override;
 
-    // Runs every factory's resource query; the inventory goes out as the
-    // `resources` signal.
-    void Query();
+    // Runs every factory's resource query into the inventory.
+    static void Query(LGCP::Resources& resources);
+    // The `query` command: the inventory goes out as the `resources` signal.
+    void SendResources();
 
 private:
     void Reply(Answer::Type answer, int slot);

@@ -134,8 +134,9 @@ TEST(PerDecoderFaults, NumbersBeyondTheirBoundsFail)
     EXPECT_FALSE(decodes("Colour", "a0"));        // 5 > maximum 4
     EXPECT_FALSE(decodes("Mode", "60"));          // root value 3 > maximum 2
     EXPECT_FALSE(decodes("Pick", "c0"));          // root index 3 of 3
-    EXPECT_FALSE(decodes("Wide", "c0ffffff"));    // 3 octets beyond 399975
-    EXPECT_FALSE(decodes("Signed8", "") );
+    EXPECT_FALSE(decodes("Wide", "80ffffff"));    // 3 octets holding more than the range
+    EXPECT_FALSE(decodes("Wide", "c0ffffff"));    // a count of 4 octets where 3 is the most
+    EXPECT_TRUE(decodes("Wide", "800464e7"));     // 399975: offset 287975
     EXPECT_FALSE(decodes("Digits", "1bb0"));      // index 11 of 11 characters
     EXPECT_FALSE(decodes("LowOnly", "0104"));     // below the lower bound
 }

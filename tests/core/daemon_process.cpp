@@ -78,28 +78,11 @@ bool DaemonProcess::Start(std::vector<std::string> args, std::string const& conf
         ::execv(SERVER_BINARY, argv.data());
         _exit(127);
     }
-    // A child that could not make its namespace ends at once.
-    for (int i = 0; i < 20; ++i) {
-        int status = 0;
-        if (::waitpid(mPid, &status, WNOHANG) == mPid) {
-            mPid = -1;
-            if (WIFEXITED(status) && WEXITSTATUS(status) == kNoNamespace)
-                return false;
-            mPid = -2; // ended already; Wait reports it
-            mEarly = status;
-            return true;
-        }
-        ::usleep(1000);
-    }
     return true;
 }
 
 int DaemonProcess::Wait()
 {
-    if (mPid == -2) {
-        mPid = -1;
-        return mEarly;
-    }
     for (int i = 0; i < kSteps && mPid > 0; ++i) {
         int status = 0;
         if (::waitpid(mPid, &status, WNOHANG) == mPid) {
@@ -111,11 +94,18 @@ int DaemonProcess::Wait()
     return -1;
 }
 
-bool DaemonProcess::WaitFor(std::string const& path) const
+bool DaemonProcess::WaitFor(std::string const& path)
 {
-    for (int i = 0; i < kSteps; ++i) {
+    for (int i = 0; i < kSteps && mPid > 0; ++i) {
         if (::access(Path(path).c_str(), F_OK) == 0)
             return true;
+        // A child that could not make its namespace ends at once.
+        int status = 0;
+        if (::waitpid(mPid, &status, WNOHANG) == mPid) {
+            mPid = -1;
+            mNoNamespace = WIFEXITED(status) && WEXITSTATUS(status) == kNoNamespace;
+            return false;
+        }
         ::usleep(kStepUs);
     }
     return false;

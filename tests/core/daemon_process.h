@@ -16,12 +16,14 @@ public:
     DaemonProcess();
     ~DaemonProcess();
 
-    // False when the namespace cannot be made here.
     bool Start(std::vector<std::string> args, std::string const& config = "");
     // Waits (bounded) for the process to end; its wait status, -1 on time-out.
     int Wait();
-    // Waits (bounded) for a file under the temporary root to appear.
-    bool WaitFor(std::string const& path) const;
+    // Waits (bounded) for a file under the temporary root to appear; false
+    // also when the process ended.
+    bool WaitFor(std::string const& path);
+    // The process ended because no mount namespace can be made here.
+    bool NoNamespace() const { return mNoNamespace; }
 
     std::string Read(std::string const& path) const;
     std::string output() const { return Read("output"); }
@@ -32,7 +34,7 @@ public:
 private:
     std::string mRoot;
     pid_t mPid = -1;
-    int mEarly = 0;
+    bool mNoNamespace = false;
 };
 
 // A TCP port on 127.0.0.1 that nothing listens on just now.

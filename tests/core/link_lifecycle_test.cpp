@@ -129,3 +129,47 @@ TEST_F(HeartbeatTest, ASilentControllerIsCutOffAndItsSlotsDestroyed)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(LifecycleTest, SlotSignalsCarryTheSlotNumberAndNoSequenceNumber)
+{
+    ExpectAnswer(Exchange(CreateLate(1, 33))[0], 1, 33);
+    Slot* slot = Slots::instance().Find(33);
+    ASSERT_NE(slot, nullptr);
+
+    slot->OnActivated();
+    slot->OnDeactivated();
+    slot->OnAbort(512);
+    Slot::OnAbort(slot, 0);
+    Slot::OnAbort(nullptr, 1); // nothing
+    slot->OnUserData({'\x00', '\xff'});
+    LGCP::IoctlResponse response;
+    response.select_startPlaying();
+    slot->OnIoctlResponse(response);
+    TERM::ModemProceeding proceeding;
+    proceeding.select_auth().set_username("u");
+    slot->OnModem(proceeding);
+    slot->OnChangeOutputStream(true);
+
+    auto got = Receive(8);
+    for (auto& m : got) {
+        EXPECT_FALSE(m.seq_isPresent());
+        ASSERT_TRUE(m.slot_isPresent());
+        EXPECT_EQ(m.get_slot().getValue(), 33u);
+        ASSERT_TRUE(m.get_pdu().signal_isSelected());
+    }
+    EXPECT_TRUE(got[0].get_pdu().get_signal().activated_isSelected());
+    EXPECT_TRUE(got[1].get_pdu().get_signal().deactivated_isSelected());
+    EXPECT_EQ(got[2].get_pdu().get_signal().get_abort().getValue(), 512);
+    EXPECT_EQ(got[3].get_pdu().get_signal().get_abort().getValue(), 0);
+    EXPECT_EQ(static_cast<std::vector<char> const&>(got[4].get_pdu().get_signal().get_userData()),
+              (std::vector<char>{'\x00', '\xff'}));
+    EXPECT_TRUE(got[5].get_pdu().get_signal().get_ioctl().startPlaying_isSelected());
+    EXPECT_TRUE(got[6].get_pdu().get_signal().modemProceeding_isSelected());
+    ExpectStream(got[7], 33, true, true, 9192);
+    EXPECT_TRUE(slot->GetOutputStream());
+    ExpectQuiet();
+}
+
+} // namespace

@@ -8,19 +8,6 @@ namespace {
 
 using namespace test;
 
-void ExpectStream(LGCP::Message const& m, int slot, bool transmitter, bool active, int channel)
-{
-    EXPECT_FALSE(m.seq_isPresent());
-    ASSERT_TRUE(m.slot_isPresent());
-    EXPECT_EQ(static_cast<int>(m.get_slot().getValue()), slot);
-    ASSERT_TRUE(m.get_pdu().signal_isSelected());
-    const LGCP::Signal& s = m.get_pdu().get_signal();
-    ASSERT_TRUE(transmitter ? s.transmitter_isSelected() : s.receiver_isSelected()) << m;
-    const LGCP::StreamState& state = transmitter ? s.get_transmitter() : s.get_receiver();
-    EXPECT_EQ(static_cast<bool>(state.get_active()), active);
-    EXPECT_EQ(state.get_channel().getValue(), channel);
-}
-
 // E1 and map slots on the switch, from create to destroy.
 TEST_F(LinkFixture, CreateConnectDisconnectDestroyTrunkAndMapSlots)
 {
@@ -122,7 +109,8 @@ TEST_F(LinkFixture, EveryErrorCause)
     cases.push_back({command(24, 12, destroy), 12, LGCP::ErrorCause::slotNotExists});
     cases.push_back({command(25, -1, destroy), -1, LGCP::ErrorCause::invalidSlot});
     cases.push_back({Connect(26, 10, {10}), 10, LGCP::ErrorCause::invalidParams});
-    cases.push_back({Connect(27, 10, {12}), 10, LGCP::ErrorCause::slotNotExists});
+    cases.push_back({Connect(27, 10, {11, 12}), 10, LGCP::ErrorCause::slotNotExists});
+    cases.push_back({Connect(32, 11, {10, 11}), 11, LGCP::ErrorCause::invalidParams});
     cases.push_back({Connect(28, 12, {10}), 12, LGCP::ErrorCause::slotNotExists});
     cases.push_back({command(29, 10, deactivate), 10, LGCP::ErrorCause::unsupported});
     cases.push_back({command(30, 10, [](LGCP::Command& c) { c.select_userData() = std::vector<char>{'a'}; }), 10,
@@ -133,6 +121,23 @@ TEST_F(LinkFixture, EveryErrorCause)
         SCOPED_TRACE(c.message.get_seq().getValue());
         ExpectAnswer(Exchange(c.message)[0], c.message.get_seq().getValue(), c.slot, c.cause);
     }
+
+    // The switch refusing: the connection, the disconnection, and the
+    // disconnection that a reconnection needs first.
+    Exchange(CreateMap(33, 12, 3), 3);
+    board.FailRequest("/dev/hal", 0x80084D10UL, EIO);
+    ExpectAnswer(Exchange(Connect(34, 11, {10}))[0], 34, 11, LGCP::ErrorCause::connectFail);
+    ExpectAnswer(Exchange(Connect(35, 11, {10}))[0], 35, 11);
+    board.FailRequest("/dev/hal", 0x80084D11UL, EIO);
+    ExpectAnswer(Exchange(Connect(36, 12, {10}))[0], 36, 12, LGCP::ErrorCause::reconnectionFail);
+    EXPECT_EQ(sw.Connections(), (std::map<int, int>{{8193, 8192}}));
+    board.FailRequest("/dev/hal", 0x80084D11UL, EIO);
+    LGCP::Message disconnect = Command(37, 10);
+    Body(disconnect).select_disconnect();
+    ExpectAnswer(Exchange(disconnect)[0], 37, 10, LGCP::ErrorCause::disconnectFail);
+    ExpectAnswer(Exchange(Connect(38, 12, {10}))[0], 38, 12);
+    EXPECT_EQ(sw.Connections(), (std::map<int, int>{{8193, 8195}}));
+    ExpectAnswer(Exchange(command(39, 12, destroy))[0], 39, 12);
 
     // A response or a signal from the controller.
     LGCP::Message response;
@@ -152,6 +157,7 @@ TEST_F(LinkFixture, EveryErrorCause)
     EXPECT_EQ(server.undecoded(), 2u);
     EXPECT_EQ(Slots::instance().count(), 2u);
     EXPECT_TRUE(sw.Connections().empty());
+    EXPECT_TRUE(sw.IsIdle(8193));
     ExpectQuiet();
 }
 
@@ -211,6 +217,19 @@ TEST_F(LinkFixture, TrunkStatusOfAnotherServiceReachesTheTrunkSlots)
 } // namespace
 
 namespace test {
+
+void ExpectStream(LGCP::Message const& m, int slot, bool transmitter, bool active, int channel)
+{
+    EXPECT_FALSE(m.seq_isPresent());
+    ASSERT_TRUE(m.slot_isPresent());
+    EXPECT_EQ(static_cast<int>(m.get_slot().getValue()), slot);
+    ASSERT_TRUE(m.get_pdu().signal_isSelected());
+    const LGCP::Signal& s = m.get_pdu().get_signal();
+    ASSERT_TRUE(transmitter ? s.transmitter_isSelected() : s.receiver_isSelected()) << m;
+    const LGCP::StreamState& state = transmitter ? s.get_transmitter() : s.get_receiver();
+    EXPECT_EQ(static_cast<bool>(state.get_active()), active);
+    EXPECT_EQ(state.get_channel().getValue(), channel);
+}
 
 void ExpectAnswer(LGCP::Message const& m, long seq, int slot, int cause)
 {

@@ -161,43 +161,35 @@ TEST_F(SlotTest, StreamChangesAreReportedOnceAndInactiveOnesDisconnect)
     EXPECT_TRUE(sw.Connections().empty());
 }
 
-TEST_F(SlotTest, LogPrefixAndDefaults)
+TEST_F(SlotTest, LogPrefixAndTheDefaultKindRefusesStreams)
 {
-    std::vector<std::string> none;
-    test::TestFactory f;
     struct Plain : Slot {
         using Slot::Slot;
         const char* GetName() const override { return "plain"; }
     };
-    auto* plain = new Plain(f);
+    auto* plain = new Plain(factory);
     std::ostringstream os;
     os << *plain;
     EXPECT_EQ(os.str(), "na:plain");
-    EXPECT_EQ(f.slots(), (std::vector<Slot*>{plain}));
     Slots::instance().Enter(7, *plain);
     auto& wide = make(1023);
     os.str("");
     os << *plain << " " << wide;
     EXPECT_EQ(os.str(), "07:plain 1023:test");
 
-    // Defaults: no trunk, no channels, no streams, priority 0, destroy now.
-    EXPECT_EQ(plain->GetTrunk(), -1);
-    EXPECT_EQ(plain->GetTrunkTimeSlot(), -1);
-    EXPECT_EQ(plain->GetTransmitChannel(), -1);
-    EXPECT_EQ(plain->GetReceiveChannel(), -1);
-    EXPECT_EQ(plain->GetConnectionPriority(), 0);
-    EXPECT_FALSE(plain->IOnOutputStream());
-    EXPECT_FALSE(plain->IOnInputStream());
-    EXPECT_FALSE(plain->IDeactivate());
-    EXPECT_FALSE(plain->IUserData({'x'}));
-    EXPECT_TRUE(plain->IBeforeDestroy());
     EXPECT_EQ(Slots::instance().Deactivate(7), Answer::unsupported);
-    EXPECT_EQ(Slots::instance().UserData(7, {'x'}), Answer::unsupported);
     test::Capture errors(std::cerr);
     EXPECT_EQ(Slots::instance().Connect(7, {1023}), Answer::connectFail);
     EXPECT_EQ(errors.take(), "slot 07:plain don't have output stream to 1023:test\n");
     EXPECT_EQ(Slots::instance().Destroy(7), Answer::success);
-    EXPECT_TRUE(f.slots().empty());
+    EXPECT_EQ(factory.slots().size(), 1u);
+
+    // A slot its factory drops itself leaves no entry behind.
+    auto* dropped = new Plain(factory);
+    Slots::instance().Enter(8, *dropped);
+    delete dropped;
+    EXPECT_EQ(Slots::instance().Find(8), nullptr);
+    EXPECT_EQ(Slots::instance().Free(8), Answer::success);
 }
 
 } // namespace

@@ -7,44 +7,6 @@ using J = std::vector<std::string>;
 
 class SlotsTest : public SlotFixture {};
 
-TEST_F(SlotsTest, CommandsOnMissingBusyOrReleasingSlots)
-{
-    Slots& slots = Slots::instance();
-    auto& a = make(1, 8400);
-    auto& b = make(2, 8401);
-    (void)b;
-
-    EXPECT_EQ(slots.Free(1), Answer::slotIdBusy);
-    EXPECT_EQ(slots.Free(-1), Answer::invalidSlot);
-    EXPECT_EQ(slots.Free(1024), Answer::invalidSlot);
-    EXPECT_EQ(slots.Free(3), Answer::success);
-
-    EXPECT_EQ(slots.Deactivate(-1), Answer::invalidSlot);
-    EXPECT_EQ(slots.Deactivate(3), Answer::slotNotExists);
-    EXPECT_EQ(slots.Destroy(3), Answer::slotNotExists);
-    EXPECT_EQ(slots.Disconnect(3), Answer::slotNotExists);
-    EXPECT_EQ(slots.Connect(3, {1}), Answer::slotNotExists);
-    EXPECT_EQ(slots.Connect(1, {3}), Answer::slotNotExists);
-    EXPECT_EQ(slots.Connect(1, {1}), Answer::invalidParams);
-    EXPECT_EQ(slots.Connect(1, {}), Answer::invalidParams);
-    EXPECT_EQ(slots.Connect(1, {2, 1}), Answer::invalidParams);
-    EXPECT_TRUE(sw.Connections().empty()); // nothing half done
-
-    a.destroyNow = false;
-    EXPECT_EQ(slots.Destroy(1), Answer::delayed);
-    EXPECT_TRUE(a.is_releasing());
-    EXPECT_EQ(slots.Destroy(1), Answer::destroyInProgress);
-    EXPECT_EQ(slots.Deactivate(1), Answer::destroyInProgress);
-    EXPECT_EQ(slots.Connect(2, {1}), Answer::destroyInProgress);
-    EXPECT_EQ(slots.Free(1), Answer::destroyInProgress);
-
-    a.on_release();
-    EXPECT_EQ(reports.lines, (J{"1.released"}));
-    EXPECT_EQ(slots.Find(1), nullptr);
-    EXPECT_EQ(slots.Free(1), Answer::success);
-    EXPECT_EQ(factory.slots().size(), 1u);
-}
-
 TEST_F(SlotsTest, ConnectReconnectsAndDisconnectsThroughTheSwitch)
 {
     Slots& slots = Slots::instance();
