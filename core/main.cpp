@@ -1,5 +1,6 @@
 // Gateway control daemon entry point.
 
+#include "board/e1_service.h"
 #include "board/hw_mux.h"
 #include "core/command_line.h"
 #include "core/ctrl_srv.h"
@@ -80,8 +81,10 @@ int main(int argc, char** argv)
         CtrlSrv::Server server;
         CtrlSrv::Heartbeat heartbeat;
         SlotsService slots;
+        E1Service e1;
         server.Bind(heartbeat);
         server.Bind(slots);
+        server.Bind(e1);
 
         ChildWait::Init children;
         ChildWait::Activate();

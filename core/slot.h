@@ -1,5 +1,7 @@
 #pragma once
 
+#include "board/dsproc_receiver.h"
+#include "board/tonec_receiver.h"
 #include "protocol/acp.h"
 
 #include <iosfwd>
@@ -83,6 +85,14 @@ public:
     void OnUserData(std::vector<char> const& data);
     void OnIoctlResponse(LGCP::IoctlResponse const& response);
     void OnRtpRadioEvent(TERM::RtpRadioRequest const& request);
+    // Receiver events of this slot, each as its signal.
+    void processTonecEvent(Hardware::TonecReceiver::Params const& event);
+    void processToneGenEvent();
+    void processVADEvent(Hardware::DSProcVADEvent const& event);
+    void processBSSEvent(dsproc_bss_event const* event);
+    void processSDEvent(Hardware::DSProcSDEvent const& event);
+    void processToneFltEvent(dsproc_tone_event const* event);
+    void processFlagsEvent(dsproc_flags_event const* event);
 
     void OnChangeOutputStream(bool active);
     void OnChangeInputStream(bool active);

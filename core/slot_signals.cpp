@@ -1,5 +1,6 @@
 #include "core/slot.h"
 
+#include "board/receiver_signals.h"
 #include "protocol/lgcp.h"
 #include "protocol/term.h"
 
@@ -56,4 +57,42 @@ void Slot::OnRtpRadioEvent(TERM::RtpRadioRequest const& request)
     LGCP::Signal signal;
     signal.select_rtpExt() = request;
     SendSignal(signal);
+}
+
+void Slot::processTonecEvent(Hardware::TonecReceiver::Params const& event)
+{
+    SendSignal(Hardware::TonecSignal(event));
+}
+
+void Slot::processToneGenEvent()
+{
+    SendSignal(Hardware::ToneGenSignal());
+}
+
+void Slot::processVADEvent(Hardware::DSProcVADEvent const& event)
+{
+    SendSignal(Hardware::VADSignal(event));
+}
+
+void Slot::processBSSEvent(dsproc_bss_event const* event)
+{
+    if (event)
+        SendSignal(Hardware::BSSSignal(*event));
+}
+
+void Slot::processSDEvent(Hardware::DSProcSDEvent const& event)
+{
+    SendSignal(Hardware::SDSignal(event));
+}
+
+void Slot::processToneFltEvent(dsproc_tone_event const* event)
+{
+    if (event)
+        SendSignal(Hardware::ToneFilterSignal(*event));
+}
+
+void Slot::processFlagsEvent(dsproc_flags_event const* event)
+{
+    if (event)
+        SendSignal(Hardware::FlagsSignal(*event));
 }

@@ -1,5 +1,9 @@
 #include "standin/board.h"
 
+#include "standin/dsp.h"
+#include "standin/dtmf.h"
+#include "standin/maintenance.h"
+#include "standin/mcc.h"
 #include "standin/switch.h"
 
 #include <fcntl.h>
@@ -56,6 +60,12 @@ bool Channel::IsClosed() const
 {
     pollfd p{mFd, 0, 0};
     return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR));
+}
+
+bool Channel::Holds(int fd) const
+{
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && Matches(st.st_dev, st.st_ino);
 }
 
 Board::Board(bool standard)
@@ -219,6 +229,10 @@ int Board::Request(int fd, unsigned long code, void* arg)
 void AddStandardDrivers(Board& board)
 {
     board.Add("/dev/hal", std::make_unique<Switch>());
+    board.Add("/dev/mcc/ctl", std::make_unique<Mcc>());
+    board.Add("/dev/dtmf", std::make_unique<Dtmf>());
+    board.Add("/dev/dsp", std::make_unique<Dsproc>());
+    board.Add("/dev/maintenance", std::make_unique<MaintenanceDevice>());
 }
 
 } // namespace Standin

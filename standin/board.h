@@ -42,6 +42,8 @@ public:
     bool Receive(Frame& frame);
     // True once every descriptor of the daemon's end is closed.
     bool IsClosed() const;
+    // Whether the descriptor is (a duplicate of) the daemon's end.
+    bool Holds(int fd) const;
 
     // Driver-private state, owned by the channel.
     struct State {
