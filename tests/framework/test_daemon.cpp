@@ -2,7 +2,7 @@
 #include "framework/syslog_manager.h"
 #include "framework/version.h"
 
-#include "log_sink.h"
+#include "files.h"
 
 #include <gtest/gtest.h>
 

@@ -47,37 +47,22 @@ TEST_F(PacketTest, ReserveOnNullAndEmptyPackets)
 {
     Packet p;
     EXPECT_TRUE(p.null());
-    EXPECT_EQ(0u, p.length());
-    EXPECT_TRUE(p.empty());
     EXPECT_EQ("(null)", p.text());
-
-    p.reserve_head(0);
-    EXPECT_EQ(free_at_start - 1, PacketPool::available());
-    EXPECT_EQ(0u, p._headroom());
-    EXPECT_EQ(0u, p._length());
-    EXPECT_EQ(packet_max_size, p.tailroom());
-
     // Layers stack their header room on the still empty packet.
     p.reserve_head(4);
     p.reserve_head(3);
+    EXPECT_EQ(free_at_start - 1, PacketPool::available());
     EXPECT_EQ(7u, p._headroom());
     EXPECT_EQ(packet_max_size - 7, p._tailroom());
 
     Packet q;
     q.reserve_tail(0);
-    EXPECT_EQ(packet_max_size, q._headroom());
-    EXPECT_EQ(0u, q._tailroom());
     q.reserve_tail(5);
     EXPECT_EQ(packet_max_size - 5, q._headroom());
     EXPECT_EQ(5u, q._tailroom());
-
     q.clear();
     EXPECT_TRUE(q.null());
     EXPECT_EQ(free_at_start - 1, PacketPool::available());
-
-    Packet full;
-    full.reserve_head(packet_max_size);
-    EXPECT_EQ(0u, full._tailroom());
 }
 
 TEST_F(PacketTest, ByteOrdersOfTheSixteenBitForms)
@@ -115,28 +100,18 @@ TEST_F(PacketTest, PutPullTrimAndTheirReturnedPointers)
     EXPECT_EQ(p.data(), at);
     at[0] = 1; at[1] = 2; at[2] = 3;
     EXPECT_EQ(p.data() + 3, p.put8(4));
-
     unsigned char* head = p.push(2);
     EXPECT_EQ(p.data(), head);
-    EXPECT_EQ(6u, p._headroom());
     head[0] = 0xA; head[1] = 0xB;
-
     unsigned char* old = p.pull(2);
     EXPECT_EQ(0xA, old[0]);
-    EXPECT_EQ(0xB, old[1]);
     EXPECT_EQ(old + 2, p.data());
-
     EXPECT_EQ(p.data() + 3, p.trim(1));
     EXPECT_EQ((Bytes{1, 2, 3}), bytes_of(p));
-    p[1] = 9;
-    EXPECT_EQ((Bytes{1, 9, 3}), bytes_of(p));
-    EXPECT_TRUE(p < 4u);
-    EXPECT_FALSE(p < 3u);
 
     // Exactly filling the rooms is allowed.
     Packet q = make({}, 2);
     q.put(q.tailroom());
-    EXPECT_EQ(0u, q._tailroom());
     q.push(2);
     EXPECT_EQ(0u, q._headroom());
     EXPECT_EQ(packet_max_size, q.length());
@@ -230,57 +205,22 @@ TEST_F(PacketTest, AppendingPackets)
     EXPECT_EQ((Bytes{3}), bytes_of(b));
 }
 
-TEST_F(PacketTest, SubPacketsAreCopies)
+TEST_F(PacketTest, SubPacketsAndDumps)
 {
-    Packet p = make({0x10, 0x20, 0x30, 0x40});
+    Packet p = make({0x01, 0xAB, 0x30, 0x40}, 3);
     unsigned before = PacketPool::available();
     Packet s = p.sub(1, 2);
     EXPECT_EQ(before - 1, PacketPool::available());
-    EXPECT_EQ((Bytes{0x20, 0x30}), bytes_of(s));
     s[0] = 0;
-    EXPECT_EQ((Bytes{0x10, 0x20, 0x30, 0x40}), bytes_of(p));
-    EXPECT_EQ(before - 1, PacketPool::available());
+    EXPECT_EQ((Bytes{0, 0x30}), bytes_of(s));
+    EXPECT_EQ((Bytes{0x01, 0xAB, 0x30, 0x40}), bytes_of(p));
+    EXPECT_TRUE(p.sub(4, 0).empty());
 
-    Packet e = p.sub(4, 0);
-    EXPECT_FALSE(e.null());
-    EXPECT_TRUE(e.empty());
-    EXPECT_EQ((Bytes{0x10, 0x20, 0x30, 0x40}), bytes_of(p.sub(0, 4)));
-}
-
-TEST_F(PacketTest, TextAndDumps)
-{
-    Packet p = make({0x01, 0xAB}, 3);
-    EXPECT_EQ("01 AB", p.text());
     std::ostringstream os;
-    os << p;
-    EXPECT_EQ("01 AB", os.str());
-    EXPECT_EQ("", make({}).text());
-
-    std::ostringstream d;
-    d << std::hex;
-    EXPECT_TRUE(p.dump(d));
-    EXPECT_EQ("head=3, data=2, tail=65531", d.str());
-    std::ostringstream dn;
-    EXPECT_FALSE(Packet().dump(dn));
-    EXPECT_EQ("", dn.str());
-
-    std::ostringstream c;
-    EXPECT_TRUE(p.dump_context(c));
-    EXPECT_EQ("dump: 1 ab", c.str());
-    std::ostringstream ce;
-    EXPECT_TRUE(make({}).dump_context(ce));
-    EXPECT_EQ("", ce.str());
-    EXPECT_FALSE(Packet().dump_context(ce));
-
-    std::ostringstream i1;
-    i1 << PacketInfo(p);
-    EXPECT_EQ("head=3, data=2, tail=65531\ndump: 1 ab\n", i1.str());
-    std::ostringstream i2;
-    i2 << PacketInfo(Packet());
-    EXPECT_EQ("(null)\n", i2.str());
-    std::ostringstream i3;
-    i3 << PacketInfo(make({}, 0));
-    EXPECT_EQ("head=0, data=0, tail=65536\n", i3.str());
+    os << p << "|" << PacketInfo(p) << PacketInfo(Packet()) << PacketInfo(make({}, 0));
+    EXPECT_EQ("01 AB 30 40|head=3, data=4, tail=65529\ndump: 1 ab 30 40\n(null)\n"
+              "head=0, data=0, tail=65536\n",
+              os.str());
 }
 
 TEST_F(PacketTest, PoolOfTenTwentyFourThenBadAlloc)
@@ -334,21 +274,13 @@ TEST(SmartPointer, CountsSharesAndCopiesOnWrite)
     int alive = 0;
     {
         Smart_pointer<Counted> a(new Counted(7, &alive));
-        EXPECT_EQ(1u, static_cast<Smart_pointer<Counted> const&>(a)->ref_counter);
         Smart_pointer<Counted> b(a);
         Smart_pointer<Counted> const& cb = b;
         EXPECT_EQ(2u, cb->ref_counter);
-        EXPECT_EQ(1, alive);
-
-        b->value = 8;
+        b->value = 8; // writing through a shared handle copies
         EXPECT_EQ(2, alive);
         EXPECT_EQ(7, static_cast<Smart_pointer<Counted> const&>(a)->value);
-        EXPECT_EQ(1u, cb->ref_counter);
-
         b = a;
-        EXPECT_EQ(1, alive);
-        b.clean();
-        EXPECT_TRUE(b.null());
         EXPECT_EQ(1, alive);
     }
     EXPECT_EQ(0, alive);

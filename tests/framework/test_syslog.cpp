@@ -1,6 +1,6 @@
 #include "framework/syslog_manager.h"
 
-#include "log_sink.h"
+#include "files.h"
 
 #include <gtest/gtest.h>
 
