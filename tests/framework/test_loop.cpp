@@ -203,7 +203,7 @@ TEST_F(PassTest, DeferredCallsRunTwicePerPassInAddressOrder)
     EXPECT_TRUE(order.empty());
 }
 
-TEST_F(PassTest, DeferredCallMayDestroyItselfOrRebind)
+TEST_F(PassTest, DeferredCallMayDestroyItselfOrHaveNoHandler)
 {
     struct SelfKill
     {
@@ -218,15 +218,13 @@ TEST_F(PassTest, DeferredCallMayDestroyItselfOrRebind)
     EXPECT_EQ(k.calls, 1);
 
     std::vector<int> order;
-    Counter one{order, 1}, two{order, 2};
+    Counter one{order, 1};
     Dpc r;
     r.Activate();
     multiplexer.execute_dpc(); // no handler: nothing
     r.Bind(&one, &Counter::go);
     multiplexer.execute_dpc();
-    r.Bind(&two, &Counter::go);
-    multiplexer.execute_dpc();
-    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    EXPECT_EQ(order, (std::vector<int>{1}));
 }
 
 // Arms a due timer from the second deferred-call sweep of the first pass,

@@ -43,26 +43,42 @@ protected:
 
 } // namespace
 
-TEST_F(PacketTest, ReserveOnNullAndEmptyPackets)
+TEST_F(PacketTest, WindowMovesAndReturnedPointers)
 {
-    Packet p;
-    EXPECT_TRUE(p.null());
-    EXPECT_EQ("(null)", p.text());
     // Layers stack their header room on the still empty packet.
+    Packet p;
+    EXPECT_EQ("(null)", p.text());
     p.reserve_head(4);
-    p.reserve_head(3);
+    p.reserve_head(4);
     EXPECT_EQ(free_at_start - 1, PacketPool::available());
-    EXPECT_EQ(7u, p._headroom());
-    EXPECT_EQ(packet_max_size - 7, p._tailroom());
-
+    EXPECT_EQ(packet_max_size - 8, p._tailroom());
     Packet q;
     q.reserve_tail(0);
     q.reserve_tail(5);
     EXPECT_EQ(packet_max_size - 5, q._headroom());
-    EXPECT_EQ(5u, q._tailroom());
     q.clear();
     EXPECT_TRUE(q.null());
     EXPECT_EQ(free_at_start - 1, PacketPool::available());
+
+    unsigned char* at = p.put(3);
+    EXPECT_EQ(p.data(), at);
+    at[0] = 1; at[1] = 2; at[2] = 3;
+    EXPECT_EQ(p.data() + 3, p.put8(4));
+    unsigned char* head = p.push(2);
+    EXPECT_EQ(p.data(), head);
+    head[0] = 0xA; head[1] = 0xB;
+    unsigned char* old = p.pull(2);
+    EXPECT_EQ(0xA, old[0]);
+    EXPECT_EQ(old + 2, p.data());
+    EXPECT_EQ(p.data() + 3, p.trim(1));
+    EXPECT_EQ((Bytes{1, 2, 3}), bytes_of(p));
+
+    // Exactly filling the rooms is allowed.
+    p.put(p.tailroom());
+    p.push(p._headroom());
+    EXPECT_EQ(packet_max_size, p.length());
+    p.trim(p.length());
+    EXPECT_TRUE(p.empty());
 }
 
 TEST_F(PacketTest, ByteOrdersOfTheSixteenBitForms)
@@ -90,32 +106,6 @@ TEST_F(PacketTest, ByteOrdersOfTheSixteenBitForms)
     h.push8(0x03);
     EXPECT_EQ((Bytes{0x03, 0x02, 0x01}), bytes_of(h));
     EXPECT_EQ(0u, h._headroom());
-}
-
-TEST_F(PacketTest, PutPullTrimAndTheirReturnedPointers)
-{
-    Packet p = make({}, 8);
-    unsigned char* at = p.put(3);
-    EXPECT_EQ(p.data(), at);
-    at[0] = 1; at[1] = 2; at[2] = 3;
-    EXPECT_EQ(p.data() + 3, p.put8(4));
-    unsigned char* head = p.push(2);
-    EXPECT_EQ(p.data(), head);
-    head[0] = 0xA; head[1] = 0xB;
-    unsigned char* old = p.pull(2);
-    EXPECT_EQ(0xA, old[0]);
-    EXPECT_EQ(old + 2, p.data());
-    EXPECT_EQ(p.data() + 3, p.trim(1));
-    EXPECT_EQ((Bytes{1, 2, 3}), bytes_of(p));
-
-    // Exactly filling the rooms is allowed.
-    Packet q = make({}, 2);
-    q.put(q.tailroom());
-    q.push(2);
-    EXPECT_EQ(0u, q._headroom());
-    EXPECT_EQ(packet_max_size, q.length());
-    q.trim(q.length());
-    EXPECT_TRUE(q.empty());
 }
 
 TEST_F(PacketTest, StringsCarryALengthByte)
