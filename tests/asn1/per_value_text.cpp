@@ -199,23 +199,4 @@ bool build(ASN1::AbstractData& value, std::string const& text)
     return reader.value(value) && reader.done();
 }
 
-std::vector<char> fromHex(std::string const& hex)
-{
-    std::vector<char> out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(char(hexDigit(hex[i]) * 16 + hexDigit(hex[i + 1])));
-    return out;
-}
-
-std::string toHex(std::vector<char> const& octets)
-{
-    static char const digits[] = "0123456789abcdef";
-    std::string out;
-    for (char c : octets) {
-        out += digits[static_cast<unsigned char>(c) >> 4];
-        out += digits[static_cast<unsigned char>(c) & 15];
-    }
-    return out;
-}
-
 } // namespace PerTest
