@@ -5,6 +5,9 @@
 //   Ext   ::= SEQUENCE { m INTEGER, o1 BOOLEAN OPTIONAL, o2 INTEGER OPTIONAL,
 //                        ..., x1 INTEGER, x2 Inner, x3 BOOLEAN, x4 NULL }
 //   Ints  ::= SEQUENCE OF INTEGER
+//   Sparse ::= ENUMERATED { a, b, c, d, e, f, g(13), h(123) }
+//   Named  ::= INTEGER { minus(-1), zero(0), seven(7) }
+// Sparse and Named are constant expressions, as generated tables must be.
 #pragma once
 
 #include <string>
@@ -19,6 +22,13 @@ extern const ASN1::SEQUENCE::InfoType innerInfo;
 extern const ASN1::CHOICE::InfoType pickInfo;
 extern const ASN1::SEQUENCE::InfoType extInfo;
 extern const ASN1::SEQUENCE_OF_Base::InfoType intsInfo;
+
+inline constexpr char const* sparseNames[] = {"a", "b", "c", "d", "e", "f", "g=13", "h=123"};
+inline constexpr ASN1::ENUMERATED::InfoType sparseInfo = {&ASN1::make<ASN1::ENUMERATED>, 10, false, 123,
+                                                          sparseNames, 8};
+inline constexpr ASN1::IntegerWithNamedNumber::NameEntry namedEntries[] = {{-1, "minus"}, {0, "zero"}, {7, "seven"}};
+inline constexpr ASN1::IntegerWithNamedNumber::InfoType namedInfo = {
+    &ASN1::IntegerWithNamedNumber::create, 2, ASN1::Unconstrained, 0, 4294967295u, namedEntries, 3};
 
 // Ext field indexes and optional indexes.
 enum { M = 0, O1 = 1, O2 = 2, X1 = 3, X2 = 4, X3 = 5, X4 = 6 };

@@ -14,16 +14,10 @@ namespace {
 
 using Uint32 = Constrained_INTEGER<FixedConstraint, 0, 4294967295u>;
 
-char const* const colourNames[] = {"a", "b", "c", "d", "e", "f", "g=13", "h=123"};
-const ENUMERATED::InfoType colourInfo = {&ENUMERATED::create, 10, false, 123, colourNames, 8};
-const IntegerWithNamedNumber::NameEntry entries[] = {{0, "zero"}, {7, "seven"}};
-const IntegerWithNamedNumber::InfoType namedInfo = {
-    &IntegerWithNamedNumber::create, 2, Unconstrained, 0, 4294967295u, entries, 2};
-
 // A SEQUENCE holding one field of every kind, the last one optional.
 void const* const allFields[] = {
     &Null::theInfo,       &BOOLEAN::theInfo,      &INTEGER::theInfo,  &Uint32::theInfo,
-    &namedInfo,           &colourInfo,            &OBJECT_IDENTIFIER::theInfo,
+    &namedInfo,           &sparseInfo,            &OBJECT_IDENTIFIER::theInfo,
     &BIT_STRING::theInfo, &OCTET_STRING::theInfo, &IA5String::theInfo, &BMPString::theInfo,
     &GeneralizedTime::theInfo, &pickInfo,         &intsInfo,          &OpenData::theInfo,
     &BOOLEAN::theInfo};
@@ -125,7 +119,7 @@ TEST(Printer, BlocksAndNumbers)
 
     EXPECT_EQ(text(Uint32(0xFFFFFFFFu)), "4294967295");
     EXPECT_EQ(text(Constrained_INTEGER<FixedConstraint, -128, 127>(static_cast<unsigned>(-128))), "-128");
-    ENUMERATED e(&colourInfo);
+    ENUMERATED e(&sparseInfo);
     for (auto [v, t] : {std::pair<int, char const*>{0, "a"}, {123, "h"}, {124, "124"}, {-3, "-3"}, {7, "7"}}) {
         e.setFromInt(v);
         EXPECT_EQ(text(e), t);

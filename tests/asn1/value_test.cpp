@@ -7,7 +7,7 @@
 #include <memory>
 
 using namespace ASN1;
-using fixtures::Calls;
+using namespace fixtures;
 
 namespace {
 using Ptr = std::unique_ptr<AbstractData>;
@@ -16,18 +16,11 @@ using Uint32 = Constrained_INTEGER<FixedConstraint, 0, 4294967295u>;
 using Int8 = Constrained_INTEGER<FixedConstraint, -128, 127>;
 using Small = Constrained_INTEGER<FixedConstraint, 0, 127>;
 
-// Tables defined as constant expressions here prove that generated code can
-// do the same.
-constexpr char const* sparseNames[] = {"a", "b", "c", "d", "e", "f", "g=13", "h=123"};
-constexpr ENUMERATED::InfoType sparseInfo = {&make<ENUMERATED>, 10, false, 123, sparseNames, 8};
 constexpr char const* standbyNames[] = {"not-use=-1", "active", "standby"};
 constexpr ENUMERATED::InfoType standbyInfo = {&make<ENUMERATED>, 10, false, 1, standbyNames, 3};
 constexpr char const* errorNames[] = {"ok", "fsm=32", "unexpected_command=64", "hardware=128"};
 constexpr ENUMERATED::InfoType errorInfo = {&make<ENUMERATED>, 10, true, 128, errorNames, 4};
 
-constexpr IntegerWithNamedNumber::NameEntry entries[] = {{-1, "minus"}, {0, "zero"}, {7, "seven"}};
-constexpr IntegerWithNamedNumber::InfoType namedInfo = {
-    &IntegerWithNamedNumber::create, 2, Unconstrained, 0, 4294967295u, entries, 3};
 constexpr TypeConstrainedOpenData::InfoType typedOpen = {&TypeConstrainedOpenData::create, 0, &INTEGER::theInfo};
 
 } // namespace
@@ -52,8 +45,8 @@ TEST(Value, EveryKindCreatedClonedComparedAndDispatched)
         {&IA5String::theInfo, 22, "string", ""},
         {&BMPString::theInfo, 30, "bmp", ""},
         {&GeneralizedTime::theInfo, 24, "time", ""},
-        {&fixtures::pickInfo, 0, "choice", ""},
-        {&fixtures::intsInfo, 16, "list", ""},
+        {&pickInfo, 0, "choice", ""},
+        {&intsInfo, 16, "list", ""},
         {&OpenData::theInfo, 0, "open", "open"},
         {&typedOpen, 0, "typed-open", "open"},
     };
@@ -67,10 +60,10 @@ TEST(Value, EveryKindCreatedClonedComparedAndDispatched)
         EXPECT_EQ(copy->info(), k.info);
         EXPECT_EQ(typeid(*copy), typeid(*v)); // the table's create word makes the type's own class
         EXPECT_TRUE(*copy == *v);
-        fixtures::Recorder r;
+        Recorder r;
         EXPECT_TRUE(copy->accept(r));
         EXPECT_EQ(r.calls, Calls{k.entry});
-        fixtures::ConstRecorder cr;
+        ConstRecorder cr;
         EXPECT_TRUE(static_cast<AbstractData const&>(*v).accept(cr));
         EXPECT_EQ(cr.calls, *k.constEntry ? Calls{k.constEntry} : Calls{});
     }
