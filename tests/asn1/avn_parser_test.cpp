@@ -112,6 +112,7 @@ TEST(ValueParser, EscapedAndWideStrings)
     EXPECT_FALSE(parses("Wide16", "{{ 0, 0, 4, 48}"));
     EXPECT_FALSE(parses("Text", "\"a\\q\""));
     EXPECT_FALSE(parses("Text", "\"a\\x4\""));
+    EXPECT_FALSE(parses("Text", "\"a\\xg1\""));
     EXPECT_FALSE(parses("Text", "\"open"));
 }
 
