@@ -1,8 +1,6 @@
 #include "net_util.h"
 
-#include "framework/multiplexer.h"
-#include "framework/timer.h"
-#include "framework/mux_time.h"
+#include "tests/core/loop_driver.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -24,45 +22,6 @@ struct IgnorePipe
     IgnorePipe() { ::signal(SIGPIPE, SIG_IGN); }
 } ignore_pipe;
 
-class Runner
-{
-public:
-    Runner(std::function<bool()> done, unsigned max_ms)
-        : mDone(std::move(done)), mStart(Mux::milliseconds()), mMax(max_ms) {}
-
-    bool run()
-    {
-        mTick.set(0, &Runner::OnTick, this);
-        multiplexer.run(false, true);
-        mTick.reset();
-        return mMet;
-    }
-
-private:
-    void OnTick(Timer*)
-    {
-        if (!mStopping) {
-            if (mDone && mDone()) {
-                mMet = true;
-                mStopping = true;
-            } else if (Mux::milliseconds() - mStart >= mMax) {
-                mStopping = true;
-            }
-            if (mStopping)
-                multiplexer.terminate();
-        }
-        // Keep ticking so the pass that sees the flag does not sit in poll.
-        mTick.set(2, &Runner::OnTick, this);
-    }
-
-    std::function<bool()> mDone;
-    uint32_t mStart;
-    unsigned mMax;
-    bool mMet = false;
-    bool mStopping = false;
-    Timer mTick;
-};
-
 void set_timeouts(int fd)
 {
     timeval tv{5, 0};
@@ -83,8 +42,8 @@ sockaddr_in local(unsigned short port)
 
 bool run_until(std::function<bool()> done, unsigned max_ms)
 {
-    Runner r(std::move(done), max_ms);
-    return r.run();
+    test::LoopDriver loop;
+    return loop.RunUntil(done ? std::move(done) : [] { return false; }, max_ms);
 }
 
 void run_for(unsigned ms)

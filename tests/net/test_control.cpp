@@ -19,15 +19,25 @@ using namespace nettest;
 
 namespace {
 
+std::string header(Control::Service& s)
+{
+    std::ostringstream os;
+    s.PutHeader(os);
+    return os.str();
+}
+
+Bytes text(char const* s)
+{
+    return Bytes(s, s + std::strlen(s));
+}
+
 class Recorder : public Control::Notify
 {
 public:
     void OnConnect(Control::Service& s) override
     {
         ++connects;
-        std::ostringstream os;
-        s.PutHeader(os);
-        headers.push_back(os.str());
+        headers.push_back(header(s));
     }
     void OnDisconnect(Control::Service& s) override
     {
@@ -35,25 +45,20 @@ public:
         // What the owner sends while it tears down goes nowhere.
         Packet p = packet(Bytes{9});
         s.Send(p);
-        std::ostringstream os;
-        s.PutHeader(os);
-        headers.push_back(os.str());
+        headers.push_back(header(s));
     }
     void OnMessage(Control::Service& s, Packet& p) override
     {
         Bytes b = bytes(p);
         messages.push_back(b);
-        if (b == Bytes{'b', 'y', 'e'}) {
+        if (b == text("bye")) {
             s.Disconnect("bye");
             // Still inside the layers: sending now is dropped, not a crash.
             s.Send(p);
-            return;
-        }
-        if (echo) {
+        } else if (echo) {
             Packet r;
             s.prepare_head(r);
-            for (unsigned char c : b)
-                r.put8(c);
+            std::memcpy(r.put(unsigned(b.size())), b.data(), b.size());
             s.Send(r);
         }
     }
@@ -64,11 +69,6 @@ public:
     std::vector<Bytes> messages;
     std::vector<std::string> headers;
 };
-
-Bytes text(char const* s)
-{
-    return Bytes(s, s + std::strlen(s));
-}
 
 struct Served
 {
@@ -89,28 +89,33 @@ TEST(ControlService, OnePeerAtATimeTheNextWaitsUntilTheFirstLeaves)
     Capture err(std::cerr);
     Served s;
     s.rec.echo = true;
-    EXPECT_NE(s.port, 0);
-    std::ostringstream idle;
-    s.service.PutHeader(idle);
-    EXPECT_EQ(idle.str(), "ctrl [not connected]: ");
+    EXPECT_EQ(header(s.service), "ctrl [not connected]: ");
 
+    // Frames split octet by octet, one octet per pass of the loop.
     Fd a = connect_local(s.port);
-    ASSERT_TRUE(write_all(a, frame(text("a1"))));
-    ASSERT_TRUE(run_until([&] { return s.rec.messages.size() == 1; }));
-    EXPECT_TRUE(s.service.IsConnected());
-    EXPECT_EQ(read_n(a, 6), frame(text("a1")));
+    Bytes slow = frame(text("a1"));
+    Bytes two = frame(text("a2"));
+    slow.insert(slow.end(), two.begin(), two.end());
+    size_t next = 0;
+    ASSERT_TRUE(run_until([&] {
+        if (next < slow.size())
+            write_all(a, Bytes{slow[next++]});
+        return s.rec.messages.size() == 2;
+    }));
+    EXPECT_EQ(s.rec.messages, (std::vector<Bytes>{text("a1"), text("a2")}));
+    EXPECT_EQ(read_n(a, slow.size()), slow);
 
     // The second controller's connect completes in the backlog, but nobody
     // reads what it sends while the first is served.
     Fd b = connect_local(s.port);
     ASSERT_TRUE(b);
     ASSERT_TRUE(write_all(b, frame(text("b1"))));
-    EXPECT_FALSE(run_until([&] { return s.rec.messages.size() > 1; }, 150));
+    EXPECT_FALSE(run_until([&] { return s.rec.messages.size() > 2; }, 150));
     EXPECT_EQ(s.rec.connects, 1);
 
     a.close();
-    ASSERT_TRUE(run_until([&] { return s.rec.messages.size() == 2; }));
-    EXPECT_EQ(s.rec.messages[1], text("b1"));
+    ASSERT_TRUE(run_until([&] { return s.rec.messages.size() == 3; }));
+    EXPECT_EQ(s.rec.messages[2], text("b1"));
     EXPECT_EQ(s.rec.connects, 2);
     EXPECT_EQ(s.rec.disconnects, 1);
     EXPECT_EQ(read_n(b, 6), frame(text("b1")));
@@ -120,43 +125,47 @@ TEST(ControlService, OnePeerAtATimeTheNextWaitsUntilTheFirstLeaves)
     EXPECT_EQ(s.rec.headers[0].rfind("ctrl [127.0.0.1:", 0), 0u) << s.rec.headers[0];
     EXPECT_EQ(s.rec.headers[1], "ctrl [not connected]: ");
     EXPECT_EQ(err.lines_with("]: link lost: STRM: connection closed by peer"), 1u) << err.text();
+
+    // An abortive close shows as a read error.
+    linger lg{1, 0};
+    ::setsockopt(b.lowlevel_fd(), SOL_SOCKET, SO_LINGER, &lg, sizeof(lg));
+    b.close();
+    ASSERT_TRUE(run_until([&] { return s.rec.disconnects == 2; }));
+    EXPECT_EQ(err.lines_with("]: link lost: STRM: read failed: "), 1u) << err.text();
 }
 
 TEST(ControlService, EachBadHeaderClosesOnlyThatPeerWithOneLine)
 {
     Served s;
-    Bytes bad[] = {
-        {3, 0, 0, 0},
-        {3, 0, 0, 3},
-        {4, 0, 0, 8, 1, 2, 3, 4},
-        text("GET / HTTP/1.0\r\n\r\n"),
+    struct Case
+    {
+        Bytes wire;
+        char const* reason;
+    } cases[] = {
+        {{3, 0, 0, 0}, "bad frame length 0"},
+        {{3, 0, 0, 3}, "bad frame length 3"},
+        {{4, 0, 0, 8, 1, 2, 3, 4}, "bad frame version 4"},
+        {text("GET / HTTP/1.0\r\n\r\n"), "bad frame version 71"},
     };
-    char const* reasons[] = {"bad frame length 0", "bad frame length 3", "bad frame version 4",
-                             "bad frame version 71"};
-    for (unsigned i = 0; i < 4; ++i) {
+    int n = 0;
+    for (Case const& k : cases) {
         Capture err(std::cerr);
         Fd c = connect_local(s.port);
-        ASSERT_TRUE(write_all(c, bad[i]));
-        ASSERT_TRUE(run_until([&] { return s.rec.disconnects == int(i) + 1; })) << reasons[i];
+        ASSERT_TRUE(write_all(c, k.wire));
+        ASSERT_TRUE(run_until([&] { return s.rec.disconnects == n + 1; })) << k.reason;
+        ++n;
         EXPECT_TRUE(sees_eof(c));
         EXPECT_EQ(err.lines_with("link lost"), 1u);
-        EXPECT_EQ(err.lines_with(reasons[i]), 1u) << err.text();
+        EXPECT_EQ(err.lines_with(k.reason), 1u) << err.text();
     }
     EXPECT_TRUE(s.rec.messages.empty());
 
-    // The listener goes on: a good peer after them all is served.
+    // The listener goes on: the largest frame arrives whole.
     Fd good = connect_local(s.port);
-    Bytes slow = frame(text("ok"));
-    for (unsigned char c : slow)
-        write_all(good, Bytes{c});
-    ASSERT_TRUE(run_until([&] { return s.rec.messages.size() == 1; }));
-    EXPECT_EQ(s.rec.messages[0], text("ok"));
-
-    // The largest length arrives whole.
     Bytes big(65531, 0x42);
     ASSERT_TRUE(write_all(good, frame(big)));
-    ASSERT_TRUE(run_until([&] { return s.rec.messages.size() == 2; }));
-    EXPECT_EQ(s.rec.messages[1], big);
+    ASSERT_TRUE(run_until([&] { return s.rec.messages.size() == 1; }));
+    EXPECT_EQ(s.rec.messages[0], big);
     EXPECT_EQ(s.rec.disconnects, 4);
 }
 
@@ -165,17 +174,16 @@ TEST(ControlService, ThousandsOfFramesInOneWriteAndDisconnectInsideAMessage)
     Served s;
     Fd c = connect_local(s.port);
     Bytes all;
-    for (unsigned i = 0; i < 3000; ++i) {
-        Bytes f = frame(Bytes{(unsigned char)(i >> 8), (unsigned char)i});
+    auto add = [&](Bytes const& payload) {
+        Bytes f = frame(payload);
         all.insert(all.end(), f.begin(), f.end());
-    }
+    };
+    for (unsigned i = 0; i < 3000; ++i)
+        add(Bytes{(unsigned char)(i >> 8), (unsigned char)i});
     // The peer asks to be dropped mid-read; what follows is not delivered.
-    Bytes tail = frame(text("bye"));
-    all.insert(all.end(), tail.begin(), tail.end());
-    for (unsigned i = 0; i < 10; ++i) {
-        Bytes f = frame(text("late"));
-        all.insert(all.end(), f.begin(), f.end());
-    }
+    add(text("bye"));
+    for (unsigned i = 0; i < 10; ++i)
+        add(text("late"));
     ASSERT_TRUE(write_all(c, all));
     ASSERT_TRUE(run_until([&] { return s.rec.disconnects == 1; }));
     ASSERT_EQ(s.rec.messages.size(), 3001u);
@@ -205,7 +213,6 @@ TEST(ControlService, VanishedPeerIsCutByTheConnectionCheck)
     Fd c = connect_local(s.port);
     ASSERT_TRUE(run_until([&] { return s.rec.connects == 1; }));
     int fd = s.service.lowlevel_fd();
-    EXPECT_EQ(Control::tcp_state(fd), TCP_ESTABLISHED);
     int keepalive = 0, nodelay = 0;
     socklen_t len = sizeof(int);
     ::getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &keepalive, &len);
@@ -218,14 +225,9 @@ TEST(ControlService, VanishedPeerIsCutByTheConnectionCheck)
 
     // Our side leaves the established state with nothing to read: only the
     // check can notice.
-    ::shutdown(s.service.lowlevel_fd(), SHUT_WR);
+    ::shutdown(fd, SHUT_WR);
     ASSERT_TRUE(run_until([&] { return s.rec.disconnects == 1; }));
     EXPECT_EQ(err.lines_with("connection check failed"), 1u) << err.text();
-    EXPECT_EQ(s.service.lowlevel_fd(), -1);
-
-    unsigned short lport = 0;
-    Fd l = listen_local(&lport);
-    EXPECT_EQ(Control::tcp_state(l.lowlevel_fd()), TCP_LISTEN);
     EXPECT_EQ(Control::tcp_state(-1), -1);
 }
 
@@ -235,13 +237,11 @@ TEST(ControlService, PeerThatNeverReadsIsCutOffNotTheDaemon)
     Served s;
     Fd deaf = connect_local(s.port, 4096);
     ASSERT_TRUE(run_until([&] { return s.rec.connects == 1; }));
-    unsigned sends = 0;
-    while (s.service.IsConnected() && sends < 2000) {
+    for (unsigned sends = 0; s.service.IsConnected() && sends < 2000; ++sends) {
         Packet p;
         s.service.prepare_head(p);
         std::memset(p.put(60000), 0x33, 60000);
         s.service.Send(p);
-        ++sends;
     }
     EXPECT_FALSE(s.service.IsConnected());
     EXPECT_EQ(s.rec.disconnects, 1);
@@ -271,10 +271,8 @@ TEST(ControlService, ListenFailsOnABusyPortAndCloseDropsThePeer)
     Fd c = connect_local(s.port);
     ASSERT_TRUE(run_until([&] { return s.rec.connects == 1; }));
     s.service.Close();
-    EXPECT_FALSE(s.service.IsListening());
     EXPECT_EQ(s.rec.disconnects, 1);
     EXPECT_TRUE(sees_eof(c));
-    // Nobody listens any more.
     EXPECT_FALSE(connect_local(s.port));
 }
 

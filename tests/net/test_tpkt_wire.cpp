@@ -37,17 +37,10 @@ enum { tshark_limit_s = 120 };
 
 std::string find_program(char const* name)
 {
-    char const* env = std::getenv("PATH");
-    std::string dirs = std::string(env ? env : "") + ":/usr/bin:/usr/sbin";
-    size_t from = 0;
-    while (from <= dirs.size()) {
-        size_t to = dirs.find(':', from);
-        if (to == std::string::npos)
-            to = dirs.size();
-        std::string path = dirs.substr(from, to - from) + "/" + name;
-        if (to > from && ::access(path.c_str(), X_OK) == 0)
+    for (char const* dir : {"/usr/bin", "/usr/local/bin", "/usr/sbin"}) {
+        std::string path = std::string(dir) + "/" + name;
+        if (::access(path.c_str(), X_OK) == 0)
             return path;
-        from = to + 1;
     }
     return std::string();
 }
@@ -166,10 +159,7 @@ std::vector<std::string> split(std::string const& s, char sep)
     }
 }
 
-std::vector<std::string> values(std::string const& field)
-{
-    return field.empty() ? std::vector<std::string>() : split(field, ',');
-}
+std::vector<std::string> values(std::string const& field) { return field.empty() ? std::vector<std::string>() : split(field, ','); }
 
 Bytes unhex(std::string const& s)
 {
