@@ -1,7 +1,5 @@
 #include "net_util.h"
 
-#include "tests/core/loop_driver.h"
-
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -158,27 +156,6 @@ bool sees_eof(Fd const& fd)
         if (r < 0)
             return errno == ECONNRESET;
     }
-}
-
-Capture::Capture(std::ostream& os) : mOs(os), mOld(nullptr)
-{
-    mOld = mOs.rdbuf(mBuf.rdbuf());
-}
-
-Capture::~Capture()
-{
-    mOs.rdbuf(mOld);
-}
-
-size_t Capture::lines_with(std::string const& part) const
-{
-    std::istringstream in(mBuf.str());
-    std::string line;
-    size_t n = 0;
-    while (std::getline(in, line))
-        if (line.find(part) != std::string::npos)
-            ++n;
-    return n;
 }
 
 } // namespace nettest

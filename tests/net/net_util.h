@@ -3,10 +3,9 @@
 
 #include "framework/fd.h"
 #include "framework/packet.h"
+#include "tests/core/loop_driver.h"
 
 #include <functional>
-#include <iosfwd>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,19 +39,6 @@ Bytes read_n(Fd const& fd, size_t n);
 // True when the peer has closed (a read gives 0) within a few seconds.
 bool sees_eof(Fd const& fd);
 
-// Catches what one standard stream is given while it lives.
-class Capture
-{
-public:
-    explicit Capture(std::ostream& os);
-    ~Capture();
-    std::string text() const { return mBuf.str(); }
-    size_t lines_with(std::string const& part) const;
-
-private:
-    std::ostream& mOs;
-    std::streambuf* mOld;
-    std::ostringstream mBuf;
-};
+using test::Capture;
 
 } // namespace nettest
