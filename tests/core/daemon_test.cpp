@@ -39,9 +39,7 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
                 usleep(5000);
                 continue;
             }
-            ASN1::CoderEnv env;
-            got.emplace_back();
-            EXPECT_TRUE(env.decode(payload.data(), payload.data() + payload.size(), got.back()));
+            got.push_back(test::Decode(payload));
         }
         EXPECT_EQ(got.size(), count);
         return got;
