@@ -1,15 +1,10 @@
 // The controller's listener over loopback TCP with the real event loop:
 // one peer at a time, bad input closes only that peer, a vanished or
 // deaf peer is cut off, and a disconnect from inside a message is safe.
-#include "net/control.h"
-
-#include "net_util.h"
+#include "served.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <cstring>
-#include <iostream>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -17,77 +12,10 @@
 
 using namespace nettest;
 
-namespace {
-
-std::string header(Control::Service& s)
-{
-    std::ostringstream os;
-    s.PutHeader(os);
-    return os.str();
-}
-
-Bytes text(char const* s)
-{
-    return Bytes(s, s + std::strlen(s));
-}
-
-class Recorder : public Control::Notify
-{
-public:
-    void OnConnect(Control::Service& s) override
-    {
-        ++connects;
-        headers.push_back(header(s));
-    }
-    void OnDisconnect(Control::Service& s) override
-    {
-        ++disconnects;
-        // What the owner sends while it tears down goes nowhere.
-        Packet p = packet(Bytes{9});
-        s.Send(p);
-        headers.push_back(header(s));
-    }
-    void OnMessage(Control::Service& s, Packet& p) override
-    {
-        Bytes b = bytes(p);
-        messages.push_back(b);
-        if (b == text("bye")) {
-            s.Disconnect("bye");
-            // Still inside the layers: sending now is dropped, not a crash.
-            s.Send(p);
-        } else if (echo) {
-            Packet r;
-            s.prepare_head(r);
-            std::memcpy(r.put(unsigned(b.size())), b.data(), b.size());
-            s.Send(r);
-        }
-    }
-
-    int connects = 0;
-    int disconnects = 0;
-    bool echo = false;
-    std::vector<Bytes> messages;
-    std::vector<std::string> headers;
-};
-
-struct Served
-{
-    explicit Served(unsigned check_ms = Control::Service::default_check_ms) : service(rec, check_ms)
-    {
-        EXPECT_TRUE(service.Listen(0, htonl(INADDR_LOOPBACK)));
-        port = service.port();
-    }
-    Recorder rec;
-    Control::Service service;
-    unsigned short port = 0;
-};
-
-} // namespace
-
 TEST(ControlService, OnePeerAtATimeTheNextWaitsUntilTheFirstLeaves)
 {
-    Capture err(std::cerr);
     Served s;
+    Capture& err = s.err;
     s.rec.echo = true;
     EXPECT_EQ(header(s.service), "ctrl [not connected]: ");
 
@@ -134,41 +62,6 @@ TEST(ControlService, OnePeerAtATimeTheNextWaitsUntilTheFirstLeaves)
     EXPECT_EQ(err.count("]: link lost: STRM: read failed: "), 1u) << err.text();
 }
 
-TEST(ControlService, EachBadHeaderClosesOnlyThatPeerWithOneLine)
-{
-    Served s;
-    struct Case
-    {
-        Bytes wire;
-        char const* reason;
-    } cases[] = {
-        {{3, 0, 0, 0}, "bad frame length 0"},
-        {{3, 0, 0, 3}, "bad frame length 3"},
-        {{4, 0, 0, 8, 1, 2, 3, 4}, "bad frame version 4"},
-        {text("GET / HTTP/1.0\r\n\r\n"), "bad frame version 71"},
-    };
-    int n = 0;
-    for (Case const& k : cases) {
-        Capture err(std::cerr);
-        Fd c = connect_local(s.port);
-        ASSERT_TRUE(write_all(c, k.wire));
-        ASSERT_TRUE(run_until([&] { return s.rec.disconnects == n + 1; })) << k.reason;
-        ++n;
-        EXPECT_TRUE(sees_eof(c));
-        EXPECT_EQ(err.count("link lost"), 1u);
-        EXPECT_EQ(err.count(k.reason), 1u) << err.text();
-    }
-    EXPECT_TRUE(s.rec.messages.empty());
-
-    // The listener goes on: the largest frame arrives whole.
-    Fd good = connect_local(s.port);
-    Bytes big(65531, 0x42);
-    ASSERT_TRUE(write_all(good, frame(big)));
-    ASSERT_TRUE(run_until([&] { return s.rec.messages.size() == 1; }));
-    EXPECT_EQ(s.rec.messages[0], big);
-    EXPECT_EQ(s.rec.disconnects, 4);
-}
-
 TEST(ControlService, ThousandsOfFramesInOneWriteAndDisconnectInsideAMessage)
 {
     Served s;
@@ -208,8 +101,8 @@ TEST(ControlService, ThousandsOfFramesInOneWriteAndDisconnectInsideAMessage)
 
 TEST(ControlService, VanishedPeerIsCutByTheConnectionCheck)
 {
-    Capture err(std::cerr);
     Served s(20);
+    Capture& err = s.err;
     Fd c = connect_local(s.port);
     ASSERT_TRUE(run_until([&] { return s.rec.connects == 1; }));
     int fd = s.service.lowlevel_fd();
@@ -233,8 +126,8 @@ TEST(ControlService, VanishedPeerIsCutByTheConnectionCheck)
 
 TEST(ControlService, PeerThatNeverReadsIsCutOffNotTheDaemon)
 {
-    Capture err(std::cerr);
     Served s;
+    Capture& err = s.err;
     Fd deaf = connect_local(s.port, 4096);
     ASSERT_TRUE(run_until([&] { return s.rec.connects == 1; }));
     for (unsigned sends = 0; s.service.IsConnected() && sends < 2000; ++sends) {

@@ -1,5 +1,5 @@
-// TPKT framing with packets alone: what goes on the wire, how any slicing
-// of the stream is put back together, and which headers end the link.
+// TPKT framing with packets alone: how any slicing of the stream is put
+// back together, and what ends a read.
 #include "net/tpkt.h"
 
 #include "net_util.h"
@@ -32,13 +32,6 @@ public:
         if (stop_after && frames.size() == stop_after)
             tpkt->deactivate();
     }
-    void list_transmit(Packet& p) override { wire.push_back(bytes(p)); }
-    void list_on_status(Protocol*, Protocol_status s) override
-    {
-        std::ostringstream os;
-        os << s;
-        statuses.push_back(os.str());
-    }
     void feed(Bytes const& b)
     {
         Packet p = packet(b);
@@ -47,43 +40,11 @@ public:
 
     Tpkt_protocol* tpkt;
     size_t stop_after = 0;
-    std::vector<Bytes> frames, wire;
-    std::vector<std::string> downs, statuses;
+    std::vector<Bytes> frames;
+    std::vector<std::string> downs;
 };
 
 } // namespace
-
-TEST(TpktSend, HeaderCountsItselfAndMissingRoomIsMadeUp)
-{
-    Rig r;
-    Packet p;
-    r.tpkt->prepare_head(p);
-    p.put8(0xAA);
-    p.put8(0xBB);
-    r.tpkt->message(p);
-    // No head room: the payload is copied behind a fresh header, the
-    // caller's copy untouched.
-    Packet bare = packet(pattern(300, 1));
-    Packet kept = bare;
-    r.tpkt->message(bare);
-    Packet empty;
-    r.tpkt->message(empty);
-    Packet big = packet(pattern(Tpkt_protocol::max_payload, 2), 4);
-    r.tpkt->message(big);
-    ASSERT_EQ(r.wire.size(), 4u);
-    EXPECT_EQ(r.wire[0], (Bytes{3, 0, 0, 6, 0xAA, 0xBB}));
-    EXPECT_EQ(r.wire[1], frame(pattern(300, 1)));
-    EXPECT_EQ(bytes(kept), pattern(300, 1));
-    EXPECT_EQ(r.wire[2], (Bytes{3, 0, 0, 4}));
-    EXPECT_EQ(r.wire[3], frame(pattern(Tpkt_protocol::max_payload, 2)));
-
-    // One octet more cannot be framed: refused with a report, nothing sent.
-    Packet over = packet(pattern(Tpkt_protocol::max_payload + 1, 3), 4);
-    r.tpkt->message(over);
-    EXPECT_EQ(r.wire.size(), 4u);
-    EXPECT_EQ(r.statuses, std::vector<std::string>{"TPKT: payload of 65532 octets does not fit a frame"});
-    EXPECT_TRUE(r.downs.empty());
-}
 
 TEST(TpktReceive, FramesComeWholeAndInOrderHoweverTheStreamIsCut)
 {
