@@ -44,11 +44,7 @@ public:
     }
     void receive(Packet& p) override
     {
-        if (p.empty() || p[0] != mTag) {
-            trace.push_back(mName.str() + ".bad");
-            return;
-        }
-        p.pull8();
+        EXPECT_EQ(p.pull8(), mTag);
         on_message(p);
     }
     void fail(char const* why) { on_deactivate(Protocol_status(new Protocol_status_error(this, why))); }
@@ -77,16 +73,15 @@ public:
     void on_activated(Protocol* p) override { trace.push_back("owner.activated " + p->name().str()); }
     void on_deactivated(Protocol* p, Protocol_status s) override
     {
-        std::ostringstream os;
-        os << "owner.deactivated " << p->name().str() << (s->is_error() ? " error " : " success ") << s;
-        trace.push_back(os.str());
+        note("owner.deactivated " + p->name().str() + (s->is_error() ? " error " : " success "), s);
     }
     void list_on_message(Packet& p) override { up.push_back(p); }
     void list_transmit(Packet& p) override { down.push_back(p); }
-    void list_on_status(Protocol* p, Protocol_status s) override
+    void list_on_status(Protocol* p, Protocol_status s) override { note("owner.status " + p->name().str() + " ", s); }
+    void note(std::string const& what, Protocol_status s)
     {
         std::ostringstream os;
-        os << "owner.status " << p->name().str() << " " << s;
+        os << what << s;
         trace.push_back(os.str());
     }
     std::vector<Packet> up, down;
@@ -99,11 +94,6 @@ struct Stack
     {
         trace.clear();
         destroyed = 0;
-        bottom = new Tagged("bottom", 0xB0, 1);
-        inner = new Family("inner");
-        a = new Tagged("a", 0xA1, 2);
-        b = new Tagged("b", 0xA2, 3);
-        top = new Tagged("top", 0x70, 4);
         inner->add_protocol_tail(a);
         inner->add_protocol_tail(b);
         owner.add_protocol_tail(bottom);
@@ -111,17 +101,14 @@ struct Stack
         owner.add_protocol_tail(top);
     }
     Owner owner;
-    Tagged* bottom;
-    Family* inner;
-    Tagged* a;
-    Tagged* b;
-    Tagged* top;
+    Tagged* bottom = new Tagged("bottom", 0xB0, 1);
+    Family* inner = new Family("inner");
+    Tagged* a = new Tagged("a", 0xA1, 2);
+    Tagged* b = new Tagged("b", 0xA2, 3);
+    Tagged* top = new Tagged("top", 0x70, 4);
 };
 
-std::vector<std::string> list(std::initializer_list<char const*> l)
-{
-    return std::vector<std::string>(l.begin(), l.end());
-}
+typedef std::vector<std::string> list;
 
 } // namespace
 
