@@ -24,43 +24,6 @@ using namespace nettest;
 
 namespace {
 
-// One TCP connection written as a classic pcap file (Ethernet, IPv4, TCP
-// without options, both ends on 127.0.0.1), to be read back by tshark.
-enum : unsigned char { syn = 0x02, psh = 0x08, ack = 0x10 };
-
-void put16(Bytes& b, unsigned v)
-{
-    b.push_back((unsigned char)(v >> 8));
-    b.push_back((unsigned char)v);
-}
-
-void put32(Bytes& b, uint32_t v)
-{
-    put16(b, v >> 16);
-    put16(b, v & 0xFFFF);
-}
-
-// The file's own fields are little-endian, which its magic announces.
-void put32le(Bytes& b, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b.push_back((unsigned char)(v >> (8 * i)));
-}
-
-uint32_t sum(Bytes const& b, size_t from, size_t to, uint32_t acc = 0)
-{
-    for (size_t i = from; i < to; i += 2)
-        acc += (unsigned(b[i]) << 8) | (i + 1 < to ? b[i + 1] : 0);
-    return acc;
-}
-
-unsigned fold(uint32_t acc)
-{
-    while (acc >> 16)
-        acc = (acc & 0xFFFF) + (acc >> 16);
-    return ~acc & 0xFFFF;
-}
-
 // The stream cut at the given offsets (ascending), and wherever a piece
 // would be longer than mss.
 std::vector<Bytes> cut(Bytes const& stream, std::vector<size_t> const& at, size_t mss)
@@ -80,97 +43,14 @@ std::vector<Bytes> cut(Bytes const& stream, std::vector<size_t> const& at, size_
     return out;
 }
 
-class PcapTcp
+// The most one IPv4 packet carries over TCP.
+enum { max_segment = 65535 - 20 - 20 };
+
+// One direction of a TCP connection on 127.0.0.1, a segment an entry.
+struct Flow
 {
-public:
-    // The most one IPv4 packet carries over TCP.
-    enum { max_segment = 65535 - 20 - 20 };
-
-    // Starts with the handshake, so the segments count from a known start.
-    PcapTcp(unsigned short client_port, unsigned short server_port)
-        : mPort{client_port, server_port}, mSeq{1000, 5000}
-    {
-        // Magic, version 2.4, zone, accuracy, snap length, Ethernet.
-        for (uint32_t v : {0xA1B2C3D4u, 0x00040002u, 0u, 0u, 262144u, 1u})
-            put32le(mFile, v);
-        packet(false, syn, {});
-        ++mSeq[0];
-        packet(true, syn | ack, {});
-        ++mSeq[1];
-        packet(false, ack, {});
-    }
-
-    // One segment of data; each side's sequence numbers follow its last.
-    void segment(bool from_server, Bytes const& data)
-    {
-        // More than one IPv4 packet holds goes as several.
-        size_t at = 0;
-        do {
-            size_t n = std::min<size_t>(max_segment, data.size() - at);
-            packet(from_server, psh | ack, Bytes(data.begin() + at, data.begin() + at + n));
-            mSeq[from_server ? 1 : 0] += uint32_t(n);
-            at += n;
-        } while (at < data.size());
-    }
-
-    void segments(bool from_server, std::vector<Bytes> const& data)
-    {
-        for (Bytes const& d : data)
-            segment(from_server, d);
-    }
-
-    bool save(std::string const& path) const
-    {
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<char const*>(mFile.data()), std::streamsize(mFile.size()));
-        return bool(out.flush());
-    }
-
-private:
-    void packet(bool from_server, unsigned char flags, Bytes const& data)
-    {
-        int me = from_server ? 1 : 0;
-        Bytes p = {2, 0, 0, 0, 0, (unsigned char)(2 - me), 2, 0, 0, 0, 0, (unsigned char)(1 + me), 8, 0};
-        size_t ip = p.size();
-        put16(p, 0x4500);
-        put16(p, unsigned(20 + 20 + data.size()));
-        put16(p, mCount & 0xFFFF);
-        put16(p, 0x4000);  // don't fragment
-        put16(p, 0x4006);  // TTL 64, TCP
-        put16(p, 0);
-        put32(p, 0x7F000001);
-        put32(p, 0x7F000001);
-        uint32_t ipsum = fold(sum(p, ip, ip + 20));
-        p[ip + 10] = (unsigned char)(ipsum >> 8);
-        p[ip + 11] = (unsigned char)ipsum;
-
-        size_t tcp = p.size();
-        put16(p, mPort[me]);
-        put16(p, mPort[1 - me]);
-        put32(p, mSeq[me]);
-        put32(p, flags & ack ? mSeq[1 - me] : 0);
-        put16(p, (5u << 12) | flags);
-        put16(p, 0xFFFF);
-        put32(p, 0);  // checksum, urgent pointer
-        p.insert(p.end(), data.begin(), data.end());
-        // Pseudo header: both addresses, protocol, TCP length.
-        uint32_t acc = 2 * (0x7F00 + 0x0001) + 6 + unsigned(p.size() - tcp);
-        uint32_t tcpsum = fold(sum(p, tcp, p.size(), acc));
-        p[tcp + 16] = (unsigned char)(tcpsum >> 8);
-        p[tcp + 17] = (unsigned char)tcpsum;
-
-        put32le(mFile, 1000000000u + mCount);
-        put32le(mFile, 0);
-        put32le(mFile, uint32_t(p.size()));
-        put32le(mFile, uint32_t(p.size()));
-        mFile.insert(mFile.end(), p.begin(), p.end());
-        ++mCount;
-    }
-
-    unsigned short mPort[2];  // client, server
-    uint32_t mSeq[2];         // the next sequence number of each side
-    uint32_t mCount = 0;
-    Bytes mFile;
+    unsigned short from, to;
+    std::vector<Bytes> segments;
 };
 
 // tshark hands TCP port 102 to its full RFC 1006 dissector. Naming another
@@ -199,13 +79,15 @@ struct TpktView
     Bytes payloads;             // the frames' payloads end to end
     unsigned continuation = 0;  // data where a header should have been
     unsigned malformed = 0;
-    unsigned bad_checksums = 0; // of our own capture writer
+    unsigned bad_checksums = 0;
     unsigned packets = 0;
 };
 
-// tshark with a private home in a temporary directory, so it reads and
-// writes no configuration of the machine's; `timeout` bounds a hung run.
-bool dissect(PcapTcp const& capture, TpktView* view, std::string* why)
+// The flow as text2pcap's hex dump, made a capture with IPv4 and TCP
+// headers and read back by tshark; both with a private home in a temporary
+// directory, so they read and write no configuration of the machine's, and
+// `timeout` bounding a hung run.
+bool dissect(Flow const& flow, TpktView* view, std::string* why)
 {
     char dir[] = "/tmp/tpkt-wire-XXXXXX";
     if (!::mkdtemp(dir)) {
@@ -213,24 +95,37 @@ bool dissect(PcapTcp const& capture, TpktView* view, std::string* why)
         return false;
     }
     std::string d = dir, path = d + "/wire.pcap";
+    std::ofstream dump(d + "/wire.txt");
+    char line[24];
+    for (Bytes const& seg : flow.segments)
+        for (size_t at = 0; at < seg.size(); at += 16) {
+            std::snprintf(line, sizeof(line), "%06zx", at);
+            dump << line;
+            for (size_t i = at; i < std::min(seg.size(), at + 16); ++i) {
+                std::snprintf(line, sizeof(line), " %02x", seg[i]);
+                dump << line;
+            }
+            dump << (at + 16 >= seg.size() ? "\n\n" : "\n");
+        }
+    dump.close();
     // COTP off: the payload shows as plain data, and a malformed mark can
     // only come from TPKT or below.
-    std::string cmd = "env -i HOME=" + d + " XDG_CONFIG_HOME=" + d + "/config TMPDIR=" + d
-        + " PATH=/usr/bin:/bin LC_ALL=C timeout -s KILL 120 " + tshark + " -r " + path
+    std::string env = "env -i HOME=" + d + " XDG_CONFIG_HOME=" + d + "/config TMPDIR=" + d
+        + " PATH=/usr/bin:/bin LC_ALL=C timeout -s KILL 120 ";
+    std::string cmd = env + "text2pcap -q -4 127.0.0.1,127.0.0.1 -T " + std::to_string(flow.from) + ","
+        + std::to_string(flow.to) + " " + d + "/wire.txt " + path + " >/dev/null 2>&1 && " + env + tshark + " -r " + path
         + " -n --disable-protocol cotp -o tcp.desegment_tcp_streams:TRUE -o tpkt.desegment:TRUE"
           " -o tcp.check_checksum:TRUE -o ip.check_checksum:TRUE -T fields -E separator=/t"
           " -e tpkt.version -e tpkt.length -e data.data -e tpkt.continuation_data -e _ws.malformed"
           " -e tcp.checksum.status -e ip.checksum.status </dev/null 2>" + d + "/err.txt";
     std::string out;
     int status = -1;
-    if (capture.save(path)) {
-        if (FILE* f = ::popen(cmd.c_str(), "r")) {
-            char buf[4096];
-            size_t n;
-            while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0)
-                out.append(buf, n);
-            status = ::pclose(f);
-        }
+    if (FILE* f = ::popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0)
+            out.append(buf, n);
+        status = ::pclose(f);
     }
     std::ifstream err(d + "/err.txt");
     *why = "tshark failed: " + std::string(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
@@ -278,7 +173,7 @@ std::string summary(TpktView const& v)
 }
 
 // tshark saw exactly these frames, whole, and nothing else.
-::testing::AssertionResult sees_frames(PcapTcp const& capture,
+::testing::AssertionResult sees_frames(Flow const& capture,
                                        std::vector<Bytes> const& payloads)
 {
     TpktView v;
@@ -397,8 +292,7 @@ TEST(TpktWire, FramesWeSendAreTheFramesTsharkSees)
 
     // As the socket gave it.
     {
-        PcapTcp cap(local_port(c), tpkt_port);
-        cap.segments(true, cut(wire, read_ends, PcapTcp::max_segment));
+        Flow cap{tpkt_port, local_port(c), cut(wire, read_ends, max_segment)};
         EXPECT_TRUE(sees_frames(cap, sent)) << "segments as read";
     }
     // Ethernet-sized segments with every header split, some one octet into
@@ -411,8 +305,7 @@ TEST(TpktWire, FramesWeSendAreTheFramesTsharkSees)
             cuts.push_back(starts[i] + (i % 2 ? 3 : 1));
         }
         cuts.push_back(starts[burst_from]);
-        PcapTcp cap(local_port(c), tpkt_port);
-        cap.segments(true, cut(wire, cuts, 1460));
+        Flow cap{tpkt_port, local_port(c), cut(wire, cuts, 1460)};
         EXPECT_TRUE(sees_frames(cap, sent)) << "headers split";
     }
 }
@@ -440,8 +333,7 @@ TEST(TpktWire, FramesTsharkAcceptsArriveWholeThroughOurReceivePath)
     Served s;
     Fd c = connect_local(s.port);
     ASSERT_TRUE(c);
-    PcapTcp cap(local_port(c), tpkt_port);
-    cap.segments(false, segments);
+    Flow cap{local_port(c), tpkt_port, segments};
     ASSERT_TRUE(sees_frames(cap, payloads));
 
     // One segment per pass of the loop, so reads end about where they do.
@@ -491,8 +383,7 @@ TEST(TpktWire, EachBadHeaderClosesOnlyThatPeerAsTsharkRejectsIt)
         Fd c = connect_local(s.port);
         ASSERT_TRUE(c);
         if (check && k.tshark) {
-            PcapTcp cap(local_port(c), tpkt_port);
-            cap.segment(false, wire);
+            Flow cap{local_port(c), tpkt_port, {wire}};
             TpktView v;
             std::string why;
             ASSERT_TRUE(dissect(cap, &v, &why)) << why;
