@@ -95,6 +95,16 @@ Bytes frame(Bytes const& payload)
     return f;
 }
 
+Bytes stream_of(std::vector<Bytes> const& payloads)
+{
+    Bytes s;
+    for (Bytes const& p : payloads) {
+        Bytes f = frame(p);
+        s.insert(s.end(), f.begin(), f.end());
+    }
+    return s;
+}
+
 Bytes pattern(size_t n, unsigned seed)
 {
     Bytes b(n);

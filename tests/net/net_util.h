@@ -28,6 +28,8 @@ Fd connect_local(unsigned short port, int rcvbuf = 0);
 void tcp_pair(Fd& a, Fd& b);
 
 Bytes frame(Bytes const& payload);
+// The payloads framed one after the other.
+Bytes stream_of(std::vector<Bytes> const& payloads);
 // n octets that differ with the seed and along the run.
 Bytes pattern(size_t n, unsigned seed = 0);
 Bytes bytes(Packet const& p);

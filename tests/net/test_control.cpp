@@ -21,9 +21,7 @@ TEST(ControlService, OnePeerAtATimeTheNextWaitsUntilTheFirstLeaves)
 
     // Frames split octet by octet, one octet per pass of the loop.
     Fd a = connect_local(s.port);
-    Bytes slow = frame(text("a1"));
-    Bytes two = frame(text("a2"));
-    slow.insert(slow.end(), two.begin(), two.end());
+    Bytes slow = stream_of({text("a1"), text("a2")});
     size_t next = 0;
     ASSERT_TRUE(run_until([&] {
         if (next < slow.size())
@@ -66,18 +64,13 @@ TEST(ControlService, ThousandsOfFramesInOneWriteAndDisconnectInsideAMessage)
 {
     Served s;
     Fd c = connect_local(s.port);
-    Bytes all;
-    auto add = [&](Bytes const& payload) {
-        Bytes f = frame(payload);
-        all.insert(all.end(), f.begin(), f.end());
-    };
+    std::vector<Bytes> payloads;
     for (unsigned i = 0; i < 3000; ++i)
-        add(Bytes{(unsigned char)(i >> 8), (unsigned char)i});
+        payloads.push_back(Bytes{(unsigned char)(i >> 8), (unsigned char)i});
     // The peer asks to be dropped mid-read; what follows is not delivered.
-    add(text("bye"));
-    for (unsigned i = 0; i < 10; ++i)
-        add(text("late"));
-    ASSERT_TRUE(write_all(c, all));
+    payloads.push_back(text("bye"));
+    payloads.insert(payloads.end(), 10, text("late"));
+    ASSERT_TRUE(write_all(c, stream_of(payloads)));
     ASSERT_TRUE(run_until([&] { return s.rec.disconnects == 1; }));
     ASSERT_EQ(s.rec.messages.size(), 3001u);
     for (unsigned i = 0; i < 3000; ++i)

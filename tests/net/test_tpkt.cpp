@@ -49,12 +49,9 @@ public:
 TEST(TpktReceive, FramesComeWholeAndInOrderHoweverTheStreamIsCut)
 {
     std::vector<Bytes> sent;
-    Bytes stream;
-    for (unsigned size : {1, 0, 17, 2, 300, 5}) {
+    for (unsigned size : {1, 0, 17, 2, 300, 5})
         sent.push_back(pattern(size, unsigned(sent.size())));
-        Bytes f = frame(sent.back());
-        stream.insert(stream.end(), f.begin(), f.end());
-    }
+    Bytes stream = stream_of(sent);
     // One octet per read.
     Rig one;
     for (unsigned char c : stream)
@@ -88,12 +85,7 @@ TEST(TpktReceive, BadHeaderOrStopInsideDeliveryEndsTheReadAndForgetsTheRest)
     // The owner stopping inside a delivery drops the rest of that read.
     Rig s;
     s.stop_after = 2;
-    Bytes five;
-    for (unsigned char i = 0; i < 5; ++i) {
-        Bytes f = frame(Bytes{i});
-        five.insert(five.end(), f.begin(), f.end());
-    }
-    s.feed(five);
+    s.feed(stream_of({{0}, {1}, {2}, {3}, {4}}));
     EXPECT_EQ(s.frames.size(), 2u);
     EXPECT_EQ(s.downs, std::vector<std::string>{"success: TPKT: deactivated"});
 

@@ -80,7 +80,6 @@ struct TpktView
     unsigned continuation = 0;  // data where a header should have been
     unsigned malformed = 0;
     unsigned bad_checksums = 0;
-    unsigned packets = 0;
 };
 
 // The flow as text2pcap's hex dump, made a capture with IPv4 and TCP
@@ -140,7 +139,6 @@ bool dissect(Flow const& flow, TpktView* view, std::string* why)
             continue;
         std::vector<std::string> f = split(line, '\t');
         f.resize(7);
-        ++view->packets;
         for (int k = 0; k < 3; ++k)
             for (std::string const& v : f[k].empty() ? std::vector<std::string>() : split(f[k], ',')) {
                 if (k == 0)
@@ -161,13 +159,9 @@ bool dissect(Flow const& flow, TpktView* view, std::string* why)
 std::string summary(TpktView const& v)
 {
     std::ostringstream os;
-    os << v.packets << " packets, lengths";
     for (unsigned l : v.lengths)
-        os << ' ' << l;
-    os << ", versions";
-    for (unsigned x : v.versions)
-        os << ' ' << x;
-    os << ", " << v.payloads.size() << " payload octets, " << v.continuation << " continuation, "
+        os << l << ' ';
+    os << "long frames, " << v.payloads.size() << " payload octets, " << v.continuation << " continuation, "
        << v.malformed << " malformed, " << v.bad_checksums << " bad checksums";
     return os.str();
 }
@@ -202,16 +196,6 @@ std::vector<size_t> frame_starts(std::vector<Bytes> const& payloads)
         off += p.size() + Tpkt_protocol::header_size;
     }
     return at;
-}
-
-Bytes stream_of(std::vector<Bytes> const& payloads)
-{
-    Bytes s;
-    for (Bytes const& p : payloads) {
-        Bytes f = frame(p);
-        s.insert(s.end(), f.begin(), f.end());
-    }
-    return s;
 }
 
 unsigned short local_port(Fd const& fd)
