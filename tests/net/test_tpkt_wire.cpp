@@ -24,7 +24,7 @@ using namespace nettest;
 
 namespace {
 
-// The stream cut at the given offsets (ascending), and wherever a piece
+// The stream cut at the given offsets (ascending), and wherever a segment
 // would be longer than mss.
 std::vector<Bytes> cut(Bytes const& stream, std::vector<size_t> const& at, size_t mss)
 {
