@@ -22,17 +22,24 @@ constexpr unsigned long Encode(unsigned direction, unsigned size, char type, uns
 constexpr unsigned kWrite = 4;
 constexpr unsigned kReadWrite = 6;
 
+// One function of a time slot on or off.
+struct Switch {
+    int32_t timeslot;
+    int32_t on;
+};
+
+struct Timeslot {
+    int32_t timeslot;
+};
+
 } // namespace DspRequest
 
 namespace Tonec {
 
 constexpr const char* kDevice = "/dev/dtmf";
 
-// One function of a time slot on or off.
-struct Switch {
-    int32_t timeslot;
-    int32_t on;
-};
+using DspRequest::Switch;
+using DspRequest::Timeslot;
 
 constexpr unsigned kMaxDigits = 64;
 
@@ -62,10 +69,6 @@ struct Tone {
     uint16_t freq2;
     uint16_t amp1;
     uint16_t amp2;
-};
-
-struct Timeslot {
-    int32_t timeslot;
 };
 
 // Filled by kStatus.
@@ -114,19 +117,13 @@ namespace Dsp {
 
 constexpr const char* kDevice = "/dev/dsp";
 
-struct Switch {
-    int32_t timeslot;
-    int32_t on;
-};
+using DspRequest::Switch;
+using DspRequest::Timeslot;
 
 struct VadConfig {
     int32_t timeslot;
     int32_t threshold; // dB
     int32_t hangover;  // ms
-};
-
-struct Timeslot {
-    int32_t timeslot;
 };
 
 struct RxGain {

@@ -4,7 +4,6 @@
 #include "tests/core/loop_driver.h"
 #include "tests/core/test_slots.h"
 
-#include <string>
 
 namespace boardtest {
 
@@ -23,28 +22,6 @@ inline void Settle()
     loop.Settle();
 }
 
-// Catches what one standard stream is given while it lives, and counts
-// the lines it has seen.
-class Capture : public test::Capture {
-public:
-    using test::Capture::Capture;
-    std::string take()
-    {
-        std::string s = mSeen + test::Capture::take();
-        mSeen.clear();
-        return s;
-    }
-    size_t count(const std::string& part)
-    {
-        mSeen += test::Capture::take();
-        size_t n = 0;
-        for (size_t at = mSeen.find(part); at != std::string::npos; at = mSeen.find(part, at + part.size()))
-            ++n;
-        return n;
-    }
-
-private:
-    std::string mSeen;
-};
+using test::Capture;
 
 } // namespace boardtest

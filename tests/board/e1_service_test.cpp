@@ -50,11 +50,7 @@ public:
         seen.emplace_back(s.get_trunk().getValue(), s.get_state().asInt());
         test::Octets payload;
         while (controller.Take(payload)) {
-            LGCP::Message message;
-            ASN1::CoderEnv env;
-            env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-            EXPECT_TRUE(env.decode(payload.data(), payload.data() + payload.size(), message));
-            early.push_back(message);
+            early.push_back(test::Decode(payload));
             ++heard;
         }
         heardAtOffer.push_back(heard);

@@ -1,29 +1,17 @@
 #include "board/hw_mux.h"
 #include "standin/board.h"
 #include "standin/switch.h"
+#include "tests/core/loop_driver.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <iostream>
-#include <sstream>
 
 namespace {
 
-class CaptureErrors {
-public:
-    CaptureErrors() : mOld(std::cerr.rdbuf(mText.rdbuf())) {}
-    ~CaptureErrors() { std::cerr.rdbuf(mOld); }
-    std::string take()
-    {
-        std::string s = mText.str();
-        mText.str("");
-        return s;
-    }
-
-private:
-    std::ostringstream mText;
-    std::streambuf* mOld;
+struct CaptureErrors : test::Capture {
+    CaptureErrors() : test::Capture(std::cerr) {}
 };
 
 class HwMuxTest : public ::testing::Test {

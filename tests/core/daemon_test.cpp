@@ -1,22 +1,123 @@
-#include "daemon_process.h"
 #include "link_fixture.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace {
 
+// Runs the daemon's real binary in a mount namespace of its own, with
+// /var/run, /var/log and /usr/local/etc on temporary folders, so its pid
+// file, status dump and configuration stay out of the machine's.
+class DaemonProcess {
+public:
+    static constexpr int kNoNamespace = 77;
+
+    DaemonProcess()
+    {
+        char root[] = "/tmp/daemonXXXXXX";
+        if (::mkdtemp(root))
+            mRoot = root;
+        for (char const* dir : {"/run", "/log", "/etc"})
+            ::mkdir((mRoot + dir).c_str(), 0755);
+    }
+    ~DaemonProcess()
+    {
+        if (mPid > 0) {
+            ::kill(mPid, SIGKILL);
+            ::waitpid(mPid, nullptr, 0);
+        }
+        std::error_code ec;
+        std::filesystem::remove_all(mRoot, ec);
+    }
+
+    bool Start(std::vector<std::string> args, std::string const& config = "")
+    {
+        if (!config.empty())
+            std::ofstream(mRoot + "/etc/server.conf") << config;
+        mPid = ::fork();
+        if (mPid != 0)
+            return mPid > 0;
+        if (::unshare(CLONE_NEWNS) < 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) < 0)
+            _exit(kNoNamespace);
+        for (auto [from, onto] : {std::pair{"/run", "/var/run"}, {"/log", "/var/log"}, {"/etc", "/usr/local/etc"}})
+            if ((::access(onto, F_OK) < 0 && ::mkdir(onto, 0755) < 0)
+                || ::mount((mRoot + from).c_str(), onto, nullptr, MS_BIND, nullptr) < 0)
+                _exit(kNoNamespace);
+        int out = ::open((mRoot + "/output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+        std::vector<char*> argv{const_cast<char*>(SERVER_BINARY)};
+        for (auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(SERVER_BINARY, argv.data());
+        _exit(127);
+    }
+    // Waits (bounded, 20 s) for the process to end or, given a path under
+    // the temporary root, for that file to appear; -1 when neither came.
+    int Wait(std::string const& path = "")
+    {
+        for (int i = 0; i < 2000 && mPid > 0; ++i, ::usleep(10000)) {
+            if (!path.empty() && ::access(Path(path).c_str(), F_OK) == 0)
+                return 0;
+            int status = 0;
+            if (::waitpid(mPid, &status, WNOHANG) == mPid) {
+                mPid = -1;
+                return status;
+            }
+        }
+        return -1;
+    }
+    bool WaitFor(std::string const& path) { return Wait(path) == 0 && mPid > 0; }
+
+    std::string Read(std::string const& path) const
+    {
+        std::ifstream in(Path(path));
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::string output() const { return Read("output"); }
+    std::string Path(std::string const& relative) const { return mRoot + "/" + relative; }
+    pid_t pid() const { return mPid; }
+
+private:
+    std::string mRoot;
+    pid_t mPid = -1;
+};
+
+// A TCP port on 127.0.0.1 that nothing listens on just now.
+unsigned short FreePort()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    unsigned short port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(fd);
+    return port;
+}
+
 TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
 {
-    test::DaemonProcess daemon;
-    unsigned short port = test::FreePort();
+    DaemonProcess daemon;
+    unsigned short port = FreePort();
     ASSERT_TRUE(daemon.Start({"--port", std::to_string(port)}, "[traces]\nsignalling.hdlc=bogus\n"));
-    if (!daemon.WaitFor("run/server.pid") && daemon.NoNamespace())
+    int early = daemon.Wait("run/server.pid");
+    if (early != 0 && WIFEXITED(early) && WEXITSTATUS(early) == DaemonProcess::kNoNamespace)
         GTEST_SKIP() << "no mount namespace here";
     ASSERT_GT(daemon.pid(), 0) << daemon.output();
     // Written in one go: the decimal pid, no line end.
@@ -39,9 +140,7 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
                 usleep(5000);
                 continue;
             }
-            ASN1::CoderEnv env;
-            got.emplace_back();
-            EXPECT_TRUE(env.decode(payload.data(), payload.data() + payload.size(), got.back()));
+            got.push_back(test::Decode(payload));
         }
         EXPECT_EQ(got.size(), count);
         return got;
@@ -82,11 +181,11 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
 
 TEST(Daemon, UnknownOptionPrintsTheUsageAndFails)
 {
-    test::DaemonProcess daemon;
+    DaemonProcess daemon;
     ASSERT_TRUE(daemon.Start({"--frobnicate"}));
     int status = daemon.Wait();
     ASSERT_NE(status, -1);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+    if (WIFEXITED(status) && WEXITSTATUS(status) == DaemonProcess::kNoNamespace)
         GTEST_SKIP() << "no mount namespace here";
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_NE(WEXITSTATUS(status), 0);

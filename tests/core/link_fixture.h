@@ -34,6 +34,15 @@ inline Octets Encode(LGCP::Message const& message)
     return octets;
 }
 
+inline LGCP::Message Decode(Octets const& payload)
+{
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    LGCP::Message message;
+    EXPECT_TRUE(env.decode(payload.data(), payload.data() + payload.size(), message));
+    return message;
+}
+
 inline LGCP::Message Command(unsigned seq, int slot = -1)
 {
     LGCP::Message m;
@@ -125,13 +134,8 @@ protected:
         std::vector<LGCP::Message> got;
         loop.RunUntil([&] {
             Octets payload;
-            while (got.size() < count && client.Take(payload)) {
-                LGCP::Message message;
-                ASN1::CoderEnv env;
-                env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-                EXPECT_TRUE(env.decode(payload.data(), payload.data() + payload.size(), message));
-                got.push_back(message);
-            }
+            while (got.size() < count && client.Take(payload))
+                got.push_back(Decode(payload));
             return got.size() >= count;
         });
         EXPECT_EQ(got.size(), count);

@@ -1,12 +1,16 @@
 #pragma once
 
 // Drives the event loop from a test: runs it until a condition holds or a
-// bound (in loop milliseconds, never asserted on) runs out.
+// bound (in loop milliseconds, never asserted on) runs out. Also catches
+// what a standard stream is given.
 
 #include "framework/multiplexer.h"
 #include "framework/timer.h"
 
 #include <functional>
+#include <ostream>
+#include <sstream>
+#include <string>
 
 namespace test {
 
@@ -46,6 +50,35 @@ private:
     Timer mTimer;
     std::function<bool()> mDone;
     unsigned mLeft = 0;
+};
+
+// Catches what one standard stream is given while it lives.
+class Capture {
+public:
+    explicit Capture(std::ostream& stream) : mStream(stream), mOld(stream.rdbuf(mText.rdbuf())) {}
+    ~Capture() { mStream.rdbuf(mOld); }
+    std::string text() const { return mText.str(); }
+    // What came since the last take.
+    std::string take()
+    {
+        std::string s = mText.str();
+        mText.str("");
+        return s;
+    }
+    // How often part stands in what came since the last take.
+    size_t count(std::string const& part) const
+    {
+        std::string s = mText.str();
+        size_t n = 0;
+        for (size_t at = s.find(part); at != std::string::npos; at = s.find(part, at + part.size()))
+            ++n;
+        return n;
+    }
+
+private:
+    std::ostream& mStream;
+    std::ostringstream mText;
+    std::streambuf* mOld;
 };
 
 } // namespace test

@@ -169,13 +169,10 @@ TEST_F(SlotTest, LogPrefixAndTheDefaultKindRefusesStreams)
     };
     auto* plain = new Plain(factory);
     std::ostringstream os;
-    os << *plain;
-    EXPECT_EQ(os.str(), "na:plain");
+    os << *plain << " ";
     Slots::instance().Enter(7, *plain);
-    auto& wide = make(1023);
-    os.str("");
-    os << *plain << " " << wide;
-    EXPECT_EQ(os.str(), "07:plain 1023:test");
+    os << *plain << " " << make(1023);
+    EXPECT_EQ(os.str(), "na:plain 07:plain 1023:test");
 
     EXPECT_EQ(Slots::instance().Deactivate(7), Answer::unsupported);
     test::Capture errors(std::cerr);
@@ -190,6 +187,41 @@ TEST_F(SlotTest, LogPrefixAndTheDefaultKindRefusesStreams)
     delete dropped;
     EXPECT_EQ(Slots::instance().Find(8), nullptr);
     EXPECT_EQ(Slots::instance().Free(8), Answer::success);
+}
+
+TEST_F(SlotTest, DestroyUndoesConnectionsAndLosingTheLinkDestroysNewestFirst)
+{
+    Slots& slots = Slots::instance();
+    make(5, 8500);
+    auto& second = make(3, 8501);
+    make(9, 8502);
+    auto& deferred = make(1, 8503);
+    ASSERT_EQ(slots.Connect(5, {3, 9}), Answer::success);
+    ASSERT_EQ(slots.Connect(9, {1}), Answer::success);
+
+    // Destroying a source leaves its receivers unfed and idle.
+    EXPECT_EQ(slots.Destroy(5), Answer::success);
+    EXPECT_EQ(second.GetSource(), nullptr);
+    EXPECT_TRUE(sw.IsIdle(8501));
+    EXPECT_TRUE(sw.IsIdle(8502));
+
+    deferred.destroyNow = false;
+    make(7, 8504);
+    journal.clear();
+    slots.DestroyAll();
+    EXPECT_EQ(journal, (J{"7.destroy", "9.unTx", "1.inRel", "9.outRel", "1.destroy", "9.destroy", "3.destroy"}));
+    EXPECT_TRUE(sw.Connections().empty());
+    EXPECT_EQ(slots.count(), 1u);
+    EXPECT_TRUE(deferred.is_releasing());
+
+    // A deferred destroy still ends; its slot number is then free.
+    deferred.on_release();
+    EXPECT_EQ(slots.count(), 0u);
+    EXPECT_TRUE(factory.slots().empty());
+    // on_release of a slot that is not releasing does nothing.
+    auto& live = make(2, 8505);
+    live.on_release();
+    EXPECT_EQ(slots.Find(2), &live);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // and each answer can be set.
 
 #include "board/hw_mux.h"
+#include "loop_driver.h"
 #include "core/slots.h"
 #include "standin/board.h"
 #include "standin/switch.h"
@@ -16,23 +17,6 @@
 #include <vector>
 
 namespace test {
-
-class Capture {
-public:
-    explicit Capture(std::ostream& stream) : mStream(stream), mOld(stream.rdbuf(mText.rdbuf())) {}
-    ~Capture() { mStream.rdbuf(mOld); }
-    std::string take()
-    {
-        std::string s = mText.str();
-        mText.str("");
-        return s;
-    }
-
-private:
-    std::ostream& mStream;
-    std::ostringstream mText;
-    std::streambuf* mOld;
-};
 
 class TestFactory : public SlotFactory {
 public:

@@ -1,9 +1,5 @@
 #include "net_util.h"
 
-#include "framework/multiplexer.h"
-#include "framework/timer.h"
-#include "framework/mux_time.h"
-
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -23,45 +19,6 @@ struct IgnorePipe
 {
     IgnorePipe() { ::signal(SIGPIPE, SIG_IGN); }
 } ignore_pipe;
-
-class Runner
-{
-public:
-    Runner(std::function<bool()> done, unsigned max_ms)
-        : mDone(std::move(done)), mStart(Mux::milliseconds()), mMax(max_ms) {}
-
-    bool run()
-    {
-        mTick.set(0, &Runner::OnTick, this);
-        multiplexer.run(false, true);
-        mTick.reset();
-        return mMet;
-    }
-
-private:
-    void OnTick(Timer*)
-    {
-        if (!mStopping) {
-            if (mDone && mDone()) {
-                mMet = true;
-                mStopping = true;
-            } else if (Mux::milliseconds() - mStart >= mMax) {
-                mStopping = true;
-            }
-            if (mStopping)
-                multiplexer.terminate();
-        }
-        // Keep ticking so the pass that sees the flag does not sit in poll.
-        mTick.set(2, &Runner::OnTick, this);
-    }
-
-    std::function<bool()> mDone;
-    uint32_t mStart;
-    unsigned mMax;
-    bool mMet = false;
-    bool mStopping = false;
-    Timer mTick;
-};
 
 void set_timeouts(int fd)
 {
@@ -83,8 +40,8 @@ sockaddr_in local(unsigned short port)
 
 bool run_until(std::function<bool()> done, unsigned max_ms)
 {
-    Runner r(std::move(done), max_ms);
-    return r.run();
+    test::LoopDriver loop;
+    return loop.RunUntil(done ? std::move(done) : [] { return false; }, max_ms);
 }
 
 void run_for(unsigned ms)
@@ -136,6 +93,16 @@ Bytes frame(Bytes const& payload)
     f[3] = (unsigned char)len;
     std::copy(payload.begin(), payload.end(), f.begin() + 4);
     return f;
+}
+
+Bytes stream_of(std::vector<Bytes> const& payloads)
+{
+    Bytes s;
+    for (Bytes const& p : payloads) {
+        Bytes f = frame(p);
+        s.insert(s.end(), f.begin(), f.end());
+    }
+    return s;
 }
 
 Bytes pattern(size_t n, unsigned seed)
@@ -199,27 +166,6 @@ bool sees_eof(Fd const& fd)
         if (r < 0)
             return errno == ECONNRESET;
     }
-}
-
-Capture::Capture(std::ostream& os) : mOs(os), mOld(nullptr)
-{
-    mOld = mOs.rdbuf(mBuf.rdbuf());
-}
-
-Capture::~Capture()
-{
-    mOs.rdbuf(mOld);
-}
-
-size_t Capture::lines_with(std::string const& part) const
-{
-    std::istringstream in(mBuf.str());
-    std::string line;
-    size_t n = 0;
-    while (std::getline(in, line))
-        if (line.find(part) != std::string::npos)
-            ++n;
-    return n;
 }
 
 } // namespace nettest

@@ -3,10 +3,9 @@
 
 #include "framework/fd.h"
 #include "framework/packet.h"
+#include "tests/core/loop_driver.h"
 
 #include <functional>
-#include <iosfwd>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,6 +28,8 @@ Fd connect_local(unsigned short port, int rcvbuf = 0);
 void tcp_pair(Fd& a, Fd& b);
 
 Bytes frame(Bytes const& payload);
+// The payloads framed one after the other.
+Bytes stream_of(std::vector<Bytes> const& payloads);
 // n octets that differ with the seed and along the run.
 Bytes pattern(size_t n, unsigned seed = 0);
 Bytes bytes(Packet const& p);
@@ -40,19 +41,6 @@ Bytes read_n(Fd const& fd, size_t n);
 // True when the peer has closed (a read gives 0) within a few seconds.
 bool sees_eof(Fd const& fd);
 
-// Catches what one standard stream is given while it lives.
-class Capture
-{
-public:
-    explicit Capture(std::ostream& os);
-    ~Capture();
-    std::string text() const { return mBuf.str(); }
-    size_t lines_with(std::string const& part) const;
-
-private:
-    std::ostream& mOs;
-    std::streambuf* mOld;
-    std::ostringstream mBuf;
-};
+using test::Capture;
 
 } // namespace nettest

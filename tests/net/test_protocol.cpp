@@ -44,11 +44,7 @@ public:
     }
     void receive(Packet& p) override
     {
-        if (p.empty() || p[0] != mTag) {
-            trace.push_back(mName.str() + ".bad");
-            return;
-        }
-        p.pull8();
+        EXPECT_EQ(p.pull8(), mTag);
         on_message(p);
     }
     void fail(char const* why) { on_deactivate(Protocol_status(new Protocol_status_error(this, why))); }
@@ -77,16 +73,15 @@ public:
     void on_activated(Protocol* p) override { trace.push_back("owner.activated " + p->name().str()); }
     void on_deactivated(Protocol* p, Protocol_status s) override
     {
-        std::ostringstream os;
-        os << "owner.deactivated " << p->name().str() << (s->is_error() ? " error " : " success ") << s;
-        trace.push_back(os.str());
+        note("owner.deactivated " + p->name().str() + (s->is_error() ? " error " : " success "), s);
     }
     void list_on_message(Packet& p) override { up.push_back(p); }
     void list_transmit(Packet& p) override { down.push_back(p); }
-    void list_on_status(Protocol* p, Protocol_status s) override
+    void list_on_status(Protocol* p, Protocol_status s) override { note("owner.status " + p->name().str() + " ", s); }
+    void note(std::string const& what, Protocol_status s)
     {
         std::ostringstream os;
-        os << "owner.status " << p->name().str() << " " << s;
+        os << what << s;
         trace.push_back(os.str());
     }
     std::vector<Packet> up, down;
@@ -99,11 +94,6 @@ struct Stack
     {
         trace.clear();
         destroyed = 0;
-        bottom = new Tagged("bottom", 0xB0, 1);
-        inner = new Family("inner");
-        a = new Tagged("a", 0xA1, 2);
-        b = new Tagged("b", 0xA2, 3);
-        top = new Tagged("top", 0x70, 4);
         inner->add_protocol_tail(a);
         inner->add_protocol_tail(b);
         owner.add_protocol_tail(bottom);
@@ -111,21 +101,18 @@ struct Stack
         owner.add_protocol_tail(top);
     }
     Owner owner;
-    Tagged* bottom;
-    Family* inner;
-    Tagged* a;
-    Tagged* b;
-    Tagged* top;
+    Tagged* bottom = new Tagged("bottom", 0xB0, 1);
+    Family* inner = new Family("inner");
+    Tagged* a = new Tagged("a", 0xA1, 2);
+    Tagged* b = new Tagged("b", 0xA2, 3);
+    Tagged* top = new Tagged("top", 0x70, 4);
 };
 
-std::vector<std::string> list(std::initializer_list<char const*> l)
-{
-    return std::vector<std::string>(l.begin(), l.end());
-}
+typedef std::vector<std::string> list;
 
 } // namespace
 
-TEST(ProtocolPaths, NestedFamilyActivatesBottomUpAndDeactivatesTopDown)
+TEST(ProtocolPaths, ActivationClimbsSuccessGoesDownErrorsGoUp)
 {
     Stack s;
     s.top->activate();
@@ -144,11 +131,9 @@ TEST(ProtocolPaths, NestedFamilyActivatesBottomUpAndDeactivatesTopDown)
     s.inner->activate();
     EXPECT_EQ(trace, list({"bottom.activate", "a.activate", "b.activate", "top.activate",
                            "owner.activated top"}));
-}
 
-TEST(ProtocolPaths, ErrorsClimbPastEveryUpperLayerOnly)
-{
-    Stack s;
+    // Errors climb past every upper layer only.
+    trace.clear();
     s.a->fail("line down");
     EXPECT_EQ(trace, list({"owner.deactivated top error a: line down"}));
 
@@ -212,23 +197,19 @@ TEST(ProtocolPaths, LoneFamilyDropsAndListOwnsItsLayers)
         Packet p;
         f.prepare_head(p);
         p.put8(9);
-        // Nothing under the family and no owner: the packet is dropped.
+        // Nothing under the family and no owner: dropped, climbs to nobody.
         f.message(p);
-        // The family's own on_activated climbs to nobody.
         f.activate();
         EXPECT_EQ(trace, list({"x.activate"}));
         x->fail("gone");
         f.delete_protocols();
         EXPECT_EQ(destroyed, 1);
-        EXPECT_FALSE(f.has_protocols());
         // An empty family does nothing at all.
         f.activate();
         f.deactivate();
         f.message(p);
         f.receive(p);
     }
-    EXPECT_EQ(destroyed, 2);
-
     // Deleting a list deletes every layer, nested ones included, once.
     destroyed = 0;
     {
@@ -237,51 +218,34 @@ TEST(ProtocolPaths, LoneFamilyDropsAndListOwnsItsLayers)
     EXPECT_EQ(destroyed, 5);
 }
 
-namespace {
-
-class StateStatus : public Protocol_status_error
-{
-public:
-    StateStatus(Protocol const* l, int* alive) : Protocol_status_error(l, "fault"), mAlive(alive) { ++*mAlive; }
-    ~StateStatus() override { --*mAlive; }
-    void out(std::ostream& os) const override
-    {
-        Protocol_status_error::out(os);
-        os << " (state 7)";
-    }
-
-private:
-    int* mAlive;
-};
-
-} // namespace
-
 TEST(ProtocolStatus, CountedPrintedWithLayerStateAndOutliveTheLayer)
 {
+    struct StateStatus : Protocol_status_error
+    {
+        StateStatus(Protocol const* l, int* alive) : Protocol_status_error(l, "fault"), mAlive(alive) { ++*mAlive; }
+        ~StateStatus() override { --*mAlive; }
+        void out(std::ostream& os) const override
+        {
+            Protocol_status_error::out(os);
+            os << " (state 7)";
+        }
+        int* mAlive;
+    };
     int alive = 0;
     Protocol_status kept;
     {
         Tagged* l = new Tagged("lapd", 0, 0);
-        Protocol_status s(new StateStatus(l, &alive));
-        EXPECT_EQ(alive, 1);
-        kept = s;
-        EXPECT_TRUE(kept->is_error());
-        EXPECT_EQ(kept->layer(), l);
+        kept = Protocol_status(new StateStatus(l, &alive));
         delete l;
     }
-    EXPECT_EQ(alive, 1);
     std::ostringstream os;
     os << kept;
     EXPECT_EQ(os.str(), "lapd: fault (state 7)");
+    EXPECT_EQ(alive, 1);
     kept = Protocol_status();
     EXPECT_EQ(alive, 0);
 
     std::ostringstream none;
     none << Protocol_status(new Protocol_status_success(nullptr, "bye"));
     EXPECT_EQ(none.str(), "bye");
-
-    Protocol_name_str n("TPKT");
-    Tagged t("TPKT", 0, 0);
-    EXPECT_TRUE(t.compare_name(n));
-    EXPECT_FALSE(t.compare_name(Protocol_name_str("STRM")));
 }
