@@ -18,7 +18,16 @@ public:
 
     bool aligned() const { return aligned_; }
 
-    void encodeSingleBit(bool bit);
+    void encodeSingleBit(bool bit)
+    {
+        if (bitsLeft == 8)
+            out.push_back(0);
+        --bitsLeft;
+        if (bit)
+            out.back() = char(out.back() | (1u << bitsLeft));
+        if (bitsLeft == 0)
+            bitsLeft = 8;
+    }
     void encodeMultiBit(unsigned value, unsigned nBits);
     void byteAlign();
     void encodeByte(unsigned value);
@@ -26,7 +35,19 @@ public:
     void encodeBitMap(std::vector<char> const& octets, unsigned nBits);
     void encodeBitMap(unsigned char const* octets, unsigned nBits);
     void encodeSmallUnsigned(unsigned n);
-    bool encodeUnsigned(unsigned value, unsigned lower, unsigned upper);
+    // False when the value is outside lower..upper.
+    bool encodeUnsigned(unsigned value, unsigned lower, unsigned upper)
+    {
+        unsigned const offset = value - lower;
+        unsigned const span = upper - lower;
+        if (offset > span)
+            return false;
+        if (span >= 255) // octet-aligned forms
+            return encodeWideUnsigned(offset, span);
+        if (span != 0)
+            encodeMultiBit(offset, CountBits(span + 1));
+        return true;
+    }
     bool encodeLength(unsigned length, unsigned lower, unsigned upper);
     // Writes the extension bit of an extensible constraint; true when the
     // value or length takes the unconstrained form.
@@ -49,12 +70,10 @@ private:
     bool do_visit(OpenData const&) override;
     bool do_visit(GeneralizedTime const&) override;
     bool do_visit(SEQUENCE_OF_Base const&) override;
-    bool preVisitExtensionRoots(SEQUENCE const&) override;
-    bool visitExtensionRoot(SEQUENCE const&, int index) override;
-    bool preVisitExtensions(SEQUENCE const&) override;
-    bool visitKnownExtension(SEQUENCE const&, int index) override;
+    bool do_visit(SEQUENCE const&) override;
 
     bool encodeOctets(char const* p, unsigned n);
+    bool encodeWideUnsigned(unsigned offset, unsigned span);
 
     std::vector<char>& out;
     unsigned short bitsLeft;

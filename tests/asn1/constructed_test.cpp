@@ -86,6 +86,48 @@ TEST(Sequence, BitMapLayout)
     EXPECT_FALSE(m.any());
 }
 
+TEST(Sequence, BitMapBeyondItsInlineOctets)
+{
+    SEQUENCE::BitMap m;
+    m.resize(40);
+    m.set(3);
+    m.resize(70); // past the octets the map holds itself
+    ASSERT_EQ(m.getData().size(), 9u);
+    for (unsigned i : {63u, 64u, 69u})
+        m.set(i);
+    EXPECT_TRUE(m[3]); // kept across the move to the heap
+    EXPECT_EQ(static_cast<unsigned char>(m.getData()[7]), 0x01);
+    EXPECT_EQ(static_cast<unsigned char>(m.getData()[8]), 0x84);
+
+    SEQUENCE::BitMap copy(m), small;
+    small.resize(2);
+    small.set(1);
+    copy.swap(small);
+    EXPECT_EQ(small.size(), 70u);
+    EXPECT_TRUE(small[69]);
+    EXPECT_EQ(copy.size(), 2u);
+    EXPECT_TRUE(copy[1]);
+    copy = small;
+    EXPECT_TRUE(copy[64]);
+
+    m.resize(65);
+    m.resize(120);
+    EXPECT_TRUE(m[64]);
+    EXPECT_FALSE(m[69]); // cut off by the shrink
+    EXPECT_FALSE(m[119]);
+    m.resize(0);
+    m.resize(16);
+    EXPECT_FALSE(m.any());
+
+    // An extension map that grows far through the accessors.
+    SEQUENCE s(&extInfo);
+    s.includeOptionalField(2 + 100, X1);
+    SEQUENCE t(s);
+    EXPECT_EQ(t.extensionMap().size(), 101u);
+    EXPECT_TRUE(t.hasOptionalField(2 + 100));
+    EXPECT_FALSE(t.hasOptionalField(2 + 99));
+}
+
 TEST(Sequence, DefaultExtensionsAndTags)
 {
     static unsigned char const defaults[] = {0x40 | 0x01}; // addition 1, and a bit past the count
