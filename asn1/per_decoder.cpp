@@ -79,38 +79,14 @@ void PERDecoder::rollback(memento_type const& m)
         bit += 8 - m.bitsLeft;
 }
 
-int PERDecoder::decodeWideUnsigned(unsigned lower, unsigned upper, unsigned& value)
+int PERDecoder::decodeCountedUnsigned(unsigned lower, unsigned upper, unsigned& value)
 {
-    if (atEnd())
-        return -1;
     unsigned const span = upper - lower;
-    unsigned offset;
-    if (span <= 0xFFFF) {
-        // One octet for a range of 256, else two, aligned.
-        byteAlign();
-        std::size_t const octet = getPosition();
-        if (span <= 0xFF) {
-            if (octetsLeft() < 1)
-                return -1;
-            offset = static_cast<unsigned char>(data[octet]);
-            bit += 8;
-        } else {
-            if (octetsLeft() < 2)
-                return -1;
-            offset = unsigned(static_cast<unsigned char>(data[octet])) << 8 | static_cast<unsigned char>(data[octet + 1]);
-            bit += 16;
-        }
-    } else {
-        // A count of octets, then the octets.
-        unsigned octets;
-        if (decodeLength(1, (CountBits(span + 1) + 7) / 8, octets) < 0) // span + 1 == 0 stands for 2^32
-            return -1;
-        byteAlign();
-        if (!decodeMultiBit(octets * 8, offset))
-            return -1;
-    }
-    // A field wider than the range can carry numbers beyond its upper bound.
-    if (offset > span)
+    unsigned octets, offset;
+    if (decodeLength(1, (CountBits(span + 1) + 7) / 8, octets) < 0) // span + 1 == 0 stands for 2^32
+        return -1;
+    byteAlign();
+    if (!decodeMultiBit(octets * 8, offset) || offset > span)
         return -1;
     value = offset + lower;
     return 0;

@@ -42,17 +42,26 @@ public:
     int decodeUnsigned(unsigned lower, unsigned upper, unsigned& value)
     {
         unsigned const span = upper - lower;
+        unsigned offset;
         if (span == 0) {
-            value = lower;
-            return 0;
+            offset = 0;
+        } else if (span < 255) { // a bit field
+            unsigned const n = CountBits(span + 1);
+            if (n > getBitsLeft())
+                return -1;
+            offset = peekBits(n);
+            bit += n;
+        } else if (span <= 0xFFFF) { // one octet for a range of 256, else two, aligned
+            byteAlign();
+            unsigned const octets = span <= 0xFF ? 1 : 2;
+            if (octetsLeft() < octets)
+                return -1;
+            auto const* p = reinterpret_cast<unsigned char const*>(data) + getPosition();
+            offset = octets == 1 ? p[0] : unsigned(p[0]) << 8 | p[1];
+            bit += 8 * octets;
+        } else {
+            return decodeCountedUnsigned(lower, upper, value);
         }
-        if (span >= 255) // octet-aligned forms
-            return decodeWideUnsigned(lower, upper, value);
-        unsigned const n = CountBits(span + 1);
-        if (n > getBitsLeft())
-            return -1;
-        unsigned const offset = peekBits(n);
-        bit += n;
         // A field wider than the range can carry numbers beyond its upper bound.
         if (offset > span)
             return -1;
@@ -86,7 +95,8 @@ private:
 
     // The extension additions of a SEQUENCE whose extension bit is set.
     bool decodeExtensions(SEQUENCE& value);
-    int decodeWideUnsigned(unsigned lower, unsigned upper, unsigned& value);
+    // A number of a range above 65536: a count of octets, then the octets.
+    int decodeCountedUnsigned(unsigned lower, unsigned upper, unsigned& value);
     // A general-form length that the rest of the input (aligned) can hold.
     bool decodeContentsLength(unsigned& length);
     // Decodes `value` from the next `length` octets alone and moves past them.

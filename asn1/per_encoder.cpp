@@ -49,12 +49,8 @@ PEREncoder::PEREncoder(std::vector<char>& o, Append, bool a) : out(o), bitsLeft(
 
 PEREncoder::~PEREncoder() = default;
 
-void PEREncoder::encodeMultiBit(unsigned value, unsigned n)
+void PEREncoder::encodeSpanningBits(unsigned value, unsigned n)
 {
-    if (n == 0)
-        return;
-    if (n < 32)
-        value &= (1u << n) - 1;
     // The new bits after those in use of the last octet, as a big-endian word.
     unsigned const used = 8u - bitsLeft;
     unsigned const total = used + n; // at most 7 + 32
@@ -66,11 +62,6 @@ void PEREncoder::encodeMultiBit(unsigned value, unsigned n)
     for (unsigned k = 1; k < (total + 7) / 8; ++k)
         out.push_back(char(word >> (56 - 8 * k)));
     bitsLeft = static_cast<unsigned short>(total % 8 ? 8 - total % 8 : 8);
-}
-
-void PEREncoder::byteAlign()
-{
-    bitsLeft = 8;
 }
 
 void PEREncoder::encodeByte(unsigned value)
@@ -114,20 +105,13 @@ void PEREncoder::encodeSmallUnsigned(unsigned n)
     encodeMultiBit(n, c * 8);
 }
 
-bool PEREncoder::encodeWideUnsigned(unsigned offset, unsigned span)
+bool PEREncoder::encodeCountedUnsigned(unsigned offset, unsigned span)
 {
-    if (span <= 0xFFFF) { // one octet for a range of 256, else two
-        byteAlign();
-        if (span > 0xFF)
-            out.push_back(char(offset >> 8));
-        out.push_back(char(offset));
-    } else {
-        unsigned const octets = offset == 0 ? 1 : (CountBits(offset + 1) + 7) / 8;
-        if (!encodeLength(octets, 1, (CountBits(span + 1) + 7) / 8)) // span + 1 == 0 stands for 2^32
-            return false;
-        byteAlign();
-        encodeMultiBit(offset, octets * 8);
-    }
+    unsigned const octets = offset == 0 ? 1 : (CountBits(offset + 1) + 7) / 8;
+    if (!encodeLength(octets, 1, (CountBits(span + 1) + 7) / 8)) // span + 1 == 0 stands for 2^32
+        return false;
+    byteAlign();
+    encodeMultiBit(offset, octets * 8);
     return true;
 }
 
@@ -210,6 +194,8 @@ bool PEREncoder::do_visit(BOOLEAN const& value)
 bool PEREncoder::do_visit(INTEGER const& value)
 {
     int const v = value.getValue();
+    if (value.getConstraintType() == FixedConstraint) // the common case, first
+        return encodeUnsigned(unsigned(v), unsigned(value.getLowerLimit()), value.getUpperLimit());
     if (!encodeConstraint(value, unsigned(v)))
         return encodeUnsigned(unsigned(v), unsigned(value.getLowerLimit()), value.getUpperLimit());
     // Two's complement in as few octets as the value needs, sign bit included.

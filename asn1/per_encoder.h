@@ -28,8 +28,19 @@ public:
         if (bitsLeft == 0)
             bitsLeft = 8;
     }
-    void encodeMultiBit(unsigned value, unsigned nBits);
-    void byteAlign();
+    // The low nBits (0 to 32) of value.
+    void encodeMultiBit(unsigned value, unsigned nBits)
+    {
+        if (nBits < 32)
+            value &= (1u << nBits) - 1;
+        if (nBits < bitsLeft && bitsLeft != 8) { // within the last octet
+            bitsLeft = static_cast<unsigned short>(bitsLeft - nBits);
+            out.back() = char(out.back() | (value << bitsLeft));
+        } else if (nBits != 0) {
+            encodeSpanningBits(value, nBits);
+        }
+    }
+    void byteAlign() { bitsLeft = 8; }
     void encodeByte(unsigned value);
     void encodeBlock(char const* p, unsigned n);
     void encodeBitMap(std::vector<char> const& octets, unsigned nBits);
@@ -42,10 +53,17 @@ public:
         unsigned const span = upper - lower;
         if (offset > span)
             return false;
-        if (span >= 255) // octet-aligned forms
-            return encodeWideUnsigned(offset, span);
-        if (span != 0)
-            encodeMultiBit(offset, CountBits(span + 1));
+        if (span < 255) { // a bit field
+            if (span != 0)
+                encodeMultiBit(offset, CountBits(span + 1));
+        } else if (span <= 0xFFFF) { // one octet for a range of 256, else two, aligned
+            byteAlign();
+            if (span > 0xFF)
+                out.push_back(char(offset >> 8));
+            out.push_back(char(offset));
+        } else {
+            return encodeCountedUnsigned(offset, span);
+        }
         return true;
     }
     bool encodeLength(unsigned length, unsigned lower, unsigned upper);
@@ -73,7 +91,9 @@ private:
     bool do_visit(SEQUENCE const&) override;
 
     bool encodeOctets(char const* p, unsigned n);
-    bool encodeWideUnsigned(unsigned offset, unsigned span);
+    // An offset of a range above 65536: a count of octets, then the octets.
+    bool encodeCountedUnsigned(unsigned offset, unsigned span);
+    void encodeSpanningBits(unsigned value, unsigned nBits);
 
     std::vector<char>& out;
     unsigned short bitsLeft;
