@@ -798,14 +798,37 @@ public:
         Bytes bytes_;
     };
 
-    // Owned field objects; null for a field never created.
-    class FieldVector : public std::vector<AbstractData*, detail::PoolAllocator<AbstractData*>> {
+    // Owned field objects; null for a field never created. The count is the
+    // type's; most types have a handful of fields, held in the value itself.
+    class FieldVector {
     public:
-        FieldVector() = default;
-        explicit FieldVector(size_type n) : vector(n) {} // null entries
+        using value_type = AbstractData*;
+        using iterator = AbstractData**;
+        using const_iterator = AbstractData* const*;
+
+        FieldVector() noexcept : local_() {}
+        explicit FieldVector(std::size_t n); // null entries
         FieldVector(FieldVector const& other);
         FieldVector& operator=(FieldVector const&) = delete;
         ~FieldVector();
+        void swap(FieldVector& other) noexcept;
+
+        std::size_t size() const { return size_; }
+        bool empty() const { return size_ == 0; }
+        AbstractData** data() { return heap_ ? heap_ : local_; }
+        AbstractData* const* data() const { return heap_ ? heap_ : local_; }
+        AbstractData*& operator[](std::size_t i) { return data()[i]; }
+        AbstractData* operator[](std::size_t i) const { return data()[i]; }
+        iterator begin() { return data(); }
+        iterator end() { return data() + size_; }
+        const_iterator begin() const { return data(); }
+        const_iterator end() const { return data() + size_; }
+
+    private:
+        static constexpr std::size_t Local = 4;
+        AbstractData** heap_ = nullptr; // null: the entries are local_
+        std::size_t size_ = 0;
+        AbstractData* local_[Local];
     };
 
     explicit SEQUENCE(void const* info);

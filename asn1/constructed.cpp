@@ -150,23 +150,37 @@ bool SEQUENCE::BitMap::any() const
     return std::any_of(bytes_.begin(), bytes_.end(), [](char c) { return c != 0; });
 }
 
-SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : vector()
+SEQUENCE::FieldVector::FieldVector(std::size_t n) : size_(n), local_()
 {
-    reserve(other.size());
-    try {
-        for (AbstractData* f : other)
-            push_back(f ? f->clone() : nullptr); // reserved: no throw after the clone
-    } catch (...) {
-        for (AbstractData* f : *this)
-            delete f;
-        throw;
+    if (n > Local) {
+        heap_ = static_cast<AbstractData**>(detail::poolAllocate(n * sizeof(AbstractData*)));
+        std::fill_n(heap_, n, nullptr);
     }
+}
+
+// A clone that throws leaves the entries made so far to the destructor,
+// which runs because the delegated constructor has completed.
+SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : FieldVector(other.size_)
+{
+    AbstractData** to = data();
+    for (std::size_t k = 0; k < size_; ++k)
+        if (AbstractData const* f = other[k])
+            to[k] = f->clone();
 }
 
 SEQUENCE::FieldVector::~FieldVector()
 {
     for (AbstractData* f : *this)
         delete f;
+    if (heap_)
+        detail::poolRelease(heap_, size_ * sizeof(AbstractData*));
+}
+
+void SEQUENCE::FieldVector::swap(FieldVector& other) noexcept
+{
+    std::swap(heap_, other.heap_);
+    std::swap(size_, other.size_);
+    std::swap(local_, other.local_);
 }
 
 SEQUENCE::SEQUENCE(void const* info)

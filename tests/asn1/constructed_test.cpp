@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <new>
 
 using namespace ASN1;
 using namespace fixtures;
@@ -156,6 +157,48 @@ TEST(Sequence, DefaultExtensionsAndTags)
     SEQUENCE l(&listed);
     EXPECT_EQ(l.tagMode(), 1);
     EXPECT_EQ(l.getFieldTag(1), 0x400002u);
+}
+
+namespace {
+// INTEGER values whose creation fails once `createsLeft` reaches 0.
+int createsLeft = -1;
+AbstractData* failingCreate(void const* info)
+{
+    if (createsLeft == 0)
+        throw std::bad_alloc();
+    if (createsLeft > 0)
+        --createsLeft;
+    return new INTEGER(info);
+}
+const INTEGER::InfoType failingInt = {&failingCreate, 2, Unconstrained, 0, 4294967295u};
+} // namespace
+
+TEST(Sequence, CopyThatFailsPartWay)
+{
+    // Three fields live in the value itself, six in an array of their own.
+    static void const* const fields[] = {&failingInt, &failingInt, &failingInt,
+                                         &failingInt, &failingInt, &failingInt};
+    static int const ids[] = {-1, -1, -1, -1, -1, -1};
+    static char const* const names[] = {"a", "b", "c", "d", "e", "f"};
+    for (unsigned count : {3u, 6u}) {
+        SEQUENCE::InfoType const info = {&SEQUENCE::create, 16, false, fields, ids, count, 0, 0,
+                                         nullptr,           nullptr, names};
+        SEQUENCE s(&info), target(&info);
+        for (unsigned k = 0; k < count; ++k)
+            integer(s.getField(k)) = int(k + 1);
+        createsLeft = 2; // the third clone fails
+        EXPECT_THROW(SEQUENCE copy(s), std::bad_alloc) << count;
+        createsLeft = 2;
+        EXPECT_THROW(target = s, std::bad_alloc) << count;
+        createsLeft = -1;
+        for (unsigned k = 0; k < count; ++k) // unchanged (ASan checks the clones made are freed)
+            EXPECT_EQ(integer(target.getField(k)).getValue(), 0) << count << " " << k;
+        SEQUENCE copy(s);
+        SEQUENCE other(&info);
+        copy.swap(other);
+        EXPECT_EQ(other.compare(s), 0) << count;
+        EXPECT_EQ(integer(copy.getField(count - 1)).getValue(), 0) << count;
+    }
 }
 
 TEST(Sequence, CompareCopyAndAssign)
