@@ -133,6 +133,10 @@ public:
     std::string asValueNotation() const;
     // 0 on success, failbit when the print stopped.
     std::ios_base::iostate print_on(std::ostream& strm) const;
+    // Reads value notation (asn1/avn_decoder.h): 0, or failbit when the text
+    // does not fit the type.
+    std::ios_base::iostate get_from(std::istream& strm);
+    bool setFromValueNotation(std::string const& text);
 
 protected:
     virtual int do_compare(AbstractData const& other) const = 0;
@@ -660,6 +664,8 @@ public:
     void swap(CHOICE& other);
 
     bool select(int index);
+    // Selects the alternative that carries a BER tag (asn1/ber_decoder.cpp).
+    bool setID(unsigned tagNumber, unsigned tagClass);
     bool createSelection();
     AbstractData* setSelection(int index, AbstractData* value);
     AbstractData* getSelection() { return value_.get(); }

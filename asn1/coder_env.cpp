@@ -1,5 +1,8 @@
 #include "asn1/coder_env.h"
 
+#include "asn1/avn_decoder.h"
+#include "asn1/ber_decoder.h"
+
 #include <cstring>
 
 namespace ASN1 {
@@ -38,8 +41,26 @@ bool CoderEnv::encodeAVN(AbstractData const& value, std::string& text)
     return true;
 }
 
+bool CoderEnv::encodeBER(AbstractData const& value, std::vector<char>& octets)
+{
+    BEREncoder encoder(octets);
+    if (value.accept(encoder))
+        return true;
+    octets.clear();
+    return false;
+}
+
 bool CoderEnv::decode(char const* first, char const* last, AbstractData& value, bool noEnv)
 {
+    if (encodingRule == ber) {
+        BERDecoder decoder(first, last, noEnv ? nullptr : this);
+        return value.accept(decoder) && decoder.atEnd();
+    }
+    if (encodingRule == avn) {
+        std::istringstream text(std::string(first, last));
+        AVNDecoder decoder(text, nullptr);
+        return value.accept(decoder) && (text >> std::ws).eof();
+    }
     if (encodingRule != per_Aligned)
         return false;
     PERDecoder decoder(first, last, noEnv ? nullptr : this, true);

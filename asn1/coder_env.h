@@ -14,6 +14,7 @@
 #include <loki/AssocVector.h>
 
 #include "asn1/asn1.h"
+#include "asn1/ber_encoder.h"
 #include "asn1/per_decoder.h"
 #include "asn1/per_encoder.h"
 
@@ -45,6 +46,8 @@ public:
         switch (encodingRule) {
         case per_Aligned:
             return encodePER(value, out);
+        case ber:
+            return encodeBER(value, out);
         case avn:
             return encodeAVN(value, out);
         default:
@@ -70,6 +73,17 @@ public:
     }
 
     template <class OutputIterator>
+    bool encodeBER(AbstractData const& value, OutputIterator out)
+    {
+        std::vector<char> octets;
+        if (!encodeBER(value, octets))
+            return false;
+        for (char c : octets)
+            *out++ = c;
+        return true;
+    }
+
+    template <class OutputIterator>
     bool encodeAVN(AbstractData const& value, OutputIterator out)
     {
         std::string text;
@@ -83,6 +97,8 @@ public:
     // Aligned PER into `octets` (replaced): the complete encoding of the value,
     // at least one octet.
     bool encodePER(AbstractData const& value, std::vector<char>& octets);
+    // BER into `octets` (replaced).
+    bool encodeBER(AbstractData const& value, std::vector<char>& octets);
     bool encodeAVN(AbstractData const& value, std::string& text);
     // Aligned PER after the present octets of `octets`; on failure they are
     // left as they were.

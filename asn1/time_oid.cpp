@@ -58,7 +58,8 @@ void GeneralizedTime::set(char const* text)
         bool digits = true;
         for (int i = 0; i < 4; ++i)
             digits = digits && std::isdigit(static_cast<unsigned char>(d[i]));
-        if (digits) {
+        // minutes of 60 or more would not print back as written
+        if (digits && d[2] < '6') {
             int minutes = ((d[0] - '0') * 10 + (d[1] - '0')) * 60 + (d[2] - '0') * 10 + (d[3] - '0');
             mindiff_ = text[len - 5] == '-' ? -minutes : minutes;
         }

@@ -1,77 +1,108 @@
 // Gateway control daemon entry point.
+
+#include "board/e1_service.h"
+#include "board/hw_mux.h"
+#include "core/command_line.h"
+#include "core/ctrl_srv.h"
+#include "core/heartbeat.h"
+#include "core/signal_watch.h"
+#include "core/slots.h"
+#include "core/slots_service.h"
+#include "core/traces.h"
+#include "core/trunk_slot.h"
 #include "framework/child_wait.h"
 #include "framework/daemon.h"
 #include "framework/ini_file.h"
-#include "framework/ini_reader.h"
 #include "framework/multiplexer.h"
-#include "framework/signals.h"
 #include "framework/version.h"
+#include "protocol/lgcp.h"
+#include "standin/board.h"
 
-#include <csignal>
-#include <cstring>
 #include <iostream>
-#include <string>
+#include <sstream>
 
 namespace {
 
-const char* const kConfigPath = "/usr/local/etc/server.conf";
-const int kDefaultPort = 20001;
+const char* const kConfigFile = "/usr/local/etc/server.conf";
 
-// Trace switches of the configuration's traces section.
-bool traceHdlc = false;
-
-void read_traces(IniFile::File& config)
+// SIGHUP: every factory's resource query again.
+void UpdateResources()
 {
-    for (IniFile::SubSection& sub : config["traces"]) {
-        IniFile::Reader reader("traces: ", std::cerr);
-        reader.mOptional.add(&traceHdlc, "signalling.hdlc");
-        reader(sub);
-    }
-}
-
-void on_pipe(int) {}
-
-void on_stop(int)
-{
-    multiplexer.terminate();
+    LGCP::Resources resources;
+    SlotsService::Query(resources);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    {
-        IniFile::File config;
-        if (config.Open(kConfigPath))
-            read_traces(config);
+    // The board's devices are not on this machine: the daemon runs on the
+    // simulated board.
+    Standin::Board board;
+
+    IniFile::File config;
+    if (config.Open(kConfigFile))
+        Traces::instance().Read(config, std::cerr);
+
+    SignalWatch& signals = SignalWatch::instance();
+    signals.Install();
+
+    CommandLine line = CommandLine::Parse(argc, argv);
+    switch (line.action) {
+    case CommandLine::Usage:
+        CommandLine::PutUsage(std::cerr);
+        return 1;
+    case CommandLine::Help:
+        CommandLine::PutUsage(std::cout);
+        return 0;
+    case CommandLine::Version:
+        std::cout << Version::current << std::endl;
+        return 0;
+    case CommandLine::Run:
+        break;
     }
 
-    IPC::Signal::handle(SIGPIPE, on_pipe, 0);
-    IPC::Signal::handle(SIGTERM, on_stop, 0);
-    IPC::Signal::handle(SIGINT, on_stop, 0);
+    // The factories in their fixed order (the trunk factories are static
+    // objects, made before), then the switch.
+    MapFactory::instance();
+    HwMux::instance().Open();
 
-    bool detach = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-D") == 0 || std::strcmp(argv[i], "--daemon") == 0) {
-            detach = true;
-        } else {
-            std::cerr << "unknown option: " << argv[i] << std::endl;
-            return 1;
-        }
-    }
-
-    if (detach) {
+    if (line.daemon) {
         Daemon::Params params;
-        params.mMode = 0;
-        params.mName = std::string("kmx-") + Version::current.tag();
+        std::ostringstream name;
+        name << "kmx-" << Version::current;
+        params.mName = name.str();
         Daemon::Init(params);
     }
+    {
+        Linux::Run pidFile("server");
+        std::cout << "Starting server [" << Version::current << "], port=" << line.port << std::endl;
 
-    Linux::Run pidFile("server");
-    std::cout << "Starting server " << "[" << Version::current << "]" << ", port=" << kDefaultPort
-              << std::endl;
+        CtrlSrv::Server server;
+        CtrlSrv::Heartbeat heartbeat;
+        SlotsService slots;
+        E1Service e1;
+        server.Bind(heartbeat);
+        server.Bind(slots);
+        server.Bind(e1);
 
-    ChildWait::Activate();
-    multiplexer.run(true, true);
+        ChildWait::Init children;
+        ChildWait::Activate();
+        signals.set_update(UpdateResources);
+        signals.Start();
+
+        if (!server.Listen(line.port))
+            return 1;
+        // A stop that came during start-up is not forgotten by the loop.
+        if (!multiplexer.terminating())
+            multiplexer.run(true, true);
+
+        // Dropping the link destroys the slots.
+        signals.Stop();
+        signals.set_update(nullptr);
+        server.Close();
+        Slots::instance().Clear();
+        HwMux::instance().Close();
+    }
     return 0;
 }

@@ -81,16 +81,13 @@ const size_t kLogPutArea = 16;
 LogFileStreamBuf::LogFileStreamBuf(const std::string& dir)
     : mFile(new std::filebuf), mDir(dir), mHour(-1), mMidLine(false)
 {
-    mBuffer = new char[kLogPutArea];
-    mOwned = true;
-    setp(mBuffer, mBuffer + kLogPutArea);
+    install(new char[kLogPutArea], kLogPutArea, true);
     NewFile();
 }
 
 LogFileStreamBuf::~LogFileStreamBuf()
 {
     sync();
-    free_buffer();
     delete mFile;
 }
 
@@ -107,23 +104,13 @@ int LogFileStreamBuf::NewFile()
     return mFile->open(name, std::ios::out | std::ios::app) ? 1 : 0;
 }
 
-void LogFileStreamBuf::free_buffer()
-{
-    if (mOwned)
-        delete[] mBuffer;
-    mBuffer = nullptr;
-    mOwned = false;
-    setp(nullptr, nullptr);
-}
-
 std::streambuf* LogFileStreamBuf::setbuf(char* buffer, std::streamsize n)
 {
     if (!buffer || n < 2)
         return this;
     sync();
     free_buffer();
-    mBuffer = buffer;
-    setp(buffer, buffer + n);
+    install(buffer, static_cast<size_t>(n), false);
     return this;
 }
 
@@ -172,18 +159,6 @@ int LogFileStreamBuf::sync()
         p = nl + 1;
     }
     return 0;
-}
-
-int LogFileStreamBuf::overflow(int c)
-{
-    sync();
-    if (traits_type::eq_int_type(c, traits_type::eof()))
-        return 0;
-    if (!mBuffer || pptr() == epptr())
-        return traits_type::eof();
-    *pptr() = traits_type::to_char_type(c);
-    pbump(1);
-    return c;
 }
 
 // ---- pid file -------------------------------------------------------------

@@ -4,9 +4,9 @@
 #pragma once
 
 #include "framework/fd.h"
+#include "framework/put_area.h"
 
 #include <fstream>
-#include <streambuf>
 #include <string>
 #include <sys/types.h>
 
@@ -42,7 +42,7 @@ void Init(const Params& params);
 
 // Writes stream text to a file per hour of day ("<dir>/%Y_%m_%d-%H.log"),
 // each line prefixed with minute, second and microseconds.
-class LogFileStreamBuf : public std::streambuf {
+class LogFileStreamBuf : public PutAreaStreamBuf {
 public:
     explicit LogFileStreamBuf(const std::string& dir);
     // Pending text is written first.
@@ -56,18 +56,14 @@ protected:
     // A buffer given here stays the caller's; only the own one is freed.
     std::streambuf* setbuf(char* buffer, std::streamsize n) override;
     int sync() override;
-    int overflow(int c) override;
 
 private:
     void write(const char* text, size_t n) { mFile->sputn(text, static_cast<std::streamsize>(n)); }
-    void free_buffer();
 
     std::filebuf* mFile;
     std::string mDir;
     int mHour;
     bool mMidLine;
-    char* mBuffer = nullptr;
-    bool mOwned = false;
 };
 
 namespace Linux {

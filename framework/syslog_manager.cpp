@@ -282,30 +282,13 @@ SysLogStreamBuf::SysLogStreamBuf(int facility, int level) : SysLogStreamBuf(faci
 
 SysLogStreamBuf::SysLogStreamBuf(int facility, int level, size_t size) : mPriority(facility | level)
 {
-    install(new char[size], size, true);
+    // The last byte is kept for the terminating NUL.
+    install(new char[size], size, true, 1);
 }
 
 SysLogStreamBuf::~SysLogStreamBuf()
 {
     SysLogStreamBuf::flush(true);
-    free_buffer();
-}
-
-void SysLogStreamBuf::install(char* buffer, size_t n, bool owned)
-{
-    mBuffer = buffer;
-    mOwned = owned;
-    // The last byte is kept for the terminating NUL.
-    setp(buffer, buffer + n - 1);
-}
-
-void SysLogStreamBuf::free_buffer()
-{
-    if (mOwned)
-        delete[] mBuffer;
-    mBuffer = nullptr;
-    mOwned = false;
-    setp(nullptr, nullptr);
 }
 
 std::streambuf* SysLogStreamBuf::setbuf(char* buffer, std::streamsize n)
@@ -314,7 +297,7 @@ std::streambuf* SysLogStreamBuf::setbuf(char* buffer, std::streamsize n)
         return this;
     flush(true);
     free_buffer();
-    install(buffer, static_cast<size_t>(n), false);
+    install(buffer, static_cast<size_t>(n), false, 1);
     return this;
 }
 
@@ -353,18 +336,6 @@ int SysLogStreamBuf::sync()
 {
     flush(false);
     return 0;
-}
-
-int SysLogStreamBuf::overflow(int c)
-{
-    sync();
-    if (traits_type::eq_int_type(c, traits_type::eof()))
-        return 0;
-    if (!mBuffer || pptr() == epptr())
-        return traits_type::eof();
-    *pptr() = traits_type::to_char_type(c);
-    pbump(1);
-    return c;
 }
 
 ManagedSysLogStreamBuf::ManagedSysLogStreamBuf(int facility, int level)

@@ -3,6 +3,8 @@
 // one gathered send per stream flush.
 #pragma once
 
+#include "framework/put_area.h"
+
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <sys/un.h>
@@ -79,7 +81,7 @@ extern SysLogManager syslogManager;
 
 // Cuts stream text into lines; each line becomes one record of the C
 // library's syslog.
-class SysLogStreamBuf : public std::streambuf {
+class SysLogStreamBuf : public PutAreaStreamBuf {
 public:
     SysLogStreamBuf(int facility, int level);
     // Pending text, also a line without its newline, is logged first.
@@ -92,7 +94,6 @@ protected:
     // text pending in the old one is logged first.
     std::streambuf* setbuf(char* buffer, std::streamsize n) override;
     int sync() override;
-    int overflow(int c) override;
 
     // Logs every complete line, and with 'all' or a full put area also the
     // text after the last newline.
@@ -101,15 +102,8 @@ protected:
     // handed on (the put area is then empty).
     template <class Emit>
     bool drain(bool all, Emit emit);
-    void free_buffer();
 
     int mPriority;
-
-private:
-    void install(char* buffer, size_t n, bool owned);
-
-    char* mBuffer = nullptr;
-    bool mOwned = false;
 };
 
 class ManagedSysLogStreamBuf : public SysLogStreamBuf {

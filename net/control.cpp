@@ -32,6 +32,8 @@ public:
     void on_activated(Protocol*) override { mService.link_up(); }
     void on_deactivated(Protocol*, Protocol_status s) override { mService.link_down(s); }
     void on_message(Packet& p) override { mService.link_message(p); }
+    // A layer's report that leaves the link up, such as a frame refused.
+    void on_status(Protocol_status s) override { mService.link_status(s); }
 
 private:
     Service& mService;
@@ -182,6 +184,13 @@ void Service::link_message(Packet& p)
 {
     if (IsConnected())
         mNotify.OnMessage(*this, p);
+}
+
+void Service::link_status(Protocol_status status)
+{
+    // Nobody else hears it: a refused reply would vanish without a trace.
+    if (!status.null())
+        std::cerr << ext::header(this) << status << std::endl;
 }
 
 void Service::link_down(Protocol_status status)

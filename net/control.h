@@ -79,6 +79,7 @@ private:
 
     void link_up();
     void link_message(Packet& p);
+    void link_status(Protocol_status status);
     void link_down(Protocol_status status);
 
     Notify& mNotify;

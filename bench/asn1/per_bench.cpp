@@ -1,6 +1,5 @@
 // Aligned-PER encode and decode of a mid-size message, beside Erlang/OTP's
 // per codec on the same message (per_bench.escript, PerBench.asn).
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
@@ -11,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include "asn1/coder_env.h"
+#include "bench/asn1/rate.h"
 
 // Every heap allocation of the benchmark binary is counted.
 namespace {
@@ -170,17 +170,6 @@ void BM_PerDecodeReused(benchmark::State& state)
 }
 BENCHMARK(BM_PerDecodeReused);
 
-template <class F>
-double ratePerSecond(F f, long count)
-{
-    for (long i = 0; i < count / 10; ++i)
-        f();
-    auto const t0 = std::chrono::steady_clock::now();
-    for (long i = 0; i < count; ++i)
-        f();
-    std::chrono::duration<double> const d = std::chrono::steady_clock::now() - t0;
-    return double(count) / d.count();
-}
 
 // Erlang's per codec and ours on the same message in the same run; the
 // ratios are ours over Erlang's.
@@ -221,12 +210,7 @@ void BM_VersusErlang(benchmark::State& state)
             std::unique_ptr<AbstractData> v(AbstractData::create(&Message));
             env.decode(in.data(), in.data() + in.size(), *v, true);
         }, count * 10);
-        state.counters["erlang_encode_per_s"] = erlEncode;
-        state.counters["erlang_decode_per_s"] = erlDecode;
-        state.counters["our_encode_per_s"] = ourEncode;
-        state.counters["our_decode_per_s"] = ourDecode;
-        state.counters["encode_ratio"] = ourEncode / erlEncode;
-        state.counters["decode_ratio"] = ourDecode / erlDecode;
+        setRateCounters(state, erlEncode, erlDecode, ourEncode, ourDecode);
     }
 }
 BENCHMARK(BM_VersusErlang)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -141,6 +141,9 @@ TEST(Strings, GeneralizedTimeText)
     EXPECT_EQ(t.getMindiff(), 90);
     EXPECT_EQ(t.get(), "20240131120000.500+0130");
     EXPECT_EQ(GeneralizedTime("20240131120000-0030").get(), "20240131120000-0030");
+    // a zone whose minutes reach 60 is not taken, so what is kept prints back
+    EXPECT_EQ(GeneralizedTime("20240131120000+9999").get(), "20240131120000");
+    EXPECT_EQ(GeneralizedTime("20240131120000+9959").get(), "20240131120000+9959");
     EXPECT_EQ(GeneralizedTime("20240131120000.009").getMillisec(), 9);
     EXPECT_EQ(GeneralizedTime("20240131120000.0005").getMillisec(), 0);
     EXPECT_EQ(GeneralizedTime("20240131120000.25").getMillisec(), 250);

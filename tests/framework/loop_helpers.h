@@ -1,4 +1,4 @@
-// Shared pieces of the event-loop tests.
+// Helpers shared by the event-loop tests.
 #pragma once
 
 #include "framework/event.h"

@@ -2,11 +2,10 @@
 #include "framework/syslog_manager.h"
 #include "framework/version.h"
 
-#include "log_sink.h"
+#include "files.h"
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -17,38 +16,12 @@
 
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
-
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-bool exists(const std::string& path)
-{
-    return access(path.c_str(), F_OK) == 0;
-}
-
-std::vector<std::string> dir_entries(const std::string& dir)
-{
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.')
-                names.push_back(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
 
 std::string hour_file_name()
 {
@@ -98,6 +71,7 @@ TEST(PidFile, WrittenAndRemoved)
     Linux::Run::set_dir_for_test(dir.path);
     const mode_t oldMask = umask(077);
     const std::string path = dir.path + "/server.pid";
+    auto exists = [&] { return access(path.c_str(), F_OK) == 0; };
     {
         Linux::Run run("server");
         EXPECT_EQ(run.path(), path);
@@ -110,15 +84,15 @@ TEST(PidFile, WrittenAndRemoved)
         pid_t child = fork();
         if (child == 0) {
             run.~Run();
-            _exit(exists(path) ? 0 : 1);
+            _exit(exists() ? 0 : 1);
         }
         int status = -1;
         ASSERT_EQ(waitpid(child, &status, 0), child);
         EXPECT_EQ(status, 0);
-        EXPECT_TRUE(exists(path));
+        EXPECT_TRUE(exists());
     }
     umask(oldMask);
-    EXPECT_FALSE(exists(path));
+    EXPECT_FALSE(exists());
 
     // An older file is overwritten.
     {
@@ -126,7 +100,7 @@ TEST(PidFile, WrittenAndRemoved)
         Linux::Run run("server");
         EXPECT_EQ(read_file(path), std::to_string(getpid()));
     }
-    EXPECT_FALSE(exists(path));
+    EXPECT_FALSE(exists());
 
     // A directory that cannot take the file: nothing written, nothing removed.
     Linux::Run::set_dir_for_test(dir.path + "/missing");
@@ -135,19 +109,23 @@ TEST(PidFile, WrittenAndRemoved)
     EXPECT_TRUE(dir_entries(dir.path).empty());
 }
 
-TEST(LogFileStreamBuf, HourlyFileAndLinePrefix)
+TEST(LogFileStreamBuf, HourlyFileLinePrefixAndCallersBuffer)
 {
     TempDir dir;
     const std::string name = hour_file_name();
     // A restart within the hour keeps the lines already there.
     std::ofstream(dir.path + "/" + name) << "earlier run\n";
+    char own[8];
     {
         LogFileStreamBuf buf(dir.path);
         std::ostream os(&buf);
         os << "abc" << std::flush << "def" << std::flush << "\n" << std::flush;
-        os << std::string(40, 'x') << "\n" << std::flush;
-        os << "two\nlines\n" << std::flush;
-        os << "unflushed";
+        os << "two\nlines past the put area\n" << std::flush;
+        // Pending text survives a change to a caller's buffer, which is
+        // not freed; the destructor writes what is left.
+        os << "unfl";
+        buf.pubsetbuf(own, sizeof own);
+        os << "ushed and longer";
     }
     if (name != hour_file_name())
         GTEST_SKIP() << "the hour changed meanwhile";
@@ -155,24 +133,7 @@ TEST(LogFileStreamBuf, HourlyFileAndLinePrefix)
     const std::string content = read_file(dir.path + "/" + name);
     ASSERT_EQ(content.compare(0, 12, "earlier run\n"), 0) << content;
     EXPECT_EQ(strip_prefixes(content.substr(12)),
-              (std::vector<std::string>{"abcdef", std::string(40, 'x'), "two", "lines", "unflushed"}));
-}
-
-TEST(LogFileStreamBuf, CallersBufferIsNotFreed)
-{
-    TempDir dir;
-    char own[8];
-    {
-        LogFileStreamBuf buf(dir.path);
-        std::ostream os(&buf);
-        os << "12345";
-        buf.pubsetbuf(own, sizeof own);
-        os << "6789abcdef\n";
-    }
-    std::vector<std::string> names = dir_entries(dir.path);
-    ASSERT_EQ(names.size(), 1u);
-    EXPECT_EQ(strip_prefixes(read_file(dir.path + "/" + names[0])),
-              std::vector<std::string>{"123456789abcdef"});
+              (std::vector<std::string>{"abcdef", "two", "lines past the put area", "unflushed and longer"}));
 }
 
 TEST(FindProcByName, FindsAStartedProcess)
@@ -282,7 +243,6 @@ TEST(DaemonInit, SystemLogMode)
 TEST(DaemonInit, HourlyFileMode)
 {
     TempDir dir;
-    const std::string hour = hour_file_name();
     run_detached([&] {
         Daemon::Params params;
         params.mMode = 1;
@@ -294,36 +254,21 @@ TEST(DaemonInit, HourlyFileMode)
         // Static destruction closes the file.
         std::exit(0);
     });
-    std::vector<std::string> names = dir_entries(dir.path);
+    const std::vector<std::string> names = dir_entries(dir.path);
     ASSERT_EQ(names.size(), 1u);
-    if (names[0] == hour || names[0] == hour_file_name()) {
-        EXPECT_EQ(strip_prefixes(read_file(dir.path + "/" + names[0])),
-                  (std::vector<std::string>{"out", "err", "log"}));
-    } else {
-        ADD_FAILURE() << names[0];
-    }
+    EXPECT_EQ(strip_prefixes(read_file(dir.path + "/" + names[0])), (std::vector<std::string>{"out", "err", "log"}));
 }
 
 TEST(Version, NamesAndTag)
 {
-    EXPECT_STREQ(version_string(Version::Snapshot), "snapshot");
-    EXPECT_STREQ(version_string(Version::Test), "test");
-    EXPECT_STREQ(version_string(Version::Release), "release");
     EXPECT_STREQ(version_string(Version::UnitTest), "unit-test");
     EXPECT_STREQ(version_string(static_cast<Version::Type>(7)), "unknown");
-    EXPECT_STREQ(version_suffix(Version::Snapshot), "S");
-    EXPECT_STREQ(version_suffix(Version::Test), "T");
-    EXPECT_STREQ(version_suffix(Version::Release), "R");
     EXPECT_STREQ(version_suffix(Version::UnitTest), "T");
     EXPECT_STREQ(version_suffix(static_cast<Version::Type>(-1)), "U");
-
     Version v(Version::Release, 3, "", "me", "2023-08-31 20:25", "T230831-2025", "ppc");
     std::ostringstream out;
     out << v << " " << v.mType;
     EXPECT_EQ(out.str(), "T230831-2025 release");
-    EXPECT_EQ(Version::current.mType, Version::Snapshot);
-    EXPECT_EQ(Version::current.mNumber, 0);
-    EXPECT_STRNE(Version::current.tag(), "");
 }
 
 } // namespace

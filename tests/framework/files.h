@@ -1,14 +1,17 @@
-// Test helpers: a temporary directory and a log socket bound inside it.
+// Test helpers: temporary directories, file contents and a log socket.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,6 +30,24 @@ struct TempDir {
     }
 };
 
+inline std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::vector<std::string> dir_entries(const std::string& dir)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.')
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
 // A socket of the given type bound at <dir>/log, standing for the system log.
 struct LogSink {
     TempDir dir;
@@ -44,8 +65,7 @@ struct LogSink {
             ::close(fd);
             fd = -1;
         }
-        // Room for large batches.
-        int size = 1 << 20;
+        int size = 1 << 20; // room for large batches
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     }
     ~LogSink()
@@ -54,27 +74,14 @@ struct LogSink {
             ::close(fd);
     }
 
-    // The next datagram, waiting at most timeout_ms; false when none came.
-    bool next(std::string& out, int timeout_ms = 0) const
-    {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, timeout_ms) != 1)
-            return false;
-        std::vector<char> buf(1 << 17);
-        ssize_t n = ::recv(fd, buf.data(), buf.size(), MSG_DONTWAIT);
-        if (n < 0)
-            return false;
-        out.assign(buf.data(), static_cast<size_t>(n));
-        return true;
-    }
-
     // Every datagram already queued.
     std::vector<std::string> all() const
     {
         std::vector<std::string> got;
-        std::string d;
-        while (next(d))
-            got.push_back(d);
+        std::vector<char> buf(1 << 17);
+        ssize_t n;
+        while ((n = ::recv(fd, buf.data(), buf.size(), MSG_DONTWAIT)) >= 0)
+            got.emplace_back(buf.data(), static_cast<size_t>(n));
         return got;
     }
 };

@@ -1,0 +1,43 @@
+#include "board/device.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+
+namespace Device {
+
+namespace {
+
+class SystemBackend : public Backend {
+public:
+    int Open(const char* path, int flags) override { return ::open(path, flags | O_CLOEXEC); }
+    int Request(int fd, unsigned long code, void* arg) override { return ::ioctl(fd, code, arg); }
+};
+
+SystemBackend gSystem;
+Backend* gCurrent = &gSystem;
+
+} // namespace
+
+int Open(const char* path, int flags)
+{
+    return gCurrent->Open(path, flags);
+}
+
+int Request(int fd, unsigned long code, void* arg)
+{
+    return gCurrent->Request(fd, code, arg);
+}
+
+Backend* Install(Backend* backend)
+{
+    Backend* previous = gCurrent;
+    gCurrent = backend ? backend : &gSystem;
+    return previous;
+}
+
+Backend& Current()
+{
+    return *gCurrent;
+}
+
+} // namespace Device

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "core/ctrl_srv.h"
+#include "core/slots.h"
+
+#include <map>
+
+// The slot commands of the controller link, and the slots' signals back.
+class SlotsService : public CtrlSrv::Service, public Slots::Notify
+{
+public:
+    SlotsService();
+    ~SlotsService() override;
+
+    bool OnCommand(LGCP::Message const& message) override;
+    void OnDisconnect() override;
+    void OnSignal(int slot, LGCP::Signal const& signal) override;
+
+    void OnStream(Slot& slot, bool transmitter, bool active, int channel) override;
+    void OnReleased(Slot& slot) override;
+    void OnSignal(Slot& slot, LGCP::Signal const& signal) override;
+
+    // Runs every factory's resource query into the inventory.
+    static void Query(LGCP::Resources& resources);
+    // The `query` command: the inventory goes out as the `resources` signal.
+    void SendResources();
+
+private:
+    void Reply(Answer::Type answer, int slot);
+
+    std::map<Slot*, CtrlSrv::Token> mDelayed;
+};

@@ -1,0 +1,385 @@
+#include "board/device.h"
+#include "board/hdlc.h"
+#include "board/hw_mux.h"
+#include "board/mcc.h"
+#include "board_loop.h"
+#include "framework/multiplexer.h"
+#include "framework/packet.h"
+#include "standin/board.h"
+#include "standin/mcc.h"
+#include "standin/switch.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <functional>
+#include <iostream>
+#include <vector>
+
+using boardtest::Capture;
+using boardtest::RunUntil;
+using boardtest::Settle;
+using Bytes = Standin::Frame;
+
+namespace {
+
+constexpr int kLine = 8192 + 1 * 128 + 16;  // trunk 1, time slot 16
+constexpr int kLineIn = 8192 + 2 * 128 + 7;
+constexpr int kLineOut = 8192 + 3 * 128 + 5; // a separate receive channel
+
+Packet MakePacket(const Bytes& bytes)
+{
+    Packet p;
+    p.reserve_head(16);
+    for (unsigned char b : bytes)
+        p.put8(b);
+    return p;
+}
+
+class Listener : public HDLC::Notify {
+public:
+    void on_hdlc_receive(Packet& frame) override
+    {
+        frames.emplace_back(frame.data(), frame.data() + frame.length());
+        if (onReceive)
+            onReceive();
+    }
+    void on_hdlc_error(Cause::Type cause) override { errors.push_back(cause); }
+    void on_hdlc_ready() override { ++ready; }
+
+    std::vector<Bytes> frames;
+    std::vector<int> errors;
+    int ready = 0;
+    std::function<void()> onReceive;
+};
+
+class HdlcTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // As in the daemon: a write to a hung-up device is an error, not the end.
+        ::signal(SIGPIPE, SIG_IGN);
+        ASSERT_TRUE(HwMux::instance().Open());
+        hdlc->bind(&listener);
+    }
+    void TearDown() override
+    {
+        delete hdlc;
+        HwMux::instance().Close();
+        EXPECT_EQ(multiplexer.handler_count(), 0u);
+    }
+
+    // Opens the channel on the line and returns its time slot.
+    int Open(int mode = HDLC::pri, int tdm = kLine, int tdm2 = -1)
+    {
+        HDLC::Params p = hdlc->params();
+        p.tdm = tdm;
+        p.tdm2 = tdm2;
+        p.mode = mode;
+        hdlc->params(p);
+        if (!hdlc->activate())
+            return -1;
+        std::vector<int> used = mcc.Timeslots();
+        return used.size() == 1 ? used[0] : -1;
+    }
+
+    Standin::Board board;
+    Standin::Switch& sw = board.Get<Standin::Switch>("/dev/hal");
+    Standin::Mcc& mcc = board.Get<Standin::Mcc>("/dev/mcc/ctl");
+    Listener listener;
+    HDLC* hdlc = new HDLC;
+};
+
+TEST_F(HdlcTest, EachModeAllocatesItsKindAndDeactivationRestoresTheSwitch)
+{
+    EXPECT_FALSE(hdlc->is_open());
+    EXPECT_EQ(hdlc->params().tdm, -1);
+    EXPECT_EQ(hdlc->params().tdm2, -1);
+    EXPECT_EQ(hdlc->channel(), -1);
+
+    const struct {
+        int mode;
+        uint32_t kind;
+    } modes[] = {{HDLC::ss7, Mcc::kSs7}, {HDLC::pri, Mcc::kData}, {HDLC::bri, Mcc::kBri}};
+    for (const auto& m : modes) {
+        SCOPED_TRACE(m.mode);
+        int ts = Open(m.mode);
+        ASSERT_GE(ts, 0);
+        EXPECT_TRUE(hdlc->is_open());
+        EXPECT_TRUE(hdlc->is_ready());
+        EXPECT_EQ(hdlc->channel(), ts);
+        const Standin::Mcc::Allocation* a = mcc.At(ts);
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->kind, m.kind);
+        EXPECT_EQ(a->packetSize, 512u);
+        EXPECT_EQ(a->reserved, 0u);
+        EXPECT_EQ(a->rxThreshold, 1u);
+        EXPECT_EQ(a->txThreshold, 1u);
+        // Both ways: the channel hears the line and the line hears it.
+        EXPECT_EQ(sw.Connections(), (std::map<int, int>{{ts, kLine}, {kLine, ts}}));
+
+        hdlc->deactivate();
+        EXPECT_FALSE(hdlc->is_open());
+        EXPECT_TRUE(sw.Connections().empty());
+        EXPECT_TRUE(sw.IsIdle(ts));
+        EXPECT_TRUE(sw.IsIdle(kLine));
+        board.Prune();
+        EXPECT_TRUE(mcc.Timeslots().empty()) << "the channel is freed with its descriptor";
+    }
+
+    // A line that receives on a channel of its own is fed there.
+    int ts = Open(HDLC::bri, kLineIn, kLineOut);
+    ASSERT_GE(ts, 0);
+    EXPECT_EQ(sw.Connections(), (std::map<int, int>{{ts, kLineIn}, {kLineOut, ts}}));
+    // Activating an open channel starts afresh on a new allocation.
+    ASSERT_TRUE(hdlc->activate());
+    board.Prune();
+    ASSERT_EQ(mcc.Timeslots().size(), 1u);
+    int again = mcc.Timeslots()[0];
+    EXPECT_EQ(sw.Connections(), (std::map<int, int>{{again, kLineIn}, {kLineOut, again}}));
+    hdlc->deactivate();
+    EXPECT_TRUE(sw.Connections().empty());
+    EXPECT_TRUE(sw.IsIdle(kLineOut));
+    EXPECT_EQ(sw.At(kLineIn).mode, Standin::Switch::Mode::Free) << "the line's own output was never fed";
+}
+
+TEST_F(HdlcTest, FramesBothWaysAndTheCountersMatch)
+{
+    int ts = Open();
+    ASSERT_GE(ts, 0);
+
+    ASSERT_TRUE(mcc.Inject(ts, {0x02, 0x01, 0x7F}));
+    ASSERT_TRUE(mcc.Inject(ts, {0x03}));
+    ASSERT_TRUE(RunUntil([&] { return listener.frames.size() == 2; }));
+    EXPECT_EQ(listener.frames[0], (Bytes{0x02, 0x01, 0x7F}));
+    EXPECT_EQ(listener.frames[1], (Bytes{0x03}));
+
+    Packet frame = MakePacket({0x00, 0x01, 0x08, 0x01});
+    EXPECT_TRUE(hdlc->hdlc_transmit(frame));
+    Packet empty;
+    EXPECT_TRUE(hdlc->hdlc_transmit(empty)) << "an empty frame counts as sent";
+    Packet longest = MakePacket(Bytes(512, 0x55));
+    EXPECT_TRUE(hdlc->hdlc_transmit(longest));
+    Packet tooLong = MakePacket(Bytes(513, 0x55));
+    Capture errors(std::cerr);
+    EXPECT_FALSE(hdlc->hdlc_transmit(tooLong));
+    EXPECT_EQ(errors.count("frame of 513 octets is too long"), 1u);
+    std::vector<Bytes> written = mcc.Written(ts);
+    ASSERT_EQ(written.size(), 2u);
+    EXPECT_EQ(written[0], (Bytes{0x00, 0x01, 0x08, 0x01}));
+    EXPECT_EQ(written[1].size(), 512u);
+
+    hdlc->deactivate();
+    EXPECT_FALSE(hdlc->hdlc_transmit(frame));
+    EXPECT_FALSE(hdlc->is_ready());
+
+    const HDLC::Statistics& s = hdlc->statistics();
+    EXPECT_EQ(s.sent, 2u);
+    EXPECT_EQ(s.discarded, 1u);
+    EXPECT_EQ(s.errors, 0u);
+    EXPECT_EQ(s.overflows, 1u);
+    EXPECT_EQ(s.received, 2u);
+}
+
+TEST_F(HdlcTest, RefusedWriteIsReportedReadyExactlyOnce)
+{
+    int ts = Open();
+    ASSERT_GE(ts, 0);
+    Packet first = MakePacket({0x01});
+    ASSERT_TRUE(hdlc->hdlc_transmit(first));
+
+    ASSERT_TRUE(mcc.Refuse(ts));
+    Packet refused = MakePacket({0x02});
+    EXPECT_FALSE(hdlc->hdlc_transmit(refused));
+    EXPECT_FALSE(hdlc->is_ready());
+    EXPECT_TRUE(hdlc->is_open());
+    EXPECT_FALSE(hdlc->hdlc_transmit(refused)) << "still full";
+    Settle();
+    EXPECT_EQ(listener.ready, 0) << "nothing drained yet";
+
+    mcc.Drain(ts);
+    ASSERT_TRUE(RunUntil([&] { return listener.ready > 0; }));
+    Settle();
+    EXPECT_EQ(listener.ready, 1);
+    EXPECT_TRUE(hdlc->is_ready());
+
+    EXPECT_TRUE(hdlc->hdlc_transmit(refused));
+    EXPECT_EQ(mcc.Written(ts), (std::vector<Bytes>{{0x01}, {0x02}}));
+    EXPECT_EQ(hdlc->statistics().sent, 2u);
+    EXPECT_EQ(hdlc->statistics().errors, 0u) << "a full device is not an error";
+}
+
+TEST_F(HdlcTest, ClosedFarEndReportsErrorAndStopsWatching)
+{
+    int ts = Open();
+    ASSERT_GE(ts, 0);
+    ASSERT_TRUE(mcc.Inject(ts, {0x11}));
+    Capture errors(std::cerr);
+    ASSERT_TRUE(mcc.Hangup(ts));
+    Packet lost = MakePacket({0x01});
+    EXPECT_FALSE(hdlc->hdlc_transmit(lost)) << "the device refuses the write";
+    EXPECT_EQ(hdlc->statistics().errors, 1u);
+    ASSERT_TRUE(RunUntil([&] { return !listener.errors.empty(); }));
+    Settle();
+    EXPECT_EQ(listener.frames, (std::vector<Bytes>{{0x11}})) << "what came before the hang-up is delivered";
+    EXPECT_EQ(listener.errors, (std::vector<int>{HDLC::Notify::Cause::read_error}));
+    EXPECT_FALSE(hdlc->is_open());
+    EXPECT_EQ(multiplexer.handler_count(), 0u);
+    EXPECT_TRUE(sw.Connections().empty()) << "a lost channel feeds nothing";
+    EXPECT_EQ(errors.count("channel closed"), 1u);
+    board.Prune();
+    EXPECT_TRUE(mcc.Timeslots().empty());
+
+    Packet frame = MakePacket({0x01});
+    EXPECT_FALSE(hdlc->hdlc_transmit(frame));
+    EXPECT_EQ(hdlc->statistics().discarded, 1u);
+    // The listener may reopen the channel afterwards.
+    ASSERT_TRUE(hdlc->activate());
+    EXPECT_TRUE(hdlc->is_open());
+}
+
+TEST_F(HdlcTest, BadFramesAreDroppedAndListenersMayCloseOrDelete)
+{
+    int ts = Open();
+    ASSERT_GE(ts, 0);
+    Capture errors(std::cerr);
+    ASSERT_TRUE(mcc.Inject(ts, {}));
+    ASSERT_TRUE(mcc.Inject(ts, Bytes(65535, 0x7E)));
+    ASSERT_TRUE(mcc.Inject(ts, {0x42}));
+    ASSERT_TRUE(RunUntil([&] { return !listener.frames.empty(); }));
+    Settle();
+    EXPECT_EQ(listener.frames, (std::vector<Bytes>{{0x42}}));
+    EXPECT_EQ(errors.count("frame of 0 octets dropped"), 1u);
+    EXPECT_EQ(errors.count("frame of 65535 octets dropped"), 1u);
+    EXPECT_TRUE(listener.errors.empty());
+    EXPECT_TRUE(hdlc->is_open());
+    EXPECT_EQ(hdlc->statistics().received, 1u);
+
+    // Closing from inside the callback ends the delivery.
+    listener.onReceive = [&] { hdlc->deactivate(); };
+    ASSERT_TRUE(mcc.Inject(ts, {0x01}));
+    ASSERT_TRUE(mcc.Inject(ts, {0x02}));
+    ASSERT_TRUE(RunUntil([&] { return listener.frames.size() == 2; }));
+    Settle();
+    EXPECT_EQ(listener.frames.size(), 2u);
+    EXPECT_FALSE(hdlc->is_open());
+
+    // So does deleting the channel.
+    ts = Open();
+    ASSERT_GE(ts, 0);
+    listener.onReceive = [&] {
+        delete hdlc;
+        hdlc = nullptr;
+    };
+    ASSERT_TRUE(mcc.Inject(ts, {0x03}));
+    ASSERT_TRUE(mcc.Inject(ts, {0x04}));
+    ASSERT_TRUE(RunUntil([&] { return hdlc == nullptr; }));
+    Settle();
+    EXPECT_EQ(listener.frames.size(), 3u);
+    EXPECT_TRUE(sw.Connections().empty());
+}
+
+TEST_F(HdlcTest, DeviceFailuresLeaveNothingOpenOrConnected)
+{
+    Capture errors(std::cerr);
+    auto nothingLeft = [&] {
+        board.Prune();
+        EXPECT_FALSE(hdlc->is_open());
+        EXPECT_TRUE(board.Channels(Mcc::kDevice).empty());
+        EXPECT_TRUE(mcc.Timeslots().empty());
+        EXPECT_TRUE(sw.Connections().empty());
+        EXPECT_EQ(multiplexer.handler_count(), 0u);
+    };
+
+    board.FailOpen(Mcc::kDevice, ENODEV);
+    EXPECT_LT(Open(), 0);
+    EXPECT_EQ(errors.count("fail to open MCC device: " + std::string(strerror(ENODEV))), 1u);
+    nothingLeft();
+
+    // A device that answers every request with an error.
+    board.FailRequest(Mcc::kDevice, Mcc::kAllocate, EIO, 2);
+    EXPECT_LT(Open(), 0);
+    EXPECT_LT(Open(), 0);
+    EXPECT_EQ(errors.count("MCC_ALLOCATE fail: " + std::string(strerror(EIO))), 2u);
+    nothingLeft();
+
+    board.FailRequest(Mcc::kDevice, Mcc::kTimeslot, EINVAL);
+    EXPECT_LT(Open(), 0);
+    EXPECT_EQ(errors.count("MCC_TIMESLOT fail: "), 1u);
+    nothingLeft();
+
+    // The switch refuses either connection: nothing stays fed.
+    board.FailRequest("/dev/hal", 0x80084D10UL, EIO);
+    EXPECT_LT(Open(), 0);
+    nothingLeft();
+    EXPECT_LT(Open(HDLC::bri, kLine, 8192 + 2048), 0);
+    EXPECT_EQ(errors.count("can't connect the line to its channel: "), 1u);
+    nothingLeft();
+
+    // A mode that no channel kind carries never reaches the device.
+    size_t opens = board.opens();
+    EXPECT_LT(Open(7), 0);
+    EXPECT_EQ(board.opens(), opens);
+    EXPECT_NE(errors.take().find("unknown channel mode 7"), std::string::npos);
+
+    // And the pool runs dry.
+    std::vector<HDLC> many(40);
+    int opened = 0;
+    for (HDLC& h : many)
+        opened += h.activate();
+    EXPECT_EQ(opened, 32);
+    EXPECT_EQ(mcc.free(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+TEST(SimulatedMcc, AnswersResourcesAndRefusesMisuse)
+{
+    Standin::Board board;
+    auto& mcc = board.Get<Standin::Mcc>(Mcc::kDevice);
+    Fd fd(Device::Open(Mcc::kDevice, O_RDONLY));
+    ASSERT_TRUE(fd);
+
+    Mcc::Resources r{9, 9, 9, 9};
+    ASSERT_EQ(Device::Request(fd.lowlevel_fd(), Mcc::kResources, &r), 0);
+    EXPECT_EQ(r.data, 16u);
+    EXPECT_EQ(r.bri, 8u);
+    EXPECT_EQ(r.transparent, 8u);
+    EXPECT_EQ(r.spare, 0u);
+    mcc.SetResources(3, 2, 1);
+    ASSERT_EQ(Device::Request(fd.lowlevel_fd(), Mcc::kResources, &r), 0);
+    EXPECT_EQ(std::vector<uint32_t>({r.data, r.bri, r.transparent}), (std::vector<uint32_t>{3, 2, 1}));
+
+    errno = 0;
+    EXPECT_EQ(Device::Request(fd.lowlevel_fd(), Mcc::kTimeslot), -1);
+    EXPECT_EQ(errno, EINVAL) << "no time slot before allocation";
+    Mcc::Allocation bad{4, 512, 0, 1, 1};
+    EXPECT_EQ(Device::Request(fd.lowlevel_fd(), Mcc::kAllocate, &bad), -1);
+    EXPECT_EQ(errno, EINVAL);
+    Mcc::Allocation good{Mcc::kTransparent, 512, 0, 1, 1};
+    ASSERT_EQ(Device::Request(fd.lowlevel_fd(), Mcc::kAllocate, &good), 0);
+    EXPECT_EQ(Device::Request(fd.lowlevel_fd(), Mcc::kAllocate, &good), -1);
+    EXPECT_EQ(errno, EBUSY) << "one channel per descriptor";
+    int ts = Device::Request(fd.lowlevel_fd(), Mcc::kTimeslot);
+    EXPECT_EQ(ts, 8192 + 12 * 128);
+    EXPECT_EQ(Device::Request(fd.lowlevel_fd(), 0x20004D7FUL), -1);
+    EXPECT_EQ(errno, ENOTTY);
+
+    // A duplicate keeps the channel; the last close frees it.
+    Fd copy = fd;
+    fd.close();
+    board.Prune();
+    EXPECT_EQ(mcc.Timeslots(), std::vector<int>{ts});
+    copy.close();
+    board.Prune();
+    EXPECT_TRUE(mcc.Timeslots().empty());
+    EXPECT_FALSE(mcc.Inject(ts, {0x01}));
+}
+
+} // namespace

@@ -1,0 +1,136 @@
+#include "link_fixture.h"
+
+namespace {
+
+using namespace test;
+
+// Takes `display` commands and answers them as told by the first octet:
+// 0 success, 1 twice, 2 not at all, 3 an error that cannot be encoded,
+// 4 later (keeps a token), 5 a signal before success.
+class Display : public CtrlSrv::Service {
+public:
+    bool OnCommand(LGCP::Message const& message) override
+    {
+        const LGCP::Command& command = message.get_pdu().get_command();
+        if (!command.display_isSelected())
+            return false;
+        switch (command.get_display().empty() ? 0 : command.get_display()[0]) {
+        case 0:
+            Success();
+            break;
+        case 1:
+            Success();
+            Error(LGCP::ErrorCause::internal);
+            break;
+        case 2:
+            break;
+        case 3:
+            Error(99);
+            break;
+        case 4:
+            token = Delay();
+            break;
+        case 5: {
+            LGCP::Signal signal;
+            signal.select_abort() = 512;
+            SendSignal(9, signal);
+            Success();
+            break;
+        }
+        }
+        return true;
+    }
+    void OnSignal(int slot, LGCP::Signal const&) override { signalled.push_back(slot); }
+    void Later() { Success(token); }
+    void Outside() { Success(); }
+
+    CtrlSrv::Token token;
+    std::vector<int> signalled;
+};
+
+class Watcher : public CtrlSrv::Service {
+public:
+    bool OnCommand(LGCP::Message const&) override { return false; }
+    void OnSignal(int slot, LGCP::Signal const&) override { signalled.push_back(slot); }
+    std::vector<int> signalled;
+};
+
+class ServerTest : public LinkFixture {
+protected:
+    void SetUp() override
+    {
+        LinkFixture::SetUp();
+        server.Bind(display);
+        server.Bind(watcher);
+    }
+    LGCP::Message Show(unsigned seq, char how)
+    {
+        LGCP::Message m = Command(seq, 3);
+        Body(m).select_display() = std::vector<char>{how};
+        return m;
+    }
+    Display display;
+    Watcher watcher;
+};
+
+TEST_F(ServerTest, EachCommandGetsExactlyOneAnswer)
+{
+    ExpectAnswer(Exchange(Show(1, 0))[0], 1, 3);
+    // A second answer is dropped.
+    ExpectAnswer(Exchange(Show(2, 1))[0], 2, 3);
+    ExpectQuiet();
+    // Taken and left unanswered.
+    ExpectAnswer(Exchange(Show(3, 2))[0], 3, 3, LGCP::ErrorCause::internal);
+    // An answer that cannot be encoded is never sent half; `internal` is.
+    ExpectAnswer(Exchange(Show(4, 3))[0], 4, 3, LGCP::ErrorCause::internal);
+    ExpectQuiet();
+    // An answer with no command being offered goes nowhere.
+    display.Outside();
+    ExpectQuiet();
+    EXPECT_EQ(server.commands(), 4u);
+}
+
+TEST_F(ServerTest, DelayedAnswersKeepTheCommandAndDieWithTheConnection)
+{
+    EXPECT_TRUE(client.Send(Encode(Show(41, 4))));
+    ExpectQuiet();
+    ASSERT_TRUE(display.token.valid());
+    ExpectAnswer(Exchange(Show(42, 0))[0], 42, 3); // others go on meanwhile
+    display.Later();
+    ExpectAnswer(Receive(1)[0], 41, 3);
+
+    EXPECT_TRUE(client.Send(Encode(Show(43, 4))));
+    ExpectQuiet();
+    client.Close();
+    ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
+    Reconnect();
+    display.Later(); // a token of the earlier connection is void
+    ExpectQuiet();
+    ExpectAnswer(Exchange(Show(44, 0))[0], 44, 3);
+}
+
+TEST_F(ServerTest, SignalsAreOfferedToTheOtherServicesThenSent)
+{
+    auto got = Exchange(Show(5, 5), 2);
+    ASSERT_TRUE(got[0].get_pdu().signal_isSelected());
+    EXPECT_FALSE(got[0].seq_isPresent());
+    EXPECT_EQ(got[0].get_slot().getValue(), 9u);
+    EXPECT_EQ(got[0].get_pdu().get_signal().get_abort().getValue(), 512);
+    ExpectAnswer(got[1], 5, 3);
+    EXPECT_TRUE(display.signalled.empty()); // not back to the sender
+    EXPECT_EQ(watcher.signalled, (std::vector<int>{9}));
+
+    // A slot's stream signal passes the services too.
+    Exchange(CreateMap(6, 12, 12), 3);
+    EXPECT_EQ(display.signalled, (std::vector<int>{12, 12}));
+
+    // Without a controller the services still see it; nothing is sent.
+    client.Close();
+    ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
+    LGCP::Signal signal;
+    signal.select_activated();
+    server.SendSignal(3, signal);
+    EXPECT_EQ(watcher.signalled.back(), 3);
+}
+
+} // namespace

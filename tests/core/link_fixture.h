@@ -1,0 +1,162 @@
+#pragma once
+
+// The daemon's controller link in the test process, on a fresh simulated
+// board, with a test controller on loopback TCP.
+
+#include "asn1/coder_env.h"
+#include "board/hw_mux.h"
+#include "core/ctrl_srv.h"
+#include "core/heartbeat.h"
+#include "core/slots.h"
+#include "core/slots_service.h"
+#include "core/trunk_slot.h"
+#include "loop_driver.h"
+#include "protocol/lgcp.h"
+#include "standin/board.h"
+#include "standin/switch.h"
+#include "tpkt_client.h"
+
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+
+#include <csignal>
+#include <memory>
+
+namespace test {
+
+inline Octets Encode(LGCP::Message const& message)
+{
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    Octets octets;
+    EXPECT_TRUE(env.encodePER(message, octets));
+    return octets;
+}
+
+inline LGCP::Message Command(unsigned seq, int slot = -1)
+{
+    LGCP::Message m;
+    m.set_seq(seq);
+    if (slot >= 0)
+        m.set_slot(static_cast<unsigned>(slot));
+    m.get_pdu().select_command();
+    return m;
+}
+
+inline LGCP::Command& Body(LGCP::Message& m)
+{
+    return m.get_pdu().get_command();
+}
+
+inline LGCP::Message CreateE1(unsigned seq, int slot, int trunk, int timeslot)
+{
+    LGCP::Message m = Command(seq, slot);
+    LGCP::E1Params& e1 = Body(m).select_create().select_e1();
+    e1.set_trunk(trunk);
+    e1.set_timeslot(timeslot);
+    return m;
+}
+
+inline LGCP::Message CreateBri(unsigned seq, int slot, int trunk, int channel)
+{
+    LGCP::Message m = Command(seq, slot);
+    LGCP::BriParams& bri = Body(m).select_create().select_bri();
+    bri.set_trunk(trunk);
+    bri.set_channel(channel);
+    return m;
+}
+
+inline LGCP::Message CreateMap(unsigned seq, int slot, int channel)
+{
+    LGCP::Message m = Command(seq, slot);
+    Body(m).select_create().select_map().set_channel(channel);
+    return m;
+}
+
+inline LGCP::Message Connect(unsigned seq, int source, std::vector<int> const& receivers)
+{
+    LGCP::Message m = Command(seq, source);
+    auto& list = Body(m).select_connect();
+    for (int r : receivers)
+        list.push_back(ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 1023u>(static_cast<unsigned>(r)));
+    return m;
+}
+
+class LinkFixture : public ::testing::Test {
+protected:
+    // Long enough that no test but the heartbeat's own meets it.
+    virtual unsigned HeartbeatMs() const { return 600000; }
+
+    void SetUp() override
+    {
+        // As in the daemon: a controller gone mid-write is no end of the process.
+        ::signal(SIGPIPE, SIG_IGN);
+        ASSERT_TRUE(HwMux::instance().Open());
+        MapFactory::instance();
+        heartbeat = std::make_unique<CtrlSrv::Heartbeat>(HeartbeatMs());
+        server.Bind(*heartbeat);
+        server.Bind(slots);
+        ASSERT_TRUE(server.Listen(0, htonl(INADDR_LOOPBACK)));
+        Reconnect();
+    }
+    void TearDown() override
+    {
+        client.Close();
+        server.Close();
+        heartbeat.reset();
+        Slots::instance().Clear();
+        HwMux::instance().Close();
+    }
+    void Reconnect()
+    {
+        ASSERT_TRUE(client.Connect(server.port()));
+        ASSERT_TRUE(loop.RunUntil([&] { return server.IsConnected(); }));
+    }
+
+    // Sends the message and waits for `count` messages back.
+    std::vector<LGCP::Message> Exchange(LGCP::Message const& m, size_t count = 1)
+    {
+        EXPECT_TRUE(client.Send(Encode(m)));
+        return Receive(count);
+    }
+    std::vector<LGCP::Message> Receive(size_t count)
+    {
+        std::vector<LGCP::Message> got;
+        loop.RunUntil([&] {
+            Octets payload;
+            while (got.size() < count && client.Take(payload)) {
+                LGCP::Message message;
+                ASN1::CoderEnv env;
+                env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+                EXPECT_TRUE(env.decode(payload.data(), payload.data() + payload.size(), message));
+                got.push_back(message);
+            }
+            return got.size() >= count;
+        });
+        EXPECT_EQ(got.size(), count);
+        return got;
+    }
+    // Nothing more arrives while the loop settles.
+    void ExpectQuiet()
+    {
+        loop.Settle();
+        Octets payload;
+        EXPECT_FALSE(client.Take(payload));
+    }
+
+    Standin::Board board;
+    Standin::Switch& sw = board.Get<Standin::Switch>("/dev/hal");
+    CtrlSrv::Server server;
+    std::unique_ptr<CtrlSrv::Heartbeat> heartbeat;
+    SlotsService slots;
+    LoopDriver loop;
+    TpktClient client;
+};
+
+// Checks of what came back.
+// seq or slot -1: the field must be absent.
+void ExpectAnswer(LGCP::Message const& m, long seq, int slot, int cause = -1);
+void ExpectStream(LGCP::Message const& m, int slot, bool transmitter, bool active, int channel);
+
+} // namespace test

@@ -1,0 +1,175 @@
+#include "link_fixture.h"
+
+namespace {
+
+using namespace test;
+
+// Slots made from `ext` parameters that finish their destroy only when the
+// test says so.
+class LateSlot : public Slot {
+public:
+    using Slot::Slot;
+    const char* GetName() const override { return "late"; }
+    bool IBeforeDestroy() override { return false; }
+    bool IOnOutputStream() override { return true; }
+    bool IOnInputStream() override { return true; }
+    int IGetTransmitChannel() override { return 8192 + 1000; }
+    int IGetReceiveChannel() override { return 8192 + 1000; }
+};
+
+class LateFactory : public SlotFactory {
+public:
+    const char* GetName() const override { return "late"; }
+    Slot* INewSlot(LGCP::CreateParams const& params) override
+    {
+        return params.ext_isSelected() ? new LateSlot(*this) : nullptr;
+    }
+};
+
+LGCP::Message CreateLate(unsigned seq, int slot)
+{
+    LGCP::Message m = Command(seq, slot);
+    LGCP::ExtParams& ext = Body(m).select_create().select_ext();
+    ext.set_transmitter(0);
+    ext.set_receiver(0);
+    return m;
+}
+
+LGCP::Message Destroy(unsigned seq, int slot)
+{
+    LGCP::Message m = Command(seq, slot);
+    Body(m).select_destroy();
+    return m;
+}
+
+class LifecycleTest : public LinkFixture {
+protected:
+    LateFactory late;
+};
+
+TEST_F(LifecycleTest, DeferredDestroyIsAnsweredLaterWithTheOriginalSequenceNumber)
+{
+    ExpectAnswer(Exchange(CreateLate(1, 20))[0], 1, 20);
+    Exchange(CreateMap(2, 21, 7), 3);
+    ExpectAnswer(Exchange(Connect(3, 21, {20}))[0], 3, 21);
+    EXPECT_EQ(sw.Source(9192), 8199);
+
+    // No answer yet, but the switch is already let go.
+    EXPECT_TRUE(client.Send(Encode(Destroy(77, 20))));
+    ExpectQuiet();
+    Slot* slot = Slots::instance().Find(20);
+    ASSERT_NE(slot, nullptr);
+    EXPECT_TRUE(slot->is_releasing());
+    EXPECT_TRUE(sw.Connections().empty());
+
+    // Meanwhile the slot takes no command and its number no new slot.
+    ExpectAnswer(Exchange(Destroy(78, 20))[0], 78, 20, LGCP::ErrorCause::destroyInProgress);
+    ExpectAnswer(Exchange(Connect(79, 21, {20}))[0], 79, 21, LGCP::ErrorCause::destroyInProgress);
+    ExpectAnswer(Exchange(CreateMap(80, 20, 9))[0], 80, 20, LGCP::ErrorCause::destroyInProgress);
+
+    slot->on_release();
+    ExpectAnswer(Receive(1)[0], 77, 20);
+    EXPECT_EQ(Slots::instance().Find(20), nullptr);
+    EXPECT_TRUE(late.slots().empty());
+    ExpectAnswer(Exchange(CreateLate(81, 20))[0], 81, 20);
+}
+
+TEST_F(LifecycleTest, LosingTheControllerDestroysEverySlotAndVoidsLateAnswers)
+{
+    ExpectAnswer(Exchange(CreateLate(1, 5))[0], 1, 5);
+    Exchange(CreateE1(2, 6, 4, 31), 3);
+    Exchange(CreateMap(3, 7, 2047), 3);
+    ExpectAnswer(Exchange(Connect(4, 7, {6, 5}))[0], 4, 7);
+    EXPECT_EQ(sw.Connections().size(), 2u);
+    EXPECT_TRUE(client.Send(Encode(Destroy(5, 5))));
+    ExpectQuiet();
+
+    client.Close();
+    ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
+    EXPECT_TRUE(sw.Connections().empty());
+    EXPECT_TRUE(sw.IsIdle(8192 + 3 * 128 + 31));
+    EXPECT_EQ(Slots::instance().count(), 1u); // the late one, still releasing
+
+    // The next controller is served; the old answer never reaches it.
+    Reconnect();
+    Slot* slot = Slots::instance().Find(5);
+    ASSERT_NE(slot, nullptr);
+    slot->on_release();
+    EXPECT_EQ(Slots::instance().count(), 0u);
+    LGCP::Message ping = Command(6);
+    Body(ping).select_ping();
+    auto got = Exchange(ping);
+    ExpectAnswer(got[0], 6, -1);
+    ExpectQuiet();
+}
+
+class HeartbeatTest : public LinkFixture {
+protected:
+    unsigned HeartbeatMs() const override { return 200; }
+};
+
+TEST_F(HeartbeatTest, ASilentControllerIsCutOffAndItsSlotsDestroyed)
+{
+    Exchange(CreateE1(1, 1, 1, 1), 3);
+    Exchange(CreateMap(2, 2, 1), 3);
+    ExpectAnswer(Exchange(Connect(3, 2, {1}))[0], 3, 2);
+    EXPECT_FALSE(sw.Connections().empty());
+
+    ASSERT_TRUE(loop.RunUntil([&] { return client.Closed(); }));
+    EXPECT_FALSE(server.IsConnected());
+    EXPECT_EQ(Slots::instance().count(), 0u);
+    EXPECT_TRUE(sw.Connections().empty());
+    EXPECT_TRUE(sw.IsIdle(8193));
+
+    Reconnect();
+    LGCP::Message ping = Command(4);
+    Body(ping).select_ping();
+    ExpectAnswer(Exchange(ping)[0], 4, -1);
+    EXPECT_TRUE(heartbeat->is_running());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(LifecycleTest, SlotSignalsCarryTheSlotNumberAndNoSequenceNumber)
+{
+    ExpectAnswer(Exchange(CreateLate(1, 33))[0], 1, 33);
+    Slot* slot = Slots::instance().Find(33);
+    ASSERT_NE(slot, nullptr);
+
+    slot->OnActivated();
+    slot->OnDeactivated();
+    slot->OnAbort(512);
+    Slot::OnAbort(slot, 0);
+    Slot::OnAbort(nullptr, 1); // nothing
+    slot->OnUserData({'\x00', '\xff'});
+    LGCP::IoctlResponse response;
+    response.select_startPlaying();
+    slot->OnIoctlResponse(response);
+    TERM::ModemProceeding proceeding;
+    proceeding.select_auth().set_username("u");
+    slot->OnModem(proceeding);
+    slot->OnChangeOutputStream(true);
+
+    auto got = Receive(8);
+    for (auto& m : got) {
+        EXPECT_FALSE(m.seq_isPresent());
+        ASSERT_TRUE(m.slot_isPresent());
+        EXPECT_EQ(m.get_slot().getValue(), 33u);
+        ASSERT_TRUE(m.get_pdu().signal_isSelected());
+    }
+    EXPECT_TRUE(got[0].get_pdu().get_signal().activated_isSelected());
+    EXPECT_TRUE(got[1].get_pdu().get_signal().deactivated_isSelected());
+    EXPECT_EQ(got[2].get_pdu().get_signal().get_abort().getValue(), 512);
+    EXPECT_EQ(got[3].get_pdu().get_signal().get_abort().getValue(), 0);
+    EXPECT_EQ(static_cast<std::vector<char> const&>(got[4].get_pdu().get_signal().get_userData()),
+              (std::vector<char>{'\x00', '\xff'}));
+    EXPECT_TRUE(got[5].get_pdu().get_signal().get_ioctl().startPlaying_isSelected());
+    EXPECT_TRUE(got[6].get_pdu().get_signal().modemProceeding_isSelected());
+    ExpectStream(got[7], 33, true, true, 9192);
+    EXPECT_TRUE(slot->GetOutputStream());
+    ExpectQuiet();
+}
+
+} // namespace

@@ -1,0 +1,258 @@
+#include "link_fixture.h"
+
+#include "protocol/acp.h"
+
+#include <sys/socket.h>
+
+namespace {
+
+using namespace test;
+
+// E1 and map slots on the switch, from create to destroy.
+TEST_F(LinkFixture, CreateConnectDisconnectDestroyTrunkAndMapSlots)
+{
+    auto e1 = Exchange(CreateE1(100, 1, 2, 5), 3);
+    ExpectAnswer(e1[0], 100, 1);
+    ExpectStream(e1[1], 1, true, true, 8192 + 128 + 5);
+    ExpectStream(e1[2], 1, false, true, 8192 + 128 + 5);
+
+    auto map = Exchange(CreateMap(101, 700, 300), 3);
+    ExpectAnswer(map[0], 101, 700);
+    ExpectStream(map[1], 700, true, true, 8492);
+    ExpectStream(map[2], 700, false, true, 8492);
+
+    auto bri = Exchange(CreateBri(102, 3, 8, 2), 3);
+    ExpectAnswer(bri[0], 102, 3);
+    ExpectStream(bri[1], 3, true, true, 8192 + 4 * 128 + 15);
+
+    // Map feeds the E1 time slot.
+    ExpectAnswer(Exchange(Connect(103, 700, {1}))[0], 103, 700);
+    EXPECT_EQ(sw.Connections(), (std::map<int, int>{{8325, 8492}}));
+    Slot* e1Slot = Slots::instance().Find(1);
+    ASSERT_NE(e1Slot, nullptr);
+    EXPECT_EQ(e1Slot->GetTrunk(), 1);
+    EXPECT_EQ(e1Slot->GetTrunkTimeSlot(), 5);
+
+    LGCP::Message disconnect = Command(104, 1);
+    Body(disconnect).select_disconnect();
+    ExpectAnswer(Exchange(disconnect)[0], 104, 1);
+    EXPECT_TRUE(sw.Connections().empty());
+    EXPECT_TRUE(sw.IsIdle(8325));
+
+    for (int slot : {1, 700, 3}) {
+        LGCP::Message destroy = Command(105, slot);
+        Body(destroy).select_destroy();
+        ExpectAnswer(Exchange(destroy)[0], 105, slot);
+    }
+    EXPECT_EQ(Slots::instance().count(), 0u);
+    ExpectQuiet();
+}
+
+TEST_F(LinkFixture, QueryPingAndCommandsNoServiceTakes)
+{
+    LGCP::Message query = Command(7);
+    Body(query).select_query();
+    auto got = Exchange(query, 2);
+    ASSERT_TRUE(got[0].get_pdu().signal_isSelected());
+    EXPECT_FALSE(got[0].seq_isPresent());
+    EXPECT_FALSE(got[0].slot_isPresent());
+    const LGCP::Signal& signal = got[0].get_pdu().get_signal();
+    ASSERT_TRUE(signal.resources_isSelected());
+    std::vector<int> e1, bri;
+    for (const auto& n : signal.get_resources().get_e1())
+        e1.push_back(n.getValue());
+    for (const auto& n : signal.get_resources().get_bri())
+        bri.push_back(n.getValue());
+    std::sort(e1.begin(), e1.end());
+    std::sort(bri.begin(), bri.end());
+    EXPECT_EQ(e1, (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(bri, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
+    ExpectAnswer(got[1], 7, -1);
+
+    LGCP::Message ping = Command(0xFFFFFFFFu, 1023);
+    Body(ping).select_ping();
+    ExpectAnswer(Exchange(ping)[0], 0xFFFFFFFFL, 1023);
+
+    // Nothing takes the board commands yet.
+    LGCP::Message trunkCfg = Command(9, 2);
+    Body(trunkCfg).select_trunkCfg() = std::vector<char>{1, 2};
+    ExpectAnswer(Exchange(trunkCfg)[0], 9, 2, LGCP::ErrorCause::unexpectedMsgType);
+
+    // A command without a sequence number is answered without one.
+    LGCP::Message bare;
+    bare.get_pdu().select_command().select_ping();
+    ExpectAnswer(Exchange(bare)[0], -1, -1);
+}
+
+TEST_F(LinkFixture, EveryErrorCause)
+{
+    Exchange(CreateE1(1, 10, 1, 1), 3);
+    Exchange(CreateMap(2, 11, 0), 3);
+
+    struct Case {
+        LGCP::Message message;
+        int slot;
+        int cause;
+    };
+    auto command = [](unsigned seq, int slot, auto select) {
+        LGCP::Message m = Command(seq, slot);
+        select(Body(m));
+        return m;
+    };
+    auto destroy = [](LGCP::Command& c) { c.select_destroy(); };
+    auto deactivate = [](LGCP::Command& c) { c.select_deactivate(); };
+    std::vector<Case> cases;
+    cases.push_back({CreateMap(20, 10, 5), 10, LGCP::ErrorCause::slotIdBusy});
+    cases.push_back({CreateE1(21, -1, 1, 2), -1, LGCP::ErrorCause::invalidSlot});
+    cases.push_back({CreateE1(22, 12, 1, 1), 12, LGCP::ErrorCause::insufficientResources});
+    cases.push_back({CreateMap(23, 12, 0), 12, LGCP::ErrorCause::insufficientResources});
+    cases.push_back({command(24, 12, destroy), 12, LGCP::ErrorCause::slotNotExists});
+    cases.push_back({command(25, -1, destroy), -1, LGCP::ErrorCause::invalidSlot});
+    cases.push_back({Connect(26, 10, {10}), 10, LGCP::ErrorCause::invalidParams});
+    cases.push_back({Connect(27, 10, {11, 12}), 10, LGCP::ErrorCause::slotNotExists});
+    cases.push_back({Connect(32, 11, {10, 11}), 11, LGCP::ErrorCause::invalidParams});
+    cases.push_back({Connect(28, 12, {10}), 12, LGCP::ErrorCause::slotNotExists});
+    cases.push_back({command(29, 10, deactivate), 10, LGCP::ErrorCause::unsupported});
+    cases.push_back({command(30, 10, [](LGCP::Command& c) { c.select_userData() = std::vector<char>{'a'}; }), 10,
+                     LGCP::ErrorCause::unsupported});
+    cases.push_back({command(31, 13, [](LGCP::Command& c) { c.select_disconnect(); }), 13,
+                     LGCP::ErrorCause::slotNotExists});
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.message.get_seq().getValue());
+        ExpectAnswer(Exchange(c.message)[0], c.message.get_seq().getValue(), c.slot, c.cause);
+    }
+
+    // The switch refusing: the connection, the disconnection, and the
+    // disconnection that a reconnection needs first.
+    Exchange(CreateMap(33, 12, 3), 3);
+    board.FailRequest("/dev/hal", 0x80084D10UL, EIO);
+    ExpectAnswer(Exchange(Connect(34, 11, {10}))[0], 34, 11, LGCP::ErrorCause::connectFail);
+    ExpectAnswer(Exchange(Connect(35, 11, {10}))[0], 35, 11);
+    board.FailRequest("/dev/hal", 0x80084D11UL, EIO);
+    ExpectAnswer(Exchange(Connect(36, 12, {10}))[0], 36, 12, LGCP::ErrorCause::reconnectionFail);
+    EXPECT_EQ(sw.Connections(), (std::map<int, int>{{8193, 8192}}));
+    board.FailRequest("/dev/hal", 0x80084D11UL, EIO);
+    LGCP::Message disconnect = Command(37, 10);
+    Body(disconnect).select_disconnect();
+    ExpectAnswer(Exchange(disconnect)[0], 37, 10, LGCP::ErrorCause::disconnectFail);
+    ExpectAnswer(Exchange(Connect(38, 12, {10}))[0], 38, 12);
+    EXPECT_EQ(sw.Connections(), (std::map<int, int>{{8193, 8195}}));
+    ExpectAnswer(Exchange(command(39, 12, destroy))[0], 39, 12);
+
+    // A response or a signal from the controller.
+    LGCP::Message response;
+    response.set_seq(40);
+    response.set_slot(10);
+    response.get_pdu().select_response().select_success();
+    ExpectAnswer(Exchange(response)[0], 40, 10, LGCP::ErrorCause::unexpectedMsgType);
+    LGCP::Message signal;
+    signal.get_pdu().select_signal().select_activated();
+    ExpectAnswer(Exchange(signal)[0], -1, -1, LGCP::ErrorCause::unexpectedMsgType);
+
+    // Octets that do not decode; the link stays and is served after.
+    ASSERT_TRUE(client.Send(Octets{'\x7f', '\x7f', '\x7f'}));
+    ExpectAnswer(Receive(1)[0], -1, -1, LGCP::ErrorCause::invalidParams);
+    ASSERT_TRUE(client.Send(Octets{}));
+    ExpectAnswer(Receive(1)[0], -1, -1, LGCP::ErrorCause::invalidParams);
+    EXPECT_EQ(server.undecoded(), 2u);
+    EXPECT_EQ(Slots::instance().count(), 2u);
+    EXPECT_TRUE(sw.Connections().empty());
+    EXPECT_TRUE(sw.IsIdle(8193));
+    ExpectQuiet();
+}
+
+TEST_F(LinkFixture, AFloodOfCommandsIsAnsweredInOrder)
+{
+    Octets burst;
+    const unsigned n = 300;
+    for (unsigned i = 0; i < n; ++i) {
+        LGCP::Message ping = Command(i, static_cast<int>(i % 1024));
+        Body(ping).select_ping();
+        Octets payload = Encode(ping);
+        size_t length = payload.size() + 4;
+        burst.insert(burst.end(), {3, 0, static_cast<char>(length >> 8), static_cast<char>(length)});
+        burst.insert(burst.end(), payload.begin(), payload.end());
+    }
+    ASSERT_TRUE(client.SendRaw(burst));
+    auto got = Receive(n);
+    for (unsigned i = 0; i < got.size(); ++i)
+        ExpectAnswer(got[i], i, static_cast<int>(i % 1024));
+}
+
+// A trunk status signal of another service reaches the slots on that trunk.
+TEST_F(LinkFixture, TrunkStatusOfAnotherServiceReachesTheTrunkSlots)
+{
+    struct Board : CtrlSrv::Service {
+        bool OnCommand(LGCP::Message const&) override { return false; }
+        void Send(int trunk)
+        {
+            LGCP::Signal signal;
+            ACP::TrunkStatus& status = signal.select_trunkStatus();
+            status.set_trunk(trunk);
+            status.get_state() = ACP::TrunkState::lossCarrier;
+            SendSignal(-1, signal);
+        }
+    } e1Service;
+    server.Bind(e1Service);
+    struct Watch : Slot {
+        Watch(SlotFactory& f) : Slot(f) {}
+        const char* GetName() const override { return "watch"; }
+        void OnTrunkStatus(unsigned trunk, ACP::TrunkState::NamedNumber const& state) override
+        {
+            seen.push_back({trunk, state});
+        }
+        std::vector<std::pair<unsigned, int>> seen;
+    };
+    auto* watch = new Watch(TrunkFactory::e1(2));
+    Slots::instance().Enter(50, *watch);
+
+    e1Service.Send(2);
+    e1Service.Send(1);
+    auto got = Receive(2);
+    ASSERT_TRUE(got[0].get_pdu().signal_isSelected());
+    EXPECT_TRUE(got[0].get_pdu().get_signal().trunkStatus_isSelected());
+    EXPECT_EQ(watch->seen, (std::vector<std::pair<unsigned, int>>{{2u, ACP::TrunkState::lossCarrier}}));
+}
+
+} // namespace
+
+namespace test {
+
+void ExpectStream(LGCP::Message const& m, int slot, bool transmitter, bool active, int channel)
+{
+    EXPECT_FALSE(m.seq_isPresent());
+    ASSERT_TRUE(m.slot_isPresent());
+    EXPECT_EQ(static_cast<int>(m.get_slot().getValue()), slot);
+    ASSERT_TRUE(m.get_pdu().signal_isSelected());
+    const LGCP::Signal& s = m.get_pdu().get_signal();
+    ASSERT_TRUE(transmitter ? s.transmitter_isSelected() : s.receiver_isSelected()) << m;
+    const LGCP::StreamState& state = transmitter ? s.get_transmitter() : s.get_receiver();
+    EXPECT_EQ(static_cast<bool>(state.get_active()), active);
+    EXPECT_EQ(state.get_channel().getValue(), channel);
+}
+
+void ExpectAnswer(LGCP::Message const& m, long seq, int slot, int cause)
+{
+    if (seq < 0) {
+        EXPECT_FALSE(m.seq_isPresent()) << m;
+    } else {
+        ASSERT_TRUE(m.seq_isPresent()) << m;
+        EXPECT_EQ(static_cast<long>(m.get_seq().getValue()), seq);
+    }
+    if (slot < 0) {
+        EXPECT_FALSE(m.slot_isPresent()) << m;
+    } else {
+        ASSERT_TRUE(m.slot_isPresent()) << m;
+        EXPECT_EQ(static_cast<int>(m.get_slot().getValue()), slot);
+    }
+    ASSERT_TRUE(m.get_pdu().response_isSelected()) << m;
+    const LGCP::Response& r = m.get_pdu().get_response();
+    if (cause < 0) {
+        EXPECT_TRUE(r.success_isSelected()) << m;
+    } else {
+        ASSERT_TRUE(r.error_isSelected()) << m;
+        EXPECT_EQ(r.get_error().asInt(), cause) << m;
+    }
+}
+
+} // namespace test

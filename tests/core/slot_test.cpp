@@ -1,0 +1,195 @@
+#include "test_slots.h"
+
+namespace {
+
+using test::SlotFixture;
+using J = std::vector<std::string>;
+
+class SlotTest : public SlotFixture {};
+
+TEST_F(SlotTest, TheLowerPrioritySideMakesAndUndoesTheSwitchConnection)
+{
+    struct Case {
+        int source, receiver;
+        J connect, disconnect;
+    } cases[] = {
+        // Equal: the receiver connects, the source disconnects.
+        {0, 0, {"1.out", "2.in", "2.hwRx"}, {"1.unTx", "2.inRel", "1.outRel"}},
+        {5, 2, {"1.out", "2.in", "1.hwTx"}, {"1.unTx", "2.inRel", "1.outRel"}},
+        {2, 5, {"1.out", "2.in", "2.hwRx"}, {"2.unRx", "2.inRel", "1.outRel"}},
+        {-1, 0, {"1.out", "2.in", "2.hwRx"}, {"2.unRx", "2.inRel", "1.outRel"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.source) + " vs " + std::to_string(c.receiver));
+        auto& source = make(1, 8192 + 1, c.source);
+        auto& receiver = make(2, 8192 + 2, c.receiver);
+        journal.clear();
+        EXPECT_TRUE(Connect(source, receiver));
+        EXPECT_EQ(journal, c.connect);
+        EXPECT_EQ(receiver.GetSource(), &source);
+        EXPECT_EQ(sw.Source(8192 + 2), 8192 + 1);
+        journal.clear();
+        EXPECT_TRUE(Disconnect(receiver));
+        EXPECT_EQ(journal, c.disconnect);
+        EXPECT_EQ(receiver.GetSource(), nullptr);
+        EXPECT_TRUE(source.GetReceivers().empty());
+        EXPECT_TRUE(sw.IsIdle(8192 + 2));
+        Slots::instance().Clear();
+    }
+}
+
+TEST_F(SlotTest, RefusedConnectionsGiveBackWhatTheyTook)
+{
+    test::Capture errors(std::cerr);
+    auto& source = make(1, 8193);
+    auto& receiver = make(2, 8194);
+
+    source.output = false;
+    journal.clear();
+    EXPECT_FALSE(Connect(source, receiver));
+    EXPECT_EQ(journal, (J{"1.out"}));
+    EXPECT_EQ(errors.take(), "slot 01:test don't have output stream to 02:test\n");
+
+    source.output = true;
+    receiver.input = false;
+    journal.clear();
+    EXPECT_FALSE(Connect(source, receiver));
+    EXPECT_EQ(journal, (J{"1.out", "2.in", "1.outRel"}));
+    EXPECT_EQ(errors.take(), "slot 02:test don't have input stream from 01:test\n");
+
+    receiver.input = true;
+    receiver.hw = false;
+    journal.clear();
+    EXPECT_FALSE(Connect(source, receiver));
+    EXPECT_EQ(journal, (J{"1.out", "2.in", "2.hwRx", "2.inRel", "1.outRel"}));
+    EXPECT_EQ(receiver.GetSource(), nullptr);
+    EXPECT_TRUE(sw.Connections().empty());
+
+    // The switch refuses a slot without a channel.
+    receiver.hw = true;
+    receiver.channel = -1;
+    EXPECT_FALSE(Connect(source, receiver));
+    EXPECT_NE(errors.take().find("hwMux: connect failed 8193 -> -1 : "), std::string::npos);
+    EXPECT_TRUE(source.GetReceivers().empty());
+
+    // A second receiver does not ask the source's output again.
+    receiver.channel = 8194;
+    auto& third = make(3, 8195);
+    ASSERT_TRUE(Connect(source, receiver));
+    journal.clear();
+    ASSERT_TRUE(Connect(source, third));
+    EXPECT_EQ(journal, (J{"3.in", "3.hwRx"}));
+    EXPECT_EQ(sw.Connections(), (std::map<int, int>{{8194, 8193}, {8195, 8193}}));
+    // A fed receiver is not taken by another source.
+    EXPECT_TRUE(Connect(source, third));
+    EXPECT_FALSE(Connect(receiver, third));
+    EXPECT_EQ(third.GetSource(), &source);
+
+    // The output is released with the last receiver only.
+    journal.clear();
+    EXPECT_TRUE(Disconnect(receiver));
+    EXPECT_EQ(journal, (J{"1.unTx", "2.inRel"}));
+    EXPECT_TRUE(Disconnect(receiver)); // no source: nothing to do
+    journal.clear();
+    EXPECT_TRUE(Disconnect(third));
+    EXPECT_EQ(journal, (J{"1.unTx", "3.inRel", "1.outRel"}));
+}
+
+TEST_F(SlotTest, SwitchRefusingADisconnectKeepsTheLinkUnlessForced)
+{
+    test::Capture log(std::clog);
+    test::Capture errors(std::cerr);
+    auto& source = make(4, 8192 + 128 * 3 + 9);
+    auto& receiver = make(12, 8192 + 5);
+    ASSERT_TRUE(Connect(source, receiver));
+    EXPECT_EQ(log.take(), "mux: slot 04:test (8585) -> slot 12:test (8197)\n");
+
+    board.FailRequest("/dev/hal", 0x80084D11UL, EIO);
+    EXPECT_FALSE(Disconnect(receiver));
+    EXPECT_EQ(receiver.GetSource(), &source);
+    EXPECT_EQ(sw.Source(8197), 8585);
+    EXPECT_NE(errors.take().find("hwMux: disconnect failed 8197 : "), std::string::npos);
+
+    board.FailRequest("/dev/hal", 0x80084D11UL, EIO);
+    Unlink(receiver);
+    EXPECT_EQ(receiver.GetSource(), nullptr);
+    EXPECT_TRUE(source.GetReceivers().empty());
+
+    ASSERT_TRUE(Connect(source, receiver));
+    log.take();
+    EXPECT_TRUE(Disconnect(receiver));
+    EXPECT_EQ(log.take(), "mux: disconnect slot 12:test (8197)\n");
+    EXPECT_TRUE(sw.IsIdle(8197));
+}
+
+TEST_F(SlotTest, StreamChangesAreReportedOnceAndInactiveOnesDisconnect)
+{
+    test::Capture errors(std::cerr);
+    auto& source = make(1, 8300);
+    auto& a = make(2, 8301);
+    auto& b = make(3, 8302);
+
+    source.OnChangeOutputStream(true);
+    source.OnChangeOutputStream(true);
+    a.OnChangeInputStream(true);
+    EXPECT_TRUE(source.GetOutputStream());
+    EXPECT_TRUE(a.GetInputStream());
+    EXPECT_EQ(reports.lines, (J{"1.transmitter on 8300", "2.receiver on 8301"}));
+
+    ASSERT_TRUE(Connect(source, a));
+    ASSERT_TRUE(Connect(source, b));
+    reports.lines.clear();
+    a.OnChangeInputStream(false);
+    EXPECT_EQ(a.GetSource(), nullptr);
+    EXPECT_EQ(reports.lines, (J{"2.receiver off 8301"}));
+
+    // A receiver the switch will not let go stays, and is reported.
+    ASSERT_TRUE(Connect(source, a));
+    a.unhw = false;
+    source.unhw = false;
+    reports.lines.clear();
+    source.OnChangeOutputStream(false);
+    EXPECT_EQ(errors.take(), "mux: internal error: expected slots not exists.\n");
+    EXPECT_EQ(reports.lines, (J{"1.transmitter off 8300"}));
+    source.unhw = true;
+    reports.lines.clear();
+    source.OnChangeOutputStream(true);
+    source.OnChangeOutputStream(false);
+    EXPECT_TRUE(source.GetReceivers().empty());
+    EXPECT_EQ(errors.take(), "");
+    EXPECT_EQ(reports.lines, (J{"1.transmitter on 8300", "1.transmitter off 8300"}));
+    EXPECT_TRUE(sw.Connections().empty());
+}
+
+TEST_F(SlotTest, LogPrefixAndTheDefaultKindRefusesStreams)
+{
+    struct Plain : Slot {
+        using Slot::Slot;
+        const char* GetName() const override { return "plain"; }
+    };
+    auto* plain = new Plain(factory);
+    std::ostringstream os;
+    os << *plain;
+    EXPECT_EQ(os.str(), "na:plain");
+    Slots::instance().Enter(7, *plain);
+    auto& wide = make(1023);
+    os.str("");
+    os << *plain << " " << wide;
+    EXPECT_EQ(os.str(), "07:plain 1023:test");
+
+    EXPECT_EQ(Slots::instance().Deactivate(7), Answer::unsupported);
+    test::Capture errors(std::cerr);
+    EXPECT_EQ(Slots::instance().Connect(7, {1023}), Answer::connectFail);
+    EXPECT_EQ(errors.take(), "slot 07:plain don't have output stream to 1023:test\n");
+    EXPECT_EQ(Slots::instance().Destroy(7), Answer::success);
+    EXPECT_EQ(factory.slots().size(), 1u);
+
+    // A slot its factory drops itself leaves no entry behind.
+    auto* dropped = new Plain(factory);
+    Slots::instance().Enter(8, *dropped);
+    delete dropped;
+    EXPECT_EQ(Slots::instance().Find(8), nullptr);
+    EXPECT_EQ(Slots::instance().Free(8), Answer::success);
+}
+
+} // namespace
