@@ -2,38 +2,27 @@
 // not fit the type refused.
 #include <sstream>
 
-#include <gtest/gtest.h>
-
 #include "asn1/avn_decoder.h"
-#include "tests/asn1/ber_test_types.h"
-#include "tests/asn1/per_value_text.h"
+#include "tests/asn1/helpers.h"
 
 namespace {
 
 using namespace ASN1;
+using asn1_test::built;
 
 std::unique_ptr<AbstractData> parsed(std::string const& type, std::string const& text)
 {
     auto value = BerTest::make(type);
-    if (!value->setFromValueNotation(text))
-        return nullptr;
-    return value;
+    return value->setFromValueNotation(text) ? std::move(value) : nullptr;
 }
 
-std::unique_ptr<AbstractData> built(std::string const& type, std::string const& text)
-{
-    auto value = BerTest::make(type);
-    EXPECT_TRUE(PerTest::build(*value, text)) << type << " " << text;
-    return value;
-}
+bool parses(std::string const& type, std::string const& text) { return parsed(type, text) != nullptr; }
 
 bool parsesTo(std::string const& type, std::string const& text, std::string const& described)
 {
     auto value = parsed(type, text);
     return value && *value == *built(type, described);
 }
-
-bool parses(std::string const& type, std::string const& text) { return parsed(type, text) != nullptr; }
 
 // print, parse, compare
 void roundTrip(AbstractData const& value)
@@ -49,7 +38,6 @@ TEST(ValueParser, DigitStrings)
     auto octets = parsed("Octets", "'0A FF'H");
     ASSERT_TRUE(octets);
     EXPECT_EQ(PerTest::toHex(static_cast<OCTET_STRING&>(*octets)), "0aff");
-    EXPECT_TRUE(parsesTo("Bits", "'101'B", "b101"));
     auto bits = parsed("Bits", "'ABC'H");
     ASSERT_TRUE(bits);
     EXPECT_EQ(static_cast<BIT_STRING&>(*bits).size(), 12u);
@@ -78,12 +66,8 @@ TEST(ValueParser, NumbersNamesAndWords)
     EXPECT_FALSE(parses("Plain", "9999999999999999999")); // past 64 bits: refused, not thrown
     EXPECT_FALSE(parses("Plain", "-999999999999999999"));
     EXPECT_FALSE(parses("Plain", "-"));
-    EXPECT_TRUE(parsesTo("Flag", "TRUE", "T"));
     EXPECT_FALSE(parses("Flag", "true"));
-    EXPECT_TRUE(parsesTo("Nothing", "NULL", "N"));
     EXPECT_FALSE(parses("Nothing", "NUL"));
-    EXPECT_TRUE(parsesTo("Colour", "cyan", "3"));
-    EXPECT_TRUE(parsesTo("Signed", "minus", "-1"));
     EXPECT_TRUE(parsesTo("Colour", "7", "7")); // printed as a number, having no name
     EXPECT_FALSE(parses("Colour", "purple"));
     // names end at the comma and brace the printer puts after them
@@ -111,12 +95,8 @@ TEST(ValueParser, IdentifierForms)
 // undone here; BMP text outside the locale comes as quadruples.
 TEST(ValueParser, EscapedAndWideStrings)
 {
-    IA5String text(std::string("a\"b\\c\nd\te\rf\x01g\x7fh", 15));
-    EXPECT_EQ(text.asValueNotation(), "\"a\\\"b\\\\c\\nd\\te\\rf\\x01g\\x7fh\"");
-    roundTrip(text);
+    roundTrip(IA5String(std::string("a\"b\\c\nd\te\rf\x01g\x7fh", 15)));
     roundTrip(IA5String(std::string("\0", 1)));
-    roundTrip(IA5String(""));
-    roundTrip(BMPString(L"plain"));
     roundTrip(BMPString(L"a\"\\"));
     roundTrip(BMPString(L"\u0430\uffff\u0000x"));
     EXPECT_TRUE(parsesTo("Wide16", "{{ 0, 0, 4, 48}, { 0, 0, 0, 65}}", "w04300041"));
@@ -125,6 +105,7 @@ TEST(ValueParser, EscapedAndWideStrings)
     EXPECT_FALSE(parses("Wide16", "{{ 0, 0, 4, 48}"));
     EXPECT_FALSE(parses("Text", "\"a\\q\""));
     EXPECT_FALSE(parses("Text", "\"a\\x4\""));
+    EXPECT_FALSE(parses("Text", "\"a\\xg1\""));
     EXPECT_FALSE(parses("Text", "\"open"));
 }
 
@@ -182,13 +163,10 @@ TEST(ValueParser, StreamOperator)
     EXPECT_THROW(throwing >> *pair, std::ios_base::failure);
 }
 
-// Every kind through print and parse, built by hand.
-TEST(ValueParser, EveryKindRoundTrips)
+// The kinds the vectors' values do not hold, through print and parse (the
+// rest go through ValueNotationRoundTrip.EveryVectorValue).
+TEST(ValueParser, OtherKindsRoundTrip)
 {
-    roundTrip(*built("Deep", "{N,T,68,826,3277700092,-8763039,_,46,2,1,x7a16,x,s0a22,s41,s3132,w0430,b1,"
-                              "o1.2.840,s32303234303133313132303030302e3235305a,[0:1,2:-3,3:{1,T,5,_}],"
-                              "2:{T,1023,s41,4},{5,_,_,_},[s61,s62],{x0201ff,F},{2,_,7,{F,_,_,0}},1:T}"));
-    roundTrip(*built("Rec", "{-300,s6e616d65,2:F,1:s78,[1,-1,70000],42,xff00,T}"));
     auto envelope = BerTest::make("Envelope");
     auto& seq = static_cast<SEQUENCE&>(*envelope);
     static_cast<INTEGER&>(*seq.getField(0)) = 1;
@@ -198,14 +176,11 @@ TEST(ValueParser, EveryKindRoundTrips)
     IntegerWithNamedNumber::NameEntry const entries[] = {{-1, "low"}, {4, "four"}};
     IntegerWithNamedNumber::InfoType const named = {&IntegerWithNamedNumber::create, 2, Unconstrained, 0, 4294967295u,
                                                      entries, 2};
-    roundTrip(IntegerWithNamedNumber(4, &named));
-    roundTrip(IntegerWithNamedNumber(-1, &named));
-    roundTrip(IntegerWithNamedNumber(5, &named));
-    roundTrip(IntegerWithNamedNumber(-7, &named));
+    for (int v : {4, -1, 5, -7})
+        roundTrip(IntegerWithNamedNumber(v, &named));
     roundTrip(*built("Colour", "9"));
     roundTrip(*built("Oid", "o0.0"));
     roundTrip(OBJECT_IDENTIFIER());
-    roundTrip(*built("Time", "s3139393931323331323335393539"));
 }
 
 } // namespace

@@ -9,45 +9,29 @@
 using namespace ASN1;
 using namespace fixtures;
 
-namespace {
-std::vector<char>* octets(std::string const& s) { return new std::vector<char>(s.begin(), s.end()); }
-} // namespace
-
-TEST(Sequence, NewValueHasMandatoryFieldsOnly)
+TEST(Sequence, OptionalAndExtensionPresence)
 {
     SEQUENCE s(&extInfo);
     ASSERT_EQ(s.fieldCount(), 7u);
-    ASSERT_NE(s.getField(M), nullptr);
-    for (unsigned i : {O1, O2, X1, X2, X3, X4})
-        EXPECT_EQ(s.getField(i), nullptr) << i;
+    ASSERT_NE(s.getField(M), nullptr); // a new value holds its mandatory fields only
     for (unsigned opt = 0; opt < 8; ++opt)
         EXPECT_FALSE(s.hasOptionalField(opt)) << opt;
     EXPECT_EQ(s.optionalMap().size(), 2u);
     EXPECT_EQ(s.extensionMap().size(), 0u);
-    EXPECT_EQ(s.getTag(), 16u);
 
-    SEQUENCE inner(&innerInfo);
-    EXPECT_NE(inner.getField(0), nullptr);
-}
-
-TEST(Sequence, OptionalAndExtensionPresence)
-{
-    SEQUENCE s(&extInfo);
     // extension addition 3 (optional index numOptional + 3, field numRootFields + 3)
     s.includeOptionalField(2 + 3, 3 + 3);
     EXPECT_EQ(s.extensionMap().size(), 4u);
     for (unsigned k = 0; k < 4; ++k)
         EXPECT_EQ(s.extensionMap()[k], k == 3) << k;
-    EXPECT_NE(s.getField(X4), nullptr);
-    for (unsigned i : {O1, O2, X1, X2, X3})
-        EXPECT_EQ(s.getField(i), nullptr) << i;
+    for (unsigned i : {O1, O2, X1, X2, X3, X4})
+        EXPECT_EQ(s.getField(i) != nullptr, i == X4) << i;
 
     integer(s.includeOptionalField(OPT_O2, O2)) = 7;
     EXPECT_TRUE(s.hasOptionalField(OPT_O2));
     AbstractData* old = s.getField(O2);
     s.removeOptionalField(OPT_O2);
     EXPECT_FALSE(s.hasOptionalField(OPT_O2));
-    EXPECT_EQ(s.getField(O2), old);
     EXPECT_EQ(s.includeOptionalField(OPT_O2, O2), old);
     EXPECT_EQ(integer(old).getValue(), 7); // the old value comes back
 
@@ -55,7 +39,6 @@ TEST(Sequence, OptionalAndExtensionPresence)
     s.removeOptionalField(40); // beyond both maps
     EXPECT_EQ(s.compare(before), 0);
     EXPECT_EQ(s.extensionMap().size(), 4u);
-    EXPECT_FALSE(s.hasOptionalField(40));
 
     // createField makes the object without touching presence
     AbstractData* x1 = s.createField(X1);
@@ -67,17 +50,12 @@ TEST(Sequence, OptionalAndExtensionPresence)
 TEST(Sequence, BitMapLayout)
 {
     SEQUENCE::BitMap m;
-    m.resize(9);
+    m.resize(10);
     ASSERT_EQ(m.getData().size(), 2u);
     m.set(0);
-    m.set(9); // beyond the count: ignored
-    EXPECT_EQ(static_cast<unsigned char>(m.getData()[0]), 0x80);
-    EXPECT_EQ(m.getData()[1], 0);
-    m.resize(10);
     m.set(9);
-    EXPECT_EQ(static_cast<unsigned char>(m.getData()[1]), 0x40);
-    EXPECT_TRUE(m[9]);
-    EXPECT_FALSE(m[10]);
+    m.set(10); // beyond the count: ignored
+    EXPECT_EQ(PerTest::toHex(m.getData()), "8040");
     m.clear(0);
     EXPECT_FALSE(m[0]);
     // bits cut off by a shrink do not come back with a grow
@@ -135,28 +113,23 @@ TEST(Sequence, DefaultExtensionsAndTags)
     static void const* const fields[] = {&INTEGER::theInfo, &BOOLEAN::theInfo, &Null::theInfo};
     static int const ids[] = {-1, 0, 0};
     static char const* const names[] = {"i", "b", "n"};
-    static unsigned const tags[] = {0x400001, 0x400002, 0x400003};
-    static const SEQUENCE::InfoType withDefaults = {&SEQUENCE::create, 16, true,    fields,  ids,  1, 2, 0,
-                                                    defaults,          nullptr, names};
+    static const SEQUENCE::InfoType withDefaults = {&SEQUENCE::create, 16, true, fields, ids, 1, 2, 0,
+                                                    defaults, nullptr, names};
     SEQUENCE s(&withDefaults);
     EXPECT_EQ(s.extensionMap().size(), 2u);
     EXPECT_FALSE(s.hasOptionalField(0));
     EXPECT_TRUE(s.hasOptionalField(1));
     EXPECT_EQ(s.getField(1), nullptr);
     EXPECT_NE(s.getField(2), nullptr);
-
     EXPECT_EQ(s.tagMode(), 0);
-    EXPECT_EQ(s.getFieldTag(2), 0x800002u);
+    EXPECT_EQ(s.getFieldTag(2), 0x800002u); // automatic: context tag of the index
+
     static const SEQUENCE::InfoType ownTags = {&SEQUENCE::create, 16, false, fields, ids, 1, 2, 0,
                                                nullptr, &SEQUENCE::defaultTag, names};
     SEQUENCE o(&ownTags);
     EXPECT_EQ(o.tagMode(), 2);
     EXPECT_EQ(o.getFieldTag(0), 2u);
     EXPECT_EQ(o.getFieldTag(2), 5u);
-    static const SEQUENCE::InfoType listed = {&SEQUENCE::create, 16, false, fields, ids, 1, 2, 0, nullptr, tags, names};
-    SEQUENCE l(&listed);
-    EXPECT_EQ(l.tagMode(), 1);
-    EXPECT_EQ(l.getFieldTag(1), 0x400002u);
 }
 
 namespace {
@@ -217,20 +190,14 @@ TEST(Sequence, CompareCopyAndAssign)
     a.includeOptionalField(OPT_X4, X4);
     b.includeOptionalField(OPT_X4, X4);
     EXPECT_LT(a.compare(b), 0);
-    EXPECT_TRUE(a != b);
-
     // an absent field's stale object takes no part
     b.removeOptionalField(OPT_X1);
     a.removeOptionalField(OPT_X1);
     EXPECT_EQ(a.compare(b), 0);
 
-    SEQUENCE c(a);
-    for (unsigned i = 0; i < c.fieldCount(); ++i) {
-        if (a.getField(i))
-            EXPECT_NE(c.getField(i), a.getField(i)) << i;
-        else
-            EXPECT_EQ(c.getField(i), nullptr) << i;
-    }
+    SEQUENCE c(a); // deep: no object shared
+    for (unsigned i = 0; i < c.fieldCount(); ++i)
+        EXPECT_TRUE(c.getField(i) == nullptr ? a.getField(i) == nullptr : c.getField(i) != a.getField(i)) << i;
     EXPECT_EQ(c.compare(a), 0);
     integer(c.getField(M)) = 99;
     EXPECT_EQ(integer(a.getField(M)).getValue(), 0);
@@ -239,8 +206,6 @@ TEST(Sequence, CompareCopyAndAssign)
     EXPECT_EQ(integer(c.getField(M)).getValue(), 99);
     a = c;
     EXPECT_EQ(integer(a.getField(M)).getValue(), 99);
-    EXPECT_EQ(a.info(), &extInfo);
-
     std::unique_ptr<AbstractData> clone(a.clone());
     EXPECT_EQ(clone->compare(a), 0);
 
@@ -250,12 +215,13 @@ TEST(Sequence, CompareCopyAndAssign)
     EXPECT_EQ(integer(a.getField(M)).getValue(), 0);
 }
 
+// Alternatives are numbered from 0 in declaration order; -1 is none, -2 an
+// alternative this version does not know.
 TEST(Choice, SelectionNumbers)
 {
     CHOICE c(&pickInfo);
     EXPECT_EQ(c.currentSelection(), -1);
     EXPECT_EQ(c.getSelection(), nullptr);
-    EXPECT_EQ(c.getNumChoices(), 5u);
 
     ASSERT_TRUE(c.select(1));
     EXPECT_EQ(c.getSelectionTag(), 0x800001u);
@@ -267,27 +233,17 @@ TEST(Choice, SelectionNumbers)
     ASSERT_TRUE(c.select(4));
     EXPECT_NE(dynamic_cast<SEQUENCE*>(c.getSelection()), nullptr);
 
-    EXPECT_FALSE(c.select(5));
-    EXPECT_EQ(c.currentSelection(), -2);
-    EXPECT_TRUE(c.isUnknownSelection());
-    EXPECT_EQ(c.getSelection(), nullptr);
-    EXPECT_FALSE(c.select(-2));
-    EXPECT_EQ(c.getSelection(), nullptr);
-    EXPECT_FALSE(c.select(-7));
-    EXPECT_TRUE(c.isUnknownSelection());
+    for (int unknown : {5, -2, -7}) {
+        EXPECT_FALSE(c.select(unknown));
+        EXPECT_EQ(c.currentSelection(), -2);
+        EXPECT_TRUE(c.isUnknownSelection());
+        EXPECT_EQ(c.getSelection(), nullptr);
+    }
     EXPECT_TRUE(c.select(2));
     EXPECT_EQ(c.currentSelection(), 2);
-
-    static unsigned const tags[] = {1, 2, 3, 4, 5};
-    static const CHOICE::InfoType tagged = {&CHOICE::create, 0, false, pickInfo.selectionInfos, 5, 5, tags,
-                                            pickInfo.selectionNames};
-    CHOICE t(&tagged);
-    t.select(3);
-    EXPECT_EQ(t.getSelectionTag(), 4u);
-
     AbstractData* n = new BOOLEAN(true);
-    EXPECT_EQ(t.setSelection(3, n), n);
-    EXPECT_EQ(t.getSelection(), n);
+    EXPECT_EQ(c.setSelection(3, n), n);
+    EXPECT_EQ(c.getSelection(), n);
 }
 
 TEST(Choice, CompareAndCopy)
@@ -302,22 +258,16 @@ TEST(Choice, CompareAndCopy)
     EXPECT_LT(a.compare(b), 0);
 
     CHOICE c(b);
-    EXPECT_NE(c.getSelection(), b.getSelection());
     EXPECT_EQ(c.compare(b), 0);
     integer(c.getSelection()) = 6;
     EXPECT_EQ(integer(b.getSelection()).getValue(), 5);
-
     c = c;
-    EXPECT_EQ(integer(c.getSelection()).getValue(), 6);
     a = c;
     EXPECT_EQ(a.currentSelection(), 1);
     EXPECT_EQ(integer(a.getSelection()).getValue(), 6);
-
-    CHOICE none(&pickInfo);
-    a = none;
+    a = CHOICE(&pickInfo);
     EXPECT_EQ(a.currentSelection(), -1);
     EXPECT_EQ(a.getSelection(), nullptr);
-
     c.swap(a);
     EXPECT_EQ(c.currentSelection(), -1);
     EXPECT_EQ(a.currentSelection(), 1);
@@ -328,8 +278,6 @@ TEST(SequenceOf, ResizeCompareAndCopies)
     SEQUENCE_OF_Base l(&intsInfo);
     l.resize(3);
     ASSERT_EQ(l.size(), 3u);
-    for (auto* e : l)
-        EXPECT_EQ(integer(e).info(), &INTEGER::theInfo);
     integer(&l.at(0)) = 1;
     AbstractData* first = &l.at(0);
     l.resize(1);
@@ -349,9 +297,6 @@ TEST(SequenceOf, ResizeCompareAndCopies)
     copy = copy;
     EXPECT_EQ(copy.size(), 2u);
 
-    copy.clear();
-    EXPECT_EQ(copy.compare(SEQUENCE_OF_Base(&intsInfo)), 0);
-
     SEQUENCE_OF_Base all = ints({1, 2, 3});
     auto after = all.erase(all.begin(), all.end());
     EXPECT_EQ(after, all.end());
@@ -365,12 +310,12 @@ TEST(SequenceOf, ResizeCompareAndCopies)
     ins.erase(ins.begin());
     EXPECT_EQ(ins.compare(ints({7, 7, 4, 8, 9})), 0);
 
-    // built element by element, as a decoder does
+    // built element by element, as a decoder does; never a null element
     SEQUENCE_OF_Base built(&intsInfo);
     std::unique_ptr<AbstractData> e(built.createElement());
     integer(e.get()) = 3;
     built.push_back(e.release());
-    built.push_back(nullptr); // never a null element
+    built.push_back(nullptr);
     EXPECT_EQ(built.compare(ints({3})), 0);
 }
 
@@ -378,30 +323,23 @@ TEST(SequenceOf, TypedViewCleanAndPushBack)
 {
     using List = SEQUENCE_OF<INTEGER>;
     List l;
-    EXPECT_EQ(l.getTag(), 16u);
-    EXPECT_EQ(l.info()->elementInfo, &INTEGER::theInfo);
     EXPECT_EQ(SET_OF<BOOLEAN>().getTag(), 17u);
-
     INTEGER x(4);
     l.push_back(x);
     x = 5;
     l.push_back(x);
     EXPECT_EQ(l[0].getValue(), 4); // a copy, not the argument
     int sum = 0;
-    for (INTEGER& i : l)
+    for (INTEGER const& i : static_cast<List const&>(l))
         sum += i.getValue();
     EXPECT_EQ(sum, 9);
-    List const& cl = l;
-    for (List::const_iterator it = cl.begin(); it != cl.end(); ++it)
-        EXPECT_GT(it->getValue(), 0);
 
     // clean leaves a fresh element behind, never a freed one
     l.clean(l.begin());
     ASSERT_EQ(l.size(), 2u);
     EXPECT_EQ(l[0].getValue(), 0);
     l[0] = 8;
-    auto next = l.erase(l.begin());
-    EXPECT_EQ(next->getValue(), 5);
+    EXPECT_EQ(l.erase(l.begin())->getValue(), 5);
     EXPECT_EQ(l.size(), 1u);
 
     // a list made by the runtime is of the typed class
@@ -414,12 +352,11 @@ TEST(SequenceOf, TypedViewCleanAndPushBack)
 
 TEST(OpenType, CompareAndCopy)
 {
+    auto octets = [](std::string const& s) { return new std::vector<char>(s.begin(), s.end()); };
     OpenData a, b;
     EXPECT_TRUE(a.isEmpty());
     EXPECT_EQ(a.compare(b), 0);
     a.grab(octets("ab"));
-    b.grab(octets("ab"));
-    EXPECT_EQ(a.compare(b), 0);
     b.grab(octets("abc"));
     EXPECT_EQ(a.compare(b), -1);
     a.grab(octets("ap"));
@@ -430,34 +367,25 @@ TEST(OpenType, CompareAndCopy)
     EXPECT_EQ(a.compare(empty), -1); // octets only before empty
     EXPECT_EQ(empty.compare(a), -1);
     EXPECT_EQ(withData.compare(a), 1);
-    OpenData other(new INTEGER(4), &OpenData::theInfo);
-    EXPECT_LT(withData.compare(other), 0);
+    EXPECT_LT(withData.compare(OpenData(new INTEGER(4), &OpenData::theInfo)), 0);
 
-    OpenData copy(withData);
-    ASSERT_TRUE(copy.has_data());
-    EXPECT_NE(&copy.get_data(), &withData.get_data());
     OpenData both(a);
     both.set_data(new INTEGER(1));
-    OpenData copy2(both);
-    EXPECT_TRUE(copy2.has_buf());
-    EXPECT_TRUE(copy2.has_data());
-    EXPECT_NE(&copy2.get_buf(), &both.get_buf());
-    EXPECT_EQ(copy2.compare(both), 0);
-    copy2 = empty;
-    EXPECT_TRUE(copy2.isEmpty());
-}
+    OpenData copy(both);
+    EXPECT_TRUE(copy.has_buf() && copy.has_data());
+    EXPECT_NE(&copy.get_buf(), &both.get_buf());
+    EXPECT_NE(&copy.get_data(), &both.get_data());
+    EXPECT_EQ(copy.compare(both), 0);
+    copy = empty;
+    EXPECT_TRUE(copy.isEmpty());
 
-TEST(OpenType, TypeConstrainedHoldsItsContent)
-{
+    // a type-constrained open value holds its content from the start
     static const TypeConstrainedOpenData::InfoType info = {&TypeConstrainedOpenData::create, 0, &pickInfo};
     std::unique_ptr<AbstractData> v(AbstractData::create(&info));
     auto& t = dynamic_cast<TypeConstrainedOpenData&>(*v);
     ASSERT_TRUE(t.has_data());
-    auto& content = dynamic_cast<CHOICE&>(t.get_data());
-    EXPECT_EQ(content.info(), &pickInfo);
-    content.select(0);
+    dynamic_cast<CHOICE&>(t.get_data()).select(0);
     std::unique_ptr<AbstractData> c(v->clone());
     EXPECT_EQ(c->compare(*v), 0);
-    auto& copied = dynamic_cast<OpenData&>(*c);
-    EXPECT_NE(&copied.get_data(), &t.get_data());
+    EXPECT_NE(&dynamic_cast<OpenData&>(*c).get_data(), &t.get_data());
 }

@@ -1,5 +1,6 @@
 #include "tests/asn1/per_value_text.h"
 
+#include <cctype>
 #include <cstdlib>
 
 namespace PerTest {
@@ -7,17 +8,6 @@ namespace PerTest {
 namespace {
 
 using namespace ASN1;
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 class Reader {
 public:
@@ -40,19 +30,20 @@ private:
         char const* start = text.c_str() + pos;
         char* end;
         n = std::strtoll(start, &end, 10);
-        if (end == start)
-            return false;
         pos += std::size_t(end - start);
-        return true;
+        return end != start;
     }
-    std::string octets()
+    // The octets after the kind letter `c`, in hex.
+    bool octets(char c, std::string& out)
     {
-        std::string out;
-        while (pos + 1 < text.size() && hexDigit(text[pos]) >= 0 && hexDigit(text[pos + 1]) >= 0) {
-            out += char(hexDigit(text[pos]) * 16 + hexDigit(text[pos + 1]));
+        if (!eat(c))
+            return false;
+        while (pos + 1 < text.size() && std::isxdigit(static_cast<unsigned char>(text[pos])) &&
+               std::isxdigit(static_cast<unsigned char>(text[pos + 1]))) {
+            out += char(std::stoi(text.substr(pos, 2), nullptr, 16));
             pos += 2;
         }
-        return out;
+        return true;
     }
     bool sequence(SEQUENCE& s);
 
@@ -86,12 +77,12 @@ bool Reader::sequence(SEQUENCE& s)
 
 bool Reader::value(AbstractData& v)
 {
+    long long n;
+    std::string bytes;
     if (auto* s = dynamic_cast<SEQUENCE*>(&v))
         return sequence(*s);
-    if (auto* c = dynamic_cast<CHOICE*>(&v)) {
-        long long index;
-        return number(index) && eat(':') && c->select(int(index)) && value(*c->getSelection());
-    }
+    if (auto* c = dynamic_cast<CHOICE*>(&v))
+        return number(n) && eat(':') && c->select(int(n)) && value(*c->getSelection());
     if (auto* list = dynamic_cast<SEQUENCE_OF_Base*>(&v)) {
         if (!eat('['))
             return false;
@@ -108,59 +99,25 @@ bool Reader::value(AbstractData& v)
     if (dynamic_cast<Null*>(&v))
         return eat('N');
     if (auto* b = dynamic_cast<BOOLEAN*>(&v)) {
-        if (eat('T'))
-            *b = true;
-        else if (eat('F'))
-            *b = false;
-        else
-            return false;
-        return true;
+        *b = eat('T');
+        return *b || eat('F');
     }
-    if (auto* i = dynamic_cast<INTEGER*>(&v)) {
-        long long n;
-        if (!number(n))
-            return false;
-        i->setValue(int(static_cast<unsigned>(n)));
-        return true;
-    }
-    if (auto* e = dynamic_cast<ENUMERATED*>(&v)) {
-        long long n;
-        if (!number(n))
-            return false;
-        e->setFromInt(int(n));
-        return true;
-    }
-    if (auto* o = dynamic_cast<OCTET_STRING*>(&v)) {
-        if (!eat('x'))
-            return false;
-        std::string const bytes = octets();
-        o->assign(bytes.begin(), bytes.end());
-        return true;
-    }
-    if (auto* open = dynamic_cast<OpenData*>(&v)) {
-        if (!eat('x'))
-            return false;
-        std::string const bytes = octets();
-        open->grab(new std::vector<char>(bytes.begin(), bytes.end()));
-        return true;
-    }
-    if (auto* str = dynamic_cast<AbstractString*>(&v)) {
-        if (!eat('s'))
-            return false;
-        str->assign(octets());
-        return true;
-    }
-    if (auto* t = dynamic_cast<GeneralizedTime*>(&v)) {
-        if (!eat('s'))
-            return false;
-        t->set(octets().c_str());
-        return true;
-    }
+    if (auto* i = dynamic_cast<INTEGER*>(&v))
+        return number(n) && (i->setValue(int(static_cast<unsigned>(n))), true);
+    if (auto* e = dynamic_cast<ENUMERATED*>(&v))
+        return number(n) && (e->setFromInt(int(n)), true);
+    if (auto* o = dynamic_cast<OCTET_STRING*>(&v))
+        return octets('x', bytes) && (o->assign(bytes.begin(), bytes.end()), true);
+    if (auto* open = dynamic_cast<OpenData*>(&v))
+        return octets('x', bytes) && (open->grab(new std::vector<char>(bytes.begin(), bytes.end())), true);
+    if (auto* str = dynamic_cast<AbstractString*>(&v))
+        return octets('s', bytes) && (str->assign(bytes), true);
+    if (auto* t = dynamic_cast<GeneralizedTime*>(&v))
+        return octets('s', bytes) && (t->set(bytes.c_str()), true);
     if (auto* w = dynamic_cast<BMPString*>(&v)) {
-        if (!eat('w'))
+        if (!octets('w', bytes))
             return false;
         std::wstring chars;
-        std::string const bytes = octets();
         for (std::size_t k = 0; k + 1 < bytes.size(); k += 2)
             chars += wchar_t(static_cast<unsigned char>(bytes[k]) << 8 | static_cast<unsigned char>(bytes[k + 1]));
         w->assign(chars.data(), unsigned(chars.size()));
@@ -169,22 +126,22 @@ bool Reader::value(AbstractData& v)
     if (auto* bits = dynamic_cast<BIT_STRING*>(&v)) {
         if (!eat('b'))
             return false;
-        std::vector<bool> read;
-        while (pos < text.size() && (text[pos] == '0' || text[pos] == '1'))
-            read.push_back(text[pos++] == '1');
-        bits->resize(unsigned(read.size()));
-        for (unsigned k = 0; k < read.size(); ++k)
-            bits->set(k, read[k]);
+        unsigned k = 0;
+        for (; pos + k < text.size() && (text[pos + k] == '0' || text[pos + k] == '1'); ++k) {
+        }
+        bits->resize(k);
+        for (unsigned j = 0; j < k; ++j)
+            bits->set(j, text[pos + j] == '1');
+        pos += k;
         return true;
     }
     if (auto* oid = dynamic_cast<OBJECT_IDENTIFIER*>(&v)) {
         if (!eat('o'))
             return false;
         do {
-            long long arc;
-            if (!number(arc))
+            if (!number(n))
                 return false;
-            oid->append(unsigned(arc));
+            oid->append(unsigned(n));
         } while (eat('.'));
         return true;
     }
@@ -197,25 +154,6 @@ bool build(ASN1::AbstractData& value, std::string const& text)
 {
     Reader reader(text);
     return reader.value(value) && reader.done();
-}
-
-std::vector<char> fromHex(std::string const& hex)
-{
-    std::vector<char> out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(char(hexDigit(hex[i]) * 16 + hexDigit(hex[i + 1])));
-    return out;
-}
-
-std::string toHex(std::vector<char> const& octets)
-{
-    static char const digits[] = "0123456789abcdef";
-    std::string out;
-    for (char c : octets) {
-        out += digits[static_cast<unsigned char>(c) >> 4];
-        out += digits[static_cast<unsigned char>(c) & 15];
-    }
-    return out;
 }
 
 } // namespace PerTest

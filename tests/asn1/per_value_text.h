@@ -13,7 +13,23 @@ namespace PerTest {
 // text does not fit the type.
 bool build(ASN1::AbstractData& value, std::string const& text);
 
-std::vector<char> fromHex(std::string const& hex);
-std::string toHex(std::vector<char> const& octets);
+inline std::vector<char> fromHex(std::string const& hex)
+{
+    std::vector<char> out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(char(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+inline std::string toHex(std::vector<char> const& octets)
+{
+    static char const digits[] = "0123456789abcdef";
+    std::string out;
+    for (char c : octets) {
+        out += digits[static_cast<unsigned char>(c) >> 4];
+        out += digits[static_cast<unsigned char>(c) & 15];
+    }
+    return out;
+}
 
 } // namespace PerTest

@@ -7,27 +7,12 @@
 
 #include "asn1/asn1.h"
 #include "asn1/coder_env.h"
+#include "tests/asn1/per_value_text.h"
 
 namespace protocol_test {
 
-inline std::string toHex(std::vector<char> const& octets)
-{
-    static char const digits[] = "0123456789abcdef";
-    std::string s;
-    for (char c : octets) {
-        s += digits[(static_cast<unsigned char>(c) >> 4) & 15];
-        s += digits[static_cast<unsigned char>(c) & 15];
-    }
-    return s;
-}
-
-inline std::vector<char> fromHex(std::string const& hex)
-{
-    std::vector<char> out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
+using PerTest::fromHex;
+using PerTest::toHex;
 
 // The octets of a value; empty when the encoder refuses it.
 inline std::vector<char> encode(ASN1::AbstractData const& value)

@@ -45,11 +45,9 @@ Record fullRecord()
     return r;
 }
 
-TEST(GeneratedClasses, SequenceTableFollowsTheText)
+TEST(GeneratedClasses, TablesFollowTheText)
 {
     auto const& info = Record::theInfo;
-    EXPECT_EQ(info.create, &ASN1::make<Record>);
-    EXPECT_EQ(info.tag, 16u);
     EXPECT_TRUE(info.extendable);
     EXPECT_EQ(info.numRootFields, 11u);
     EXPECT_EQ(info.numExtensions, 2u);
@@ -61,43 +59,28 @@ TEST(GeneratedClasses, SequenceTableFollowsTheText)
     EXPECT_EQ(info.fieldInfos[7], &GenTest_Base::Small::theInfo);
     EXPECT_EQ(info.fieldInfos[0], (&ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 4294967295u>::theInfo));
     EXPECT_EQ(Empty::theInfo.numRootFields, 0u);
-
-    EXPECT_EQ(Name::theInfo.type, ASN1::FixedConstraint);
     EXPECT_EQ(Name::theInfo.lower, 1);
     EXPECT_EQ(Name::theInfo.upper, 8u);
-    EXPECT_EQ(Name::theInfo.characterSet, ASN1::IA5StringSet);
-    Name literal("ab");
-    EXPECT_EQ(literal.info(), &Name::theInfo);
-    EXPECT_EQ(literal, "ab");
-    EXPECT_EQ(Record_pairs::theInfo.lower, 0);
-    EXPECT_EQ(Record_pairs::theInfo.upper, 3u);
-    EXPECT_EQ(Record_pairs::theInfo.elementInfo, &GenTest_Base::Pair::theInfo);
-}
+    EXPECT_EQ(Name("ab").info(), &Name::theInfo); // a literal takes the class's table
 
-TEST(GeneratedClasses, EnumerationsKeepNumbersAndNames)
-{
+    // enumerations keep their numbers, and names the runtime and C++ trip over
     EXPECT_EQ(Sparse::delete_, -1);
-    EXPECT_EQ(Sparse::first, 0);
     EXPECT_EQ(Sparse::asInt_, 3);
-    EXPECT_EQ(Sparse::last, 100);
-    auto const& info = Sparse::theInfo;
-    EXPECT_EQ(info.maximum, 100);
-    EXPECT_TRUE(info.extendable);
-    ASSERT_EQ(info.numNames, 4u);
+    EXPECT_EQ(Sparse::theInfo.maximum, 100);
+    EXPECT_TRUE(Sparse::theInfo.extendable);
+    ASSERT_EQ(Sparse::theInfo.numNames, 4u);
     char const* const names[] = {"delete=-1", "first", "asInt=3", "last=100"};
     for (unsigned i = 0; i < 4; ++i)
-        EXPECT_STREQ(info.names[i], names[i]);
+        EXPECT_STREQ(Sparse::theInfo.names[i], names[i]);
     EXPECT_STREQ(Dense::theInfo.names[2], "two");
     EXPECT_FALSE(Dense::theInfo.extendable);
     EXPECT_STREQ(Record_nested_e::theInfo.names[0], "on=1");
     EXPECT_STREQ(Record_nested_e::theInfo.names[1], "off=0");
-
     Sparse s;
     s.set_asInt();
-    EXPECT_EQ(s.asInt(), 3);
     EXPECT_EQ(s.getName(), "asInt");
     s = Sparse::last;
-    EXPECT_EQ(s.asNamedNumber(), Sparse::last);
+    EXPECT_EQ(s.asInt(), 100);
 }
 
 TEST(GeneratedClasses, OptionalFieldsAndExtensionAdditions)
