@@ -756,6 +756,8 @@ public:
             char* end() { return data() + size_; }
             char const* begin() const { return data(); }
             char const* end() const { return data() + size_; }
+            // A copy for code that takes the octets as a vector.
+            operator std::vector<char>() const { return std::vector<char>(begin(), end()); }
             // New octets are 0.
             void resize(std::size_t n)
             {
