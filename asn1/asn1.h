@@ -14,6 +14,7 @@
 #include <boost/iterator/iterator_adaptor.hpp>
 
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <iosfwd>
 #include <memory>
@@ -21,6 +22,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "asn1/value_pool.h"
 
 namespace ASN1 {
 
@@ -73,11 +76,24 @@ inline constexpr unsigned ContextSpecificTag = 0x800000;
 inline constexpr unsigned PrivateTag = 0xC00000;
 
 namespace detail {
+// Value objects live on the free lists of asn1/value_pool.h.
 template <class T>
-struct Allocator {};
+struct Allocator {
+    static void* operator new(std::size_t n) { return poolAllocate(n); }
+    static void* operator new(std::size_t, void* where) noexcept { return where; }
+    static void operator delete(void* p, std::size_t n) noexcept { poolRelease(p, n); }
+    static void operator delete(void*, void*) noexcept {}
+};
 } // namespace detail
 
-unsigned CountBits(unsigned n);
+// Bits that number the n values 0..n-1; n == 0 stands for 2^32. The codecs
+// call it for every number, so it is inline.
+inline unsigned CountBits(unsigned n)
+{
+    if (n <= 1)
+        return n == 0 ? 32 : 0;
+    return 32 - unsigned(__builtin_clz(n - 1));
+}
 int lexicographic_compare_bytes(char const* b1, char const* e1, char const* b2, char const* e2);
 
 // ---------------------------------------------------------------- base
@@ -95,7 +111,10 @@ public:
     AbstractData& operator=(AbstractData const&) { return *this; }
     virtual ~AbstractData() = default;
 
-    static AbstractData* create(void const* info);
+    static AbstractData* create(void const* info)
+    {
+        return info ? static_cast<InfoType const*>(info)->create(info) : nullptr;
+    }
 
     int compare(AbstractData const& other) const { return do_compare(other); }
     bool operator==(AbstractData const& other) const { return compare(other) == 0; }
@@ -154,7 +173,7 @@ std::ostream& operator<<(std::ostream& strm, AbstractData const& value);
 
 // ---------------------------------------------------------------- NULL, BOOLEAN
 
-class Null : public AbstractData, detail::Allocator<Null> {
+class Null : public AbstractData, public detail::Allocator<Null> {
 public:
     using InfoType = AbstractData::InfoType;
     static const InfoType theInfo;
@@ -166,7 +185,7 @@ protected:
     ASN1_VALUE_OPERATIONS;
 };
 
-class BOOLEAN : public AbstractData, detail::Allocator<BOOLEAN> {
+class BOOLEAN : public AbstractData, public detail::Allocator<BOOLEAN> {
 public:
     using InfoType = AbstractData::InfoType;
     static const InfoType theInfo;
@@ -220,7 +239,7 @@ protected:
     bool sizeStrictlyValid(std::size_t n) const;
 };
 
-class INTEGER : public ConstrainedObject, detail::Allocator<INTEGER> {
+class INTEGER : public ConstrainedObject, public detail::Allocator<INTEGER> {
 public:
     using InfoType = ConstrainedObject::InfoType;
     static const InfoType theInfo;
@@ -313,7 +332,7 @@ unsigned operator+(unsigned n, Constrained_INTEGER<Type, Lower, Upper> const& x)
     return n + x.getValue();
 }
 
-class ENUMERATED : public AbstractData, detail::Allocator<ENUMERATED> {
+class ENUMERATED : public AbstractData, public detail::Allocator<ENUMERATED> {
 public:
     // `names` lists the root items in definition order, "name" or
     // "name=N"; an item without "=N" numbers one above the item before it
@@ -361,7 +380,7 @@ private:
 
 // ---------------------------------------------------------------- strings
 
-class BIT_STRING : public ConstrainedObject, detail::Allocator<BIT_STRING> {
+class BIT_STRING : public ConstrainedObject, public detail::Allocator<BIT_STRING> {
 public:
     using InfoType = ConstrainedObject::InfoType;
     static const InfoType theInfo;
@@ -387,7 +406,7 @@ private:
     std::vector<char> data_;
 };
 
-class OCTET_STRING : public ConstrainedObject, public std::vector<char>, detail::Allocator<OCTET_STRING> {
+class OCTET_STRING : public ConstrainedObject, public std::vector<char>, public detail::Allocator<OCTET_STRING> {
 public:
     using InfoType = ConstrainedObject::InfoType;
     static const InfoType theInfo;
@@ -422,7 +441,7 @@ extern char const VisibleStringSet[];
 extern char const IA5StringSet[];
 extern char const GeneralStringSet[];
 
-class AbstractString : public ConstrainedObject, public std::string, detail::Allocator<AbstractString> {
+class AbstractString : public ConstrainedObject, public std::string, public detail::Allocator<AbstractString> {
 public:
     struct InfoType {
         CreateFun create;
@@ -539,7 +558,7 @@ protected:
 
 // ---------------------------------------------------------------- time, identifier
 
-class GeneralizedTime : public AbstractData, detail::Allocator<GeneralizedTime> {
+class GeneralizedTime : public AbstractData, public detail::Allocator<GeneralizedTime> {
 public:
     using InfoType = AbstractData::InfoType;
     static const InfoType theInfo;
@@ -588,7 +607,7 @@ private:
     bool utc_ = false;
 };
 
-class OBJECT_IDENTIFIER : public AbstractData, detail::Allocator<OBJECT_IDENTIFIER> {
+class OBJECT_IDENTIFIER : public AbstractData, public detail::Allocator<OBJECT_IDENTIFIER> {
 public:
     using InfoType = AbstractData::InfoType;
     static const InfoType theInfo;
@@ -620,7 +639,7 @@ private:
 
 // ---------------------------------------------------------------- CHOICE
 
-class CHOICE : public AbstractData, detail::Allocator<CHOICE> {
+class CHOICE : public AbstractData, public detail::Allocator<CHOICE> {
 public:
     struct InfoType {
         CreateFun create;
@@ -694,7 +713,7 @@ private:
 
 // ---------------------------------------------------------------- SEQUENCE
 
-class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
+class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
 public:
     struct InfoType {
         CreateFun create;
@@ -714,29 +733,110 @@ public:
     // Presence bits, the first bit being the top bit of the first byte.
     class BitMap {
     public:
+        // The map's octets; maps of up to 64 bits need no heap block.
+        class Bytes {
+        public:
+            Bytes() noexcept : store_() {}
+            Bytes(Bytes const& other);
+            Bytes& operator=(Bytes const& other);
+            ~Bytes()
+            {
+                if (capacity_ > Local)
+                    detail::poolRelease(store_.heap, capacity_);
+            }
+            void swap(Bytes& other) noexcept;
+
+            std::size_t size() const { return size_; }
+            bool empty() const { return size_ == 0; }
+            char* data() { return capacity_ > Local ? store_.heap : store_.local; }
+            char const* data() const { return capacity_ > Local ? store_.heap : store_.local; }
+            char& operator[](std::size_t i) { return data()[i]; }
+            char operator[](std::size_t i) const { return data()[i]; }
+            char* begin() { return data(); }
+            char* end() { return data() + size_; }
+            char const* begin() const { return data(); }
+            char const* end() const { return data() + size_; }
+            // A copy for code that takes the octets as a vector.
+            operator std::vector<char>() const { return std::vector<char>(begin(), end()); }
+            // New octets are 0.
+            void resize(std::size_t n)
+            {
+                if (n > capacity_)
+                    grow(n);
+                else if (n < size_)
+                    std::memset(data() + n, 0, size_ - n); // octets past the end stay 0
+                size_ = unsigned(n);
+            }
+
+        private:
+            static constexpr unsigned Local = 8;
+            union Store {
+                char local[Local];
+                char* heap;
+            };
+            void grow(std::size_t n);
+
+            unsigned size_ = 0;
+            unsigned capacity_ = Local;
+            Store store_;
+        };
+
         BitMap() = default;
-        void resize(unsigned n);
-        bool operator[](unsigned i) const;
+        void resize(unsigned n)
+        {
+            bytes_.resize((std::size_t(n) + 7) / 8);
+            if (n % 8) // bits past a shrunk end must not come back on a later grow
+                bytes_[n / 8] = static_cast<char>(static_cast<unsigned char>(bytes_[n / 8]) & (0xFF00 >> (n % 8)));
+            bitCount_ = n;
+        }
+        bool operator[](unsigned i) const
+        {
+            return i < bitCount_ && (static_cast<unsigned char>(bytes_[i / 8]) >> (7 - i % 8)) & 1;
+        }
         void set(unsigned i);
         void clear(unsigned i);
         unsigned size() const { return bitCount_; }
-        void swap(BitMap& other);
+        void swap(BitMap& other) noexcept;
         bool any() const;
-        std::vector<char> const& getData() const { return bytes_; }
-        std::vector<char>& getData() { return bytes_; }
+        Bytes const& getData() const { return bytes_; }
+        Bytes& getData() { return bytes_; }
 
     private:
         unsigned bitCount_ = 0;
-        std::vector<char> bytes_;
+        Bytes bytes_;
     };
 
-    // Owned field objects; null for a field never created.
-    class FieldVector : public std::vector<AbstractData*> {
+    // Owned field objects; null for a field never created. The count is the
+    // type's; most types have a handful of fields, held in the value itself.
+    class FieldVector {
     public:
-        FieldVector() = default;
+        using value_type = AbstractData*;
+        using iterator = AbstractData**;
+        using const_iterator = AbstractData* const*;
+
+        FieldVector() noexcept : local_() {}
+        explicit FieldVector(std::size_t n); // null entries
         FieldVector(FieldVector const& other);
         FieldVector& operator=(FieldVector const&) = delete;
         ~FieldVector();
+        void swap(FieldVector& other) noexcept;
+
+        std::size_t size() const { return size_; }
+        bool empty() const { return size_ == 0; }
+        AbstractData** data() { return heap_ ? heap_ : local_; }
+        AbstractData* const* data() const { return heap_ ? heap_ : local_; }
+        AbstractData*& operator[](std::size_t i) { return data()[i]; }
+        AbstractData* operator[](std::size_t i) const { return data()[i]; }
+        iterator begin() { return data(); }
+        iterator end() { return data() + size_; }
+        const_iterator begin() const { return data(); }
+        const_iterator end() const { return data() + size_; }
+
+    private:
+        static constexpr std::size_t Local = 4;
+        AbstractData** heap_ = nullptr; // null: the entries are local_
+        std::size_t size_ = 0;
+        AbstractData* local_[Local];
     };
 
     explicit SEQUENCE(void const* info);
@@ -748,14 +848,21 @@ public:
 
     // Presence by optional index: optional root fields first, then the
     // extension additions.
-    bool hasOptionalField(unsigned opt) const;
+    bool hasOptionalField(unsigned opt) const
+    {
+        return opt < optionalMap_.size() ? optionalMap_[opt] : extensionMap_[opt - optionalMap_.size()];
+    }
     AbstractData*& includeOptionalField(unsigned opt, unsigned index);
     void removeOptionalField(unsigned opt);
 
     AbstractData* getField(unsigned index) { return fields_[index]; }
     AbstractData const* getField(unsigned index) const { return fields_[index]; }
     // The field object at `index`, created from its table when missing.
-    AbstractData* createField(unsigned index);
+    AbstractData* createField(unsigned index)
+    {
+        AbstractData*& field = fields_[index];
+        return field ? field : (field = AbstractData::create(info()->fieldInfos[index]));
+    }
     unsigned fieldCount() const { return static_cast<unsigned>(fields_.size()); }
     char const* getFieldName(int index) const { return info()->fieldNames[index]; }
     int tagMode() const;
@@ -810,7 +917,7 @@ struct SizeConstraint {
     static constexpr unsigned upper = Upper;
 };
 
-class SEQUENCE_OF_Base : public ConstrainedObject, detail::Allocator<SEQUENCE_OF_Base> {
+class SEQUENCE_OF_Base : public ConstrainedObject, public detail::Allocator<SEQUENCE_OF_Base> {
 public:
     struct InfoType {
         CreateFun create;
@@ -820,7 +927,7 @@ public:
         unsigned upper;
         void const* elementInfo;
     };
-    using Container = std::vector<AbstractData*>;
+    using Container = std::vector<AbstractData*, detail::PoolAllocator<AbstractData*>>;
     using iterator = Container::iterator;
     using const_iterator = Container::const_iterator;
 
@@ -925,7 +1032,7 @@ using SET_OF = SEQUENCE_OF<T, Constraint, 17>;
 
 // ---------------------------------------------------------------- open types
 
-class OpenData : public AbstractData, detail::Allocator<OpenData> {
+class OpenData : public AbstractData, public detail::Allocator<OpenData> {
 public:
     using InfoType = AbstractData::InfoType;
     static const InfoType theInfo;
@@ -1003,7 +1110,7 @@ public:
     bool revisit(OpenData& v) { return do_revisit(v); }
     bool visit(TypeConstrainedOpenData& v) { return do_visit(v); }
     bool visit(GeneralizedTime& v) { return do_visit(v); }
-    bool visit(SEQUENCE& v); // the field walk driven by the hooks below
+    bool visit(SEQUENCE& v) { return do_visit(v); }
 
 protected:
     virtual bool do_visit(Null&) = 0;
@@ -1022,6 +1129,8 @@ protected:
     virtual bool do_revisit(OpenData&) = 0;
     virtual bool do_visit(TypeConstrainedOpenData&) = 0;
     virtual bool do_visit(GeneralizedTime&) = 0;
+    // The field walk driven by the hooks below; a codec may walk on its own.
+    virtual bool do_visit(SEQUENCE& v);
     virtual int preVisitExtensionRoots(SEQUENCE&) { return CONTINUE; }
     virtual int visitExtensionRoot(SEQUENCE&, int /*index*/, int /*optionalId*/) { return FAIL; }
     virtual int preVisitExtensions(SEQUENCE&) { return CONTINUE; }
@@ -1052,7 +1161,7 @@ public:
     bool visit(OpenData const& v) { return do_visit(v); }
     bool visit(GeneralizedTime const& v) { return do_visit(v); }
     bool visit(SEQUENCE_OF_Base const& v) { return do_visit(v); }
-    bool visit(SEQUENCE const& v); // the walk over present fields
+    bool visit(SEQUENCE const& v) { return do_visit(v); }
 
 protected:
     virtual bool do_visit(AbstractData const&) { return true; }
@@ -1070,6 +1179,9 @@ protected:
     virtual bool do_visit(OpenData const& v);
     virtual bool do_visit(GeneralizedTime const& v);
     virtual bool do_visit(SEQUENCE_OF_Base const& v);
+    // The walk over present fields, driven by the hooks below; a codec may
+    // walk on its own.
+    virtual bool do_visit(SEQUENCE const& v);
     virtual bool preVisitExtensionRoots(SEQUENCE const& v);
     virtual bool visitExtensionRoot(SEQUENCE const&, int /*index*/) { return false; }
     virtual bool preVisitExtensions(SEQUENCE const&) { return true; }

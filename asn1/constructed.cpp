@@ -2,6 +2,7 @@
 #include "asn1/asn1.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace ASN1 {
 
@@ -93,20 +94,37 @@ AbstractData* CHOICE::do_clone() const { return cloneAs(*this); }
 
 const unsigned SEQUENCE::defaultTag = 0;
 
-void SEQUENCE::BitMap::resize(unsigned n)
+SEQUENCE::BitMap::Bytes::Bytes(Bytes const& other) : store_()
 {
-    bytes_.resize((std::size_t(n) + 7) / 8, 0);
-    // bits past a shrunk end must not come back on a later grow
-    if (n % 8 && !bytes_.empty())
-        bytes_.back() = static_cast<char>(static_cast<unsigned char>(bytes_.back()) & (0xFF00 >> (n % 8)));
-    bitCount_ = n;
+    resize(other.size_);
+    if (size_ != 0)
+        std::memcpy(data(), other.data(), size_);
 }
 
-bool SEQUENCE::BitMap::operator[](unsigned i) const
+SEQUENCE::BitMap::Bytes& SEQUENCE::BitMap::Bytes::operator=(Bytes const& other)
 {
-    if (i >= bitCount_)
-        return false;
-    return (static_cast<unsigned char>(bytes_[i / 8]) >> (7 - i % 8)) & 1;
+    Bytes copy(other);
+    swap(copy);
+    return *this;
+}
+
+void SEQUENCE::BitMap::Bytes::swap(Bytes& other) noexcept
+{
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(store_, other.store_);
+}
+
+void SEQUENCE::BitMap::Bytes::grow(std::size_t n)
+{
+    unsigned const capacity = unsigned(n < 2 * std::size_t(capacity_) ? 2 * capacity_ : n);
+    char* heap = static_cast<char*>(detail::poolAllocate(capacity));
+    std::memcpy(heap, data(), size_);
+    std::memset(heap + size_, 0, capacity - size_);
+    if (capacity_ > Local)
+        detail::poolRelease(store_.heap, capacity_);
+    store_.heap = heap;
+    capacity_ = capacity;
 }
 
 void SEQUENCE::BitMap::set(unsigned i)
@@ -121,7 +139,7 @@ void SEQUENCE::BitMap::clear(unsigned i)
         bytes_[i / 8] = static_cast<char>(static_cast<unsigned char>(bytes_[i / 8]) & ~(0x80 >> (i % 8)));
 }
 
-void SEQUENCE::BitMap::swap(BitMap& other)
+void SEQUENCE::BitMap::swap(BitMap& other) noexcept
 {
     bytes_.swap(other.bytes_);
     std::swap(bitCount_, other.bitCount_);
@@ -132,30 +150,51 @@ bool SEQUENCE::BitMap::any() const
     return std::any_of(bytes_.begin(), bytes_.end(), [](char c) { return c != 0; });
 }
 
-SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : std::vector<AbstractData*>()
+SEQUENCE::FieldVector::FieldVector(std::size_t n) : size_(n), local_()
 {
-    reserve(other.size());
-    for (AbstractData* f : other)
-        push_back(f ? f->clone() : nullptr); // reserved: no throw after the clone
+    if (n > Local) {
+        heap_ = static_cast<AbstractData**>(detail::poolAllocate(n * sizeof(AbstractData*)));
+        std::fill_n(heap_, n, nullptr);
+    }
+}
+
+// A clone that throws leaves the entries made so far to the destructor,
+// which runs because the delegated constructor has completed.
+SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : FieldVector(other.size_)
+{
+    AbstractData** to = data();
+    for (std::size_t k = 0; k < size_; ++k)
+        if (AbstractData const* f = other[k])
+            to[k] = f->clone();
 }
 
 SEQUENCE::FieldVector::~FieldVector()
 {
     for (AbstractData* f : *this)
         delete f;
+    if (heap_)
+        detail::poolRelease(heap_, size_ * sizeof(AbstractData*));
 }
 
-SEQUENCE::SEQUENCE(void const* info) : AbstractData(info)
+void SEQUENCE::FieldVector::swap(FieldVector& other) noexcept
+{
+    std::swap(heap_, other.heap_);
+    std::swap(size_, other.size_);
+    std::swap(local_, other.local_);
+}
+
+SEQUENCE::SEQUENCE(void const* info)
+    : AbstractData(info), fields_(static_cast<InfoType const*>(info)->numRootFields +
+                                  static_cast<InfoType const*>(info)->numExtensions)
 {
     InfoType const* i = this->info();
-    fields_.resize(i->numRootFields + i->numExtensions, nullptr);
     optionalMap_.resize(i->numOptional);
     for (unsigned k = 0; k < i->numRootFields; ++k)
         if (i->fieldIds[k] == -1)
             fields_[k] = AbstractData::create(i->fieldInfos[k]);
     if (i->defaultExtensions && i->numExtensions) {
         extensionMap_.resize(i->numExtensions);
-        std::vector<char>& bytes = extensionMap_.getData();
+        BitMap::Bytes& bytes = extensionMap_.getData();
         for (std::size_t b = 0; b < bytes.size(); ++b)
             bytes[b] = static_cast<char>(i->defaultExtensions[b]);
         extensionMap_.resize(i->numExtensions); // drops bits past the count
@@ -187,13 +226,6 @@ void SEQUENCE::swap(SEQUENCE& other)
     extensionMap_.swap(other.extensionMap_);
 }
 
-bool SEQUENCE::hasOptionalField(unsigned opt) const
-{
-    if (opt < optionalMap_.size())
-        return optionalMap_[opt];
-    return extensionMap_[opt - optionalMap_.size()];
-}
-
 AbstractData*& SEQUENCE::includeOptionalField(unsigned opt, unsigned index)
 {
     if (opt < optionalMap_.size()) {
@@ -213,13 +245,6 @@ void SEQUENCE::removeOptionalField(unsigned opt)
         optionalMap_.clear(opt);
     else
         extensionMap_.clear(opt - optionalMap_.size());
-}
-
-AbstractData* SEQUENCE::createField(unsigned index)
-{
-    if (!fields_[index])
-        fields_[index] = AbstractData::create(info()->fieldInfos[index]);
-    return fields_[index];
 }
 
 int SEQUENCE::tagMode() const

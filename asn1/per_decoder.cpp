@@ -7,53 +7,34 @@
 namespace ASN1 {
 
 PERDecoder::PERDecoder(char const* first, char const* last, CoderEnv* env, bool a)
-    : Visitor(env), data(first), size(first && last > first ? std::size_t(last - first) : 0), position(0),
-      bitsLeft(8), aligned_(a)
+    : Visitor(env), data(first), size(first && last > first ? std::size_t(last - first) : 0), bitCount(size * 8),
+      bit(0), aligned_(a)
 {
 }
 
 PERDecoder::~PERDecoder() = default;
 
-bool PERDecoder::decodeSingleBit(bool& bit)
+bool PERDecoder::decodeSingleBit(bool& value)
 {
-    if (getBitsLeft() == 0)
+    if (bit >= bitCount)
         return false;
-    --bitsLeft;
-    bit = (static_cast<unsigned char>(data[position]) >> bitsLeft) & 1;
-    if (bitsLeft == 0) {
-        bitsLeft = 8;
-        ++position;
-    }
+    value = (static_cast<unsigned char>(data[bit >> 3]) >> (7 - (bit & 7))) & 1;
+    ++bit;
     return true;
 }
 
 bool PERDecoder::decodeMultiBit(unsigned n, unsigned& value)
 {
-    if (n > 32 || n > getBitsLeft())
+    if (n > 32 || n > bitCount - bit)
         return false;
-    if (n == 0) {
-        value = 0;
-        return true;
-    }
-    // The octets that hold the n bits, read as one word (at most 7 + 32 bits).
-    unsigned const total = 8u - bitsLeft + n;
-    unsigned const octets = (total + 7) / 8;
-    uint64_t word = 0;
-    for (unsigned k = 0; k < octets; ++k)
-        word = word << 8 | static_cast<unsigned char>(data[position + k]);
-    word >>= octets * 8 - total;
-    value = uint32_t(n < 32 ? word & ((1u << n) - 1) : word);
-    position += total / 8;
-    bitsLeft = static_cast<unsigned short>(8 - total % 8);
+    value = n == 0 ? 0 : peekBits(n);
+    bit += n;
     return true;
 }
 
 void PERDecoder::byteAlign()
 {
-    if (bitsLeft != 8) {
-        bitsLeft = 8;
-        ++position;
-    }
+    bit = (bit + 7) & ~std::size_t(7);
 }
 
 unsigned PERDecoder::decodeBlock(char* p, unsigned n)
@@ -61,76 +42,51 @@ unsigned PERDecoder::decodeBlock(char* p, unsigned n)
     if (n == 0)
         return 0;
     byteAlign();
-    std::size_t const left = size - position;
+    std::size_t const left = octetsLeft();
     unsigned const count = n < left ? n : unsigned(left);
     if (count != 0)
-        std::memcpy(p, data + position, count);
-    position += count;
+        std::memcpy(p, data + getPosition(), count);
+    bit += std::size_t(count) * 8;
     return count;
 }
 
 bool PERDecoder::decodeBitMap(unsigned char* octets, unsigned nBits)
 {
-    unsigned i = 0;
-    unsigned v;
+    if (nBits > bitCount - bit)
+        return false;
     for (; nBits >= 8; nBits -= 8) {
-        if (!decodeMultiBit(8, v))
-            return false;
-        octets[i++] = static_cast<unsigned char>(v);
+        *octets++ = static_cast<unsigned char>(peekBits(8));
+        bit += 8;
     }
     if (nBits != 0) {
-        if (!decodeMultiBit(nBits, v))
-            return false;
-        octets[i] = static_cast<unsigned char>(v << (8 - nBits));
+        *octets = static_cast<unsigned char>(peekBits(nBits) << (8 - nBits));
+        bit += nBits;
     }
     return true;
 }
 
 void PERDecoder::setPosition(std::size_t offset)
 {
-    position = offset < size ? offset : size;
-    bitsLeft = 8;
+    bit = offset < size ? offset * 8 : bitCount;
 }
 
 void PERDecoder::rollback(memento_type const& m)
 {
     if (!m.saved)
         return;
-    position = m.position < size ? m.position : size;
-    bitsLeft = static_cast<unsigned short>(m.bitsLeft);
+    setPosition(m.position);
+    if (m.position < size && m.bitsLeft >= 1 && m.bitsLeft < 8)
+        bit += 8 - m.bitsLeft;
 }
 
-int PERDecoder::decodeUnsigned(unsigned lower, unsigned upper, unsigned& value)
+int PERDecoder::decodeCountedUnsigned(unsigned lower, unsigned upper, unsigned& value)
 {
-    if (lower == upper) {
-        value = lower;
-        return 0;
-    }
-    if (atEnd())
-        return -1;
     unsigned const span = upper - lower;
-    unsigned const range = span + 1; // 0 stands for 2^32
-    unsigned const nBits = CountBits(range);
-    unsigned offset;
-    if (range != 0 && range <= 255) {
-        if (!decodeMultiBit(nBits, offset))
-            return -1;
-    } else {
-        unsigned bits;
-        if (nBits > 16) {
-            unsigned octets;
-            if (decodeLength(1, (nBits + 7) / 8, octets) < 0)
-                return -1;
-            bits = octets * 8;
-        } else {
-            bits = nBits > 8 ? 16 : 8;
-        }
-        byteAlign();
-        if (!decodeMultiBit(bits, offset))
-            return -1;
-    }
-    // A field wider than the range can carry numbers beyond its upper bound.
-    if (offset > span)
+    unsigned octets, offset;
+    if (decodeLength(1, (CountBits(span + 1) + 7) / 8, octets) < 0) // span + 1 == 0 stands for 2^32
+        return -1;
+    byteAlign();
+    if (!decodeMultiBit(octets * 8, offset) || offset > span)
         return -1;
     value = offset + lower;
     return 0;
@@ -201,14 +157,14 @@ bool PERDecoder::decodeContentsLength(unsigned& length)
 {
     if (decodeLength(0, 0xFFFFFFFF, length) < 0)
         return false;
-    return length <= size - position; // the general form leaves the input aligned
+    return length <= octetsLeft(); // the general form leaves the input aligned
 }
 
 bool PERDecoder::decodeNested(AbstractData& value, unsigned length)
 {
-    PERDecoder nested(data + position, data + position + length, get_env(), aligned_);
+    PERDecoder nested(data + getPosition(), data + getPosition() + length, get_env(), aligned_);
     bool const ok = value.accept(nested);
-    setPosition(position + length);
+    setPosition(getPosition() + length);
     return ok;
 }
 
@@ -287,10 +243,10 @@ bool PERDecoder::do_visit(OBJECT_IDENTIFIER& value)
     if (decodeLength(0, 255, n) < 0)
         return false;
     byteAlign();
-    if (n > size - position)
+    if (n > octetsLeft())
         return false;
-    bool const ok = value.decodeCommon(data + position, n);
-    position += n;
+    bool const ok = value.decodeCommon(data + getPosition(), n);
+    bit += 8 * std::size_t(n);
     return ok;
 }
 
@@ -411,7 +367,7 @@ bool PERDecoder::do_visit(CHOICE& value)
             if (!value.isUnknownSelection())
                 return false;
             // An alternative this side does not know: skip its contents.
-            setPosition(position + length);
+            setPosition(getPosition() + length);
             return true;
         }
         return decodeNested(*value.getSelection(), length);
@@ -451,9 +407,9 @@ bool PERDecoder::do_visit(OpenData& value)
     // An open value is never empty on the wire: a value of no bits is one octet.
     if (!decodeContentsLength(length) || length == 0 || length > MaximumStringSize)
         return false;
-    auto* octets = new std::vector<char>(data + position, data + position + length);
+    auto* octets = new std::vector<char>(data + getPosition(), data + getPosition() + length);
     value.grab(octets);
-    position += length;
+    bit += 8 * std::size_t(length);
     return true;
 }
 
@@ -479,69 +435,62 @@ bool PERDecoder::do_visit(GeneralizedTime& value)
     unsigned length;
     if (!decodeContentsLength(length) || length == 0)
         return false;
-    std::string const text(data + position, length);
-    position += length;
+    std::string const text(data + getPosition(), length);
+    bit += 8 * std::size_t(length);
     value.set(text.c_str());
     return true;
 }
 
-int PERDecoder::preVisitExtensionRoots(SEQUENCE& value)
+bool PERDecoder::do_visit(SEQUENCE& value)
 {
+    SEQUENCE::InfoType const* info = value.info();
     bool extension = false;
-    if (value.extendable()) {
+    if (info->extendable) {
         if (!decodeSingleBit(extension))
-            return 0;
+            return false;
         if (!extension && value.extensionMap().size() != 0)
             value.extensionMap().resize(0);
     }
     auto& optional = value.optionalMap();
-    if (optional.size() != value.info()->numOptional)
-        optional.resize(value.info()->numOptional);
-    if (!decodeBitMap(reinterpret_cast<unsigned char*>(optional.getData().data()), optional.size()))
-        return 0;
-    return extension ? 3 : 2;
+    if (optional.size() != info->numOptional)
+        optional.resize(info->numOptional);
+    if (!decodeBitMap(reinterpret_cast<unsigned char*>(optional.getData().data()), info->numOptional))
+        return false;
+    for (unsigned i = 0; i < info->numRootFields; ++i) {
+        int const id = info->fieldIds[i];
+        if (id != -1 && !optional[unsigned(id)])
+            continue;
+        AbstractData* field = value.createField(i);
+        if (!field || !field->accept(*this))
+            return false;
+    }
+    return !extension || decodeExtensions(value);
 }
 
-int PERDecoder::visitExtensionRoot(SEQUENCE& value, int index, int optionalId)
+bool PERDecoder::decodeExtensions(SEQUENCE& value)
 {
-    if (optionalId != -1 && !value.hasOptionalField(unsigned(optionalId)))
-        return 3;
-    AbstractData* field = value.createField(unsigned(index));
-    return field && field->accept(*this) ? 3 : 0;
-}
-
-int PERDecoder::preVisitExtensions(SEQUENCE& value)
-{
+    SEQUENCE::InfoType const* info = value.info();
     unsigned k;
     // k + 1 bits follow; a count beyond the limit is refused before it can wrap.
     if (!decodeSmallUnsigned(k) || k >= MaximumArraySize || k + 1 > getBitsLeft())
-        return 0;
+        return false;
     auto& map = value.extensionMap();
     map.resize(k + 1);
-    return decodeBitMap(reinterpret_cast<unsigned char*>(map.getData().data()), k + 1) ? 3 : 0;
-}
-
-int PERDecoder::visitKnownExtension(SEQUENCE& value, int index, int optionalIndex)
-{
-    if (!value.hasOptionalField(unsigned(optionalIndex)))
-        return 3;
-    unsigned length;
-    if (!decodeContentsLength(length))
-        return 0;
-    AbstractData* field = value.createField(unsigned(index));
-    return field && decodeNested(*field, length) ? 3 : 0;
-}
-
-bool PERDecoder::visitUnknownExtensions(SEQUENCE& value)
-{
-    auto const& map = value.extensionMap();
-    for (unsigned k = value.info()->numExtensions; k < map.size(); ++k) {
-        if (!map[k])
+    if (!decodeBitMap(reinterpret_cast<unsigned char*>(map.getData().data()), k + 1))
+        return false;
+    for (unsigned e = 0; e < map.size(); ++e) {
+        if (!map[e])
             continue;
         unsigned length;
         if (!decodeContentsLength(length))
             return false;
-        setPosition(position + length);
+        if (e >= info->numExtensions) { // an addition this side does not know
+            setPosition(getPosition() + length);
+            continue;
+        }
+        AbstractData* field = value.createField(info->numRootFields + e);
+        if (!field || !decodeNested(*field, length))
+            return false;
     }
     return true;
 }

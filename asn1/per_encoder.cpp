@@ -3,6 +3,7 @@
 #include "asn1/per_layout.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace ASN1 {
@@ -48,46 +49,19 @@ PEREncoder::PEREncoder(std::vector<char>& o, Append, bool a) : out(o), bitsLeft(
 
 PEREncoder::~PEREncoder() = default;
 
-void PEREncoder::encodeSingleBit(bool bit)
+void PEREncoder::encodeSpanningBits(unsigned value, unsigned n)
 {
-    if (bitsLeft == 8)
-        out.push_back(0);
-    --bitsLeft;
-    if (bit)
-        out.back() = char(out.back() | (1u << bitsLeft));
-    if (bitsLeft == 0)
-        bitsLeft = 8;
-}
-
-void PEREncoder::encodeMultiBit(unsigned value, unsigned n)
-{
-    if (n == 0)
-        return;
-    if (bitsLeft == 8)
-        out.push_back(0);
-    if (n < 32)
-        value &= (1u << n) - 1;
-    if (n < bitsLeft) {
-        bitsLeft = static_cast<unsigned short>(bitsLeft - n);
-        out.back() = char(out.back() | (value << bitsLeft));
-        return;
-    }
-    n -= bitsLeft;
-    out.back() = char(out.back() | (value >> n));
-    bitsLeft = 8;
-    while (n >= 8) {
-        n -= 8;
-        out.push_back(char(value >> n));
-    }
-    if (n != 0) {
-        bitsLeft = static_cast<unsigned short>(8 - n);
-        out.push_back(char(value << bitsLeft));
-    }
-}
-
-void PEREncoder::byteAlign()
-{
-    bitsLeft = 8;
+    // The new bits after those in use of the last octet, as a big-endian word.
+    unsigned const used = 8u - bitsLeft;
+    unsigned const total = used + n; // at most 7 + 32
+    uint64_t const word = uint64_t(value) << (64 - total);
+    if (used != 0)
+        out.back() = char(out.back() | char(word >> 56));
+    else
+        out.push_back(char(word >> 56));
+    for (unsigned k = 1; k < (total + 7) / 8; ++k)
+        out.push_back(char(word >> (56 - 8 * k)));
+    bitsLeft = static_cast<unsigned short>(total % 8 ? 8 - total % 8 : 8);
 }
 
 void PEREncoder::encodeByte(unsigned value)
@@ -131,30 +105,13 @@ void PEREncoder::encodeSmallUnsigned(unsigned n)
     encodeMultiBit(n, c * 8);
 }
 
-bool PEREncoder::encodeUnsigned(unsigned v, unsigned lower, unsigned upper)
+bool PEREncoder::encodeCountedUnsigned(unsigned offset, unsigned span)
 {
-    unsigned const offset = v - lower;
-    unsigned const span = upper - lower;
-    if (offset > span)
+    unsigned const octets = offset == 0 ? 1 : (CountBits(offset + 1) + 7) / 8;
+    if (!encodeLength(octets, 1, (CountBits(span + 1) + 7) / 8)) // span + 1 == 0 stands for 2^32
         return false;
-    if (span == 0)
-        return true;
-    unsigned const range = span + 1; // 0 stands for 2^32
-    if (range != 0 && range <= 255) {
-        encodeMultiBit(offset, CountBits(range));
-    } else if (range == 256) {
-        byteAlign();
-        encodeMultiBit(offset, 8);
-    } else if (range != 0 && range <= 65536) {
-        byteAlign();
-        encodeMultiBit(offset, 16);
-    } else {
-        unsigned const octets = offset == 0 ? 1 : (CountBits(offset + 1) + 7) / 8;
-        if (!encodeLength(octets, 1, (CountBits(range) + 7) / 8))
-            return false;
-        byteAlign();
-        encodeMultiBit(offset, octets * 8);
-    }
+    byteAlign();
+    encodeMultiBit(offset, octets * 8);
     return true;
 }
 
@@ -237,6 +194,8 @@ bool PEREncoder::do_visit(BOOLEAN const& value)
 bool PEREncoder::do_visit(INTEGER const& value)
 {
     int const v = value.getValue();
+    if (value.getConstraintType() == FixedConstraint) // the common case, first
+        return encodeUnsigned(unsigned(v), unsigned(value.getLowerLimit()), value.getUpperLimit());
     if (!encodeConstraint(value, unsigned(v)))
         return encodeUnsigned(unsigned(v), unsigned(value.getLowerLimit()), value.getUpperLimit());
     // Two's complement in as few octets as the value needs, sign bit included.
@@ -398,37 +357,38 @@ bool PEREncoder::do_visit(SEQUENCE_OF_Base const& value)
     return true;
 }
 
-bool PEREncoder::preVisitExtensionRoots(SEQUENCE const& value)
+bool PEREncoder::do_visit(SEQUENCE const& value)
 {
-    if (value.extendable())
-        encodeSingleBit(anyWritableExtension(value));
+    SEQUENCE::InfoType const* info = value.info();
+    bool const extensions = info->extendable && anyWritableExtension(value);
+    if (info->extendable)
+        encodeSingleBit(extensions);
     auto const& optional = value.optionalMap();
-    encodeBitMap(optional.getData(), optional.size());
-    return true;
-}
-
-bool PEREncoder::visitExtensionRoot(SEQUENCE const& value, int index)
-{
-    AbstractData const* field = value.getField(unsigned(index));
-    return field && field->accept(*this);
-}
-
-bool PEREncoder::preVisitExtensions(SEQUENCE const& value)
-{
-    if (!value.extendable() || !anyWritableExtension(value))
+    encodeBitMap(reinterpret_cast<unsigned char const*>(optional.getData().data()), optional.size());
+    for (unsigned i = 0; i < info->numRootFields; ++i) {
+        int const id = info->fieldIds[i];
+        if (id != -1 && !value.hasOptionalField(unsigned(id)))
+            continue;
+        AbstractData const* field = value.getField(i);
+        if (!field || !field->accept(*this)) // present without an object: broken value
+            return false;
+    }
+    auto const& map = value.extensionMap();
+    if (map.size() == 0)
         return true;
-    unsigned const n = writableExtensions(value);
-    encodeSmallUnsigned(n - 1);
-    encodeBitMap(value.extensionMap().getData(), n);
+    if (extensions) {
+        unsigned const n = writableExtensions(value);
+        encodeSmallUnsigned(n - 1);
+        encodeBitMap(reinterpret_cast<unsigned char const*>(map.getData().data()), n);
+    }
+    for (unsigned k = 0; k < info->numExtensions; ++k) {
+        if (!map[k])
+            continue;
+        AbstractData const* field = value.getField(info->numRootFields + k);
+        if (!field || (extensions && !encodeAnyType(field)))
+            return false;
+    }
     return true;
-}
-
-bool PEREncoder::visitKnownExtension(SEQUENCE const& value, int index)
-{
-    if (!value.extendable() || !anyWritableExtension(value))
-        return true;
-    AbstractData const* field = value.getField(unsigned(index));
-    return field && encodeAnyType(field);
 }
 
 } // namespace ASN1

@@ -18,15 +18,54 @@ public:
 
     bool aligned() const { return aligned_; }
 
-    void encodeSingleBit(bool bit);
-    void encodeMultiBit(unsigned value, unsigned nBits);
-    void byteAlign();
+    void encodeSingleBit(bool bit)
+    {
+        if (bitsLeft == 8)
+            out.push_back(0);
+        --bitsLeft;
+        if (bit)
+            out.back() = char(out.back() | (1u << bitsLeft));
+        if (bitsLeft == 0)
+            bitsLeft = 8;
+    }
+    // The low nBits (0 to 32) of value.
+    void encodeMultiBit(unsigned value, unsigned nBits)
+    {
+        if (nBits < 32)
+            value &= (1u << nBits) - 1;
+        if (nBits < bitsLeft && bitsLeft != 8) { // within the last octet
+            bitsLeft = static_cast<unsigned short>(bitsLeft - nBits);
+            out.back() = char(out.back() | (value << bitsLeft));
+        } else if (nBits != 0) {
+            encodeSpanningBits(value, nBits);
+        }
+    }
+    void byteAlign() { bitsLeft = 8; }
     void encodeByte(unsigned value);
     void encodeBlock(char const* p, unsigned n);
     void encodeBitMap(std::vector<char> const& octets, unsigned nBits);
     void encodeBitMap(unsigned char const* octets, unsigned nBits);
     void encodeSmallUnsigned(unsigned n);
-    bool encodeUnsigned(unsigned value, unsigned lower, unsigned upper);
+    // False when the value is outside lower..upper.
+    bool encodeUnsigned(unsigned value, unsigned lower, unsigned upper)
+    {
+        unsigned const offset = value - lower;
+        unsigned const span = upper - lower;
+        if (offset > span)
+            return false;
+        if (span < 255) { // a bit field
+            if (span != 0)
+                encodeMultiBit(offset, CountBits(span + 1));
+        } else if (span <= 0xFFFF) { // one octet for a range of 256, else two, aligned
+            byteAlign();
+            if (span > 0xFF)
+                out.push_back(char(offset >> 8));
+            out.push_back(char(offset));
+        } else {
+            return encodeCountedUnsigned(offset, span);
+        }
+        return true;
+    }
     bool encodeLength(unsigned length, unsigned lower, unsigned upper);
     // Writes the extension bit of an extensible constraint; true when the
     // value or length takes the unconstrained form.
@@ -49,12 +88,12 @@ private:
     bool do_visit(OpenData const&) override;
     bool do_visit(GeneralizedTime const&) override;
     bool do_visit(SEQUENCE_OF_Base const&) override;
-    bool preVisitExtensionRoots(SEQUENCE const&) override;
-    bool visitExtensionRoot(SEQUENCE const&, int index) override;
-    bool preVisitExtensions(SEQUENCE const&) override;
-    bool visitKnownExtension(SEQUENCE const&, int index) override;
+    bool do_visit(SEQUENCE const&) override;
 
     bool encodeOctets(char const* p, unsigned n);
+    // An offset of a range above 65536: a count of octets, then the octets.
+    bool encodeCountedUnsigned(unsigned offset, unsigned span);
+    void encodeSpanningBits(unsigned value, unsigned nBits);
 
     std::vector<char>& out;
     unsigned short bitsLeft;

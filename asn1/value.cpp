@@ -9,13 +9,6 @@
 
 namespace ASN1 {
 
-unsigned CountBits(unsigned n)
-{
-    if (n <= 1)
-        return n == 0 ? 32 : 0;
-    return 32 - unsigned(__builtin_clz(n - 1)); // the codecs call this for every number
-}
-
 int lexicographic_compare_bytes(char const* b1, char const* e1, char const* b2, char const* e2)
 {
     for (; b1 != e1 && b2 != e2; ++b1, ++b2) {
@@ -26,13 +19,6 @@ int lexicographic_compare_bytes(char const* b1, char const* e1, char const* b2, 
     if (b1 == e1 && b2 == e2)
         return 0;
     return b1 == e1 ? -1 : 1;
-}
-
-AbstractData* AbstractData::create(void const* info)
-{
-    if (!info)
-        return nullptr;
-    return static_cast<InfoType const*>(info)->create(info);
 }
 
 int AbstractData::foreignCompare(AbstractData const& other) const

@@ -29,7 +29,7 @@ bool TypeConstrainedOpenData::do_accept(Visitor& v) { return v.visit(*this); }
 
 bool Visitor::do_visit(IntegerWithNamedNumber& v) { return visit(static_cast<INTEGER&>(v)); }
 
-bool Visitor::visit(SEQUENCE& s)
+bool Visitor::do_visit(SEQUENCE& s)
 {
     SEQUENCE::InfoType const* info = s.info();
     int r = preVisitExtensionRoots(s);
@@ -69,7 +69,7 @@ bool ConstVisitor::do_visit(GeneralizedTime const& v) { return do_visit(static_c
 bool ConstVisitor::do_visit(SEQUENCE_OF_Base const& v) { return do_visit(static_cast<AbstractData const&>(v)); }
 bool ConstVisitor::preVisitExtensionRoots(SEQUENCE const& v) { return do_visit(static_cast<AbstractData const&>(v)); }
 
-bool ConstVisitor::visit(SEQUENCE const& s)
+bool ConstVisitor::do_visit(SEQUENCE const& s)
 {
     SEQUENCE::InfoType const* info = s.info();
     if (!preVisitExtensionRoots(s))

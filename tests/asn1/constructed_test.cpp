@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <new>
 
 using namespace ASN1;
 using namespace fixtures;
@@ -64,6 +65,48 @@ TEST(Sequence, BitMapLayout)
     EXPECT_FALSE(m.any());
 }
 
+TEST(Sequence, BitMapBeyondItsInlineOctets)
+{
+    SEQUENCE::BitMap m;
+    m.resize(40);
+    m.set(3);
+    m.resize(70); // past the octets the map holds itself
+    ASSERT_EQ(m.getData().size(), 9u);
+    for (unsigned i : {63u, 64u, 69u})
+        m.set(i);
+    EXPECT_TRUE(m[3]); // kept across the move to the heap
+    EXPECT_EQ(static_cast<unsigned char>(m.getData()[7]), 0x01);
+    EXPECT_EQ(static_cast<unsigned char>(m.getData()[8]), 0x84);
+
+    SEQUENCE::BitMap copy(m), small;
+    small.resize(2);
+    small.set(1);
+    copy.swap(small);
+    EXPECT_EQ(small.size(), 70u);
+    EXPECT_TRUE(small[69]);
+    EXPECT_EQ(copy.size(), 2u);
+    EXPECT_TRUE(copy[1]);
+    copy = small;
+    EXPECT_TRUE(copy[64]);
+
+    m.resize(65);
+    m.resize(120);
+    EXPECT_TRUE(m[64]);
+    EXPECT_FALSE(m[69]); // cut off by the shrink
+    EXPECT_FALSE(m[119]);
+    m.resize(0);
+    m.resize(16);
+    EXPECT_FALSE(m.any());
+
+    // An extension map that grows far through the accessors.
+    SEQUENCE s(&extInfo);
+    s.includeOptionalField(2 + 100, X1);
+    SEQUENCE t(s);
+    EXPECT_EQ(t.extensionMap().size(), 101u);
+    EXPECT_TRUE(t.hasOptionalField(2 + 100));
+    EXPECT_FALSE(t.hasOptionalField(2 + 99));
+}
+
 TEST(Sequence, DefaultExtensionsAndTags)
 {
     static unsigned char const defaults[] = {0x40 | 0x01}; // addition 1, and a bit past the count
@@ -87,6 +130,48 @@ TEST(Sequence, DefaultExtensionsAndTags)
     EXPECT_EQ(o.tagMode(), 2);
     EXPECT_EQ(o.getFieldTag(0), 2u);
     EXPECT_EQ(o.getFieldTag(2), 5u);
+}
+
+namespace {
+// INTEGER values whose creation fails once `createsLeft` reaches 0.
+int createsLeft = -1;
+AbstractData* failingCreate(void const* info)
+{
+    if (createsLeft == 0)
+        throw std::bad_alloc();
+    if (createsLeft > 0)
+        --createsLeft;
+    return new INTEGER(info);
+}
+const INTEGER::InfoType failingInt = {&failingCreate, 2, Unconstrained, 0, 4294967295u};
+} // namespace
+
+TEST(Sequence, CopyThatFailsPartWay)
+{
+    // Three fields live in the value itself, six in an array of their own.
+    static void const* const fields[] = {&failingInt, &failingInt, &failingInt,
+                                         &failingInt, &failingInt, &failingInt};
+    static int const ids[] = {-1, -1, -1, -1, -1, -1};
+    static char const* const names[] = {"a", "b", "c", "d", "e", "f"};
+    for (unsigned count : {3u, 6u}) {
+        SEQUENCE::InfoType const info = {&SEQUENCE::create, 16, false, fields, ids, count, 0, 0,
+                                         nullptr,           nullptr, names};
+        SEQUENCE s(&info), target(&info);
+        for (unsigned k = 0; k < count; ++k)
+            integer(s.getField(k)) = int(k + 1);
+        createsLeft = 2; // the third clone fails
+        EXPECT_THROW(SEQUENCE copy(s), std::bad_alloc) << count;
+        createsLeft = 2;
+        EXPECT_THROW(target = s, std::bad_alloc) << count;
+        createsLeft = -1;
+        for (unsigned k = 0; k < count; ++k) // unchanged (ASan checks the clones made are freed)
+            EXPECT_EQ(integer(target.getField(k)).getValue(), 0) << count << " " << k;
+        SEQUENCE copy(s);
+        SEQUENCE other(&info);
+        copy.swap(other);
+        EXPECT_EQ(other.compare(s), 0) << count;
+        EXPECT_EQ(integer(copy.getField(count - 1)).getValue(), 0) << count;
+    }
 }
 
 TEST(Sequence, CompareCopyAndAssign)
