@@ -188,12 +188,13 @@ void Multiplexer::one_pass(bool live_clock, uint32_t& last_ping)
     int timeout = next_timer_wait();
     if (terminate_flag) {
         timeout = 0; // the pass still polls, but nothing may hold the end back
+    } else if (!fresh.empty()) {
+        // Handlers attached by the sweep are polled from the next pass: this
+        // wait must not outlast a descriptor that is ready already.
+        timeout = 0;
     } else if (timeout < 0 && entries.empty()) {
-        if (fresh.empty()) {
-            std::cerr << "multiplexer: system hang detected!!!" << std::endl;
-            std::abort();
-        }
-        timeout = 0; // handlers attached by the sweep are polled next pass
+        std::cerr << "multiplexer: system hang detected!!!" << std::endl;
+        std::abort();
     }
     if (wd_fd >= 0 && (timeout < 0 || timeout > 1000))
         timeout = 1000;

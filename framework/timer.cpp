@@ -10,6 +10,10 @@ TimerEvent::~TimerEvent()
 
 void TimerEvent::schedule(unsigned int ms)
 {
+    // Expiries are compared by their signed 32-bit difference: a longer
+    // delay would read as past due and fire at once.
+    if (ms > uint32_t(INT32_MAX))
+        ms = INT32_MAX;
     expiry = Mux::milliseconds() + ms;
     multiplexer.set(this);
 }

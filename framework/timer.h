@@ -18,7 +18,8 @@ public:
     virtual ~TimerEvent();
     virtual void fire() = 0;
 
-    // Expiry := now + ms (wrapping), then (re)queued in expiry order.
+    // Expiry := now + ms (wrapping; ms at most 2^31 - 1), then (re)queued
+    // in expiry order.
     void schedule(unsigned int ms);
     void reset();
     // This expiry minus the other's, as a signed 32-bit number.

@@ -289,6 +289,39 @@ TEST_F(PassTest, TimerArmedInLastSweepBoundsTheWait)
     EXPECT_EQ(multiplexer.next_timer_wait(), 0);
 }
 
+// A handler attached by that sweep is polled from the next pass; this
+// pass's wait must not hold a descriptor that is ready already.
+TEST_F(PassTest, HandlerAttachedInLastSweepIsNotHeldBack)
+{
+    Log log;
+    Pair quiet, ready;
+    Recorder idle(log, "idle"), late(log, "late");
+    idle.event.Schedule(quiet.a, POLLIN);
+    late.action = [] { multiplexer.terminate(); };
+    ready.send_to_a();
+    struct Attacher
+    {
+        Attacher(Recorder* r, Fd* f) : rec(r), fd(f) {}
+        void go()
+        {
+            if (++calls == 2) {
+                rec->event.Schedule(*fd, POLLIN);
+                dpc.Deactivate();
+            }
+        }
+        Recorder* rec;
+        Fd* fd;
+        int calls = 0;
+        Dpc dpc;
+    } attacher{&late, &ready.a};
+    attacher.dpc.Bind(&attacher, &Attacher::go);
+    attacher.dpc.Activate();
+    Safety safety;
+    multiplexer.run(false, true);
+    EXPECT_FALSE(safety.fired);
+    EXPECT_EQ(log, (Log{"idle:0", "late:" + std::to_string(POLLIN)}));
+}
+
 // More entries than open descriptors are allowed: poll fails with EINVAL.
 void run_with_too_many_entries()
 {

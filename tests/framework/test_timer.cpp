@@ -200,6 +200,23 @@ TEST_F(TimerTest, TimeOfDayStepsDoNotMoveTimers)
     EXPECT_EQ(far.calls.size(), 1u);
 }
 
+// A delay of 2^31 ms or more would read as past due; it is held at the
+// longest delay the signed comparison can tell apart.
+TEST_F(TimerTest, OverlongDelayDoesNotFireAtOnce)
+{
+    Target x, soon;
+    Timer t, ts;
+    ts.set(100, &Target::plain, &soon);
+    t.set(0xFFFFFFFFu, &Target::plain, &x);
+    advance(0);
+    EXPECT_TRUE(x.calls.empty());
+    EXPECT_EQ(multiplexer.next_timer_wait(), 100);
+    advance(100);
+    EXPECT_EQ(soon.calls.size(), 1u);
+    EXPECT_TRUE(x.calls.empty());
+    EXPECT_EQ(multiplexer.next_timer_wait(), INT32_MAX - 100);
+}
+
 struct Periodic
 {
     static const TimerSpec<Periodic>::Spec spec;
