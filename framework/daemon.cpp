@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <ext/stdio_filebuf.h>
 #include <fcntl.h>
 #include <iostream>
 #include <syslog.h>
@@ -79,7 +80,7 @@ const size_t kLogPutArea = 16;
 }
 
 LogFileStreamBuf::LogFileStreamBuf(const std::string& dir)
-    : mFile(new std::filebuf), mDir(dir), mHour(-1), mMidLine(false)
+    : mFile(nullptr), mDir(dir), mHour(-1), mMidLine(false)
 {
     install(new char[kLogPutArea], kLogPutArea, true);
     NewFile();
@@ -93,7 +94,8 @@ LogFileStreamBuf::~LogFileStreamBuf()
 
 int LogFileStreamBuf::NewFile()
 {
-    mFile->close();
+    delete mFile; // closes the file of the previous hour
+    mFile = nullptr;
     const time_t now = ::time(nullptr);
     struct tm tm;
     ::localtime_r(&now, &tm);
@@ -101,7 +103,15 @@ int LogFileStreamBuf::NewFile()
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y_%m_%d-%H", &tm);
     const std::string name = mDir + "/" + stamp + ".log";
-    return mFile->open(name, std::ios::out | std::ios::app) ? 1 : 0;
+    // Opened here rather than by the file buffer, so that programs the
+    // daemon starts do not inherit it.
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    mFile = new __gnu_cxx::stdio_filebuf<char>(fd, std::ios::out | std::ios::app);
+    if (mFile->is_open())
+        return 1;
+    if (fd >= 0)
+        ::close(fd);
+    return 0;
 }
 
 std::streambuf* LogFileStreamBuf::setbuf(char* buffer, std::streamsize n)

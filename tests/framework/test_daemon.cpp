@@ -14,6 +14,8 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <iostream>
@@ -51,6 +53,25 @@ std::vector<std::string> strip_prefixes(const std::string& content)
         texts.push_back(line.substr(end + 2));
     }
     return texts;
+}
+
+// True when this process holds the file open and only close-on-exec.
+bool held_close_on_exec(const std::string& path)
+{
+    char real[PATH_MAX];
+    if (!realpath(path.c_str(), real))
+        return false;
+    bool held = false;
+    for (const std::string& fd : dir_entries("/proc/self/fd")) {
+        char target[PATH_MAX];
+        const ssize_t n = readlink(("/proc/self/fd/" + fd).c_str(), target, sizeof target);
+        if (n <= 0 || std::string(target, static_cast<size_t>(n)) != real)
+            continue;
+        held = true;
+        if (!(fcntl(std::stoi(fd), F_GETFD) & FD_CLOEXEC))
+            return false;
+    }
+    return held;
 }
 
 // Waits (bounded) until every holder of the pipe's write end has gone.
@@ -118,6 +139,8 @@ TEST(LogFileStreamBuf, HourlyFileLinePrefixAndCallersBuffer)
     char own[8];
     {
         LogFileStreamBuf buf(dir.path);
+        // Programs the daemon starts do not inherit the log file.
+        EXPECT_TRUE(held_close_on_exec(dir.path + "/" + name));
         std::ostream os(&buf);
         os << "abc" << std::flush << "def" << std::flush << "\n" << std::flush;
         os << "two\nlines past the put area\n" << std::flush;
