@@ -84,8 +84,11 @@ TEST(AsyncConnect, ConnectsRefusesNeverReportsInsideStartAndMayBeDeletedByItsHan
         EXPECT_EQ(u.statuses.size(), 1u);
     }
 
-    // Texts that are no address fail from the loop's next pass.
-    for (char const* bad : {"nonsense", "127.0.0.1:0", "300.1.2.3:80"}) {
+    // Texts that are no address fail from the loop's next pass; a port
+    // beyond 16 bits is refused, not wrapped onto the listening one.
+    std::vector<std::string> bads = {"nonsense", "127.0.0.1:0", "300.1.2.3:80", "127.0.0.1:",
+                                     local_address(port) + "x", "127.0.0.1:" + std::to_string(port + 65536)};
+    for (std::string const& bad : bads) {
         ConnectUser u;
         u.delete_self = bad[0] == 'n';
         u.start(bad);
