@@ -259,3 +259,37 @@ TEST(AsyncCopy, SourceEndingWithoutDataAndBadDescriptors)
         EXPECT_EQ(u.statuses, std::vector<int>{4});
     }
 }
+
+TEST(AsyncDiscard, ObjectsDroppedWhileRunningCloseTheirDescriptorsAndNeverReport)
+{
+    // A recording replaces a running copy by a new one: the old one's far
+    // end must see the connection close, and its handler must stay quiet.
+    int sp[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, sp), 0);
+    Fd feed(sp[0]), source(sp[1]);
+    Fd reader, writer;
+    tcp_pair(reader, writer);
+    {
+        CopyUser u;
+        ASSERT_TRUE(u.copy->Start(source, writer));
+        source.close();
+        writer.close();
+        ASSERT_TRUE(write_all(feed, Bytes{1, 2, 3}));
+        ASSERT_TRUE(run_until([&] { return u.copy->copied() == 3; }));
+        EXPECT_EQ(read_n(reader, 3), (Bytes{1, 2, 3}));
+        u.copy.reset();
+        EXPECT_TRUE(sees_eof(reader));
+        char c = 1;
+        EXPECT_LT(::send(feed.lowlevel_fd(), &c, 1, MSG_NOSIGNAL), 0);
+        run_for(10);
+        EXPECT_TRUE(u.statuses.empty());
+    }
+    // A connect whose failure is still waiting for the loop, dropped first.
+    {
+        ConnectUser u;
+        u.start("nonsense");
+        u.connect.reset();
+        run_for(10);
+        EXPECT_TRUE(u.statuses.empty());
+    }
+}
