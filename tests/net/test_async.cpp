@@ -159,6 +159,15 @@ Fd file_with(Bytes const& b)
     return f;
 }
 
+// Both ends of a local stream socket pair.
+void unix_pair(Fd& a, Fd& b)
+{
+    int sp[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, sp), 0);
+    a = Fd(sp[0]);
+    b = Fd(sp[1]);
+}
+
 } // namespace
 
 TEST(AsyncCopy, CopiesEverythingThroughABlockedDestinationThenFlushes)
@@ -201,9 +210,8 @@ TEST(AsyncCopy, CopiesEverythingThroughABlockedDestinationThenFlushes)
 TEST(AsyncCopy, DestinationClosingEndsWithErrorAndHandlerMayDelete)
 {
     for (bool delete_self : {false, true}) {
-        int sp[2];
-        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, sp), 0);
-        Fd feed(sp[0]), source(sp[1]);
+        Fd feed, source;
+        unix_pair(feed, source);
         // More than the copy can push before the closed peer shows.
         Bytes chunk = pattern(65536);
         feed.NonBlock();
@@ -233,9 +241,8 @@ TEST(AsyncCopy, SourceEndingWithoutDataAndBadDescriptors)
 {
     // An empty source completes done, from the loop.
     {
-        int sp[2];
-        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, sp), 0);
-        Fd a(sp[0]), b(sp[1]);
+        Fd a, b;
+        unix_pair(a, b);
         Fd reader, writer;
         tcp_pair(reader, writer);
         CopyUser u;
@@ -264,9 +271,8 @@ TEST(AsyncDiscard, ObjectsDroppedWhileRunningCloseTheirDescriptorsAndNeverReport
 {
     // A recording replaces a running copy by a new one: the old one's far
     // end must see the connection close, and its handler must stay quiet.
-    int sp[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, sp), 0);
-    Fd feed(sp[0]), source(sp[1]);
+    Fd feed, source;
+    unix_pair(feed, source);
     Fd reader, writer;
     tcp_pair(reader, writer);
     {
