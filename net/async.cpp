@@ -16,6 +16,25 @@ bool would_block(int err)
     return err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
 }
 
+// "a.b.c.d:port" with the port all digits in 1..65535: a port text that
+// the address reader would cut to 16 bits must not reach another port.
+bool parse_address(std::string const& text, INet4::Addr& addr)
+{
+    std::string::size_type colon = text.find(':');
+    if (colon == std::string::npos || colon + 1 == text.size() || text.size() - colon > 6)
+        return false;
+    unsigned port = 0;
+    for (std::string::size_type i = colon + 1; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        port = port * 10 + unsigned(text[i] - '0');
+    }
+    if (port == 0 || port > 0xFFFF)
+        return false;
+    int parsed = -1;
+    return addr.Assign(text, &parsed) && parsed == int(port);
+}
+
 } // namespace
 
 // ------------------------------------------------------------------ Connect
@@ -35,8 +54,7 @@ bool Connect::Start(std::string const& address, unsigned timeoutMs)
     mSock.close();
 
     INet4::Addr addr;
-    int port = -1;
-    if (!addr.Assign(address, &port) || port <= 0 || port > 0xFFFF) {
+    if (!parse_address(address, addr)) {
         mDeferredStatus = Status::failed;
         mDeferred.Activate();
         return true;

@@ -84,8 +84,11 @@ TEST(AsyncConnect, ConnectsRefusesNeverReportsInsideStartAndMayBeDeletedByItsHan
         EXPECT_EQ(u.statuses.size(), 1u);
     }
 
-    // Texts that are no address fail from the loop's next pass.
-    for (char const* bad : {"nonsense", "127.0.0.1:0", "300.1.2.3:80"}) {
+    // Texts that are no address fail from the loop's next pass; a port
+    // beyond 16 bits is refused, not wrapped onto the listening one.
+    std::vector<std::string> bads = {"nonsense", "127.0.0.1:0", "300.1.2.3:80", "127.0.0.1:",
+                                     local_address(port) + "x", "127.0.0.1:" + std::to_string(port + 65536)};
+    for (std::string const& bad : bads) {
         ConnectUser u;
         u.delete_self = bad[0] == 'n';
         u.start(bad);
@@ -156,6 +159,15 @@ Fd file_with(Bytes const& b)
     return f;
 }
 
+// Both ends of a local stream socket pair.
+void unix_pair(Fd& a, Fd& b)
+{
+    int sp[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, sp), 0);
+    a = Fd(sp[0]);
+    b = Fd(sp[1]);
+}
+
 } // namespace
 
 TEST(AsyncCopy, CopiesEverythingThroughABlockedDestinationThenFlushes)
@@ -198,9 +210,8 @@ TEST(AsyncCopy, CopiesEverythingThroughABlockedDestinationThenFlushes)
 TEST(AsyncCopy, DestinationClosingEndsWithErrorAndHandlerMayDelete)
 {
     for (bool delete_self : {false, true}) {
-        int sp[2];
-        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, sp), 0);
-        Fd feed(sp[0]), source(sp[1]);
+        Fd feed, source;
+        unix_pair(feed, source);
         // More than the copy can push before the closed peer shows.
         Bytes chunk = pattern(65536);
         feed.NonBlock();
@@ -230,9 +241,8 @@ TEST(AsyncCopy, SourceEndingWithoutDataAndBadDescriptors)
 {
     // An empty source completes done, from the loop.
     {
-        int sp[2];
-        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, sp), 0);
-        Fd a(sp[0]), b(sp[1]);
+        Fd a, b;
+        unix_pair(a, b);
         Fd reader, writer;
         tcp_pair(reader, writer);
         CopyUser u;
@@ -254,5 +264,38 @@ TEST(AsyncCopy, SourceEndingWithoutDataAndBadDescriptors)
         EXPECT_TRUE(u.statuses.empty());
         ASSERT_TRUE(run_until([&] { return !u.statuses.empty(); }));
         EXPECT_EQ(u.statuses, std::vector<int>{4});
+    }
+}
+
+TEST(AsyncDiscard, ObjectsDroppedWhileRunningCloseTheirDescriptorsAndNeverReport)
+{
+    // A recording replaces a running copy by a new one: the old one's far
+    // end must see the connection close, and its handler must stay quiet.
+    Fd feed, source;
+    unix_pair(feed, source);
+    Fd reader, writer;
+    tcp_pair(reader, writer);
+    {
+        CopyUser u;
+        ASSERT_TRUE(u.copy->Start(source, writer));
+        source.close();
+        writer.close();
+        ASSERT_TRUE(write_all(feed, Bytes{1, 2, 3}));
+        ASSERT_TRUE(run_until([&] { return u.copy->copied() == 3; }));
+        EXPECT_EQ(read_n(reader, 3), (Bytes{1, 2, 3}));
+        u.copy.reset();
+        EXPECT_TRUE(sees_eof(reader));
+        char c = 1;
+        EXPECT_LT(::send(feed.lowlevel_fd(), &c, 1, MSG_NOSIGNAL), 0);
+        run_for(10);
+        EXPECT_TRUE(u.statuses.empty());
+    }
+    // A connect whose failure is still waiting for the loop, dropped first.
+    {
+        ConnectUser u;
+        u.start("nonsense");
+        u.connect.reset();
+        run_for(10);
+        EXPECT_TRUE(u.statuses.empty());
     }
 }

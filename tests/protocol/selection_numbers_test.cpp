@@ -154,4 +154,31 @@ TEST(ProtocolRadioValues, UnsetFieldsAreLeftOutAndWideValuesTravel)
     }
 }
 
+// The link counters are unsigned 32-bit: a long-running link passes 2^31
+// and must not be reported as a negative count.
+TEST(ProtocolLinkCounters, CountsPastTwoToThe31StayPositive)
+{
+    unsigned const big = 3000000000u;
+    ACP::SS7LinkInfo ss7;
+    ss7.set_octetsTx(big);
+    ss7.set_badSeqCntr(4294967295u);
+    ACP::IsdnLinkInfo isdn;
+    isdn.set_msuTxCount(big);
+    LGCP::HdlcLinkInfo hdlc;
+    hdlc.set_txSU(big);
+    for (ASN1::AbstractData const* v : {static_cast<ASN1::AbstractData const*>(&ss7),
+                                        static_cast<ASN1::AbstractData const*>(&isdn),
+                                        static_cast<ASN1::AbstractData const*>(&hdlc)}) {
+        std::vector<char> octets = protocol_test::encode(*v);
+        ASSERT_FALSE(octets.empty()) << *v;
+        auto back = protocol_test::decode(v->info(), octets);
+        ASSERT_TRUE(back);
+        EXPECT_TRUE(*back == *v) << *back;
+    }
+    EXPECT_EQ(ss7.get_octetsTx().getValue(), big);
+    EXPECT_EQ(ss7.get_badSeqCntr().getValue(), 4294967295u);
+    EXPECT_EQ(isdn.get_msuTxCount().getValue(), big);
+    EXPECT_EQ(hdlc.get_txSU().getValue(), big);
+}
+
 } // namespace
