@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 
+volatile sig_atomic_t SignalWatch::sStop = 0;
 volatile sig_atomic_t SignalWatch::sDump = 0;
 volatile sig_atomic_t SignalWatch::sUpdate = 0;
 
@@ -20,6 +21,7 @@ void OnPipe(int)
 
 void OnStop(int)
 {
+    SignalWatch::sStop = 1;
     multiplexer.terminate();
 }
 
@@ -73,6 +75,9 @@ void SignalWatch::PutStatus(std::ostream& os)
 
 void SignalWatch::Check()
 {
+    // The loop clears its end flag when it starts.
+    if (sStop)
+        multiplexer.terminate();
     if (sDump) {
         sDump = 0;
         std::ofstream file(mStatusPath, std::ios::trunc);

@@ -29,9 +29,11 @@ public:
     // The resource update that SIGHUP asks for.
     void set_update(void (*update)()) { mUpdate = update; }
 
-    // Serves the raised flags (the deferred call's body).
+    // Serves the raised flags (the deferred call's body). A stop is kept:
+    // one that came before the loop started still ends it.
     void Check();
 
+    static volatile sig_atomic_t sStop;
     static volatile sig_atomic_t sDump;
     static volatile sig_atomic_t sUpdate;
 

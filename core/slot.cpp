@@ -33,10 +33,17 @@ void SlotFactory::SelfSignal(LGCP::Signal const&)
 {
 }
 
+Slot::Slot() = default;
+
 Slot::Slot(SlotFactory& factory)
-    : mFactory(factory)
 {
-    mFactory.mSlots.push_back(this);
+    Adopt(factory);
+}
+
+void Slot::Adopt(SlotFactory& factory)
+{
+    mFactory = &factory;
+    factory.mSlots.push_back(this);
 }
 
 Slot::~Slot()
@@ -49,8 +56,10 @@ Slot::~Slot()
     }
     for (Slot* receiver : mReceivers)
         receiver->mSource = nullptr;
-    auto& slots = mFactory.mSlots;
-    slots.erase(std::remove(slots.begin(), slots.end(), this), slots.end());
+    if (mFactory) {
+        auto& slots = mFactory->mSlots;
+        slots.erase(std::remove(slots.begin(), slots.end(), this), slots.end());
+    }
     Slots::instance().Forget(*this);
 }
 

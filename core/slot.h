@@ -4,6 +4,7 @@
 #include "board/tonec_receiver.h"
 #include "protocol/acp.h"
 
+#include <cstdint>
 #include <iosfwd>
 #include <vector>
 
@@ -21,6 +22,9 @@ class RtpRadioRequest;
 }
 
 class SlotFactory;
+// The RTP driver's event record; it is defined with the driver's other
+// records, and so is the processRtpEvent that reads it.
+struct rtp_event;
 
 // A numbered channel object handed to the controller. Kinds override the
 // hooks; Slots calls them on the controller's commands.
@@ -29,6 +33,9 @@ class Slot
 public:
     static constexpr int kMaxId = 1023;
 
+    // A kind made without naming its factory gets the one whose INewSlot
+    // returned it, when Slots enters it.
+    Slot();
     explicit Slot(SlotFactory& factory);
     Slot(const Slot&) = delete;
     Slot& operator=(const Slot&) = delete;
@@ -59,7 +66,7 @@ public:
     virtual const char* GetName() const = 0;
 
     int GetId() const { return mId; }
-    SlotFactory* GetSlotFactory() const { return &mFactory; }
+    SlotFactory* GetSlotFactory() const { return mFactory; }
     bool GetInputStream() const { return mInputStream; }
     bool GetOutputStream() const { return mOutputStream; }
     bool is_releasing() const { return mReleasing; }
@@ -93,6 +100,10 @@ public:
     void processSDEvent(Hardware::DSProcSDEvent const& event);
     void processToneFltEvent(dsproc_tone_event const* event);
     void processFlagsEvent(dsproc_flags_event const* event);
+    void processRtpEvent(rtp_event const& event);
+    // The record's first three words: type 1 (packet detector) leaves as
+    // the `rtp` signal's `pd`; other types send nothing.
+    void processRtpEvent(uint32_t type, uint32_t value, uint32_t timeout);
 
     void OnChangeOutputStream(bool active);
     void OnChangeInputStream(bool active);
@@ -106,7 +117,9 @@ public:
     friend class Slots;
 
 private:
-    SlotFactory& mFactory;
+    void Adopt(SlotFactory& factory);
+
+    SlotFactory* mFactory = nullptr;
     int mId = -1;
     Slot* mSource = nullptr;
     std::vector<Slot*> mReceivers;

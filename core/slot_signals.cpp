@@ -96,3 +96,14 @@ void Slot::processFlagsEvent(dsproc_flags_event const* event)
     if (event)
         SendSignal(Hardware::FlagsSignal(*event));
 }
+
+void Slot::processRtpEvent(uint32_t type, uint32_t value, uint32_t timeout)
+{
+    if (type != 1)
+        return;
+    LGCP::Signal signal;
+    LGCP::RtpPDEvent& pd = signal.select_rtp().select_pd();
+    pd.set_value(static_cast<int>(value));
+    pd.set_timeout(static_cast<int>(timeout));
+    SendSignal(signal);
+}

@@ -59,8 +59,11 @@ Answer::Type Slots::Create(int id, LGCP::CreateParams const& params, Slot*& made
     if (answer != Answer::success)
         return answer;
     Slot* slot = nullptr;
-    for (SlotFactory* factory = SlotFactory::first(); factory && !slot; factory = factory->next())
+    for (SlotFactory* factory = SlotFactory::first(); factory && !slot; factory = factory->next()) {
         slot = factory->INewSlot(params);
+        if (slot && !slot->mFactory)
+            slot->Adopt(*factory);
+    }
     if (!slot)
         return Answer::insufficientResources;
     Enter(id, *slot);

@@ -22,7 +22,8 @@ public:
     const char* GetName() const override { return "late"; }
     Slot* INewSlot(LGCP::CreateParams const& params) override
     {
-        return params.ext_isSelected() ? new LateSlot(*this) : nullptr;
+        // Made without naming its factory: the table records it.
+        return params.ext_isSelected() ? new LateSlot : nullptr;
     }
 };
 
@@ -59,6 +60,8 @@ TEST_F(LifecycleTest, DeferredDestroyIsAnsweredLaterWithTheOriginalSequenceNumbe
     ExpectQuiet();
     Slot* slot = Slots::instance().Find(20);
     ASSERT_NE(slot, nullptr);
+    EXPECT_EQ(slot->GetSlotFactory(), &late);
+    EXPECT_EQ(late.slots(), std::vector<Slot*>{slot});
     EXPECT_TRUE(slot->is_releasing());
     EXPECT_TRUE(sw.Connections().empty());
 
@@ -105,7 +108,8 @@ TEST_F(LifecycleTest, LosingTheControllerDestroysEverySlotAndVoidsLateAnswers)
 
 class HeartbeatTest : public LinkFixture {
 protected:
-    unsigned HeartbeatMs() const override { return 200; }
+    // Long enough that a busy machine does not cut the test's own commands.
+    unsigned HeartbeatMs() const override { return 1000; }
 };
 
 TEST_F(HeartbeatTest, ASilentControllerIsCutOffAndItsSlotsDestroyed)
@@ -151,8 +155,10 @@ TEST_F(LifecycleTest, SlotSignalsCarryTheSlotNumberAndNoSequenceNumber)
     proceeding.select_auth().set_username("u");
     slot->OnModem(proceeding);
     slot->OnChangeOutputStream(true);
+    slot->processRtpEvent(2, 1, 1); // not the packet detector: nothing
+    slot->processRtpEvent(1, 0x80000001u, 250);
 
-    auto got = Receive(8);
+    auto got = Receive(9);
     for (auto& m : got) {
         EXPECT_FALSE(m.seq_isPresent());
         ASSERT_TRUE(m.slot_isPresent());
@@ -168,6 +174,10 @@ TEST_F(LifecycleTest, SlotSignalsCarryTheSlotNumberAndNoSequenceNumber)
     EXPECT_TRUE(got[5].get_pdu().get_signal().get_ioctl().startPlaying_isSelected());
     EXPECT_TRUE(got[6].get_pdu().get_signal().modemProceeding_isSelected());
     ExpectStream(got[7], 33, true, true, 9192);
+    ASSERT_TRUE(got[8].get_pdu().get_signal().rtp_isSelected());
+    const LGCP::RtpPDEvent& pd = got[8].get_pdu().get_signal().get_rtp().get_pd();
+    EXPECT_EQ(static_cast<uint32_t>(pd.get_value().getValue()), 0x80000001u);
+    EXPECT_EQ(pd.get_timeout().getValue(), 250);
     EXPECT_TRUE(slot->GetOutputStream());
     ExpectQuiet();
 }
