@@ -233,8 +233,8 @@ public:
     bool constrained() const { return info()->type != Unconstrained; }
     bool extendable() const { return info()->type == ExtendableConstraint; }
 
-protected:
-    // Size n against the table, as the validity checks see it.
+    // Size n against the table: valid tolerates sizes beyond an extensible
+    // upper bound, strictly valid does not.
     bool sizeValid(std::size_t n) const;
     bool sizeStrictlyValid(std::size_t n) const;
 };
@@ -1188,6 +1188,41 @@ protected:
     virtual bool visitKnownExtension(SEQUENCE const&, int /*index*/) { return false; }
     virtual bool afterVisitSequence(SEQUENCE const&) { return true; }
 };
+
+// Declare in a concrete Visitor every type entry the interface leaves pure.
+#define ASN1_VISITOR_ENTRIES                                                                       \
+    bool do_visit(Null& v) override;                                                               \
+    bool do_visit(BOOLEAN& v) override;                                                            \
+    bool do_visit(INTEGER& v) override;                                                            \
+    bool do_visit(ENUMERATED& v) override;                                                         \
+    bool do_visit(OBJECT_IDENTIFIER& v) override;                                                  \
+    bool do_visit(OCTET_STRING& v) override;                                                       \
+    bool do_visit(BIT_STRING& v) override;                                                         \
+    bool do_visit(AbstractString& v) override;                                                     \
+    bool do_visit(BMPString& v) override;                                                          \
+    bool do_visit(CHOICE& v) override;                                                             \
+    bool do_visit(SEQUENCE_OF_Base& v) override;                                                   \
+    bool do_visit(OpenData& v) override;                                                           \
+    bool do_revisit(OpenData& v) override;                                                         \
+    bool do_visit(TypeConstrainedOpenData& v) override;                                            \
+    bool do_visit(GeneralizedTime& v) override
+
+// Declare in a ConstVisitor that writes every value (an encoder, a
+// printer, a length counter) the entry of each value class.
+#define ASN1_CONST_VISITOR_ENTRIES                                                                 \
+    bool do_visit(Null const& v) override;                                                         \
+    bool do_visit(BOOLEAN const& v) override;                                                      \
+    bool do_visit(INTEGER const& v) override;                                                      \
+    bool do_visit(ENUMERATED const& v) override;                                                   \
+    bool do_visit(OBJECT_IDENTIFIER const& v) override;                                            \
+    bool do_visit(BIT_STRING const& v) override;                                                   \
+    bool do_visit(OCTET_STRING const& v) override;                                                 \
+    bool do_visit(AbstractString const& v) override;                                               \
+    bool do_visit(BMPString const& v) override;                                                    \
+    bool do_visit(CHOICE const& v) override;                                                       \
+    bool do_visit(OpenData const& v) override;                                                     \
+    bool do_visit(GeneralizedTime const& v) override;                                              \
+    bool do_visit(SEQUENCE_OF_Base const& v) override
 
 // ---------------------------------------------------------------- checks
 

@@ -391,11 +391,8 @@ void SEQUENCE_OF_Base::resize(unsigned n)
 
 bool SEQUENCE_OF_Base::isValid() const
 {
-    if (size() < static_cast<unsigned>(getLowerLimit()))
-        return false;
-    if (!extendable() && size() > getUpperLimit())
-        return false;
-    return std::all_of(elements_.begin(), elements_.end(), [](AbstractData const* e) { return e->isValid(); });
+    return sizeValid(size()) &&
+           std::all_of(elements_.begin(), elements_.end(), [](AbstractData const* e) { return e->isValid(); });
 }
 
 bool SEQUENCE_OF_Base::isStrictlyValid() const
