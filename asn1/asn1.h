@@ -952,6 +952,15 @@ public:
     void clear();
     AbstractData* createElement() const;
     void push_back(AbstractData* value); // takes ownership; a null pointer adds nothing
+    // Clones for the two insert forms: of one value, and of an element.
+    struct create_from0 {
+        AbstractData const& x;
+        AbstractData* operator()() const { return x.clone(); }
+    };
+    struct create_from_ptr {
+        AbstractData* operator()(AbstractData const* e) const { return e->clone(); }
+    };
+    // Inserts n clones at pos, all or none.
     void insert(iterator pos, unsigned n, AbstractData const& x);
     void insert(iterator pos, const_iterator first, const_iterator last);
     iterator erase(iterator first, iterator last);
@@ -965,6 +974,10 @@ protected:
     ASN1_VALUE_OPERATIONS;
 
 private:
+    // Inserts at pos the n values make(0)..make(n-1).
+    template <class Make>
+    void insertMade(iterator pos, std::size_t n, Make make);
+
     Container elements_;
 };
 
