@@ -1,6 +1,7 @@
 #pragma once
 // Aligned-PER encoder: writes a value tree as the links carry it.
 
+#include <cstddef>
 #include <vector>
 
 #include "asn1/asn1.h"
@@ -79,6 +80,8 @@ private:
     bool do_visit(SEQUENCE const&) override;
 
     bool encodeOctets(char const* p, unsigned n);
+    // The length of a string of n units, unless it cannot be written.
+    bool encodeSize(ConstrainedObject const& object, std::size_t n);
     // An offset of a range above 65536: a count of octets, then the octets.
     bool encodeCountedUnsigned(unsigned offset, unsigned span);
     void encodeSpanningBits(unsigned value, unsigned nBits);
