@@ -44,6 +44,27 @@ TEST(PerDepartures, WorkedVectorsBothWays)
     }
 }
 
+// A BIT STRING of more than 16 bits goes out as whole octets, so the next
+// field starts on a fresh octet; X.691 goes on after the last bit (Erlang
+// writes 11 80 00 c0 for 17 bits and then TRUE).
+TEST(PerDepartures, LongBitStringsEndOnAnOctet)
+{
+    static void const* const fields[] = {&ASN1::BIT_STRING::theInfo, &ASN1::BOOLEAN::theInfo};
+    static int const ids[] = {-1, -1};
+    static char const* const names[] = {"bits", "flag"};
+    static const ASN1::SEQUENCE::InfoType info = {&ASN1::SEQUENCE::create, 16, false, fields, ids, 2, 0, 0,
+                                                  nullptr, nullptr, names};
+    ASN1::SEQUENCE value(&info);
+    auto& bits = static_cast<ASN1::BIT_STRING&>(*value.getField(0));
+    bits.resize(17);
+    bits.set(0);
+    bits.set(16);
+    static_cast<ASN1::BOOLEAN&>(*value.getField(1)) = true;
+    EXPECT_EQ(encoded(value), "11" "800080" "80");
+    ASN1::SEQUENCE back(&info);
+    EXPECT_TRUE(decodeInto(back, "1180008080") && back == value);
+}
+
 // Lengths of 8192 to 16383 have a two-octet form that the encoder does not
 // write; the decoder still reads them.
 TEST(PerDepartures, LengthsAbove8191AreReadButNotWritten)
