@@ -233,8 +233,8 @@ public:
     bool constrained() const { return info()->type != Unconstrained; }
     bool extendable() const { return info()->type == ExtendableConstraint; }
 
-protected:
-    // Size n against the table, as the validity checks see it.
+    // Size n against the table: valid tolerates sizes beyond an extensible
+    // upper bound, strictly valid does not.
     bool sizeValid(std::size_t n) const;
     bool sizeStrictlyValid(std::size_t n) const;
 };
@@ -952,6 +952,15 @@ public:
     void clear();
     AbstractData* createElement() const;
     void push_back(AbstractData* value); // takes ownership; a null pointer adds nothing
+    // Clones for the two insert forms: of one value, and of an element.
+    struct create_from0 {
+        AbstractData const& x;
+        AbstractData* operator()() const { return x.clone(); }
+    };
+    struct create_from_ptr {
+        AbstractData* operator()(AbstractData const* e) const { return e->clone(); }
+    };
+    // Inserts n clones at pos, all or none.
     void insert(iterator pos, unsigned n, AbstractData const& x);
     void insert(iterator pos, const_iterator first, const_iterator last);
     iterator erase(iterator first, iterator last);
@@ -965,6 +974,10 @@ protected:
     ASN1_VALUE_OPERATIONS;
 
 private:
+    // Inserts at pos the n values make(0)..make(n-1).
+    template <class Make>
+    void insertMade(iterator pos, std::size_t n, Make make);
+
     Container elements_;
 };
 
@@ -1188,6 +1201,41 @@ protected:
     virtual bool visitKnownExtension(SEQUENCE const&, int /*index*/) { return false; }
     virtual bool afterVisitSequence(SEQUENCE const&) { return true; }
 };
+
+// Declare in a concrete Visitor every type entry the interface leaves pure.
+#define ASN1_VISITOR_ENTRIES                                                                       \
+    bool do_visit(Null& v) override;                                                               \
+    bool do_visit(BOOLEAN& v) override;                                                            \
+    bool do_visit(INTEGER& v) override;                                                            \
+    bool do_visit(ENUMERATED& v) override;                                                         \
+    bool do_visit(OBJECT_IDENTIFIER& v) override;                                                  \
+    bool do_visit(OCTET_STRING& v) override;                                                       \
+    bool do_visit(BIT_STRING& v) override;                                                         \
+    bool do_visit(AbstractString& v) override;                                                     \
+    bool do_visit(BMPString& v) override;                                                          \
+    bool do_visit(CHOICE& v) override;                                                             \
+    bool do_visit(SEQUENCE_OF_Base& v) override;                                                   \
+    bool do_visit(OpenData& v) override;                                                           \
+    bool do_revisit(OpenData& v) override;                                                         \
+    bool do_visit(TypeConstrainedOpenData& v) override;                                            \
+    bool do_visit(GeneralizedTime& v) override
+
+// Declare in a ConstVisitor that writes every value (an encoder, a
+// printer, a length counter) the entry of each value class.
+#define ASN1_CONST_VISITOR_ENTRIES                                                                 \
+    bool do_visit(Null const& v) override;                                                         \
+    bool do_visit(BOOLEAN const& v) override;                                                      \
+    bool do_visit(INTEGER const& v) override;                                                      \
+    bool do_visit(ENUMERATED const& v) override;                                                   \
+    bool do_visit(OBJECT_IDENTIFIER const& v) override;                                            \
+    bool do_visit(BIT_STRING const& v) override;                                                   \
+    bool do_visit(OCTET_STRING const& v) override;                                                 \
+    bool do_visit(AbstractString const& v) override;                                               \
+    bool do_visit(BMPString const& v) override;                                                    \
+    bool do_visit(CHOICE const& v) override;                                                       \
+    bool do_visit(OpenData const& v) override;                                                     \
+    bool do_visit(GeneralizedTime const& v) override;                                              \
+    bool do_visit(SEQUENCE_OF_Base const& v) override
 
 // ---------------------------------------------------------------- checks
 

@@ -476,21 +476,6 @@ bool AVNDecoder::visitUnknownExtensions(SEQUENCE&)
 
 // ---------------------------------------------------------------- entry points
 
-namespace {
-// Inside a handler: sets the state, and throws the exception on when the
-// stream's exception mask asks for that state.
-void failed(std::istream& strm, std::ios_base::iostate state)
-{
-    bool rethrow = strm.exceptions() & state;
-    try {
-        strm.setstate(state);
-    } catch (std::ios_base::failure const&) {
-    }
-    if (rethrow)
-        throw;
-}
-} // namespace
-
 std::ios_base::iostate AbstractData::get_from(std::istream& strm)
 {
     AVNDecoder decoder(strm, nullptr);
@@ -505,22 +490,7 @@ bool AbstractData::setFromValueNotation(std::string const& text)
 
 std::istream& operator>>(std::istream& strm, AbstractData& value)
 {
-    if (!strm.good())
-        return strm;
-    std::ios_base::iostate state = std::ios_base::goodbit;
-    try {
-        std::istream::sentry ok(strm);
-        if (!ok)
-            return strm;
-        state = value.get_from(strm);
-    } catch (std::bad_alloc const&) {
-        failed(strm, state | std::ios_base::badbit);
-    } catch (...) {
-        failed(strm, state | std::ios_base::failbit);
-    }
-    if (state)
-        strm.setstate(state);
-    return strm;
+    return detail::guardedStreamIO(strm, [&] { return value.get_from(strm); });
 }
 
 } // namespace ASN1

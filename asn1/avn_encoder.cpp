@@ -283,12 +283,10 @@ std::string AbstractData::asValueNotation() const
     return strm.str();
 }
 
-namespace {
-// Called inside a handler: sets the state and throws the exception on when
-// the stream's exception mask asks for it.
-void setFailure(std::ostream& strm, std::ios_base::iostate state)
+namespace detail {
+void setStreamFailure(std::ios& strm, std::ios_base::iostate state)
 {
-    bool rethrow = strm.exceptions() & state & (std::ios_base::badbit | std::ios_base::failbit);
+    bool rethrow = strm.exceptions() & state;
     try {
         strm.setstate(state);
     } catch (std::ios_base::failure const&) {
@@ -296,27 +294,14 @@ void setFailure(std::ostream& strm, std::ios_base::iostate state)
     if (rethrow)
         throw;
 }
-} // namespace
+} // namespace detail
 
 std::ostream& operator<<(std::ostream& strm, AbstractData const& value)
 {
-    if (!strm.good())
-        return strm;
-    std::ios_base::iostate state = std::ios_base::goodbit;
-    try {
-        std::ostream::sentry ok(strm);
-        if (!ok)
-            return strm;
+    return detail::guardedStreamIO(strm, [&] {
         strm.width(0);
-        state = value.print_on(strm);
-    } catch (std::bad_alloc const&) {
-        setFailure(strm, state | std::ios_base::badbit);
-    } catch (...) {
-        setFailure(strm, state | std::ios_base::failbit);
-    }
-    if (state)
-        strm.setstate(state);
-    return strm;
+        return value.print_on(strm);
+    });
 }
 
 } // namespace ASN1

@@ -3,6 +3,7 @@
 
 #include "asn1/asn1.h"
 
+#include <new>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -21,20 +22,8 @@ public:
     explicit AVNEncoder(std::ostream& strm, int indent = 0) : strm_(strm), indent_(indent) {}
 
 protected:
-    bool do_visit(Null const& v) override;
-    bool do_visit(BOOLEAN const& v) override;
-    bool do_visit(INTEGER const& v) override;
+    ASN1_CONST_VISITOR_ENTRIES;
     bool do_visit(IntegerWithNamedNumber const& v) override;
-    bool do_visit(ENUMERATED const& v) override;
-    bool do_visit(OBJECT_IDENTIFIER const& v) override;
-    bool do_visit(BIT_STRING const& v) override;
-    bool do_visit(OCTET_STRING const& v) override;
-    bool do_visit(AbstractString const& v) override;
-    bool do_visit(BMPString const& v) override;
-    bool do_visit(CHOICE const& v) override;
-    bool do_visit(OpenData const& v) override;
-    bool do_visit(GeneralizedTime const& v) override;
-    bool do_visit(SEQUENCE_OF_Base const& v) override;
     bool preVisitExtensionRoots(SEQUENCE const& v) override;
     bool visitExtensionRoot(SEQUENCE const& v, int index) override;
     bool visitKnownExtension(SEQUENCE const& v, int index) override;
@@ -58,5 +47,35 @@ void escapeString(std::string& out, std::string_view text);
 // The reverse of escapeString for the text between the quotes; false on a
 // malformed escape.
 bool unescapeString(std::string& out, std::string_view text);
+
+namespace detail {
+// Inside a handler: sets `state` on the stream and throws the exception on
+// when the stream's exception mask asks for that state.
+void setStreamFailure(std::ios& strm, std::ios_base::iostate state);
+
+// The error rules of the value stream operators: `io` runs behind a sentry
+// and returns the state to set; an allocation failure sets badbit, any other
+// exception failbit, each thrown on only when the mask asks for it.
+template <class Stream, class IO>
+Stream& guardedStreamIO(Stream& strm, IO io)
+{
+    if (!strm.good())
+        return strm;
+    std::ios_base::iostate state = std::ios_base::goodbit;
+    try {
+        typename Stream::sentry ok(strm);
+        if (!ok)
+            return strm;
+        state = io();
+    } catch (std::bad_alloc const&) {
+        setStreamFailure(strm, std::ios_base::badbit);
+    } catch (...) {
+        setStreamFailure(strm, std::ios_base::failbit);
+    }
+    if (state)
+        strm.setstate(state);
+    return strm;
+}
+} // namespace detail
 
 } // namespace ASN1

@@ -219,8 +219,9 @@ bool BERDecoder::do_visit(BIT_STRING& v)
     if (!primitiveHeader(v, h) || h.length == 0)
         return false;
     unsigned unused = octet(h.contents);
-    // a lone initial octet has no bits to leave unused
-    if (unused > 7 || (h.length == 1 && unused != 0))
+    // a lone initial octet has no bits to leave unused; the bit count must
+    // fit its 32 bits
+    if (unused > 7 || (h.length == 1 && unused != 0) || h.length - 1 > 0xFFFFFFFFu / 8)
         return false;
     unsigned bits = 8 * (h.length - 1) - unused;
     v.resize(0);

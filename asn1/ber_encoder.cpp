@@ -95,6 +95,8 @@ unsigned DataLengthCounter::getObjectLen(unsigned tag) const
 
 void DataLengthCounter::add(std::uint64_t n) { length += static_cast<unsigned>(n); }
 
+bool DataLengthCounter::do_visit(Null const&) { return true; }
+
 bool DataLengthCounter::do_visit(BOOLEAN const&)
 {
     add(1);

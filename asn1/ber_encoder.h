@@ -48,19 +48,7 @@ public:
     unsigned getObjectLen(unsigned tag) const;
 
 protected:
-    bool do_visit(Null const&) override { return true; }
-    bool do_visit(BOOLEAN const&) override;
-    bool do_visit(INTEGER const& v) override;
-    bool do_visit(ENUMERATED const& v) override;
-    bool do_visit(OBJECT_IDENTIFIER const& v) override;
-    bool do_visit(BIT_STRING const& v) override;
-    bool do_visit(OCTET_STRING const& v) override;
-    bool do_visit(AbstractString const& v) override;
-    bool do_visit(BMPString const& v) override;
-    bool do_visit(CHOICE const& v) override;
-    bool do_visit(OpenData const& v) override;
-    bool do_visit(GeneralizedTime const& v) override;
-    bool do_visit(SEQUENCE_OF_Base const& v) override;
+    ASN1_CONST_VISITOR_ENTRIES;
     bool preVisitExtensionRoots(SEQUENCE const&) override { return true; }
     bool visitExtensionRoot(SEQUENCE const& v, int index) override;
     bool visitKnownExtension(SEQUENCE const& v, int index) override;
@@ -81,19 +69,7 @@ public:
     void encodeHeader(AbstractData const& value);
 
 protected:
-    bool do_visit(Null const& v) override;
-    bool do_visit(BOOLEAN const& v) override;
-    bool do_visit(INTEGER const& v) override;
-    bool do_visit(ENUMERATED const& v) override;
-    bool do_visit(OBJECT_IDENTIFIER const& v) override;
-    bool do_visit(BIT_STRING const& v) override;
-    bool do_visit(OCTET_STRING const& v) override;
-    bool do_visit(AbstractString const& v) override;
-    bool do_visit(BMPString const& v) override;
-    bool do_visit(CHOICE const& v) override;
-    bool do_visit(OpenData const& v) override;
-    bool do_visit(GeneralizedTime const& v) override;
-    bool do_visit(SEQUENCE_OF_Base const& v) override;
+    ASN1_CONST_VISITOR_ENTRIES;
     bool preVisitExtensionRoots(SEQUENCE const& v) override;
     bool visitExtensionRoot(SEQUENCE const& v, int index) override;
     bool visitKnownExtension(SEQUENCE const& v, int index) override;

@@ -52,24 +52,25 @@ bool CoderEnv::encodeBER(AbstractData const& value, std::vector<char>& octets)
 
 bool CoderEnv::decode(char const* first, char const* last, AbstractData& value, bool noEnv)
 {
-    if (encodingRule == ber) {
-        BERDecoder decoder(first, last, noEnv ? nullptr : this);
-        return value.accept(decoder) && decoder.atEnd();
+    // The value ends where its encoding ends: what follows it is not looked at.
+    CoderEnv* const env = noEnv ? nullptr : this;
+    switch (encodingRule) {
+    case per_Aligned: {
+        PERDecoder decoder(first, last, env, true);
+        return value.accept(decoder);
     }
-    if (encodingRule == avn) {
+    case ber: {
+        BERDecoder decoder(first, last, env);
+        return value.accept(decoder);
+    }
+    case avn: {
         std::istringstream text(std::string(first, last));
         AVNDecoder decoder(text, nullptr);
-        return value.accept(decoder) && (text >> std::ws).eof();
+        return value.accept(decoder);
     }
-    if (encodingRule != per_Aligned)
+    default:
         return false;
-    PERDecoder decoder(first, last, noEnv ? nullptr : this, true);
-    if (!value.accept(decoder))
-        return false;
-    if (decoder.finished())
-        return true;
-    // The one-octet encoding of a value of no bits.
-    return decoder.getPosition() == 0 && last - first == 1 && *first == 0;
+    }
 }
 
 } // namespace ASN1

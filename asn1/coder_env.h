@@ -65,33 +65,21 @@ public:
     bool encodePER(AbstractData const& value, OutputIterator out)
     {
         std::vector<char> octets;
-        if (!encodePER(value, octets))
-            return false;
-        for (char c : octets)
-            *out++ = c;
-        return true;
+        return encodePER(value, octets) && copyOut(octets, out);
     }
 
     template <class OutputIterator>
     bool encodeBER(AbstractData const& value, OutputIterator out)
     {
         std::vector<char> octets;
-        if (!encodeBER(value, octets))
-            return false;
-        for (char c : octets)
-            *out++ = c;
-        return true;
+        return encodeBER(value, octets) && copyOut(octets, out);
     }
 
     template <class OutputIterator>
     bool encodeAVN(AbstractData const& value, OutputIterator out)
     {
         std::string text;
-        if (!encodeAVN(value, text))
-            return false;
-        for (char c : text)
-            *out++ = c;
-        return true;
+        return encodeAVN(value, text) && copyOut(text, out);
     }
 
     // Aligned PER into `octets` (replaced): the complete encoding of the value,
@@ -104,12 +92,20 @@ public:
     // left as they were.
     bool appendPER(AbstractData const& value, std::vector<char>& octets);
 
-    // Fills `value` from [first, last). The input must hold exactly one
-    // value: octets left after it fail the decode. `noEnv` keeps the
-    // environment from the decoders of nested open types.
+    // Fills `value` from the start of [first, last); octets left after the
+    // value are ignored. `noEnv` keeps the environment from the decoders of
+    // nested open types.
     bool decode(char const* first, char const* last, AbstractData& value, bool noEnv = true);
 
 private:
+    template <class Octets, class OutputIterator>
+    static bool copyOut(Octets const& octets, OutputIterator out)
+    {
+        for (char c : octets)
+            *out++ = c;
+        return true;
+    }
+
     // The vector behind a back-insert iterator.
     struct Container : std::back_insert_iterator<std::vector<char>> {
         explicit Container(std::back_insert_iterator<std::vector<char>> it) : back_insert_iterator(it) {}

@@ -338,14 +338,16 @@ void SEQUENCE_OF_Base::push_back(AbstractData* value)
     v.release();
 }
 
-void SEQUENCE_OF_Base::insert(iterator pos, unsigned n, AbstractData const& x)
+template <class Make>
+void SEQUENCE_OF_Base::insertMade(iterator pos, std::size_t n, Make make)
 {
     auto at = pos - elements_.begin();
-    elements_.reserve(elements_.size() + n);
+    elements_.reserve(elements_.size() + n); // the insert below cannot throw
     std::vector<AbstractData*> fresh;
+    fresh.reserve(n);
     try {
-        for (unsigned k = 0; k < n; ++k)
-            fresh.push_back(x.clone());
+        for (std::size_t k = 0; k < n; ++k)
+            fresh.push_back(make(k));
     } catch (...) {
         for (AbstractData* e : fresh)
             delete e;
@@ -354,21 +356,16 @@ void SEQUENCE_OF_Base::insert(iterator pos, unsigned n, AbstractData const& x)
     elements_.insert(elements_.begin() + at, fresh.begin(), fresh.end());
 }
 
+void SEQUENCE_OF_Base::insert(iterator pos, unsigned n, AbstractData const& x)
+{
+    create_from0 make{x};
+    insertMade(pos, n, [&](std::size_t) { return make(); });
+}
+
 void SEQUENCE_OF_Base::insert(iterator pos, const_iterator first, const_iterator last)
 {
-    auto at = pos - elements_.begin();
-    std::vector<AbstractData*> fresh;
-    fresh.reserve(std::size_t(last - first));
-    try {
-        for (; first != last; ++first)
-            fresh.push_back((*first)->clone());
-    } catch (...) {
-        for (AbstractData* e : fresh)
-            delete e;
-        throw;
-    }
-    elements_.reserve(elements_.size() + fresh.size());
-    elements_.insert(elements_.begin() + at, fresh.begin(), fresh.end());
+    create_from_ptr make;
+    insertMade(pos, std::size_t(last - first), [&](std::size_t k) { return make(first[k]); });
 }
 
 SEQUENCE_OF_Base::iterator SEQUENCE_OF_Base::erase(iterator first, iterator last)
@@ -391,11 +388,8 @@ void SEQUENCE_OF_Base::resize(unsigned n)
 
 bool SEQUENCE_OF_Base::isValid() const
 {
-    if (size() < static_cast<unsigned>(getLowerLimit()))
-        return false;
-    if (!extendable() && size() > getUpperLimit())
-        return false;
-    return std::all_of(elements_.begin(), elements_.end(), [](AbstractData const* e) { return e->isValid(); });
+    return sizeValid(size()) &&
+           std::all_of(elements_.begin(), elements_.end(), [](AbstractData const* e) { return e->isValid(); });
 }
 
 bool SEQUENCE_OF_Base::isStrictlyValid() const

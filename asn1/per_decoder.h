@@ -30,8 +30,6 @@ public:
     std::size_t getBitsLeft() const { return bitCount - bit; }
     // Offset of the octet holding the next unread bit.
     std::size_t getPosition() const { return bit >> 3; }
-    // True when nothing but the padding of the last octet is left.
-    bool finished() const { return getBitsLeft() < 8; }
 
     bool decodeSingleBit(bool& bit);
     bool decodeMultiBit(unsigned nBits, unsigned& value);
@@ -76,22 +74,8 @@ public:
     void rollback(memento_type const& m);
 
 private:
-    bool do_visit(Null&) override;
-    bool do_visit(BOOLEAN&) override;
-    bool do_visit(INTEGER&) override;
-    bool do_visit(ENUMERATED&) override;
-    bool do_visit(OBJECT_IDENTIFIER&) override;
-    bool do_visit(OCTET_STRING&) override;
-    bool do_visit(BIT_STRING&) override;
-    bool do_visit(AbstractString&) override;
-    bool do_visit(BMPString&) override;
-    bool do_visit(CHOICE&) override;
+    ASN1_VISITOR_ENTRIES;
     bool do_visit(SEQUENCE&) override;
-    bool do_visit(SEQUENCE_OF_Base&) override;
-    bool do_visit(OpenData&) override;
-    bool do_revisit(OpenData&) override;
-    bool do_visit(TypeConstrainedOpenData&) override;
-    bool do_visit(GeneralizedTime&) override;
 
     // The extension additions of a SEQUENCE whose extension bit is set.
     bool decodeExtensions(SEQUENCE& value);

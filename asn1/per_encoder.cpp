@@ -159,6 +159,11 @@ bool PEREncoder::encodeConstrainedLength(ConstrainedObject const& object, unsign
     return encodeLength(n, 0, 0x7FFFFFFF);
 }
 
+bool PEREncoder::encodeSize(ConstrainedObject const& object, std::size_t n)
+{
+    return n <= 0xFFFFFFFFu && encodeConstrainedLength(object, unsigned(n));
+}
+
 bool PEREncoder::encodeAnyType(AbstractData const* value)
 {
     std::vector<char> inner;
@@ -251,9 +256,9 @@ bool PEREncoder::do_visit(BIT_STRING const& value)
 
 bool PEREncoder::do_visit(OCTET_STRING const& value)
 {
-    unsigned const n = unsigned(value.size());
-    if (value.size() > 0xFFFFFFFFu || !encodeConstrainedLength(value, n))
+    if (!encodeSize(value, value.size()))
         return false;
+    unsigned const n = unsigned(value.size());
     if (n <= 2) {
         for (unsigned i = 0; i < n; ++i)
             encodeMultiBit(static_cast<unsigned char>(value[i]), 8);
@@ -265,9 +270,9 @@ bool PEREncoder::do_visit(OCTET_STRING const& value)
 
 bool PEREncoder::do_visit(AbstractString const& value)
 {
-    unsigned const n = unsigned(value.size());
-    if (value.size() > 0xFFFFFFFFu || !encodeConstrainedLength(value, n))
+    if (!encodeSize(value, value.size()))
         return false;
+    unsigned const n = unsigned(value.size());
     PerStringLayout const layout(value);
     if (layout.aligned) {
         if (layout.bits == 8) {
@@ -292,8 +297,7 @@ bool PEREncoder::do_visit(AbstractString const& value)
 
 bool PEREncoder::do_visit(BMPString const& value)
 {
-    unsigned const n = unsigned(value.size());
-    if (value.size() > 0xFFFFFFFFu || !encodeConstrainedLength(value, n))
+    if (!encodeSize(value, value.size()))
         return false;
     PerStringLayout const layout(value);
     if (layout.aligned)

@@ -1,6 +1,7 @@
 #pragma once
 // Aligned-PER encoder: writes a value tree as the links carry it.
 
+#include <cstddef>
 #include <vector>
 
 #include "asn1/asn1.h"
@@ -75,22 +76,12 @@ public:
     bool encodeAnyType(AbstractData const* value);
 
 private:
-    bool do_visit(Null const&) override;
-    bool do_visit(BOOLEAN const&) override;
-    bool do_visit(INTEGER const&) override;
-    bool do_visit(ENUMERATED const&) override;
-    bool do_visit(OBJECT_IDENTIFIER const&) override;
-    bool do_visit(BIT_STRING const&) override;
-    bool do_visit(OCTET_STRING const&) override;
-    bool do_visit(AbstractString const&) override;
-    bool do_visit(BMPString const&) override;
-    bool do_visit(CHOICE const&) override;
-    bool do_visit(OpenData const&) override;
-    bool do_visit(GeneralizedTime const&) override;
-    bool do_visit(SEQUENCE_OF_Base const&) override;
+    ASN1_CONST_VISITOR_ENTRIES;
     bool do_visit(SEQUENCE const&) override;
 
     bool encodeOctets(char const* p, unsigned n);
+    // The length of a string of n units, unless it cannot be written.
+    bool encodeSize(ConstrainedObject const& object, std::size_t n);
     // An offset of a range above 65536: a count of octets, then the octets.
     bool encodeCountedUnsigned(unsigned offset, unsigned span);
     void encodeSpanningBits(unsigned value, unsigned nBits);

@@ -111,14 +111,7 @@ AbstractString::size_type AbstractString::find_first_invalid() const
     return npos;
 }
 
-bool AbstractString::isValid() const
-{
-    if (size() < static_cast<unsigned>(getLowerLimit()))
-        return false;
-    if (!extendable() && size() > getUpperLimit())
-        return false;
-    return find_first_invalid() == npos;
-}
+bool AbstractString::isValid() const { return sizeValid(size()) && find_first_invalid() == npos; }
 
 bool AbstractString::isStrictlyValid() const { return sizeStrictlyValid(size()) && find_first_invalid() == npos; }
 
@@ -148,14 +141,7 @@ BMPString::size_type BMPString::first_illegal_at() const
     return size();
 }
 
-bool BMPString::isValid() const
-{
-    if (size() < static_cast<unsigned>(getLowerLimit()))
-        return false;
-    if (!extendable() && size() > getUpperLimit())
-        return false;
-    return first_illegal_at() == size();
-}
+bool BMPString::isValid() const { return sizeValid(size()) && first_illegal_at() == size(); }
 
 bool BMPString::isStrictlyValid() const { return sizeStrictlyValid(size()) && first_illegal_at() == size(); }
 

@@ -157,8 +157,7 @@ bool InvalidTracer::do_visit(GeneralizedTime const& v)
 bool InvalidTracer::do_visit(SEQUENCE_OF_Base const& v)
 {
     std::size_t n = v.size();
-    bool sizeOk = n >= static_cast<unsigned>(v.getLowerLimit()) && (v.extendable() || n <= v.getUpperLimit());
-    if (!sizeOk) {
+    if (!v.sizeValid(n)) {
         sizeFault("SEQUENCE OF", v, n);
         return false;
     }

@@ -52,9 +52,7 @@ AbstractData* BOOLEAN::do_clone() const { return cloneAs(*this); }
 
 bool ConstrainedObject::sizeValid(std::size_t n) const
 {
-    if (n < static_cast<unsigned>(getLowerLimit()))
-        return false;
-    return getConstraintType() != FixedConstraint || n <= getUpperLimit();
+    return n >= static_cast<unsigned>(getLowerLimit()) && (extendable() || n <= getUpperLimit());
 }
 
 bool ConstrainedObject::sizeStrictlyValid(std::size_t n) const

@@ -189,7 +189,8 @@ TEST(BerDecoder, ListsAndOpenValues)
     EXPECT_FALSE(decodes("Holder", "3005a0008101ff", BER));
     EXPECT_FALSE(decodes("Holder", "3009a0040401aa008101ff", BER));
     EXPECT_FALSE(decodes("Holder", "3007a0020401" "8101ff", BER));
-    EXPECT_FALSE(decodes("Holder", "3008a0038101ff8101ff" "00", BER)); // primitive [0] inside
+    // octets after the value are not part of it
+    EXPECT_TRUE(decodesTo("Holder", "3008a0038101ff8101ff" "00", "{x8101ff,T}", BER));
     // a length of 4 GB is refused before any storage is sized for it
     EXPECT_FALSE(decodes("Holder", "300aa084fffffff00401aa", BER));
     EXPECT_FALSE(decodes("Anys", "30060484fffffff0", BER));

@@ -307,6 +307,10 @@ TEST(SequenceOf, ResizeCompareAndCopies)
     SEQUENCE_OF_Base more = ints({8, 9});
     ins.insert(ins.end(), more.begin(), more.end());
     EXPECT_EQ(ins.compare(ints({1, 7, 7, 4, 8, 9})), 0);
+    createsLeft = 1; // the second clone fails: nothing is inserted
+    EXPECT_THROW(ins.insert(ins.begin(), 3, INTEGER(5, &failingInt)), std::bad_alloc);
+    createsLeft = -1;
+    EXPECT_EQ(ins.compare(ints({1, 7, 7, 4, 8, 9})), 0);
     ins.erase(ins.begin());
     EXPECT_EQ(ins.compare(ints({7, 7, 4, 8, 9})), 0);
 

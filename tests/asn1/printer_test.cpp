@@ -1,4 +1,5 @@
 // The value-notation text of every kind, as the log lines show it.
+#include "asn1/avn_decoder.h"
 #include "asn1/avn_encoder.h"
 #include "fixtures.h"
 
@@ -6,6 +7,7 @@
 
 #include <iomanip>
 #include <sstream>
+#include <stdexcept>
 
 using namespace ASN1;
 using namespace fixtures;
@@ -170,6 +172,38 @@ TEST(Printer, PlaceholdersNeverFailTheStream)
     failed << INTEGER(5);
     EXPECT_EQ(failed.str(), "");
     EXPECT_TRUE(failed.fail());
+}
+
+// A value whose walk throws: printing an allocation failure, reading anything.
+struct Throwing : Null {
+    bool do_accept(ConstVisitor&) const override { throw std::bad_alloc(); }
+    bool do_accept(Visitor&) override { throw std::runtime_error("broken"); }
+};
+
+// An exception inside the stream operators becomes the stream's state, and
+// goes on only when the stream's exception mask asks for that state.
+TEST(Printer, ExceptionsBecomeTheStreamState)
+{
+    Throwing value;
+    std::ostringstream out;
+    EXPECT_NO_THROW(out << value);
+    EXPECT_TRUE(out.bad());
+    std::ostringstream masked;
+    masked.exceptions(std::ios_base::badbit);
+    EXPECT_THROW(masked << value, std::bad_alloc);
+    EXPECT_TRUE(masked.bad());
+    std::ostringstream otherMask;
+    otherMask.exceptions(std::ios_base::failbit);
+    EXPECT_NO_THROW(otherMask << value);
+    EXPECT_TRUE(otherMask.bad());
+
+    std::istringstream in("NULL");
+    EXPECT_NO_THROW(in >> value);
+    EXPECT_TRUE(in.fail() && !in.bad());
+    std::istringstream inMasked("NULL");
+    inMasked.exceptions(std::ios_base::failbit);
+    EXPECT_THROW(inMasked >> value, std::runtime_error);
+    EXPECT_TRUE(inMasked.fail());
 }
 
 // Escaped so that a printed value stays on one line; the parser tests read
