@@ -70,22 +70,21 @@ class Component:
         self.line = line
 
 
-class Sequence(Type):
+class Constructed(Type):
+    """Root components, extension additions and whether '...' was written."""
+
+    def __init__(self, root, additions, extendable):
+        self.root = root
+        self.additions = additions
+        self.extendable = extendable
+
+
+class Sequence(Constructed):
     kind = "SEQUENCE"
 
-    def __init__(self, root, additions, extendable):
-        self.root = root
-        self.additions = additions
-        self.extendable = extendable
 
-
-class Choice(Type):
+class Choice(Constructed):
     kind = "CHOICE"
-
-    def __init__(self, root, additions, extendable):
-        self.root = root
-        self.additions = additions
-        self.extendable = extendable
 
 
 class SequenceOf(Type):
