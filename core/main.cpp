@@ -93,9 +93,8 @@ int main(int argc, char** argv)
 
         if (!server.Listen(line.port))
             return 1;
-        // A stop that came during start-up is not forgotten by the loop.
-        if (!multiplexer.terminating())
-            multiplexer.run(true, true);
+        // A stop that came during start-up ends the first pass (SignalWatch).
+        multiplexer.run(true, true);
 
         // Dropping the link destroys the slots.
         signals.Stop();
