@@ -32,6 +32,13 @@ void UpdateResources()
     SlotsService::Query(resources);
 }
 
+// Another instance runs: nothing of it is touched.
+int Refused(pid_t other)
+{
+    std::cerr << "server: already running as process " << other << ", not started" << std::endl;
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -67,6 +74,11 @@ int main(int argc, char** argv)
     MapFactory::instance();
     HwMux::instance().Open();
 
+    // A second instance must leave the running one's pid file alone; asked
+    // before detaching, so that the refusal reaches whoever started it.
+    if (const pid_t other = Linux::Run::Holder("server")) {
+        return Refused(other);
+    }
     if (line.daemon) {
         Daemon::Params params;
         std::ostringstream name;
@@ -76,6 +88,9 @@ int main(int argc, char** argv)
     }
     {
         Linux::Run pidFile("server");
+        if (pidFile.refused()) {
+            return Refused(pidFile.holder());
+        }
         std::cout << "Starting server [" << Version::current << "], port=" << line.port << std::endl;
 
         CtrlSrv::Server server;

@@ -30,6 +30,12 @@ public:
             mRoot = root;
         for (char const* dir : {"/run", "/log", "/etc"})
             ::mkdir((mRoot + dir).c_str(), 0755);
+        mOwnsRoot = true;
+    }
+    // A second instance on the same folders, with an output of its own.
+    explicit DaemonProcess(DaemonProcess const& first, std::string output)
+        : mRoot(first.mRoot), mOutput(std::move(output))
+    {
     }
     ~DaemonProcess()
     {
@@ -38,7 +44,8 @@ public:
             ::waitpid(mPid, nullptr, 0);
         }
         std::error_code ec;
-        std::filesystem::remove_all(mRoot, ec);
+        if (mOwnsRoot)
+            std::filesystem::remove_all(mRoot, ec);
     }
 
     bool Start(std::vector<std::string> args, std::string const& config = "")
@@ -54,7 +61,7 @@ public:
             if ((::access(onto, F_OK) < 0 && ::mkdir(onto, 0755) < 0)
                 || ::mount((mRoot + from).c_str(), onto, nullptr, MS_BIND, nullptr) < 0)
                 _exit(kNoNamespace);
-        int out = ::open((mRoot + "/output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int out = ::open(Path(mOutput).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(out, 1);
         ::dup2(out, 2);
         std::vector<char*> argv{const_cast<char*>(SERVER_BINARY)};
@@ -86,12 +93,14 @@ public:
         std::ifstream in(Path(path));
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    std::string output() const { return Read("output"); }
+    std::string output() const { return Read(mOutput); }
     std::string Path(std::string const& relative) const { return mRoot + "/" + relative; }
     pid_t pid() const { return mPid; }
 
 private:
     std::string mRoot;
+    std::string mOutput = "output";
+    bool mOwnsRoot = false;
     pid_t mPid = -1;
 };
 
@@ -177,6 +186,40 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     // The configuration was read: its bad trace value is reported.
     EXPECT_NE(out.find("traces: "), std::string::npos) << out;
     EXPECT_NE(daemon.Read("log/server-status").find("version: "), std::string::npos);
+}
+
+TEST(Daemon, SecondInstanceIsRefusedAndLeavesThePidFile)
+{
+    DaemonProcess first;
+    unsigned short port = FreePort();
+    ASSERT_TRUE(first.Start({"--port", std::to_string(port)}));
+    int early = first.Wait("run/server.pid");
+    if (early != 0 && WIFEXITED(early) && WEXITSTATUS(early) == DaemonProcess::kNoNamespace)
+        GTEST_SKIP() << "no mount namespace here";
+    ASSERT_GT(first.pid(), 0) << first.output();
+    std::string pid;
+    for (int i = 0; i < 100 && pid.empty(); ++i, usleep(10000))
+        pid = first.Read("run/server.pid");
+    ASSERT_EQ(pid, std::to_string(first.pid()));
+
+    // The same port and folders: refused before anything is written.
+    DaemonProcess second(first, "second");
+    ASSERT_TRUE(second.Start({"--port", std::to_string(port)}));
+    int status = second.Wait();
+    ASSERT_NE(status, -1) << "second instance still running";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
+    EXPECT_EQ(second.output(), "server: already running as process " + pid + ", not started\n");
+    EXPECT_EQ(first.Read("run/server.pid"), pid);
+
+    // Once the first has gone, a stale file is taken over.
+    ASSERT_EQ(kill(first.pid(), SIGKILL), 0);
+    first.Wait();
+    DaemonProcess third(first, "third");
+    ASSERT_TRUE(third.Start({"--port", std::to_string(port)}));
+    std::string taken;
+    for (int i = 0; i < 500 && taken != std::to_string(third.pid()); ++i, usleep(10000))
+        taken = third.Read("run/server.pid");
+    EXPECT_EQ(taken, std::to_string(third.pid())) << third.output();
 }
 
 TEST(Daemon, UnknownOptionPrintsTheUsageAndFails)
