@@ -4,6 +4,7 @@
 #include "standin/dtmf.h"
 #include "standin/maintenance.h"
 #include "standin/mcc.h"
+#include "standin/rtp.h"
 #include "standin/switch.h"
 
 #include <fcntl.h>
@@ -233,6 +234,8 @@ void AddStandardDrivers(Board& board)
     board.Add("/dev/dtmf", std::make_unique<Dtmf>());
     board.Add("/dev/dsp", std::make_unique<Dsproc>());
     board.Add("/dev/maintenance", std::make_unique<MaintenanceDevice>());
+    board.Add("/dev/rtp", std::make_unique<Rtp>());
+    board.Add("/dev/voice", std::make_unique<Voice>());
 }
 
 } // namespace Standin
