@@ -130,11 +130,13 @@ void Multiplexer::open_watchdog()
 {
     wd_fd = ::open(wd_path.c_str(), O_WRONLY | O_CLOEXEC);
     if (wd_fd < 0) {
-        std::cerr << "Mux: fail to open watchdog: " << Errno() << std::endl;
+        const Errno cause; // before the stream can change errno
+        std::cerr << "Mux: fail to open watchdog: " << cause << std::endl;
         return;
     }
     if (::write(wd_fd, "START", 5) != 5) {
-        std::cerr << "Mux: fail to activate watchdog: " << Errno() << std::endl;
+        const Errno cause; // before the stream can change errno
+        std::cerr << "Mux: fail to activate watchdog: " << cause << std::endl;
         ::close(wd_fd);
         wd_fd = -1;
     }
@@ -144,8 +146,10 @@ void Multiplexer::close_watchdog()
 {
     if (wd_fd < 0)
         return;
-    if (::write(wd_fd, "STOP", 4) != 4)
-        std::cerr << "Mux: stop watchdog failed: " << Errno() << std::endl;
+    if (::write(wd_fd, "STOP", 4) != 4) {
+        const Errno cause; // before the stream can change errno
+        std::cerr << "Mux: stop watchdog failed: " << cause << std::endl;
+    }
     ::close(wd_fd);
     wd_fd = -1;
 }
@@ -154,8 +158,10 @@ void Multiplexer::resetWD()
 {
     if (wd_fd < 0)
         return;
-    if (::write(wd_fd, "PING", 4) != 4)
-        std::cerr << "Mux: ping watchdog failed: " << Errno() << std::endl;
+    if (::write(wd_fd, "PING", 4) != 4) {
+        const Errno cause; // before the stream can change errno
+        std::cerr << "Mux: ping watchdog failed: " << cause << std::endl;
+    }
 }
 
 void Multiplexer::one_pass(bool live_clock, uint32_t& last_ping)
