@@ -1,6 +1,7 @@
 // Gateway control daemon entry point.
 
 #include "board/e1_service.h"
+#include "board/hal.h"
 #include "board/hw_mux.h"
 #include "core/command_line.h"
 #include "core/ctrl_srv.h"
@@ -16,10 +17,15 @@
 #include "framework/multiplexer.h"
 #include "framework/version.h"
 #include "protocol/lgcp.h"
+#include "slots/echo_slot.h"
+#include "slots/ext_slot.h"
+#include "slots/mcc_slot.h"
 #include "standin/board.h"
 
 #include <iostream>
+#include <optional>
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -43,10 +49,6 @@ int Refused(pid_t other)
 
 int main(int argc, char** argv)
 {
-    // The board's devices are not on this machine: the daemon runs on the
-    // simulated board.
-    Standin::Board board;
-
     IniFile::File config;
     if (config.Open(kConfigFile))
         Traces::instance().Read(config, std::cerr);
@@ -69,16 +71,30 @@ int main(int argc, char** argv)
         break;
     }
 
+    // A second instance must leave the running one's pid file and board
+    // alone; asked before detaching, so that the refusal reaches whoever
+    // started it.
+    if (const pid_t other = Linux::Run::Holder("server"))
+        return Refused(other);
+
+    // The board's own devices when its switch is there, else the simulated
+    // board behind the same device layer.
+    std::optional<Standin::Board> board;
+    if (::access(Hal::kDevice, F_OK) == 0) {
+        std::cout << "server: using the board's devices" << std::endl;
+    } else {
+        board.emplace();
+        std::cout << "server: no " << Hal::kDevice << ", using the stand-in board" << std::endl;
+    }
+
     // The factories in their fixed order (the trunk factories are static
     // objects, made before), then the switch.
     MapFactory::instance();
+    ExtFactory::instance();
+    MccFactory::instance();
+    EchoFactory::instance();
     HwMux::instance().Open();
 
-    // A second instance must leave the running one's pid file alone; asked
-    // before detaching, so that the refusal reaches whoever started it.
-    if (const pid_t other = Linux::Run::Holder("server")) {
-        return Refused(other);
-    }
     if (line.daemon) {
         Daemon::Params params;
         std::ostringstream name;

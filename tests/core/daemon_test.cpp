@@ -61,6 +61,11 @@ public:
             if ((::access(onto, F_OK) < 0 && ::mkdir(onto, 0755) < 0)
                 || ::mount((mRoot + from).c_str(), onto, nullptr, MS_BIND, nullptr) < 0)
                 _exit(kNoNamespace);
+        // The board's switch device: an empty file on a /dev of our own.
+        if (mBoardDevices
+            && (::mount("tmpfs", "/dev", "tmpfs", 0, nullptr) < 0
+                || ::close(::open("/dev/hal", O_RDWR | O_CREAT, 0600)) < 0))
+            _exit(kNoNamespace);
         int out = ::open(Path(mOutput).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(out, 1);
         ::dup2(out, 2);
@@ -96,11 +101,13 @@ public:
     std::string output() const { return Read(mOutput); }
     std::string Path(std::string const& relative) const { return mRoot + "/" + relative; }
     pid_t pid() const { return mPid; }
+    void WithBoardDevices() { mBoardDevices = true; }
 
 private:
     std::string mRoot;
     std::string mOutput = "output";
     bool mOwnsRoot = false;
+    bool mBoardDevices = false;
     pid_t mPid = -1;
 };
 
@@ -181,6 +188,7 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     EXPECT_NE(access(daemon.Path("run/server.pid").c_str(), F_OK), 0);
 
     std::string out = daemon.output();
+    EXPECT_NE(out.find("\nserver: no /dev/hal, using the stand-in board\n"), std::string::npos) << out;
     EXPECT_NE(out.find("Starting server ["), std::string::npos) << out;
     EXPECT_NE(out.find("], port=" + std::to_string(port) + "\n"), std::string::npos) << out;
     // The configuration was read: its bad trace value is reported.
@@ -220,6 +228,22 @@ TEST(Daemon, SecondInstanceIsRefusedAndLeavesThePidFile)
     for (int i = 0; i < 500 && taken != std::to_string(third.pid()); ++i, usleep(10000))
         taken = third.Read("run/server.pid");
     EXPECT_EQ(taken, std::to_string(third.pid())) << third.output();
+}
+
+TEST(Daemon, TheBoardsOwnDevicesAreUsedWhenItsSwitchIsThere)
+{
+    DaemonProcess daemon;
+    daemon.WithBoardDevices();
+    ASSERT_TRUE(daemon.Start({"--port", std::to_string(FreePort())}));
+    int early = daemon.Wait("run/server.pid");
+    if (early != 0 && WIFEXITED(early) && WEXITSTATUS(early) == DaemonProcess::kNoNamespace)
+        GTEST_SKIP() << "no mount namespace here";
+    ASSERT_GT(daemon.pid(), 0) << daemon.output();
+    std::string out;
+    for (int i = 0; i < 500 && out.find("Starting server") == std::string::npos; ++i, usleep(10000))
+        out = daemon.output();
+    EXPECT_EQ(out.rfind("server: using the board's devices\n", 0), 0u) << out;
+    EXPECT_EQ(out.find("stand-in"), std::string::npos) << out;
 }
 
 TEST(Daemon, UnknownOptionPrintsTheUsageAndFails)
