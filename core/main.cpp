@@ -17,6 +17,9 @@
 #include "framework/multiplexer.h"
 #include "framework/version.h"
 #include "protocol/lgcp.h"
+#include "slots/echo_slot.h"
+#include "slots/ext_slot.h"
+#include "slots/mcc_slot.h"
 #include "standin/board.h"
 
 #include <iostream>
@@ -87,6 +90,9 @@ int main(int argc, char** argv)
     // The factories in their fixed order (the trunk factories are static
     // objects, made before), then the switch.
     MapFactory::instance();
+    ExtFactory::instance();
+    MccFactory::instance();
+    EchoFactory::instance();
     HwMux::instance().Open();
 
     if (line.daemon) {
