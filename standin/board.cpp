@@ -179,7 +179,7 @@ int Board::Open(const char* path, int flags)
         return -1;
 
     int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) < 0)
+    if (::socketpair(AF_UNIX, (driver->Stream() ? SOCK_STREAM : SOCK_SEQPACKET) | SOCK_CLOEXEC, 0, pair) < 0)
         return -1;
     struct stat st {};
     if (::fstat(pair[0], &st) < 0 || ::fcntl(pair[1], F_SETFL, O_NONBLOCK) < 0
