@@ -20,6 +20,7 @@
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/mcc_slot.h"
+#include "slots/mixer.h"
 #include "standin/board.h"
 
 #include <iostream>
@@ -90,6 +91,7 @@ int main(int argc, char** argv)
     // The factories in their fixed order (the trunk factories are static
     // objects, made before), then the switch.
     MapFactory::instance();
+    Mixer::MixerFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();
