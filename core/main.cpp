@@ -17,6 +17,7 @@
 #include "framework/multiplexer.h"
 #include "framework/version.h"
 #include "protocol/lgcp.h"
+#include "rtp/rtp_factory.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/mcc_slot.h"
@@ -91,6 +92,7 @@ int main(int argc, char** argv)
     // The factories in their fixed order (the trunk factories are static
     // objects, made before), then the switch.
     MapFactory::instance();
+    RtpFactory::instance();
     Mixer::MixerFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();
