@@ -22,6 +22,7 @@
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/mcc_slot.h"
+#include "slots/mixer.h"
 #include "standin/board.h"
 
 #include <iostream>
@@ -96,6 +97,7 @@ int main(int argc, char** argv)
     // objects, made before), then the switch.
     MapFactory::instance();
     RtpFactory::instance();
+    Mixer::MixerFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();
