@@ -16,8 +16,6 @@
 namespace {
 
 using bench::Link;
-using bench::OpenDescriptors;
-using bench::RssKiB;
 
 LGCP::Message CreateRtp(unsigned seq, int slot)
 {
@@ -67,24 +65,7 @@ void Cycles(benchmark::State& state, LGCP::Message (*create)(unsigned, int))
             return link.Exchange(create(++seq, 5), 3) && link.Exchange(Destroy(++seq, 5), 1);
         };
         cycle(); // the tone and DSP services open their devices once
-        link.board.Prune();
-        size_t fds = OpenDescriptors();
-        long rss = RssKiB();
-        for (auto _ : state) {
-            if (!cycle()) {
-                state.SkipWithError("no answer");
-                break;
-            }
-            sink.str("");
-        }
-        for (int i = 0; i < 1000; ++i) {
-            cycle();
-            sink.str("");
-        }
-        link.board.Prune();
-        state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
-        state.counters["fd_growth"] = double(OpenDescriptors()) - double(fds);
-        state.counters["rss_growth_KiB"] = double(RssKiB() - rss);
+        bench::Measure(state, link, sink, cycle);
     }
     std::clog.rdbuf(out);
 }

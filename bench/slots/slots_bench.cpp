@@ -91,27 +91,13 @@ void Cycles(benchmark::State& state, const Kind& kind)
                    && link.Exchange(Connect(++seq, 1, 11), 1) && link.Exchange(Connect(++seq, 10, 2), 1)
                    && link.Exchange(Destroy(++seq, 11), 1) && link.Exchange(Destroy(++seq, 10), 1);
         };
-        ready = ready && cycle(); // the tone and DSP services open their devices once
-        link.board.Prune();
-        size_t fds = bench::OpenDescriptors();
-        long rss = bench::RssKiB();
-        for (auto _ : state) {
-            if (!ready || !cycle()) {
-                state.SkipWithError("no answer");
-                break;
-            }
-            sink.str("");
+        if (!ready || !cycle()) { // the tone and DSP services open their devices once
+            state.SkipWithError("no answer");
+        } else {
+            bench::Measure(state, link, sink, cycle);
+            state.counters["commands/s"] = benchmark::Counter(6.0 * static_cast<double>(state.iterations()),
+                                                              benchmark::Counter::kIsRate);
         }
-        for (int i = 0; i < 1000; ++i) {
-            cycle();
-            sink.str("");
-        }
-        link.board.Prune();
-        state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
-        state.counters["commands/s"] = benchmark::Counter(6.0 * static_cast<double>(state.iterations()),
-                                                          benchmark::Counter::kIsRate);
-        state.counters["fd_growth"] = double(bench::OpenDescriptors()) - double(fds);
-        state.counters["rss_growth_KiB"] = double(bench::RssKiB() - rss);
     }
     std::clog.rdbuf(out);
 }
