@@ -14,6 +14,7 @@
 #include "framework/child_wait.h"
 #include "framework/daemon.h"
 #include "framework/ini_file.h"
+#include "framework/line_stream.h"
 #include "framework/multiplexer.h"
 #include "framework/version.h"
 #include "protocol/lgcp.h"
@@ -21,6 +22,7 @@
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/mcc_slot.h"
+#include "slots/mixer.h"
 #include "standin/board.h"
 
 #include <iostream>
@@ -50,6 +52,9 @@ int Refused(pid_t other)
 
 int main(int argc, char** argv)
 {
+    // One write per log line, whoever else writes to the same descriptors.
+    StandardLineStreams lines;
+
     IniFile::File config;
     if (config.Open(kConfigFile))
         Traces::instance().Read(config, std::cerr);
@@ -92,6 +97,7 @@ int main(int argc, char** argv)
     // objects, made before), then the switch.
     MapFactory::instance();
     RtpFactory::instance();
+    Mixer::MixerFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();
