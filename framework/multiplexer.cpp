@@ -130,11 +130,13 @@ void Multiplexer::open_watchdog()
 {
     wd_fd = ::open(wd_path.c_str(), O_WRONLY | O_CLOEXEC);
     if (wd_fd < 0) {
-        std::cerr << "Mux: fail to open watchdog: " << Errno() << std::endl;
+        const Errno cause; // before the stream can change errno
+        std::cerr << "Mux: fail to open watchdog: " << cause << std::endl;
         return;
     }
     if (::write(wd_fd, "START", 5) != 5) {
-        std::cerr << "Mux: fail to activate watchdog: " << Errno() << std::endl;
+        const Errno cause; // before the stream can change errno
+        std::cerr << "Mux: fail to activate watchdog: " << cause << std::endl;
         ::close(wd_fd);
         wd_fd = -1;
     }
@@ -144,8 +146,10 @@ void Multiplexer::close_watchdog()
 {
     if (wd_fd < 0)
         return;
-    if (::write(wd_fd, "STOP", 4) != 4)
-        std::cerr << "Mux: stop watchdog failed: " << Errno() << std::endl;
+    if (::write(wd_fd, "STOP", 4) != 4) {
+        const Errno cause; // before the stream can change errno
+        std::cerr << "Mux: stop watchdog failed: " << cause << std::endl;
+    }
     ::close(wd_fd);
     wd_fd = -1;
 }
@@ -154,8 +158,10 @@ void Multiplexer::resetWD()
 {
     if (wd_fd < 0)
         return;
-    if (::write(wd_fd, "PING", 4) != 4)
-        std::cerr << "Mux: ping watchdog failed: " << Errno() << std::endl;
+    if (::write(wd_fd, "PING", 4) != 4) {
+        const Errno cause; // before the stream can change errno
+        std::cerr << "Mux: ping watchdog failed: " << cause << std::endl;
+    }
 }
 
 void Multiplexer::one_pass(bool live_clock, uint32_t& last_ping)
@@ -292,16 +298,57 @@ void Multiplexer::detach(EventHandler* h)
 
 // ---- timers ----
 
+// Earlier expiry first (by signed difference, so across the wrap), then
+// earlier arming.
+bool Multiplexer::fires_before(const TimerEvent* a, const TimerEvent* b)
+{
+    const int32_t d = a->compare(b);
+    return d < 0 || (d == 0 && a->armed < b->armed);
+}
+
+void Multiplexer::timer_place(TimerEvent* t, std::size_t at)
+{
+    timers[at] = t;
+    t->slot = static_cast<uint32_t>(at);
+}
+
+void Multiplexer::timer_up(std::size_t at)
+{
+    TimerEvent* t = timers[at];
+    while (at > 0) {
+        const std::size_t parent = (at - 1) / 2;
+        if (!fires_before(t, timers[parent]))
+            break;
+        timer_place(timers[parent], at);
+        at = parent;
+    }
+    timer_place(t, at);
+}
+
+void Multiplexer::timer_down(std::size_t at)
+{
+    TimerEvent* t = timers[at];
+    const std::size_t n = timers.size();
+    for (;;) {
+        std::size_t child = 2 * at + 1;
+        if (child >= n)
+            break;
+        if (child + 1 < n && fires_before(timers[child + 1], timers[child]))
+            ++child;
+        if (!fires_before(timers[child], t))
+            break;
+        timer_place(timers[child], at);
+        at = child;
+    }
+    timer_place(t, at);
+}
+
 void Multiplexer::set(TimerEvent* t)
 {
     reset(t);
-    // A new earliest timer (a short time-out among long ones) goes straight
-    // to the head instead of walking the whole queue; the order is the same.
-    TimerEvent* head = timers.front();
-    if (head && head->compare(t) > 0)
-        timers.insert_to_head(t);
-    else
-        timers.insert_to_tail_by_grown(t);
+    t->armed = ++timer_sequence;
+    timers.push_back(t);
+    timer_up(timers.size() - 1);
     t->queued = true;
 }
 
@@ -309,23 +356,32 @@ void Multiplexer::reset(TimerEvent* t)
 {
     if (!t->queued)
         return;
-    timers.remove(t);
+    const std::size_t at = t->slot;
+    TimerEvent* last = timers.back();
+    timers.pop_back();
     t->queued = false;
+    if (last == t)
+        return;
+    timer_place(last, at);
+    if (at > 0 && fires_before(last, timers[(at - 1) / 2]))
+        timer_up(at);
+    else
+        timer_down(at);
 }
 
 int Multiplexer::next_timer_wait() const
 {
-    const TimerEvent* head = timers.front();
-    if (!head)
+    if (timers.empty())
         return -1;
-    const int32_t wait = Mux::msec_diff(Mux::milliseconds(), head->expiry);
+    const int32_t wait = Mux::msec_diff(Mux::milliseconds(), timers.front()->expiry);
     return wait < 0 ? 0 : wait;
 }
 
 int Multiplexer::timers_schedule()
 {
     const uint32_t now = Mux::milliseconds();
-    while (TimerEvent* head = timers.front()) {
+    while (!timers.empty()) {
+        TimerEvent* head = timers.front();
         if (Mux::msec_diff(head->expiry, now) < 0)
             break;
         Sample s(timer_measure);

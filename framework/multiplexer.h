@@ -87,7 +87,7 @@ public:
     // The watchdog device opened by run(true, ...); tests point it elsewhere.
     void set_watchdog_path(const std::string& path) { wd_path = path; }
 
-    uint32_t timer_count() const { return timers.count(); }
+    uint32_t timer_count() const { return static_cast<uint32_t>(timers.size()); }
     uint32_t handler_count() const { return fresh.count() + served.count() + active.count(); }
     std::size_t dpc_count() const { return dpcs.size(); }
 
@@ -99,8 +99,15 @@ private:
     void one_pass(bool live_clock, uint32_t& last_ping);
     void open_watchdog();
     void close_watchdog();
+    static bool fires_before(const TimerEvent* a, const TimerEvent* b);
+    void timer_place(TimerEvent* t, std::size_t at);
+    void timer_up(std::size_t at);
+    void timer_down(std::size_t at);
 
-    F_sorted_list<TimerEvent> timers;
+    // The pending timers as a binary heap ordered by (expiry, arming
+    // sequence): arm and cancel in O(log n), equal expiries in arming order.
+    std::vector<TimerEvent*> timers;
+    uint64_t timer_sequence = 0;
     F_dual_list<EventHandler> fresh;
     F_dual_list<EventHandler> served;
     F_dual_list<EventHandler> active;
