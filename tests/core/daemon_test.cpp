@@ -188,6 +188,15 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     ASSERT_EQ(created.size(), 3u);
     test::ExpectAnswer(created[0], 2, 5);
     test::ExpectStream(created[2], 5, false, true, 8232);
+    // The start-up made the mixer's factory: its units are known after a query.
+    LGCP::Message query = test::Command(3);
+    test::Body(query).select_query();
+    ASSERT_EQ(exchange(query, 2).size(), 2u);
+    LGCP::Message input = test::Command(4, 6);
+    auto& mixerIn = test::Body(input).select_create().select_mixerIn();
+    mixerIn.set_unit(0);
+    mixerIn.get_channel().select_tdm() = 1;
+    test::ExpectAnswer(exchange(input, 1)[0], 4, 6);
 
     ASSERT_EQ(kill(daemon.pid(), SIGHUP), 0); // a resource update, nothing sent
     ASSERT_EQ(kill(daemon.pid(), SIGUSR2), 0);
@@ -196,7 +205,7 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     for (int i = 0; i < 200 && dump.find("05:map") == std::string::npos; ++i, usleep(10000))
         dump = daemon.Read("log/server-status");
     EXPECT_NE(dump.find("05:map"), std::string::npos) << dump;
-    EXPECT_NE(dump.find("slots: 1"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("slots: 2"), std::string::npos) << dump;
 
     ASSERT_EQ(kill(daemon.pid(), SIGTERM), 0);
     int status = daemon.Wait();
