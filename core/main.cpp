@@ -16,6 +16,8 @@
 #include "framework/multiplexer.h"
 #include "framework/version.h"
 #include "protocol/lgcp.h"
+#include "slots/t38_slot.h"
+#include "slots/voice.h"
 #include "standin/board.h"
 
 #include <iostream>
@@ -65,6 +67,8 @@ int main(int argc, char** argv)
     // The factories in their fixed order (the trunk factories are static
     // objects, made before), then the switch.
     MapFactory::instance();
+    VoiceFactory::instance();
+    T38SoftFactory::instance();
     HwMux::instance().Open();
 
     if (line.daemon) {

@@ -154,6 +154,23 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     ASSERT_EQ(created.size(), 3u);
     test::ExpectAnswer(created[0], 2, 5);
     test::ExpectStream(created[2], 5, false, true, 8232);
+    // The voice and software T.38 factories take their creates.
+    LGCP::Message record = test::Command(3, 6);
+    TERM::HostAddress host;
+    host.set_iaddr("127.0.0.1");
+    host.set_port(9);
+    test::Body(record).select_create().select_voice().select_record() = host;
+    auto recorder = exchange(record, 2);
+    ASSERT_EQ(recorder.size(), 2u);
+    test::ExpectAnswer(recorder[0], 3, 6);
+    LGCP::Message t38 = test::Command(4, 7);
+    auto& t38params = test::Body(t38).select_create().select_t38soft();
+    t38params.set_dhost(host);
+    t38params.set_shost(host);
+    t38params.set_rx_packet_size(160);
+    auto fax = exchange(t38, 3);
+    ASSERT_EQ(fax.size(), 3u);
+    test::ExpectAnswer(fax[0], 4, 7);
 
     ASSERT_EQ(kill(daemon.pid(), SIGHUP), 0); // a resource update, nothing sent
     ASSERT_EQ(kill(daemon.pid(), SIGUSR2), 0);
@@ -162,7 +179,7 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     for (int i = 0; i < 200 && dump.find("05:map") == std::string::npos; ++i, usleep(10000))
         dump = daemon.Read("log/server-status");
     EXPECT_NE(dump.find("05:map"), std::string::npos) << dump;
-    EXPECT_NE(dump.find("slots: 1"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("slots: 3"), std::string::npos) << dump;
 
     ASSERT_EQ(kill(daemon.pid(), SIGTERM), 0);
     int status = daemon.Wait();
