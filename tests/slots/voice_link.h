@@ -3,7 +3,7 @@
 // The voice and T.38 slots driven through the controller link, with the
 // MCC channels of the simulated board and loopback TCP hosts.
 
-#include "link_fixture.h"
+#include "tests/core/link_fixture.h"
 #include "standin/mcc.h"
 
 #include <netinet/in.h>
