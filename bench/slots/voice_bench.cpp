@@ -222,5 +222,3 @@ void PlainCopy(benchmark::State& state)
 BENCHMARK(PlainCopy)->Arg(8192)->Arg(1024)->Unit(benchmark::kMillisecond);
 BENCHMARK(FilePlayer)->Unit(benchmark::kMillisecond);
 BENCHMARK(Recorder)->Unit(benchmark::kMillisecond);
-
-BENCHMARK_MAIN();
