@@ -181,6 +181,10 @@ constexpr uint32_t kG729 = 4;
 constexpr uint32_t kG711Mcc = 8;
 constexpr uint32_t kUniversal = 0x41;
 
+// Fills five 32-bit words: the voice driver's version.
+constexpr unsigned long kVersion = 0x4014560AUL;
+static_assert(kVersion == RtpRequest::Encode(RtpRequest::kRead, 5 * sizeof(uint32_t), 'V', 10), "");
+
 } // namespace VoiceRequest
 
 std::ostream& operator<<(std::ostream& os, rtp_connection_params const& p);

@@ -14,12 +14,17 @@
 #include "framework/child_wait.h"
 #include "framework/daemon.h"
 #include "framework/ini_file.h"
+#include "framework/line_stream.h"
 #include "framework/multiplexer.h"
 #include "framework/version.h"
 #include "protocol/lgcp.h"
+#include "rtp/rtp_factory.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/mcc_slot.h"
+#include "slots/mixer.h"
+#include "slots/t38_slot.h"
+#include "slots/voice.h"
 #include "standin/board.h"
 
 #include <iostream>
@@ -49,6 +54,9 @@ int Refused(pid_t other)
 
 int main(int argc, char** argv)
 {
+    // One write per log line, whoever else writes to the same descriptors.
+    StandardLineStreams lines;
+
     IniFile::File config;
     if (config.Open(kConfigFile))
         Traces::instance().Read(config, std::cerr);
@@ -90,9 +98,13 @@ int main(int argc, char** argv)
     // The factories in their fixed order (the trunk factories are static
     // objects, made before), then the switch.
     MapFactory::instance();
+    RtpFactory::instance();
+    Mixer::MixerFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();
+    VoiceFactory::instance();
+    T38SoftFactory::instance();
     HwMux::instance().Open();
 
     if (line.daemon) {

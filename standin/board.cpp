@@ -4,6 +4,7 @@
 #include "standin/dtmf.h"
 #include "standin/maintenance.h"
 #include "standin/mcc.h"
+#include "standin/mixer.h"
 #include "standin/rtp.h"
 #include "standin/switch.h"
 
@@ -231,6 +232,7 @@ void AddStandardDrivers(Board& board)
 {
     board.Add("/dev/hal", std::make_unique<Switch>());
     board.Add("/dev/mcc/ctl", std::make_unique<Mcc>());
+    board.Add("/dev/mixer", std::make_unique<Mixer>());
     board.Add("/dev/dtmf", std::make_unique<Dtmf>());
     board.Add("/dev/dsp", std::make_unique<Dsproc>());
     board.Add("/dev/maintenance", std::make_unique<MaintenanceDevice>());

@@ -142,10 +142,14 @@ Voice::Voice()
 
 int Voice::OnRequest(Channel&, unsigned long code, void* arg)
 {
-    if (code != 0x40045602UL)
-        return Refuse(ENOTTY);
     if (!arg)
         return Refuse(EFAULT);
+    if (code == 0x4014560AUL) { // version
+        std::memcpy(arg, mVersion.data(), sizeof mVersion);
+        return 0;
+    }
+    if (code != 0x40045602UL)
+        return Refuse(ENOTTY);
     uint32_t mask = Record<uint32_t>(arg);
     mMasks.push_back(mask);
     auto it = mCounts.find(mask);

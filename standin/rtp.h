@@ -3,6 +3,7 @@
 #include "board/rtp_driver.h"
 #include "standin/board.h"
 
+#include <array>
 #include <cstddef>
 #include <map>
 #include <vector>
@@ -72,10 +73,13 @@ public:
     void SetChannels(uint32_t mask, int count) { mCounts[mask] = count; }
     // The masks asked, in order.
     const std::vector<uint32_t>& masks() const { return mMasks; }
+    // What the version request answers.
+    void SetVersion(std::array<uint32_t, 5> const& words) { mVersion = words; }
 
 private:
     std::map<uint32_t, int> mCounts;
     std::vector<uint32_t> mMasks;
+    std::array<uint32_t, 5> mVersion{{1, 0, 0, 0, 0}};
 };
 
 } // namespace Standin

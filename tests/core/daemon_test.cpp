@@ -6,12 +6,14 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 
 namespace {
@@ -127,6 +129,35 @@ unsigned short FreePort()
     return port;
 }
 
+// Sends one message and collects that many answers (bounded wait).
+std::vector<LGCP::Message> Exchange(test::TpktClient& client, LGCP::Message const& m, size_t count)
+{
+    std::vector<LGCP::Message> got;
+    EXPECT_TRUE(client.Send(test::Encode(m)));
+    test::Octets payload;
+    for (int i = 0; i < 2000 && got.size() < count; ++i) {
+        if (!client.Take(payload)) {
+            usleep(5000);
+            continue;
+        }
+        got.push_back(test::Decode(payload));
+    }
+    EXPECT_EQ(got.size(), count);
+    return got;
+}
+
+// The second-lowest descriptor number the process has free.
+int SecondFree(pid_t pid)
+{
+    std::set<int> open;
+    for (auto const& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+        open.insert(std::stoi(entry.path().filename().string()));
+    int fd = 0;
+    for (int found = 0; found < 2; ++fd)
+        found += open.count(fd) ? 0 : 1;
+    return fd - 1;
+}
+
 TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
 {
     DaemonProcess daemon;
@@ -147,20 +178,7 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     for (int i = 0; i < 500 && !client.Connect(port); ++i)
         usleep(10000);
     ASSERT_TRUE(client.connected()) << daemon.output();
-    auto exchange = [&](LGCP::Message const& m, size_t count) {
-        std::vector<LGCP::Message> got;
-        EXPECT_TRUE(client.Send(test::Encode(m)));
-        test::Octets payload;
-        for (int i = 0; i < 2000 && got.size() < count; ++i) {
-            if (!client.Take(payload)) {
-                usleep(5000);
-                continue;
-            }
-            got.push_back(test::Decode(payload));
-        }
-        EXPECT_EQ(got.size(), count);
-        return got;
-    };
+    auto exchange = [&](LGCP::Message const& m, size_t count) { return Exchange(client, m, count); };
     LGCP::Message ping = test::Command(1);
     test::Body(ping).select_ping();
     auto pong = exchange(ping, 1);
@@ -170,6 +188,32 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     ASSERT_EQ(created.size(), 3u);
     test::ExpectAnswer(created[0], 2, 5);
     test::ExpectStream(created[2], 5, false, true, 8232);
+    // The start-up made the mixer's factory: its units are known after a query.
+    LGCP::Message query = test::Command(3);
+    test::Body(query).select_query();
+    ASSERT_EQ(exchange(query, 2).size(), 2u);
+    LGCP::Message input = test::Command(4, 6);
+    auto& mixerIn = test::Body(input).select_create().select_mixerIn();
+    mixerIn.set_unit(0);
+    mixerIn.get_channel().select_tdm() = 1;
+    test::ExpectAnswer(exchange(input, 1)[0], 4, 6);
+    // The voice and software T.38 factories take their creates.
+    LGCP::Message record = test::Command(5, 7);
+    TERM::HostAddress host;
+    host.set_iaddr("127.0.0.1");
+    host.set_port(9);
+    test::Body(record).select_create().select_voice().select_record() = host;
+    auto recorder = exchange(record, 2);
+    ASSERT_EQ(recorder.size(), 2u);
+    test::ExpectAnswer(recorder[0], 5, 7);
+    LGCP::Message t38 = test::Command(6, 8);
+    auto& t38params = test::Body(t38).select_create().select_t38soft();
+    t38params.set_dhost(host);
+    t38params.set_shost(host);
+    t38params.set_rx_packet_size(160);
+    auto fax = exchange(t38, 3);
+    ASSERT_EQ(fax.size(), 3u);
+    test::ExpectAnswer(fax[0], 6, 8);
 
     ASSERT_EQ(kill(daemon.pid(), SIGHUP), 0); // a resource update, nothing sent
     ASSERT_EQ(kill(daemon.pid(), SIGUSR2), 0);
@@ -178,7 +222,7 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     for (int i = 0; i < 200 && dump.find("05:map") == std::string::npos; ++i, usleep(10000))
         dump = daemon.Read("log/server-status");
     EXPECT_NE(dump.find("05:map"), std::string::npos) << dump;
-    EXPECT_NE(dump.find("slots: 1"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("slots: 4"), std::string::npos) << dump;
 
     ASSERT_EQ(kill(daemon.pid(), SIGTERM), 0);
     int status = daemon.Wait();
@@ -244,6 +288,62 @@ TEST(Daemon, TheBoardsOwnDevicesAreUsedWhenItsSwitchIsThere)
         out = daemon.output();
     EXPECT_EQ(out.rfind("server: using the board's devices\n", 0), 0u) << out;
     EXPECT_EQ(out.find("stand-in"), std::string::npos) << out;
+}
+
+TEST(Daemon, ControllerOutOfDescriptorsIsClosedAndTheNextIsServed)
+{
+    DaemonProcess daemon;
+    unsigned short port = FreePort();
+    ASSERT_TRUE(daemon.Start({"--port", std::to_string(port)}));
+    int early = daemon.Wait("run/server.pid");
+    if (early != 0 && WIFEXITED(early) && WEXITSTATUS(early) == DaemonProcess::kNoNamespace)
+        GTEST_SKIP() << "no mount namespace here";
+    ASSERT_GT(daemon.pid(), 0) << daemon.output();
+    std::string out;
+    for (int i = 0; i < 500 && out.find("listening on port") == std::string::npos; ++i, usleep(10000))
+        out = daemon.output();
+    ASSERT_NE(out.find("listening on port"), std::string::npos) << out;
+    LGCP::Message ping = test::Command(1);
+    test::Body(ping).select_ping();
+    // A first controller comes and goes: the sanitizers' first look at each
+    // kind of object needs descriptors of its own.
+    {
+        test::TpktClient first;
+        for (int i = 0; i < 500 && !first.Connect(port); ++i)
+            usleep(10000);
+        ASSERT_EQ(Exchange(first, ping, 1).size(), 1u) << daemon.output();
+    }
+    for (int i = 0; i < 500 && out.find("disconnected") == std::string::npos; ++i, usleep(10000))
+        out = daemon.output();
+    usleep(50000);
+
+    // Room for the accepted socket and the link's copy, not the loop's.
+    rlimit old{};
+    ASSERT_EQ(::prlimit(daemon.pid(), RLIMIT_NOFILE, nullptr, &old), 0);
+    rlimit low = old;
+    low.rlim_cur = static_cast<rlim_t>(SecondFree(daemon.pid()) + 1);
+    ASSERT_EQ(::prlimit(daemon.pid(), RLIMIT_NOFILE, &low, nullptr), 0);
+    {
+        test::TpktClient client;
+        ASSERT_TRUE(client.Connect(port));
+        for (int i = 0; i < 500 && !client.Closed(); ++i)
+            usleep(10000);
+        EXPECT_TRUE(client.Closed());
+        const std::string lost = "link lost: STRM: cannot watch the socket: " + std::string(strerror(EMFILE)) + "\n";
+        for (int i = 0; i < 500 && out.find(lost) == std::string::npos; ++i, usleep(10000))
+            out = daemon.output();
+        EXPECT_NE(out.find(lost), std::string::npos) << out;
+    }
+
+    // Descriptors free again: the next controller is served.
+    ASSERT_EQ(::prlimit(daemon.pid(), RLIMIT_NOFILE, &old, nullptr), 0);
+    test::TpktClient client;
+    for (int i = 0; i < 500 && !client.Connect(port); ++i)
+        usleep(10000);
+    ASSERT_TRUE(client.connected());
+    auto pong = Exchange(client, ping, 1);
+    ASSERT_EQ(pong.size(), 1u) << daemon.output();
+    test::ExpectAnswer(pong[0], 1, -1);
 }
 
 TEST(Daemon, UnknownOptionPrintsTheUsageAndFails)
