@@ -23,6 +23,8 @@
 #include "slots/ext_slot.h"
 #include "slots/mcc_slot.h"
 #include "slots/mixer.h"
+#include "slots/t38_slot.h"
+#include "slots/voice.h"
 #include "standin/board.h"
 
 #include <iostream>
@@ -101,6 +103,8 @@ int main(int argc, char** argv)
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();
+    VoiceFactory::instance();
+    T38SoftFactory::instance();
     HwMux::instance().Open();
 
     if (line.daemon) {
