@@ -24,6 +24,8 @@
 #include "slots/ext_slot.h"
 #include "slots/mcc_slot.h"
 #include "slots/mixer.h"
+#include "slots/t38_slot.h"
+#include "slots/voice.h"
 #include "standin/board.h"
 
 #include <iostream>
@@ -102,6 +104,8 @@ int main(int argc, char** argv)
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();
+    VoiceFactory::instance();
+    T38SoftFactory::instance();
     HdlcSlotFactory::instance();
     HwMux::instance().Open();
 
