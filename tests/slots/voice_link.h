@@ -118,6 +118,14 @@ protected:
         return got;
     }
 
+    // The five words the channel on the time slot was allocated with.
+    std::vector<uint32_t> Allocation(int timeslot) const
+    {
+        const Standin::Mcc::Allocation* a = mcc.At(timeslot);
+        return a ? std::vector<uint32_t>{a->kind, a->packetSize, a->reserved, a->rxThreshold, a->txThreshold}
+                 : std::vector<uint32_t>{};
+    }
+
     Standin::Mcc& mcc = board.Get<Standin::Mcc>("/dev/mcc/ctl");
     std::vector<LGCP::Message> inbox;
 };
