@@ -10,8 +10,6 @@ using namespace ss7test;
 
 namespace {
 
-using S = SS7::SLC::State;
-
 enum Event { SIO, SIN, SIE, SIOS, SIB, FISU, MSU, ACTIVATE, DEACTIVATE, TRUNK_DOWN, TRUNK_UP, SEND, WAIT };
 
 struct Row {
@@ -26,9 +24,7 @@ struct Row {
     int after;      // ... and the state its expiry leads to
 };
 
-const std::vector<std::string> none;
-const std::vector<std::string> down{"down: impossible phasing"};
-const std::vector<std::string> up{"up"};
+const std::vector<std::string> none, down{"down: impossible phasing"}, up{"up"};
 
 void apply(Link& l, Clock& clock, Event e, unsigned wait)
 {
