@@ -18,6 +18,7 @@
 #include "framework/multiplexer.h"
 #include "framework/version.h"
 #include "protocol/lgcp.h"
+#include "rtp/lemz_factory.h"
 #include "rtp/rtp_factory.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
@@ -101,6 +102,7 @@ int main(int argc, char** argv)
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();
+    RtpLEMZFactory::instance();
     HwMux::instance().Open();
 
     if (line.daemon) {
