@@ -19,6 +19,7 @@
 #include "framework/version.h"
 #include "protocol/lgcp.h"
 #include "rtp/rtp_factory.h"
+#include "signalling/hdlc_slot.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/mcc_slot.h"
@@ -105,6 +106,7 @@ int main(int argc, char** argv)
     EchoFactory::instance();
     VoiceFactory::instance();
     T38SoftFactory::instance();
+    HdlcSlotFactory::instance();
     HwMux::instance().Open();
 
     if (line.daemon) {
