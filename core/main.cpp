@@ -18,7 +18,9 @@
 #include "framework/multiplexer.h"
 #include "framework/version.h"
 #include "protocol/lgcp.h"
+#include "rtp/lemz_factory.h"
 #include "rtp/rtp_factory.h"
+#include "signalling/hdlc_slot.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/mcc_slot.h"
@@ -105,6 +107,8 @@ int main(int argc, char** argv)
     EchoFactory::instance();
     VoiceFactory::instance();
     T38SoftFactory::instance();
+    RtpLEMZFactory::instance();
+    HdlcSlotFactory::instance();
     HwMux::instance().Open();
 
     if (line.daemon) {

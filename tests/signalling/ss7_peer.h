@@ -1,6 +1,6 @@
 // The far end of a link: a small level 2 written from Q.703 alone (initial
-// alignment 7, link state control 8, basic error correction 5), with its
-// status sent continuously and its own clock in ticks of `tick_ms`.
+// alignment 7, link state control 8, basic error correction 5), sending its
+// status continuously, one tick of `tick_ms` at a time.
 #pragma once
 
 #include <deque>
@@ -14,193 +14,26 @@ public:
     enum State { out_of_service, not_aligned, aligned, proving, aligned_ready, in_service };
     enum : unsigned { tick_ms = 10, SIO = 0, SIN = 1, SIE = 2, SIOS = 3 };
 
-    explicit Q703Peer(bool emergency = false) : local_emergency(emergency) {}
+    void start() { enter(not_aligned); }
 
-    // Q.703 7.2: start of initial alignment.
-    void start()
-    {
-        state = not_aligned;
-        timer = 0;
-        reset_sequence();
-    }
-
-    // One unit from the other end.
     void receive(const Bytes& u)
     {
-        if (u.size() < 3)
-            return;
         unsigned li = u[2] & 0x3F;
         if (li == 1 || li == 2)
             return status(u[3] & 7);
-        if (state == aligned_ready) {
-            state = in_service; // Q.703 8: FISU or MSU ends aligned ready
-            timer = 0;
-        }
+        if (state == aligned_ready)
+            enter(in_service); // Q.703 8: a FISU or MSU ends aligned ready
         if (state != in_service)
             return;
-        if (li == 0)
-            return bsn(u[0] & 0x7F, u[0] >> 7);
-        if (lose > 0) {
-            --lose;
-            return;
-        }
-        accept(u);
-    }
-
-    // What goes out in the next tick: the status, or new units and a FISU.
-    std::vector<Bytes> tick()
-    {
-        std::vector<Bytes> out;
-        elapsed();
-        switch (state) {
-        case out_of_service:
-            out.push_back({0xFF, 0xFF, 1, SIOS});
-            break;
-        case not_aligned:
-            out.push_back({0xFF, 0xFF, 1, SIO});
-            break;
-        case aligned:
-        case proving:
-            out.push_back({0xFF, 0xFF, 1, static_cast<unsigned char>(local_emergency ? SIE : SIN)});
-            break;
-        case aligned_ready:
-        case in_service:
-            if (silent)
-                break;
-            while (state == in_service && !waiting.empty() && sent_count() < 127) {
-                Bytes m = waiting.front();
-                waiting.pop_front();
-                fsn_last = (fsn_last + 1) & 0x7F;
-                rtb.push_back(m);
-                out.push_back(unit(fsn_last, m));
-            }
-            out.push_back(unit(fsn_last, {}));
-            break;
-        }
-        return out;
-    }
-
-    State state = out_of_service;
-    bool local_emergency;
-    bool silent = false;  // sends nothing in service (no acknowledgements)
-    unsigned lose = 0;    // MSUs to drop as if corrupted
-    std::deque<Bytes> waiting;
-    std::vector<Bytes> delivered;
-    unsigned nacks_sent = 0, retransmissions = 0;
-
-private:
-    unsigned proving_ticks() const { return (local_emergency || far_emergency ? 500 : 8200) / tick_ms; }
-    unsigned sent_count() const { return unsigned(rtb.size()); }
-
-    // Q.703 7.3: the alignment timers; Q.703 8: T1.
-    void elapsed()
-    {
-        ++timer;
-        if ((state == not_aligned && timer * tick_ms >= 7000) || (state == aligned && timer * tick_ms >= 1500)
-            || (state == aligned_ready && timer * tick_ms >= 45000)) {
-            state = out_of_service;
-        } else if (state == proving && timer >= proving_ticks()) {
-            state = aligned_ready;
-            timer = 0;
-            reset_sequence();
-        }
-    }
-
-    void status(unsigned s)
-    {
-        switch (state) {
-        case out_of_service:
-            break;
-        case not_aligned:
-            if (s == SIO || s == SIN || s == SIE)
-                enter(aligned);
-            far_emergency = s == SIE;
-            break;
-        case aligned:
-            if (s == SIN || s == SIE) {
-                far_emergency = s == SIE;
-                enter(proving);
-            } else if (s == SIOS) {
-                state = out_of_service;
-            }
-            break;
-        case proving:
-            if (s == SIO)
-                enter(aligned);
-            else if (s == SIOS)
-                state = out_of_service;
-            else if (s == SIE)
-                far_emergency = true;
-            break;
-        case aligned_ready:
-            if (s == SIO || s == SIOS)
-                state = out_of_service;
-            break;
-        case in_service:
-            if (s <= SIOS)
-                state = out_of_service; // link failure
-            break;
-        }
-    }
-
-    void enter(State s)
-    {
-        state = s;
-        timer = 0;
-    }
-
-    void reset_sequence()
-    {
-        fsn_last = bsn_out = 127;
-        fib = bib = true;
-        rtb.clear();
-    }
-
-    Bytes unit(unsigned fsn, const Bytes& payload) const
-    {
-        Bytes u{static_cast<unsigned char>(bsn_out | (bib ? 0x80 : 0)),
-                static_cast<unsigned char>(fsn | (fib ? 0x80 : 0)),
-                static_cast<unsigned char>(payload.size() < 63 ? payload.size() : 63)};
-        u.insert(u.end(), payload.begin(), payload.end());
-        return u;
-    }
-
-    // Q.703 5.3: positive and negative acknowledgement.
-    void bsn(unsigned b, bool bib_in)
-    {
-        unsigned oldest = (fsn_last + 128 - unsigned(rtb.size()) + 1) & 0x7F;
-        unsigned acked = (b - oldest + 1 + 128) & 0x7F; // units released by b
-        if (acked <= rtb.size())
-            rtb.erase(rtb.begin(), rtb.begin() + acked);
-        if (bib_in != fib) {
-            // Q.703 5.3.2: send again everything after b, FIB inverted.
-            fib = bib_in;
-            ++retransmissions;
-            std::deque<Bytes> again(rtb.begin(), rtb.end());
-            fsn_last = (fsn_last + 128 - unsigned(rtb.size())) & 0x7F;
-            rtb.clear();
-            waiting.insert(waiting.begin(), again.begin(), again.end());
-        }
-    }
-
-    // Q.703 5.2.2: sequence checks of a received MSU.
-    void accept(const Bytes& u)
-    {
         unsigned fsn = u[1] & 0x7F;
-        bool fib_in = (u[1] & 0x80) != 0;
-        if (fsn == bsn_out) {
-            bsn(u[0] & 0x7F, u[0] >> 7);
-            return; // a repeat: discarded
-        }
-        if (fib_in != bib) {
-            bsn(u[0] & 0x7F, u[0] >> 7);
-            return; // retransmission not yet begun
-        }
+        bool fib_in = u[1] >> 7;
         bsn(u[0] & 0x7F, u[0] >> 7);
+        // Q.703 5.2.2: only the next unit, and only once a requested
+        // retransmission has begun (FIB equal to our BIB).
+        if (li == 0 || fsn == bsn_out || fib_in != bib)
+            return;
         if (fsn != ((bsn_out + 1) & 0x7F)) {
-            // Q.703 5.2.2 (iii): negative acknowledgement; the inverted BIB
-            // keeps it to one until the retransmission begins.
-            bib = !bib;
+            bib = !bib; // negative acknowledgement
             ++nacks_sent;
             return;
         }
@@ -208,8 +41,93 @@ private:
         delivered.emplace_back(u.begin() + 3, u.end());
     }
 
-    bool far_emergency = false;
-    unsigned timer = 0; // ticks in the current state
+    std::vector<Bytes> tick()
+    {
+        std::vector<Bytes> out;
+        ++ticks;
+        unsigned ms = ticks * tick_ms;
+        // Q.703 7.3 and 8: T2, T3, T1; the proving period ends proving.
+        if ((state == not_aligned && ms >= 7000) || (state == aligned && ms >= 1500)
+            || (state == aligned_ready && ms >= 45000))
+            enter(out_of_service);
+        if (state == proving && ms >= (emergency ? 500u : 8200u))
+            enter(aligned_ready);
+        if (state <= proving)
+            out.push_back({0xFF, 0xFF, 1, static_cast<unsigned char>(state == out_of_service ? SIOS
+                                                                     : state == not_aligned ? SIO
+                                                                                             : SIN)});
+        else if (!silent) {
+            while (state == in_service && !waiting.empty() && rtb.size() < 127) {
+                fsn_last = (fsn_last + 1) & 0x7F;
+                rtb.push_back(waiting.front());
+                waiting.pop_front();
+                out.push_back(unit(fsn_last, rtb.back()));
+            }
+            out.push_back(unit(fsn_last, {}));
+        }
+        return out;
+    }
+
+    State state = out_of_service;
+    bool silent = false; // sends nothing in service, so acknowledges nothing
+    std::deque<Bytes> waiting;
+    std::vector<Bytes> delivered;
+    unsigned nacks_sent = 0, retransmissions = 0;
+
+private:
+    void enter(State s)
+    {
+        if (s == not_aligned || s == aligned_ready) {
+            fsn_last = bsn_out = 127;
+            fib = bib = true;
+            rtb.clear();
+        }
+        state = s;
+        ticks = 0;
+    }
+
+    void status(unsigned s)
+    {
+        bool align = s == SIN || s == SIE;
+        if (s == SIE)
+            emergency = true; // Q.703 7.2: the far end's emergency shortens proving
+        if (state == not_aligned && s <= SIE)
+            enter(aligned);
+        else if (state == aligned && align)
+            enter(proving);
+        else if (state == proving && s == SIO)
+            enter(aligned);
+        else if ((state >= aligned && state <= aligned_ready && s == SIOS) || (state == aligned_ready && s == SIO)
+                 || (state == in_service && s <= SIOS))
+            enter(out_of_service);
+    }
+
+    Bytes unit(unsigned fsn, const Bytes& payload) const
+    {
+        Bytes u{static_cast<unsigned char>(bsn_out | (bib ? 0x80 : 0)), static_cast<unsigned char>(fsn | (fib ? 0x80 : 0)),
+                static_cast<unsigned char>(payload.size() < 63 ? payload.size() : 63)};
+        u.insert(u.end(), payload.begin(), payload.end());
+        return u;
+    }
+
+    // Q.703 5.3: the BSN releases what it acknowledges; an inverted BIB asks
+    // for everything after it again, with the FIB inverted too.
+    void bsn(unsigned b, bool bib_in)
+    {
+        unsigned released = (b + 128 - (fsn_last + 128 - unsigned(rtb.size()))) & 0x7F;
+        if (released <= rtb.size())
+            rtb.erase(rtb.begin(), rtb.begin() + released);
+        if (bib_in == fib)
+            return;
+        fib = bib_in;
+        ++retransmissions;
+        fsn_last = (fsn_last + 128 - unsigned(rtb.size())) & 0x7F;
+        waiting.insert(waiting.begin(), rtb.begin(), rtb.end());
+        rtb.clear();
+    }
+
+    bool emergency = false;
+    unsigned ticks = 0; // in the current state
     unsigned fsn_last = 127, bsn_out = 127;
     bool fib = true, bib = true;
     std::deque<Bytes> rtb; // sent, not acknowledged, oldest first

@@ -36,30 +36,24 @@ std::string line_of(const Meant& m)
 }
 
 // The units as a capture of link type 140 (MTP2 without check bits), read
-// back by tshark with MTP3 off; one line of fields per unit. Both run with
-// a private home, so no configuration of the machine's is read.
+// back by tshark with MTP3 off, a line of fields per unit; both with a
+// private home, so that no configuration of the machine's is read.
 bool dissect(const std::vector<Bytes>& units, std::vector<std::string>& lines, std::string& why)
 {
     char dir[] = "/tmp/ss7-wire-XXXXXX";
-    if (!::mkdtemp(dir)) {
-        why = "no temporary directory";
+    if (!::mkdtemp(dir))
         return false;
-    }
     std::string d = dir;
     {
         std::ofstream dump(d + "/wire.txt");
-        char hex[24];
+        char hex[8];
         for (const Bytes& u : units) {
-            for (size_t at = 0; at < u.size(); at += 16) {
-                std::snprintf(hex, sizeof hex, "%06zx", at);
+            dump << "000000";
+            for (unsigned char b : u) {
+                std::snprintf(hex, sizeof hex, " %02x", b);
                 dump << hex;
-                for (size_t i = at; i < std::min(u.size(), at + 16); ++i) {
-                    std::snprintf(hex, sizeof hex, " %02x", u[i]);
-                    dump << hex;
-                }
-                dump << '\n';
             }
-            dump << '\n';
+            dump << "\n\n";
         }
     }
     std::string env = "env -i HOME=" + d + " XDG_CONFIG_HOME=" + d + "/config TMPDIR=" + d
@@ -69,24 +63,18 @@ bool dissect(const std::vector<Bytes>& units, std::vector<std::string>& lines, s
         + " -e mtp2.bsn -e mtp2.bib -e mtp2.fsn -e mtp2.fib -e mtp2.li -e mtp2.sf -e data.len"
           " -e _ws.expert -e _ws.malformed </dev/null 2>" + d + "/err.txt";
     std::string out;
-    int status = -1;
-    if (FILE* f = ::popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-            out.append(buf, n);
-        status = ::pclose(f);
-    }
+    FILE* f = ::popen(cmd.c_str(), "r");
+    for (int c; f && (c = std::fgetc(f)) != EOF;)
+        out += char(c);
+    int status = f ? ::pclose(f) : -1;
     std::ifstream err(d + "/err.txt");
     why = "tshark failed: " + std::string(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
     std::error_code ec;
     std::filesystem::remove_all(d, ec);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return false;
     std::istringstream is(out);
     for (std::string l; std::getline(is, l);)
         lines.push_back(l);
-    return true;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 } // namespace
