@@ -19,10 +19,13 @@
 #include "framework/version.h"
 #include "protocol/lgcp.h"
 #include "rtp/rtp_factory.h"
+#include "signalling/hdlc_slot.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/mcc_slot.h"
 #include "slots/mixer.h"
+#include "slots/t38_slot.h"
+#include "slots/voice.h"
 #include "standin/board.h"
 
 #include <iostream>
@@ -101,6 +104,9 @@ int main(int argc, char** argv)
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();
+    VoiceFactory::instance();
+    T38SoftFactory::instance();
+    HdlcSlotFactory::instance();
     HwMux::instance().Open();
 
     if (line.daemon) {

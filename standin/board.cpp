@@ -1,6 +1,7 @@
 #include "standin/board.h"
 
 #include "standin/dsp.h"
+#include "standin/dsp_data.h"
 #include "standin/dtmf.h"
 #include "standin/maintenance.h"
 #include "standin/mcc.h"
@@ -235,6 +236,7 @@ void AddStandardDrivers(Board& board)
     board.Add("/dev/mixer", std::make_unique<Mixer>());
     board.Add("/dev/dtmf", std::make_unique<Dtmf>());
     board.Add("/dev/dsp", std::make_unique<Dsproc>());
+    board.Add("/dev/dsp-data", std::make_unique<DspData>());
     board.Add("/dev/maintenance", std::make_unique<MaintenanceDevice>());
     board.Add("/dev/rtp", std::make_unique<Rtp>());
     board.Add("/dev/voice", std::make_unique<Voice>());
