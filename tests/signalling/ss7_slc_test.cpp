@@ -107,6 +107,8 @@ TEST(Ss7Link, StateTable)
         {al, false, SIOS, 0, al, none, none, 1500, idle},
         {al, false, WAIT, 1500, idle, sios, down, 0, 0},
         {al, false, TRUNK_DOWN, 0, idle, sios, down, 0, 0},
+        {al, false, ACTIVATE, 0, al, none, none, 1500, idle},
+        {al, false, DEACTIVATE, 0, idle, sios, down, 0, 0},
         {pr, false, SIN, 0, pr, none, none, 8200, ar},
         {pr, false, SIE, 0, pr, none, none, 8200, ar},
         // Q.703 would align again on SIO; here the link fails.
@@ -119,6 +121,8 @@ TEST(Ss7Link, StateTable)
         {pr, false, WAIT, 8200, ar, fisu, none, 45000, idle},
         {pr, false, SEND, 0, pr, none, none, 8200, ar},
         {pr, false, DEACTIVATE, 0, idle, sios, down, 0, 0},
+        {pr, false, ACTIVATE, 0, pr, none, none, 8200, ar},
+        {pr, false, TRUNK_DOWN, 0, idle, sios, down, 0, 0},
         {ar, false, SIN, 0, ar, none, none, 45000, idle},
         {ar, false, SIO, 0, idle, sios, down, 0, 0},
         {ar, false, SIOS, 0, idle, sios, down, 0, 0},
@@ -126,6 +130,9 @@ TEST(Ss7Link, StateTable)
         {ar, false, MSU, 0, wk, two_fisus, up, 0, 0},
         {ar, false, WAIT, 45000, idle, sios, down, 0, 0},
         {ar, false, TRUNK_DOWN, 0, idle, sios, down, 0, 0},
+        {ar, false, ACTIVATE, 0, ar, none, none, 45000, idle},
+        {ar, false, DEACTIVATE, 0, idle, sios, down, 0, 0},
+        {ar, false, SEND, 0, ar, none, none, 45000, idle},
         // Any LSSU in service fails the link; Q.703 fails it on SIO, SIN,
         // SIE and SIOS only and acts on SIB.
         {wk, false, SIO, 0, idle, sios, down, 0, 0},
