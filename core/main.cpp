@@ -18,6 +18,7 @@
 #include "framework/multiplexer.h"
 #include "framework/version.h"
 #include "protocol/lgcp.h"
+#include "rtp/lemz_factory.h"
 #include "rtp/rtp_factory.h"
 #include "signalling/hdlc_slot.h"
 #include "slots/echo_slot.h"
@@ -106,6 +107,7 @@ int main(int argc, char** argv)
     EchoFactory::instance();
     VoiceFactory::instance();
     T38SoftFactory::instance();
+    RtpLEMZFactory::instance();
     HdlcSlotFactory::instance();
     HwMux::instance().Open();
 

@@ -7,6 +7,7 @@
 #include "standin/mcc.h"
 #include "standin/mixer.h"
 #include "standin/rtp.h"
+#include "standin/rtp_ext.h"
 #include "standin/switch.h"
 
 #include <fcntl.h>
@@ -240,6 +241,7 @@ void AddStandardDrivers(Board& board)
     board.Add("/dev/maintenance", std::make_unique<MaintenanceDevice>());
     board.Add("/dev/rtp", std::make_unique<Rtp>());
     board.Add("/dev/voice", std::make_unique<Voice>());
+    board.Add("/dev/rtp_ext", std::make_unique<RtpExt>());
 }
 
 } // namespace Standin
