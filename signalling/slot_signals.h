@@ -1,0 +1,20 @@
+#pragma once
+
+#include "core/slot.h"
+#include "protocol/lgcp.h"
+
+#include <vector>
+
+// A trunk report of the E1 service to every slot of the factory; other
+// signals are not theirs.
+inline void PassTrunkStatus(SlotFactory& factory, LGCP::Signal const& signal)
+{
+    if (!signal.trunkStatus_isSelected())
+        return;
+    const ACP::TrunkStatus& status = signal.get_trunkStatus();
+    auto state = status.get_state().asNamedNumber();
+    // A slot may leave the list meanwhile: walk a copy.
+    std::vector<Slot*> slots = factory.slots();
+    for (Slot* slot : slots)
+        slot->OnTrunkStatus(static_cast<unsigned>(status.get_trunk().getValue()), state);
+}
