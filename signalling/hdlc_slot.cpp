@@ -255,15 +255,7 @@ void HdlcSlot::OnUpdateTimer()
 
 void HdlcSlot::UpdateHDLC_Statistics()
 {
-    const HDLC::Statistics& s = mHdlc->statistics();
-    LGCP::IoctlResponse response;
-    LGCP::HdlcLinkInfo& info = response.select_hdlcLinkInfo();
-    info.set_txSU(s.sent);
-    info.set_txDiscard(s.discarded);
-    info.set_txError(s.errors);
-    info.set_txOverflow(s.overflows);
-    info.set_rxSU(s.received);
-    OnIoctlResponse(response);
+    SendHdlcReport(*this, mHdlc->statistics());
 }
 
 HdlcSlotFactory& HdlcSlotFactory::instance()

@@ -268,15 +268,7 @@ void PstnSlot::OnUpdateTimer()
 
 void PstnSlot::HdlcReport()
 {
-    const HDLC::Statistics& s = mChannel->statistics();
-    LGCP::IoctlResponse response;
-    LGCP::HdlcLinkInfo& info = response.select_hdlcLinkInfo();
-    info.set_txSU(s.sent);
-    info.set_txDiscard(s.discarded);
-    info.set_txError(s.errors);
-    info.set_txOverflow(s.overflows);
-    info.set_rxSU(s.received);
-    OnIoctlResponse(response);
+    SendHdlcReport(*this, mChannel->statistics());
 }
 
 void PstnSlot::IsdnReport()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "board/hdlc.h"
 #include "core/slot.h"
 #include "protocol/lgcp.h"
 
@@ -17,4 +18,17 @@ inline void PassTrunkStatus(SlotFactory& factory, LGCP::Signal const& signal)
     std::vector<Slot*> slots = factory.slots();
     for (Slot* slot : slots)
         slot->OnTrunkStatus(static_cast<unsigned>(status.get_trunk().getValue()), state);
+}
+
+// The channel's counters to the controller as an ioctl response.
+inline void SendHdlcReport(Slot& slot, HDLC::Statistics const& s)
+{
+    LGCP::IoctlResponse response;
+    LGCP::HdlcLinkInfo& info = response.select_hdlcLinkInfo();
+    info.set_txSU(s.sent);
+    info.set_txDiscard(s.discarded);
+    info.set_txError(s.errors);
+    info.set_txOverflow(s.overflows);
+    info.set_rxSU(s.received);
+    slot.OnIoctlResponse(response);
 }
