@@ -83,6 +83,11 @@ public:
         test::Octets octets;
         env.encodePER(m, octets);
         client.Send(octets);
+        return Wait(frames);
+    }
+    // Waits for `frames` frames from the daemon.
+    bool Wait(size_t frames)
+    {
         mWanted = frames;
         mGot = 0;
         // Checked on every pass of the loop, so no timer tick is measured.

@@ -116,7 +116,7 @@ void CopyCallerId(char* to, const char* text)
 {
     std::memset(to, 0, kCallerIdSize);
     if (text)
-        std::strncpy(to, text, kCallerIdSize - 1);
+        std::memcpy(to, text, strnlen(text, kCallerIdSize - 1));
 }
 
 } // namespace

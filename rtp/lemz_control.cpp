@@ -29,7 +29,7 @@ constexpr int kReceiveBurst = 64;
 void CopyCallerId(char* to, const char* from)
 {
     std::memset(to, 0, kCallerIdSize);
-    std::strncpy(to, from, kCallerIdSize - 1);
+    std::memcpy(to, from, strnlen(from, kCallerIdSize - 1));
 }
 
 std::string Dotted(uint32_t address)
