@@ -18,18 +18,6 @@ namespace RTPSignalling {
 
 namespace {
 
-// Packets read in one pass of the loop at most.
-constexpr int kReceiveBurst = 64;
-
-std::string Dotted(uint32_t address)
-{
-    in_addr a{};
-    a.s_addr = address;
-    char text[INET_ADDRSTRLEN] = "";
-    ::inet_ntop(AF_INET, &a, text, sizeof text);
-    return text;
-}
-
 // Milliseconds from `then` to `now` on the wrapping 32-bit clock; a time
 // ahead of now is no age at all.
 uint32_t Age(uint32_t then, uint32_t now)
@@ -148,12 +136,8 @@ void ED137RadioControl::Init()
 
 bool ED137RadioControl::SendASNToChan(TERM::RadioStatus const& status)
 {
-    if (!status.ed_137_isSelected())
+    if (!status.ed_137_isSelected() || !CanSend("status"))
         return false;
-    if (!mExt) {
-        std::cerr << GetPrefix() << "no rtp_ext session: radio status not sent" << std::endl;
-        return false;
-    }
     ED137RadioState state = mSent;
     DecodeASN(status.get_ed_137(), state);
     return SendRadioStateToChan(state) == 0;
@@ -161,12 +145,8 @@ bool ED137RadioControl::SendASNToChan(TERM::RadioStatus const& status)
 
 bool ED137RadioControl::SendASNToChan(TERM::RadioModifier const& modifier)
 {
-    if (!modifier.ed_137_isSelected())
+    if (!modifier.ed_137_isSelected() || !CanSend("command"))
         return false;
-    if (!mExt) {
-        std::cerr << GetPrefix() << "no rtp_ext session: radio command not sent" << std::endl;
-        return false;
-    }
     ED137RadioState state = mSent;
     DecodeASN(modifier.get_ed_137(), state);
     return SendRadioStateToChan(state) == 0;
@@ -182,26 +162,10 @@ void ED137RadioControl::OnRtpExtEvent(int, short events)
     r2s_proto_init(&mPrevRx, 0);
     int burst = 0;
     for (int n = 0; n < kReceiveBurst; ++n) {
-        // A failed request must not leave the previous sender's words.
-        mInfo = rtp_ext_packet_info{};
-        int announced = Device::Request(mExt.lowlevel_fd(), RtpExtRequest::kNextPacket, &mInfo);
-        if (announced >= 1)
-            ++mStats.announced;
-        else if (announced < 0)
-            mStats.infoErrno = errno;
         unsigned char buf[RtpExtRequest::kPacketBuffer];
-        ssize_t got = ::read(mExt.lowlevel_fd(), buf, sizeof buf);
-        if (got <= 0) {
-            if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-                mStats.readErrno = errno;
-            if (got == 0 && (events & (POLLHUP | POLLERR))) {
-                // A hung-up session would wake the loop for ever.
-                std::cerr << GetPrefix() << "rtp_ext session closed by the driver" << std::endl;
-                mEvent.Release();
-            }
+        ssize_t got = ReadExtPacket(buf, sizeof buf, events);
+        if (got <= 0)
             break;
-        }
-        mStats.bytesReceived += static_cast<uint32_t>(got);
         r2s_proto_init(&mRx, 0);
         int32_t result = r2s_proto_unpack_tx(&mRx, buf, static_cast<size_t>(got));
         if (result != 0) {
@@ -211,8 +175,8 @@ void ED137RadioControl::OnRtpExtEvent(int, short events)
         }
         mLastReceive = mLastProcess;
         ++mStats.received;
-        mRx.source_addr = announced >= 1 ? mInfo.word[1] : 0;
-        mRx.source_ssrc = announced >= 1 ? mInfo.word[0] : 0;
+        mRx.source_addr = mInfo.word[1];
+        mRx.source_ssrc = mInfo.word[0];
         // Of a run from one source only the last packet counts.
         if (burst > 0 && cmp_r2s_proto_source(&mRx, &mPrevRx) != 0)
             OnRtpProtoRXEvent(mPrevRx);
@@ -317,23 +281,7 @@ int ED137RadioControl::SendRadioStateToChan(ED137RadioState const& state)
 int ED137RadioControl::SendProtoToChan(r2s_proto const& record)
 {
     unsigned char buf[RtpExtRequest::kPacketBuffer];
-    int32_t length = r2s_proto_pack(&record, buf, sizeof buf);
-    if (length < 1) {
-        mStats.packError = length;
-        return 0;
-    }
-    if (!mExt) {
-        mStats.writeErrno = EBADF;
-        return -1;
-    }
-    ssize_t written = ::write(mExt.lowlevel_fd(), buf, static_cast<size_t>(length));
-    if (written > 0) {
-        mStats.bytesSent += static_cast<uint32_t>(written);
-        ++mStats.sent;
-    } else {
-        mStats.writeErrno = errno;
-    }
-    return static_cast<int>(written);
+    return WriteExtPacket(buf, r2s_proto_pack(&record, buf, sizeof buf));
 }
 
 void ED137RadioControl::DecodeASN(TERM::ED137RadioModifier const& m, ED137RadioState& s)
@@ -375,7 +323,7 @@ void ED137RadioControl::EncodeASN(ED137RadioState const& sent, ED137RadioState c
 {
     EncodeStatusASN(sent, request);
     TERM::ED137RadioModifier& m = request.set_request().select_ed_137();
-    m.get_addr().set_session_addr(Dotted(received.session_addr));
+    m.get_addr().set_session_addr(DottedAddress(received.session_addr));
     m.get_addr().set_session_ssrc(received.session_ssrc);
     received.EncodeASN(m.get_params());
 }
