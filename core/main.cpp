@@ -18,6 +18,7 @@
 #include "framework/multiplexer.h"
 #include "framework/version.h"
 #include "protocol/lgcp.h"
+#include "rtp/ed137_factory.h"
 #include "rtp/lemz_factory.h"
 #include "rtp/rtp_factory.h"
 #include "signalling/hdlc_slot.h"
@@ -112,6 +113,7 @@ int main(int argc, char** argv)
     T38SoftFactory::instance();
     IsdnFactory::instance();
     RtpLEMZFactory::instance();
+    RtpED137Factory::instance();
     HdlcSlotFactory::instance();
     HwMux::instance().Open();
 

@@ -216,6 +216,18 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     b.set_slot(14);
     b.set_subslot(1);
     test::ExpectAnswer(exchange(bchannel, 1)[0], 15, 15);
+    // An ED-137 radio create is taken, on the stand-in extension driver.
+    LGCP::Message radio = test::Command(7, 9);
+    auto& rtp = test::Body(radio).select_create().select_rtp();
+    rtp.get_codecRTP().get_payload() = TERM::Payload::ptG711_Alaw;
+    rtp.get_codecRTP().get_dhost().set_iaddr("127.0.0.1");
+    rtp.get_codecRTP().get_dhost().set_port(9);
+    rtp.get_codecRTP().set_radio().get_status().select_ed_137();
+    rtp.get_txPayload() = TERM::Payload::ptG711_Alaw;
+    rtp.get_rxPayload() = TERM::Payload::ptG711_Alaw;
+    auto ed137 = exchange(radio, 3);
+    ASSERT_EQ(ed137.size(), 3u);
+    test::ExpectAnswer(ed137[0], 7, 9);
     // The voice and software T.38 factories take their creates.
     LGCP::Message record = test::Command(5, 7);
     TERM::HostAddress host;
@@ -241,7 +253,7 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     for (int i = 0; i < 200 && dump.find("05:map") == std::string::npos; ++i, usleep(10000))
         dump = daemon.Read("log/server-status");
     EXPECT_NE(dump.find("05:map"), std::string::npos) << dump;
-    EXPECT_NE(dump.find("slots: 9"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("slots: 10"), std::string::npos) << dump;
 
     ASSERT_EQ(kill(daemon.pid(), SIGTERM), 0);
     int status = daemon.Wait();
