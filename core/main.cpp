@@ -1,10 +1,10 @@
 // Gateway control daemon entry point.
 
-#include "board/e1_service.h"
 #include "board/hal.h"
 #include "board/hw_mux.h"
 #include "core/command_line.h"
 #include "core/ctrl_srv.h"
+#include "core/e1_service.h"
 #include "core/heartbeat.h"
 #include "core/signal_watch.h"
 #include "core/slots.h"
