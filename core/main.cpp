@@ -22,6 +22,7 @@
 #include "rtp/lemz_factory.h"
 #include "rtp/rtp_factory.h"
 #include "signalling/hdlc_slot.h"
+#include "signalling/isdn_slot.h"
 #include "signalling/pstn_slot.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
@@ -110,6 +111,7 @@ int main(int argc, char** argv)
     EchoFactory::instance();
     VoiceFactory::instance();
     T38SoftFactory::instance();
+    IsdnFactory::instance();
     RtpLEMZFactory::instance();
     RtpED137Factory::instance();
     HdlcSlotFactory::instance();
