@@ -2,6 +2,8 @@
 
 #include "core/slots.h"
 #include "core/traces.h"
+#include "signalling/hdlc_frame.h"
+#include "signalling/slot_signals.h"
 
 #include <iostream>
 
@@ -69,11 +71,7 @@ bool HdlcSlot::Connect(int tdm, const char* trace)
         return true;
     // A channel that could not be opened fails the connection as well as
     // being reported as deactivation.
-    if (!iactivate()) {
-        Answer::Refuse(Answer::connectFail);
-        return false;
-    }
-    return true;
+    return iactivate();
 }
 
 bool HdlcSlot::IHwConnectTransmitter(Slot& receiver)
@@ -141,7 +139,7 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params)
         return false;
     }
     for (const LGCP::HdlcPackage& package : packages) {
-        if (package.get_body().size() > HDLC::kPacketSize - kHeader) {
+        if (package.get_body().size() > HDLC::kPacketSize - HdlcFrame::kHeader) {
             PutHeader(std::cerr);
             std::cerr << "package of " << package.get_body().size() << " octets refused: too long" << std::endl;
             Answer::Refuse(Answer::invalidParams);
@@ -152,8 +150,7 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params)
         Packet frame;
         frame.reserve_head(0);
         frame.put16_b(mAddress);
-        // Bits 7-5 our frame counter, bits 4-0 the last counter we received.
-        frame.put8(static_cast<unsigned char>(mTxSeq * 32 + mRxSeq));
+        frame.put8(HdlcFrame::Sequence(mTxSeq, mRxSeq));
         ++mTxSeq;
         const std::vector<char>& body = package.get_body();
         if (!body.empty())
@@ -200,7 +197,13 @@ void HdlcSlot::on_hdlc_receive(Packet& frame)
         PutHeader(std::clog);
         std::clog << "on_hdlc_receive " << frame << std::endl;
     }
-    if (frame.length() < kHeader) {
+    enqResponce(frame);
+}
+
+void HdlcSlot::enqResponce(Packet& frame)
+{
+    HdlcFrame::Parsed f;
+    if (!HdlcFrame::Parse(frame.length() ? frame.data() : nullptr, frame.length(), f)) {
         ++mShortFrames;
         if (Tracing()) {
             PutHeader(std::clog);
@@ -209,23 +212,14 @@ void HdlcSlot::on_hdlc_receive(Packet& frame)
         }
         return;
     }
-    enqResponce(frame);
-}
-
-void HdlcSlot::enqResponce(Packet& frame)
-{
-    uint16_t address = frame.pull16_b();
-    uint8_t sequence = frame.pull8();
-    if (address == mAddress) {
-        mRxSeq = static_cast<uint8_t>(sequence >> 5);
+    if (f.address == mAddress) {
+        mRxSeq = f.counter;
         LGCP::HdlcPackage package;
-        package.set_body(std::vector<char>(frame.data(), frame.data() + frame.length()));
+        package.set_body(std::vector<char>(f.body, f.body + f.length));
         mResponse.get_hdlcPackages().push_back(package);
     }
-    // The sender marks a body that more will follow; frames for other
-    // addresses take part too. A body without a second octet marks nothing.
-    bool more = frame.length() >= 2 && (frame[1] & 0x80);
-    if (!more) {
+    // Frames for other addresses take part in the gathering too.
+    if (!f.more) {
         mFlushTimer.reset();
         flushResponce();
     } else if (!mFlushTimer.is_running()) {
@@ -258,15 +252,7 @@ void HdlcSlot::OnUpdateTimer()
 
 void HdlcSlot::UpdateHDLC_Statistics()
 {
-    const HDLC::Statistics& s = mHdlc->statistics();
-    LGCP::IoctlResponse response;
-    LGCP::HdlcLinkInfo& info = response.select_hdlcLinkInfo();
-    info.set_txSU(s.sent);
-    info.set_txDiscard(s.discarded);
-    info.set_txError(s.errors);
-    info.set_txOverflow(s.overflows);
-    info.set_rxSU(s.received);
-    OnIoctlResponse(response);
+    SendHdlcReport(*this, mHdlc->statistics());
 }
 
 HdlcSlotFactory& HdlcSlotFactory::instance()
@@ -293,11 +279,5 @@ Slot* HdlcSlotFactory::INewSlot(LGCP::CreateParams const& params)
 
 void HdlcSlotFactory::SelfSignal(LGCP::Signal const& signal)
 {
-    if (!signal.trunkStatus_isSelected())
-        return;
-    const ACP::TrunkStatus& status = signal.get_trunkStatus();
-    auto state = status.get_state().asNamedNumber();
-    std::vector<Slot*> slots = this->slots();
-    for (Slot* slot : slots)
-        slot->OnTrunkStatus(static_cast<unsigned>(status.get_trunk().getValue()), state);
+    PassTrunkStatus(*this, signal);
 }

@@ -23,8 +23,6 @@ public:
     static constexpr unsigned kQueueSize = 120;
     // Received frames with the gathering bit set wait this long for more.
     static constexpr unsigned kGatherMs = 100;
-    // Octets of address and sequence in front of every body.
-    static constexpr unsigned kHeader = 3;
     // Statistics period; settable so tests need not wait.
     static unsigned sUpdateMs;
 

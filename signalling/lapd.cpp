@@ -470,7 +470,7 @@ void LAPD::on_T200(Timer*)
             link_down("link error (T200 expired N200 times)");
         } else {
             ++rc;
-            tx_cmd(frame_SABME(address(true), true));
+            tx(frame_SABME(address(true), true));
             start_T200();
         }
         break;
@@ -481,7 +481,7 @@ void LAPD::on_T200(Timer*)
             link_down("link error (T200 expired N200 times)");
         } else {
             ++rc;
-            tx_cmd(frame_DISC(address(true), true));
+            tx(frame_DISC(address(true), true));
             start_T200();
         }
         break;
@@ -554,7 +554,7 @@ void LAPD::establish_dl()
 {
     clear_exception();
     rc = 0;
-    tx_cmd(frame_SABME(address(true), true));
+    tx(frame_SABME(address(true), true));
     stop_T203();
     start_T200();
 }
@@ -578,7 +578,7 @@ void LAPD::tx_enquiry()
 {
     if (mLog > 3)
         log_line(std::clog, std::string("tx_enquiry, ownBusy=") + (own_busy ? "1" : "0"));
-    tx_cmd(own_busy ? frame_RNR(address(true), vr, true) : frame_RR(address(true), vr, true));
+    tx(own_busy ? frame_RNR(address(true), vr, true) : frame_RR(address(true), vr, true));
     acknowledge_request = false;
     start_T200();
 }
@@ -587,7 +587,7 @@ void LAPD::tx_enquiry_response()
 {
     if (mLog > 3)
         log_line(std::clog, "tx_enquiry_response");
-    tx_cmd(own_busy ? frame_RNR(address(false), vr, true) : frame_RR(address(false), vr, true));
+    tx(own_busy ? frame_RNR(address(false), vr, true) : frame_RR(address(false), vr, true));
     acknowledge_request = false;
 }
 
@@ -681,7 +681,7 @@ void LAPD::local_deactivate()
     case awaiting_establishment:
         discard_queue();
         rc = 0;
-        tx_cmd(frame_DISC(address(true), true));
+        tx(frame_DISC(address(true), true));
         stop_T203();
         stop_T202();
         start_T200();
@@ -691,7 +691,7 @@ void LAPD::local_deactivate()
     case multiple_frame_established:
         discard_queue();
         rc = 0;
-        tx_cmd(frame_DISC(address(true), true));
+        tx(frame_DISC(address(true), true));
         stop_T203();
         start_T200();
         change_state(awaiting_release);
@@ -699,7 +699,7 @@ void LAPD::local_deactivate()
     case timer_recovery:
         discard_queue();
         rc = 0;
-        tx_cmd(frame_DISC(address(true), true));
+        tx(frame_DISC(address(true), true));
         start_T200();
         change_state(awaiting_release);
         break;
@@ -822,24 +822,24 @@ void LAPD::on_SABME(bool command, bool p)
     switch (state) {
     case tei_assigned:
         if (establishable) {
-            tx_cmd(frame_UA(address(false), p));
+            tx(frame_UA(address(false), p));
             clear_exception();
             start_T203();
             change_state(multiple_frame_established);
             link_up();
         } else {
-            tx_cmd(frame_DM(address(false), p));
+            tx(frame_DM(address(false), p));
         }
         break;
     case awaiting_establishment:
-        tx_cmd(frame_UA(address(false), p));
+        tx(frame_UA(address(false), p));
         break;
     case awaiting_release:
-        tx_cmd(frame_DM(address(false), p));
+        tx(frame_DM(address(false), p));
         break;
     case multiple_frame_established:
     case timer_recovery:
-        tx_cmd(frame_UA(address(false), p));
+        tx(frame_UA(address(false), p));
         clear_exception();
         on_error(0x0020);
         change_state(multiple_frame_established);
@@ -859,14 +859,14 @@ void LAPD::on_DISC(bool command, bool p)
     switch (state) {
     case tei_assigned:
     case awaiting_establishment:
-        tx_cmd(frame_DM(address(false), p));
+        tx(frame_DM(address(false), p));
         break;
     case awaiting_release:
-        tx_cmd(frame_UA(address(false), p));
+        tx(frame_UA(address(false), p));
         break;
     case multiple_frame_established:
         discard_queue();
-        tx_cmd(frame_UA(address(false), p));
+        tx(frame_UA(address(false), p));
         stop_T200();
         stop_T203();
         change_state(tei_assigned);
@@ -874,7 +874,7 @@ void LAPD::on_DISC(bool command, bool p)
         break;
     case timer_recovery:
         discard_queue();
-        tx_cmd(frame_UA(address(false), p));
+        tx(frame_UA(address(false), p));
         stop_T200();
         change_state(tei_assigned);
         link_down("remote error (DISC received)");
@@ -1110,7 +1110,7 @@ void LAPD::on_ICOM(Packet& info, bool p, Seq ns, Seq nr)
     bool deliver = false;
     if (own_busy) {
         if (p) {
-            tx_cmd(frame_RNR(address(false), vr, true));
+            tx(frame_RNR(address(false), vr, true));
             acknowledge_request = false;
         }
     } else if (ns == vr) {
@@ -1119,7 +1119,7 @@ void LAPD::on_ICOM(Packet& info, bool p, Seq ns, Seq nr)
         ++mStats.received;
         if (p) {
             acknowledge_request = false;
-            tx_cmd(frame_RR(address(false), vr, true));
+            tx(frame_RR(address(false), vr, true));
         } else {
             acknowledge_request = true;
         }
@@ -1128,10 +1128,10 @@ void LAPD::on_ICOM(Packet& info, bool p, Seq ns, Seq nr)
         ++mStats.out_of_sequence;
         if (!reject_exception) {
             reject_exception = true;
-            tx_cmd(frame_REJ(address(false), vr, p));
+            tx(frame_REJ(address(false), vr, p));
             acknowledge_request = false;
         } else if (p) {
-            tx_cmd(frame_RR(address(false), vr, true));
+            tx(frame_RR(address(false), vr, true));
             acknowledge_request = false;
         }
     }

@@ -182,7 +182,7 @@ private:
     Address address(bool command) const;
     bool is_command(bool cr) const { return mSide == Side::user ? cr : !cr; }
     bool xmit(Packet& frame);
-    void tx_cmd(Packet frame) { xmit(frame); }
+    void tx(Packet frame) { xmit(frame); }
     void tx_identity(unsigned short ri, int ai, unsigned char type);
     void trace(char const* what, Packet const& frame, bool to_user) const;
     void log_line(std::ostream& os, std::string const& text) const;

@@ -154,6 +154,38 @@ TEST_F(LemzSlotTest, PacketsAndCommandsCrossTheSlot)
     EXPECT_TRUE(ext.Sessions()[0]->filtered);
 }
 
+// With transmission following the squelch, every request applies it: the
+// first one with the squelch open starts transmission, later ones send
+// nothing until it closes.
+TEST_F(LemzSlotTest, TransmissionFollowsTheSquelch)
+{
+    Make(4);
+    RtpLEMZRadioGWSlot& slot = SlotAt(4);
+    slot.setTransmissionDependOnSQU(true);
+    Exchange(CreateE1(2, 1, 2, 5), 3);
+    ExpectAnswer(Exchange(Connect(3, 1, {4}))[0], 3, 1);
+    EXPECT_FALSE(rtp.At(kTdm)->transmitting);
+
+    auto squelch = [](unsigned seq, bool open) {
+        LGCP::Message m = Command(seq, 4);
+        TERM::LemzRadioModifier& lemz = Body(m).select_ioctl().select_rtpExt().select_lemz();
+        lemz.get_addr().set_session_addr("10.0.0.9");
+        lemz.get_params().select_wm_flags().get_flags().set_sql(open);
+        return m;
+    };
+    size_t before = rtp.codes().size();
+    ExpectAnswer(Exchange(squelch(4, true))[0], 4, 4);
+    EXPECT_TRUE(rtp.At(kTdm)->transmitting);
+    LGCP::Message vad = Command(5, 4);
+    Body(vad).select_ioctl().select_vad_enable() = true;
+    ExpectAnswer(Exchange(vad)[0], 5, 4);
+    ExpectAnswer(Exchange(squelch(6, false))[0], 6, 4);
+    EXPECT_FALSE(rtp.At(kTdm)->transmitting);
+    auto codes = rtp.codes();
+    EXPECT_EQ(std::vector<unsigned long>(codes.begin() + static_cast<long>(before), codes.end()),
+              (std::vector<unsigned long>{0x20005204UL, 0x20005205UL}));
+}
+
 TEST_F(LemzSlotTest, AttachedToAnotherSessionOrRefused)
 {
     Make(4, [](TERM::RtpParams& p) {
@@ -170,6 +202,13 @@ TEST_F(LemzSlotTest, AttachedToAnotherSessionOrRefused)
     EXPECT_EQ(attach.pid_rtp, 1234);
     board.Prune();
     EXPECT_TRUE(ext.Sessions().empty());
+    // A codec change ends the old session for good (the control keeps no
+    // copy of it) and attaches the new one.
+    LGCP::Message codec = Command(7, 4);
+    Body(codec).select_ioctl().select_encoder_mode() = LGCP::CodecMode::alaw;
+    ExpectAnswer(Exchange(codec)[0], 7, 4);
+    EXPECT_EQ(board.Channels("/dev/rtp").size(), 1u);
+    EXPECT_EQ(rtp.codes().back(), 0xC0085209UL);
 
     // ED-137 and radio-less creates are not this factory's.
     auto ed = CreateLemz(2, 5);
