@@ -580,6 +580,15 @@ TEST_F(Hostile, RefusedControlsAndCountsAreNotPassedOffAsDone)
               }),
               -1);
     const int refused = LGCP::ErrorCause::invalidParams;
+    // Priorities travel in four bits, T.38 sizes unsigned: past them is refused, not cut.
+    EXPECT_EQ(Create(5, [](LGCP::CreateParams& c) { Flags(Lemz(c).get_flags(), 16); }), refused);
+    ASSERT_EQ(Create(5, [](LGCP::CreateParams& c) { Flags(Lemz(c).get_flags(), 15); }), -1);
+    EXPECT_EQ(Create(6, [](LGCP::CreateParams& c) {
+                  LGCP::T38Soft& t = c.select_t38soft();
+                  t.set_dhost(Address("127.0.0.1", 900));
+                  t.set_rx_packet_size(-1);
+              }),
+              refused);
     struct Case {
         int slot;
         IoFill fill;
@@ -592,6 +601,8 @@ TEST_F(Hostile, RefusedControlsAndCountsAreNotPassedOffAsDone)
         {1, [](LGCP::IoctlParams& p) { p.select_selcal() = "12Z"; }, -1},
         {1, [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(250); }, refused},
         {1, [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(-128); }, -1},
+        {5, [](LGCP::IoctlParams& p) { Lemz(p, [](auto& c) { Flags(c.select_wm_flags().get_flags(), -1); }); }, refused},
+        {5, [](LGCP::IoctlParams& p) { Lemz(p, [](auto& c) { Flags(c.select_wm_flags().get_flags(), 0); }); }, -1},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Ioctl(c.slot, c.fill), c.cause);
