@@ -122,6 +122,7 @@ protected:
         IsdnFactory::instance();
         HdlcSlotFactory::instance();
         LinkFixture::SetUp();
+        board.Prune();
         mPackets = PacketPool::available();
         mFds = OpenFds();
     }
