@@ -16,6 +16,7 @@
 #include "framework/multiplexer.h"
 #include "framework/version.h"
 #include "protocol/lgcp.h"
+#include "slots/modem_factory.h"
 #include "standin/board.h"
 
 #include <iostream>
@@ -65,6 +66,7 @@ int main(int argc, char** argv)
     // The factories in their fixed order (the trunk factories are static
     // objects, made before), then the switch.
     MapFactory::instance();
+    ModemFactory::instance();
     HwMux::instance().Open();
 
     if (line.daemon) {

@@ -4,6 +4,7 @@
 #include "standin/dtmf.h"
 #include "standin/maintenance.h"
 #include "standin/mcc.h"
+#include "standin/modem.h"
 #include "standin/switch.h"
 
 #include <fcntl.h>
@@ -226,6 +227,13 @@ int Board::Request(int fd, unsigned long code, void* arg)
     return channel->driver().OnRequest(*channel, code, arg);
 }
 
+int Board::Socket(int domain, int type, int protocol)
+{
+    if (domain == AF_INET && (type & ~(SOCK_CLOEXEC | SOCK_NONBLOCK)) == SOCK_DGRAM && Find(kInetSocket))
+        return Open(kInetSocket, O_RDWR | ((type & SOCK_NONBLOCK) ? O_NONBLOCK : 0));
+    return Device::Backend::Socket(domain, type, protocol);
+}
+
 void AddStandardDrivers(Board& board)
 {
     board.Add("/dev/hal", std::make_unique<Switch>());
@@ -233,6 +241,8 @@ void AddStandardDrivers(Board& board)
     board.Add("/dev/dtmf", std::make_unique<Dtmf>());
     board.Add("/dev/dsp", std::make_unique<Dsproc>());
     board.Add("/dev/maintenance", std::make_unique<MaintenanceDevice>());
+    board.Add("/dev/mctl", std::make_unique<ModemControl>());
+    board.Add(kInetSocket, std::make_unique<NetInterfaces>());
 }
 
 } // namespace Standin
