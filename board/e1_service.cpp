@@ -75,11 +75,21 @@ void E1Service::OnTimer()
 bool E1Service::Read(uint32_t& count, uint32_t* alarms)
 {
     Maintenance::TrunkAlarms record{};
-    if (!mFd.is_valid())
-        mFd = Fd(Device::Open(Maintenance::kDevice, O_RDONLY));
-    bool ok = mFd.is_valid() && Device::Request(mFd.lowlevel_fd(), Maintenance::kTrunkAlarms, &record) >= 0;
+    // The cause is taken right after the failing call: anything later (a
+    // close, a log write) may change errno.
+    int cause = 0;
+    if (!mFd.is_valid()) {
+        const int fd = Device::Open(Maintenance::kDevice, O_RDONLY);
+        cause = errno;
+        mFd = Fd(fd);
+    }
+    bool ok = mFd.is_valid();
+    if (ok && Device::Request(mFd.lowlevel_fd(), Maintenance::kTrunkAlarms, &record) < 0) {
+        cause = errno;
+        ok = false;
+    }
     if (!ok) {
-        Errno error;
+        const Errno error(cause);
         if (!mFailing) {
             PutHeader(std::cerr);
             std::cerr << "can't read the trunks' alarms: " << error << std::endl;

@@ -80,7 +80,8 @@ bool HDLC::activate()
     Fd fd(Device::Open(Mcc::kDevice, O_RDWR | O_NONBLOCK));
     if (!fd)
         return Fail("fail to open MCC device: ");
-    mEvent.Schedule(fd, 0); // owns the channel from here on
+    if (!mEvent.Schedule(fd, 0)) // owns the channel from here on
+        return Fail("can't watch the MCC channel: ");
     fd.close();
     if (Device::Request(mEvent.lowlevel_fd(), Mcc::kAllocate, &record) < 0)
         return Fail("MCC_ALLOCATE fail: ");

@@ -50,8 +50,12 @@ bool ReceiverDevice::Open()
         std::cerr << "can't open " << mPath << " : " << error << std::endl;
         return false;
     }
-    mEvent.Schedule(fd, POLLIN);
-    return true;
+    if (mEvent.Schedule(fd, POLLIN))
+        return true;
+    Errno error;
+    PutHeader(std::cerr);
+    std::cerr << "can't watch " << mPath << " : " << error << std::endl;
+    return false;
 }
 
 void ReceiverDevice::Close()

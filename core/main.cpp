@@ -1,6 +1,7 @@
 // Gateway control daemon entry point.
 
 #include "board/e1_service.h"
+#include "board/hal.h"
 #include "board/hw_mux.h"
 #include "core/command_line.h"
 #include "core/ctrl_srv.h"
@@ -13,14 +14,22 @@
 #include "framework/child_wait.h"
 #include "framework/daemon.h"
 #include "framework/ini_file.h"
+#include "framework/line_stream.h"
 #include "framework/multiplexer.h"
 #include "framework/version.h"
 #include "protocol/lgcp.h"
+#include "rtp/rtp_factory.h"
+#include "slots/echo_slot.h"
+#include "slots/ext_slot.h"
+#include "slots/mcc_slot.h"
+#include "slots/mixer.h"
 #include "slots/modem_factory.h"
 #include "standin/board.h"
 
 #include <iostream>
+#include <optional>
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -33,13 +42,19 @@ void UpdateResources()
     SlotsService::Query(resources);
 }
 
+// Another instance runs: nothing of it is touched.
+int Refused(pid_t other)
+{
+    std::cerr << "server: already running as process " << other << ", not started" << std::endl;
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    // The board's devices are not on this machine: the daemon runs on the
-    // simulated board.
-    Standin::Board board;
+    // One write per log line, whoever else writes to the same descriptors.
+    StandardLineStreams lines;
 
     IniFile::File config;
     if (config.Open(kConfigFile))
@@ -63,10 +78,31 @@ int main(int argc, char** argv)
         break;
     }
 
+    // A second instance must leave the running one's pid file and board
+    // alone; asked before detaching, so that the refusal reaches whoever
+    // started it.
+    if (const pid_t other = Linux::Run::Holder("server"))
+        return Refused(other);
+
+    // The board's own devices when its switch is there, else the simulated
+    // board behind the same device layer.
+    std::optional<Standin::Board> board;
+    if (::access(Hal::kDevice, F_OK) == 0) {
+        std::cout << "server: using the board's devices" << std::endl;
+    } else {
+        board.emplace();
+        std::cout << "server: no " << Hal::kDevice << ", using the stand-in board" << std::endl;
+    }
+
     // The factories in their fixed order (the trunk factories are static
     // objects, made before), then the switch.
     MapFactory::instance();
+    RtpFactory::instance();
     ModemFactory::instance();
+    Mixer::MixerFactory::instance();
+    ExtFactory::instance();
+    MccFactory::instance();
+    EchoFactory::instance();
     HwMux::instance().Open();
 
     if (line.daemon) {
@@ -78,6 +114,9 @@ int main(int argc, char** argv)
     }
     {
         Linux::Run pidFile("server");
+        if (pidFile.refused()) {
+            return Refused(pidFile.holder());
+        }
         std::cout << "Starting server [" << Version::current << "], port=" << line.port << std::endl;
 
         CtrlSrv::Server server;

@@ -50,8 +50,10 @@ bool SignalWatch::Install()
     ok = IPC::Signal::handle(SIGINT, OnStop, 0) == 0 && ok;
     ok = IPC::Signal::handle(SIGUSR2, OnDump, SA_RESTART) == 0 && ok;
     ok = IPC::Signal::handle(SIGHUP, OnUpdate, SA_RESTART) == 0 && ok;
-    if (!ok)
-        std::cerr << "server: signal handlers not installed: " << Errno() << std::endl;
+    if (!ok) {
+        const Errno cause; // before the stream can change errno
+        std::cerr << "server: signal handlers not installed: " << cause << std::endl;
+    }
     return ok;
 }
 
@@ -85,8 +87,10 @@ void SignalWatch::Check()
             PutStatus(file);
             file.flush();
         }
-        if (!file)
-            std::cerr << "server: status not written to " << mStatusPath << ": " << Errno() << std::endl;
+        if (!file) {
+            const Errno cause; // before the stream can change errno
+            std::cerr << "server: status not written to " << mStatusPath << ": " << cause << std::endl;
+        }
     }
     if (sUpdate) {
         sUpdate = 0;

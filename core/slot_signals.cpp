@@ -1,6 +1,7 @@
 #include "core/slot.h"
 
 #include "board/receiver_signals.h"
+#include "board/rtp_driver.h"
 #include "protocol/lgcp.h"
 #include "protocol/term.h"
 
@@ -106,4 +107,9 @@ void Slot::processRtpEvent(uint32_t type, uint32_t value, uint32_t timeout)
     pd.set_value(static_cast<int>(value));
     pd.set_timeout(static_cast<int>(timeout));
     SendSignal(signal);
+}
+
+void Slot::processRtpEvent(rtp_event const& event)
+{
+    processRtpEvent(event.type, event.value, event.timeout);
 }

@@ -3,6 +3,26 @@
 #include <algorithm>
 #include <iostream>
 
+namespace {
+
+// The cause a hook named for its refusal, success while none did.
+Answer::Type gRefusal = Answer::success;
+
+// The cause named since the last call, success when none was.
+Answer::Type TakeRefusal()
+{
+    Answer::Type cause = gRefusal;
+    gRefusal = Answer::success;
+    return cause;
+}
+
+} // namespace
+
+void Answer::Refuse(Type cause)
+{
+    gRefusal = cause;
+}
+
 Slots& Slots::instance()
 {
     static Slots slots;
@@ -59,10 +79,14 @@ Answer::Type Slots::Create(int id, LGCP::CreateParams const& params, Slot*& made
     if (answer != Answer::success)
         return answer;
     Slot* slot = nullptr;
+    TakeRefusal();
     for (SlotFactory* factory = SlotFactory::first(); factory && !slot; factory = factory->next()) {
         slot = factory->INewSlot(params);
         if (slot && !slot->mFactory)
             slot->Adopt(*factory);
+        Answer::Type refused = TakeRefusal();
+        if (!slot && refused != Answer::success)
+            return refused;
     }
     if (!slot)
         return Answer::insufficientResources;
@@ -163,7 +187,13 @@ template <class Hook> static Answer::Type Ask(Slot* slot, Answer::Type answer, H
 {
     if (!slot)
         return answer;
-    return hook(*slot) ? Answer::success : Answer::unsupported;
+    TakeRefusal();
+    if (hook(*slot)) {
+        TakeRefusal();
+        return Answer::success;
+    }
+    Answer::Type refused = TakeRefusal();
+    return refused != Answer::success ? refused : Answer::unsupported;
 }
 
 Answer::Type Slots::Activate(int id, TERM::TermActivateParams const& params)

@@ -26,6 +26,11 @@ enum Type : int {
     slotIdBusy = 11,
     destroyInProgress = 12,
 };
+
+// A factory's INewSlot or a slot's hook that turns a command down for a
+// reason of its own names the cause here before it returns null or false;
+// Slots answers with that cause, and a create goes to no further factory.
+void Refuse(Type cause);
 }
 
 // The slot table: slot numbers to slots, and the commands on them.

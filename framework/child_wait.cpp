@@ -82,7 +82,10 @@ void ChildWaitService::Activate()
     event.Bind("ChildWaitService::OnChildEvent", &ChildWaitService::OnChildEvent, this);
     Fd reader(pair[1]);
     reader.NonBlock();
-    event.Schedule(reader, POLLIN);
+    if (!event.Schedule(reader, POLLIN)) {
+        const Errno cause;
+        std::cerr << "child watch not started: " << cause << std::endl;
+    }
     IPC::Signal::handle(SIGCHLD, &ChildWaitService::SigChldHandlerWrapper, IPC::Signal::Set(), SA_RESTART);
 }
 

@@ -171,53 +171,12 @@ int LogFileStreamBuf::sync()
     return 0;
 }
 
-// ---- pid file -------------------------------------------------------------
-
-namespace Linux {
-
-namespace {
-std::string& pid_dir()
-{
-    static std::string dir = "/var/run/";
-    return dir;
-}
-} // namespace
-
-void Run::set_dir_for_test(const std::string& dir)
-{
-    pid_dir() = dir.empty() || dir.back() == '/' ? dir : dir + "/";
-}
-
-Run::Run(const char* name) : mPath(pid_dir() + name + ".pid"), mOwner(::getpid())
-{
-    mFd = Fd(::open(mPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC, 0644));
-    if (!mFd)
-        return;
-    // The mode must not depend on the umask of whoever started the daemon.
-    ::fchmod(mFd.lowlevel_fd(), 0644);
-    char text[24];
-    const int n = std::snprintf(text, sizeof text, "%d", static_cast<int>(mOwner));
-    if (::write(mFd.lowlevel_fd(), text, static_cast<size_t>(n)) == n)
-        ::fsync(mFd.lowlevel_fd());
-}
-
-Run::~Run()
-{
-    if (!mFd)
-        return;
-    mFd.close();
-    // A forked child that runs destructors must not take the parent's file away.
-    if (::getpid() == mOwner)
-        ::unlink(mPath.c_str());
-}
-
-} // namespace Linux
-
 // ---- processes by name ----------------------------------------------------
 
 namespace {
 
-bool proc_has_name(int pid, const char* name)
+// The command name of a process, as its stat file gives it.
+bool proc_name(int pid, char* name, size_t size)
 {
     char path[32];
     std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
@@ -235,7 +194,16 @@ bool proc_has_name(int pid, const char* name)
         return false;
     *close = '\0';
     const char* open = std::strchr(text, '(');
-    return open && std::strcmp(open + 1, name) == 0;
+    if (!open)
+        return false;
+    std::snprintf(name, size, "%s", open + 1);
+    return true;
+}
+
+bool proc_has_name(int pid, const char* name)
+{
+    char found[64];
+    return proc_name(pid, found, sizeof found) && std::strcmp(found, name) == 0;
 }
 
 int entry_number(const char* text)
@@ -249,6 +217,74 @@ int entry_number(const char* text)
 }
 
 } // namespace
+
+// ---- pid file -------------------------------------------------------------
+
+namespace Linux {
+
+namespace {
+std::string& pid_dir()
+{
+    static std::string dir = "/var/run/";
+    return dir;
+}
+} // namespace
+
+void Run::set_dir_for_test(const std::string& dir)
+{
+    pid_dir() = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+}
+
+Run::Run(const char* name) : mPath(pid_dir() + name + ".pid"), mOwner(::getpid()), mHolder(Holder(name))
+{
+    if (mHolder > 0)
+        return;
+    mFd = Fd(::open(mPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC, 0644));
+    if (!mFd) {
+        const Errno cause;
+        std::cerr << "pid file " << mPath << " not written: " << cause << std::endl;
+        return;
+    }
+    // The mode must not depend on the umask of whoever started the daemon.
+    ::fchmod(mFd.lowlevel_fd(), 0644);
+    char text[24];
+    const int n = std::snprintf(text, sizeof text, "%d", static_cast<int>(mOwner));
+    if (::write(mFd.lowlevel_fd(), text, static_cast<size_t>(n)) == n && ::fsync(mFd.lowlevel_fd()) == 0)
+        return;
+    const Errno cause;
+    std::cerr << "pid file " << mPath << " not written: " << cause << std::endl;
+}
+
+pid_t Run::Holder(const char* name)
+{
+    const std::string path = pid_dir() + name + ".pid";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    char text[24];
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (n <= 0)
+        return 0;
+    text[n] = '\0';
+    const int pid = entry_number(text);
+    char own[64];
+    if (pid <= 0 || pid == ::getpid() || !proc_name(::getpid(), own, sizeof own))
+        return 0;
+    return proc_has_name(pid, own) ? pid : 0;
+}
+
+Run::~Run()
+{
+    if (!mFd)
+        return;
+    mFd.close();
+    // A forked child that runs destructors must not take the parent's file away.
+    if (::getpid() == mOwner)
+        ::unlink(mPath.c_str());
+}
+
+} // namespace Linux
 
 int find_proc_by_name(const char* name, int hint)
 {

@@ -69,7 +69,10 @@ private:
 namespace Linux {
 
 // The pid file "<dir>/<name>.pid", dir being /var/run: the decimal process
-// id without a line end, mode 0644, removed when the object goes.
+// id without a line end, mode 0644, removed when the object goes. A file
+// that names another live process of this program is left alone: this
+// instance is refused. A file that cannot be written is reported on
+// std::cerr.
 class Run {
 public:
     explicit Run(const char* name);
@@ -78,6 +81,13 @@ public:
     Run& operator=(const Run&) = delete;
 
     const std::string& path() const { return mPath; }
+    // Another instance holds the file; it was not touched.
+    bool refused() const { return mHolder > 0; }
+    pid_t holder() const { return mHolder; }
+
+    // The live process of this program, other than this one, that the pid
+    // file of that name names; 0 when there is none.
+    static pid_t Holder(const char* name);
 
     // For tests only: the directory of pid files made from now on.
     static void set_dir_for_test(const std::string& dir);
@@ -86,6 +96,7 @@ private:
     Fd mFd;
     std::string mPath;
     pid_t mOwner;
+    pid_t mHolder = 0;
 };
 
 } // namespace Linux

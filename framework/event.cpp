@@ -32,14 +32,17 @@ Event::~Event()
         mux_detach();
 }
 
-void Event::Schedule(const Fd& fd, short events)
+bool Event::Schedule(const Fd& fd, short events)
 {
     if (fd_.is_valid())
         mux_detach();
     fd_ = fd;
     events_ = events;
-    if (fd_.is_valid())
+    if (fd_.is_valid()) {
         mux_attach();
+        return true;
+    }
+    return !fd.is_valid();
 }
 
 int Event::Release()

@@ -75,7 +75,9 @@ public:
 
     // Arms the event on its own duplicate of fd (the caller keeps and closes
     // its own) and re-appends it to the loop; an invalid fd disarms it.
-    void Schedule(const Fd& fd, short events);
+    // False, with errno set, when the duplicate cannot be made (out of
+    // descriptors): the event is then disarmed and the owner must act.
+    bool Schedule(const Fd& fd, short events);
     // Detaches and closes; -1 with EBADF when not armed.
     int Release();
     void SetEvents(int events) { events_ = static_cast<short>(events); }

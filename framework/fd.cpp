@@ -74,7 +74,10 @@ Fd& Fd::operator=(Fd const& o)
 Fd& Fd::operator=(Fd&& o) noexcept
 {
     if (this != &o) {
-        close();
+        // Taking over a descriptor leaves errno alone: callers read the
+        // cause of a failed open after assigning its result.
+        if (mFd >= 0)
+            close();
         mFd = o.mFd;
         o.mFd = -1;
     }

@@ -14,8 +14,8 @@ struct Dummy_critical_section
 };
 
 // N blocks of room for one T each. Never grows, never falls back to the
-// heap. Blocks never used go first, in array order; released blocks are
-// reused in the order of their release.
+// heap. The block released last is reused first, so the pages and caches
+// in use track what is held; blocks never used go only when none is free.
 template <class T, unsigned N, class CS>
 class List_allocator
 {
@@ -29,13 +29,11 @@ public:
     static void* allocate()
     {
         crit_section.lock();
-        List_storage* b = nullptr;
-        if (fresh < N) {
+        List_storage* b = free_list.remove_from_tail();
+        if (!b && fresh < N) {
             // Blocks are linked only when first handed out, so the pages of
             // a block are touched only when it is used.
             b = new (block_at(fresh++)) List_storage;
-        } else {
-            b = free_list.remove_from_head();
         }
         crit_section.unlock();
         return b ? b->space : nullptr;

@@ -29,7 +29,19 @@ void Measure::begin()
 
 void Measure::end()
 {
-    const uint32_t sample = Mux::microseconds() - start_;
+    take(Mux::microseconds());
+}
+
+void Measure::lap()
+{
+    const uint32_t now = Mux::microseconds();
+    take(now);
+    start_ = now;
+}
+
+void Measure::take(uint32_t now)
+{
+    const uint32_t sample = now - start_;
     if (first_) {
         min_ = max_ = last_ = sample;
         counter_ = 1;
@@ -130,11 +142,13 @@ void Multiplexer::open_watchdog()
 {
     wd_fd = ::open(wd_path.c_str(), O_WRONLY | O_CLOEXEC);
     if (wd_fd < 0) {
-        std::cerr << "Mux: fail to open watchdog: " << Errno() << std::endl;
+        const Errno cause; // before the stream can change errno
+        std::cerr << "Mux: fail to open watchdog: " << cause << std::endl;
         return;
     }
     if (::write(wd_fd, "START", 5) != 5) {
-        std::cerr << "Mux: fail to activate watchdog: " << Errno() << std::endl;
+        const Errno cause; // before the stream can change errno
+        std::cerr << "Mux: fail to activate watchdog: " << cause << std::endl;
         ::close(wd_fd);
         wd_fd = -1;
     }
@@ -144,8 +158,10 @@ void Multiplexer::close_watchdog()
 {
     if (wd_fd < 0)
         return;
-    if (::write(wd_fd, "STOP", 4) != 4)
-        std::cerr << "Mux: stop watchdog failed: " << Errno() << std::endl;
+    if (::write(wd_fd, "STOP", 4) != 4) {
+        const Errno cause; // before the stream can change errno
+        std::cerr << "Mux: stop watchdog failed: " << cause << std::endl;
+    }
     ::close(wd_fd);
     wd_fd = -1;
 }
@@ -154,33 +170,44 @@ void Multiplexer::resetWD()
 {
     if (wd_fd < 0)
         return;
-    if (::write(wd_fd, "PING", 4) != 4)
-        std::cerr << "Mux: ping watchdog failed: " << Errno() << std::endl;
+    if (::write(wd_fd, "PING", 4) != 4) {
+        const Errno cause; // before the stream can change errno
+        std::cerr << "Mux: ping watchdog failed: " << cause << std::endl;
+    }
+}
+
+void Multiplexer::drop_detached_entries()
+{
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < entries.size(); ++k)
+        if (EventHandler* h = entry_owner[k]) {
+            entries[kept] = entries[k];
+            entry_owner[kept] = h;
+            h->entry = static_cast<int>(kept);
+            ++kept;
+        }
+    entries.resize(kept);
+    entry_owner.resize(kept);
+    detached_entries = false;
 }
 
 void Multiplexer::one_pass(bool live_clock, uint32_t& last_ping)
 {
     timers_schedule();
 
-    while (EventHandler* h = fresh.front())
-        move_to(h, InActive);
-
-    const std::size_t n = active.count();
-    if (entries.size() != n) {
-        entries.resize(n);
-        entry_owner.resize(n);
+    if (detached_entries)
+        drop_detached_entries();
+    while (EventHandler* h = fresh.front()) {
+        fresh.remove(h);
+        active.insert_to_tail(h);
+        h->where = InActive;
+        h->entry = static_cast<int>(entries.size());
+        entries.push_back(pollfd{-1, 0, 0});
+        entry_owner.push_back(h);
     }
-    int k = 0;
-    for (auto it = active.begin(); it != active.end(); ++it, ++k) {
-        EventHandler* h = *it;
-        pollfd& e = entries[k];
-        e.fd = -1;
-        e.events = 0;
-        e.revents = 0;
-        h->shedule_event(e);
-        h->entry = k;
-        entry_owner[k] = h;
-    }
+    const std::size_t n = entries.size();
+    for (std::size_t k = 0; k < n; ++k)
+        entry_owner[k]->shedule_event(entries[k]);
 
     execute_dpc();
 
@@ -199,65 +226,56 @@ void Multiplexer::one_pass(bool live_clock, uint32_t& last_ping)
     if (wd_fd >= 0 && (timeout < 0 || timeout > 1000))
         timeout = 1000;
 
-    const int rc = ::poll(entries.data(), entries.size(), timeout);
+    const int rc = ::poll(entries.data(), n, timeout);
     const int poll_errno = errno;
     if (!live_clock)
         Mux::mux_settimeofday();
 
-    const uint32_t now = Mux::milliseconds();
-    const int32_t since = Mux::msec_diff(last_ping, now);
-    if (!(last_ping != 0 && since >= 0 && since <= 999)) {
-        last_ping = now;
-        resetWD();
+    if (wd_fd >= 0) {
+        const uint32_t now = Mux::milliseconds();
+        const int32_t since = Mux::msec_diff(last_ping, now);
+        if (!(last_ping != 0 && since >= 0 && since <= 999)) {
+            last_ping = now;
+            resetWD();
+        }
     }
 
     if (rc < 0 && poll_errno != EINTR) {
         std::cerr << "multiplexer poll failed: " << std::strerror(poll_errno) << std::endl;
         std::abort();
     }
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        if (EventHandler* h = entry_owner[i]) {
-            if (rc > 0)
-                h->revents = entries[i].revents;
-            h->entry = -1;
-            entry_owner[i] = nullptr;
-        }
     if (rc <= 0)
         return;
+    for (std::size_t k = 0; k < n; ++k)
+        if (EventHandler* h = entry_owner[k])
+            h->revents = entries[k].revents;
 
-    while (!terminate_flag) {
-        EventHandler* h = active.front();
-        if (!h)
-            break;
-        move_to(h, InServed);
-        Sample s(event_measure);
-        h->svc_event();
-    }
+    // Entries only grow or shrink at the top of a pass, so their order is
+    // the serving order; a handler detached meanwhile has a null owner.
     // Handlers left unserved by a terminate keep their place for a later run.
-    while (EventHandler* h = active.front())
-        move_to(h, InServed);
-    active.merge(served);
-    for (auto it = active.begin(); it != active.end(); ++it)
-        (*it)->where = InActive;
+    // The handler measure times the calls that had returned events, reading
+    // the clock once per boundary between two of them. A call with none is
+    // only the handler's own test of its events: timing it would cost more
+    // than the call itself, once per handler and pass.
+    bool timing = false;
+    for (std::size_t k = 0; k < n && !terminate_flag; ++k) {
+        EventHandler* h = entry_owner[k];
+        if (!h)
+            continue;
+        if (!h->revents) {
+            h->svc_event();
+            timing = false;
+            continue;
+        }
+        if (!timing)
+            event_measure.begin();
+        h->svc_event();
+        event_measure.lap();
+        timing = true;
+    }
 }
 
 // ---- handlers ----
-
-F_dual_list<EventHandler>& Multiplexer::list_of(unsigned char where)
-{
-    switch (where) {
-    case InFresh: return fresh;
-    case InServed: return served;
-    default: return active;
-    }
-}
-
-void Multiplexer::move_to(EventHandler* h, unsigned char where)
-{
-    list_of(h->where).remove(h);
-    list_of(where).insert_to_tail(h);
-    h->where = where;
-}
 
 bool Multiplexer::event_exists(EventHandler* h) const
 {
@@ -282,26 +300,69 @@ void Multiplexer::detach(EventHandler* h)
         std::cerr << h->event_name() << std::endl;
         return;
     }
-    list_of(h->where).remove(h);
+    (h->where == InFresh ? fresh : active).remove(h);
     h->where = None;
     if (h->entry >= 0) {
         entry_owner[h->entry] = nullptr;
+        entries[h->entry].fd = -1; // a poll still to come skips it
+        detached_entries = true;
         h->entry = -1;
     }
 }
 
 // ---- timers ----
 
+// Earlier expiry first (by signed difference, so across the wrap), then
+// earlier arming.
+bool Multiplexer::fires_before(const TimerEvent* a, const TimerEvent* b)
+{
+    const int32_t d = a->compare(b);
+    return d < 0 || (d == 0 && a->armed < b->armed);
+}
+
+void Multiplexer::timer_place(TimerEvent* t, std::size_t at)
+{
+    timers[at] = t;
+    t->slot = static_cast<uint32_t>(at);
+}
+
+void Multiplexer::timer_up(std::size_t at)
+{
+    TimerEvent* t = timers[at];
+    while (at > 0) {
+        const std::size_t parent = (at - 1) / 2;
+        if (!fires_before(t, timers[parent]))
+            break;
+        timer_place(timers[parent], at);
+        at = parent;
+    }
+    timer_place(t, at);
+}
+
+void Multiplexer::timer_down(std::size_t at)
+{
+    TimerEvent* t = timers[at];
+    const std::size_t n = timers.size();
+    for (;;) {
+        std::size_t child = 2 * at + 1;
+        if (child >= n)
+            break;
+        if (child + 1 < n && fires_before(timers[child + 1], timers[child]))
+            ++child;
+        if (!fires_before(timers[child], t))
+            break;
+        timer_place(timers[child], at);
+        at = child;
+    }
+    timer_place(t, at);
+}
+
 void Multiplexer::set(TimerEvent* t)
 {
     reset(t);
-    // A new earliest timer (a short time-out among long ones) goes straight
-    // to the head instead of walking the whole queue; the order is the same.
-    TimerEvent* head = timers.front();
-    if (head && head->compare(t) > 0)
-        timers.insert_to_head(t);
-    else
-        timers.insert_to_tail_by_grown(t);
+    t->armed = ++timer_sequence;
+    timers.push_back(t);
+    timer_up(timers.size() - 1);
     t->queued = true;
 }
 
@@ -309,23 +370,32 @@ void Multiplexer::reset(TimerEvent* t)
 {
     if (!t->queued)
         return;
-    timers.remove(t);
+    const std::size_t at = t->slot;
+    TimerEvent* last = timers.back();
+    timers.pop_back();
     t->queued = false;
+    if (last == t)
+        return;
+    timer_place(last, at);
+    if (at > 0 && fires_before(last, timers[(at - 1) / 2]))
+        timer_up(at);
+    else
+        timer_down(at);
 }
 
 int Multiplexer::next_timer_wait() const
 {
-    const TimerEvent* head = timers.front();
-    if (!head)
+    if (timers.empty())
         return -1;
-    const int32_t wait = Mux::msec_diff(Mux::milliseconds(), head->expiry);
+    const int32_t wait = Mux::msec_diff(Mux::milliseconds(), timers.front()->expiry);
     return wait < 0 ? 0 : wait;
 }
 
 int Multiplexer::timers_schedule()
 {
     const uint32_t now = Mux::milliseconds();
-    while (TimerEvent* head = timers.front()) {
+    while (!timers.empty()) {
+        TimerEvent* head = timers.front();
         if (Mux::msec_diff(head->expiry, now) < 0)
             break;
         Sample s(timer_measure);

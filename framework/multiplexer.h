@@ -23,6 +23,9 @@ class Measure
 public:
     void begin();
     void end();
+    // Ends this sample and begins the next at the same clock reading, so
+    // back-to-back samples cost one read each.
+    void lap();
     void put(std::ostream& os) const;
 
     uint32_t min() const { return min_; }
@@ -31,6 +34,8 @@ public:
     uint32_t counter() const { return counter_; }
 
 private:
+    void take(uint32_t now);
+
     uint32_t min_ = 0;
     uint32_t max_ = 0;
     uint32_t last_ = 0;
@@ -87,27 +92,37 @@ public:
     // The watchdog device opened by run(true, ...); tests point it elsewhere.
     void set_watchdog_path(const std::string& path) { wd_path = path; }
 
-    uint32_t timer_count() const { return timers.count(); }
-    uint32_t handler_count() const { return fresh.count() + served.count() + active.count(); }
+    uint32_t timer_count() const { return static_cast<uint32_t>(timers.size()); }
+    uint32_t handler_count() const { return fresh.count() + active.count(); }
     std::size_t dpc_count() const { return dpcs.size(); }
 
 private:
-    enum Where : unsigned char { None = 0, InFresh, InServed, InActive };
+    enum Where : unsigned char { None = 0, InFresh, InActive };
 
-    F_dual_list<EventHandler>& list_of(unsigned char where);
-    void move_to(EventHandler* h, unsigned char where);
     void one_pass(bool live_clock, uint32_t& last_ping);
+    void drop_detached_entries();
     void open_watchdog();
     void close_watchdog();
+    static bool fires_before(const TimerEvent* a, const TimerEvent* b);
+    void timer_place(TimerEvent* t, std::size_t at);
+    void timer_up(std::size_t at);
+    void timer_down(std::size_t at);
 
-    F_sorted_list<TimerEvent> timers;
+    // The pending timers as a binary heap ordered by (expiry, arming
+    // sequence): arm and cancel in O(log n), equal expiries in arming order.
+    std::vector<TimerEvent*> timers;
+    uint64_t timer_sequence = 0;
     F_dual_list<EventHandler> fresh;
-    F_dual_list<EventHandler> served;
+    // In attach order, which is also the order of their poll entries: a
+    // pass serves them by walking the entries, so nothing is relinked.
     F_dual_list<EventHandler> active;
+    // Kept from pass to pass: a pass appends the entries of new handlers
+    // and drops those of detached ones, nothing else is rebuilt.
     std::vector<pollfd> entries;
-    // The handler that filled each entry; null once it has been detached,
-    // so no result reaches the wrong handler.
+    // The handler of each entry; null once it has been detached, so no
+    // result reaches the wrong handler and a detached one is not served.
     std::vector<EventHandler*> entry_owner;
+    bool detached_entries = false;
     std::vector<Dpc*> dpcs;
     std::deque<Dpc*> sweep;
     volatile sig_atomic_t terminate_flag = 0;

@@ -31,7 +31,7 @@ void copy_cut(char* to, size_t size, const char* from)
 
 SysLogManager::SysLogManager()
     : mSockType(SOCK_DGRAM), mSock(-1), mConnected(false), mLogStat(0), mFacility(LOG_USER),
-      mMask(0xFF), mAddr(), mBatchBytes(0), mHeader(), mIovCount(0), mBodyStart(0),
+      mMask(0xFF), mAddr(), mBatchBytes(0), mHeader(), mDropped(0), mIovCount(0), mBodyStart(0),
       mStampSecond(-1), mStampLength(0)
 {
     copy_cut(mIdent, sizeof mIdent, kDefaultIdent);
@@ -86,7 +86,8 @@ void SysLogManager::openlog_internal(const char* ident, int option, int facility
             mAddr.sun_family = AF_UNIX;
             copy_cut(mAddr.sun_path, sizeof mAddr.sun_path, mPath);
             if (option & OptNDelay) {
-                mSock = ::socket(AF_UNIX, mSockType | SOCK_CLOEXEC, 0);
+                // A slow or stopped log reader must never stall the loop.
+                mSock = ::socket(AF_UNIX, mSockType | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
                 if (mSock < 0)
                     return;
             }
@@ -116,14 +117,14 @@ void SysLogManager::closelog_internal()
     mConnected = false;
 }
 
-bool SysLogManager::begin_record(int& priority, size_t& length)
+bool SysLogManager::begin_record(char* line, int& priority, size_t& length)
 {
     if (!(mMask & (1 << (priority & 7))))
         return false;
     if ((priority & kFacilityMask) == 0)
         priority |= mFacility;
 
-    int n = std::snprintf(mLine, LineSize, "<%d>", priority);
+    int n = std::snprintf(line, LineSize, "<%d>", priority);
     length = n > 0 ? static_cast<size_t>(n) : 0;
 
     const long now = Mux::seconds();
@@ -139,7 +140,7 @@ bool SysLogManager::begin_record(int& priority, size_t& length)
     auto append = [&](const char* text, size_t n) {
         if (n > LineSize - 1 - length)
             n = LineSize - 1 - length;
-        std::memcpy(mLine + length, text, n);
+        std::memcpy(line + length, text, n);
         length += n;
     };
     append(mStamp, mStampLength);
@@ -153,7 +154,7 @@ bool SysLogManager::begin_record(int& priority, size_t& length)
     }
     if (mIdent[0])
         append(": ", 2);
-    mLine[length] = '\0';
+    line[length] = '\0';
     return true;
 }
 
@@ -168,7 +169,7 @@ void SysLogManager::syslog(int priority, const char* format, ...)
 void SysLogManager::syslog_internal(int priority, const char* format, va_list ap)
 {
     size_t length;
-    if (!begin_record(priority, length))
+    if (!begin_record(mLine, priority, length))
         return;
     int n = std::vsnprintf(mLine + length, LineSize - length, format, ap);
     if (n > 0)
@@ -182,7 +183,7 @@ void SysLogManager::syslog_internal(int priority, const char* format, va_list ap
 void SysLogManager::log_text(int priority, const char* text, size_t n)
 {
     size_t length;
-    if (!begin_record(priority, length))
+    if (!begin_record(mLine, priority, length))
         return;
     // A NUL ends a record: text after one would pass for a record of its own.
     if (const void* nul = std::memchr(text, '\0', n))
@@ -242,8 +243,8 @@ int SysLogManager::sendmsg_internal(void* record, unsigned length)
     }
     char* at = mBatch + mBatchBytes;
     std::memcpy(at, record, length);
-    mIov[mIovCount].iov_base = at;
-    mIov[mIovCount].iov_len = length;
+    mIov[mIovCount + 1].iov_base = at;
+    mIov[mIovCount + 1].iov_len = length;
     ++mIovCount;
     mBatchBytes += length;
     if (mIovCount >= MaxRecords || mBatchBytes > BatchLimit)
@@ -263,17 +264,45 @@ int SysLogManager::sendmsg()
             mHeader.msg_name = &mAddr;
             mHeader.msg_namelen = sizeof mAddr;
         }
-        mHeader.msg_iov = mIov;
-        mHeader.msg_iovlen = static_cast<size_t>(mIovCount);
+        const bool notice = mDropped > 0 && add_notice();
+        mHeader.msg_iov = notice ? mIov : mIov + 1;
+        mHeader.msg_iovlen = static_cast<size_t>(mIovCount + (notice ? 1 : 0));
         ssize_t r;
         do
-            r = ::sendmsg(mSock, &mHeader, MSG_NOSIGNAL);
+            r = ::sendmsg(mSock, &mHeader, MSG_NOSIGNAL | MSG_DONTWAIT);
         while (r < 0 && errno == EINTR);
         result = static_cast<int>(r);
+        if (r >= 0) {
+            mDropped = 0;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS) {
+            // The reader is behind: these lines are lost, the link is not.
+            mDropped += static_cast<unsigned>(mIovCount);
+            result = 0;
+        }
     }
     mBatchBytes = 0;
     mIovCount = 0;
     return result;
+}
+
+bool SysLogManager::add_notice()
+{
+    int priority = LOG_WARNING;
+    size_t length;
+    const size_t bodyStart = mBodyStart;
+    const bool made = begin_record(mNotice, priority, length);
+    mBodyStart = bodyStart;
+    if (!made)
+        return false;
+    const int n = std::snprintf(mNotice + length, LineSize - length, "%lu log lines dropped", mDropped);
+    if (n > 0)
+        length += static_cast<size_t>(n);
+    if (length > LineSize - 1)
+        length = LineSize - 1;
+    mNotice[length] = '\0';
+    mIov[0].iov_base = mNotice;
+    mIov[0].iov_len = length + 1;
+    return true;
 }
 
 // ---- stream buffers -------------------------------------------------------

@@ -1,6 +1,8 @@
 // Client of the local system-log socket. Records are formatted as the C
 // library's syslog formats them, collected in one batch and sent together,
-// one gathered send per stream flush.
+// one gathered send per stream flush. The socket never blocks: a batch the
+// log reader has no room for is dropped and counted, and the next batch
+// that leaves starts with a record saying how many lines were lost.
 #pragma once
 
 #include "framework/put_area.h"
@@ -37,8 +39,11 @@ public:
     void log_text(int priority, const char* text, size_t length);
     // Bit n set: level n is logged. 0 leaves the mask; returns the old one.
     int setlogmask(int mask);
-    // Sends the waiting records; the send's result, 0 when nothing was sent.
+    // Sends the waiting records; the send's result, 0 when nothing was sent
+    // or the reader had no room (the records are then counted as dropped).
     int sendmsg();
+    // Lines dropped since the last batch that left.
+    unsigned long dropped() const { return mDropped; }
 
     // For tests only: the socket path used from the next connection on. The
     // daemon always talks to /dev/log. False when the path does not fit.
@@ -51,9 +56,12 @@ private:
     int sendmsg_internal(void* record, unsigned length);
     // Starts a record in mLine: priority, time stamp, identity; its length.
     // False when the level is masked out.
-    bool begin_record(int& priority, size_t& length);
+    bool begin_record(char* line, int& priority, size_t& length);
     // Queues the record of that length (body starting at mBodyStart).
     void deliver(size_t length);
+    // Puts the count of dropped lines in the batch's first slot; false when
+    // the warning level is masked out.
+    bool add_notice();
 
     int mSockType;
     int mSock;
@@ -68,7 +76,10 @@ private:
     char mBatch[BatchSize];
     unsigned mBatchBytes;
     msghdr mHeader;
-    iovec mIov[MaxRecords];
+    // Slot 0 holds the count of dropped lines when there is one to report.
+    iovec mIov[MaxRecords + 1];
+    char mNotice[LineSize];
+    unsigned long mDropped;
     int mIovCount;
     size_t mBodyStart;
     // The formatted time stamp of one second, reused within it.

@@ -23,6 +23,44 @@ void TimerEvent::reset()
     multiplexer.reset(this);
 }
 
+namespace {
+
+// Room for every event kind a Timer makes (a member function pointer and an
+// object pointer after the common part).
+constexpr std::size_t kBlockSize = 96;
+
+struct FreeBlock
+{
+    FreeBlock* next;
+};
+
+FreeBlock* free_blocks = nullptr;
+
+} // namespace
+
+void* OwnedTimerEvent::operator new(std::size_t size)
+{
+    if (size <= kBlockSize && free_blocks) {
+        FreeBlock* b = free_blocks;
+        free_blocks = b->next;
+        return b;
+    }
+    return ::operator new(size <= kBlockSize ? kBlockSize : size);
+}
+
+void OwnedTimerEvent::operator delete(void* p, std::size_t size)
+{
+    if (!p)
+        return;
+    if (size > kBlockSize) {
+        ::operator delete(p);
+        return;
+    }
+    FreeBlock* b = static_cast<FreeBlock*>(p);
+    b->next = free_blocks;
+    free_blocks = b;
+}
+
 void OwnedTimerEvent::release_owner()
 {
     if (owned_ && owner_->pending == this)

@@ -1,14 +1,13 @@
 // One-shot millisecond timers of the event loop.
 #pragma once
 
-#include "framework/lists.h"
-
+#include <cstddef>
 #include <cstdint>
 
 class Multiplexer;
 
 // An item of the loop's timer queue; the loop takes it out before fire().
-class TimerEvent : public F_dual_list_item<TimerEvent>
+class TimerEvent
 {
 public:
     TimerEvent() = default;
@@ -32,6 +31,8 @@ private:
     friend class Multiplexer;
     uint32_t expiry = 0;
     bool queued = false;
+    uint32_t slot = 0; // its place in the loop's queue while queued
+    uint64_t armed = 0; // arming sequence: orders equal expiries
 };
 
 class Timer;
@@ -41,6 +42,11 @@ class OwnedTimerEvent : public TimerEvent
 {
 public:
     explicit OwnedTimerEvent(Timer* owner) : owner_(owner) {}
+
+    // Blocks of freed events are kept for the next arming, so arming a
+    // Timer costs no heap allocation once the daemon is warm.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* p, std::size_t size);
 
 protected:
     // Lets go of the owner, but only if it still holds this event: an

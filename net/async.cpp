@@ -76,7 +76,11 @@ bool Connect::Start(std::string const& address, unsigned timeoutMs)
         return true;
     }
     mEvent.Bind("ASync::Connect::OnEvent", &Connect::OnEvent, this);
-    mEvent.Schedule(mSock, POLLOUT);
+    if (!mEvent.Schedule(mSock, POLLOUT)) {
+        mDeferredStatus = Status::failed;
+        mDeferred.Activate();
+        return true;
+    }
     mTimer.set(timeoutMs, &Connect::OnTimeout, this);
     return true;
 }
@@ -151,10 +155,13 @@ bool Copy::Start(Fd source, Fd destination)
 
     mSourceEvent.Bind("ASync::Copy::OnSource", &Copy::OnSource, this);
     mDestEvent.Bind("ASync::Copy::OnDestination", &Copy::OnDestination, this);
-    mSourceEvent.Schedule(mSource, mEvents.source);
     // Watched from the start, so a destination that hangs up ends the copy
     // even while the source is quiet.
-    mDestEvent.Schedule(mDest, 0);
+    if (!mSourceEvent.Schedule(mSource, mEvents.source) || !mDestEvent.Schedule(mDest, 0)) {
+        if (mSourceEvent.IsActive())
+            mSourceEvent.Release();
+        mDeferred.Activate();
+    }
     return true;
 }
 
@@ -216,7 +223,10 @@ bool Copy::write_out()
     if (mStatus == Status::writing) {
         mStatus = Status::reading;
         mDestEvent.SetEvents(0);
-        mSourceEvent.Schedule(mSource, mEvents.source);
+        if (!mSourceEvent.Schedule(mSource, mEvents.source)) {
+            complete(Status::failed);
+            return false;
+        }
     }
     return true;
 }

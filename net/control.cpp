@@ -103,7 +103,11 @@ bool Service::Listen(unsigned short port, in_addr_t address)
     mListen.Bind("Control::Service::OnAccept", &Service::OnAccept, this);
     // While a peer is served the listening socket is not watched: the
     // next controller waits in the backlog.
-    mListen.Schedule(sock, IsConnected() || mDying ? 0 : POLLIN);
+    if (!mListen.Schedule(sock, IsConnected() || mDying ? 0 : POLLIN)) {
+        Errno e;
+        std::cerr << ext::header(this) << "cannot watch the listening socket: " << e << std::endl;
+        return false;
+    }
     std::cout << ext::header(this) << "listening on port " << mPort << std::endl;
     return true;
 }

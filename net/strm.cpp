@@ -4,7 +4,6 @@
 #include <cstring>
 #include <ostream>
 #include <poll.h>
-#include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,9 +11,7 @@ namespace {
 
 std::string error_text(char const* what, int err)
 {
-    std::ostringstream os;
-    os << what << Errno(err);
-    return os.str();
+    return what + std::string(std::strerror(err));
 }
 
 bool would_block(int err)
@@ -68,7 +65,11 @@ void StrmProtocol::local_activate()
     if (!mActive) {
         mFd.NonBlock();
         mEvent.Bind("StrmProtocol::OnEvent", &StrmProtocol::OnEvent, this);
-        mEvent.Schedule(mFd, POLLIN);
+        if (!mEvent.Schedule(mFd, POLLIN)) {
+            // Up but never read would leave the peer talking to nobody.
+            fail(error_text("cannot watch the socket: ", errno));
+            return;
+        }
         mActive = true;
     }
     on_activate();

@@ -4,7 +4,9 @@
 #include "standin/dtmf.h"
 #include "standin/maintenance.h"
 #include "standin/mcc.h"
+#include "standin/mixer.h"
 #include "standin/modem.h"
+#include "standin/rtp.h"
 #include "standin/switch.h"
 
 #include <fcntl.h>
@@ -179,7 +181,7 @@ int Board::Open(const char* path, int flags)
         return -1;
 
     int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) < 0)
+    if (::socketpair(AF_UNIX, (driver->Stream() ? SOCK_STREAM : SOCK_SEQPACKET) | SOCK_CLOEXEC, 0, pair) < 0)
         return -1;
     struct stat st {};
     if (::fstat(pair[0], &st) < 0 || ::fcntl(pair[1], F_SETFL, O_NONBLOCK) < 0
@@ -238,9 +240,12 @@ void AddStandardDrivers(Board& board)
 {
     board.Add("/dev/hal", std::make_unique<Switch>());
     board.Add("/dev/mcc/ctl", std::make_unique<Mcc>());
+    board.Add("/dev/mixer", std::make_unique<Mixer>());
     board.Add("/dev/dtmf", std::make_unique<Dtmf>());
     board.Add("/dev/dsp", std::make_unique<Dsproc>());
     board.Add("/dev/maintenance", std::make_unique<MaintenanceDevice>());
+    board.Add("/dev/rtp", std::make_unique<Rtp>());
+    board.Add("/dev/voice", std::make_unique<Voice>());
     board.Add("/dev/mctl", std::make_unique<ModemControl>());
     board.Add(kInetSocket, std::make_unique<NetInterfaces>());
 }

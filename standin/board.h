@@ -79,6 +79,8 @@ public:
     virtual void OnFrame(Channel&, const Frame&) {}
     // The daemon closed its last descriptor of the channel.
     virtual void OnClose(Channel&) {}
+    // Whether reads give octets as they come rather than one frame each.
+    virtual bool Stream() const { return false; }
 };
 
 class Board : public Device::Backend {

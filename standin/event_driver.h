@@ -28,6 +28,7 @@ public:
 
     // Every request code taken, in order.
     const std::vector<unsigned long>& codes() const { return mCodes; }
+    void ClearCodes() { mCodes.clear(); }
     size_t open() const { return mChannels.size(); }
 
 protected:

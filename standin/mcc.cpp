@@ -61,9 +61,10 @@ int DaemonEnd(const Channel& channel)
 
 } // namespace
 
-Mcc::Mcc(int firstTimeslot, int channels)
+Mcc::Mcc(int firstTimeslot, int channels, bool stream)
     : mResources{static_cast<uint32_t>(channels) / 2, static_cast<uint32_t>(channels) / 4,
-                 static_cast<uint32_t>(channels) / 4, 0}
+                 static_cast<uint32_t>(channels) / 4, 0},
+      mStream(stream)
 {
     for (int i = 0; i < channels; ++i)
         mPool.push_back(firstTimeslot + i);

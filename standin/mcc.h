@@ -16,8 +16,10 @@ namespace Standin {
 
 class Mcc : public Driver {
 public:
-    // The first time slot of the pool and how many channels it has.
-    explicit Mcc(int firstTimeslot = 8192 + 12 * 128, int channels = 32);
+    // The first time slot of the pool and how many channels it has; a
+    // stream pool's channels give what waits in reads of any size, as a
+    // transparent channel does, instead of one frame per read.
+    explicit Mcc(int firstTimeslot = 8192 + 12 * 128, int channels = 32, bool stream = false);
 
     struct Allocation {
         uint32_t kind = 0;
@@ -30,6 +32,7 @@ public:
     int OnRequest(Channel& channel, unsigned long code, void* arg) override;
     void OnFrame(Channel& channel, const Frame& frame) override;
     void OnClose(Channel& channel) override;
+    bool Stream() const override { return mStream; }
 
     // What the resources request reports.
     void SetResources(uint32_t data, uint32_t bri, uint32_t transparent);
@@ -60,6 +63,7 @@ private:
     std::vector<int> mPool;
     std::map<int, Channel*> mUsed; // time slot -> channel
     uint32_t mResources[4];
+    bool mStream;
 };
 
 } // namespace Standin

@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -197,6 +198,51 @@ LGCP::Message ConnectTo(unsigned seq, int source, int receiver)
         ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 1023u>(static_cast<unsigned>(receiver)));
     return m;
 }
+
+LGCP::Message Ping(unsigned seq)
+{
+    LGCP::Message m = Command(seq, 0);
+    m.get_pdu().get_command().select_ping();
+    return m;
+}
+
+// Resident set of this process in KiB, from /proc.
+long RssKiB()
+{
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f)
+        return -1;
+    char line[256];
+    long kib = -1;
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "VmRSS: %ld", &kib) == 1)
+            break;
+    std::fclose(f);
+    return kib;
+}
+
+// Growth of the resident set over 4000 pings, one in flight at a time: the
+// packet buffers in use should stay a handful. Registered first, so that no
+// other benchmark of this binary has touched the pool before.
+void BM_PingRss(benchmark::State& state)
+{
+    DaemonThread daemon;
+    Controller ctl(daemon.port());
+    unsigned seq = 0;
+    ctl.Send(Ping(++seq));
+    ctl.Skip(1);
+    long const before = RssKiB();
+    for (auto _ : state)
+        for (int i = 0; i < 4000; ++i) {
+            ctl.Send(Ping(++seq));
+            if (!ctl.Skip(1)) {
+                state.SkipWithError("controller link lost");
+                return;
+            }
+        }
+    state.counters["rss_growth_KiB"] = double(RssKiB() - before);
+}
+BENCHMARK(BM_PingRss)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 double Median(std::vector<double>& v)
 {

@@ -115,8 +115,8 @@ struct PendingTimers
     std::vector<Timer> timers;
 };
 
-// Random delays walk the queue; a new latest expiry (the common case,
-// latest = true) is one comparison.
+// Arm and cancel one timer beside n pending ones, at a random delay or
+// (latest = true) at a new latest expiry, the common case.
 void ArmCancelMux(benchmark::State& state, bool latest)
 {
     Noop n;

@@ -189,12 +189,14 @@ TEST_F(E1Test, FailingDeviceIsLoggedOnceAndRecovers)
     EXPECT_EQ(Heard(1), (std::vector<Status>{{2, ACP::TrunkState::lossBF}}));
     EXPECT_EQ(notices.count("e1: trunks' alarms readable again"), 1u);
 
-    board.FailOpen(Maintenance::kDevice, ENOENT, 1);
+    // The open's own cause is logged, not one left by closing the unopened descriptor.
+    board.FailOpen(Maintenance::kDevice, EMFILE, 1);
     client.Close();
     ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
     Reconnect();
     ExpectQuiet();
     EXPECT_EQ(errors.count("can't read the trunks' alarms"), 2u);
+    EXPECT_EQ(errors.count("can't read the trunks' alarms: " + std::string(strerror(EMFILE))), 1u);
     e1->Poll();
     EXPECT_EQ(Heard(1), (std::vector<Status>{{2, ACP::TrunkState::lossBF}}));
 }

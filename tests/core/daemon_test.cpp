@@ -6,12 +6,14 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 
 namespace {
@@ -30,6 +32,12 @@ public:
             mRoot = root;
         for (char const* dir : {"/run", "/log", "/etc"})
             ::mkdir((mRoot + dir).c_str(), 0755);
+        mOwnsRoot = true;
+    }
+    // A second instance on the same folders, with an output of its own.
+    explicit DaemonProcess(DaemonProcess const& first, std::string output)
+        : mRoot(first.mRoot), mOutput(std::move(output))
+    {
     }
     ~DaemonProcess()
     {
@@ -38,7 +46,8 @@ public:
             ::waitpid(mPid, nullptr, 0);
         }
         std::error_code ec;
-        std::filesystem::remove_all(mRoot, ec);
+        if (mOwnsRoot)
+            std::filesystem::remove_all(mRoot, ec);
     }
 
     bool Start(std::vector<std::string> args, std::string const& config = "")
@@ -54,7 +63,12 @@ public:
             if ((::access(onto, F_OK) < 0 && ::mkdir(onto, 0755) < 0)
                 || ::mount((mRoot + from).c_str(), onto, nullptr, MS_BIND, nullptr) < 0)
                 _exit(kNoNamespace);
-        int out = ::open((mRoot + "/output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        // The board's switch device: an empty file on a /dev of our own.
+        if (mBoardDevices
+            && (::mount("tmpfs", "/dev", "tmpfs", 0, nullptr) < 0
+                || ::close(::open("/dev/hal", O_RDWR | O_CREAT, 0600)) < 0))
+            _exit(kNoNamespace);
+        int out = ::open(Path(mOutput).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(out, 1);
         ::dup2(out, 2);
         std::vector<char*> argv{const_cast<char*>(SERVER_BINARY)};
@@ -86,12 +100,16 @@ public:
         std::ifstream in(Path(path));
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    std::string output() const { return Read("output"); }
+    std::string output() const { return Read(mOutput); }
     std::string Path(std::string const& relative) const { return mRoot + "/" + relative; }
     pid_t pid() const { return mPid; }
+    void WithBoardDevices() { mBoardDevices = true; }
 
 private:
     std::string mRoot;
+    std::string mOutput = "output";
+    bool mOwnsRoot = false;
+    bool mBoardDevices = false;
     pid_t mPid = -1;
 };
 
@@ -109,6 +127,35 @@ unsigned short FreePort()
         port = ntohs(addr.sin_port);
     ::close(fd);
     return port;
+}
+
+// Sends one message and collects that many answers (bounded wait).
+std::vector<LGCP::Message> Exchange(test::TpktClient& client, LGCP::Message const& m, size_t count)
+{
+    std::vector<LGCP::Message> got;
+    EXPECT_TRUE(client.Send(test::Encode(m)));
+    test::Octets payload;
+    for (int i = 0; i < 2000 && got.size() < count; ++i) {
+        if (!client.Take(payload)) {
+            usleep(5000);
+            continue;
+        }
+        got.push_back(test::Decode(payload));
+    }
+    EXPECT_EQ(got.size(), count);
+    return got;
+}
+
+// The second-lowest descriptor number the process has free.
+int SecondFree(pid_t pid)
+{
+    std::set<int> open;
+    for (auto const& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+        open.insert(std::stoi(entry.path().filename().string()));
+    int fd = 0;
+    for (int found = 0; found < 2; ++fd)
+        found += open.count(fd) ? 0 : 1;
+    return fd - 1;
 }
 
 TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
@@ -131,20 +178,7 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     for (int i = 0; i < 500 && !client.Connect(port); ++i)
         usleep(10000);
     ASSERT_TRUE(client.connected()) << daemon.output();
-    auto exchange = [&](LGCP::Message const& m, size_t count) {
-        std::vector<LGCP::Message> got;
-        EXPECT_TRUE(client.Send(test::Encode(m)));
-        test::Octets payload;
-        for (int i = 0; i < 2000 && got.size() < count; ++i) {
-            if (!client.Take(payload)) {
-                usleep(5000);
-                continue;
-            }
-            got.push_back(test::Decode(payload));
-        }
-        EXPECT_EQ(got.size(), count);
-        return got;
-    };
+    auto exchange = [&](LGCP::Message const& m, size_t count) { return Exchange(client, m, count); };
     LGCP::Message ping = test::Command(1);
     test::Body(ping).select_ping();
     auto pong = exchange(ping, 1);
@@ -172,11 +206,118 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     EXPECT_NE(access(daemon.Path("run/server.pid").c_str(), F_OK), 0);
 
     std::string out = daemon.output();
+    EXPECT_NE(out.find("\nserver: no /dev/hal, using the stand-in board\n"), std::string::npos) << out;
     EXPECT_NE(out.find("Starting server ["), std::string::npos) << out;
     EXPECT_NE(out.find("], port=" + std::to_string(port) + "\n"), std::string::npos) << out;
     // The configuration was read: its bad trace value is reported.
     EXPECT_NE(out.find("traces: "), std::string::npos) << out;
     EXPECT_NE(daemon.Read("log/server-status").find("version: "), std::string::npos);
+}
+
+TEST(Daemon, SecondInstanceIsRefusedAndLeavesThePidFile)
+{
+    DaemonProcess first;
+    unsigned short port = FreePort();
+    ASSERT_TRUE(first.Start({"--port", std::to_string(port)}));
+    int early = first.Wait("run/server.pid");
+    if (early != 0 && WIFEXITED(early) && WEXITSTATUS(early) == DaemonProcess::kNoNamespace)
+        GTEST_SKIP() << "no mount namespace here";
+    ASSERT_GT(first.pid(), 0) << first.output();
+    std::string pid;
+    for (int i = 0; i < 100 && pid.empty(); ++i, usleep(10000))
+        pid = first.Read("run/server.pid");
+    ASSERT_EQ(pid, std::to_string(first.pid()));
+
+    // The same port and folders: refused before anything is written.
+    DaemonProcess second(first, "second");
+    ASSERT_TRUE(second.Start({"--port", std::to_string(port)}));
+    int status = second.Wait();
+    ASSERT_NE(status, -1) << "second instance still running";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
+    EXPECT_EQ(second.output(), "server: already running as process " + pid + ", not started\n");
+    EXPECT_EQ(first.Read("run/server.pid"), pid);
+
+    // Once the first has gone, a stale file is taken over.
+    ASSERT_EQ(kill(first.pid(), SIGKILL), 0);
+    first.Wait();
+    DaemonProcess third(first, "third");
+    ASSERT_TRUE(third.Start({"--port", std::to_string(port)}));
+    std::string taken;
+    for (int i = 0; i < 500 && taken != std::to_string(third.pid()); ++i, usleep(10000))
+        taken = third.Read("run/server.pid");
+    EXPECT_EQ(taken, std::to_string(third.pid())) << third.output();
+}
+
+TEST(Daemon, TheBoardsOwnDevicesAreUsedWhenItsSwitchIsThere)
+{
+    DaemonProcess daemon;
+    daemon.WithBoardDevices();
+    ASSERT_TRUE(daemon.Start({"--port", std::to_string(FreePort())}));
+    int early = daemon.Wait("run/server.pid");
+    if (early != 0 && WIFEXITED(early) && WEXITSTATUS(early) == DaemonProcess::kNoNamespace)
+        GTEST_SKIP() << "no mount namespace here";
+    ASSERT_GT(daemon.pid(), 0) << daemon.output();
+    std::string out;
+    for (int i = 0; i < 500 && out.find("Starting server") == std::string::npos; ++i, usleep(10000))
+        out = daemon.output();
+    EXPECT_EQ(out.rfind("server: using the board's devices\n", 0), 0u) << out;
+    EXPECT_EQ(out.find("stand-in"), std::string::npos) << out;
+}
+
+TEST(Daemon, ControllerOutOfDescriptorsIsClosedAndTheNextIsServed)
+{
+    DaemonProcess daemon;
+    unsigned short port = FreePort();
+    ASSERT_TRUE(daemon.Start({"--port", std::to_string(port)}));
+    int early = daemon.Wait("run/server.pid");
+    if (early != 0 && WIFEXITED(early) && WEXITSTATUS(early) == DaemonProcess::kNoNamespace)
+        GTEST_SKIP() << "no mount namespace here";
+    ASSERT_GT(daemon.pid(), 0) << daemon.output();
+    std::string out;
+    for (int i = 0; i < 500 && out.find("listening on port") == std::string::npos; ++i, usleep(10000))
+        out = daemon.output();
+    ASSERT_NE(out.find("listening on port"), std::string::npos) << out;
+    LGCP::Message ping = test::Command(1);
+    test::Body(ping).select_ping();
+    // A first controller comes and goes: the sanitizers' first look at each
+    // kind of object needs descriptors of its own.
+    {
+        test::TpktClient first;
+        for (int i = 0; i < 500 && !first.Connect(port); ++i)
+            usleep(10000);
+        ASSERT_EQ(Exchange(first, ping, 1).size(), 1u) << daemon.output();
+    }
+    for (int i = 0; i < 500 && out.find("disconnected") == std::string::npos; ++i, usleep(10000))
+        out = daemon.output();
+    usleep(50000);
+
+    // Room for the accepted socket and the link's copy, not the loop's.
+    rlimit old{};
+    ASSERT_EQ(::prlimit(daemon.pid(), RLIMIT_NOFILE, nullptr, &old), 0);
+    rlimit low = old;
+    low.rlim_cur = static_cast<rlim_t>(SecondFree(daemon.pid()) + 1);
+    ASSERT_EQ(::prlimit(daemon.pid(), RLIMIT_NOFILE, &low, nullptr), 0);
+    {
+        test::TpktClient client;
+        ASSERT_TRUE(client.Connect(port));
+        for (int i = 0; i < 500 && !client.Closed(); ++i)
+            usleep(10000);
+        EXPECT_TRUE(client.Closed());
+        const std::string lost = "link lost: STRM: cannot watch the socket: " + std::string(strerror(EMFILE)) + "\n";
+        for (int i = 0; i < 500 && out.find(lost) == std::string::npos; ++i, usleep(10000))
+            out = daemon.output();
+        EXPECT_NE(out.find(lost), std::string::npos) << out;
+    }
+
+    // Descriptors free again: the next controller is served.
+    ASSERT_EQ(::prlimit(daemon.pid(), RLIMIT_NOFILE, &old, nullptr), 0);
+    test::TpktClient client;
+    for (int i = 0; i < 500 && !client.Connect(port); ++i)
+        usleep(10000);
+    ASSERT_TRUE(client.connected());
+    auto pong = Exchange(client, ping, 1);
+    ASSERT_EQ(pong.size(), 1u) << daemon.output();
+    test::ExpectAnswer(pong[0], 1, -1);
 }
 
 TEST(Daemon, UnknownOptionPrintsTheUsageAndFails)

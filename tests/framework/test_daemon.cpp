@@ -123,9 +123,47 @@ TEST(PidFile, WrittenAndRemoved)
     }
     EXPECT_FALSE(exists());
 
-    // A directory that cannot take the file: nothing written, nothing removed.
+    // So is one naming a live process of another program (our parent).
+    {
+        std::ofstream(path) << getppid();
+        EXPECT_EQ(Linux::Run::Holder("server"), 0);
+        Linux::Run run("server");
+        EXPECT_FALSE(run.refused());
+        EXPECT_EQ(read_file(path), std::to_string(getpid()));
+    }
+
+    // One naming another live process of this program refuses this one and
+    // stays as it was, also when the refused instance goes.
+    pid_t twin = fork();
+    if (twin == 0) {
+        pause();
+        _exit(0);
+    }
+    ASSERT_GT(twin, 0);
+    std::ofstream(path) << twin;
+    {
+        EXPECT_EQ(Linux::Run::Holder("server"), twin);
+        Linux::Run run("server");
+        EXPECT_TRUE(run.refused());
+        EXPECT_EQ(run.holder(), twin);
+    }
+    EXPECT_EQ(read_file(path), std::to_string(twin));
+    kill(twin, SIGKILL);
+    waitpid(twin, nullptr, 0);
+    // Once it has gone, the file is stale and taken over.
+    EXPECT_EQ(Linux::Run::Holder("server"), 0);
+    unlink(path.c_str());
+
+    // A directory that cannot take the file: reported, nothing written,
+    // nothing removed.
     Linux::Run::set_dir_for_test(dir.path + "/missing");
-    { Linux::Run run("server"); }
+    {
+        std::ostringstream errors;
+        std::streambuf* old = std::cerr.rdbuf(errors.rdbuf());
+        { Linux::Run run("server"); }
+        std::cerr.rdbuf(old);
+        EXPECT_EQ(errors.str(), "pid file " + dir.path + "/missing/server.pid not written: " + strerror(ENOENT) + "\n");
+    }
     Linux::Run::set_dir_for_test("/var/run");
     EXPECT_TRUE(dir_entries(dir.path).empty());
 }

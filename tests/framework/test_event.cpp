@@ -1,6 +1,7 @@
 #include "loop_helpers.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 
 #include <cerrno>
 
@@ -37,7 +38,24 @@ TEST_F(EventTest, ScheduleKeepsOwnDuplicateAndRearmsAtTheEnd)
     EXPECT_EQ(log, (Log{"b:1", "a:0"}));
 
     // An invalid descriptor disarms.
-    a.event.Schedule(Fd(), POLLIN);
+    EXPECT_TRUE(a.event.Schedule(Fd(), POLLIN));
+    EXPECT_FALSE(a.event.IsActive());
+    EXPECT_FALSE(multiplexer.event_exists(&a.event));
+
+    // Out of descriptors: the own copy cannot be made, and the owner is told.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    const int lowest = ::fcntl(0, F_DUPFD, 0);
+    ::close(lowest);
+    rlimit low = old;
+    low.rlim_cur = static_cast<rlim_t>(lowest);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    errno = 0;
+    const bool armed = a.event.Schedule(p1.a, POLLIN);
+    const int cause = errno;
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    EXPECT_FALSE(armed);
+    EXPECT_EQ(cause, EMFILE);
     EXPECT_FALSE(a.event.IsActive());
     EXPECT_FALSE(multiplexer.event_exists(&a.event));
 

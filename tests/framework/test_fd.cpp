@@ -81,6 +81,11 @@ TEST(Fd, InvalidHandlesAndFailedOpenKeepErrno)
         Fd also(::dup(0));
     }
     EXPECT_EQ(ENOENT, errno);
+    // Nor does taking over a failed open's result: its cause is read after.
+    Fd unopened;
+    errno = EMFILE;
+    unopened = Fd(-1);
+    EXPECT_EQ(EMFILE, errno);
 
     Fd fd;
     ASSERT_TRUE(fd.open("/dev/null", O_RDONLY));

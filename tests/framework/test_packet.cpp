@@ -224,7 +224,7 @@ TEST_F(PacketTest, PoolOfTenTwentyFourThenBadAlloc)
     EXPECT_THROW(shared.put8(1), std::bad_alloc);
     EXPECT_EQ(0u, held[0].length());
 
-    // Released buffers come back in the order they were released.
+    // The buffer released last comes back first.
     unsigned char* fifth = held[5].data();
     unsigned char* third = held[3].data();
     held[5].clear();
@@ -233,8 +233,8 @@ TEST_F(PacketTest, PoolOfTenTwentyFourThenBadAlloc)
     Packet r1, r2;
     r1.reserve_head(0);
     r2.reserve_head(0);
-    EXPECT_EQ(fifth, r1.data());
-    EXPECT_EQ(third, r2.data());
+    EXPECT_EQ(third, r1.data());
+    EXPECT_EQ(fifth, r2.data());
 }
 
 namespace {

@@ -1,3 +1,4 @@
+#include "framework/line_stream.h"
 #include "framework/syslog_manager.h"
 
 #include "files.h"
@@ -6,6 +7,7 @@
 
 #include <cctype>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -191,7 +193,74 @@ TEST(SysLogManager, UnreachableLogLosesRecordsQuietly)
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "lost: to stderr\nlost: ends with newline\n");
 }
 
+TEST(SysLogManager, FullReaderDropsAndCountsInsteadOfBlocking)
+{
+    LogSink sink;
+    auto m = connected(sink, "kmx");
+    EXPECT_TRUE(fcntl(m->fd(), F_GETFL) & O_NONBLOCK);
+    // Nobody reads: batches pile up until the socket has no room.
+    unsigned sent = 0;
+    for (; m->dropped() == 0 && sent < 100000; ++sent) {
+        m->syslog(LOG_ERR, "line %u", sent);
+        const int r = m->sendmsg();
+        EXPECT_EQ(r > 0, m->dropped() == 0);
+    }
+    ASSERT_EQ(m->dropped(), 1u);
+    m->syslog(LOG_ERR, "one");
+    m->syslog(LOG_ERR, "two");
+    EXPECT_EQ(m->sendmsg(), 0);
+    EXPECT_EQ(m->dropped(), 3u);
+
+    // Every line either arrived or is counted.
+    const Lines got = sink.all();
+    EXPECT_EQ(got.size(), sent - 1);
+    // The next batch that leaves says how many were lost, then its own.
+    m->syslog(LOG_ERR, "after");
+    EXPECT_GT(m->sendmsg(), 0);
+    EXPECT_EQ(m->dropped(), 0u);
+    const Lines next = sink.all();
+    ASSERT_EQ(next.size(), 1u);
+    const Lines recs = records(next[0]);
+    ASSERT_EQ(recs.size(), 2u);
+    EXPECT_EQ(body(recs[0], LOG_USER | LOG_WARNING), "kmx: 3 log lines dropped");
+    EXPECT_EQ(body(recs[1], LOG_USER | LOG_ERR), "kmx: after");
+}
+
 // ---- stream buffers -------------------------------------------------------
+
+TEST(LineStreamBuf, OneWritePerLineWhateverTheInsertions)
+{
+    // Each write is one packet here, so the reads count the writes.
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
+    auto packets = [&] {
+        Lines got;
+        char buf[8192];
+        ssize_t n;
+        while ((n = recv(pair[1], buf, sizeof buf, MSG_DONTWAIT)) > 0)
+            got.emplace_back(buf, static_cast<size_t>(n));
+        return got;
+    };
+    {
+        LineStreamBuf buf(pair[0], 64);
+        std::ostream os(&buf);
+        os << std::unitbuf; // as std::cerr: a flush after every insertion
+        os << "Mux: " << 1 << ' ' << "two" << std::endl;
+        EXPECT_EQ(packets(), Lines{"Mux: 1 two\n"});
+        os << "a\nb\n" << "c";
+        EXPECT_EQ(packets(), Lines{"a\nb\n"});
+        // A line longer than the area leaves in pieces of the area's size.
+        os << std::string(100, 'x') << "\n";
+        EXPECT_EQ(packets(), (Lines{"c" + std::string(63, 'x'), std::string(37, 'x') + "\n"}));
+        os << "tail";
+        errno = EMFILE;
+        close(pair[1]);
+        pair[1] = -1;
+        os << " lost\n"; // a reader gone: dropped, errno kept
+        EXPECT_EQ(errno, EMFILE);
+    }
+    close(pair[0]);
+}
 
 struct ManagedStream : ::testing::Test {
     LogSink sink;

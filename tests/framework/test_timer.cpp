@@ -1,6 +1,9 @@
 #include "loop_helpers.h"
 
+#include <algorithm>
 #include <memory>
+#include <random>
+#include <tuple>
 
 using namespace looptest;
 
@@ -241,6 +244,63 @@ TEST_F(TimerTest, SpecTimerRearmsWithItsPeriod)
     advance(3000);
     EXPECT_EQ(p.ticks, 2);
     EXPECT_TRUE(p.timer.is_running());
+}
+
+// Many timers at random delays, some re-armed and some cancelled, under a
+// clock that moves in uneven steps: each fires once, in (expiry, arming)
+// order, in the first step that reaches its expiry.
+TEST_F(TimerTest, TenThousandRandomTimersFireInExpiryThenArmingOrder)
+{
+    enum { count = 10000, step = 37 };
+    struct Fired
+    {
+        void go() { log->emplace_back(id, *clock); }
+        std::vector<std::pair<unsigned, uint64_t>>* log;
+        const uint64_t* clock;
+        unsigned id;
+    };
+    std::vector<std::pair<unsigned, uint64_t>> log;
+    std::vector<Fired> targets(count);
+    std::vector<Timer> timers(count);
+    // (expiry, arming) of every timer still armed, and its id.
+    std::vector<std::tuple<uint64_t, unsigned, unsigned>> expected(count);
+    std::vector<bool> armed(count, true);
+    std::mt19937 gen(23);
+    std::uniform_int_distribution<unsigned> delay(0, 1999); // many equal expiries
+    unsigned arming = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        targets[i] = Fired{&log, &now, i};
+        const unsigned d = delay(gen);
+        timers[i].set(d, &Fired::go, &targets[i]);
+        expected[i] = {d, arming++, i};
+    }
+    for (unsigned i = 0; i < count; i += 11) {
+        const unsigned d = delay(gen);
+        timers[i].set(d, &Fired::go, &targets[i]); // goes behind earlier armings
+        expected[i] = {d, arming++, i};
+    }
+    for (unsigned i = 3; i < count; i += 7) {
+        timers[i].reset();
+        armed[i] = false;
+    }
+    std::vector<std::tuple<uint64_t, unsigned, unsigned>> order;
+    for (unsigned i = 0; i < count; ++i)
+        if (armed[i])
+            order.push_back(expected[i]);
+    std::sort(order.begin(), order.end());
+    EXPECT_EQ(multiplexer.timer_count(), order.size());
+
+    advance(0);
+    while (now < 2000)
+        advance(step);
+    ASSERT_EQ(log.size(), order.size());
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const uint64_t expiry = std::get<0>(order[k]);
+        ASSERT_EQ(log[k].first, std::get<2>(order[k])) << "at " << k;
+        EXPECT_GE(log[k].second, expiry);
+        EXPECT_LT(log[k].second, expiry + step);
+    }
+    EXPECT_EQ(multiplexer.timer_count(), 0u);
 }
 
 } // namespace

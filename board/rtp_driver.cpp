@@ -1,0 +1,130 @@
+#include "board/rtp_driver.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+
+namespace {
+
+template <class T>
+std::ostream& Frame(std::ostream& os, const char* name, T const& lines)
+{
+    os << "  " << name << '\n' << "  {\n";
+    lines();
+    return os << "  }\n";
+}
+
+} // namespace
+
+std::ostream& operator<<(std::ostream& os, rtp_connection_params const& p)
+{
+    return Frame(os, "rtp_connection_params", [&] {
+        os << "   packet_factor = " << p.packet_factor << '\n'
+           << "   rx_pt = " << p.rx_pt << '\n'
+           << "   tx_pt = " << p.tx_pt << '\n'
+           << "   ssrc = " << p.ssrc << '\n';
+    });
+}
+
+std::ostream& operator<<(std::ostream& os, rtp_attach_session_params const& p)
+{
+    return Frame(os, "rtp_attach_session_params", [&] {
+        os << "   fd_rtp = " << p.fd_rtp << '\n' << "   pid_rtp = " << p.pid_rtp << '\n';
+    });
+}
+
+std::ostream& operator<<(std::ostream& os, rtp_ext_attach_session_params const& p)
+{
+    return Frame(os, "rtp_ext_attach_session_params", [&] {
+        os << "   fd_rtp = " << p.fd_rtp << '\n' << "   pid_rtp = " << p.pid_rtp << '\n';
+    });
+}
+
+std::ostream& operator<<(std::ostream& os, rtp_ext_init_params const& p)
+{
+    return Frame(os, "rtp_ext_init_params", [&] { os << "   etype = " << p.etype << '\n'; });
+}
+
+std::ostream& operator<<(std::ostream& os, rtp_channel_info const& p)
+{
+    return os << "rtp_channel_info {" << " tdm=" << p.tdm << " dev_no=" << p.dev_no << " chn=" << p.chn << " }";
+}
+
+const char* GetCodecAsStr(int codec)
+{
+    static const char* const names[] = {"unknown",  "g711",     "g723",     "g729", "tonec",
+                                        "g711-rtp", "g729-rtp", "g723-rtp", "conf"};
+    if (codec < 0 || codec >= static_cast<int>(sizeof names / sizeof names[0]))
+        return "invalid";
+    return names[codec];
+}
+
+const char* RTPStrError(int code)
+{
+    struct Text {
+        int code;
+        const char* text;
+    };
+    static const Text texts[] = {
+        {0, "No error"},
+        {0x3000002, "Parameter out of range"},
+        {0x3000004, "Memory allocation failed"},
+        {0x3000008, "Allocated buffer too small"},
+        {0x3000101, "Maximum number of contexts exceeded"},
+        {0x3000102, "Context destroyed or never created"},
+        {0x3000103, "Socket not open for reading or writing"},
+        {0x3000104, "Can't obtain a new socket"},
+        {0x3000105, "Can't bind socket"},
+        {0x3000106, "Unable to set socket option"},
+        {0x3000107, "Unable to write to socket"},
+        {0x3000108, "Unable to read from socket"},
+        {0x3000109, "Socket does not belong to session"},
+        {0x300010A, "Change not allowed during open session"},
+        {0x300010B, "Invalid address specified"},
+        {0x300010C, "Invalid port specified"},
+        {0x300010E, "Unable to close session"},
+        {0x300010F, "No such membership info"},
+        {0x3000110, "Invalid rtpprofile specified"},
+        {0x3000111, "no data to receive at socket"},
+        {0x3000112, "Packet looped back"},
+        {0x3000113, "CSRC list not yet set"},
+        {0x3000114, "2 CSRCs on list have same SSRC"},
+        {0x3000115, "Packet has incorrect format"},
+        {0x3000116, "Person not session member"},
+        {0x3000117, "Person data protected"},
+        {0x3000118, "No such sender in current session"},
+        {0x3000119, "No such SDES field"},
+        {0x300011A, "Encryption / decryption function not set"},
+        {0x300011B, "Packet was unsuccessfully decrypted"},
+        {0x300011C, "End of iterating list"},
+        {0x300011D, "Not allowed to recurse"},
+        {0x300011E, "SSRC in use"},
+        {0x300011F, "Couldn't get socket name"},
+        {0x3000120, "No such contributor"},
+        {0x3000121, "CSRC list full"},
+        {0x3000122, "Don't send this packet now"},
+    };
+    for (const Text& t : texts)
+        if (t.code == code)
+            return t.text;
+    static char unknown[64];
+    std::snprintf(unknown, sizeof unknown, "Unknown RTP Error %d", code);
+    return unknown;
+}
+
+RtpErr::RtpErr(int code)
+    : mErrno(errno), mCode(code)
+{
+}
+
+void RtpErr::Put(std::ostream& os) const
+{
+    os << std::strerror(mErrno);
+}
+
+std::ostream& operator<<(std::ostream& os, RtpErr const& e)
+{
+    e.Put(os);
+    return os;
+}

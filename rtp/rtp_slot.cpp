@@ -1,0 +1,338 @@
+#include "rtp/rtp_slot.h"
+
+#include "board/device.h"
+#include "board/device_names.h"
+#include "board/hw_mux.h"
+#include "framework/text.h"
+#include "protocol/lgcp.h"
+#include "rtp/rtcp.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+// Contact items of the start-of-session announcement.
+const char* const kCname = "Murvane Solvatrix";
+const char* const kContactEmail = "support@murvane-solvatrix.example";
+const char* const kContactPhone = "+00 000 000 0000";
+
+// Session events read in one pass of the loop at most, so a chatty driver
+// cannot hold the loop.
+constexpr int kEventBurst = 16;
+// The record's type, value and timeout words.
+constexpr ssize_t kEventUsed = 12;
+
+// The error as the packet-detector lines quote it.
+struct QuotedErrno {
+    Errno e;
+};
+
+std::ostream& operator<<(std::ostream& os, QuotedErrno const& q)
+{
+    return os << " errno=\"" << std::strerror(q.e.value()) << '"';
+}
+
+} // namespace
+
+RtpSlot::RtpSlot(int tdm, Fd session, rtp_connection_params const& params, uint32_t bss)
+    : mTdm(tdm), mSession(std::move(session)), mParams(params), mFallbackPt(params.rx_pt), mBss(bss)
+{
+    mEvent.Bind("RtpSlot::OnRtpEvent", &RtpSlot::OnRtpEvent, this);
+    mEvent.Schedule(mSession, POLLIN);
+}
+
+RtpSlot::~RtpSlot()
+{
+    send(RTPC::BYE(mParams.ssrc, "session end"));
+    mRtcp.close();
+    Hardware::TonecReceiver::CleanBeforeDestroy();
+    Hardware::DSProcReceiver::CleanBeforeDestroy();
+}
+
+void RtpSlot::PutHeader(std::ostream& os) const
+{
+    os << "rtp[" << mTdm << "]: ";
+}
+
+void RtpSlot::startRTPC(Fd& socket, sockaddr_in const& peer)
+{
+    mPeer = peer;
+    mRtcp = socket;
+    RTPC::SDES sdes(mParams.ssrc);
+    sdes.add(RTPC::SDES::Item::CNAME, kCname);
+    sdes.add(RTPC::SDES::Item::EMAIL, kContactEmail);
+    sdes.add(RTPC::SDES::Item::PHONE, kContactPhone);
+    send(sdes);
+}
+
+int RtpSlot::send(RTPC::Msg const& msg)
+{
+    char buf[1024];
+    unsigned length = msg.encode(buf, sizeof buf);
+    if (length == 0 || !mRtcp)
+        return 0;
+    return static_cast<int>(::sendto(mRtcp.lowlevel_fd(), buf, length, MSG_DONTWAIT,
+                                     reinterpret_cast<const sockaddr*>(&mPeer), sizeof mPeer));
+}
+
+void RtpSlot::IAfterCreate()
+{
+    OnChangeOutputStream(true);
+    OnChangeInputStream(true);
+}
+
+bool RtpSlot::Request(unsigned long code, void* arg, const char* what)
+{
+    if (Device::Request(mSession.lowlevel_fd(), code, arg) >= 0)
+        return true;
+    Errno e;
+    std::cerr << ext::header(this) << what << " fail: " << e << std::endl;
+    return false;
+}
+
+bool RtpSlot::Transmit(bool on)
+{
+    if (!Request(on ? RtpRequest::kStartTransmit : RtpRequest::kStopTransmit, nullptr,
+                 on ? "start transmission" : "stop transmission"))
+        return false;
+    mTransmitting = on;
+    return true;
+}
+
+bool RtpSlot::IOnInputStream()
+{
+    // A radio slot switches transmission by its squelch.
+    if (mDependOnSqu)
+        return true;
+    return Transmit(true);
+}
+
+void RtpSlot::IOnInputRelease()
+{
+    Transmit(false);
+}
+
+bool RtpSlot::IBeforeDestroy()
+{
+    if (mSession) {
+        uint32_t one = 1;
+        Request(RtpRequest::kTeardown1, nullptr, "tear-down 1");
+        Request(RtpRequest::kTeardown2, nullptr, "tear-down 2");
+        Request(RtpRequest::kTeardown3, nullptr, "tear-down 3");
+        Request(RtpRequest::kResetPD, &one, "RTP RESET EVENT PD");
+    }
+    mTransmitting = false;
+    mPd = false;
+    mEvent.Release();
+    mSession.close();
+    HwMux::instance().Disable(mTdm);
+    return true;
+}
+
+void RtpSlot::OnRtpEvent(int, short events)
+{
+    if (!(events & (POLLIN | POLLHUP | POLLERR)))
+        return;
+    for (int n = 0; n < kEventBurst; ++n) {
+        // A short record leaves zeros, never the previous record's words.
+        rtp_event event{};
+        ssize_t got = ::read(mSession.lowlevel_fd(), &event, sizeof event);
+        if (got < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                Errno e;
+                std::cerr << ext::header(this) << "fail to read from rtp: " << e << std::endl;
+            }
+            return;
+        }
+        if (got == 0) {
+            // Nothing more; a hung-up session would wake the loop for ever.
+            if (events & (POLLHUP | POLLERR)) {
+                std::cerr << ext::header(this) << "rtp session closed by the driver" << std::endl;
+                mEvent.Release();
+            }
+            return;
+        }
+        if (got < kEventUsed) {
+            std::cerr << ext::header(this) << "rtp event of " << got << " octets dropped" << std::endl;
+            continue;
+        }
+        std::clog << ext::header(this) << "rtp event: " << " type=" << event.type << std::endl;
+        processRtpEvent(event);
+    }
+}
+
+bool RtpSlot::enablePD(LGCP::PDParams const& params)
+{
+    uint32_t t = static_cast<uint32_t>(params.get_timeout().getValue());
+    rtp_pd_params record{{1, 0, t, 0, 0, t, 0, 0, 0}};
+    if (Device::Request(mSession.lowlevel_fd(), RtpRequest::kSetPD, &record) < 0) {
+        QuotedErrno e;
+        std::cerr << ext::header(this) << "RTP SET EVENT PD fail:" << e << std::endl;
+        return false;
+    }
+    mPd = true;
+    mPdTimeout = t;
+    std::clog << ext::header(this) << "RTP SET EVENT PD " << "timeout=" << t << std::endl;
+    return true;
+}
+
+bool RtpSlot::disablePD()
+{
+    uint32_t one = 1;
+    if (Device::Request(mSession.lowlevel_fd(), RtpRequest::kResetPD, &one) < 0) {
+        QuotedErrno e;
+        std::cerr << ext::header(this) << "RTP RESET EVENT PD fail:" << e << std::endl;
+        return false;
+    }
+    mPd = false;
+    std::clog << ext::header(this) << "RTP RESET EVENT PD" << std::endl;
+    return true;
+}
+
+uint16_t RtpSlot::translate_payload(LGCP::CodecMode const& mode) const
+{
+    switch (mode.asNamedNumber()) {
+    case LGCP::CodecMode::alaw:
+        return 8;
+    case LGCP::CodecMode::ulaw:
+        return 0;
+    default:
+        return mFallbackPt;
+    }
+}
+
+bool RtpSlot::ChangeCodec(LGCP::CodecMode const& mode, bool encoder)
+{
+    std::ostringstream line;
+    line << ext::header(this) << "do restart RTP session (change tx payload):" << mode;
+    uint16_t code = translate_payload(mode);
+    uint16_t& pt = encoder ? mParams.tx_pt : mParams.rx_pt;
+    if (code == pt) {
+        std::clog << line.str() << " - Nothing to do" << std::endl;
+        return true;
+    }
+    pt = code;
+    if (!restart()) {
+        std::clog << line.str() << std::endl;
+        std::cerr << ext::header(this) << "fail to restart RTP session!" << std::endl;
+        return false;
+    }
+    std::clog << line.str() << " - OK" << std::endl;
+    return true;
+}
+
+bool RtpSlot::restart()
+{
+    bool transmitting = mTransmitting;
+    bool pd = mPd;
+    mTransmitting = false;
+    mPd = false;
+    // The watch holds a duplicate: both go, or the old session stays open.
+    mEvent.Release();
+    mSession.close();
+
+    Fd session(Device::Open(GetRtpDevName(), O_RDONLY | O_NONBLOCK));
+    if (!session) {
+        Errno e;
+        std::cerr << ext::header(this) << "device " << ext::quoted(GetRtpDevName()) << " open fail: " << e
+                  << std::endl;
+        return false;
+    }
+    rtp_connection_params params = mParams;
+    if (Device::Request(session.lowlevel_fd(), RtpRequest::kBeginSession, &params) < 0) {
+        Errno e;
+        std::cerr << ext::header(this) << "begin session fail !!! " << e << std::endl;
+        return false;
+    }
+    rtp_add_channel add{{mTdm, -1, -1}, mBss};
+    if (Device::Request(session.lowlevel_fd(), RtpRequest::kAddChannel, &add) < 0) {
+        Errno e;
+        std::cerr << ext::header(this) << "add channel fail !!! " << e << std::endl;
+        return false;
+    }
+    if (add.info.tdm != mTdm) {
+        std::cerr << ext::header(this) << "add channel gave " << add.info << std::endl;
+        return false;
+    }
+    mSession = std::move(session);
+    mEvent.Schedule(mSession, POLLIN);
+
+    bool ok = true;
+    if (transmitting)
+        ok = Transmit(true) && ok;
+    if (pd) {
+        LGCP::PDParams params;
+        params.set_timeout(static_cast<int>(mPdTimeout));
+        ok = enablePD(params) && ok;
+    }
+    return ok;
+}
+
+bool RtpSlot::Ioctl(LGCP::IoctlParams const& p)
+{
+    using Tonec = Hardware::TonecReceiver;
+    using Dsp = Hardware::DSProcReceiver;
+    if (p.echoSuppressor_isSelected())
+        return Tonec::echoCancel(p.get_echoSuppressor());
+    if (p.dtmf_enable_isSelected())
+        return enableDTMF(p.get_dtmf_enable());
+    if (p.dtmf_reject_enable_isSelected())
+        return enableDTMFReject(p.get_dtmf_reject_enable());
+    if (p.activateWaitTone_isSelected()) {
+        activateAudibleCall();
+        return true;
+    }
+    if (p.deactivateWaitTone_isSelected()) {
+        cancelAudibleCall();
+        return true;
+    }
+    if (p.translateDTMF_isSelected()) {
+        translateDTMF(p.get_translateDTMF());
+        return true;
+    }
+    if (p.dtmf_params_isSelected())
+        return configureDTMF(p.get_dtmf_params());
+    if (p.vad_enable_isSelected())
+        return Dsp::enableVAD(p.get_vad_enable());
+    if (p.vad_disable_isSelected())
+        return disableVAD();
+    if (p.vad_params_isSelected())
+        return configureVAD(p.get_vad_params());
+    if (p.sd_enable_isSelected())
+        return enableSD(p.get_sd_enable());
+    if (p.sd_disable_isSelected())
+        return disableSD();
+    if (p.sd_params_isSelected())
+        return configureSD();
+    if (p.pd_enable_isSelected())
+        return enablePD(p.get_pd_enable());
+    if (p.pd_disable_isSelected())
+        return disablePD();
+    if (p.encoder_mode_isSelected())
+        return ChangeCodec(p.get_encoder_mode(), true);
+    if (p.decoder_mode_isSelected())
+        return ChangeCodec(p.get_decoder_mode(), false);
+    if (p.rx_gain_isSelected()) {
+        configureRxGain(static_cast<signed char>(p.get_rx_gain().get_gainDB().getValue() & 255));
+        return true;
+    }
+    if (p.tone_filter_isSelected()) {
+        const LGCP::ToneFilter& f = p.get_tone_filter();
+        configureToneFilter(f.get_freq().getValue(), f.get_enable(), f.get_duration_th_msec().getValue(),
+                            f.get_det_level_dB().getValue());
+        return true;
+    }
+    if (p.selcal_isSelected()) {
+        Tonec::translateSelcal(p.get_selcal());
+        return true;
+    }
+    return false;
+}

@@ -1,0 +1,62 @@
+#include "board/rtp_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <sstream>
+
+namespace {
+
+template <class T>
+std::string Text(T const& v)
+{
+    std::ostringstream os;
+    os << v;
+    return os.str();
+}
+
+TEST(RtpDriver, PrintersWriteTheRecordsLineByLine)
+{
+    rtp_connection_params p{};
+    p.packet_factor = 2;
+    p.rx_pt = 8;
+    p.tx_pt = 18;
+    p.ssrc = 0xFFFFFFFFu;
+    EXPECT_EQ(Text(p), "  rtp_connection_params\n  {\n   packet_factor = 2\n   rx_pt = 8\n   tx_pt = 18\n"
+                       "   ssrc = 4294967295\n  }\n");
+    EXPECT_EQ(Text(rtp_attach_session_params{7, -1}),
+              "  rtp_attach_session_params\n  {\n   fd_rtp = 7\n   pid_rtp = -1\n  }\n");
+    EXPECT_EQ(Text(rtp_ext_attach_session_params{7, 42}),
+              "  rtp_ext_attach_session_params\n  {\n   fd_rtp = 7\n   pid_rtp = 42\n  }\n");
+    rtp_ext_init_params init{};
+    init.etype = 4919;
+    EXPECT_EQ(Text(init), "  rtp_ext_init_params\n  {\n   etype = 4919\n  }\n");
+    EXPECT_EQ(Text(rtp_channel_info{9216, -1, 3}), "rtp_channel_info { tdm=9216 dev_no=-1 chn=3 }");
+}
+
+TEST(RtpDriver, CodecNamesAndErrorTexts)
+{
+    EXPECT_STREQ(GetCodecAsStr(0), "unknown");
+    EXPECT_STREQ(GetCodecAsStr(5), "g711-rtp");
+    EXPECT_STREQ(GetCodecAsStr(8), "conf");
+    EXPECT_STREQ(GetCodecAsStr(9), "invalid");
+    EXPECT_STREQ(GetCodecAsStr(-1), "invalid");
+
+    EXPECT_STREQ(RTPStrError(0), "No error");
+    EXPECT_STREQ(RTPStrError(0x300010C), "Invalid port specified");
+    EXPECT_STREQ(RTPStrError(0x300010E), "Unable to close session");
+    EXPECT_STREQ(RTPStrError(0x3000122), "Don't send this packet now");
+    // No text of its own: the unlisted form, in one reused buffer.
+    const char* unknown = RTPStrError(0x300010D);
+    EXPECT_STREQ(unknown, "Unknown RTP Error 50331917");
+    EXPECT_EQ(RTPStrError(-5), unknown);
+    EXPECT_STREQ(unknown, "Unknown RTP Error -5");
+
+    errno = ENOENT;
+    RtpErr e(0x3000105);
+    errno = 0;
+    EXPECT_EQ(e.code(), 0x3000105);
+    EXPECT_EQ(Text(e), "No such file or directory");
+}
+
+} // namespace

@@ -1,0 +1,276 @@
+// The session set-up: the record the driver is given, the refusals, and
+// every failing step closing what it opened.
+#include "protocol/lgcp.h"
+#include "rtp/rtp_factory.h"
+#include "rtp/rtp_slot.h"
+#include "standin/board.h"
+#include "standin/rtp.h"
+#include "tests/core/loop_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+using Payload = TERM::Payload;
+
+// The board's ends of closed channels are dropped first.
+size_t OpenDescriptors(Standin::Board& board)
+{
+    board.Prune();
+    size_t n = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        while (::readdir(d))
+            ++n;
+        ::closedir(d);
+    }
+    return n;
+}
+
+LGCP::CreateParams Create(Payload::NamedNumber payload, Payload::NamedNumber tx, Payload::NamedNumber rx)
+{
+    LGCP::CreateParams p;
+    LGCP::CreateRtpParams& rtp = p.select_rtp();
+    rtp.get_codecRTP().get_payload() = payload;
+    rtp.get_codecRTP().get_dhost().get_iaddr().assign("10.1.2.3");
+    rtp.get_codecRTP().get_dhost().get_port() = 6000;
+    rtp.get_txPayload() = tx;
+    rtp.get_rxPayload() = rx;
+    return p;
+}
+
+class RtpFactoryTest : public ::testing::Test {
+protected:
+    // Made on this board when it is the first test of the process.
+    RtpFactoryTest() { RtpFactory::instance(); }
+
+    // The slot made, and the begin-session record the driver took.
+    std::unique_ptr<Slot> Make(LGCP::CreateParams const& p, rtp_connection_params* begun = nullptr)
+    {
+        rtp.ClearLog();
+        std::unique_ptr<Slot> slot(RtpFactory::instance().INewSlot(p));
+        if (slot && begun) {
+            EXPECT_EQ(rtp.log().at(0).code, 0xC02C5200UL);
+            EXPECT_EQ(rtp.log().at(0).record.size(), sizeof *begun);
+            std::memcpy(begun, rtp.log().at(0).record.data(), sizeof *begun);
+        }
+        return slot;
+    }
+
+    Standin::Board board;
+    Standin::Rtp& rtp = board.Get<Standin::Rtp>("/dev/rtp");
+    test::Capture out{std::clog};
+    test::Capture err{std::cerr};
+};
+
+TEST_F(RtpFactoryTest, BeginSessionRecordCarriesTheCreateParameters)
+{
+    LGCP::CreateParams p = Create(Payload::ptG711_Alaw, Payload::ptG711_Alaw, Payload::ptG711_Ulaw);
+    TERM::RtpParams& params = p.get_rtp().get_codecRTP();
+    params.set_shost().get_iaddr().assign("192.168.0.7");
+    params.get_shost().get_port() = 5000;
+    params.set_pfactor(3);
+    params.set_ttl(64);
+    params.set_qos_dscp() = TERM::DSCP::ef;
+    params.set_vad(true);
+    params.set_crate(5);
+    params.set_ssrc(0xFEDCBA98u);
+    rtp_connection_params r{};
+    auto slot = Make(p, &r);
+    ASSERT_TRUE(slot);
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(&r);
+    EXPECT_EQ(Standin::Frame(b, b + 4), (Standin::Frame{10, 1, 2, 3}));
+    EXPECT_EQ(Standin::Frame(b + 8, b + 12), (Standin::Frame{192, 168, 0, 7}));
+    EXPECT_EQ(r.dst_port, 6000);
+    EXPECT_EQ(r.src_port, 5000);
+    EXPECT_EQ(r.rx_pt, 0);
+    EXPECT_EQ(r.tx_pt, 8);
+    EXPECT_EQ(r.packet_factor, 3);
+    EXPECT_EQ(r.vad, 1);
+    EXPECT_EQ(r.crate, 1);
+    EXPECT_EQ(r.ssrc, 0xFEDCBA98u);
+    EXPECT_EQ(r.ttl, 64u);
+    EXPECT_EQ(r.dscp, 184);
+    EXPECT_EQ(r.reserved1 | r.reserved2 | r.reserved3[0] | r.reserved3[1], 0u);
+    // Add channel asks for a new channel, without best-signal selection.
+    rtp_add_channel add;
+    ASSERT_EQ(rtp.log().at(1).code, 0xC0105202UL);
+    std::memcpy(&add, rtp.log().at(1).record.data(), sizeof add);
+    EXPECT_EQ(add.info.tdm, -1);
+    EXPECT_EQ(add.bss, 0u);
+    EXPECT_EQ(static_cast<RtpSlot&>(*slot).tdm(), Standin::Rtp::kFirstChannel);
+
+    // No local host, no DSCP: source 0 on the far end's port, DSCP unset.
+    params = TERM::RtpParams();
+    params.get_payload() = Payload::ptG729;
+    params.get_dhost().get_iaddr().assign("10.1.2.3");
+    params.get_dhost().get_port() = 6000;
+    slot = Make(p, &r);
+    ASSERT_TRUE(slot);
+    EXPECT_EQ(r.src_addr, 0u);
+    EXPECT_EQ(r.src_port, 6000);
+    EXPECT_EQ(r.dscp, -1);
+    EXPECT_EQ(r.ttl, 0u);
+    EXPECT_EQ(r.vad, 0);
+}
+
+TEST_F(RtpFactoryTest, PayloadCodesAndOverrides)
+{
+    struct Case {
+        Payload::NamedNumber payload, tx, rx;
+        uint16_t txPt, rxPt;
+    } cases[] = {
+        {Payload::ptG711_Alaw, Payload::ptG711_Alaw, Payload::ptG711_Ulaw, 8, 0},
+        {Payload::ptG711_Alaw, Payload::ptG729, Payload::ptG729, 8, 8}, // only G.711 overrides
+        {Payload::ptG729, Payload::ptG711_Ulaw, Payload::ptG711_Alaw, 0, 8},
+        {Payload::ptG723, Payload::ptG723, Payload::ptG723, 4, 4},
+        {Payload::ptG711mcc_Alaw, Payload::ptG711mcc_Alaw, Payload::ptG711mcc_Alaw, 136, 136},
+        {Payload::ptG711mcc_Ulaw, Payload::ptG711mcc_Ulaw, Payload::ptG711mcc_Ulaw, 128, 128},
+        {Payload::ptG728, Payload::ptG728, Payload::ptG728, 15, 15},
+    };
+    for (const Case& c : cases) {
+        rtp_connection_params r{};
+        ASSERT_TRUE(Make(Create(c.payload, c.tx, c.rx), &r)) << c.payload;
+        EXPECT_EQ(r.tx_pt, c.txPt) << c.payload;
+        EXPECT_EQ(r.rx_pt, c.rxPt) << c.payload;
+    }
+}
+
+// Bad parameters are refused with one line before anything is opened.
+TEST_F(RtpFactoryTest, BadParametersAreRefusedWithOneLine)
+{
+    struct Case {
+        const char* what;
+        void (*change)(TERM::RtpParams&);
+        const char* line;
+    } cases[] = {
+        {"T.38 payload", [](TERM::RtpParams& p) { p.get_payload() = Payload::ptT38_UDP_TL; },
+         "rtp do not created: payload ptT38-UDP-TLnot found"},
+        {"short address", [](TERM::RtpParams& p) { p.get_dhost().get_iaddr().assign("10.1.2"); },
+         "rtp do not created: dhost address \"10.1.2\" is not a dotted IPv4 address"},
+        {"host name", [](TERM::RtpParams& p) { p.get_dhost().get_iaddr().assign("gw.example"); }, "dhost address"},
+        {"port 0", [](TERM::RtpParams& p) { p.get_dhost().get_port() = 0; }, "dhost port 0 out of range"},
+        {"port 65535", [](TERM::RtpParams& p) { p.get_dhost().get_port() = 65535; }, "dhost port 65535"},
+        {"local port 65535",
+         [](TERM::RtpParams& p) {
+             p.set_shost().get_iaddr().assign("10.0.0.1");
+             p.get_shost().get_port() = 65535;
+         },
+         "shost port 65535"},
+        {"local address",
+         [](TERM::RtpParams& p) {
+             p.set_shost().get_iaddr().assign("10.0.0.256");
+             p.get_shost().get_port() = 5000;
+         },
+         "shost address"},
+    };
+    size_t opens = board.opens();
+    for (const Case& c : cases) {
+        LGCP::CreateParams p = Create(Payload::ptG711_Alaw, Payload::ptG711_Alaw, Payload::ptG711_Alaw);
+        c.change(p.get_rtp().get_codecRTP());
+        size_t fds = OpenDescriptors(board);
+        test::Capture log(std::clog);
+        EXPECT_FALSE(Make(p)) << c.what;
+        EXPECT_EQ(OpenDescriptors(board), fds) << c.what;
+        EXPECT_EQ(board.opens(), opens) << c.what;
+        std::string text = log.text();
+        EXPECT_NE(text.find(c.line), std::string::npos) << text;
+        EXPECT_EQ(text.find("rtp do not created"), text.rfind("rtp do not created")) << text;
+    }
+    // Radio creates are the radio factories'; other kinds are not ours.
+    LGCP::CreateParams radio = Create(Payload::ptG711_Alaw, Payload::ptG711_Alaw, Payload::ptG711_Alaw);
+    radio.get_rtp().get_codecRTP().set_radio();
+    EXPECT_FALSE(Make(radio));
+    LGCP::CreateParams map;
+    map.select_map().set_channel(1);
+    EXPECT_FALSE(Make(map));
+    EXPECT_EQ(board.opens(), opens);
+}
+
+TEST_F(RtpFactoryTest, EveryFailingStepClosesWhatItOpened)
+{
+    LGCP::CreateParams p = Create(Payload::ptG711_Alaw, Payload::ptG711_Alaw, Payload::ptG711_Alaw);
+    // The tone and DSP services open their devices with the first slot.
+    Make(p).reset();
+    int blocker = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(6001);
+    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    size_t fds = OpenDescriptors(board);
+    {
+        test::Capture log(std::clog);
+        EXPECT_FALSE(Make(p));
+        EXPECT_NE(log.text().find("rtp do not created: can not bind socket [errno="), std::string::npos);
+        EXPECT_NE(log.text().find(", port=6001]"), std::string::npos);
+    }
+    EXPECT_EQ(OpenDescriptors(board), fds);
+    ::close(blocker);
+    fds = OpenDescriptors(board);
+
+    board.FailOpen("/dev/rtp", ENODEV);
+    EXPECT_FALSE(Make(p));
+    board.FailRequest("/dev/rtp", 0xC02C5200UL, EINVAL);
+    EXPECT_FALSE(Make(p));
+    board.FailRequest("/dev/rtp", 0xC0105202UL, ENOSPC);
+    EXPECT_FALSE(Make(p));
+    EXPECT_EQ(OpenDescriptors(board), fds);
+    EXPECT_TRUE(board.Channels("/dev/rtp").empty());
+    std::string text = err.text();
+    EXPECT_NE(text.find("device \"/dev/rtp\" open fail: No such device"), std::string::npos) << text;
+    EXPECT_NE(text.find("begin session fail !!! "), std::string::npos);
+    EXPECT_NE(text.find("add channel fail !!!"), std::string::npos);
+
+    // And a slot made then destroyed leaves nothing open either.
+    Make(p).reset();
+    EXPECT_EQ(OpenDescriptors(board), fds);
+}
+
+TEST_F(RtpFactoryTest, CodecQueryCountsAndItsFailures)
+{
+    auto& voice = board.Get<Standin::Voice>("/dev/voice");
+    voice.SetChannels(4, 3);
+    voice.SetChannels(2, 5);
+    voice.SetChannels(1, 7);
+    voice.SetChannels(8, 0);
+    voice.SetChannels(0x41, 11);
+    LGCP::Resources resources;
+    RtpFactory& f = RtpFactory::instance();
+    size_t asked = voice.masks().size();
+    f.Query(resources);
+    EXPECT_EQ(std::vector<uint32_t>(voice.masks().begin() + static_cast<long>(asked), voice.masks().end()),
+              (std::vector<uint32_t>{4, 2, 1, 8, 0x41}));
+    EXPECT_EQ(resources.get_rtp_g729().getValue(), 3);
+    EXPECT_EQ(resources.get_rtp_g723().getValue(), 5);
+    EXPECT_EQ(resources.get_rtp_g711().getValue(), 7);
+    EXPECT_EQ(resources.get_rtp_g711mcc().getValue(), 0);
+    EXPECT_EQ(resources.get_universal().getValue(), 11);
+    std::ostringstream header;
+    f.PutHeader(header);
+    EXPECT_EQ(header.str(), "rtp[5,3,7,11]: ");
+
+    // A failed request counts nothing and says so; so does a failed open.
+    board.FailRequest("/dev/voice", 0x40045602UL, EIO, 5);
+    f.Query(resources);
+    EXPECT_EQ(f.universal(), 0u);
+    EXPECT_EQ(f.g729(), 0u);
+    EXPECT_NE(err.text().find("codec query of mask 65 fail: Input/output error"), std::string::npos);
+    f.Query(resources);
+    board.FailOpen("/dev/voice", EACCES);
+    f.Query(resources);
+    EXPECT_EQ(f.g711(), 0u);
+    EXPECT_NE(err.text().find("device \"/dev/voice\" open fail: Permission denied"), std::string::npos);
+}
+
+} // namespace

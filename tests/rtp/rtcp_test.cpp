@@ -1,0 +1,173 @@
+// RTCP packets as encoded, and as a slot sends them judged by tshark.
+#include "board/hw_mux.h"
+#include "protocol/lgcp.h"
+#include "rtp/rtcp.h"
+#include "rtp/rtp_factory.h"
+#include "standin/board.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes Encode(RTPC::Msg const& msg, unsigned size = 1024)
+{
+    std::vector<char> buf(size + 16, '\x55');
+    unsigned n = msg.encode(buf.data(), size);
+    return Bytes(buf.begin(), buf.begin() + n);
+}
+
+Bytes Of(std::string const& s)
+{
+    return Bytes(s.begin(), s.end());
+}
+
+Bytes Cat(std::vector<Bytes> const& parts)
+{
+    Bytes out;
+    for (auto const& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+TEST(Rtcp, PacketsAreWholeWordsAndNeverOverrun)
+{
+    RTPC::BYE bye(1, "session end");
+    EXPECT_EQ(Encode(bye), Cat({{0x81, 0xCB, 0x00, 0x04, 0, 0, 0, 1, 0x0B}, Of("session end")}));
+    EXPECT_TRUE(Encode(bye, 7).empty());
+    // Cut to what fits: a length octet and 7 text octets.
+    EXPECT_EQ(Encode(bye, 16), Cat({{0x81, 0xCB, 0x00, 0x03, 0, 0, 0, 1, 7}, Of("session")}));
+    EXPECT_EQ(Encode(RTPC::BYE(0x01020304, "")), (Bytes{0x81, 0xCB, 0x00, 0x01, 1, 2, 3, 4}));
+
+    // No items: the chunk still ends with its zero octet.
+    RTPC::SDES empty(0xDEADBEEF);
+    EXPECT_EQ(Encode(empty), (Bytes{0x81, 0xCA, 0x00, 0x02, 0xDE, 0xAD, 0xBE, 0xEF, 0, 0, 0, 0}));
+    EXPECT_TRUE(Encode(empty, 8).empty());
+
+    RTPC::SDES sdes(7);
+    sdes.add(RTPC::SDES::Item::CNAME, "Murvane Solvatrix");
+    sdes.add(RTPC::SDES::Item::PHONE, std::string(300, 'p'));
+    Bytes all = Encode(sdes);
+    ASSERT_EQ(all.size(), 8u + 19 + 257 + 4);
+    EXPECT_EQ(Bytes(all.begin(), all.begin() + 27), Cat({{0x81, 0xCA, 0x00, 71, 0, 0, 0, 7, 1, 17}, Of("Murvane Solvatrix")}));
+    EXPECT_EQ(all[27], 4);
+    EXPECT_EQ(all[28], 255);
+    EXPECT_EQ(Bytes(all.end() - 5, all.end()), (Bytes{'p', 0, 0, 0, 0}));
+    // Room for the CNAME only: the PHONE item is left out, not cut.
+    Bytes first = Encode(sdes, 40);
+    EXPECT_EQ(first.size(), 28u);
+    EXPECT_EQ(first[3], 6);
+    EXPECT_EQ(Bytes(first.end() - 1, first.end()), Bytes{0});
+}
+
+// What tshark makes of UDP datagrams from port 5001 to 6001 taken as RTCP:
+// one line per packet, tab-separated fields.
+std::vector<std::string> Dissect(std::vector<Bytes> const& datagrams, std::string const& fields)
+{
+    char dir[] = "/tmp/rtcp-wire-XXXXXX";
+    if (!::mkdtemp(dir))
+        return {};
+    std::string d = dir;
+    std::ofstream dump(d + "/wire.txt");
+    for (Bytes const& b : datagrams) {
+        char hex[8];
+        dump << "000000";
+        for (unsigned char c : b) {
+            std::snprintf(hex, sizeof hex, " %02x", c);
+            dump << hex;
+        }
+        dump << "\n\n";
+    }
+    dump.close();
+    std::string env = "env -i HOME=" + d + " XDG_CONFIG_HOME=" + d + "/config TMPDIR=" + d
+        + " PATH=/usr/bin:/bin LC_ALL=C timeout -s KILL 120 ";
+    std::string cmd = env + "text2pcap -q -4 127.0.0.1,127.0.0.1 -u 5001,6001 " + d + "/wire.txt " + d
+        + "/wire.pcap >/dev/null 2>&1 && " + env + "tshark -r " + d
+        + "/wire.pcap -n -d udp.port==6001,rtcp -T fields -E separator=/t -E occurrence=a " + fields
+        + " </dev/null 2>/dev/null";
+    std::string out;
+    if (FILE* f = ::popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+            out.append(buf, n);
+        ::pclose(f);
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(d, ec);
+    std::vector<std::string> lines;
+    size_t from = 0;
+    for (size_t to; (to = out.find('\n', from)) != std::string::npos; from = to + 1)
+        lines.push_back(out.substr(from, to - from));
+    return lines;
+}
+
+LGCP::CreateParams Create(int local, int remote)
+{
+    LGCP::CreateParams p;
+    LGCP::CreateRtpParams& rtp = p.select_rtp();
+    rtp.get_codecRTP().get_payload() = TERM::Payload::ptG711_Alaw;
+    rtp.get_codecRTP().get_dhost().get_iaddr().assign("127.0.0.1");
+    rtp.get_codecRTP().get_dhost().get_port() = remote;
+    rtp.get_codecRTP().set_shost().get_iaddr().assign("127.0.0.1");
+    rtp.get_codecRTP().get_shost().get_port() = local;
+    rtp.get_codecRTP().set_ssrc(0x11223344u);
+    rtp.get_txPayload() = TERM::Payload::ptG711_Alaw;
+    rtp.get_rxPayload() = TERM::Payload::ptG711_Alaw;
+    return p;
+}
+
+// A slot on RTP ports 5000 and 6000 reports from 5001 to 6001: the SDES
+// when it starts, the BYE when it goes; tshark finds both valid.
+TEST(Rtcp, SlotAnnouncesAndLeavesOnTheRtcpPorts)
+{
+    Standin::Board board;
+    int peer = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(peer, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    at.sin_port = htons(6001);
+    ASSERT_EQ(::bind(peer, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+
+    std::vector<Bytes> got;
+    auto receive = [&] {
+        Bytes b(2048);
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        ssize_t n = ::recvfrom(peer, b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+        ASSERT_GT(n, 0);
+        EXPECT_EQ(ntohs(from.sin_port), 5001);
+        b.resize(static_cast<size_t>(n));
+        got.push_back(b);
+    };
+    std::unique_ptr<Slot> slot(RtpFactory::instance().INewSlot(Create(5000, 6000)));
+    ASSERT_TRUE(slot);
+    receive();
+    slot.reset();
+    receive();
+    ::close(peer);
+
+    auto lines = Dissect(got, "-e rtcp.pt -e rtcp.length_check -e rtcp.sdes.type -e rtcp.sdes.text "
+                              "-e rtcp.ssrc.identifier -e _ws.malformed -e _ws.expert.severity");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "202\t1\t1,3,4,0\tMurvane Solvatrix,support@murvane-solvatrix.example,+00 000 000 0000"
+                        "\t0x11223344\t\t");
+    EXPECT_EQ(lines[1], "203\t1\t\tsession end\t0x11223344\t\t");
+}
+
+} // namespace

@@ -1,0 +1,215 @@
+// RTP slots through the controller link: create, connect, events, codec
+// changes and tear-down, on the simulated RTP driver.
+#include "protocol/lgcp.h"
+#include "rtp/rtp_factory.h"
+#include "rtp/rtp_slot.h"
+#include "standin/dsp.h"
+#include "standin/dtmf.h"
+#include "standin/rtp.h"
+#include "tests/core/link_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+using namespace test;
+using Payload = TERM::Payload;
+using Cause = LGCP::ErrorCause;
+
+constexpr int kTdm = Standin::Rtp::kFirstChannel;
+constexpr int kE1 = 8192 + 128 + 5; // trunk 2, time slot 5
+
+LGCP::Message CreateRtp(unsigned seq, int slot, Payload::NamedNumber payload, Payload::NamedNumber tx)
+{
+    LGCP::Message m = Command(seq, slot);
+    LGCP::CreateRtpParams& rtp = Body(m).select_create().select_rtp();
+    rtp.get_codecRTP().get_payload() = payload;
+    rtp.get_codecRTP().get_dhost().get_iaddr().assign("127.0.0.1");
+    rtp.get_codecRTP().get_dhost().get_port() = 7000;
+    rtp.get_txPayload() = tx;
+    rtp.get_rxPayload() = payload;
+    return m;
+}
+
+template <class F>
+LGCP::Message Ioctl(unsigned seq, int slot, F select)
+{
+    LGCP::Message m = Command(seq, slot);
+    select(Body(m).select_ioctl());
+    return m;
+}
+
+LGCP::Message Destroy(unsigned seq, int slot)
+{
+    LGCP::Message m = Command(seq, slot);
+    Body(m).select_destroy();
+    return m;
+}
+
+rtp_event Event(uint32_t type, uint32_t value, uint32_t timeout)
+{
+    rtp_event e{};
+    e.type = type;
+    e.value = value;
+    e.timeout = timeout;
+    return e;
+}
+
+class RtpSlotTest : public LinkFixture {
+protected:
+    void SetUp() override
+    {
+        LinkFixture::SetUp();
+        RtpFactory::instance();
+    }
+    // An RTP slot made through the link, with its two stream signals.
+    void Make(int slot, Payload::NamedNumber payload = Payload::ptG711_Alaw, Payload::NamedNumber tx = Payload::ptG711_Alaw)
+    {
+        auto got = Exchange(CreateRtp(1, slot, payload, tx), 3);
+        ExpectAnswer(got[0], 1, slot);
+        ExpectStream(got[1], slot, true, true, kTdm);
+        ExpectStream(got[2], slot, false, true, kTdm);
+    }
+    void ExpectPd(uint32_t value, int timeout)
+    {
+        auto got = Receive(1);
+        ASSERT_TRUE(got[0].get_pdu().signal_isSelected()) << got[0];
+        ASSERT_TRUE(got[0].get_pdu().get_signal().rtp_isSelected()) << got[0];
+        const LGCP::RtpPDEvent& pd = got[0].get_pdu().get_signal().get_rtp().get_pd();
+        EXPECT_EQ(static_cast<uint32_t>(pd.get_value().getValue()), value);
+        EXPECT_EQ(pd.get_timeout().getValue(), timeout);
+    }
+    std::vector<unsigned long> CodesSince(size_t from) const
+    {
+        auto codes = rtp.codes();
+        return std::vector<unsigned long>(codes.begin() + static_cast<long>(from), codes.end());
+    }
+
+    Standin::Rtp& rtp = board.Get<Standin::Rtp>("/dev/rtp");
+    Capture out{std::clog};
+    Capture err{std::cerr};
+};
+
+// Created, connected both ways to an E1 time slot, reporting the packet
+// detector, then destroyed: the driver sees the tear-down in its order.
+TEST_F(RtpSlotTest, CreateConnectReportAndDestroyEndToEnd)
+{
+    Make(5);
+    auto e1 = Exchange(CreateE1(2, 1, 2, 5), 3);
+    ExpectAnswer(e1[0], 2, 1);
+    ExpectAnswer(Exchange(Connect(3, 1, {5}))[0], 3, 1);
+    ExpectAnswer(Exchange(Connect(4, 5, {1}))[0], 4, 5);
+    EXPECT_EQ(sw.Source(kTdm), kE1);
+    EXPECT_EQ(sw.Source(kE1), kTdm);
+    ASSERT_NE(rtp.At(kTdm), nullptr);
+    EXPECT_TRUE(rtp.At(kTdm)->transmitting);
+
+    auto pd = Ioctl(5, 5, [](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(250); });
+    ExpectAnswer(Exchange(pd)[0], 5, 5);
+    EXPECT_TRUE(rtp.At(kTdm)->pd);
+    EXPECT_EQ(rtp.At(kTdm)->pdTimeout, 250u);
+    EXPECT_NE(out.text().find("rtp[9216]: RTP SET EVENT PD timeout=250"), std::string::npos);
+
+    // Another type and a short record give nothing; the detector a signal.
+    ASSERT_TRUE(rtp.Raise(kTdm, Event(2, 1, 1)));
+    const unsigned char shortRecord[8] = {1, 0, 0, 0, 99, 0, 0, 0};
+    ASSERT_TRUE(rtp.Raise(kTdm, shortRecord, sizeof shortRecord));
+    ASSERT_TRUE(rtp.Raise(kTdm, Event(1, 0x80000001u, 250)));
+    ExpectPd(0x80000001u, 250);
+    ExpectQuiet();
+    EXPECT_NE(out.text().find("rtp[9216]: rtp event:  type=2"), std::string::npos);
+    EXPECT_NE(err.text().find("rtp[9216]: rtp event of 8 octets dropped"), std::string::npos);
+
+    size_t before = rtp.codes().size();
+    ExpectAnswer(Exchange(Destroy(6, 5))[0], 6, 5);
+    EXPECT_EQ(CodesSince(before), (std::vector<unsigned long>{0x20005205UL, 0x2000520AUL, 0x20005203UL,
+                                                               0x2000520BUL, 0x8004520DUL}));
+    EXPECT_EQ(rtp.At(kTdm), nullptr);
+    EXPECT_EQ(sw.At(kTdm).mode, Standin::Switch::Mode::Disabled);
+    EXPECT_TRUE(sw.IsIdle(kE1));
+    ExpectAnswer(Exchange(Destroy(7, 1))[0], 7, 1);
+    ExpectQuiet();
+}
+
+TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionWithWhatRan)
+{
+    // G.729 received, A-law sent.
+    Make(5, Payload::ptG729, Payload::ptG711_Alaw);
+    Exchange(CreateE1(2, 1, 2, 5), 3);
+    ExpectAnswer(Exchange(Connect(3, 1, {5}))[0], 3, 1);
+    ExpectAnswer(Exchange(Ioctl(4, 5, [](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(40); }))[0], 4, 5);
+
+    // The codec in use: nothing touched.
+    size_t before = rtp.codes().size();
+    size_t opens = board.opens();
+    auto same = Ioctl(5, 5, [](LGCP::IoctlParams& p) { p.select_decoder_mode() = LGCP::CodecMode::lbrc; });
+    ExpectAnswer(Exchange(same)[0], 5, 5);
+    EXPECT_EQ(rtp.codes().size(), before);
+    EXPECT_EQ(board.opens(), opens);
+    EXPECT_NE(out.text().find("(change tx payload):lbrc - Nothing to do"), std::string::npos) << out.text();
+
+    // lbrc sends what the session was made for; transmission and the
+    // detector run again on the fresh session, which is the one watched.
+    auto lbrc = Ioctl(6, 5, [](LGCP::IoctlParams& p) { p.select_encoder_mode() = LGCP::CodecMode::lbrc; });
+    ExpectAnswer(Exchange(lbrc)[0], 6, 5);
+    EXPECT_EQ(CodesSince(before), (std::vector<unsigned long>{0xC02C5200UL, 0xC0105202UL, 0x20005204UL,
+                                                               0xC024520CUL}));
+    rtp_connection_params begun;
+    std::memcpy(&begun, rtp.log()[before].record.data(), sizeof begun);
+    EXPECT_EQ(begun.tx_pt, 18);
+    EXPECT_EQ(begun.rx_pt, 18);
+    rtp_add_channel add;
+    std::memcpy(&add, rtp.log()[before + 1].record.data(), sizeof add);
+    EXPECT_EQ(add.info.tdm, kTdm);
+    EXPECT_EQ(board.Channels("/dev/rtp").size(), 1u);
+    const Standin::Rtp::Session* s = rtp.At(kTdm);
+    ASSERT_NE(s, nullptr);
+    EXPECT_GT(s->open, 1);
+    EXPECT_TRUE(s->transmitting);
+    EXPECT_EQ(s->pdTimeout, 40u);
+    ASSERT_TRUE(rtp.Raise(kTdm, Event(1, 7, 40)));
+    ExpectPd(7, 40);
+    EXPECT_NE(out.text().find("(change tx payload):lbrc - OK"), std::string::npos);
+
+    // A restart that fails is answered as failed, and leaves no session.
+    board.FailRequest("/dev/rtp", 0xC02C5200UL, EIO);
+    auto alaw = Ioctl(7, 5, [](LGCP::IoctlParams& p) { p.select_decoder_mode() = LGCP::CodecMode::alaw; });
+    ExpectAnswer(Exchange(alaw)[0], 7, 5, Cause::unsupported);
+    EXPECT_NE(err.text().find("rtp[9216]: fail to restart RTP session!"), std::string::npos);
+    EXPECT_TRUE(board.Channels("/dev/rtp").empty());
+    before = rtp.codes().size();
+    ExpectAnswer(Exchange(Destroy(8, 5))[0], 8, 5);
+    EXPECT_EQ(rtp.codes().size(), before);
+}
+
+TEST_F(RtpSlotTest, ControlsReachTheChannelAndFailuresAreReported)
+{
+    Make(5);
+    auto& dtmf = board.Get<Standin::Dtmf>(Tonec::kDevice);
+    auto& dsp = board.Get<Standin::Dsproc>(Dsp::kDevice);
+    ExpectAnswer(Exchange(Ioctl(2, 5, [](LGCP::IoctlParams& p) { p.select_dtmf_enable() = true; }))[0], 2, 5);
+    ExpectAnswer(Exchange(Ioctl(3, 5, [](LGCP::IoctlParams& p) { p.select_vad_enable() = true; }))[0], 3, 5);
+    ExpectAnswer(Exchange(Ioctl(4, 5, [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(-3); }))[0], 4, 5);
+    EXPECT_TRUE(dtmf.At(kTdm).detect);
+    EXPECT_TRUE(dsp.At(kTdm).vad);
+    EXPECT_EQ(dsp.At(kTdm).rxGain, -3);
+    ExpectAnswer(Exchange(Ioctl(5, 5, [](LGCP::IoctlParams& p) { p.select_ss7RqBSN(); }))[0], 5, 5, Cause::unsupported);
+
+    board.FailRequest("/dev/rtp", 0x8004520DUL, EIO);
+    ExpectAnswer(Exchange(Ioctl(6, 5, [](LGCP::IoctlParams& p) { p.select_pd_disable(); }))[0], 6, 5,
+                 Cause::unsupported);
+    EXPECT_NE(err.text().find("rtp[9216]: RTP RESET EVENT PD fail: errno=\"Input/output error\""), std::string::npos);
+
+    // Transmission that does not start is no input stream.
+    Exchange(CreateE1(7, 1, 2, 5), 3);
+    board.FailRequest("/dev/rtp", 0x20005204UL, EIO);
+    auto refused = Exchange(Connect(8, 1, {5}))[0];
+    ASSERT_TRUE(refused.get_pdu().get_response().error_isSelected()) << refused;
+    EXPECT_FALSE(rtp.At(kTdm)->transmitting);
+    EXPECT_FALSE(static_cast<RtpSlot*>(Slots::instance().Find(5))->transmitting());
+}
+
+} // namespace

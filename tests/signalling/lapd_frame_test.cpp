@@ -1,0 +1,137 @@
+// The frame codec: what is refused, what a frame parses into, the octets
+// each builder writes, and sequence arithmetic at the wrap.
+#include "signalling/lapd_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace ISDN;
+
+namespace {
+
+typedef std::vector<unsigned char> Bytes;
+
+FrameError parse(Bytes const& b, Frame* out = nullptr)
+{
+    Frame f;
+    FrameError e = parse_frame(b.empty() ? nullptr : b.data(), unsigned(b.size()), f);
+    if (out)
+        *out = f;
+    return e;
+}
+
+Bytes bytes(Packet const& p)
+{
+    return p.length() ? Bytes(&p[0], &p[0] + p.length()) : Bytes();
+}
+
+TEST(LapdFrame, RefusesMalformedFrames)
+{
+    struct Row
+    {
+        Bytes frame;
+        FrameError error;
+    } const rows[] = {
+        {{}, FrameError::too_short},
+        {{0x02}, FrameError::too_short},
+        {{0x02, 0x01}, FrameError::too_short},
+        {{0x02, 0x01, 0x00}, FrameError::too_short},       // I frame without N(R)
+        {{0x02, 0x01, 0x01}, FrameError::too_short},       // RR without N(R)
+        {{0x03, 0x01, 0x7F}, FrameError::ea0},
+        {{0x02, 0x00, 0x7F}, FrameError::ea1},
+        {{0x02, 0x01, 0x0D, 0x00}, FrameError::unknown_control}, // S kind 3
+        {{0x02, 0x01, 0x11, 0x00}, FrameError::unknown_control}, // S with bits 5-8 set
+        {{0x02, 0x01, 0xAF}, FrameError::unknown_control},       // XID
+        {{0x02, 0x01, 0x8F}, FrameError::unknown_control},
+        {{0x02, 0x01, 0x7F}, FrameError::none},
+        {{0x02, 0x01, 0x00, 0x00}, FrameError::none}, // I frame, empty field
+    };
+    for (Row const& r : rows)
+        EXPECT_EQ(parse(r.frame), r.error) << ::testing::PrintToString(r.frame);
+
+    Bytes i = {0x02, 0x01, 0x00, 0x00};
+    i.resize(4 + N201);
+    EXPECT_EQ(parse(i), FrameError::none);
+    i.push_back(0);
+    EXPECT_EQ(parse(i), FrameError::too_long);
+    Bytes ui = {0x02, 0xFF, 0x03};
+    ui.resize(3 + N201 + 1);
+    EXPECT_EQ(parse(ui), FrameError::too_long);
+}
+
+TEST(LapdFrame, ParsesFields)
+{
+    Frame f;
+    Bytes i = {0xFE, 0x85, 0xFE, 0x3B, 'x'};
+    ASSERT_EQ(parse(i, &f), FrameError::none);
+    EXPECT_EQ(f.kind, FrameKind::I);
+    EXPECT_EQ(f.sapi, 63);
+    EXPECT_TRUE(f.cr);
+    EXPECT_EQ(f.tei, 66);
+    EXPECT_EQ(unsigned(f.ns), 127u);
+    EXPECT_EQ(unsigned(f.nr), 29u);
+    EXPECT_TRUE(f.pf);
+    EXPECT_EQ(f.info_len, 1u);
+    EXPECT_EQ(f.info[0], 'x');
+
+    struct Row
+    {
+        Bytes frame;
+        FrameKind kind;
+        bool pf;
+    } const rows[] = {
+        {{0x00, 0x01, 0x01, 0x04}, FrameKind::RR, false},  {{0x00, 0x01, 0x05, 0x05}, FrameKind::RNR, true},
+        {{0x00, 0x01, 0x09, 0x00}, FrameKind::REJ, false}, {{0x00, 0x01, 0x7F}, FrameKind::SABME, true},
+        {{0x00, 0x01, 0x0F}, FrameKind::DM, false},        {{0x00, 0x01, 0x1F}, FrameKind::DM, true},
+        {{0x00, 0x01, 0x03, 0x08}, FrameKind::UI, false},  {{0x00, 0x01, 0x53}, FrameKind::DISC, true},
+        {{0x00, 0x01, 0x63}, FrameKind::UA, false},        {{0x00, 0x01, 0x97, 1, 2, 3, 4, 5}, FrameKind::FRMR, true},
+    };
+    for (Row const& r : rows) {
+        ASSERT_EQ(parse(r.frame, &f), FrameError::none);
+        EXPECT_EQ(f.kind, r.kind) << kind_name(r.kind);
+        EXPECT_EQ(f.pf, r.pf) << kind_name(r.kind);
+    }
+}
+
+TEST(LapdFrame, BuildersWriteQ921Octets)
+{
+    Address user_cmd{0, 65, false}, user_resp{0, 65, true};
+    EXPECT_EQ(bytes(frame_SABME(user_cmd, true)), (Bytes{0x00, 0x83, 0x7F}));
+    EXPECT_EQ(bytes(frame_DISC(user_cmd, true)), (Bytes{0x00, 0x83, 0x53}));
+    EXPECT_EQ(bytes(frame_UA(user_resp, false)), (Bytes{0x02, 0x83, 0x63}));
+    EXPECT_EQ(bytes(frame_DM(user_resp, true)), (Bytes{0x02, 0x83, 0x1F}));
+    EXPECT_EQ(bytes(frame_RR(user_resp, Seq(127), true)), (Bytes{0x02, 0x83, 0x01, 0xFF}));
+    EXPECT_EQ(bytes(frame_RNR(user_cmd, Seq(1), false)), (Bytes{0x00, 0x83, 0x05, 0x02}));
+    EXPECT_EQ(bytes(frame_REJ(user_resp, Seq(5), false)), (Bytes{0x02, 0x83, 0x09, 0x0A}));
+    unsigned char tei[] = {0x0F, 0x34, 0x12, 0x01, 0xFF};
+    EXPECT_EQ(bytes(frame_UI(Address{63, 127, false}, tei, 5)), (Bytes{0xFC, 0xFF, 0x03, 0x0F, 0x34, 0x12, 0x01, 0xFF}));
+
+    // The queued message keeps no header; with no head room it is copied once.
+    for (unsigned room : {0u, 4u}) {
+        Packet m;
+        m.reserve_head(room);
+        m.put8(0x08);
+        m.put8(0x01);
+        Packet f = frame_I(m, user_cmd, Seq(3), Seq(127));
+        EXPECT_EQ(bytes(f), (Bytes{0x00, 0x83, 0x06, 0xFE, 0x08, 0x01}));
+        EXPECT_EQ(bytes(m), (Bytes{0x08, 0x01}));
+    }
+}
+
+TEST(LapdSeq, ArithmeticAtTheWrap)
+{
+    EXPECT_EQ(seq_distance(Seq(125), Seq(2)), 5u);
+    EXPECT_EQ(seq_outstanding(Seq(127), Seq(0)), 1u);
+    EXPECT_TRUE(seq_window_full(Seq(124), Seq(3), 7));
+    EXPECT_FALSE(seq_window_full(Seq(124), Seq(2), 7));
+    EXPECT_TRUE(seq_in_window(Seq(126), Seq(126), Seq(1)));
+    EXPECT_TRUE(seq_in_window(Seq(126), Seq(0), Seq(1)));
+    EXPECT_TRUE(seq_in_window(Seq(126), Seq(1), Seq(1)));
+    EXPECT_FALSE(seq_in_window(Seq(126), Seq(2), Seq(1)));
+    EXPECT_FALSE(seq_in_window(Seq(126), Seq(125), Seq(1)));
+    Seq s(127);
+    EXPECT_EQ(unsigned(++s), 0u);
+}
+
+} // namespace

@@ -1,0 +1,114 @@
+// The Q.931 trace printer: texts of the edge cases, and bounds on long
+// frames and on element lengths that run past the frame (under ASan the
+// frame sits in a buffer of its exact size).
+#include "signalling/q931_print.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+typedef std::vector<unsigned char> Bytes;
+
+std::string print(Bytes const& frame, int direction = 1)
+{
+    // An exact-size heap copy: a read past the frame is an ASan error.
+    std::unique_ptr<unsigned char[]> exact(new unsigned char[frame.size() ? frame.size() : 1]);
+    if (!frame.empty())
+        std::memcpy(exact.get(), frame.data(), frame.size());
+    size_t n = ISDN::dlogframe(exact.get(), int(frame.size()), direction);
+    EXPECT_EQ(n, std::strlen(ISDN::logbuf));
+    return ISDN::logbuf;
+}
+
+bool has(std::string const& text, std::string const& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+TEST(Q931Print, EdgeCasesOfTheTrace)
+{
+    // SETUP from the network, call reference 0x81 of length 1.
+    Bytes setup = {0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x81, 0x05, 0x04, 0x03, 0x80, 0x90, 0xA3,
+                   0x18, 0x01, 0x89, 0x70, 0x04, 0x81, '1', '2', '3', 0xA1};
+    std::string t = print(setup);
+    EXPECT_EQ(t.rfind(" 02 01 00 00 08 01 81 05 04 03 80 90 A3 18 01 89 70 04 81 31 32 33 A1\n", 0), 0u);
+    EXPECT_TRUE(has(t, "frame network->user IFrame tei = 0\n")) << t;
+    EXPECT_TRUE(has(t, "callref 1 called size 19 message type SETUP\n")) << t;
+    EXPECT_TRUE(has(t, "  Bearer capability\n    octet 3  10000000\n    octet 4  10010000\n"
+                       "    octet 5  10100011\n")) << t;
+    EXPECT_TRUE(has(t, "  Channel identification\n    octet 3 10001001\n")) << t;
+    EXPECT_TRUE(has(t, "  Called party number\n    octet 3 10000001\n    number digits 123\n")) << t;
+    EXPECT_TRUE(has(t, "  Sending complete\n")) << t;
+
+    // TEI management prints only the dump and its line.
+    EXPECT_EQ(print({0xFC, 0xFF, 0x03, 0x0F, 0x34, 0x12, 0x01, 0xFF}, 0),
+              " FC FF 03 0F 34 12 01 FF\nframe user->network tei management:\n");
+    // An S frame: every octet from the control field, each and a blank.
+    EXPECT_EQ(print({0x00, 0x01, 0x01, 0x05}, 0), " 00 01 01 05\nframe user->network SFrame tei = 0 (01 05 )\n");
+    // An element missing from the table (0x96 would be a single-octet
+    // shift: its bit 8 is set).
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x7D, 0x2A, 0x02, 0x11, 0x22}),
+                    "callref 1 caller size 8 message type STATUS\n  attribute 2a attribute size 2\n"));
+    // A cause with its diagnostic, and a calling number with octet 3a.
+    t = print({0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x45, 0x08, 0x04, 0x80, 0x90, 0x05, 0x86, 0x6C, 0x04,
+               0x21, 0x83, '5', '6'});
+    EXPECT_TRUE(has(t, "  Cause\n    coding 00 location 0000\n  cause value 10 : Normal call clearing \n"
+                       "    diag attribute 5  rej 6 \n")) << t;
+    EXPECT_TRUE(has(t, "  Calling party number\n    octet 3 00100001\n    octet 3a 10000011\n"
+                       "    number digits 56\n")) << t;
+    // Broadcast SETUP in a UI frame; other protocols stop at the discriminator.
+    EXPECT_TRUE(has(print({0x02, 0xFF, 0x03, 0x08, 0x01, 0x01, 0x05}), "broadcast\ncallref 1 caller size 4"));
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x09, 0x01}), "Unknown protocol 9!"));
+}
+
+TEST(Q931Print, ShortFramesNeverKeepTheLastText)
+{
+    print({0x00, 0x01, 0x01, 0x05});
+    EXPECT_EQ(print({}), "\nframe too short\n");
+    EXPECT_EQ(print({0x02, 0x01}), " 02 01\nframe too short\n");
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00}), "IFrame tei = 0\nframe too short\n"));
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x01}), "frame too short\n"));
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x02, 0x81}), "frame too short\n"));
+}
+
+TEST(Q931Print, LongFramesAndOverrunningElementsStayInBounds)
+{
+    // A long SETUP: the hex dump alone is three characters an octet.
+    Bytes setup = {0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x81, 0x05};
+    for (int i = 0; i < 60; ++i) {
+        Bytes display = {0x28, 0x05, 'h', 'e', 'l', 'l', 'o'};
+        setup.insert(setup.end(), display.begin(), display.end());
+    }
+    std::string t = print(setup);
+    EXPECT_EQ(t.size(), size_t(ISDN::logbuf_size - 1));
+
+    // A small buffer cuts the text and keeps the NUL.
+    char small[16];
+    std::memset(small, 'x', sizeof small);
+    EXPECT_EQ(ISDN::dlogframe(setup.data(), int(setup.size()), 1, small, sizeof small), 15u);
+    EXPECT_EQ(std::string(small), " 02 01 00 00 08");
+
+    // Each printer on an element whose length runs past the frame end.
+    for (unsigned char code : {0x04, 0x08, 0x18, 0x1C, 0x28, 0x6C, 0x70, 0x7E, 0x2A}) {
+        for (unsigned cut = 0; cut < 6; ++cut) {
+            Bytes f = {0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x81, 0x05, code, 0x40, 0x00, 0x18, 0x00, 0x05, 0x10};
+            f.resize(9 + cut);
+            t = print(f);
+            if (cut) {
+                EXPECT_TRUE(has(t, "element runs past the frame end\n")) << int(code) << " " << t;
+            }
+        }
+    }
+    // Cause and facility walks that would read beyond the element.
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x05, 0x08, 0x01, 0x00}), "  Cause\n"));
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x05, 0x1C, 0x03, 0x91, 0x00, 0x7F}),
+                    "   octet 5 127\n   contents \n"));
+    // Octets that would break a log line are shown as dots.
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x05, 0x28, 0x03, 'a', 0x00, '\n'}), "   \"a..\"\n"));
+}
+
+} // namespace

@@ -1,0 +1,495 @@
+// The conference mixer: its driver requests, its units and its slots,
+// driven through the controller link.
+
+#include "tdm_link.h"
+
+#include "slots/mixer.h"
+#include "standin/dsp.h"
+#include "standin/dtmf.h"
+#include "standin/mixer.h"
+#include "standin/rtp.h"
+
+#include <string>
+
+namespace {
+
+using namespace tdmtest;
+using Lines = std::vector<std::string>;
+using Cause = LGCP::ErrorCause;
+
+// A factory that has seen no query yet, in front of the chain.
+class FreshMixer : public Mixer::MixerFactory {
+};
+
+void Tdm(LGCP::MixerChannel& c, int n)
+{
+    c.select_tdm() = n;
+}
+
+LGCP::Message MixerIn(unsigned seq, int slot, int unit, int channel, std::function<void(LGCP::MixerInParams&)> more = {})
+{
+    return Do(seq, slot, [&](LGCP::Command& c) {
+        auto& in = c.select_create().select_mixerIn();
+        in.set_unit(unit);
+        Tdm(in.get_channel(), channel);
+        if (more)
+            more(in);
+    });
+}
+
+// Inputs as {channel, gain}.
+LGCP::Message MixerOut(unsigned seq, int slot, int unit, int channel, std::vector<std::pair<int, int>> inputs = {})
+{
+    return Do(seq, slot, [&](LGCP::Command& c) {
+        auto& out = c.select_create().select_mixerOut();
+        out.set_unit(unit);
+        Tdm(out.get_channel(), channel);
+        for (auto& i : inputs) {
+            LGCP::MixerInput input;
+            Tdm(input.get_channel(), i.first);
+            input.set_gain(i.second);
+            out.get_inputs().push_back(input);
+        }
+    });
+}
+
+class MixerSlots : public LinkFixture {
+protected:
+    // The first unit's first switch channel.
+    static constexpr int kBase = 8192 + 13 * 128;
+
+    // The answer's cause, -1 for success.
+    int Ask(LGCP::Message const& m)
+    {
+        auto got = Exchange(m);
+        const LGCP::Response& r = got[0].get_pdu().get_response();
+        return r.error_isSelected() ? r.get_error().asInt() : -1;
+    }
+    LGCP::Resources QueryNow(unsigned seq) { return Resources(Exchange(Query(seq), 2)); }
+    // One query, its requests forgotten.
+    void Found(unsigned seq)
+    {
+        QueryNow(seq);
+        mixer.Take();
+    }
+
+    FreshMixer factory;
+    Standin::Mixer& mixer = board.Get<Standin::Mixer>("/dev/mixer");
+    Standin::Dtmf& dtmf = board.Get<Standin::Dtmf>("/dev/dtmf");
+    Standin::Dsproc& dsp = board.Get<Standin::Dsproc>("/dev/dsp");
+};
+
+TEST_F(MixerSlots, NothingBeforeTheFirstQuery)
+{
+    EXPECT_EQ(Ask(MixerIn(1, 2, 0, 1)), Cause::insufficientResources);
+    EXPECT_EQ(Ask(MixerOut(2, 3, 0, 1)), Cause::insufficientResources);
+    EXPECT_TRUE(mixer.trace().empty());
+    EXPECT_EQ(factory.tdm_channels(), -1);
+}
+
+TEST_F(MixerSlots, UnitsFoundAndLost)
+{
+    mixer.RemoveUnit(0);
+    mixer.AddUnit(3, 32, 64, kBase);
+    mixer.AddUnit(5, 16, 48, kBase + 32);
+    LGCP::Resources res = QueryNow(1);
+    ASSERT_EQ(res.get_mixer().size(), 2u);
+    int units[] = {3, 5};
+    for (size_t i = 0; i < 2; ++i) {
+        const auto& e = res.get_mixer()[i];
+        EXPECT_EQ(e.get_unit().getValue(), units[i]);
+        EXPECT_EQ(e.get_tdm_inputs().getValue(), 16);
+        EXPECT_EQ(e.get_tdm_outputs().getValue(), 16);
+        EXPECT_EQ(e.get_mixer_inputs().getValue(), 48);
+        EXPECT_EQ(e.get_dpu_per_mixer().getValue(), 770);
+        EXPECT_EQ(e.get_dpu_per_ec().getValue(), 17);
+        EXPECT_EQ(e.get_dpu_per_lms().getValue(), 24);
+    }
+    // Each new unit has every one of its channels cleared.
+    EXPECT_EQ(mixer.Count("RESOURCES"), 3u);
+    EXPECT_EQ(mixer.Count("CLEAR"), 32u + 16u);
+    EXPECT_EQ(mixer.trace().back(), "RESOURCES 5 !");
+    mixer.Take();
+
+    // The fewest channels bound every unit.
+    EXPECT_EQ(Ask(MixerIn(2, 10, 3, 16)), Cause::invalidParams);
+    EXPECT_EQ(Ask(MixerIn(3, 10, 3, 15)), -1);
+    EXPECT_EQ(Ask(MixerOut(4, 11, 3, 0)), -1);
+    EXPECT_EQ(Ask(MixerIn(5, 12, 5, 0)), -1);
+
+    mixer.RemoveUnit(3);
+    auto got = Exchange(Query(6), 4);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(SignalOf(got[static_cast<size_t>(i)]).abort_isSelected());
+        EXPECT_EQ(SignalOf(got[static_cast<size_t>(i)]).get_abort().getValue(), 0);
+        EXPECT_EQ(got[static_cast<size_t>(i)].get_slot().getValue(), 10u + static_cast<unsigned>(i));
+    }
+    ASSERT_EQ(SignalOf(got[2]).get_resources().get_mixer().size(), 1u);
+    EXPECT_EQ(SignalOf(got[2]).get_resources().get_mixer()[0].get_unit().getValue(), 5);
+    EXPECT_EQ(Ask(MixerIn(7, 13, 3, 1)), Cause::insufficientResources);
+
+    // The gone unit's slots still release, against a driver that refuses.
+    mixer.Take();
+    EXPECT_EQ(Ask(Destroy(8, 10)), -1);
+    EXPECT_EQ(Ask(Destroy(9, 11)), -1);
+    EXPECT_EQ(mixer.Take(), (Lines{"CLEAR 3:0 !"}));
+    ASSERT_EQ(factory.units().size(), 1u);
+    EXPECT_EQ(Slots::instance().Find(12)->GetName(), std::string("mixer tdm input"));
+}
+
+TEST_F(MixerSlots, AUnitThatComesBackKeepsItsSlotsMixes)
+{
+    mixer.AddUnit(1, 8, 8, kBase + 64);
+    Found(1);
+    ASSERT_EQ(Ask(MixerOut(2, 20, 0, 4, {{1, 100}, {2, 200}})), -1);
+    ASSERT_EQ(Ask(MixerIn(3, 21, 0, 6, [](LGCP::MixerInParams& in) { Tdm(in.set_summator(), 5); })), -1);
+    Standin::Mixer::Mix four = mixer.MixOf(0, 4), five = mixer.MixOf(0, 5);
+
+    mixer.Script({1}); // unit 0 missed once
+    auto got = Exchange(Query(4), 4);
+    EXPECT_TRUE(SignalOf(got[0]).abort_isSelected());
+    EXPECT_TRUE(SignalOf(got[1]).abort_isSelected());
+    mixer.Script({});
+    mixer.Take();
+    QueryNow(5);
+    EXPECT_EQ(mixer.Count("CLEAR"), 128u - 2u) << "unit 0 cleared but channels 4 and 5";
+    EXPECT_EQ(mixer.MixOf(0, 4), four);
+    EXPECT_EQ(mixer.MixOf(0, 5), five);
+    ASSERT_EQ(factory.units().size(), 2u);
+    EXPECT_EQ(factory.units()[1]->id(), 0);
+
+    // The same unit: its channels are still taken.
+    EXPECT_EQ(Ask(MixerOut(6, 22, 0, 4)), Cause::insufficientResources);
+    EXPECT_EQ(Ask(MixerIn(7, 22, 0, 6)), Cause::insufficientResources);
+    mixer.Take();
+    EXPECT_EQ(Ask(Destroy(8, 20)), -1);
+    EXPECT_EQ(Ask(Destroy(9, 21)), -1);
+    EXPECT_EQ(mixer.Take(), (Lines{"CLEAR 0:4", "REMOVE 0:5<0:6"}));
+    EXPECT_EQ(mixer.Contributions(), 0u);
+}
+
+TEST_F(MixerSlots, EnumerationIsBounded)
+{
+    std::vector<int> endless;
+    for (int i = 0; i < 150; ++i)
+        endless.push_back(1000 + i);
+    mixer.Script(endless);
+    EXPECT_EQ(QueryNow(1).get_mixer().size(), 100u);
+    EXPECT_EQ(mixer.Count("RESOURCES"), 100u);
+    // A full list is still asked again at the next query.
+    mixer.Script(endless);
+    mixer.Take();
+    EXPECT_EQ(QueryNow(2).get_mixer().size(), 100u);
+    EXPECT_EQ(mixer.Count("RESOURCES"), 100u);
+    EXPECT_EQ(mixer.Count("CLEAR"), 0u);
+
+    mixer.Script({7, 7, 7, 7});
+    mixer.Take();
+    LGCP::Resources res = QueryNow(3);
+    ASSERT_EQ(res.get_mixer().size(), 1u);
+    EXPECT_EQ(res.get_mixer()[0].get_unit().getValue(), 7);
+    EXPECT_EQ(mixer.Count("RESOURCES"), 2u);
+}
+
+TEST_F(MixerSlots, ResetClearsEveryChannelAndCountsFailures)
+{
+    mixer.RemoveUnit(0);
+    mixer.AddUnit(2, 4, 4, kBase);
+    mixer.Break(2, 0);
+    Capture errors(std::cerr);
+    QueryNow(1);
+    EXPECT_EQ(mixer.Take(), (Lines{"RESOURCES -1", "CLEAR 2:0 !", "CLEAR 2:1", "CLEAR 2:2", "CLEAR 2:3",
+                                   "RESOURCES 2 !"}));
+    EXPECT_EQ(errors.count("mixer [2]: reset fail: 1 errors."), 1u);
+}
+
+TEST_F(MixerSlots, OutputRequests)
+{
+    Found(1);
+    struct Case {
+        const char* what;
+        LGCP::Message create;
+        int cause;
+        Lines trace;
+    } cases[] = {
+        {"own channel", MixerOut(2, 30, 0, 5), -1, {"TDM 0:5", "CLEAR 0:5", "ADD 0:5<0:5*32767"}},
+        {"taken", MixerOut(3, 31, 0, 5), Cause::insufficientResources, {}},
+        {"three inputs", MixerOut(4, 31, 0, 6, {{1, 100}, {2, 200}, {3, 300}}), -1,
+         {"TDM 0:6", "CLEAR 0:6", "ADD 0:6<0:1*100", "ADD 0:6<0:2*200", "ADD 0:6<0:3*300"}},
+        {"second add fails", MixerOut(5, 32, 0, 8, {{1, 100}, {99, 200}, {3, 300}}), Cause::insufficientResources,
+         {"TDM 0:8", "CLEAR 0:8", "ADD 0:8<0:1*100", "ADD 0:8<0:99*200 !", "CLEAR 0:8"}},
+        {"channel beyond the units'", MixerOut(6, 32, 0, 128), Cause::invalidParams, {}},
+        {"input beyond", MixerOut(7, 32, 0, 9, {{1, 1}, {-1, 1}}), Cause::invalidParams, {}},
+        {"no such unit", MixerOut(8, 32, 4, 9), Cause::insufficientResources, {}},
+    };
+    mixer.Break(0, 99);
+    for (Case& c : cases) {
+        EXPECT_EQ(Ask(c.create), c.cause) << c.what;
+        EXPECT_EQ(mixer.Take(), c.trace) << c.what;
+    }
+    EXPECT_EQ(mixer.MixOf(0, 8).size(), 0u) << "a refused output keeps no mix";
+    EXPECT_EQ(Slots::instance().Find(31)->GetTransmitChannel(), kBase + 6);
+
+    // Destroyed: the mix is cleared and the switch output disabled.
+    ExpectAnswer(Exchange(CreateMap(9, 40, 10), 3)[0], 9, 40);
+    EXPECT_EQ(Ask(Connect(10, 31, {40})), -1);
+    EXPECT_EQ(sw.Source(8192 + 10), kBase + 6);
+    EXPECT_EQ(Ask(Destroy(11, 31)), -1);
+    EXPECT_EQ(mixer.Take(), (Lines{"CLEAR 0:6"}));
+    EXPECT_EQ(sw.At(kBase + 6).mode, Standin::Switch::Mode::Disabled);
+    EXPECT_TRUE(sw.IsIdle(8192 + 10));
+}
+
+TEST_F(MixerSlots, InputRequests)
+{
+    Found(1);
+    Capture errors(std::cerr);
+    auto summator = [](int s) { return [s](LGCP::MixerInParams& in) { Tdm(in.set_summator(), s); }; };
+    auto rtp = [](LGCP::MixerInParams& in) { in.set_summator().select_rtp() = 3; };
+    auto echo = [](bool ec, bool es) {
+        return [=](LGCP::MixerInParams& in) {
+            in.set_ecm().set_ec(ec);
+            in.set_ecm().set_es(es);
+        };
+    };
+    struct Case {
+        const char* what;
+        LGCP::Message create;
+        int cause;
+        Lines trace;
+        Lines released;
+    } cases[] = {
+        {"plain", MixerIn(2, 50, 0, 1), -1, {"TDM 0:1"}, {}},
+        {"taken", MixerIn(3, 51, 0, 1), Cause::insufficientResources, {}, {}},
+        {"summator", MixerIn(4, 51, 0, 2, summator(9)), -1, {"TDM 0:2", "ADD 0:9<0:2*32767"}, {"REMOVE 0:9<0:2"}},
+        {"rtp summator", MixerIn(5, 52, 0, 3, rtp), -1, {"TDM 0:3"}, {}},
+        {"summator beyond", MixerIn(6, 53, 0, 4, summator(128)), Cause::invalidParams, {}, {}},
+        {"channel beyond", MixerIn(7, 53, 0, -2), Cause::invalidParams, {}, {}},
+        {"echo suppressor", MixerIn(8, 53, 0, 5, echo(false, true)), -1, {"TDM 0:5"}, {}},
+        {"no echo", MixerIn(9, 54, 0, 6, echo(false, false)), -1, {"TDM 0:6"}, {}},
+    };
+    for (Case& c : cases) {
+        EXPECT_EQ(Ask(c.create), c.cause) << c.what;
+        EXPECT_EQ(mixer.Take(), c.trace) << c.what;
+    }
+    EXPECT_EQ(errors.count("wrong summator coding !"), 1u);
+    EXPECT_TRUE(dtmf.At(kBase + 5).echo);
+    EXPECT_EQ(dtmf.codes().back(), Tonec::kEchoCancel);
+    EXPECT_FALSE(dtmf.At(kBase + 6).echo);
+
+    for (Case& c : cases) {
+        if (c.cause >= 0)
+            continue;
+        int slot = static_cast<int>(c.create.get_slot().getValue());
+        EXPECT_EQ(Ask(Destroy(20, slot)), -1);
+        EXPECT_EQ(mixer.Take(), c.released) << c.what;
+    }
+    board.FailRequest("/dev/mixer", MixerRequest::MIX_TDM, EIO);
+    EXPECT_EQ(Ask(MixerIn(21, 55, 0, 7)), Cause::insufficientResources);
+    EXPECT_EQ(mixer.Contributions(), 0u);
+}
+
+TEST_F(MixerSlots, IoctlsReachTheReceivers)
+{
+    Found(1);
+    ASSERT_EQ(Ask(MixerIn(2, 60, 0, 1)), -1);
+    ASSERT_EQ(Ask(MixerOut(3, 61, 0, 2)), -1);
+    const int in = kBase + 1, out = kBase + 2;
+    using P = LGCP::IoctlParams;
+    struct Case {
+        const char* what;
+        int slot;
+        std::function<void(P&)> fill;
+        int cause;
+        std::function<bool()> done;
+    } cases[] = {
+        {"echo", 60, [](P& p) { p.select_echoSuppressor() = true; }, -1, [&] { return dtmf.At(in).echo; }},
+        {"dtmf", 60, [](P& p) { p.select_dtmf_enable() = true; }, -1, [&] { return dtmf.At(in).detect; }},
+        {"reject", 60, [](P& p) { p.select_dtmf_reject_enable() = true; }, -1, [&] { return dtmf.At(in).reject; }},
+        {"digits", 60, [](P& p) { p.select_translateDTMF().set_digits("12#"); }, -1,
+         [&] { return dtmf.At(in).digits == "12#"; }},
+        {"bad digits still answer", 60, [](P& p) { p.select_translateDTMF().set_digits("x"); }, -1, [] { return true; }},
+        {"dtmf params", 60,
+         [](P& p) {
+             auto& d = p.select_dtmf_params();
+             d.set_on_time(80);
+             d.set_off_time(60);
+             d.set_level(-9);
+         },
+         -1, [&] { return dtmf.At(in).config.onTime == 80 && dtmf.At(in).config.level == -9; }},
+        {"vad", 60, [](P& p) { p.select_vad_enable() = true; }, -1, [&] { return dsp.At(in).vad; }},
+        {"vad params", 60,
+         [](P& p) {
+             p.select_vad_params().set_threshold(-40);
+             p.get_vad_params().set_hangover(300);
+         },
+         -1, [&] { return dsp.At(in).vadThreshold == -40 && dsp.At(in).vadHangover == 300; }},
+        {"vad off", 60, [](P& p) { p.select_vad_disable(); }, -1, [&] { return !dsp.At(in).vad; }},
+        {"sd", 60, [](P& p) { p.select_sd_enable() = true; }, -1, [&] { return dsp.At(in).sd; }},
+        {"sd params", 60, [](P& p) { p.select_sd_params().set_threshold(3); }, -1,
+         [&] { return dsp.At(in).sdDefaults == 1; }},
+        {"sd off", 60, [](P& p) { p.select_sd_disable(); }, -1, [&] { return !dsp.At(in).sd; }},
+        {"iva", 60, [](P& p) { p.select_iva_enable() = true; }, -1, [&] { return dtmf.At(in).iva; }},
+        {"iva params", 60, [](P& p) { p.select_iva_params().set_level(-12); }, -1,
+         [&] { return dtmf.At(in).ivaLevel == -12; }},
+        {"gain", 60, [](P& p) { p.select_rx_gain().set_gainDB(-6); }, -1, [&] { return dsp.At(in).rxGain == -6; }},
+        {"gain cut", 60, [](P& p) { p.select_rx_gain().set_gainDB(250); }, Cause::invalidParams,
+         [&] { return dsp.At(in).rxGain == -6; }},
+        {"filter", 60,
+         [](P& p) {
+             auto& f = p.select_tone_filter();
+             f.set_freq(2100);
+             f.set_enable(true);
+             f.set_duration_th_msec(40);
+             f.set_det_level_dB(-30);
+         },
+         -1, [&] { return dsp.At(in).filter.freq == 2100 && dsp.At(in).filter.level == -30; }},
+        {"delays", 60, [](P& p) { p.select_delays().set_tx(20); }, -1,
+         [&] { return dsp.At(in).rxDelay == 0 && dsp.At(in).txDelay == 20; }},
+        {"not on an input", 60, [](P& p) { p.select_tone_gen_disable(); }, Cause::unsupported, [] { return true; }},
+
+        {"tone", 61,
+         [](P& p) {
+             p.select_tone_gen_enable().set_freq(425);
+             p.get_tone_gen_enable().set_amp(1000);
+         },
+         -1,
+         [&] {
+             auto& t = dtmf.At(out).tone;
+             return dtmf.At(out).stops == 1 && !dtmf.At(out).forced && t.freq1 == 425 && t.freq2 == 0
+                    && t.amp1 == 1000 && t.amp2 == 0;
+         }},
+        {"tone cut", 61,
+         [](P& p) {
+             p.select_tone_gen_enable().set_freq(70000);
+             p.get_tone_gen_enable().set_amp(1000);
+         },
+         Cause::invalidParams, [&] { return dtmf.At(out).stops == 1; }},
+        {"tone off", 61, [](P& p) { p.select_tone_gen_disable(); }, -1,
+         [&] { return dtmf.At(out).stops == 2 && dtmf.At(out).forced; }},
+        {"dtmf off", 61, [](P& p) { p.select_dtmf_disable(); }, -1,
+         [&] { return dtmf.At(out).stops == 3 && !dtmf.At(out).forced; }},
+        {"reject off", 61, [](P& p) { p.select_dtmf_reject_disable(); }, -1, [&] { return !dtmf.At(out).reject; }},
+        {"out vad", 61, [](P& p) { p.select_vad_enable() = true; }, -1, [&] { return dsp.At(out).vad; }},
+        {"out delays", 61, [](P& p) { p.select_delays().set_rx(7); }, -1, [&] { return dsp.At(out).rxDelay == 7; }},
+        {"not on an output", 61, [](P& p) { p.select_dtmf_enable() = true; }, Cause::unsupported,
+         [&] { return !dtmf.At(out).detect; }},
+        {"nor gain", 61, [](P& p) { p.select_rx_gain().set_gainDB(1); }, Cause::unsupported, [] { return true; }},
+    };
+    unsigned seq = 10;
+    for (Case& c : cases) {
+        EXPECT_EQ(Ask(Ioctl(seq++, c.slot, c.fill)), c.cause) << c.what;
+        EXPECT_TRUE(c.done()) << c.what;
+    }
+}
+
+TEST_F(MixerSlots, EventsReachTheirSlotKind)
+{
+    Found(1);
+    ASSERT_EQ(Ask(MixerIn(2, 60, 0, 1)), -1);
+    ASSERT_EQ(Ask(MixerOut(3, 61, 0, 2)), -1);
+    const int in = kBase + 1, out = kBase + 2;
+
+    dtmf.Detect(out, 5, 100); // an output hears no digits
+    dtmf.Detect(in, 5, 101);
+    auto got = Receive(1);
+    EXPECT_TRUE(SignalOf(got[0]).tonec_isSelected());
+    EXPECT_EQ(got[0].get_slot().getValue(), 60u);
+
+    dtmf.Finish(in); // an input plays no tones
+    dtmf.Finish(out);
+    dsp.Vad(out, true);
+    dsp.Bss(out, 3);
+    dsp.Sd(out, 2);
+    dsp.Vad(in, true);
+    dsp.Bss(in, 3);
+    dsp.Sd(in, 2);
+    dsp.Tone(in, 2100, true);
+    dsp.Tone(out, 2100, true);
+    dsp.Flags(in, 1);
+    dsp.Flags(out, 1);
+    got = Receive(8);
+    std::vector<std::pair<unsigned, std::string>> seen;
+    for (auto& m : got) {
+        const LGCP::Signal& s = SignalOf(m);
+        std::string kind = s.toneGenComplete_isSelected() ? "toneGen"
+                           : s.vad_isSelected()            ? "vad"
+                           : s.bss_isSelected()            ? "bss"
+                           : s.sd_isSelected()             ? "sd"
+                           : s.toneFilter_isSelected()     ? "toneFilter"
+                           : s.dspFlags_isSelected()       ? "flags"
+                                                           : "other";
+        seen.push_back({m.get_slot().getValue(), kind});
+    }
+    // The devices are read in their own order: compare as sets.
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::pair<unsigned, std::string>>{{60, "bss"},
+                                                                   {60, "flags"},
+                                                                   {60, "sd"},
+                                                                   {60, "toneFilter"},
+                                                                   {60, "vad"},
+                                                                   {61, "flags"},
+                                                                   {61, "toneFilter"},
+                                                                   {61, "toneGen"}}));
+    ExpectQuiet();
+}
+
+TEST_F(MixerSlots, AConferenceOf64Inputs)
+{
+    Found(1);
+    const int output = 100;
+    ASSERT_EQ(Ask(MixerOut(1, 900, 0, output)), -1);
+    ExpectAnswer(Exchange(CreateMap(2, 901, 1000), 3)[0], 2, 901);
+    ASSERT_EQ(Ask(Connect(3, 900, {901})), -1);
+    unsigned seq = 10;
+    auto member = [&](int i) {
+        int slot = 100 + i;
+        ASSERT_EQ(Ask(MixerIn(seq++, slot, 0, i, [&](LGCP::MixerInParams& in) { Tdm(in.set_summator(), output); })),
+                  -1);
+        ASSERT_EQ(Exchange(CreateMap(seq++, 300 + i, 200 + i), 3).size(), 3u);
+        ASSERT_EQ(Ask(Connect(seq++, 300 + i, {slot})), -1);
+    };
+    for (int i = 0; i < 64; ++i)
+        member(i);
+    EXPECT_EQ(mixer.MixOf(0, output).size(), 65u);
+    EXPECT_EQ(sw.Source(kBase + 63), 8192 + 263);
+
+    // Half of them leave, and two come in again.
+    for (int i = 0; i < 64; i += 2)
+        ASSERT_EQ(Ask(Destroy(seq++, 100 + i)), -1);
+    for (int i = 0; i < 4; i += 2)
+        ASSERT_EQ(Ask(MixerIn(seq++, 100 + i, 0, i, [&](LGCP::MixerInParams& in) { Tdm(in.set_summator(), output); })),
+                  -1);
+    EXPECT_EQ(mixer.MixOf(0, output).size(), 1u + 32u + 2u);
+
+    std::vector<int> all;
+    for (int id = 0; id <= Slot::kMaxId; ++id)
+        if (Slots::instance().Find(id))
+            all.push_back(id);
+    for (int id : all)
+        ASSERT_EQ(Ask(Destroy(seq++, id)), -1);
+    EXPECT_EQ(mixer.Contributions(), 0u);
+    EXPECT_TRUE(sw.Connections().empty());
+    board.Prune();
+    EXPECT_EQ(dtmf.open(), 0u);
+    EXPECT_EQ(dsp.open(), 0u);
+}
+
+TEST_F(MixerSlots, DriverVersion)
+{
+    board.Get<Standin::Voice>("/dev/voice").SetVersion({2, 6, 1, 0, 9});
+    Found(1);
+    EXPECT_TRUE(factory.version_valid());
+    EXPECT_EQ(factory.version(), (std::array<uint32_t, 5>{2, 6, 1, 0, 9}));
+
+    board.FailRequest("/dev/voice", VoiceRequest::kVersion, EIO);
+    Found(2);
+    EXPECT_FALSE(factory.version_valid());
+
+    Capture errors(std::cerr);
+    board.FailOpen("/dev/voice", ENOENT);
+    EXPECT_EQ(QueryNow(3).get_mixer().size(), 1u);
+    EXPECT_EQ(errors.count("mixer: device \"/dev/voice\" open fail: No such file or directory"), 1u);
+}
+
+} // namespace
