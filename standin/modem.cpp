@@ -183,6 +183,10 @@ int NetInterfaces::OnRequest(Standin::Channel&, unsigned long code, void* arg)
         return -1;
     }
     if_settings& settings = request->ifr_settings;
+    if (refuseType != 0 && settings.type == static_cast<unsigned>(refuseType)) {
+        errno = EINVAL;
+        return -1;
+    }
     switch (settings.type) {
     case IF_GET_IFACE: {
         trace.push_back(std::string("SIOCWANDEV ") + name + " get-iface");

@@ -53,6 +53,8 @@ public:
     // "SIOCGIFFLAGS hdlc0", "SIOCSIFFLAGS hdlc0 0x10", "SIOCWANDEV hdlc0
     // get-iface", "... ppp", "... hdlc 0 0"; index requests are left out.
     std::vector<std::string> trace;
+    // SIOCWANDEV requests of this settings type fail with EINVAL.
+    int refuseType = 0;
 
     int OnRequest(Standin::Channel& channel, unsigned long code, void* arg) override;
 

@@ -70,6 +70,10 @@ public:
     std::vector<LGCP::Signal> signals;
 };
 
+// The service never takes the daemon's port: parallel runs and a running
+// daemon keep theirs. Set before any test builds the factory.
+inline const bool kAnyAuthPort = (ModemFactory::SetAuthPort(0), true);
+
 inline TERM::ModemParams Params(const std::string& cid = "5551234")
 {
     TERM::ModemParams p;
@@ -92,7 +96,6 @@ protected:
     void SetUp() override
     {
         ::signal(SIGPIPE, SIG_IGN);
-        ModemFactory::SetAuthPort(0);
         ASSERT_TRUE(HwMux::instance().Open());
         Slots::instance().SetNotify(&controller);
         MapFactory::instance();
@@ -106,10 +109,14 @@ protected:
         ::setenv("STANDIN_CHILD_RECORD", record.c_str(), 1);
         ::unsetenv("STANDIN_CHILD_EXIT");
         ::unsetenv("STANDIN_CHILD_HUP");
+        ASSERT_TRUE(CreateMap(kMap, 1000));
+    }
+    bool CreateMap(int id, int channel)
+    {
         LGCP::CreateParams map;
-        map.select_map().set_channel(1000);
+        map.select_map().set_channel(channel);
         Slot* made = nullptr;
-        ASSERT_EQ(Slots::instance().Create(kMap, map, made), Answer::success);
+        return Slots::instance().Create(id, map, made) == Answer::success;
     }
     void TearDown() override
     {
