@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -264,6 +265,13 @@ public:
     // lower bound of 0 or more, signed otherwise.
     bool isUnsigned() const { return constrained() && getLowerLimit() >= 0; }
     std::int64_t numericValue() const;
+    // Whether the 32-bit model can hold n for this type so that the link's
+    // codec reads it back: the int range, or 0..4294967295 for an unsigned
+    // range, but at most the int range for a semi-constrained number, which
+    // the link writes signed and checks against its lower bound.
+    bool holds(std::int64_t n) const;
+    // Sets n when the model holds it; false leaves the value as it was.
+    bool setNumber(std::int64_t n);
     bool isValid() const;
     bool isStrictValid() const;
 
@@ -308,18 +316,19 @@ protected:
     bool do_accept(ConstVisitor& v) const override;
 };
 
-// A typed view on INTEGER for one value range; objects made through its
-// table are of this class.
+// A typed view on INTEGER for one value range, in the range's own
+// signedness; objects made through its table are of this class.
 template <ConstraintType Type, int Lower, unsigned Upper>
 class Constrained_INTEGER : public INTEGER {
 public:
+    using value_type = std::conditional_t<(Lower < 0), int, unsigned>;
     static constexpr InfoType theInfo = {&make<Constrained_INTEGER>, 2, Type, Lower, Upper};
 
     explicit Constrained_INTEGER(void const* info = &theInfo) : INTEGER(info) {}
-    Constrained_INTEGER(unsigned v, void const* info = &theInfo) : INTEGER(static_cast<int>(v), info) {}
+    Constrained_INTEGER(value_type v, void const* info = &theInfo) : INTEGER(static_cast<int>(v), info) {}
 
-    unsigned getValue() const { return static_cast<unsigned>(INTEGER::getValue()); }
-    Constrained_INTEGER& operator=(unsigned v)
+    value_type getValue() const { return static_cast<value_type>(INTEGER::getValue()); }
+    Constrained_INTEGER& operator=(value_type v)
     {
         setValue(static_cast<int>(v));
         return *this;
@@ -327,7 +336,8 @@ public:
 };
 
 template <ConstraintType Type, int Lower, unsigned Upper>
-unsigned operator+(unsigned n, Constrained_INTEGER<Type, Lower, Upper> const& x)
+auto operator+(typename Constrained_INTEGER<Type, Lower, Upper>::value_type n,
+               Constrained_INTEGER<Type, Lower, Upper> const& x)
 {
     return n + x.getValue();
 }

@@ -193,13 +193,7 @@ bool AVNDecoder::do_visit(BOOLEAN& v)
 bool AVNDecoder::do_visit(INTEGER& v)
 {
     long long n;
-    if (!readNumber(n))
-        return false;
-    if (v.isUnsigned() ? n < 0 || n > std::numeric_limits<unsigned>::max()
-                       : n < std::numeric_limits<int>::min() || n > std::numeric_limits<int>::max())
-        return false;
-    v.setValue(static_cast<int>(static_cast<unsigned>(n)));
-    return true;
+    return readNumber(n) && v.setNumber(n);
 }
 
 bool AVNDecoder::do_visit(IntegerWithNamedNumber& v)

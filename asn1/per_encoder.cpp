@@ -203,6 +203,9 @@ bool PEREncoder::do_visit(INTEGER const& value)
         return encodeUnsigned(unsigned(v), unsigned(value.getLowerLimit()), value.getUpperLimit());
     if (!encodeConstraint(value, unsigned(v)))
         return encodeUnsigned(unsigned(v), unsigned(value.getLowerLimit()), value.getUpperLimit());
+    // Written signed: a number above the int range would come back negative.
+    if (!value.holds(value.numericValue()))
+        return false;
     // Two's complement in as few octets as the value needs, sign bit included.
     unsigned nBits;
     if (v == 0)

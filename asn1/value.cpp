@@ -67,6 +67,24 @@ std::int64_t INTEGER::numericValue() const
     return isUnsigned() ? std::int64_t(static_cast<unsigned>(value_)) : std::int64_t(value_);
 }
 
+bool INTEGER::holds(std::int64_t n) const
+{
+    constexpr std::int64_t intMin = INT32_MIN, intMax = INT32_MAX, uintMax = UINT32_MAX;
+    if (!isUnsigned())
+        return n >= intMin && n <= intMax;
+    if (n < 0 || n > uintMax)
+        return false;
+    return getConstraintType() != PartiallyConstrained || n <= intMax;
+}
+
+bool INTEGER::setNumber(std::int64_t n)
+{
+    if (!holds(n))
+        return false;
+    value_ = static_cast<int>(static_cast<std::uint32_t>(n));
+    return true;
+}
+
 bool INTEGER::isStrictValid() const
 {
     switch (getConstraintType()) {

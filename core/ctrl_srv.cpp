@@ -71,7 +71,7 @@ void Service::SendSignal(int slot, LGCP::Signal const& signal)
 }
 
 Server::Server()
-    : mControl(*this)
+    : mControl(*this), mMessage(new LGCP::Message)
 {
 }
 
@@ -129,9 +129,20 @@ void Server::OnDisconnect(Control::Service&)
         service->OnDisconnect();
 }
 
-void Server::OnMessage(Control::Service&, Packet& payload)
+void Server::OnMessage(Control::Service& service, Packet& payload)
 {
-    LGCP::Message message;
+    // Taken while in use, so a command that arrives from inside another's
+    // offer gets a value of its own.
+    std::unique_ptr<LGCP::Message> kept = std::move(mMessage);
+    if (!kept)
+        kept.reset(new LGCP::Message);
+    Offer(service, payload, *kept);
+    if (!mMessage)
+        mMessage = std::move(kept);
+}
+
+void Server::Offer(Control::Service&, Packet& payload, LGCP::Message& message)
+{
     ASN1::CoderEnv env;
     env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
     const char* first = reinterpret_cast<const char*>(payload.data());

@@ -3,6 +3,7 @@
 #include "net/control.h"
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -97,11 +98,16 @@ public:
 
 private:
     friend class Service;
+    void Offer(Control::Service& service, Packet& payload, LGCP::Message& message);
     void AnswerCurrent(int cause);
     Token DelayCurrent();
     bool Send(LGCP::Message const& message, char const* what);
 
     Control::Service mControl;
+    // Commands are decoded into this one value: building and tearing down
+    // a message per command costs more than decoding it. Null while a
+    // command is being offered.
+    std::unique_ptr<LGCP::Message> mMessage;
     std::vector<Service*> mServices;
     unsigned long mLink = 0;      // number of the current connection
     Token mCurrent;               // the command being offered

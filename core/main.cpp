@@ -18,12 +18,16 @@
 #include "framework/multiplexer.h"
 #include "framework/version.h"
 #include "protocol/lgcp.h"
+#include "rtp/lemz_factory.h"
 #include "rtp/rtp_factory.h"
+#include "signalling/hdlc_slot.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/mcc_slot.h"
 #include "slots/mixer.h"
 #include "slots/modem_factory.h"
+#include "slots/t38_slot.h"
+#include "slots/voice.h"
 #include "standin/board.h"
 
 #include <iostream>
@@ -103,6 +107,10 @@ int main(int argc, char** argv)
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();
+    VoiceFactory::instance();
+    T38SoftFactory::instance();
+    RtpLEMZFactory::instance();
+    HdlcSlotFactory::instance();
     HwMux::instance().Open();
 
     if (line.daemon) {

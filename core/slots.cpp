@@ -90,9 +90,26 @@ Answer::Type Slots::Create(int id, LGCP::CreateParams const& params, Slot*& made
     }
     if (!slot)
         return Answer::insufficientResources;
+    // Factories know only their own slots; a switch channel is the board's.
+    if (Slot* holder = Holding(*slot)) {
+        std::cerr << "slot " << id << " refused: its switch channel is held by slot " << *holder << std::endl;
+        delete slot;
+        return Answer::insufficientResources;
+    }
     Enter(id, *slot);
     made = slot;
     return Answer::success;
+}
+
+Slot* Slots::Holding(Slot& slot) const
+{
+    const int tx = slot.GetTransmitChannel();
+    const int rx = slot.GetReceiveChannel();
+    for (Slot* other : mTable) {
+        if (other && ((tx >= 0 && other->GetTransmitChannel() == tx) || (rx >= 0 && other->GetReceiveChannel() == rx)))
+            return other;
+    }
+    return nullptr;
 }
 
 void Slots::Enter(int id, Slot& slot)

@@ -73,6 +73,9 @@ public:
     Answer::Type Free(int id) const;
     // Enters a made slot under a free number.
     void Enter(int id, Slot& slot);
+    // A live slot that sends on the slot's transmit channel or listens on
+    // its receive channel; null when there is none.
+    Slot* Holding(Slot& slot) const;
     // success (destroyed), delayed (on_release ends it) or a cause.
     Answer::Type Destroy(int id);
     Answer::Type Connect(int source, std::vector<int> const& receivers);

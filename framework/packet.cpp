@@ -94,7 +94,7 @@ unsigned char* Packet::tail()
     return writable()->ftail;
 }
 
-unsigned char* Packet::put(unsigned n)
+unsigned char* Packet::put_slow(unsigned n)
 {
     passert(ptr != nullptr, "null packet");
     passert(n <= _tailroom(), "len<=_tailroom()");
@@ -145,7 +145,7 @@ void Packet::put(std::string const& s)
         std::memcpy(put(unsigned(n)), s.data(), n);
 }
 
-unsigned char* Packet::push(unsigned n)
+unsigned char* Packet::push_slow(unsigned n)
 {
     passert(ptr != nullptr, "null packet");
     passert(n <= _headroom(), "len<=_headroom()");
@@ -168,7 +168,7 @@ void Packet::push16_b(unsigned short v)
     push8(static_cast<unsigned char>(v >> 8));
 }
 
-unsigned char* Packet::pull(unsigned n)
+unsigned char* Packet::pull_slow(unsigned n)
 {
     passert(ptr != nullptr, "null packet");
     passert(n <= _length(), "len<=_length()");

@@ -81,7 +81,16 @@ public:
 
     // Appends n bytes and returns where they start; their content is the
     // caller's to write.
-    unsigned char* put(unsigned n);
+    unsigned char* put(unsigned n)
+    {
+        // Fast path: a buffer of our own with room; the rest asserts.
+        if (ptr && ptr->ref_counter == 1 && n <= unsigned(ptr->fbuf + packet_max_size - ptr->ftail)) {
+            unsigned char* at = ptr->ftail;
+            ptr->ftail += n;
+            return at;
+        }
+        return put_slow(n);
+    }
     unsigned char* put8(unsigned char b)
     {
         // Fast path: a buffer of our own with room; the rest asserts.
@@ -99,12 +108,25 @@ public:
     void put(std::string const& s);
 
     // Prepends n bytes from the head room; returns the new start.
-    unsigned char* push(unsigned n);
+    unsigned char* push(unsigned n)
+    {
+        if (ptr && ptr->ref_counter == 1 && n <= unsigned(ptr->fdata - ptr->fbuf))
+            return ptr->fdata -= n;
+        return push_slow(n);
+    }
     unsigned char* push8(unsigned char b);
     void push16_b(unsigned short v); // data then start with the high byte
 
     // Removes n bytes from the head; the old start stays readable.
-    unsigned char* pull(unsigned n);
+    unsigned char* pull(unsigned n)
+    {
+        if (ptr && ptr->ref_counter == 1 && n <= unsigned(ptr->ftail - ptr->fdata)) {
+            unsigned char* at = ptr->fdata;
+            ptr->fdata += n;
+            return at;
+        }
+        return pull_slow(n);
+    }
     // 0 and nothing removed when empty, so missing bytes read as 0.
     unsigned char pull8()
     {
@@ -146,6 +168,9 @@ public:
 private:
     friend class PacketInfo;
     bool consistent() const;
+    unsigned char* put_slow(unsigned n);
+    unsigned char* push_slow(unsigned n);
+    unsigned char* pull_slow(unsigned n);
     unsigned char* put8_slow(unsigned char b);
     unsigned char pull8_slow();
     // Null check, then a buffer of this handle's own.

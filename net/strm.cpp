@@ -5,6 +5,7 @@
 #include <ostream>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -23,11 +24,12 @@ bool would_block(int err)
 
 StrmProtocol::StrmProtocol(Fd const& socket) : mName("STRM"), mFd(socket)
 {
+    mFlush.Bind(this, &StrmProtocol::OnFlush);
 }
 
 StrmProtocol::~StrmProtocol()
 {
-    stop();
+    stop(true);
 }
 
 void StrmProtocol::PutHeader(std::ostream& os) const
@@ -41,9 +43,17 @@ void StrmProtocol::protocol_info(std::ostream& os) const
        << " queued=" << mQueue.count();
 }
 
-void StrmProtocol::stop()
+void StrmProtocol::stop(bool drain)
 {
+    mFlush.Deactivate();
+    if (drain && mActive && mFd.is_valid()) {
+        // What the layers above sent before the end still leaves; what the
+        // socket cannot take now is dropped with it.
+        int err = 0;
+        write_queue(err);
+    }
     mActive = false;
+    mWaitOut = false;
     if (mEvent.IsActive())
         mEvent.Release();
     mFd.close();
@@ -52,7 +62,7 @@ void StrmProtocol::stop()
 
 void StrmProtocol::fail(std::string text)
 {
-    stop();
+    stop(false);
     on_deactivate(Protocol_status(new Protocol_status_error(this, std::move(text))));
 }
 
@@ -77,7 +87,7 @@ void StrmProtocol::local_activate()
 
 void StrmProtocol::local_deactivate()
 {
-    stop();
+    stop(true);
     on_deactivate(Protocol_status(new Protocol_status_success(this, "closed")));
 }
 
@@ -87,72 +97,94 @@ void StrmProtocol::receive(Packet& p)
         on_message(p);
 }
 
-void StrmProtocol::enqueue(Packet& p)
+bool StrmProtocol::enqueue(Packet& p)
 {
     Packet last;
     if (mQueue.get_last(&last)) {
         unsigned len = p.length();
         if (last.tailroom() >= len) {
-            std::memcpy(last.put(len), p.data(), len);
+            // Read through a const handle: the sender may share the buffer.
+            Packet const& from = p;
+            std::memcpy(last.put(len), from->fdata, len);
             mQueue.put(last);
-            return;
+            return true;
         }
         mQueue.put(last);
     }
+    if (mQueue.count() == queue_size) {
+        // The bound is on what the socket leaves: let it take what it can
+        // before the peer is judged.
+        if (!flush())
+            return false;
+    }
     if (!mQueue.put(p)) {
         fail("send queue full, the peer does not read");
-        return;
+        return false;
     }
-    mEvent.SetEvents(POLLIN | POLLOUT);
+    return true;
 }
 
 void StrmProtocol::message(Packet& p)
 {
     if (!mActive || p.empty())
         return;
-    if (mQueue.empty()) {
-        int n = write_some(p);
-        if (n < 0 || unsigned(n) == p.length())
-            return;
-        // Only the rest waits; the sender's own copy stays as it was.
-        Packet rest = p;
-        rest.pull(unsigned(n));
-        enqueue(rest);
-        return;
-    }
-    enqueue(p);
+    // Frames sent in one pass leave together before the next poll.
+    if (enqueue(p) && !mWaitOut)
+        mFlush.Activate();
 }
 
-int StrmProtocol::write_some(Packet& p)
+void StrmProtocol::OnFlush()
 {
-    // No SIGPIPE: a peer that went away is an error of this link only.
-    ssize_t n = ::send(mFd.lowlevel_fd(), p.data(), p.length(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0) {
-        int err = errno;
-        if (!would_block(err)) {
-            fail(error_text("write failed: ", err));
-            return -1;
-        }
-        n = 0;
+    mFlush.Deactivate();
+    if (mActive && !mWaitOut)
+        flush();
+}
+
+int StrmProtocol::write_queue(int& err)
+{
+    Packet waiting[queue_size];
+    unsigned n = 0;
+    while (n < queue_size && mQueue.get(&waiting[n]))
+        ++n;
+    iovec iov[queue_size];
+    for (unsigned i = 0; i < n; ++i) {
+        Packet const& w = waiting[i];
+        iov[i].iov_base = w->fdata;
+        iov[i].iov_len = w.length();
     }
-    mBytesOut += n;
-    return int(n);
+    msghdr msg{};
+    msg.msg_iov = iov;
+    msg.msg_iovlen = n;
+    // No SIGPIPE: a peer that went away is an error of this link only.
+    ssize_t sent = n ? ::sendmsg(mFd.lowlevel_fd(), &msg, MSG_NOSIGNAL | MSG_DONTWAIT) : 0;
+    if (sent < 0) {
+        err = errno;
+        if (!would_block(err))
+            return -1;
+        sent = 0;
+    }
+    mBytesOut += sent;
+    size_t left = size_t(sent);
+    unsigned i = 0;
+    for (; i < n && left >= iov[i].iov_len; ++i)
+        left -= iov[i].iov_len;
+    if (i < n && left)
+        waiting[i].pull(unsigned(left));
+    for (unsigned k = i; k < n; ++k)
+        mQueue.put(waiting[k]);
+    return int(n - i);
 }
 
 bool StrmProtocol::flush()
 {
-    Packet p;
-    while (mQueue.get(&p)) {
-        int n = write_some(p);
-        if (n < 0)
-            return false;
-        if (unsigned(n) < p.length()) {
-            p.pull(unsigned(n));
-            mQueue.append(p);
-            return true;
-        }
+    int err = 0;
+    int left = write_queue(err);
+    if (left < 0) {
+        fail(error_text("write failed: ", err));
+        return false;
     }
-    mEvent.SetEvents(POLLIN);
+    mWaitOut = left > 0;
+    mEvent.SetEvents(mWaitOut ? POLLIN | POLLOUT : POLLIN);
     return true;
 }
 

@@ -1,9 +1,11 @@
-// The bottom layer of a stream socket: what arrives is passed up as read,
-// what comes down is written at once, and what the socket cannot take yet
-// waits in a bounded queue until the socket is writable again.
+// The bottom layer of a stream socket: what arrives is passed up as read;
+// what comes down is gathered and written with one call before the loop
+// polls again, and what the socket cannot take yet waits in a bounded
+// queue until the socket is writable again.
 #pragma once
 
 #include "framework/clean_queue.h"
+#include "framework/dpc.h"
 #include "framework/event.h"
 #include "framework/fd.h"
 #include "net/protocol.h"
@@ -42,19 +44,26 @@ public:
 
 private:
     void OnEvent(int fd, short revents);
-    // Octets the socket took now, or -1 when the link went down.
-    int write_some(Packet& p);
-    // Writes what waits; false when the link went down.
+    void OnFlush();
+    // Writes what waits, in order, with one call: the number of packets
+    // left waiting, or -1 with err set when the socket failed.
+    int write_queue(int& err);
+    // Writes what waits and watches for room when some is left; false when
+    // the link went down.
     bool flush();
-    void enqueue(Packet& p);
-    void stop();
+    // False when the link went down.
+    bool enqueue(Packet& p);
+    // drain: an orderly end hands the socket what waits before closing it.
+    void stop(bool drain);
     void fail(std::string text);
 
     Protocol_name_str mName;
     Fd mFd;
     Event mEvent;
+    Dpc mFlush;
     CleanQueue<Packet, queue_size> mQueue;
     bool mActive = false;
+    bool mWaitOut = false; // the queue waits for POLLOUT, not for mFlush
     unsigned long long mBytesIn = 0;
     unsigned long long mBytesOut = 0;
 };

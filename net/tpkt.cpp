@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ostream>
 #include <sstream>
+#include <string>
 
 Tpkt_protocol::Tpkt_protocol() : mName("TPKT")
 {
@@ -52,15 +53,11 @@ bool Tpkt_protocol::header_complete()
 {
     unsigned length = (unsigned(mHeader[2]) << 8) | mHeader[3];
     if (mHeader[0] != version) {
-        std::ostringstream os;
-        os << "bad frame version " << unsigned(mHeader[0]);
-        fail(os.str());
+        fail("bad frame version " + std::to_string(unsigned(mHeader[0])));
         return false;
     }
     if (length < header_size) {
-        std::ostringstream os;
-        os << "bad frame length " << length;
-        fail(os.str());
+        fail("bad frame length " + std::to_string(length));
         return false;
     }
     mPayloadLen = length - header_size;
@@ -71,6 +68,10 @@ void Tpkt_protocol::receive(Packet& in)
 {
     while (mActive && !in.empty()) {
         if (mHeaderLen < header_size) {
+            if (mHeaderLen == 0 && in.length() >= header_size) {
+                std::memcpy(mHeader, in.pull(header_size), header_size);
+                mHeaderLen = header_size;
+            }
             while (mHeaderLen < header_size && !in.empty())
                 mHeader[mHeaderLen++] = in.pull8();
             if (mHeaderLen < header_size || !header_complete())
@@ -85,8 +86,10 @@ void Tpkt_protocol::receive(Packet& in)
             frame = in;
             in.clear();
         } else {
+            // Room for a header, so a frame echoed or passed on is not
+            // copied to get one.
             if (mPending.null())
-                mPending.reserve_head(0);
+                mPending.reserve_head(header_size);
             unsigned n = in.length() < need ? in.length() : need;
             if (n)
                 std::memcpy(mPending.put(n), in.pull(n), n);
@@ -128,9 +131,11 @@ void Tpkt_protocol::send_frame(Packet& p)
             std::memcpy(f.put(len), p.data(), len);
         p = f;
     }
-    p.push16_b(static_cast<unsigned short>(len + header_size));
-    p.push8(0);
-    p.push8(version);
+    unsigned char* h = p.push(header_size);
+    h[0] = version;
+    h[1] = 0;
+    h[2] = static_cast<unsigned char>((len + header_size) >> 8);
+    h[3] = static_cast<unsigned char>(len + header_size);
     ++mFramesOut;
     transmit(p);
 }

@@ -132,8 +132,8 @@ bool SetUpRtpSession(LGCP::CreateRtpParams const& params, uint32_t bss,
     record.src_addr = src;
     record.src_port = static_cast<uint16_t>(port);
     record.packet_factor = static_cast<uint16_t>(rtp.pfactor_isPresent() ? rtp.get_pfactor().getValue() : 0);
-    record.rx_pt = RtpFactory::translateCodec(rtp.get_payload(), params.get_rxPayload());
-    record.tx_pt = RtpFactory::translateCodec(rtp.get_payload(), params.get_txPayload());
+    record.rx_pt = RtpCodecFactory::translateCodec(rtp.get_payload(), params.get_rxPayload());
+    record.tx_pt = RtpCodecFactory::translateCodec(rtp.get_payload(), params.get_txPayload());
     record.vad = rtp.vad_isPresent() && rtp.get_vad();
     record.crate = rtp.crate_isPresent() && rtp.get_crate().getValue() != 0;
     record.ssrc = rtp.ssrc_isPresent() ? rtp.get_ssrc().getValue() : static_cast<uint32_t>(std::rand());
@@ -169,23 +169,24 @@ RtpFactory& RtpFactory::instance()
     return factory;
 }
 
-RtpFactory::RtpFactory()
+RtpCodecFactory::RtpCodecFactory(const char* logName)
+    : mLogName(logName)
 {
     IQuery();
 }
 
-void RtpFactory::PutHeader(std::ostream& os) const
+void RtpCodecFactory::PutHeader(std::ostream& os) const
 {
-    os << "rtp[" << mG723 << "," << mG729 << "," << mG711 << "," << mUniversal << "]: ";
+    os << mLogName << "[" << mG723 << "," << mG729 << "," << mG711 << "," << mUniversal << "]: ";
 }
 
-uint16_t RtpFactory::translateCodec(TERM::Payload const& payload)
+uint16_t RtpCodecFactory::translateCodec(TERM::Payload const& payload)
 {
     int code = PayloadCode(payload);
     return static_cast<uint16_t>(code < 0 ? 0 : code);
 }
 
-uint16_t RtpFactory::translateCodec(TERM::Payload const& payload, TERM::Payload const& override)
+uint16_t RtpCodecFactory::translateCodec(TERM::Payload const& payload, TERM::Payload const& override)
 {
     int o = override.asInt();
     if (o != payload.asInt() && (o == TERM::Payload::ptG711_Alaw || o == TERM::Payload::ptG711_Ulaw))
@@ -207,15 +208,11 @@ Slot* RtpFactory::INewSlot(LGCP::CreateParams const& params)
     auto* slot = new RtpSlot(s.tdm, std::move(s.session), s.params);
     slot->startRTPC(s.socket, s.peer);
     if (rtp.echo_isPresent() && rtp.get_echo().get_suppressor())
-        slot->Ioctl([&] {
-            LGCP::IoctlParams p;
-            p.select_echoSuppressor() = rtp.get_echo().get_canceller().getValue();
-            return p;
-        }());
+        slot->tonec().echoCancel(rtp.get_echo().get_canceller());
     return slot;
 }
 
-void RtpFactory::IQuery()
+void RtpCodecFactory::IQuery()
 {
     struct Count {
         uint32_t mask;
@@ -247,7 +244,7 @@ void RtpFactory::IQuery()
     }
 }
 
-void RtpFactory::Query(LGCP::Resources& resources)
+void RtpCodecFactory::Query(LGCP::Resources& resources)
 {
     IQuery();
     resources.set_rtp_g729(static_cast<int>(mG729));

@@ -34,14 +34,11 @@ struct RtpSession {
 bool SetUpRtpSession(LGCP::CreateRtpParams const& params, uint32_t bss,
                      std::function<void(std::ostream&)> const& header, RtpSession& out);
 
-// Plain RTP channels: the `rtp` creates without a radio.
-class RtpFactory : public SlotFactory
+// What every RTP kind's factory shares: the codec channel counts of the
+// voice driver and the log header that shows them.
+class RtpCodecFactory : public SlotFactory
 {
 public:
-    static RtpFactory& instance();
-
-    const char* GetName() const override { return "RTP"; }
-    Slot* INewSlot(LGCP::CreateParams const& params) override;
     void Query(LGCP::Resources& resources) override;
 
     void PutHeader(std::ostream& os) const;
@@ -58,14 +55,29 @@ public:
     uint32_t universal() const { return mUniversal; }
 
 protected:
-    RtpFactory();
+    // Runs the first codec query.
+    explicit RtpCodecFactory(const char* logName);
     // Asks the voice driver for the codec channel counts.
     void IQuery();
 
 private:
+    const char* mLogName;
     uint32_t mG729 = 0;
     uint32_t mG723 = 0;
     uint32_t mG711 = 0;
     uint32_t mG711Mcc = 0;
     uint32_t mUniversal = 0;
+};
+
+// Plain RTP channels: the `rtp` creates without a radio.
+class RtpFactory : public RtpCodecFactory
+{
+public:
+    static RtpFactory& instance();
+
+    const char* GetName() const override { return "RTP"; }
+    Slot* INewSlot(LGCP::CreateParams const& params) override;
+
+private:
+    RtpFactory() : RtpCodecFactory("rtp") {}
 };

@@ -56,6 +56,11 @@ public:
 
     void PutHeader(std::ostream& os) const;
 
+    // The tone and DSP functions of the slot's channel.
+    Hardware::TonecReceiver& tonec() { return *this; }
+    Hardware::DSProcReceiver& dsp() { return *this; }
+    bool dependsOnSqu() const { return mDependOnSqu; }
+
     int tdm() const { return mTdm; }
     bool transmitting() const { return mTransmitting; }
     rtp_connection_params const& params() const { return mParams; }

@@ -1,12 +1,14 @@
 #include "standin/board.h"
 
 #include "standin/dsp.h"
+#include "standin/dsp_data.h"
 #include "standin/dtmf.h"
 #include "standin/maintenance.h"
 #include "standin/mcc.h"
 #include "standin/mixer.h"
 #include "standin/modem.h"
 #include "standin/rtp.h"
+#include "standin/rtp_ext.h"
 #include "standin/switch.h"
 
 #include <fcntl.h>
@@ -243,9 +245,11 @@ void AddStandardDrivers(Board& board)
     board.Add("/dev/mixer", std::make_unique<Mixer>());
     board.Add("/dev/dtmf", std::make_unique<Dtmf>());
     board.Add("/dev/dsp", std::make_unique<Dsproc>());
+    board.Add("/dev/dsp-data", std::make_unique<DspData>());
     board.Add("/dev/maintenance", std::make_unique<MaintenanceDevice>());
     board.Add("/dev/rtp", std::make_unique<Rtp>());
     board.Add("/dev/voice", std::make_unique<Voice>());
+    board.Add("/dev/rtp_ext", std::make_unique<RtpExt>());
     board.Add("/dev/mctl", std::make_unique<ModemControl>());
     board.Add(kInetSocket, std::make_unique<NetInterfaces>());
 }

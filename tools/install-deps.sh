@@ -6,6 +6,7 @@ packages=(
   libboost-dev libloki-dev
   libgtest-dev libgmock-dev libbenchmark-dev libevent-dev
   erlang-base erlang-asn1 erlang-dev tshark
+  libosmocore-dev pkg-config
 )
 missing=()
 for p in "${packages[@]}"; do

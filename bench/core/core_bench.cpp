@@ -2,6 +2,7 @@
 // of its own, beside a bare TCP echo of the same sizes.
 
 #include "asn1/coder_env.h"
+#include "bench/link_bench.h"
 #include "board/hw_mux.h"
 #include "core/ctrl_srv.h"
 #include "core/heartbeat.h"
@@ -206,20 +207,7 @@ LGCP::Message Ping(unsigned seq)
     return m;
 }
 
-// Resident set of this process in KiB, from /proc.
-long RssKiB()
-{
-    std::FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return -1;
-    char line[256];
-    long kib = -1;
-    while (std::fgets(line, sizeof line, f))
-        if (std::sscanf(line, "VmRSS: %ld", &kib) == 1)
-            break;
-    std::fclose(f);
-    return kib;
-}
+using bench::RssKiB;
 
 // Growth of the resident set over 4000 pings, one in flight at a time: the
 // packet buffers in use should stay a handful. Registered first, so that no

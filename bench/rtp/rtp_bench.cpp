@@ -1,132 +1,25 @@
 // RTP slots created and destroyed through the controller link, with their
 // RTCP sockets and driver sessions, beside map slots (no device, no socket)
-// on the same link. The daemon and the controller share the loop's thread.
+// on the same link; LEMZ packets packed and unpacked by kind, and turned
+// into controller signals by a radio slot. The daemon and the controller
+// share the loop's thread.
 
-#include "asn1/coder_env.h"
-#include "board/hw_mux.h"
-#include "core/ctrl_srv.h"
-#include "core/heartbeat.h"
-#include "core/slots.h"
-#include "core/slots_service.h"
-#include "core/trunk_slot.h"
-#include "framework/dpc.h"
-#include "framework/multiplexer.h"
-#include "protocol/lgcp.h"
+#include "bench/link_bench.h"
+#include "rtp/lemz_factory.h"
 #include "rtp/rtp_factory.h"
-#include "standin/board.h"
 #include "standin/dsp.h"
 #include "standin/dtmf.h"
 #include "standin/rtp.h"
-#include "tests/core/loop_driver.h"
-#include "tests/core/tpkt_client.h"
+#include "standin/rtp_ext.h"
 
 #include <benchmark/benchmark.h>
 
-#include <dirent.h>
-#include <netinet/in.h>
-
-#include <csignal>
-#include <cstdio>
 #include <iostream>
 #include <sstream>
 
 namespace {
 
-size_t OpenDescriptors()
-{
-    size_t n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (::readdir(d))
-            ++n;
-        ::closedir(d);
-    }
-    return n;
-}
-
-long RssKiB()
-{
-    std::FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return -1;
-    char line[256];
-    long kib = -1;
-    while (std::fgets(line, sizeof line, f))
-        if (std::sscanf(line, "VmRSS: %ld", &kib) == 1)
-            break;
-    std::fclose(f);
-    return kib;
-}
-
-class Link {
-public:
-    Link()
-    {
-        ::signal(SIGPIPE, SIG_IGN);
-        HwMux::instance().Open();
-        MapFactory::instance();
-        RtpFactory::instance();
-        server.Bind(heartbeat);
-        server.Bind(slots);
-        server.Listen(0, htonl(INADDR_LOOPBACK));
-        client.Connect(server.port());
-        loop.RunUntil([&] { return server.IsConnected(); });
-        mCheck.Bind(this, &Link::Check);
-    }
-    ~Link()
-    {
-        client.Close();
-        server.Close();
-        Slots::instance().Clear();
-        HwMux::instance().Close();
-    }
-
-    // Sends the command and waits for `frames` frames back.
-    bool Exchange(LGCP::Message const& m, size_t frames)
-    {
-        test::Octets octets;
-        env.encodePER(m, octets);
-        client.Send(octets);
-        mWanted = frames;
-        mGot = 0;
-        // Checked on every pass of the loop, so no timer tick is measured.
-        mCheck.Activate();
-        multiplexer.run(false, true);
-        return mGot == frames;
-    }
-
-    static LGCP::Message Command(unsigned seq, int slot)
-    {
-        LGCP::Message m;
-        m.set_seq(seq);
-        m.set_slot(static_cast<unsigned>(slot));
-        m.get_pdu().select_command();
-        return m;
-    }
-
-    Standin::Board board;
-    CtrlSrv::Server server;
-    CtrlSrv::Heartbeat heartbeat{600000};
-    SlotsService slots;
-    test::LoopDriver loop;
-    test::TpktClient client;
-    ASN1::CoderEnv env;
-
-private:
-    void Check()
-    {
-        test::Octets payload;
-        while (mGot < mWanted && client.Take(payload))
-            ++mGot;
-        if (mGot == mWanted || client.Closed()) {
-            mCheck.Deactivate();
-            multiplexer.terminate();
-        }
-    }
-
-    Dpc mCheck;
-    size_t mWanted = 0;
-    size_t mGot = 0;
-};
+using bench::Link;
 
 LGCP::Message CreateRtp(unsigned seq, int slot)
 {
@@ -163,6 +56,7 @@ void Cycles(benchmark::State& state, LGCP::Message (*create)(unsigned, int))
     std::streambuf* out = std::clog.rdbuf(sink.rdbuf());
     {
         Link link;
+        RtpFactory::instance(); // asks the simulated voice driver for its codecs
         unsigned seq = 0;
         auto& driver = link.board.Get<Standin::Rtp>("/dev/rtp");
         auto& dtmf = link.board.Get<Standin::Dtmf>("/dev/dtmf");
@@ -175,24 +69,7 @@ void Cycles(benchmark::State& state, LGCP::Message (*create)(unsigned, int))
             return link.Exchange(create(++seq, 5), 3) && link.Exchange(Destroy(++seq, 5), 1);
         };
         cycle(); // the tone and DSP services open their devices once
-        link.board.Prune();
-        size_t fds = OpenDescriptors();
-        long rss = RssKiB();
-        for (auto _ : state) {
-            if (!cycle()) {
-                state.SkipWithError("no answer");
-                break;
-            }
-            sink.str("");
-        }
-        for (int i = 0; i < 1000; ++i) {
-            cycle();
-            sink.str("");
-        }
-        link.board.Prune();
-        state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
-        state.counters["fd_growth"] = double(OpenDescriptors()) - double(fds);
-        state.counters["rss_growth_KiB"] = double(RssKiB() - rss);
+        bench::Measure(state, link, sink, cycle);
     }
     std::clog.rdbuf(out);
 }
@@ -208,6 +85,104 @@ void BM_MapCreateDestroy(benchmark::State& state)
     Cycles(state, CreateMap);
 }
 BENCHMARK(BM_MapCreateDestroy)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// One packet of each kind, packed then unpacked.
+sig_proto Sample(uint32_t kind)
+{
+    sig_proto p;
+    sig_proto_init(&p);
+    p.type = kind;
+    sig_proto_set_base(&p, 3, 1, 1, 0, 1, 0, 0, 1, 0, 0, 2, 300);
+    in_addr a{};
+    a.s_addr = htonl(0x0A010203);
+    sig_proto_set_gw_adjust_chan(&p, 12, 145.5f);
+    if (kind == GW_SEL_CALL)
+        sig_proto_set_gw_selcall(&p, "123456789", 9);
+    if (kind == WM_TRANS)
+        sig_proto_set_wm_transmite(&p, a, 0x01020304);
+    if (kind == WM_CHAN)
+        sig_proto_set_wm_chan(&p, 12, 145.5f, 2, 5);
+    if (kind == WM_SEL_CALL_TRANS)
+        sig_proto_set_wm_selcall_transmite(&p, a, 7, "123456789", 9);
+    if (kind == WM_STANDBY)
+        sig_proto_set_wm_standby(&p, 1, 4, 0);
+    return p;
+}
+
+void BM_LemzPack(benchmark::State& state)
+{
+    sig_proto p = Sample(static_cast<uint32_t>(state.range(0)));
+    unsigned char buf[1024];
+    for (auto _ : state) {
+        int32_t n = sig_proto_pack(&p, buf, 64);
+        benchmark::DoNotOptimize(n);
+        benchmark::DoNotOptimize(buf);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+
+void BM_LemzUnpack(benchmark::State& state)
+{
+    sig_proto p = Sample(static_cast<uint32_t>(state.range(0)));
+    unsigned char buf[64];
+    int32_t n = sig_proto_pack(&p, buf, sizeof buf);
+    sig_proto out;
+    for (auto _ : state) {
+        int32_t r = sig_proto_unpack(&out, buf, static_cast<size_t>(n));
+        benchmark::DoNotOptimize(r);
+        benchmark::DoNotOptimize(out);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+
+void Kinds(benchmark::internal::Benchmark* b)
+{
+    for (int kind : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 129, 130, 131, 132, 133, 134, 135})
+        b->Arg(kind);
+}
+BENCHMARK(BM_LemzPack)->Apply(Kinds);
+BENCHMARK(BM_LemzUnpack)->Apply(Kinds);
+
+LGCP::Message CreateLemz(unsigned seq, int slot)
+{
+    LGCP::Message m = CreateRtp(seq, slot);
+    m.get_pdu().get_command().get_create().get_rtp().get_codecRTP().set_radio().get_status().select_lemz();
+    return m;
+}
+
+// Packets from the network through one LEMZ slot to the controller: each
+// from another sender than the one before, so none is coalesced.
+void BM_LemzPacketToSignal(benchmark::State& state)
+{
+    std::ostringstream sink;
+    std::streambuf* out = std::clog.rdbuf(sink.rdbuf());
+    {
+        Link link;
+        RtpLEMZFactory::instance();
+        link.Exchange(CreateLemz(1, 5), 3);
+        auto& ext = link.board.Get<Standin::RtpExt>("/dev/rtp_ext");
+        sig_proto p = Sample(GW_FLAG_PTT);
+        Standin::Frame packet(8);
+        sig_proto_pack(&p, packet.data(), packet.size());
+        in_addr from{};
+        uint32_t n = 0;
+        for (auto _ : state) {
+            from.s_addr = htonl(0x0A000001 + (n++ & 1));
+            ext.Receive(packet, from, n);
+            if (!link.Wait(1)) {
+                state.SkipWithError("no signal");
+                break;
+            }
+            // The slot's refresh packets are the stand-in's to keep.
+            link.board.Pump();
+            for (auto* s : ext.Sessions())
+                s->written.clear();
+        }
+        state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+    }
+    std::clog.rdbuf(out);
+}
+BENCHMARK(BM_LemzPacketToSignal)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -62,6 +62,11 @@ TEST(ValueParser, NumbersNamesAndWords)
     EXPECT_TRUE(parsesTo("Word", "4294967295", "4294967295"));
     EXPECT_FALSE(parses("Word", "-1"));
     EXPECT_FALSE(parses("Word", "4294967296"));
+    // A semi-constrained number, written signed on the link, stops at the
+    // int range: past it, it would come back negative and be refused.
+    EXPECT_TRUE(parsesTo("LowOnly", "2147483647", "2147483647"));
+    EXPECT_FALSE(parses("LowOnly", "4294967295"));
+    EXPECT_FALSE(parses("LowOnly", "2147483648"));
     EXPECT_FALSE(parses("Plain", "99999999999999999999999"));
     EXPECT_FALSE(parses("Plain", "9999999999999999999")); // past 64 bits: refused, not thrown
     EXPECT_FALSE(parses("Plain", "-999999999999999999"));

@@ -110,6 +110,21 @@ TEST(PerDecoderFaults, NumbersBeyondTheirBoundsFail)
     EXPECT_FALSE(decodes("LowOnly", "0104"));  // below the lower bound
 }
 
+// A number the decoder would read back as another is not written at all.
+TEST(PerEncoderFaults, NumbersOutsideTheModelAreRefused)
+{
+    auto v = BerTest::make("LowOnly");
+    auto& number = static_cast<ASN1::INTEGER&>(*v);
+    EXPECT_FALSE(number.setNumber(4294967295LL));
+    EXPECT_FALSE(number.setNumber(-1));
+    ASSERT_TRUE(number.setNumber(2147483647));
+    EXPECT_EQ(encoded(*v), "04" "7fffffff");
+    number.setValue(-1); // 4294967295 in the type's unsigned view
+    EXPECT_EQ(encoded(*v), "failed");
+    // Beyond an extensible root the number goes signed and comes back the same.
+    EXPECT_EQ(encoded("ExtInt", "-1"), "8001ff");
+}
+
 // Every length is checked against the input left before it is used.
 TEST(PerDecoderFaults, LengthsBeyondTheInputFail)
 {

@@ -85,7 +85,11 @@ TEST(Value, IntegerSignednessFollowsTheTable)
     EXPECT_EQ(big.getValue(), 4000000000u);
     EXPECT_EQ(big.INTEGER::getValue(), -294967296);
     EXPECT_GT(big.compare(Uint32(1u)), 0); // unsigned under a 0.. lower bound
-    EXPECT_LT(Int8(static_cast<unsigned>(-5)).compare(Int8(3u)), 0);
+    EXPECT_LT(Int8(-5).compare(Int8(3)), 0);
+    // The typed view of a range below zero is signed.
+    static_assert(std::is_same_v<decltype(Int8().getValue()), int>);
+    EXPECT_EQ(Int8(-128).getValue(), -128);
+    EXPECT_EQ(-1 + Int8(-5), -6);
     EXPECT_LT(INTEGER(-5).compare(INTEGER(3)), 0); // unconstrained: signed
 
     // INTEGER equality ignores the tables

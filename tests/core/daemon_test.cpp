@@ -188,6 +188,32 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     ASSERT_EQ(created.size(), 3u);
     test::ExpectAnswer(created[0], 2, 5);
     test::ExpectStream(created[2], 5, false, true, 8232);
+    // The start-up made the mixer's factory: its units are known after a query.
+    LGCP::Message query = test::Command(3);
+    test::Body(query).select_query();
+    ASSERT_EQ(exchange(query, 2).size(), 2u);
+    LGCP::Message input = test::Command(4, 6);
+    auto& mixerIn = test::Body(input).select_create().select_mixerIn();
+    mixerIn.set_unit(0);
+    mixerIn.get_channel().select_tdm() = 1;
+    test::ExpectAnswer(exchange(input, 1)[0], 4, 6);
+    // The voice and software T.38 factories take their creates.
+    LGCP::Message record = test::Command(5, 7);
+    TERM::HostAddress host;
+    host.set_iaddr("127.0.0.1");
+    host.set_port(9);
+    test::Body(record).select_create().select_voice().select_record() = host;
+    auto recorder = exchange(record, 2);
+    ASSERT_EQ(recorder.size(), 2u);
+    test::ExpectAnswer(recorder[0], 5, 7);
+    LGCP::Message t38 = test::Command(6, 8);
+    auto& t38params = test::Body(t38).select_create().select_t38soft();
+    t38params.set_dhost(host);
+    t38params.set_shost(host);
+    t38params.set_rx_packet_size(160);
+    auto fax = exchange(t38, 3);
+    ASSERT_EQ(fax.size(), 3u);
+    test::ExpectAnswer(fax[0], 6, 8);
 
     ASSERT_EQ(kill(daemon.pid(), SIGHUP), 0); // a resource update, nothing sent
     ASSERT_EQ(kill(daemon.pid(), SIGUSR2), 0);
@@ -196,7 +222,7 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     for (int i = 0; i < 200 && dump.find("05:map") == std::string::npos; ++i, usleep(10000))
         dump = daemon.Read("log/server-status");
     EXPECT_NE(dump.find("05:map"), std::string::npos) << dump;
-    EXPECT_NE(dump.find("slots: 1"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("slots: 4"), std::string::npos) << dump;
 
     ASSERT_EQ(kill(daemon.pid(), SIGTERM), 0);
     int status = daemon.Wait();

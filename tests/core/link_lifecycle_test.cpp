@@ -115,7 +115,7 @@ protected:
 TEST_F(HeartbeatTest, ASilentControllerIsCutOffAndItsSlotsDestroyed)
 {
     Exchange(CreateE1(1, 1, 1, 1), 3);
-    Exchange(CreateMap(2, 2, 1), 3);
+    Exchange(CreateMap(2, 2, 5), 3);
     ExpectAnswer(Exchange(Connect(3, 2, {1}))[0], 3, 2);
     EXPECT_FALSE(sw.Connections().empty());
 

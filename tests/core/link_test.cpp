@@ -88,6 +88,7 @@ TEST_F(LinkFixture, EveryErrorCause)
 {
     Exchange(CreateE1(1, 10, 1, 1), 3);
     Exchange(CreateMap(2, 11, 0), 3);
+    Exchange(CreateMap(3, 14, 2), 3);
 
     struct Case {
         LGCP::Message message;
@@ -106,6 +107,10 @@ TEST_F(LinkFixture, EveryErrorCause)
     cases.push_back({CreateE1(21, -1, 1, 2), -1, LGCP::ErrorCause::invalidSlot});
     cases.push_back({CreateE1(22, 12, 1, 1), 12, LGCP::ErrorCause::insufficientResources});
     cases.push_back({CreateMap(23, 12, 0), 12, LGCP::ErrorCause::insufficientResources});
+    // A switch channel another kind of slot holds: trunk 1 time slot 1 is
+    // map channel 1, and map channel 2 is trunk 1 time slot 2.
+    cases.push_back({CreateMap(40, 15, 1), 15, LGCP::ErrorCause::insufficientResources});
+    cases.push_back({CreateE1(41, 15, 1, 2), 15, LGCP::ErrorCause::insufficientResources});
     cases.push_back({command(24, 12, destroy), 12, LGCP::ErrorCause::slotNotExists});
     cases.push_back({command(25, -1, destroy), -1, LGCP::ErrorCause::invalidSlot});
     cases.push_back({Connect(26, 10, {10}), 10, LGCP::ErrorCause::invalidParams});
@@ -155,7 +160,7 @@ TEST_F(LinkFixture, EveryErrorCause)
     ASSERT_TRUE(client.Send(Octets{}));
     ExpectAnswer(Receive(1)[0], -1, -1, LGCP::ErrorCause::invalidParams);
     EXPECT_EQ(server.undecoded(), 2u);
-    EXPECT_EQ(Slots::instance().count(), 2u);
+    EXPECT_EQ(Slots::instance().count(), 3u);
     EXPECT_TRUE(sw.Connections().empty());
     EXPECT_TRUE(sw.IsIdle(8193));
     ExpectQuiet();

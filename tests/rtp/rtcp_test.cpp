@@ -4,6 +4,7 @@
 #include "rtp/rtcp.h"
 #include "rtp/rtp_factory.h"
 #include "standin/board.h"
+#include "tests/rtp/tshark.h"
 
 #include <gtest/gtest.h>
 
@@ -74,48 +75,6 @@ TEST(Rtcp, PacketsAreWholeWordsAndNeverOverrun)
     EXPECT_EQ(Bytes(first.end() - 1, first.end()), Bytes{0});
 }
 
-// What tshark makes of UDP datagrams from port 5001 to 6001 taken as RTCP:
-// one line per packet, tab-separated fields.
-std::vector<std::string> Dissect(std::vector<Bytes> const& datagrams, std::string const& fields)
-{
-    char dir[] = "/tmp/rtcp-wire-XXXXXX";
-    if (!::mkdtemp(dir))
-        return {};
-    std::string d = dir;
-    std::ofstream dump(d + "/wire.txt");
-    for (Bytes const& b : datagrams) {
-        char hex[8];
-        dump << "000000";
-        for (unsigned char c : b) {
-            std::snprintf(hex, sizeof hex, " %02x", c);
-            dump << hex;
-        }
-        dump << "\n\n";
-    }
-    dump.close();
-    std::string env = "env -i HOME=" + d + " XDG_CONFIG_HOME=" + d + "/config TMPDIR=" + d
-        + " PATH=/usr/bin:/bin LC_ALL=C timeout -s KILL 120 ";
-    std::string cmd = env + "text2pcap -q -4 127.0.0.1,127.0.0.1 -u 5001,6001 " + d + "/wire.txt " + d
-        + "/wire.pcap >/dev/null 2>&1 && " + env + "tshark -r " + d
-        + "/wire.pcap -n -d udp.port==6001,rtcp -T fields -E separator=/t -E occurrence=a " + fields
-        + " </dev/null 2>/dev/null";
-    std::string out;
-    if (FILE* f = ::popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-            out.append(buf, n);
-        ::pclose(f);
-    }
-    std::error_code ec;
-    std::filesystem::remove_all(d, ec);
-    std::vector<std::string> lines;
-    size_t from = 0;
-    for (size_t to; (to = out.find('\n', from)) != std::string::npos; from = to + 1)
-        lines.push_back(out.substr(from, to - from));
-    return lines;
-}
-
 LGCP::CreateParams Create(int local, int remote)
 {
     LGCP::CreateParams p;
@@ -162,7 +121,7 @@ TEST(Rtcp, SlotAnnouncesAndLeavesOnTheRtcpPorts)
     receive();
     ::close(peer);
 
-    auto lines = Dissect(got, "-e rtcp.pt -e rtcp.length_check -e rtcp.sdes.type -e rtcp.sdes.text "
+    auto lines = rtptest::Dissect(got, "rtcp", "-e rtcp.pt -e rtcp.length_check -e rtcp.sdes.type -e rtcp.sdes.text "
                               "-e rtcp.ssrc.identifier -e _ws.malformed -e _ws.expert.severity");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "202\t1\t1,3,4,0\tMurvane Solvatrix,support@murvane-solvatrix.example,+00 000 000 0000"

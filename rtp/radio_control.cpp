@@ -1,0 +1,205 @@
+#include "rtp/radio_control.h"
+
+#include "board/device.h"
+#include "board/device_names.h"
+#include "framework/mux_time.h"
+
+#include <fcntl.h>
+#include <poll.h>
+
+#include <cstdio>
+#include <iostream>
+
+namespace RTPSignalling {
+
+const char* GetRtpExtDevName()
+{
+    return ::GetRtpExtDevName();
+}
+
+RadioControl::RadioControl(int slot, rtp_ext_attach_session_params const& attach, rtp_ext_init_params const& init)
+    : mType(kRadioOwnAttached), mExtAttach(attach), mInit(init), mSlot(static_cast<unsigned long>(slot))
+{
+    Init(kRadioOwnAttached);
+}
+
+RadioControl::RadioControl(int slot, Fd rtp, rtp_attach_session_params const& attach)
+    : mType(kRadioAttachRtp), mRtp(std::move(rtp)), mRtpAttach(attach), mSlot(static_cast<unsigned long>(slot))
+{
+    Init(kRadioAttachRtp);
+}
+
+RadioControl::RadioControl(rtp_ext_init_params const& init)
+    : mType(kRadioOwnOnly), mInit(init), mSlot(0)
+{
+    Init(kRadioOwnOnly);
+}
+
+RadioControl::~RadioControl()
+{
+    mTimer.reset();
+    mEvent.Release();
+}
+
+void RadioControl::Init(RadioControlType type)
+{
+    mType = type;
+    mLastProcess = Mux::milliseconds();
+    mInterval = 1000;
+    mFilterActive = false;
+    mNotify = nullptr;
+    mTimerEnabled = false;
+    mDebug = false;
+    RtpExtStart(true);
+}
+
+bool RadioControl::is_started() const
+{
+    return mStarted;
+}
+
+bool RadioControl::Fail(Fd& opened, const char* message)
+{
+    mStarted = false;
+    Errno e;
+    std::cerr << GetPrefix() << message << " " << e << std::endl;
+    opened.close();
+    return false;
+}
+
+bool RadioControl::RtpExtStart(bool init)
+{
+    if (mType == kRadioAttachRtp) {
+        rtp_attach_session_params attach = mRtpAttach;
+        if (Device::Request(mRtp.lowlevel_fd(), RtpRequest::kAttachSession, &attach) < 0) {
+            Fd none;
+            return Fail(none, "attach rtp session fail !!!");
+        }
+        mStarted = true;
+        return true;
+    }
+    if (mType == kRadioOwnOnly && !init)
+        return true;
+    // A blocking extension device would stall the loop in its receive burst.
+    Fd ext(Device::Open(GetRtpExtDevName(), O_RDWR | O_NONBLOCK));
+    if (!ext)
+        return Fail(ext, "create rtp_ext session fail !!!");
+    rtp_ext_init_params params = mInit;
+    if (Device::Request(ext.lowlevel_fd(), RtpExtRequest::kInit, &params) < 0)
+        return Fail(ext, "init rtp_ext session fail !!!");
+    if (mType == kRadioOwnAttached) {
+        rtp_ext_attach_session_params attach = mExtAttach;
+        if (Device::Request(ext.lowlevel_fd(), RtpExtRequest::kAttach, &attach) < 0)
+            return Fail(ext, "attach rtp_ext session fail !!!");
+    }
+    mEvent.Release();
+    mExt = std::move(ext);
+    mEvent.Bind("RadioControl::OnRtpExtEvent", &RadioControl::OnRtpExtEvent, this);
+    mEvent.Schedule(mExt, POLLIN);
+    mStarted = true;
+    return true;
+}
+
+void RadioControl::SetRtpSession(Fd const& session)
+{
+    if (mType == kRadioAttachRtp)
+        mRtp = session;
+    else
+        mExtAttach.fd_rtp = session.lowlevel_fd();
+}
+
+bool RadioControl::RtpExtStop()
+{
+    // Our duplicate would keep an RTP session open that its slot has ended.
+    if (mType == kRadioAttachRtp) {
+        mRtp.close();
+        mStarted = false;
+    }
+    if (mType != kRadioOwnAttached || !mExt)
+        return true;
+    mStarted = false;
+    if (Device::Request(mExt.lowlevel_fd(), RtpExtRequest::kDetach, nullptr) < 0) {
+        Errno e;
+        std::cerr << GetPrefix() << "detach rtp_ext session fail !!! " << e << std::endl;
+    }
+    mEvent.Release();
+    mExt.close();
+    // A new session starts without a filter in the driver.
+    mFilterActive = false;
+    mFilter = rtp_ext_source_filter{};
+    return true;
+}
+
+void RadioControl::OnRtpExtEvent(int, short events)
+{
+    if ((events & POLLIN) && mDebug)
+        std::clog << GetPrefix() << "receive extension packet(s)!" << std::endl;
+}
+
+void RadioControl::SetTimerEnable(bool on)
+{
+    mTimerEnabled = on;
+    if (on)
+        SetTimer(mInterval);
+    else
+        mTimer.reset();
+}
+
+void RadioControl::SetTimer(unsigned long ms)
+{
+    mTimer.set(static_cast<unsigned>(ms), &RadioControl::OnProcessStatus, this);
+}
+
+void RadioControl::OnProcessStatus(Timer*)
+{
+    uint32_t now = Mux::milliseconds();
+    mLastProcess = now;
+    unsigned long next = ProcessRadioStatus(now, mInterval);
+    SetTimer(next);
+}
+
+int RadioControl::UpdateAccess(bool set, in_addr const& source)
+{
+    // No session of our own, no filter in the driver.
+    if (!mExt)
+        return 0;
+    if (set) {
+        if (mFilterActive && mFilter.addr.s_addr == source.s_addr)
+            return 0;
+        rtp_ext_source_filter filter{source, 0};
+        if (Device::Request(mExt.lowlevel_fd(), RtpExtRequest::kSourceFilter, &filter) < 0) {
+            // Not marked active: the next call tries again.
+            Errno e;
+            std::cerr << GetPrefix() << "set filer rtp_ext session fail !!! " << e << std::endl;
+            return 0;
+        }
+        mFilter = filter;
+        mFilterActive = true;
+        return 0;
+    }
+    if (!mFilterActive)
+        return 0;
+    mFilter = rtp_ext_source_filter{};
+    mFilterActive = false;
+    if (Device::Request(mExt.lowlevel_fd(), RtpExtRequest::kRemoveFilter, nullptr) < 0) {
+        Errno e;
+        std::cerr << GetPrefix() << "reset filer rtp_ext session fail !!! " << e << std::endl;
+    }
+    return 0;
+}
+
+const std::string& RadioControl::GetPrefix()
+{
+    Mux::timeval now;
+    Mux::gettimeval(now);
+    std::string time = Mux::timevaltostring(now);
+    char buf[255] = {};
+    if (mType == kRadioOwnOnly)
+        std::snprintf(buf, sizeof buf - 1, "rtp_ext %s:", time.c_str());
+    else
+        std::snprintf(buf, sizeof buf - 1, "rtp_ext[%lu] %s:", mSlot, time.c_str());
+    mPrefix = buf;
+    return mPrefix;
+}
+
+} // namespace RTPSignalling

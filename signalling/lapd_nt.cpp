@@ -1,0 +1,687 @@
+#include "signalling/lapd_nt.h"
+
+#include "signalling/lapd_frame.h"
+
+#include <iostream>
+
+namespace ISDN {
+
+namespace {
+
+enum : uint8_t {
+    s_rr = 0x01,
+    s_rnr = 0x05,
+    s_rej = 0x09,
+    u_xid = 0xAF,
+    mt_setup = 0x05, // Q.931 message type
+    tei_entity = 0x0F, // Q.921 5.3.2: layer management entity identifier
+};
+
+} // namespace
+
+// ---- one terminal's link ----
+
+LAPD_NT_user::LAPD_NT_user() = default;
+
+void LAPD_NT_user::PutHeader(std::ostream& os) const
+{
+    os << "LAPD_user(NT BRI)[";
+    if (mState == unassigned) {
+        os << "unassigned]:";
+        return;
+    }
+    os << "Tei=" << unsigned(mTei) << (mState == assigned ? ",assigned" : ",wait_answer");
+    if (mCheck)
+        os << ",check";
+    if (mBusy)
+        os << ",busy";
+    os << "]";
+}
+
+void LAPD_NT_user::log(const char* text) const
+{
+    if (!logging())
+        return;
+    PutHeader(std::clog);
+    std::clog << text << std::endl;
+}
+
+void LAPD_NT_user::tx_U(uint8_t code, bool pf, bool command)
+{
+    log("transmit U frame");
+    Address a{0, mTei, command};
+    Packet frame = code == u_sabme ? frame_SABME(a, pf) : frame_UA(a, pf);
+    mLapd->send_to_layer1(frame);
+}
+
+void LAPD_NT_user::tx_S(uint8_t code, bool pf, bool command)
+{
+    log("transmit S frame");
+    Address a{0, mTei, command};
+    Packet frame = code == s_rr ? frame_RR(a, mVr, pf) : frame_REJ(a, mVr, pf);
+    mLapd->send_to_layer1(frame);
+}
+
+void LAPD_NT_user::tx_I(Packet const& msg)
+{
+    log("transmit I frame");
+    // N(S) from the frame's place in the window, N(R) current; P always set
+    // so that every frame is answered.
+    Seq ns = mVa + Seq(mAckQueue.count());
+    Packet frame = frame_I(msg, Address{0, mTei, true}, ns, mVr);
+    frame[3] |= 1;
+    mLapd->send_to_layer1(frame);
+}
+
+void LAPD_NT_user::send(Packet const& msg)
+{
+    tx_I(msg);
+    mAckQueue.put(msg);
+    ++mVs;
+    if (mState != wait_answer) {
+        mState = wait_answer;
+        mRc = 0;
+        mT200.set(T200, &LAPD_NT_user::on_timer, this);
+    }
+}
+
+void LAPD_NT_user::pump()
+{
+    Packet msg;
+    while (!mBusy && mAckQueue.count() < k && mSendQueue.get(&msg))
+        send(msg);
+}
+
+bool LAPD_NT_user::message(Packet& msg)
+{
+    if (mState == unassigned || mCallRef != (msg[2] & 0x7F))
+        return false;
+    // Behind a busy terminal, a full window or earlier messages, in order.
+    if (mBusy || mAckQueue.count() >= k || !mSendQueue.empty()) {
+        Packet dropped;
+        if (mSendQueue.count() >= max_queued)
+            mSendQueue.get(&dropped);
+        mSendQueue.put(msg);
+        pump();
+        return true;
+    }
+    send(msg);
+    return true;
+}
+
+bool LAPD_NT_user::ack_queue(Seq nr)
+{
+    log("ack queue");
+    // Q.921 5.8.2: V(A) <= N(R) <= V(S).
+    if (!seq_in_window(mVa, nr, mVs))
+        return false;
+    Packet done;
+    for (unsigned n = seq_distance(mVa, nr); n > 0; --n)
+        mAckQueue.get(&done);
+    mVa = nr;
+    return true;
+}
+
+void LAPD_NT_user::acknowledged(bool advanced)
+{
+    if (mVa == mVs) {
+        mState = assigned;
+        mT200.set(idle, &LAPD_NT_user::on_timer, this);
+    } else if (advanced || mState != wait_answer) {
+        // Q.921 5.5.3.1: T200 restarts when the acknowledgement advances.
+        mState = wait_answer;
+        mRc = 0;
+        mT200.set(T200, &LAPD_NT_user::on_timer, this);
+    }
+    pump();
+}
+
+void LAPD_NT_user::retransmit()
+{
+    log("retransmit queue");
+    // Frames go out oldest first with their original N(S).
+    Packet msgs[k];
+    unsigned n = 0;
+    while (mAckQueue.get(&msgs[n]))
+        ++n;
+    for (unsigned i = 0; i < n; ++i) {
+        tx_I(msgs[i]);
+        mAckQueue.put(msgs[i]);
+    }
+}
+
+void LAPD_NT_user::set_busy()
+{
+    if (!mBusy)
+        log("set busy");
+    mBusy = true;
+}
+
+void LAPD_NT_user::set_unbusy()
+{
+    if (mBusy)
+        log("set unbusy");
+    mBusy = false;
+}
+
+void LAPD_NT_user::receive(Packet& frame, bool cr)
+{
+    if (frame.length() < 1)
+        return;
+    const uint8_t c = frame[0];
+    const bool command = !cr; // Q.921 5.8.1: a terminal's command carries C/R 0
+    if ((c & 1) == 0) {
+        if (!command || frame.length() < 2)
+            return;
+        const uint8_t c2 = frame[1];
+        frame.pull8();
+        frame.pull8();
+        on_I(frame, Seq(c >> 1), Seq(c2 >> 1), c2 & 1);
+        return;
+    }
+    if ((c & 3) == 1) {
+        if (frame.length() < 2)
+            return;
+        const Seq nr(frame[1] >> 1);
+        const bool pf = frame[1] & 1;
+        switch (c) {
+        case s_rr:
+            on_RR(nr, pf, command);
+            break;
+        case s_rnr:
+            on_RNR(nr, pf, command);
+            break;
+        case s_rej:
+            on_REJ(nr, pf, command);
+            break;
+        }
+        return;
+    }
+    const bool pf = c & u_pf;
+    switch (c & ~u_pf) {
+    case u_sabme:
+        if (command)
+            on_SABME(pf);
+        break;
+    case u_dm:
+        if (!command) {
+            log("received DM frame");
+            unassign();
+        }
+        break;
+    case u_disc:
+        if (command)
+            on_DISC(pf);
+        break;
+    case u_frmr:
+        if (!command) {
+            log("received FRMR frame");
+            unassign();
+        }
+        break;
+    case u_xid:
+        log("received XID frame");
+        break;
+    }
+}
+
+void LAPD_NT_user::on_I(Packet& info, Seq ns, Seq nr, bool p)
+{
+    log("received I frame");
+    if (ns == mVr) {
+        ++mVr;
+        if (p)
+            tx_S(s_rr, true, false);
+        if (info.length() < 4)
+            return;
+        mCallRef = info[2] & 0x7F;
+        mLapd->send_to_layer3(info);
+        if (mState == unassigned)
+            return; // the layer above let the link go meanwhile
+    } else {
+        tx_S(s_rej, p, false);
+    }
+    Seq va = mVa;
+    if (ack_queue(nr))
+        acknowledged(mVa != va);
+    else
+        unassign();
+}
+
+void LAPD_NT_user::on_RR(Seq nr, bool pf, bool command)
+{
+    log("received RR frame");
+    if (command && pf)
+        tx_S(s_rr, true, false);
+    Seq va = mVa;
+    if (!ack_queue(nr)) {
+        unassign();
+        return;
+    }
+    set_unbusy();
+    acknowledged(mVa != va);
+}
+
+void LAPD_NT_user::on_RNR(Seq nr, bool pf, bool command)
+{
+    log("received RNR frame");
+    set_busy();
+    if (command && pf)
+        tx_S(s_rr, true, false);
+    Seq va = mVa;
+    if (ack_queue(nr))
+        acknowledged(mVa != va);
+    else
+        unassign();
+}
+
+void LAPD_NT_user::on_REJ(Seq nr, bool pf, bool command)
+{
+    log("received REJ frame");
+    if (command && pf)
+        tx_S(s_rr, true, false);
+    // Q.921 5.6.4: N(R) acknowledges what precedes it and asks for the rest.
+    if (!ack_queue(nr)) {
+        unassign();
+        return;
+    }
+    retransmit();
+    set_unbusy();
+    mState = wait_answer;
+    mRc = 0;
+    mT200.set(T200, &LAPD_NT_user::on_timer, this);
+    pump();
+}
+
+void LAPD_NT_user::on_SABME(bool p)
+{
+    log("received SABME frame");
+    mVr = mVa = mVs = Seq(0);
+    if (p)
+        tx_U(u_ua, true, false);
+    mAckQueue.clear();
+    set_unbusy();
+    mState = assigned;
+    mT200.set(idle, &LAPD_NT_user::on_timer, this);
+    pump();
+}
+
+void LAPD_NT_user::on_DISC(bool p)
+{
+    log("received DISC frame");
+    if (p)
+        tx_U(u_ua, true, false);
+    release();
+}
+
+void LAPD_NT_user::release()
+{
+    unassign();
+    mReserved = true;
+}
+
+void LAPD_NT_user::assign()
+{
+    if (mCheck && mState != unassigned) {
+        log("checked");
+        mCheck = false;
+        mCheckTimer.reset();
+        return;
+    }
+    mVr = mVa = mVs = Seq(0);
+    mState = assigned;
+    mCallRef = 0xFF;
+    log("assigned");
+    tx_U(u_sabme, true, true);
+    mBusy = mCheck = mReserved = false;
+    mCheckTimer.reset();
+    mSendQueue.clear();
+    mAckQueue.clear();
+    mRc = 0;
+    mT200.set(idle, &LAPD_NT_user::on_timer, this);
+}
+
+void LAPD_NT_user::unassign()
+{
+    log("unassigned");
+    mState = unassigned;
+    mCheck = mReserved = false;
+    mT200.reset();
+    mCheckTimer.reset();
+}
+
+void LAPD_NT_user::checking()
+{
+    if (mState == unassigned && !mReserved)
+        return;
+    log("checking started");
+    mCheck = true;
+    mCheckTimer.set(check_wait, &LAPD_NT_user::on_check_timeout, this);
+}
+
+void LAPD_NT_user::checked(uint16_t ri)
+{
+    mRi = ri;
+    mRiValid = true;
+    if (mState == unassigned && mReserved) {
+        mCheck = false;
+        mCheckTimer.reset();
+        return;
+    }
+    assign();
+}
+
+void LAPD_NT_user::on_check_timeout(Timer*)
+{
+    unassign();
+}
+
+void LAPD_NT_user::on_timer(Timer*)
+{
+    if (mState == assigned) {
+        mState = wait_answer;
+        tx_S(s_rr, true, true);
+        mRc = 0;
+        mT200.set(T200, &LAPD_NT_user::on_timer, this);
+        return;
+    }
+    if (mState != wait_answer)
+        return;
+    if (mRc >= N200) {
+        log("T200 expiried N200 times");
+        unassign();
+        return;
+    }
+    ++mRc;
+    // Nothing outstanding: the poll itself was lost, so poll again.
+    if (mVa == mVs)
+        tx_S(s_rr, true, true);
+    else
+        retransmit();
+    mT200.set(T200, &LAPD_NT_user::on_timer, this);
+}
+
+// ---- the layer ----
+
+LAPD_NT::LAPD_NT() : mName("LAPD(NT BRI)")
+{
+    for (LAPD_NT_user& u : mUsers)
+        u.set_lapd(this);
+}
+
+LAPD_NT::~LAPD_NT() = default;
+
+void LAPD_NT::PutHeader(std::ostream& os) const
+{
+    os << "LAPD(NT BRI):";
+}
+
+void LAPD_NT::set_log(unsigned log)
+{
+    mLog = log;
+    for (LAPD_NT_user& u : mUsers)
+        u.set_log(log);
+}
+
+void LAPD_NT::local_prepare_head(Packet& p)
+{
+    p.reserve_head(lapd_head_room);
+}
+
+void LAPD_NT::local_activate()
+{
+    if (mLog) {
+        PutHeader(std::clog);
+        std::clog << "activate" << std::endl;
+    }
+    check_all_Tei();
+    on_activate();
+}
+
+void LAPD_NT::local_deactivate()
+{
+    if (mLog) {
+        PutHeader(std::clog);
+        std::clog << "deactivate" << std::endl;
+    }
+    mCheckTimer.reset();
+    for (LAPD_NT_user& u : mUsers)
+        u.unassign();
+    mPending.clear();
+}
+
+void LAPD_NT::send_to_layer1(Packet& p)
+{
+    if (!mHdlc) {
+        transmit(p);
+        return;
+    }
+    // A closed channel counts the frame as discarded; a busy one keeps the
+    // order of what waits.
+    if (!mHdlc->is_open() || (mPending.empty() && mHdlc->hdlc_transmit(p)))
+        return;
+    if (!mHdlc->is_open())
+        return;
+    if (!mPending.put(p))
+        ++mRefused;
+}
+
+void LAPD_NT::on_hdlc_ready()
+{
+    Packet p;
+    while (mPending.preview(&p)) {
+        if (!mHdlc || !mHdlc->hdlc_transmit(p))
+            return;
+        mPending.get(&p);
+    }
+}
+
+void LAPD_NT::tx_identity(uint16_t ri, int ai, uint8_t type)
+{
+    const unsigned char body[] = {tei_entity, uint8_t(ri), uint8_t(ri >> 8), type, uint8_t(ai << 1 | 1)};
+    Packet frame = frame_UI(Address{tei_sapi, group_tei, true}, body, sizeof body);
+    send_to_layer1(frame);
+}
+
+void LAPD_NT::remove_twice(uint8_t ai)
+{
+    // Q.921 5.3.4.1: identity remove goes out twice.
+    tx_identity(0, ai, id_remove);
+    tx_identity(0, ai, id_remove);
+}
+
+void LAPD_NT::check_all_Tei()
+{
+    if (mLog) {
+        PutHeader(std::clog);
+        std::clog << "Checking Tei values...." << std::endl;
+    }
+    mCheckTimer.reset();
+    for (LAPD_NT_user& u : mUsers)
+        u.checking();
+    tx_identity(0, group_tei, id_check_request);
+    mCheckTimer.set(check_period, &LAPD_NT::on_check_timer, this);
+}
+
+void LAPD_NT::on_check_timer(Timer*)
+{
+    check_all_Tei();
+}
+
+LAPD_NT_user* LAPD_NT::find_Tei(uint8_t tei)
+{
+    for (LAPD_NT_user& u : mUsers)
+        if (u.is_assigned() && u.get_Tei() == tei)
+            return &u;
+    return nullptr;
+}
+
+bool LAPD_NT::tei_in_use(uint8_t tei) const
+{
+    for (const LAPD_NT_user& u : mUsers)
+        if ((u.is_assigned() || u.is_reserved()) && u.get_Tei() == tei)
+            return true;
+    return false;
+}
+
+LAPD_NT_user* LAPD_NT::find_free_Tei(uint8_t tei)
+{
+    // A released link keeps its terminal's TEI for that terminal.
+    if (tei != group_tei)
+        for (LAPD_NT_user& u : mUsers)
+            if (u.is_reserved() && u.get_Tei() == tei)
+                return &u;
+    LAPD_NT_user* free = nullptr;
+    for (LAPD_NT_user& u : mUsers)
+        if (!u.is_assigned() && !u.is_reserved()) {
+            free = &u;
+            break;
+        }
+    if (!free)
+        return nullptr;
+    if (tei != group_tei) {
+        free->set_Tei(tei);
+        return free;
+    }
+    for (unsigned t = first_auto_tei; t <= last_auto_tei; ++t)
+        if (!tei_in_use(uint8_t(t))) {
+            free->set_Tei(uint8_t(t));
+            return free;
+        }
+    return nullptr;
+}
+
+void LAPD_NT::receive(Packet& p)
+{
+    if (p.length() <= 2)
+        return;
+    const uint8_t a1 = p[0], a2 = p[1];
+    if ((a1 & 1) != 0 || (a2 & 1) != 1)
+        return;
+    const bool cr = a1 & 2;
+    const uint8_t sapi = a1 >> 2, tei = a2 >> 1;
+    if (tei == group_tei) {
+        if (p[2] != u_ui)
+            return;
+        p.pull8();
+        p.pull8();
+        p.pull8();
+        if (sapi == tei_sapi)
+            on_tei_procedure(p);
+        else
+            send_to_layer3(p);
+        return;
+    }
+    LAPD_NT_user* user = find_Tei(tei);
+    if (!user) {
+        user = find_free_Tei(tei);
+        if (!user) {
+            if (mLog) {
+                PutHeader(std::clog);
+                std::clog << "recieved packet with unassigned TEI=" << unsigned(tei) << ",removed" << std::endl;
+            }
+            remove_twice(tei);
+            return;
+        }
+        if (mLog) {
+            PutHeader(std::clog);
+            std::clog << "Warning:recieved packet with unassigned TEI=" << unsigned(tei) << std::endl;
+        }
+        user->assign();
+    }
+    p.pull8();
+    p.pull8();
+    user->receive(p, cr);
+}
+
+void LAPD_NT::on_tei_procedure(Packet& p)
+{
+    if (p.length() <= 4 || p[0] != tei_entity)
+        return;
+    const uint16_t ri = uint16_t(p[1] | p[2] << 8);
+    const uint8_t type = p[3];
+    const uint8_t ai = p[4] >> 1;
+    auto say = [this](auto&&... parts) {
+        if (!mLog)
+            return;
+        PutHeader(std::clog);
+        (std::clog << ... << parts) << std::endl;
+    };
+    switch (type) {
+    case id_request: {
+        if (ai < first_auto_tei) {
+            say("recieved identity request with wrong Ai=", unsigned(ai), ",ignored");
+            return;
+        }
+        if (ai != group_tei) {
+            say("recieved identity request with wrong Ai=", unsigned(ai), ",denied");
+            tx_identity(ri, ai, id_denied);
+            return;
+        }
+        LAPD_NT_user* user = find_free_Tei(group_tei);
+        if (!user) {
+            say("recieved identity request, but all TEI values is ussigned");
+            tx_identity(ri, group_tei, id_denied);
+            return;
+        }
+        say("recieved identity request,TEI assigned:", unsigned(user->get_Tei()));
+        tx_identity(ri, user->get_Tei(), id_assigned);
+        user->assign();
+        return;
+    }
+    case id_check_response: {
+        if (ai == group_tei) {
+            say("recieved check response with wrong Ai=", unsigned(ai), ",removed");
+            remove_twice(ai);
+            return;
+        }
+        LAPD_NT_user* user = find_Tei(ai);
+        if (!user) {
+            user = find_free_Tei(ai);
+            if (!user) {
+                say("recieved check response with wrong Ai=", unsigned(ai), ",removed");
+                remove_twice(ai);
+                return;
+            }
+        }
+        // A second answer with another Ri: two terminals hold the TEI
+        // (Q.921 5.3.4.2). A link that never had an answer takes this one.
+        if (!user->is_check() && (user->is_assigned() || user->is_reserved())) {
+            if (user->answered(ri))
+                return;
+            if (user->has_answer()) {
+                say("recieved check response with dublicated Ai=", unsigned(ai), ",removed");
+                user->unassign();
+                remove_twice(ai);
+                return;
+            }
+        }
+        say("TEI ", unsigned(ai), " checked");
+        user->checked(ri);
+        return;
+    }
+    case id_verify:
+        say("recieved verify request");
+        check_all_Tei();
+        return;
+    default:
+        return;
+    }
+}
+
+void LAPD_NT::message(Packet& p)
+{
+    if (p.length() < 4)
+        return;
+    if (p[3] == mt_setup) {
+        // Every terminal may answer a call: a UI command to the group TEI.
+        Packet frame = frame_UI(Address{0, group_tei, true}, p.data(), p.length());
+        send_to_layer1(frame);
+        return;
+    }
+    for (LAPD_NT_user& u : mUsers)
+        if (u.message(p))
+            return;
+}
+
+} // namespace ISDN

@@ -1,0 +1,225 @@
+// The transparent HDLC slot through the controller link, on a simulated
+// MCC channel.
+
+#include "tests/slots/tdm_link.h"
+
+#include "core/traces.h"
+#include "signalling/hdlc_slot.h"
+#include "standin/mcc.h"
+
+namespace {
+
+using namespace tdmtest;
+using Frame = Standin::Frame;
+
+LGCP::Message CreateHdlc(unsigned seq, int slot, int trunk, int address)
+{
+    return Do(seq, slot, [&](LGCP::Command& c) {
+        auto& p = c.select_create().select_hdlcParams();
+        p.set_trunk(trunk);
+        p.set_log(0);
+        p.set_address(address);
+    });
+}
+
+LGCP::Message Disconnect(unsigned seq, int receiver)
+{
+    return Do(seq, receiver, [](LGCP::Command& c) { c.select_disconnect(); });
+}
+
+LGCP::Message Packages(unsigned seq, int slot, std::vector<std::vector<char>> const& bodies)
+{
+    return Ioctl(seq, slot, [&](LGCP::IoctlParams& p) {
+        auto& list = p.select_hdlcPackages();
+        for (auto& body : bodies) {
+            LGCP::HdlcPackage package;
+            package.set_body(body);
+            list.push_back(package);
+        }
+    });
+}
+
+// The bodies of an ioctl signal carrying packages.
+std::vector<std::vector<char>> Bodies(LGCP::Message const& m)
+{
+    std::vector<std::vector<char>> bodies;
+    const LGCP::Signal& s = SignalOf(m);
+    if (!s.ioctl_isSelected() || !s.get_ioctl().hdlcPackages_isSelected()) {
+        ADD_FAILURE() << "no packages: " << m;
+        return bodies;
+    }
+    for (const auto& package : s.get_ioctl().get_hdlcPackages())
+        bodies.push_back(package.get_body());
+    return bodies;
+}
+
+class HdlcSlots : public LinkFixture {
+protected:
+    static constexpr int kSlot = 7;
+    static constexpr int kTrunkSlot = 3;
+    static constexpr int kAddress = 0x1234;
+
+    void SetUp() override
+    {
+        HdlcSlot::sUpdateMs = 600000;
+        HdlcSlotFactory::instance();
+        LinkFixture::SetUp();
+    }
+    void TearDown() override
+    {
+        HdlcSlot::sUpdateMs = 3000;
+        LinkFixture::TearDown();
+    }
+
+    // A slot connected from an E1 time slot; its MCC channel's time slot.
+    int Open()
+    {
+        ExpectAnswer(Exchange(CreateHdlc(1, kSlot, 1, kAddress))[0], 1, kSlot);
+        Exchange(CreateE1(2, kTrunkSlot, 1, 5), 3);
+        ExpectAnswer(Exchange(Connect(3, kTrunkSlot, {kSlot}))[0], 3, kTrunkSlot);
+        auto held = mcc.Timeslots();
+        EXPECT_EQ(held.size(), 1u);
+        return held.empty() ? -1 : held[0];
+    }
+    void Inject(int ts, Frame const& frame) { ASSERT_TRUE(mcc.Inject(ts, frame)); }
+
+    Standin::Mcc& mcc = board.Get<Standin::Mcc>("/dev/mcc/ctl");
+};
+
+TEST_F(HdlcSlots, ConnectionOpensTheChannelBothWaysAndDisconnectionClosesIt)
+{
+    int ts = Open();
+    ASSERT_NE(mcc.At(ts), nullptr);
+    EXPECT_EQ(mcc.At(ts)->kind, 0u); // mode 1: a data channel
+    EXPECT_EQ(sw.Source(ts), 8192 + 5);
+    EXPECT_EQ(sw.Source(8192 + 5), ts);
+    // The other direction opens it again on the same line.
+    ExpectAnswer(Exchange(Connect(4, kSlot, {kTrunkSlot}))[0], 4, kSlot);
+    ExpectAnswer(Exchange(Disconnect(5, kSlot))[0], 5, kSlot);
+    board.Prune();
+    EXPECT_TRUE(mcc.Timeslots().empty());
+    EXPECT_TRUE(sw.IsIdle(8192 + 5));
+}
+
+TEST_F(HdlcSlots, SequenceOctetsOfSentFrames)
+{
+    int ts = Open();
+    ExpectAnswer(Exchange(Packages(4, kSlot, {{'a'}, {'b', 'c'}}))[0], 4, kSlot);
+    EXPECT_EQ(mcc.Written(ts), (std::vector<Frame>{{0x12, 0x34, 0x00, 'a'}, {0x12, 0x34, 0x20, 'b', 'c'}}));
+
+    // The peer's counter 3 comes back in our low five bits.
+    Inject(ts, {0x12, 0x34, 0x60, 'x'});
+    EXPECT_EQ(Bodies(Receive(1)[0]), (std::vector<std::vector<char>>{{'x'}}));
+    ExpectAnswer(Exchange(Packages(5, kSlot, {{}, {}, {}, {}, {}, {}, {}}))[0], 5, kSlot);
+    auto written = mcc.Written(ts);
+    ASSERT_EQ(written.size(), 7u);
+    EXPECT_EQ(written[0], (Frame{0x12, 0x34, 0x43}));
+    EXPECT_EQ(written[5], (Frame{0x12, 0x34, 0xE3}));
+    EXPECT_EQ(written[6], (Frame{0x12, 0x34, 0x03})); // the ninth frame wraps to 0
+
+    // Not ours to carry.
+    ExpectAnswer(Exchange(Ioctl(6, kSlot, [](LGCP::IoctlParams& p) { p.select_ss7RqBSN(); }))[0], 6, kSlot,
+                 LGCP::ErrorCause::unsupported);
+    ExpectAnswer(Exchange(Packages(7, kSlot, {std::vector<char>(510, 'z')}))[0], 7, kSlot,
+                 LGCP::ErrorCause::invalidParams);
+    EXPECT_TRUE(mcc.Written(ts).empty());
+}
+
+TEST_F(HdlcSlots, ReceivedFramesAreGatheredWhileMoreIsMarked)
+{
+    int ts = Open();
+    const unsigned char more = 0x80;
+    // Three marked, then one unmarked: one signal with four packages.
+    Inject(ts, {0x12, 0x34, 0x00, 1, more});
+    Inject(ts, {0x12, 0x34, 0x00, 2, more});
+    Inject(ts, {0x12, 0x34, 0x00, 3, more});
+    Inject(ts, {0x12, 0x34, 0x00, 4, 0});
+    EXPECT_EQ(Bodies(Receive(1)[0]),
+              (std::vector<std::vector<char>>{{1, char(more)}, {2, char(more)}, {3, char(more)}, {4, 0}}));
+
+    // Other addresses and short frames give no package; another address's
+    // mark still holds the batch, and the delay ends it.
+    Inject(ts, {0x12, 0x34, 0x00, 5, more});
+    Inject(ts, {0x55, 0x55, 0x00, 6, more});
+    Inject(ts, {0x12, 0x34});
+    Inject(ts, {0x12, 0x34, 0x00, 7, more});
+    EXPECT_EQ(Bodies(Receive(1)[0]), (std::vector<std::vector<char>>{{5, char(more)}, {7, char(more)}}));
+    EXPECT_EQ(static_cast<HdlcSlot*>(Slots::instance().Find(kSlot))->shortFrames(), 1u);
+
+    // An unmarked frame for another address sends what was gathered; a body
+    // of one octet marks nothing.
+    Inject(ts, {0x12, 0x34, 0x00, 8, more});
+    Inject(ts, {0x55, 0x55, 0x00, 9, 0});
+    EXPECT_EQ(Bodies(Receive(1)[0]), (std::vector<std::vector<char>>{{8, char(more)}}));
+    Inject(ts, {0x12, 0x34, 0x00, 10});
+    EXPECT_EQ(Bodies(Receive(1)[0]), (std::vector<std::vector<char>>{{10}}));
+    ExpectQuiet();
+}
+
+TEST_F(HdlcSlots, FullQueueRefusesTheWholeCommand)
+{
+    ExpectAnswer(Exchange(CreateHdlc(1, kSlot, 1, kAddress))[0], 1, kSlot);
+    // Closed: frames wait.
+    std::vector<std::vector<char>> bodies;
+    for (int i = 0; i < 100; ++i)
+        bodies.push_back({char(i)});
+    ExpectAnswer(Exchange(Packages(2, kSlot, bodies))[0], 2, kSlot);
+    bodies.resize(21);
+    ExpectAnswer(Exchange(Packages(3, kSlot, bodies))[0], 3, kSlot, LGCP::ErrorCause::insufficientResources);
+    bodies.resize(20);
+    ExpectAnswer(Exchange(Packages(4, kSlot, bodies))[0], 4, kSlot);
+
+    // Activation drains the queue in order, sequence counters unbroken.
+    ExpectAnswer(Exchange(Activate(5, kSlot))[0], 5, kSlot);
+    int ts = mcc.Timeslots().at(0);
+    std::vector<Frame> written;
+    loop.RunUntil([&] {
+        for (auto& f : mcc.Written(ts))
+            written.push_back(f);
+        return written.size() >= 120;
+    });
+    ASSERT_EQ(written.size(), 120u);
+    for (unsigned i = 0; i < 120; ++i) {
+        EXPECT_EQ(written[i][2], (i % 8) << 5);
+        EXPECT_EQ(written[i][3], char(i % 100));
+    }
+}
+
+TEST_F(HdlcSlots, StatisticsAndFailures)
+{
+    HdlcSlot::sUpdateMs = 30;
+    ExpectAnswer(Exchange(CreateHdlc(1, kSlot, 1, kAddress))[0], 1, kSlot);
+    // An address of more than 16 bits is not truncated.
+    ExpectAnswer(Exchange(CreateHdlc(2, 8, 1, 0x10000))[0], 2, 8, LGCP::ErrorCause::invalidParams);
+
+    // Every period, and once more on deactivate.
+    for (int i = 0; i < 2; ++i) {
+        auto report = Receive(1);
+        const LGCP::Signal& s = SignalOf(report[0]);
+        ASSERT_TRUE(s.ioctl_isSelected() && s.get_ioctl().hdlcLinkInfo_isSelected());
+    }
+    HdlcSlot::sUpdateMs = 600000;
+    ExpectAnswer(Exchange(Packages(3, kSlot, {{'a'}}))[0], 3, kSlot);
+    ExpectAnswer(Exchange(Activate(4, kSlot))[0], 4, kSlot);
+    auto got = Exchange(Deactivate(5, kSlot), 2);
+    ASSERT_TRUE(SignalOf(got[0]).ioctl_isSelected());
+    const LGCP::HdlcLinkInfo& info = SignalOf(got[0]).get_ioctl().get_hdlcLinkInfo();
+    EXPECT_EQ(info.get_txSU().getValue(), 1u);
+    EXPECT_EQ(info.get_rxSU().getValue(), 0u);
+    ExpectAnswer(got[1], 5, kSlot);
+
+    // A channel that cannot be opened: deactivated, and the command fails.
+    board.FailOpen("/dev/mcc/ctl", ENODEV);
+    got = Exchange(Activate(6, kSlot), 2);
+    EXPECT_TRUE(SignalOf(got[0]).deactivated_isSelected());
+    ExpectAnswer(got[1], 6, kSlot, LGCP::ErrorCause::insufficientResources);
+
+    // Trace lines only with the switch on.
+    Traces::instance().signallingHdlc = true;
+    Capture log(std::clog);
+    ExpectAnswer(Exchange(Packages(7, kSlot, {{'b'}}))[0], 7, kSlot);
+    Traces::instance().signallingHdlc = false;
+    EXPECT_NE(log.text().find("HdlcSlot[0/*]: enqueue package: "), std::string::npos) << log.text();
+}
+
+} // namespace

@@ -1,0 +1,281 @@
+// The link's queues, window, counters and error paths, and two links (user
+// and network side) back to back over a wire that can lose frames.
+#include "lapd_rig.h"
+
+#include "tests/core/test_slots.h"
+
+#include <gtest/gtest.h>
+
+using namespace lapdtest;
+using namespace ISDN;
+
+namespace {
+
+class LapdLink : public Clocked
+{
+protected:
+    void establish(Rig& r)
+    {
+        r.inject("02 01 7F");
+        r.out();
+        r.reports();
+    }
+};
+
+TEST_F(LapdLink, OutgoingQueueLimitAndCongestion)
+{
+    Rig r;
+    test::Capture err(std::cerr);
+    for (int i = 1; i <= 129; ++i) {
+        r.send({0x08, 0x00, uint8_t(i)});
+        if (i == 88) {
+            EXPECT_TRUE(r.flows.empty());
+        } else if (i == 89) {
+            EXPECT_EQ(r.flows, std::vector<LAPD::FlowStatus::Type>{LAPD::FlowStatus::congested});
+        }
+    }
+    EXPECT_EQ(r.link->queued(), 128u); // the 129th is discarded
+    EXPECT_EQ(r.link->stats().out_overflows, 1u);
+    EXPECT_NE(err.text().find("discard outgoing message: buffer overflow"), std::string::npos);
+    EXPECT_TRUE(r.out().empty()); // nothing flows before establishment
+
+    // Established, the peer acknowledges window after window. What was
+    // queued before establishment goes out once the link is up.
+    r.inject("02 01 7F");
+    EXPECT_EQ(r.out().size(), 8u); // UA and a window
+    Seq nr(0);
+    while (r.link->queued() > 64) {
+        ASSERT_EQ(r.flows.size(), 1u) << r.link->queued();
+        nr = nr + Seq(7);
+        r.inject("00 01 01 " + hex({uint8_t(unsigned(nr) << 1)}));
+    }
+    EXPECT_EQ(r.flows.back(), LAPD::FlowStatus::normal);
+    EXPECT_EQ(r.flows.size(), 2u);
+}
+
+TEST_F(LapdLink, SendingStopsAtSevenUnacknowledged)
+{
+    Rig r;
+    establish(r);
+    for (int i = 0; i < 9; ++i)
+        r.send({0x08, 0x00, uint8_t(i)});
+    std::vector<std::string> sent = r.out();
+    ASSERT_EQ(sent.size(), 7u);
+    EXPECT_EQ(sent[6], "00 01 0C 00 08 00 06");
+    EXPECT_EQ(r.link->unacknowledged(), 7u);
+    EXPECT_EQ(r.link->queued(), 2u);
+    r.inject("00 01 01 02"); // N(R) = 1
+    EXPECT_EQ(r.out(), (std::vector<std::string>{"00 01 0E 00 08 00 07"}));
+    // A refused frame stays queued until the channel is ready again.
+    r.channel.full = true;
+    r.inject("00 01 01 04");
+    EXPECT_TRUE(r.out().empty());
+    EXPECT_EQ(r.link->queued(), 1u);
+    r.channel.full = false;
+    r.link->on_hdlc_ready();
+    EXPECT_EQ(r.out(), (std::vector<std::string>{"00 01 10 00 08 00 08"}));
+}
+
+TEST_F(LapdLink, FourSabmesBeforeGivingUp)
+{
+    Rig r;
+    r.link->local_activate();
+    for (int i = 0; i < 3; ++i)
+        advance(LAPD::T200);
+    EXPECT_EQ(r.out(), std::vector<std::string>(4, "00 01 7F"));
+    EXPECT_EQ(r.link->get_state(), awaiting_establishment);
+    advance(LAPD::T200);
+    EXPECT_TRUE(r.out().empty());
+    EXPECT_EQ(r.link->get_state(), tei_assigned);
+    EXPECT_EQ(r.reports(), (std::vector<std::string>{"error:Unsuccessful retransmission (N200 times) - SABME",
+                                                     "down:link error (T200 expired N200 times)"}));
+    EXPECT_EQ(r.timers(), "-");
+}
+
+TEST_F(LapdLink, EnquiriesBeforeReestablishment)
+{
+    // Departs from Q.921 (N200 enquiries): recovery entered from T203 sends
+    // four, from T200 three, before the link re-establishes.
+    for (bool from_t203 : {true, false}) {
+        Rig r;
+        establish(r);
+        if (!from_t203)
+            r.send({0x08, 0x00, 0x01});
+        r.out();
+        advance(from_t203 ? LAPD::T203 : LAPD::T200);
+        for (int i = 0; i < 4; ++i)
+            advance(LAPD::T200);
+        std::vector<std::string> sent = r.out();
+        std::vector<std::string> expected(from_t203 ? 4 : 3, "00 01 01 01");
+        expected.push_back("00 01 7F");
+        if (!from_t203)
+            expected.push_back("00 01 7F");
+        EXPECT_EQ(sent, expected) << from_t203;
+        EXPECT_EQ(r.link->get_state(), awaiting_establishment);
+        EXPECT_EQ(r.reports()[0], "error:Unsuccessful retransmission (N200 times) - Status enquiry");
+    }
+}
+
+TEST_F(LapdLink, MalformedFramesChangeNothing)
+{
+    Rig r;
+    establish(r);
+    r.send({0x08, 0x00, 0x01});
+    r.out();
+    LAPDFullState before = r.link->variables();
+    std::string const frames[] = {
+        "", "02", "02 01", "02 01 00", "02 01 01",     // 0 to 3 octets
+        "03 01 01 01", "02 00 01 01",                  // EA bits
+        "02 01 0D 01", "02 01 AF", "02 01 E3", "02 01 11 01", // undefined control fields
+        "02 01 00 00 " + hex(Bytes(N201 + 1, 0x08)),  // over N201
+    };
+    for (std::string const& f : frames)
+        r.inject(f);
+    EXPECT_TRUE(r.out().empty());
+    EXPECT_TRUE(r.reports().empty());
+    EXPECT_TRUE(r.messages.empty());
+    LAPDFullState after = r.link->variables();
+    EXPECT_EQ(after.state, before.state);
+    EXPECT_EQ(unsigned(after.vs), unsigned(before.vs));
+    EXPECT_EQ(unsigned(after.vr), unsigned(before.vr));
+    EXPECT_EQ(r.timers(), "T200");
+    EXPECT_EQ(r.link->stats().errors, 12u);
+    // N201 octets exactly are taken.
+    r.inject("02 01 00 00 " + hex(Bytes(N201, 0x08)));
+    EXPECT_EQ(r.messages.size(), 1u);
+}
+
+TEST_F(LapdLink, UnexpectedUaKeepsTheUnacknowledgedFrames)
+{
+    Rig r;
+    establish(r);
+    r.send({0x08, 0x00, 0x01});
+    r.send({0x08, 0x00, 0x02});
+    r.out();
+    r.inject("00 01 73");
+    EXPECT_EQ(r.reports(), std::vector<std::string>{"error:UA (F = 1)"});
+    EXPECT_EQ(unsigned(r.link->variables().vs), 2u);
+    EXPECT_EQ(r.link->unacknowledged(), 2u);
+    // They are still resent on the peer's reject.
+    r.inject("00 01 09 00");
+    EXPECT_EQ(r.out(), (std::vector<std::string>{"00 01 00 00 08 00 01", "00 01 02 00 08 00 02"}));
+}
+
+TEST_F(LapdLink, LinksLeaveThePacketPoolAReserve)
+{
+    Rig r;
+    std::vector<Packet> held;
+    while (PacketPool::available() > LAPD::pool_reserve)
+        held.push_back(packet({0}));
+    test::Capture err(std::cerr);
+    r.send({0x08, 0x00, 0x01});
+    EXPECT_EQ(r.link->queued(), 0u);
+    EXPECT_EQ(r.link->stats().out_overflows, 1u);
+    held.pop_back();
+    r.send({0x08, 0x00, 0x01});
+    EXPECT_EQ(r.link->queued(), 1u);
+    // A message over N201 would be refused by the peer: never queued.
+    r.send(Bytes(N201 + 1, 0x08));
+    EXPECT_EQ(r.link->queued(), 1u);
+    EXPECT_EQ(r.link->stats().errors, 1u);
+}
+
+TEST_F(LapdLink, InfoReportsOnlyChanges)
+{
+    Rig r;
+    ACP::IsdnLinkInfo a, b;
+    EXPECT_TRUE(r.link->GetInfo(a));
+    EXPECT_FALSE(r.link->GetInfo(b));
+    establish(r);
+    r.send({0x08, 0x00, 0x01});
+    r.inject("02 01 00 02 08 00 05");
+    EXPECT_TRUE(r.link->GetInfo(a));
+    EXPECT_EQ(a.get_lapdState().asInt(), 6);
+    EXPECT_EQ(a.get_msuTxCount().getValue(), 1u);
+    EXPECT_EQ(a.get_msuRxCount().getValue(), 1u);
+    EXPECT_EQ(a.get_vs().getValue(), 1u);
+    EXPECT_EQ(a.get_va().getValue(), 1u);
+    EXPECT_EQ(a.get_vr().getValue(), 1u);
+    EXPECT_TRUE(a.get_t203run());
+    EXPECT_FALSE(r.link->GetInfo(b));
+}
+
+// Two links, user and network side, joined by a wire that can drop frames.
+struct Pair
+{
+    Pair() : user(Side::user), net(Side::network) {}
+    // Delivers what both sent until the wire is quiet; frames whose number
+    // (counted over the whole run) is in lose are dropped.
+    void pump()
+    {
+        for (bool moved = true; moved;) {
+            moved = false;
+            for (Rig* from : {&user, &net}) {
+                Rig& to = from == &user ? net : user;
+                std::vector<Bytes> frames;
+                frames.swap(from->channel.sent);
+                for (Bytes const& f : frames) {
+                    moved = true;
+                    if (count++ % lose_every == lose_every - 1)
+                        continue;
+                    Packet p = packet(f);
+                    to.link->receive(p);
+                }
+            }
+        }
+    }
+    Rig user, net;
+    unsigned count = 0;
+    unsigned lose_every = 1000000;
+};
+
+TEST_F(LapdLink, BackToBackThroughALossyWire)
+{
+    Pair w;
+    w.user.link->activate();
+    w.pump();
+    EXPECT_EQ(w.user.reports(), std::vector<std::string>{"up"});
+    EXPECT_EQ(w.net.reports(), std::vector<std::string>{"up"});
+    EXPECT_EQ(w.user.link->get_state(), multiple_frame_established);
+
+    // 200 messages each way while every seventh frame is lost; T200 and
+    // timer recovery bring every message across once and in order.
+    w.lose_every = 7;
+    for (unsigned i = 0; i < 200; ++i) {
+        w.user.send({0x08, 0x01, uint8_t(i), uint8_t(i >> 8)});
+        w.net.send({0x08, 0x01, uint8_t(i | 0x80), uint8_t(i >> 8)});
+        w.pump();
+        if (i % 5 == 0)
+            for (int t = 0; t < 3; ++t) {
+                advance(LAPD::T200);
+                w.pump();
+            }
+    }
+    for (int t = 0; t < 40 && (w.user.link->queued() + w.user.link->unacknowledged() + w.net.link->queued()
+                                   + w.net.link->unacknowledged()); ++t) {
+        advance(LAPD::T200);
+        w.pump();
+    }
+    w.lose_every = 1000000;
+    ASSERT_EQ(w.net.messages.size(), 200u);
+    ASSERT_EQ(w.user.messages.size(), 200u);
+    for (unsigned i = 0; i < 200; ++i) {
+        EXPECT_EQ(w.net.messages[i], (Bytes{0x08, 0x01, uint8_t(i), uint8_t(i >> 8)}));
+        EXPECT_EQ(w.user.messages[i], (Bytes{0x08, 0x01, uint8_t(i | 0x80), uint8_t(i >> 8)}));
+    }
+    EXPECT_GT(w.user.link->stats().retransmitted + w.net.link->stats().retransmitted, 0u);
+
+    // Release from the user side.
+    w.user.reports();
+    w.net.reports();
+    w.user.link->deactivate();
+    w.pump();
+    EXPECT_EQ(w.user.link->get_state(), tei_assigned);
+    EXPECT_EQ(w.net.link->get_state(), tei_assigned);
+    EXPECT_EQ(w.user.reports(), std::vector<std::string>{"down:success (UA received)"});
+    EXPECT_EQ(w.net.reports(), std::vector<std::string>{"down:remote error (DISC received)"});
+    EXPECT_EQ(w.user.timers(), "-");
+    EXPECT_EQ(w.net.timers(), "-");
+}
+
+} // namespace

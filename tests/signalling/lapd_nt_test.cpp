@@ -1,0 +1,362 @@
+// The network side of a BRI D channel: TEI management for eight terminals,
+// the per-terminal data links and their timers, routing, and the frames
+// as tshark reads them.
+#include "lapd_rig.h"
+
+#include "signalling/lapd_nt.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <sys/wait.h>
+
+using namespace lapdtest;
+using ISDN::LAPD_NT;
+using ISDN::LAPD_NT_user;
+using Out = std::vector<std::string>;
+
+namespace {
+
+// The layer as the only one of a list, on a recording channel.
+struct NtRig : ProtocolsList
+{
+    NtRig() : nt(new LAPD_NT)
+    {
+        nt->hdlc(&channel);
+        add_protocol_tail(nt);
+    }
+    void on_activated(Protocol*) override { activated = true; }
+    void list_on_message(Packet& p) override { up.push_back(hex(bytes(p))); }
+
+    void inject(std::string const& frame)
+    {
+        Packet p = packet(unhex(frame), 0);
+        nt->receive(p);
+    }
+    void send(Bytes const& message)
+    {
+        Packet p = packet(message);
+        nt->message(p);
+    }
+    Out out()
+    {
+        Out o;
+        for (Bytes const& b : channel.sent) {
+            o.push_back(hex(b));
+            all.push_back(b);
+        }
+        channel.sent.clear();
+        return o;
+    }
+    const LAPD_NT_user* link(unsigned tei) const
+    {
+        for (unsigned i = 0; i < LAPD_NT::users; ++i)
+            if (nt->user(i).get_Tei() == tei && (nt->user(i).is_assigned() || nt->user(i).is_reserved()))
+                return &nt->user(i);
+        return nullptr;
+    }
+
+    Channel channel;
+    LAPD_NT* nt;
+    bool activated = false;
+    Out up;
+    std::vector<Bytes> all; // every frame sent, for tshark
+};
+
+std::string octet(unsigned v)
+{
+    return hex({uint8_t(v)});
+}
+// Management frames: from a terminal (C/R 0) and as the network sends them.
+std::string from_te(unsigned ri, unsigned type, unsigned ai)
+{
+    return "FC FF 03 0F " + hex({uint8_t(ri), uint8_t(ri >> 8), uint8_t(type), uint8_t(ai << 1 | 1)});
+}
+std::string to_te(unsigned ri, unsigned type, unsigned ai)
+{
+    return "FE FF 03 0F " + hex({uint8_t(ri), uint8_t(ri >> 8), uint8_t(type), uint8_t(ai << 1 | 1)});
+}
+std::string sabme(unsigned tei)
+{
+    return "02 " + octet(tei << 1 | 1) + " 7F";
+}
+
+class LapdNt : public Clocked
+{
+protected:
+    // Activated, with TEIs 64 up to 64 + n - 1 handed out.
+    void Start(NtRig& r, unsigned n)
+    {
+        r.nt->activate();
+        EXPECT_TRUE(r.activated);
+        EXPECT_EQ(r.out(), Out{to_te(0, 4, 127)});
+        for (unsigned i = 0; i < n; ++i) {
+            r.inject(from_te(0x100 + i, 1, 127));
+            EXPECT_EQ(r.out(), (Out{to_te(0x100 + i, 2, 64 + i), sabme(64 + i)}));
+        }
+    }
+};
+
+TEST_F(LapdNt, TeiAssignmentCheckAndRemoval)
+{
+    NtRig r;
+    Start(r, 0);
+    advance(LAPD_NT::check_period);
+    EXPECT_EQ(r.out(), Out{to_te(0, 4, 127)});
+    for (unsigned i = 0; i < 8; ++i) {
+        r.inject(from_te(0x100 + i, 1, 127));
+        EXPECT_EQ(r.out(), (Out{to_te(0x100 + i, 2, 64 + i), sabme(64 + i)}));
+    }
+    // The ninth terminal is denied; a fixed Ai is denied or ignored.
+    r.inject(from_te(0x999, 1, 127));
+    EXPECT_EQ(r.out(), Out{to_te(0x999, 3, 127)});
+    r.inject(from_te(5, 1, 70));
+    EXPECT_EQ(r.out(), Out{to_te(5, 3, 70)});
+    r.inject(from_te(5, 1, 63));
+    EXPECT_TRUE(r.out().empty());
+    // A frame from a TEI no link holds, with none free, removes it.
+    r.inject("00 B5 01 01");
+    EXPECT_EQ(r.out(), (Out{to_te(0, 6, 90), to_te(0, 6, 90)}));
+
+    // A check: all answer but TEI 71, whose link ends.
+    r.inject(from_te(9, 7, 127)); // verify request
+    EXPECT_EQ(r.out(), Out{to_te(0, 4, 127)});
+    for (unsigned tei = 64; tei < 71; ++tei)
+        r.inject(from_te(0x40 + tei, 5, tei));
+    EXPECT_TRUE(r.out().empty());
+    advance(LAPD_NT_user::check_wait);
+    EXPECT_EQ(r.link(71), nullptr);
+    // A frame from TEI 90 now takes that link, which then serves it.
+    r.inject("00 B5 01 01"); // RR command, P
+    EXPECT_EQ(r.out(), (Out{sabme(90), "00 B5 01 01"}));
+
+    // An unasked answer with the Ri we know is ignored; another Ri means
+    // two terminals hold the TEI.
+    r.inject(from_te(0x40 + 64, 5, 64));
+    EXPECT_TRUE(r.out().empty());
+    r.inject(from_te(0x77, 5, 64));
+    EXPECT_EQ(r.out(), (Out{to_te(0, 6, 64), to_te(0, 6, 64)}));
+    EXPECT_EQ(r.link(64), nullptr);
+    r.inject(from_te(1, 5, 127));
+    EXPECT_EQ(r.out(), (Out{to_te(0, 6, 127), to_te(0, 6, 127)}));
+
+    // A terminal that disconnects keeps its TEI: the free link takes 64 and
+    // the next request finds no TEI to give, not 65.
+    r.inject("00 83 53"); // DISC, P
+    EXPECT_EQ(r.out(), Out{"00 83 73"});
+    r.inject(from_te(0x500, 1, 127));
+    EXPECT_EQ(r.out(), (Out{to_te(0x500, 2, 64), sabme(64)}));
+    r.inject(from_te(0x501, 1, 127));
+    EXPECT_EQ(r.out(), Out{to_te(0x501, 3, 127)});
+    // Until a check goes unanswered for it.
+    r.inject(from_te(9, 7, 127)); // verify request
+    EXPECT_EQ(r.out(), Out{to_te(0, 4, 127)});
+    for (unsigned tei : {64u, 66u, 67u, 68u, 69u, 70u, 90u})
+        r.inject(from_te(0x40 + tei, 5, tei));
+    advance(LAPD_NT_user::check_wait);
+    r.inject(from_te(0x502, 1, 127));
+    EXPECT_EQ(r.out(), (Out{to_te(0x502, 2, 65), sabme(65)}));
+
+    // Deactivation ends every link and the checks.
+    r.nt->deactivate();
+    for (unsigned i = 0; i < LAPD_NT::users; ++i)
+        EXPECT_FALSE(r.nt->user(i).is_assigned());
+    advance(LAPD_NT::check_period);
+    EXPECT_TRUE(r.out().empty());
+}
+
+TEST_F(LapdNt, DataLinkWindowAndRetransmission)
+{
+    NtRig r;
+    Start(r, 1);
+    r.inject("00 81 7F"); // SABME, P
+    EXPECT_EQ(r.out(), Out{"00 81 73"});
+    // I frame with P 0: delivered, not acknowledged until the idle poll.
+    r.inject("00 81 00 00 08 01 03 01");
+    EXPECT_EQ(r.up, Out{"08 01 03 01"});
+    EXPECT_TRUE(r.out().empty());
+    advance(LAPD_NT_user::idle);
+    EXPECT_EQ(r.out(), Out{"02 81 01 03"});
+    r.inject("02 81 01 01");
+
+    // SETUP to every terminal; others by call reference, the flag ignored;
+    // an unknown reference goes nowhere.
+    r.send({0x08, 0x01, 0x05, 0x05});
+    EXPECT_EQ(r.out(), Out{"02 FF 03 08 01 05 05"});
+    r.send({0x08, 0x01, 0x09, 0x07});
+    EXPECT_TRUE(r.out().empty());
+    for (int i = 0; i < 10; ++i)
+        r.send({0x08, 0x01, 0x83, uint8_t(0x10 + i)});
+    // Seven outstanding at most; the rest wait in order.
+    Out sent = r.out();
+    ASSERT_EQ(sent.size(), 7u);
+    EXPECT_EQ(sent[0], "02 81 00 03 08 01 83 10");
+    EXPECT_EQ(sent[6], "02 81 0C 03 08 01 83 16");
+    EXPECT_EQ(r.link(64)->waiting(), 3u);
+
+    // REJ with N(R) 0 acknowledges nothing and asks for all seven again.
+    r.inject("02 81 09 00");
+    sent = r.out();
+    ASSERT_EQ(sent.size(), 7u);
+    EXPECT_EQ(sent[0], "02 81 00 03 08 01 83 10");
+    EXPECT_EQ(r.link(64)->outstanding(), 7u);
+    // A retransmission carries the N(R) of its time.
+    r.inject("00 81 02 00 08 01 03 02"); // N(S) 1, N(R) 0
+    advance(LAPD_NT_user::T200);
+    sent = r.out();
+    ASSERT_EQ(sent.size(), 7u);
+    EXPECT_EQ(sent[2], "02 81 04 05 08 01 83 12");
+
+    // Acknowledging three lets three waiting ones go; out of the window
+    // ends the link.
+    r.inject("02 81 01 06"); // RR response, N(R) 3
+    sent = r.out();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[0], "02 81 0E 05 08 01 83 17");
+    r.inject("02 81 01 40"); // N(R) 32
+    EXPECT_EQ(r.link(64), nullptr);
+}
+
+TEST_F(LapdNt, LostPollsAreRepeatedThenTheLinkEnds)
+{
+    NtRig r;
+    Start(r, 1);
+    r.inject("00 81 7F");
+    r.inject("00 81 00 00 08 01 03 01");
+    r.out();
+    // A message acknowledged, then quiet: the poll repeats three times,
+    // and the fourth expiry, about four seconds on, ends the link.
+    r.send({0x08, 0x01, 0x03, 0x02});
+    EXPECT_EQ(r.out(), Out{"02 81 00 03 08 01 03 02"});
+    r.inject("02 81 01 03"); // RR response, F, N(R) 1
+    advance(LAPD_NT_user::idle);
+    EXPECT_EQ(r.out(), Out{"02 81 01 03"});
+    for (int i = 0; i < 3; ++i) {
+        advance(LAPD_NT_user::T200);
+        EXPECT_EQ(r.out(), Out{"02 81 01 03"}) << i;
+    }
+    EXPECT_NE(r.link(64), nullptr);
+    advance(LAPD_NT_user::T200);
+    EXPECT_TRUE(r.out().empty());
+    EXPECT_EQ(r.link(64), nullptr);
+}
+
+// Our user side against our network side: eight BRI terminals on one bus
+// obtain TEIs, establish their links and exchange messages by call
+// reference; a ninth is denied.
+TEST_F(LapdNt, EightUserSidesOnOneBus)
+{
+    NtRig net;
+    std::vector<std::unique_ptr<Rig>> tes;
+    auto carry = [&] {
+        for (bool moved = true; moved;) {
+            moved = false;
+            for (Bytes const& f : net.channel.sent) {
+                for (auto& te : tes) {
+                    Packet p = packet(f, 0);
+                    te->link->receive(p);
+                }
+                moved = true;
+            }
+            net.channel.sent.clear();
+            for (auto& te : tes) {
+                for (Bytes const& f : te->channel.sent) {
+                    Packet p = packet(f, 0);
+                    net.nt->receive(p);
+                    moved = true;
+                }
+                te->channel.sent.clear();
+            }
+        }
+    };
+    net.nt->activate();
+    for (int i = 0; i < 9; ++i) {
+        tes.push_back(std::make_unique<Rig>(ISDN::Side::user, true));
+        tes.back()->link->mdl_remove();
+        tes.back()->link->activate();
+        carry();
+    }
+    std::set<int> teis;
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(tes[i]->link->get_state(), ISDN::multiple_frame_established) << i;
+        teis.insert(tes[i]->link->variables().own_tei);
+    }
+    EXPECT_EQ(teis, (std::set<int>{64, 65, 66, 67, 68, 69, 70, 71}));
+    EXPECT_NE(tes[8]->link->get_state(), ISDN::multiple_frame_established);
+
+    for (int i = 0; i < 8; ++i)
+        tes[i]->send({0x08, 0x01, uint8_t(i + 1), 0x05});
+    carry();
+    EXPECT_EQ(net.up.size(), 8u);
+    for (int i = 0; i < 8; ++i)
+        net.send({0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x01});
+    carry();
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(tes[i]->messages, (std::vector<Bytes>{{0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x01}})) << i;
+}
+
+// What the network side sends, read by tshark's LAPD and TEI management
+// dissectors (a capture of user link type 147 mapped to "lapd").
+TEST_F(LapdNt, FramesAsTsharkReadsThem)
+{
+    NtRig r;
+    Start(r, 1);
+    r.inject(from_te(0x999, 1, 70));     // identity denied
+    r.inject("00 81 7F");                // UA
+    r.send({0x08, 0x01, 0x05, 0x05});    // SETUP broadcast
+    r.inject("00 81 02 00 08 01 03 01"); // out of sequence: REJ
+    r.inject("00 81 00 01 08 01 03 01"); // RR, F
+    r.send({0x08, 0x01, 0x83, 0x07});    // I frame
+    r.out();
+
+    char dir[] = "/tmp/lapd-nt-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(dir));
+    std::string d = dir;
+    {
+        std::ofstream dump(d + "/wire.txt");
+        for (Bytes const& f : r.all)
+            dump << "000000 " << hex(f) << "\n\n";
+    }
+    std::string env = "env -i HOME=" + d + " XDG_CONFIG_HOME=" + d + "/config TMPDIR=" + d
+        + " PATH=/usr/bin:/bin LC_ALL=C timeout -s KILL 120 ";
+    std::string cmd = env + "text2pcap -q -l 147 " + d + "/wire.txt " + d + "/wire.pcap >/dev/null 2>&1 && " + env
+        + "tshark -o 'uat:user_dlts:\"User 0 (DLT=147)\",\"lapd\",\"0\",\"\",\"0\",\"\"' -r " + d
+        + "/wire.pcap -n -T fields -E separator=/s -E occurrence=f -e lapd.sapi -e lapd.cr -e lapd.tei"
+          " -e lapd.control.n_s -e lapd.control.n_r -e lapd.control.s_ftype -e tei.msg -e tei.action"
+          " -e q931.message_type -e q931.call_ref -e _ws.expert -e _ws.malformed </dev/null 2>/dev/null";
+    std::string text;
+    FILE* f = ::popen(cmd.c_str(), "r");
+    for (int c; f && (c = std::fgetc(f)) != EOF;)
+        text += char(c);
+    int status = f ? ::pclose(f) : -1;
+    std::error_code ec;
+    std::filesystem::remove_all(d, ec);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
+
+    Out lines;
+    std::istringstream is(text);
+    for (std::string l; std::getline(is, l);)
+        lines.push_back(l);
+    // sapi, C/R, TEI, N(S), N(R), S kind, TEI message, Ai, Q.931 type and
+    // call reference; no expert finding and nothing malformed.
+    const Out want = {
+        "63 1 127    4 127    ",     // check request to every TEI
+        "63 1 127    2 64    ",      // identity assigned
+        "0 1 64         ",           // SABME
+        "63 1 127    3 70    ",      // identity denied
+        "0 0 64         ",           // UA
+        "0 1 127      0x05 05  ",    // SETUP to the group
+        "0 0 64  0 0x0002      ",    // REJ, N(R) 0
+        "0 0 64  1 0x0000      ",    // RR, N(R) 1
+        "0 1 64 0 1    0x07 03  ",   // I frame
+    };
+    EXPECT_EQ(lines, want) << text;
+}
+
+} // namespace

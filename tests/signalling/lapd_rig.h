@@ -1,0 +1,163 @@
+// A LAPD link in a test: its channel records what it sends, its owner what
+// it reports, and the loop's clock is driven by hand.
+#pragma once
+
+#include "signalling/lapd.h"
+
+#include "framework/multiplexer.h"
+#include "tests/framework/loop_helpers.h"
+
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace lapdtest {
+
+typedef std::vector<unsigned char> Bytes;
+
+inline Bytes bytes(Packet const& p)
+{
+    return p.length() ? Bytes(&p[0], &p[0] + p.length()) : Bytes();
+}
+
+inline std::string hex(Bytes const& b)
+{
+    std::string s;
+    char x[4];
+    for (unsigned char c : b) {
+        std::snprintf(x, sizeof x, s.empty() ? "%02X" : " %02X", c);
+        s += x;
+    }
+    return s;
+}
+
+inline Bytes unhex(std::string const& s)
+{
+    Bytes b;
+    for (size_t i = 0; i + 1 < s.size();) {
+        if (s[i] == ' ') {
+            ++i;
+            continue;
+        }
+        b.push_back((unsigned char)std::stoul(s.substr(i, 2), nullptr, 16));
+        i += 2;
+    }
+    return b;
+}
+
+inline Packet packet(Bytes const& b, unsigned head = ISDN::lapd_head_room)
+{
+    Packet p;
+    p.reserve_head(head);
+    for (unsigned char c : b)
+        p.put8(c);
+    return p;
+}
+
+struct Channel : GenericHDLC
+{
+    bool hdlc_transmit(Packet& f) override
+    {
+        if (full)
+            return false;
+        sent.push_back(bytes(f));
+        return true;
+    }
+    bool is_open() const override { return true; }
+    bool is_ready() const override { return !full; }
+
+    std::vector<Bytes> sent;
+    bool full = false;
+};
+
+// Owns the link as its protocol list and keeps what the link reports.
+struct Rig : ProtocolsList, ISDN::LAPD::Notify
+{
+    explicit Rig(ISDN::Side::type side = ISDN::Side::user, bool bri = false, unsigned log = 0)
+        : link(new ISDN::LAPD(ISDN::Side::user, 0))
+    {
+        link->set_side(side);
+        link->set_log(log);
+        if (bri)
+            link->change_to_bri();
+        link->BindNotify(this);
+        link->hdlc(&channel);
+        add_protocol_tail(link);
+    }
+
+    void on_activated(Protocol*) override { events.push_back("up"); }
+    void on_deactivated(Protocol*, Protocol_status s) override { events.push_back("down:" + s->text()); }
+    void list_on_message(Packet& p) override { messages.push_back(bytes(p)); }
+    void list_on_status(Protocol*, Protocol_status s) override { events.push_back("error:" + s->text()); }
+    void OnLAPD_FlowStatusChange(ISDN::LAPD* l) override { flows.push_back(l->GetFlowStatus()); }
+
+    void inject(std::string const& frame)
+    {
+        Packet p = packet(unhex(frame));
+        link->receive(p);
+    }
+    void send(Bytes const& message)
+    {
+        Packet p = packet(message);
+        link->message(p);
+    }
+    // What was sent since the last call, as hex.
+    std::vector<std::string> out()
+    {
+        std::vector<std::string> o;
+        for (Bytes const& b : channel.sent)
+            o.push_back(hex(b));
+        channel.sent.clear();
+        return o;
+    }
+    std::vector<std::string> reports()
+    {
+        std::vector<std::string> r;
+        r.swap(events);
+        return r;
+    }
+    // The timers whose flags are set.
+    std::string timers() const
+    {
+        ISDN::LAPDFullState const& v = link->variables();
+        std::string t;
+        if (v.t200_running)
+            t += "T200 ";
+        if (v.t202_running)
+            t += "T202 ";
+        if (v.t203_running)
+            t += "T203 ";
+        return t.empty() ? "-" : t.substr(0, t.size() - 1);
+    }
+
+    Channel channel;
+    ISDN::LAPD* link;
+    std::vector<std::string> events;
+    std::vector<Bytes> messages;
+    std::vector<ISDN::LAPD::FlowStatus::Type> flows;
+};
+
+// The loop's clock by hand; every test starts at the same time.
+class Clocked : public looptest::LoopTest
+{
+protected:
+    void SetUp() override
+    {
+        looptest::LoopTest::SetUp();
+        looptest::set_clock(base);
+    }
+    void advance(unsigned ms)
+    {
+        // Step by step, so each expiry sees the clock of its own time.
+        for (unsigned i = 0; i < ms; i += 50) {
+            now += ms - i < 50 ? ms - i : 50;
+            looptest::set_clock(base + now);
+            multiplexer.timers_schedule();
+        }
+    }
+    uint64_t base = 1000000;
+    uint64_t now = 0;
+};
+
+} // namespace lapdtest

@@ -1,0 +1,148 @@
+// The signal units the link sends, judged by tshark's MTP2 dissector: each
+// must carry the fields the test meant, with no length or format warning.
+#include "ss7_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace ss7test;
+
+namespace {
+
+char const tshark[] = "/usr/bin/tshark";
+
+// What a unit should read as: LSSUs with a status, the others with the
+// octets after the LI.
+struct Meant {
+    unsigned bsn, bib, fsn, fib, li;
+    int status; // -1: none
+    unsigned data;
+};
+
+std::string line_of(const Meant& m)
+{
+    std::ostringstream os;
+    os << m.bsn << '\t' << m.bib << '\t' << m.fsn << '\t' << m.fib << '\t' << m.li << '\t'
+       << (m.status < 0 ? std::string() : std::to_string(m.status)) << '\t' << (m.data ? std::to_string(m.data) : "")
+       << "\t\t";
+    return os.str();
+}
+
+// The units as a capture of link type 140 (MTP2 without check bits), read
+// back by tshark with MTP3 off, a line of fields per unit; both with a
+// private home, so that no configuration of the machine's is read.
+bool dissect(const std::vector<Bytes>& units, std::vector<std::string>& lines, std::string& why)
+{
+    char dir[] = "/tmp/ss7-wire-XXXXXX";
+    if (!::mkdtemp(dir))
+        return false;
+    std::string d = dir;
+    {
+        std::ofstream dump(d + "/wire.txt");
+        char hex[8];
+        for (const Bytes& u : units) {
+            dump << "000000";
+            for (unsigned char b : u) {
+                std::snprintf(hex, sizeof hex, " %02x", b);
+                dump << hex;
+            }
+            dump << "\n\n";
+        }
+    }
+    std::string env = "env -i HOME=" + d + " XDG_CONFIG_HOME=" + d + "/config TMPDIR=" + d
+        + " PATH=/usr/bin:/bin LC_ALL=C timeout -s KILL 120 ";
+    std::string cmd = env + "text2pcap -q -l 140 " + d + "/wire.txt " + d + "/wire.pcap >/dev/null 2>&1 && " + env
+        + tshark + " -r " + d + "/wire.pcap -n --disable-protocol mtp3 -T fields -E separator=/t"
+        + " -e mtp2.bsn -e mtp2.bib -e mtp2.fsn -e mtp2.fib -e mtp2.li -e mtp2.sf -e data.len"
+          " -e _ws.expert -e _ws.malformed </dev/null 2>" + d + "/err.txt";
+    std::string out;
+    FILE* f = ::popen(cmd.c_str(), "r");
+    for (int c; f && (c = std::fgetc(f)) != EOF;)
+        out += char(c);
+    int status = f ? ::pclose(f) : -1;
+    std::ifstream err(d + "/err.txt");
+    why = "tshark failed: " + std::string(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+    std::error_code ec;
+    std::filesystem::remove_all(d, ec);
+    std::istringstream is(out);
+    for (std::string l; std::getline(is, l);)
+        lines.push_back(l);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+TEST(Ss7Wire, UnitsWeSendAreTheUnitsTsharkSees)
+{
+    if (::access(tshark, X_OK) != 0)
+        GTEST_SKIP() << "tshark is not installed";
+    std::vector<Bytes> units;
+    std::vector<Meant> meant;
+    auto expect = [&](Link& l, std::vector<Meant> m) {
+        for (const Bytes& u : l.wire.take())
+            units.push_back(u);
+        meant.insert(meant.end(), m.begin(), m.end());
+        ASSERT_EQ(units.size(), meant.size());
+    };
+    auto status = [](int s) { return Meant{127, 1, 127, 1, 1, s, 0}; };
+    Clock clock;
+
+    Link l;
+    l.slc->local_activate();
+    expect(l, {status(0)});
+    l.rx(lssu(SS7::SIO));
+    expect(l, {status(1)});
+    l.rx(lssu(SS7::SIN));
+    expect(l, {status(1)});
+    l.rx(su(127, true, 127, true));
+    expect(l, {{127, 1, 127, 1, 0, -1, 0}, {127, 1, 127, 1, 0, -1, 0}});
+
+    // MSUs of every LI form; the far end's MSU acknowledged.
+    l.send(msu_payload(1, 3));
+    l.rx(su(127, true, 0, true, msu_payload(2)));
+    l.send(msu_payload(3, 62));
+    l.send(msu_payload(4, 63));
+    l.send(msu_payload(5, 273));
+    expect(l, {{127, 1, 0, 1, 3, -1, 3},
+               {0, 1, 0, 1, 0, -1, 0},
+               {0, 1, 1, 1, 62, -1, 62},
+               {0, 1, 2, 1, 63, -1, 63},
+               {0, 1, 3, 1, 63, -1, 273}});
+    // The far end asks for FSN 1 on: the repeats carry FIB 0.
+    l.rx(su(0, false, 0, true));
+    expect(l, {{0, 1, 1, 0, 62, -1, 62}, {0, 1, 2, 0, 63, -1, 63}, {0, 1, 3, 0, 63, -1, 273}});
+    // FSNs over the wrap.
+    l.rx(su(3, false, 0, true));
+    std::vector<Meant> wrap;
+    for (unsigned i = 0; i < 130; ++i) {
+        l.send(msu_payload(i, 5));
+        wrap.push_back({0, 1, (4 + i) % 128, 0, 5, -1, 5});
+        if (i == 100)
+            l.rx(su(104, false, 0, true));
+    }
+    expect(l, wrap);
+    // A gap in the far end's FSNs: our BIB inverts.
+    l.rx(su(5, false, 3, true, msu_payload(6)));
+    expect(l, {{0, 0, 5, 0, 0, -1, 0}});
+    l.slc->local_deactivate();
+    expect(l, {status(3)});
+
+    Link e(true);
+    e.slc->local_activate();
+    e.rx(lssu(SS7::SIO));
+    expect(e, {status(0), status(2)});
+
+    std::vector<std::string> lines;
+    std::string why;
+    ASSERT_TRUE(dissect(units, lines, why)) << why;
+    ASSERT_EQ(lines.size(), meant.size());
+    for (size_t i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i], line_of(meant[i])) << "unit " << i;
+}

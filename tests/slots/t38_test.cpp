@@ -1,0 +1,249 @@
+#include "voice_link.h"
+
+#include "board/mcc.h"
+#include "framework/child_wait.h"
+#include "slots/t38_slot.h"
+
+#include <dirent.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using namespace test;
+
+LGCP::Message T38(unsigned seq, int slot, std::string const& remote, std::vector<std::string> const& args)
+{
+    LGCP::Message m = Command(seq, slot);
+    LGCP::T38Soft& t38 = Body(m).select_create().select_t38soft();
+    t38.set_dhost(Address(remote, 900));
+    t38.set_shost(Address("10.0.0.1", 902));
+    t38.set_rx_packet_size(160);
+    t38.set_rx_threshold(3);
+    t38.set_tx_threshold(4);
+    for (const auto& arg : args)
+        t38.get_args().push_back(ASN1::IA5String(arg));
+    return m;
+}
+
+std::vector<std::string> Entries(std::string const& dir)
+{
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d))
+            if (e->d_name[0] != '.')
+                names.push_back(e->d_name);
+        ::closedir(d);
+    }
+    return names;
+}
+
+// This process's children that have not been reaped.
+std::string Children()
+{
+    std::string all;
+    for (const auto& task : Entries("/proc/self/task")) {
+        std::ifstream in("/proc/self/task/" + task + "/children");
+        all += std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return all;
+}
+
+std::string FdTarget(int fd)
+{
+    char target[256];
+    const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
+    return n < 0 ? "-" : std::string(target, static_cast<size_t>(n));
+}
+
+class T38Test : public SlotLink {
+protected:
+    void SetUp() override
+    {
+        SlotLink::SetUp();
+        T38SoftFactory::instance();
+        T38SoftFactory::set_program_for_test(T38_STANDIN);
+        ChildWait::Activate();
+        char templ[] = "/tmp/t38test_XXXXXX";
+        ASSERT_NE(::mkdtemp(templ), nullptr);
+        dir = templ;
+        ::setenv("T38_STANDIN_DIR", dir.c_str(), 1);
+        ::unsetenv("T38_STANDIN_EXIT");
+        ::unsetenv("T38_STANDIN_COUNT");
+    }
+    void TearDown() override
+    {
+        T38SoftFactory::set_program_for_test(T38SoftFactory::kProgram);
+        SlotLink::TearDown();
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+
+    // The child on the time slot says hello on its channel: its pid.
+    int ChildOn(int timeslot)
+    {
+        std::string hello;
+        RunUntil([&] {
+            for (const auto& frame : mcc.Written(timeslot))
+                hello.assign(frame.begin(), frame.end());
+            return !hello.empty();
+        });
+        EXPECT_EQ(hello.compare(0, 4, "t38 "), 0) << hello;
+        return hello.size() > 4 ? std::atoi(hello.c_str() + 4) : -1;
+    }
+    // What the child recorded: its arguments and descriptors 1 to 3.
+    std::vector<std::string> Record(int pid)
+    {
+        const std::string path = dir + "/" + std::to_string(pid);
+        RunUntil([&] { return ::access(path.c_str(), F_OK) == 0; });
+        std::ifstream in(path);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+    bool NoChildren()
+    {
+        return RunUntil([] { return Children().empty(); });
+    }
+
+    std::string dir;
+};
+
+TEST_F(T38Test, ChildGetsTheExactArgumentsAndTheChannelAsInput)
+{
+    auto got = Create(T38(1, 2, "10.0.0.7", {"-v"}), 2);
+    const int ts = StreamChannel(got[1]);
+    ExpectStream(got[1], 2, true, true, ts);
+    ExpectStream(got[2], 2, false, true, ts);
+    EXPECT_EQ(Allocation(ts), (std::vector<uint32_t>{2, 160, 0, 3, 4}));
+    EXPECT_EQ(Record(ChildOn(ts)),
+              (std::vector<std::string>{"arg /usr/local/sbin/t38", "arg --child", "arg --remote", "arg 10.0.0.7/900/902",
+                                        "arg -v", "fd1 " + FdTarget(1), "fd2 " + FdTarget(2), "fd3 -"}));
+
+    // 40 args: the vector ends at 31 strings.
+    std::vector<std::string> args;
+    for (int i = 0; i < 40; ++i)
+        args.push_back("a" + std::to_string(i));
+    got = Create(T38(2, 3, "10.0.0.7", args), 2);
+    auto lines = Record(ChildOn(StreamChannel(got[1])));
+    ASSERT_EQ(lines.size(), 31u + 3);
+    EXPECT_EQ(lines[4], "arg a0");
+    EXPECT_EQ(lines[30], "arg a26");
+
+    // Destroy ends the children with SIGTERM; no abort follows.
+    ExpectAnswer(Exchange(Destroy(3, 2))[0], 3, 2);
+    ExpectAnswer(Exchange(Destroy(4, 3))[0], 4, 3);
+    EXPECT_TRUE(NoChildren());
+    ExpectQuiet();
+    EXPECT_TRUE(inbox.empty());
+}
+
+TEST_F(T38Test, ChildEndBecomesAbortWithTheWaitStatus)
+{
+    struct Case {
+        const char* exit;
+        bool missing;
+        int cause;
+        const char* line;
+    } cases[] = {
+        {"2", false, 512, "02:t38 soft: t38 daemon terminated with code=2\n"},
+        {"-9", false, 9, "02:t38 soft: t38 daemon terminated by signal=9\n"},
+        {"0", true, 237 << 8, "02:t38 soft: t38 daemon terminated with code=237\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        ::setenv("T38_STANDIN_EXIT", c.exit, 1);
+        if (c.missing)
+            T38SoftFactory::set_program_for_test("/nonexistent/t38");
+        inbox.clear();
+        Capture debug(std::clog);
+        Create(T38(1, 2, "10.0.0.7", {}), 2);
+        ASSERT_TRUE(RunUntil([&] { return Aborts(2, c.cause) > 0; }));
+        EXPECT_EQ(debug.count(c.line), 1u) << debug.text();
+        ExpectAnswer(Exchange(Destroy(2, 2))[0], 2, 2);
+        ExpectQuiet();
+        EXPECT_EQ(inbox.size(), 1u);
+        T38SoftFactory::set_program_for_test(T38_STANDIN);
+    }
+    EXPECT_TRUE(NoChildren());
+}
+
+TEST_F(T38Test, InstanceCountIsTheProgramsNumberOrZero)
+{
+    struct Case {
+        const char* count; // null: prints nothing
+        bool missing;
+        int expected;
+        const char* line;
+    } cases[] = {
+        {"8", false, 8, ""},
+        {nullptr, false, 0, "t38soft: t38: can't detect T38 resources"},
+        {"8x", false, 0, "t38soft: t38: not a count: \"8x\""},
+        {"-1", false, 0, "not a count"},
+        {"12345678901", false, 0, "not a count"},
+        {"hang", false, 0, "t38soft: t38: no answer within 200 ms"},
+        {"8", true, 0, "t38soft: t38 daemon not found!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        if (c.count)
+            ::setenv("T38_STANDIN_COUNT", c.count, 1);
+        else
+            ::unsetenv("T38_STANDIN_COUNT");
+        // Short only where the time-out is the point: a loaded machine starts programs slowly.
+        const bool hang = c.count && std::string(c.count) == "hang";
+        T38SoftFactory::set_program_for_test(c.missing ? "/nonexistent/t38" : T38_STANDIN, hang ? 200 : 20000);
+        Capture debug(std::clog), errors(std::cerr);
+        EXPECT_EQ(T38SoftFactory::instance().QueryNumOfInstances(), c.expected);
+        if (*c.line)
+            EXPECT_EQ(debug.count(c.line) + errors.count(c.line), 1u) << debug.text() << errors.text();
+        else
+            EXPECT_EQ(errors.text(), "");
+        EXPECT_TRUE(Children().empty());
+    }
+
+    // Through the link: the resource query reports it.
+    ::setenv("T38_STANDIN_COUNT", "8", 1);
+    T38SoftFactory::set_program_for_test(T38_STANDIN);
+    LGCP::Message query = Command(7);
+    Body(query).select_query();
+    auto got = Exchange(query, 2);
+    ASSERT_TRUE(got[0].get_pdu().signal_isSelected() && got[0].get_pdu().get_signal().resources_isSelected());
+    EXPECT_EQ(got[0].get_pdu().get_signal().get_resources().get_t38_instances().getValue(), 8);
+}
+
+// The remote text goes onto the child's command line: only a dotted IPv4
+// address is taken, and a refused one costs no channel and no child.
+TEST_F(T38Test, RemoteThatIsNoDottedAddressFailsTheCreate)
+{
+    for (std::string remote : std::vector<std::string>{"", "999.0.0.1", "10.0.0.7 ", "10.0.0.7/1", "host.example", std::string(5000, '1'),
+                               std::string("10.0.0.7\0x", 10)}) {
+        Capture errors(std::cerr);
+        ExpectAnswer(Exchange(T38(1, 2, remote, {}))[0], 1, 2, LGCP::ErrorCause::insufficientResources);
+        EXPECT_EQ(errors.count("remote address is not dotted IPv4"), 1u);
+    }
+    EXPECT_TRUE(mcc.Timeslots().empty());
+    EXPECT_TRUE(Children().empty());
+}
+
+TEST_F(T38Test, HundredSlotsCreatedAndDestroyedLeaveNothingBehind)
+{
+    const size_t fds = Entries("/proc/self/fd").size();
+    unsigned seq = 1;
+    for (int round = 0; round < 4; ++round) {
+        for (int slot = 0; slot < 25; ++slot)
+            Create(T38(seq++, slot, "10.0.0.7", {}), 2);
+        for (int slot = 0; slot < 25; ++slot)
+            ExpectAnswer(Exchange(Destroy(seq, slot))[0], seq, slot), ++seq;
+        ASSERT_TRUE(NoChildren());
+    }
+    ExpectQuiet();
+    EXPECT_TRUE(inbox.empty());
+    board.Prune();
+    EXPECT_TRUE(mcc.Timeslots().empty());
+    EXPECT_EQ(Entries("/proc/self/fd").size(), fds);
+}
+
+} // namespace
