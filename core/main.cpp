@@ -21,6 +21,7 @@
 #include "rtp/lemz_factory.h"
 #include "rtp/rtp_factory.h"
 #include "signalling/hdlc_slot.h"
+#include "signalling/pstn_slot.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/mcc_slot.h"
@@ -101,6 +102,7 @@ int main(int argc, char** argv)
     // The factories in their fixed order (the trunk factories are static
     // objects, made before), then the switch.
     MapFactory::instance();
+    PstnFactory::instance();
     RtpFactory::instance();
     ModemFactory::instance();
     Mixer::MixerFactory::instance();

@@ -22,8 +22,8 @@ class RtpRadioRequest;
 }
 
 class SlotFactory;
-// The RTP driver's event record; it is defined with the driver's other
-// records, and so is the processRtpEvent that reads it.
+// The RTP driver's event record, defined with the driver's other records
+// (board/rtp_driver.h).
 struct rtp_event;
 
 // A numbered channel object handed to the controller. Kinds override the

@@ -2,6 +2,7 @@
 
 #include "core/slots.h"
 #include "core/traces.h"
+#include "signalling/slot_signals.h"
 
 #include <iostream>
 
@@ -69,11 +70,7 @@ bool HdlcSlot::Connect(int tdm, const char* trace)
         return true;
     // A channel that could not be opened fails the connection as well as
     // being reported as deactivation.
-    if (!iactivate()) {
-        Answer::Refuse(Answer::connectFail);
-        return false;
-    }
-    return true;
+    return iactivate();
 }
 
 bool HdlcSlot::IHwConnectTransmitter(Slot& receiver)
@@ -258,15 +255,7 @@ void HdlcSlot::OnUpdateTimer()
 
 void HdlcSlot::UpdateHDLC_Statistics()
 {
-    const HDLC::Statistics& s = mHdlc->statistics();
-    LGCP::IoctlResponse response;
-    LGCP::HdlcLinkInfo& info = response.select_hdlcLinkInfo();
-    info.set_txSU(s.sent);
-    info.set_txDiscard(s.discarded);
-    info.set_txError(s.errors);
-    info.set_txOverflow(s.overflows);
-    info.set_rxSU(s.received);
-    OnIoctlResponse(response);
+    SendHdlcReport(*this, mHdlc->statistics());
 }
 
 HdlcSlotFactory& HdlcSlotFactory::instance()
@@ -293,11 +282,5 @@ Slot* HdlcSlotFactory::INewSlot(LGCP::CreateParams const& params)
 
 void HdlcSlotFactory::SelfSignal(LGCP::Signal const& signal)
 {
-    if (!signal.trunkStatus_isSelected())
-        return;
-    const ACP::TrunkStatus& status = signal.get_trunkStatus();
-    auto state = status.get_state().asNamedNumber();
-    std::vector<Slot*> slots = this->slots();
-    for (Slot* slot : slots)
-        slot->OnTrunkStatus(static_cast<unsigned>(status.get_trunk().getValue()), state);
+    PassTrunkStatus(*this, signal);
 }

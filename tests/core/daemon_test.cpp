@@ -197,6 +197,14 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     mixerIn.set_unit(0);
     mixerIn.get_channel().select_tdm() = 1;
     test::ExpectAnswer(exchange(input, 1)[0], 4, 6);
+    // The signalling factories take theirs.
+    LGCP::Message pstn = test::Command(11, 11);
+    auto& ss7 = test::Body(pstn).select_create().select_pstn().select_ss7();
+    ss7.set_trunk(1);
+    test::ExpectAnswer(exchange(pstn, 1)[0], 11, 11);
+    LGCP::Message hdlc = test::Command(12, 12);
+    test::Body(hdlc).select_create().select_hdlcParams().set_trunk(1);
+    test::ExpectAnswer(exchange(hdlc, 1)[0], 12, 12);
     // The voice and software T.38 factories take their creates.
     LGCP::Message record = test::Command(5, 7);
     TERM::HostAddress host;
@@ -222,7 +230,7 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     for (int i = 0; i < 200 && dump.find("05:map") == std::string::npos; ++i, usleep(10000))
         dump = daemon.Read("log/server-status");
     EXPECT_NE(dump.find("05:map"), std::string::npos) << dump;
-    EXPECT_NE(dump.find("slots: 4"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("slots: 6"), std::string::npos) << dump;
 
     ASSERT_EQ(kill(daemon.pid(), SIGTERM), 0);
     int status = daemon.Wait();

@@ -202,6 +202,13 @@ TEST_F(LemzSlotTest, AttachedToAnotherSessionOrRefused)
     EXPECT_EQ(attach.pid_rtp, 1234);
     board.Prune();
     EXPECT_TRUE(ext.Sessions().empty());
+    // A codec change ends the old session for good (the control keeps no
+    // copy of it) and attaches the new one.
+    LGCP::Message codec = Command(7, 4);
+    Body(codec).select_ioctl().select_encoder_mode() = LGCP::CodecMode::alaw;
+    ExpectAnswer(Exchange(codec)[0], 7, 4);
+    EXPECT_EQ(board.Channels("/dev/rtp").size(), 1u);
+    EXPECT_EQ(rtp.codes().back(), 0xC0085209UL);
 
     // ED-137 and radio-less creates are not this factory's.
     auto ed = CreateLemz(2, 5);

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "board/hdlc.h"
+#include "core/slot.h"
+#include "protocol/lgcp.h"
+
+#include <vector>
+
+// A trunk report of the E1 service to every slot of the factory; other
+// signals are not theirs.
+inline void PassTrunkStatus(SlotFactory& factory, LGCP::Signal const& signal)
+{
+    if (!signal.trunkStatus_isSelected())
+        return;
+    const ACP::TrunkStatus& status = signal.get_trunkStatus();
+    auto state = status.get_state().asNamedNumber();
+    // A slot may leave the list meanwhile: walk a copy.
+    std::vector<Slot*> slots = factory.slots();
+    for (Slot* slot : slots)
+        slot->OnTrunkStatus(static_cast<unsigned>(status.get_trunk().getValue()), state);
+}
+
+// The channel's counters to the controller as an ioctl response.
+inline void SendHdlcReport(Slot& slot, HDLC::Statistics const& s)
+{
+    LGCP::IoctlResponse response;
+    LGCP::HdlcLinkInfo& info = response.select_hdlcLinkInfo();
+    info.set_txSU(s.sent);
+    info.set_txDiscard(s.discarded);
+    info.set_txError(s.errors);
+    info.set_txOverflow(s.overflows);
+    info.set_rxSU(s.received);
+    slot.OnIoctlResponse(response);
+}

@@ -1,0 +1,247 @@
+// PSTN signalling slots through the controller link, on simulated MCC
+// channels: SS7, PRI, BRI network side and CAS.
+
+#include "tests/slots/tdm_link.h"
+
+#include "core/ctrl_srv.h"
+#include "signalling/pstn_slot.h"
+#include "standin/mcc.h"
+
+namespace {
+
+using namespace tdmtest;
+using Frame = Standin::Frame;
+
+LGCP::Message CreateSs7(unsigned seq, int slot, int trunk)
+{
+    return Do(seq, slot, [&](LGCP::Command& c) {
+        auto& p = c.select_create().select_pstn().select_ss7();
+        p.set_trunk(trunk);
+        p.set_slc(0);
+        p.set_dpc(1);
+        p.set_opc(2);
+        p.set_emergency(false);
+    });
+}
+
+LGCP::Message CreateIsdn(unsigned seq, int slot, bool bri, bool network)
+{
+    return Do(seq, slot, [&](LGCP::Command& c) {
+        auto& p = c.select_create().select_pstn().select_isdn();
+        p.get_type() = bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri;
+        p.set_trunk(1);
+        p.set_log(0);
+        if (network)
+            p.get_side().select_network();
+        else
+            p.get_side().select_user();
+    });
+}
+
+LGCP::Message CreateCas(unsigned seq, int slot)
+{
+    return Do(seq, slot, [](LGCP::Command& c) { c.select_create().select_pstn().select_cas(); });
+}
+
+LGCP::Message RqBsn(unsigned seq, int slot)
+{
+    return Ioctl(seq, slot, [](LGCP::IoctlParams& p) { p.select_ss7RqBSN(); });
+}
+
+const LGCP::IoctlResponse& Response(LGCP::Message const& m)
+{
+    const LGCP::Signal& s = SignalOf(m);
+    EXPECT_TRUE(s.ioctl_isSelected()) << m;
+    return s.get_ioctl();
+}
+
+// Stands for the E1 service: trunk reports into the link.
+struct E1Reports : CtrlSrv::Service {
+    bool OnCommand(LGCP::Message const&) override { return false; }
+    void Send(int trunk, ACP::TrunkState::NamedNumber state)
+    {
+        LGCP::Signal signal;
+        ACP::TrunkStatus& status = signal.select_trunkStatus();
+        status.set_trunk(trunk);
+        status.get_state() = state;
+        SendSignal(-1, signal);
+    }
+};
+
+// A source slot on any trunk and time slot.
+struct Line : Slot {
+    Line(int trunk, int timeslot) : Slot(MapFactory::instance()), trunk(trunk), timeslot(timeslot) {}
+    const char* GetName() const override { return "line"; }
+    int GetTrunk() override { return trunk; }
+    int GetTrunkTimeSlot() override { return timeslot; }
+    bool IOnOutputStream() override { return true; }
+    int IGetTransmitChannel() override { return 8192 + 5; }
+    int trunk, timeslot;
+};
+
+class PstnSlots : public LinkFixture {
+protected:
+    void SetUp() override
+    {
+        PstnSlot::sUpdateMs = 600000;
+        PstnFactory::instance();
+        LinkFixture::SetUp();
+    }
+    void TearDown() override
+    {
+        PstnSlot::sUpdateMs = 3000;
+        LinkFixture::TearDown();
+    }
+    // Connects an E1 time slot of trunk 1 to the slot; the channel's time slot.
+    int Connect(unsigned seq, int slot, int timeslot = 16)
+    {
+        Exchange(CreateE1(seq, 60 + timeslot, 1, timeslot), 3);
+        auto got = Exchange(test::Connect(seq + 1, 60 + timeslot, {slot}));
+        ExpectAnswer(got[0], seq + 1, 60 + timeslot);
+        auto held = mcc.Timeslots();
+        return held.empty() ? -1 : held.back();
+    }
+    std::vector<Frame> Written(int ts, size_t count)
+    {
+        std::vector<Frame> got;
+        loop.RunUntil([&] {
+            for (auto& f : mcc.Written(ts))
+                got.push_back(f);
+            return got.size() >= count;
+        });
+        return got;
+    }
+
+    Standin::Mcc& mcc = board.Get<Standin::Mcc>("/dev/mcc/ctl");
+};
+
+TEST_F(PstnSlots, Ss7LinkOnATrunkTimeSlot)
+{
+    E1Reports e1;
+    server.Bind(e1);
+    ExpectAnswer(Exchange(CreateSs7(1, 5, 1))[0], 1, 5);
+    auto got = Exchange(RqBsn(2, 5), 2);
+    EXPECT_EQ(Response(got[0]).get_ss7BSN().getValue(), 0); // never activated
+    ExpectAnswer(got[1], 2, 5);
+
+    int ts = Connect(3, 5);
+    ASSERT_NE(mcc.At(ts), nullptr);
+    EXPECT_EQ(mcc.At(ts)->kind, 3u); // SS7 framing
+    EXPECT_EQ(sw.Source(ts), 8192 + 16);
+    auto sent = Written(ts, 1);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent[0].size(), 4u); // an LSSU: alignment has begun
+    got = Exchange(RqBsn(5, 5), 2);
+    EXPECT_EQ(Response(got[0]).get_ss7BSN().getValue(), 127);
+
+    // Reports for trunk 0 only, and only on a change: the first normal one
+    // passes unseen, the loss takes the link down, its repeat does nothing.
+    e1.Send(1, ACP::TrunkState::lossCarrier);
+    e1.Send(0, ACP::TrunkState::normal);
+    Receive(2);
+    e1.Send(0, ACP::TrunkState::lossCarrier);
+    got = Receive(5);
+    EXPECT_TRUE(Response(got[0]).ss7LinkInfo_isSelected());
+    EXPECT_TRUE(Response(got[1]).hdlcLinkInfo_isSelected());
+    EXPECT_EQ(Response(got[2]).get_ss7LinkInfo().get_ss7state().asInt(), 0);
+    EXPECT_TRUE(SignalOf(got[3]).deactivated_isSelected());
+    EXPECT_TRUE(SignalOf(got[4]).trunkStatus_isSelected());
+    e1.Send(0, ACP::TrunkState::lossCarrier);
+    Receive(1);
+    ExpectQuiet();
+
+    // Only SS7 controls: a PRI slot refuses them.
+    ExpectAnswer(Exchange(CreateIsdn(6, 6, false, false))[0], 6, 6);
+    ExpectAnswer(Exchange(RqBsn(7, 6))[0], 7, 6, LGCP::ErrorCause::unsupported);
+}
+
+TEST_F(PstnSlots, SourcesOutsideTheE1TrunksAreRefused)
+{
+    ExpectAnswer(Exchange(CreateSs7(1, 5, 1))[0], 1, 5);
+    Exchange(CreateBri(2, 8, 5, 1), 3); // BRI trunk 5 is trunk index 4
+    test::Capture err(std::cerr);
+    ExpectAnswer(Exchange(test::Connect(3, 8, {5}))[0], 3, 8, LGCP::ErrorCause::connectFail);
+    auto* line = new Line(0, 32);
+    Slots::instance().Enter(9, *line);
+    ExpectAnswer(Exchange(test::Connect(4, 9, {5}))[0], 4, 9, LGCP::ErrorCause::connectFail);
+    EXPECT_NE(err.text().find("pstn-slot: invalid trunk number: 4\n"), std::string::npos) << err.text();
+    EXPECT_NE(err.text().find("pstn-slot: invalid timeslot: 32\n"), std::string::npos) << err.text();
+    EXPECT_TRUE(mcc.Timeslots().empty());
+}
+
+TEST_F(PstnSlots, PriLinkCarriesMessagesBothWays)
+{
+    ExpectAnswer(Exchange(CreateIsdn(1, 5, false, false))[0], 1, 5);
+    int ts = Connect(2, 5);
+    EXPECT_EQ(mcc.At(ts)->kind, 0u);
+    EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x00, 0x01, 0x7F}})); // SABME
+    ASSERT_TRUE(mcc.Inject(ts, {0x00, 0x01, 0x73}));                    // UA
+    auto got = Receive(2);
+    EXPECT_TRUE(Response(got[0]).isdnLinkInfo_isSelected());
+    EXPECT_TRUE(SignalOf(got[1]).activated_isSelected());
+
+    ExpectAnswer(Exchange(UserData(4, 5, {0x08, 0x01, 0x01, 0x05}))[0], 4, 5);
+    EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x00, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05}}));
+    ASSERT_TRUE(mcc.Inject(ts, {0x02, 0x01, 0x00, 0x02, 0x08, 0x01, 0x81, 0x01}));
+    got = Receive(1);
+    EXPECT_EQ(SignalOf(got[0]).get_userData(), (std::vector<char>{0x08, 0x01, char(0x81), 0x01}));
+
+    // A CAS slot has no link: its user data is refused, not lost.
+    ExpectAnswer(Exchange(CreateCas(5, 6))[0], 5, 6);
+    ExpectAnswer(Exchange(UserData(6, 6, {1}))[0], 6, 6, LGCP::ErrorCause::unsupported);
+}
+
+TEST_F(PstnSlots, BriNetworkSideServesEightTerminals)
+{
+    ExpectAnswer(Exchange(CreateIsdn(1, 5, true, true))[0], 1, 5);
+    Exchange(CreateBri(2, 8, 1, 1), 3);
+    // The line's receiving half alone opens nothing; both halves do.
+    ExpectAnswer(Exchange(test::Connect(3, 8, {5}))[0], 3, 8);
+    EXPECT_TRUE(mcc.Timeslots().empty());
+    auto got = Exchange(test::Connect(4, 5, {8}), 2);
+    EXPECT_TRUE(SignalOf(got[0]).activated_isSelected());
+    ExpectAnswer(got[1], 4, 5);
+    int ts = mcc.Timeslots().at(0);
+    EXPECT_EQ(mcc.At(ts)->kind, 1u);
+    EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0xFE, 0xFF, 0x03, 0x0F, 0, 0, 0x04, 0xFF}}));
+
+    for (unsigned i = 0; i < 9; ++i)
+        ASSERT_TRUE(mcc.Inject(ts, {0xFC, 0xFF, 0x03, 0x0F, uint8_t(i), 0x10, 0x01, 0xFF}));
+    auto sent = Written(ts, 17);
+    ASSERT_EQ(sent.size(), 17u);
+    for (unsigned i = 0; i < 8; ++i) {
+        EXPECT_EQ(sent[2 * i], (Frame{0xFE, 0xFF, 0x03, 0x0F, uint8_t(i), 0x10, 0x02, uint8_t((64 + i) << 1 | 1)}));
+        EXPECT_EQ(sent[2 * i + 1], (Frame{0x02, uint8_t((64 + i) << 1 | 1), 0x7F}));
+    }
+    EXPECT_EQ(sent[16], (Frame{0xFE, 0xFF, 0x03, 0x0F, 8, 0x10, 0x03, 0xFF}));
+
+    // A terminal's message goes up; the answer comes back to it.
+    ASSERT_TRUE(mcc.Inject(ts, {0x00, 0x83, 0x00, 0x00, 0x08, 0x01, 0x07, 0x05}));
+    got = Receive(1);
+    EXPECT_EQ(SignalOf(got[0]).get_userData(), (std::vector<char>{0x08, 0x01, 0x07, 0x05}));
+    ExpectAnswer(Exchange(UserData(5, 5, {0x08, 0x01, char(0x87), 0x02}))[0], 5, 5);
+    EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x02, 0x83, 0x00, 0x03, 0x08, 0x01, 0x87, 0x02}}));
+}
+
+TEST_F(PstnSlots, ReportsEveryPeriodAndFailedChannels)
+{
+    PstnSlot::sUpdateMs = 30;
+    ExpectAnswer(Exchange(CreateSs7(1, 5, 1))[0], 1, 5);
+    for (int i = 0; i < 2; ++i) {
+        auto got = Receive(2);
+        EXPECT_TRUE(Response(got[0]).hdlcLinkInfo_isSelected());
+        const ACP::SS7LinkInfo& info = Response(got[1]).get_ss7LinkInfo();
+        EXPECT_EQ(info.get_speedRx().getValue(), 0u);
+        EXPECT_EQ(info.get_speedTx().getValue(), 0u);
+    }
+    PstnSlot::sUpdateMs = 600000;
+    Receive(2);
+
+    // A channel that cannot be opened: deactivated, and the command fails.
+    board.FailOpen("/dev/mcc/ctl", ENODEV);
+    auto got = Exchange(Activate(2, 5), 2);
+    EXPECT_TRUE(SignalOf(got[0]).deactivated_isSelected());
+    ExpectAnswer(got[1], 2, 5, LGCP::ErrorCause::insufficientResources);
+}
+
+} // namespace
