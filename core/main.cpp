@@ -1,10 +1,10 @@
 // Gateway control daemon entry point.
 
-#include "board/e1_service.h"
 #include "board/hal.h"
 #include "board/hw_mux.h"
 #include "core/command_line.h"
 #include "core/ctrl_srv.h"
+#include "core/e1_service.h"
 #include "core/heartbeat.h"
 #include "core/signal_watch.h"
 #include "core/slots.h"
@@ -18,9 +18,11 @@
 #include "framework/multiplexer.h"
 #include "framework/version.h"
 #include "protocol/lgcp.h"
+#include "rtp/ed137_factory.h"
 #include "rtp/lemz_factory.h"
 #include "rtp/rtp_factory.h"
 #include "signalling/hdlc_slot.h"
+#include "signalling/isdn_slot.h"
 #include "signalling/pstn_slot.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
@@ -111,7 +113,9 @@ int main(int argc, char** argv)
     EchoFactory::instance();
     VoiceFactory::instance();
     T38SoftFactory::instance();
+    IsdnFactory::instance();
     RtpLEMZFactory::instance();
+    RtpED137Factory::instance();
     HdlcSlotFactory::instance();
     HwMux::instance().Open();
 

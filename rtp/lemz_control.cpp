@@ -23,22 +23,10 @@ namespace RTPSignalling {
 
 namespace {
 
-// Packets read in one pass of the loop at most.
-constexpr int kReceiveBurst = 64;
-
 void CopyCallerId(char* to, const char* from)
 {
     std::memset(to, 0, kCallerIdSize);
     std::memcpy(to, from, strnlen(from, kCallerIdSize - 1));
-}
-
-std::string Dotted(uint32_t address)
-{
-    in_addr a{};
-    a.s_addr = address;
-    char text[INET_ADDRSTRLEN] = "";
-    ::inet_ntop(AF_INET, &a, text, sizeof text);
-    return text;
 }
 
 std::string Decimal(float value)
@@ -183,26 +171,10 @@ void LemzRadioControl::OnRtpExtEvent(int, short events)
     sig_proto_init(&mPrevious);
     int burst = 0;
     for (int n = 0; n < kReceiveBurst; ++n) {
-        // A failed request must not leave the previous sender's words.
-        mInfo = rtp_ext_packet_info{};
-        int announced = Device::Request(mExt.lowlevel_fd(), RtpExtRequest::kNextPacket, &mInfo);
-        if (announced >= 1)
-            ++mStats.announced;
-        else if (announced < 0)
-            mStats.infoErrno = errno;
         unsigned char buf[RtpExtRequest::kPacketBuffer];
-        ssize_t got = ::read(mExt.lowlevel_fd(), buf, sizeof buf);
-        if (got <= 0) {
-            if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-                mStats.readErrno = errno;
-            if (got == 0 && (events & (POLLHUP | POLLERR))) {
-                // A hung-up session would wake the loop for ever.
-                std::cerr << GetPrefix() << "rtp_ext session closed by the driver" << std::endl;
-                mEvent.Release();
-            }
+        ssize_t got = ReadExtPacket(buf, sizeof buf, events);
+        if (got <= 0)
             break;
-        }
-        mStats.bytesReceived += static_cast<uint32_t>(got);
         sig_proto_init(&mCurrent);
         int32_t result = sig_proto_unpack(&mCurrent, buf, static_cast<size_t>(got));
         if (result != 0) {
@@ -210,8 +182,8 @@ void LemzRadioControl::OnRtpExtEvent(int, short events)
             continue;
         }
         ++mStats.received;
-        mCurrent.source_addr = announced >= 1 ? mInfo.word[1] : 0;
-        mCurrent.source_ssrc = announced >= 1 ? mInfo.word[0] : 0;
+        mCurrent.source_addr = mInfo.word[1];
+        mCurrent.source_ssrc = mInfo.word[0];
         if (burst > 0 && cmp_sig_proto_header(&mCurrent, &mPrevious) != 0)
             OnRtpProtoRXEvent(mPrevious);
         mPrevious = mCurrent;
@@ -336,12 +308,8 @@ int LemzRadioControl::DecodeProto(sig_proto const& p, LemzRadioState& s)
 
 bool LemzRadioControl::SendASNToChan(TERM::RadioStatus const& status)
 {
-    if (!status.lemz_isSelected())
+    if (!status.lemz_isSelected() || !CanSend("status"))
         return false;
-    if (!mExt) {
-        std::cerr << GetPrefix() << "no rtp_ext session: radio status not sent" << std::endl;
-        return false;
-    }
     LemzRadioState state = mAnnounced;
     DecodeASN(status.get_lemz(), state);
     return SendRadioStateToChan(state) == 0;
@@ -349,12 +317,8 @@ bool LemzRadioControl::SendASNToChan(TERM::RadioStatus const& status)
 
 bool LemzRadioControl::SendASNToChan(TERM::RadioModifier const& modifier)
 {
-    if (!modifier.lemz_isSelected())
+    if (!modifier.lemz_isSelected() || !CanSend("command"))
         return false;
-    if (!mExt) {
-        std::cerr << GetPrefix() << "no rtp_ext session: radio command not sent" << std::endl;
-        return false;
-    }
     LemzRadioState state = mAnnounced;
     DecodeASN(modifier.get_lemz(), state);
     return SendRadioStateToChan(state) == 0;
@@ -385,19 +349,7 @@ int LemzRadioControl::SendRadioStateToChan(LemzRadioState const& state)
 int LemzRadioControl::SendProtoToChan(sig_proto& packet)
 {
     unsigned char buf[RtpExtRequest::kPacketBuffer];
-    int32_t length = sig_proto_pack(&packet, buf, sizeof buf);
-    if (length < 1) {
-        mStats.packError = length;
-        return 0;
-    }
-    ssize_t written = ::write(mExt.lowlevel_fd(), buf, static_cast<size_t>(length));
-    if (written > 0) {
-        mStats.bytesSent += static_cast<uint32_t>(written);
-        ++mStats.sent;
-    } else {
-        mStats.writeErrno = errno;
-    }
-    return static_cast<int>(written);
+    return WriteExtPacket(buf, sig_proto_pack(&packet, buf, sizeof buf));
 }
 
 int LemzRadioControl::DecodeASN(TERM::LemzRadioModifier const& modifier, LemzRadioState& s)
@@ -536,7 +488,7 @@ int LemzRadioControl::EncodeASN(LemzRadioState const& announced, LemzRadioState 
 {
     EncodeStatusASN(announced, request);
     TERM::LemzRadioModifier& m = request.set_request().select_lemz();
-    m.get_addr().set_session_addr(Dotted(r.source_addr));
+    m.get_addr().set_session_addr(DottedAddress(r.source_addr));
     m.get_addr().set_session_ssrc(r.source_ssrc);
     TERM::LemzRadioModifierParams& p = m.get_params();
     switch (r.command) {
@@ -567,7 +519,7 @@ int LemzRadioControl::EncodeASN(LemzRadioState const& announced, LemzRadioState 
     case GW_SEL_CALL: {
         auto& b = p.select_gw_set_selcall();
         b.set_flags(Flags(r));
-        b.set_ip(Dotted(r.session_addr));
+        b.set_ip(DottedAddress(r.session_addr));
         b.set_ssrc(r.ssrc);
         b.set_cid(r.callerID);
         break;
@@ -590,7 +542,7 @@ int LemzRadioControl::EncodeASN(LemzRadioState const& announced, LemzRadioState 
     case WM_TRANS: {
         auto& b = p.select_wm_trans();
         b.set_flags(Flags(r));
-        b.set_ip(Dotted(r.session_addr));
+        b.set_ip(DottedAddress(r.session_addr));
         b.set_ssrc(r.ssrc);
         break;
     }
@@ -607,7 +559,7 @@ int LemzRadioControl::EncodeASN(LemzRadioState const& announced, LemzRadioState 
     case WM_SEL_CALL_TRANS: {
         auto& b = p.select_wm_selcall();
         b.set_flags(Flags(r));
-        b.set_ip(Dotted(r.session_addr));
+        b.set_ip(DottedAddress(r.session_addr));
         b.set_ssrc(r.ssrc);
         b.set_cid(r.callerID);
         break;

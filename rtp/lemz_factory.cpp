@@ -86,16 +86,6 @@ Slot* RtpLEMZFactory::INewSlot(LGCP::CreateParams const& params)
         delete slot;
         return nullptr;
     }
-    slot->SetRadioStatus(radio.get_status());
-    slot->startRTPC(s.socket, s.peer);
-    if (rtp.echo_isPresent() && rtp.get_echo().get_suppressor())
-        slot->tonec().echoCancel(rtp.get_echo().get_canceller());
-    if (radio.rx_delay_isPresent() || radio.tx_delay_isPresent())
-        slot->dsp().configureDelays(radio.rx_delay_isPresent() ? radio.get_rx_delay().getValue() : 0,
-                                    radio.tx_delay_isPresent() ? radio.get_tx_delay().getValue() : 0);
-    if (radio.bss_enable_isPresent())
-        slot->dsp().enableBSS(radio.get_bss_enable());
-    if (radio.ng_enable_isPresent())
-        slot->dsp().enableNG(radio.get_ng_enable());
+    slot->ApplyCreate(rtp, s.socket, s.peer);
     return slot;
 }

@@ -4,8 +4,12 @@
 #include "board/device_names.h"
 #include "framework/mux_time.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <iostream>
@@ -15,6 +19,15 @@ namespace RTPSignalling {
 const char* GetRtpExtDevName()
 {
     return ::GetRtpExtDevName();
+}
+
+std::string DottedAddress(uint32_t address)
+{
+    in_addr a{};
+    a.s_addr = address;
+    char text[INET_ADDRSTRLEN] = "";
+    ::inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
 }
 
 RadioControl::RadioControl(int slot, rtp_ext_attach_session_params const& attach, rtp_ext_init_params const& init)
@@ -134,6 +147,59 @@ void RadioControl::OnRtpExtEvent(int, short events)
 {
     if ((events & POLLIN) && mDebug)
         std::clog << GetPrefix() << "receive extension packet(s)!" << std::endl;
+}
+
+ssize_t RadioControl::ReadExtPacket(unsigned char* buf, size_t size, short events)
+{
+    int info = Device::Request(mExt.lowlevel_fd(), RtpExtRequest::kNextPacket, &mInfo);
+    if (info >= 1) {
+        ++mStats.announced;
+    } else {
+        if (info < 0)
+            mStats.infoErrno = errno;
+        // Never credit a packet to the previous sender.
+        mInfo = rtp_ext_packet_info{};
+    }
+    ssize_t got = ::read(mExt.lowlevel_fd(), buf, size);
+    if (got > 0) {
+        mStats.bytesReceived += static_cast<uint32_t>(got);
+        return got;
+    }
+    if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+        mStats.readErrno = errno;
+    if (got == 0 && (events & (POLLHUP | POLLERR))) {
+        // A hung-up session would wake the loop for ever.
+        std::cerr << GetPrefix() << "rtp_ext session closed by the driver" << std::endl;
+        mEvent.Release();
+    }
+    return 0;
+}
+
+bool RadioControl::CanSend(const char* what)
+{
+    if (!mExt)
+        std::cerr << GetPrefix() << "no rtp_ext session: radio " << what << " not sent" << std::endl;
+    return static_cast<bool>(mExt);
+}
+
+int RadioControl::WriteExtPacket(const unsigned char* buf, int32_t length)
+{
+    if (length < 1) {
+        mStats.packError = length;
+        return 0;
+    }
+    if (!mExt) {
+        mStats.writeErrno = EBADF;
+        return -1;
+    }
+    ssize_t written = ::write(mExt.lowlevel_fd(), buf, static_cast<size_t>(length));
+    if (written > 0) {
+        mStats.bytesSent += static_cast<uint32_t>(written);
+        ++mStats.sent;
+    } else {
+        mStats.writeErrno = errno;
+    }
+    return static_cast<int>(written);
 }
 
 void RadioControl::SetTimerEnable(bool on)

@@ -7,6 +7,8 @@
 
 #include <netinet/in.h>
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 
@@ -24,6 +26,9 @@ class RtpRadioRequest;
 namespace RTPSignalling {
 
 const char* GetRtpExtDevName();
+
+// The dotted text of an IPv4 address in network order.
+std::string DottedAddress(uint32_t address);
 
 // What a slot uses to drive the radio.
 class IRadioController
@@ -116,6 +121,18 @@ public:
 protected:
     void OnRtpExtEvent(int fd, short events) override;
     void OnProcessStatus(Timer*);
+
+    // Packets one pass of the loop reads at most.
+    static constexpr int kReceiveBurst = 64;
+    // The next packet of the session into buf and its sender into mInfo
+    // (zero unless the driver announced one): the octets read, or 0 when the
+    // burst ends (nothing queued, a failed read, a hang-up).
+    ssize_t ReadExtPacket(unsigned char* buf, size_t size, short events);
+    // True with an extension session to send on; false, logged, without.
+    bool CanSend(const char* what);
+    // A packed packet onto the session: the octets written, -1 on a failed
+    // write or without a session, 0 when packing gave no octets.
+    int WriteExtPacket(const unsigned char* buf, int32_t length);
 
     RadioControlType mType;
     Fd mRtp;

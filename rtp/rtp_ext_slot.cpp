@@ -7,6 +7,22 @@ RtpExtSlot::RtpExtSlot(int tdm, Fd session, rtp_connection_params const& params,
 {
 }
 
+void RtpExtSlot::ApplyCreate(TERM::RtpParams const& rtp, Fd& rtcp, sockaddr_in const& peer)
+{
+    const TERM::RtpRadioRequest& radio = rtp.get_radio();
+    SetRadioStatus(radio.get_status());
+    startRTPC(rtcp, peer);
+    if (rtp.echo_isPresent() && rtp.get_echo().get_suppressor())
+        tonec().echoCancel(rtp.get_echo().get_canceller());
+    if (radio.rx_delay_isPresent() || radio.tx_delay_isPresent())
+        dsp().configureDelays(radio.rx_delay_isPresent() ? radio.get_rx_delay().getValue() : 0,
+                              radio.tx_delay_isPresent() ? radio.get_tx_delay().getValue() : 0);
+    if (radio.bss_enable_isPresent())
+        dsp().enableBSS(radio.get_bss_enable());
+    if (radio.ng_enable_isPresent())
+        dsp().enableNG(radio.get_ng_enable());
+}
+
 void RtpExtSlot::IAfterCreate()
 {
     RtpSlot::IAfterCreate();

@@ -13,6 +13,10 @@ public:
 
     // The status the controller gave at creation; sent once the slot exists.
     void SetRadioStatus(TERM::RadioStatus const& status) { mRadioStatus = status; }
+    // What a radio create asks of the new slot beside its control: the first
+    // radio status, the RTCP sender, the echo canceller, the delays, BSS and
+    // the noise gate.
+    void ApplyCreate(TERM::RtpParams const& rtp, Fd& rtcp, sockaddr_in const& peer);
 
     void IAfterCreate() override;
     bool IBeforeDestroy() override;

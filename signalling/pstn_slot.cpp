@@ -168,18 +168,13 @@ bool PstnSlot::IUserData(std::vector<char> const& data)
     // A CAS slot has no link to carry data.
     if (!has_protocols())
         return false;
-    Packet p;
-    prepare_head(p);
-    if (!data.empty())
-        std::copy(data.begin(), data.end(), p.put(static_cast<unsigned>(data.size())));
-    message(p);
+    UserDataDown(*this, data);
     return true;
 }
 
 void PstnSlot::on_message(Packet& p)
 {
-    const unsigned char* d = p.length() ? p.data() : nullptr;
-    OnUserData(std::vector<char>(d, d + p.length()));
+    UserDataUp(*this, p);
 }
 
 void PstnSlot::on_hdlc_receive(Packet& frame)

@@ -2,6 +2,7 @@
 
 #include "board/hdlc.h"
 #include "core/slot.h"
+#include "net/protocol.h"
 #include "protocol/lgcp.h"
 
 #include <vector>
@@ -31,4 +32,22 @@ inline void SendHdlcReport(Slot& slot, HDLC::Statistics const& s)
     info.set_txOverflow(s.overflows);
     info.set_rxSU(s.received);
     slot.OnIoctlResponse(response);
+}
+
+// The controller's user data down a slot's protocol family, with the head
+// room of its layers.
+inline void UserDataDown(Protocol& family, std::vector<char> const& data)
+{
+    Packet p;
+    family.prepare_head(p);
+    if (!data.empty())
+        std::copy(data.begin(), data.end(), p.put(static_cast<unsigned>(data.size())));
+    family.message(p);
+}
+
+// A payload leaving the family upward, as the slot's user data.
+inline void UserDataUp(Slot& slot, Packet& p)
+{
+    const unsigned char* d = p.length() ? p.data() : nullptr;
+    slot.OnUserData(std::vector<char>(d, d + p.length()));
 }

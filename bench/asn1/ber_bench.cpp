@@ -11,8 +11,8 @@
 
 #include "asn1/coder_env.h"
 #include "bench/asn1/rate.h"
-#include "tests/asn1/per_test_types.h"
-#include "tests/asn1/per_value_text.h"
+#include "samples/asn1/per_test_types.h"
+#include "samples/asn1/per_value_text.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 The subset: DEFINITIONS AUTOMATIC TAGS, IMPORTS, comments, NULL, BOOLEAN,
 INTEGER with a value range, ENUMERATED with numbered items and an extension
-marker, OCTET STRING, IA5String with SIZE, SEQUENCE (OPTIONAL, extension
+marker, OCTET STRING and IA5String with SIZE, SEQUENCE (OPTIONAL, extension
 marker and additions), CHOICE (extension marker and additions), SEQUENCE OF
 and inline nested types. Anything else raises Asn1Error naming the file, the
 line and the construct.
@@ -53,6 +53,9 @@ class Enumerated(Type):
 
 class OctetString(Type):
     kind = "OCTET STRING"
+
+    def __init__(self, size=None):
+        self.size = size
 
 
 class IA5String(Type):
@@ -394,7 +397,11 @@ class Parser:
             return self.enumerated()
         if text == "OCTET":
             self.expect("STRING")
-            return OctetString()
+            size = None
+            if self.accept("("):
+                size = self.size_constraint()
+                self.expect(")")
+            return OctetString(size)
         if text == "IA5String":
             size = None
             if self.accept("("):

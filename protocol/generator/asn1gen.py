@@ -6,9 +6,42 @@ import os
 import sys
 
 from asn1_parser import (Asn1Error, Boolean, Choice, Enumerated, IA5String, Integer, Null,
-                         OctetString, Reference, Sequence, SequenceOf, parse_file, resolve)
+                         OctetString, Reference, Sequence, SequenceOf, parse_file, resolve, walk)
 
 UINT32_MAX = 2 ** 32 - 1
+
+RUNTIME_HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "asn1", "asn1.h")
+
+
+def runtime_limits():
+    """The runtime's most elements of a list and units of a string, as its
+    header defines them."""
+    import re
+    with open(RUNTIME_HEADER, encoding="utf-8") as f:
+        text = f.read()
+    found = {}
+    for name in ("MaximumArraySize", "MaximumStringSize"):
+        m = re.search(r"\b%s\s*=\s*(\d+)" % name, text)
+        if not m:
+            raise OSError("%s: no %s" % (RUNTIME_HEADER, name))
+        found[name] = int(m.group(1))
+    return found["MaximumArraySize"], found["MaximumStringSize"]
+
+
+def check_limits(modules):
+    """A declared size the runtime cannot carry is refused where it is written:
+    the daemon would encode values it cannot read back."""
+    max_elements, max_units = runtime_limits()
+    for m in modules:
+        for a in m.assignments:
+            for t in walk(a.type):
+                size = getattr(t, "size", None)
+                if not size:
+                    continue
+                limit, what = (max_elements, "elements") if isinstance(t, SequenceOf) else (max_units, "units")
+                if size[1] > limit:
+                    fail(m.file, t.line, "SIZE upper bound %d of %s above the runtime's %d %s"
+                         % (size[1], t.kind, limit, what))
 
 CPP_KEYWORDS = set("""alignas alignof and and_eq asm auto bitand bitor bool break case catch char
 char8_t char16_t char32_t class compl concept const consteval constexpr constinit const_cast
@@ -205,16 +238,18 @@ class ModuleGen:
         t = u.type
         if isinstance(t, Enumerated):
             self.enum_decl(u, w)
-        elif isinstance(t, IA5String):
-            w("// IA5String (SIZE (%d..%d))" % t.size)
-            w("class %s : public ASN1::IA5String {" % u.name)
+        elif isinstance(t, (IA5String, OctetString)):
+            base = "IA5String" if isinstance(t, IA5String) else "OCTET_STRING"
+            values = ["std::string const& s", "char const* s"] if base == "IA5String" else ["std::vector<char> const& s"]
+            w("// %s (SIZE (%d..%d))" % ((t.kind,) + t.size))
+            w("class %s : public ASN1::%s {" % (u.name, base))
             w("public:")
             w("    static const InfoType theInfo;")
             w("")
-            w("    explicit %s(void const* info = &theInfo) : IA5String(info) {}" % u.name)
-            w("    %s(std::string const& s, void const* info = &theInfo) : IA5String(s, info) {}" % u.name)
-            w("    %s(char const* s, void const* info = &theInfo) : IA5String(s, info) {}" % u.name)
-            w("    using IA5String::operator=;")
+            w("    explicit %s(void const* info = &theInfo) : %s(info) {}" % (u.name, base))
+            for v in values:
+                w("    %s(%s, void const* info = &theInfo) : %s(s, info) {}" % (u.name, v, base))
+            w("    using %s::operator=;" % base)
             w("};")
         elif isinstance(t, SequenceOf):
             ctype = u.element[0]
@@ -429,6 +464,9 @@ class ModuleGen:
         elif isinstance(t, IA5String):
             w("const %s::InfoType %s::theInfo = {%s, 22, ASN1::FixedConstraint, %d, %du, ASN1::IA5StringSet, 128, 7, 7, 8};"
               % ((u.name, u.name, make) + t.size))
+        elif isinstance(t, OctetString):
+            w("const %s::InfoType %s::theInfo = {%s, 4, ASN1::FixedConstraint, %d, %du};"
+              % ((u.name, u.name, make) + t.size))
         elif isinstance(t, SequenceOf):
             if t.size:
                 bounds = "ASN1::FixedConstraint, %d, %du" % t.size
@@ -498,8 +536,8 @@ def spaced(assign):
 
 def is_builtin(t):
     """Types served by the runtime's own classes."""
-    return isinstance(t, (Null, Boolean, OctetString, Integer)) or \
-        (isinstance(t, IA5String) and t.size is None)
+    return isinstance(t, (Null, Boolean, Integer)) or \
+        (isinstance(t, (IA5String, OctetString)) and t.size is None)
 
 
 def bool_text(b):
@@ -509,6 +547,7 @@ def bool_text(b):
 def generate(paths, outdir, include_prefix, list_types=None):
     modules = [parse_file(p) for p in paths]
     by_name = resolve(modules)
+    check_limits(modules)
     written = []
     listing = []
     for m in modules:
@@ -544,7 +583,9 @@ def main(argv=None):
     args = ap.parse_args(argv)
     try:
         if args.check:
-            resolve([parse_file(p) for p in args.modules])
+            modules = [parse_file(p) for p in args.modules]
+            resolve(modules)
+            check_limits(modules)
             return 0
         os.makedirs(args.outdir, exist_ok=True)
         generate(args.modules, args.outdir, args.include_prefix, args.list_types)

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "asn1/asn1.h"
-#include "tests/asn1/per_value_text.h"
+#include "samples/asn1/per_value_text.h"
 
 namespace fixtures {
 

@@ -9,9 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "asn1/coder_env.h"
-#include "tests/asn1/ber_test_types.h"
-#include "tests/asn1/per_test_types.h"
-#include "tests/asn1/per_value_text.h"
+#include "samples/asn1/ber_test_types.h"
+#include "samples/asn1/per_test_types.h"
+#include "samples/asn1/per_value_text.h"
 
 namespace asn1_test {
 

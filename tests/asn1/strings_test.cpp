@@ -1,6 +1,6 @@
 // String kinds, bit strings, times and object identifiers.
 #include "asn1/asn1.h"
-#include "tests/asn1/per_value_text.h"
+#include "samples/asn1/per_value_text.h"
 
 #include <gtest/gtest.h>
 

@@ -205,6 +205,29 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     LGCP::Message hdlc = test::Command(12, 12);
     test::Body(hdlc).select_create().select_hdlcParams().set_trunk(1);
     test::ExpectAnswer(exchange(hdlc, 1)[0], 12, 12);
+    LGCP::Message isdn = test::Command(13, 13);
+    test::Body(isdn).select_create().select_isdn().get_side().select_user();
+    test::ExpectAnswer(exchange(isdn, 1)[0], 13, 13);
+    LGCP::Message qsig = test::Command(14, 14);
+    test::Body(qsig).select_create().select_ats_qsig().get_side().select_network();
+    test::ExpectAnswer(exchange(qsig, 1)[0], 14, 14);
+    LGCP::Message bchannel = test::Command(15, 15);
+    auto& b = test::Body(bchannel).select_create().select_ats_qsig_b();
+    b.set_slot(14);
+    b.set_subslot(1);
+    test::ExpectAnswer(exchange(bchannel, 1)[0], 15, 15);
+    // An ED-137 radio create is taken, on the stand-in extension driver.
+    LGCP::Message radio = test::Command(7, 9);
+    auto& rtp = test::Body(radio).select_create().select_rtp();
+    rtp.get_codecRTP().get_payload() = TERM::Payload::ptG711_Alaw;
+    rtp.get_codecRTP().get_dhost().set_iaddr("127.0.0.1");
+    rtp.get_codecRTP().get_dhost().set_port(9);
+    rtp.get_codecRTP().set_radio().get_status().select_ed_137();
+    rtp.get_txPayload() = TERM::Payload::ptG711_Alaw;
+    rtp.get_rxPayload() = TERM::Payload::ptG711_Alaw;
+    auto ed137 = exchange(radio, 3);
+    ASSERT_EQ(ed137.size(), 3u);
+    test::ExpectAnswer(ed137[0], 7, 9);
     // The voice and software T.38 factories take their creates.
     LGCP::Message record = test::Command(5, 7);
     TERM::HostAddress host;
@@ -230,7 +253,7 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     for (int i = 0; i < 200 && dump.find("05:map") == std::string::npos; ++i, usleep(10000))
         dump = daemon.Read("log/server-status");
     EXPECT_NE(dump.find("05:map"), std::string::npos) << dump;
-    EXPECT_NE(dump.find("slots: 6"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("slots: 10"), std::string::npos) << dump;
 
     ASSERT_EQ(kill(daemon.pid(), SIGTERM), 0);
     int status = daemon.Wait();

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "asn1/avn_decoder.h"
-#include "tests/asn1/ber_test_types.h"
+#include "samples/asn1/ber_test_types.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "asn1/coder_env.h"
-#include "tests/asn1/ber_test_types.h"
+#include "samples/asn1/ber_test_types.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "asn1/coder_env.h"
-#include "tests/asn1/per_test_types.h"
+#include "samples/asn1/per_test_types.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "asn1/asn1.h"
 #include "asn1/coder_env.h"
-#include "tests/asn1/per_value_text.h"
+#include "samples/asn1/per_value_text.h"
 
 namespace protocol_test {
 

@@ -5,12 +5,8 @@ set -e
 here=$(cd "$(dirname "$0")" && pwd)
 root=$here/../..
 if ! command -v erlc >/dev/null 2>&1; then
-    if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
-        apt-get install -y -q erlang-base erlang-asn1 >/dev/null
-    else
-        echo "erlc not found: install erlang-base and erlang-asn1" >&2
-        exit 1
-    fi
+    echo "erlc not found: run tools/install-deps.sh" >&2
+    exit 1
 fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT

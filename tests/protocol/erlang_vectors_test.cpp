@@ -311,13 +311,32 @@ LGCP::Message ss7LinkInfo()
     return signal(78, LGCP::Signal(LGCP::IoctlResponse(i)));
 }
 
-LGCP::Message connect()
+LGCP::Message connect(unsigned seq, std::vector<unsigned> const& slots)
 {
     LGCP::Command c;
     LGCP::Command_connect& receivers = c.select_connect();
-    for (unsigned slot : {1u, 2u, 1023u})
+    for (unsigned slot : slots)
         receivers.push_back(ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 1023>(slot));
-    return command(7, 0, c);
+    return command(seq, 0, c);
+}
+
+// The most the runtime carries: 128 receivers, 16384 octets.
+std::vector<unsigned> mostReceivers()
+{
+    std::vector<unsigned> slots(ASN1::MaximumArraySize);
+    for (unsigned i = 0; i < slots.size(); ++i)
+        slots[i] = i;
+    return slots;
+}
+
+LGCP::Message mostUserData()
+{
+    LGCP::Command c;
+    std::vector<char> data(ASN1::MaximumStringSize);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i % 256);
+    c.select_userData() = data;
+    return command(13, 44, c);
 }
 
 BASE::INTEGER64Bits word64(unsigned low, unsigned high)
@@ -401,7 +420,9 @@ TEST(ProtocolErlangVectors, MessagesEncodeAsErlangDoes)
         {"ed137_report", ed137Report()},
         {"isdn_link_info", isdnLinkInfo()},
         {"ss7_link_info", ss7LinkInfo()},
-        {"connect", connect()},
+        {"connect", connect(7, {1, 2, 1023})},
+        {"connect_most", connect(8, mostReceivers())},
+        {"user_data_most", mostUserData()},
         {"modem_acct", modemAcct()},
         {"activate_modem", activateModem()},
         {"create_player", createPlayer()},
@@ -419,6 +440,18 @@ TEST(ProtocolErlangVectors, MessagesEncodeAsErlangDoes)
         ASSERT_TRUE(back) << name;
         EXPECT_TRUE(*back == message) << name << "\n" << *back;
     }
+}
+
+// One more than the runtime carries is refused when encoding: the daemon
+// never sends what it could not read back.
+TEST(ProtocolLimits, OneBeyondTheRuntimeIsNotEncoded)
+{
+    std::vector<unsigned> slots = mostReceivers();
+    slots.push_back(5);
+    EXPECT_TRUE(protocol_test::encode(connect(9, slots)).empty());
+    LGCP::Message data = mostUserData();
+    data.get_pdu().get_command().get_userData().push_back('x');
+    EXPECT_TRUE(protocol_test::encode(data).empty());
 }
 
 } // namespace

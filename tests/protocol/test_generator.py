@@ -39,7 +39,8 @@ class Refusals(unittest.TestCase):
             ("A ::= INTEGER (0..10, ...)", "extensible constraint"),
             ("A ::= INTEGER (MIN..10)", "MIN"),
             ("A ::= INTEGER (5)", "single-value"),
-            ("A ::= OCTET STRING (SIZE (4))", "constraint on OCTET STRING"),
+            ("A ::= OCTET STRING (SIZE (4))", "single-value SIZE"),
+            ("A ::= BOOLEAN (TRUE)", "constraint on BOOLEAN"),
             ("A ::= IA5String (FROM (\"a\"))", "constraint other than SIZE"),
             ("A ::= CHOICE { a NULL OPTIONAL }", "OPTIONAL in CHOICE"),
             ("A ::= SEQUENCE { a NULL, ..., [[ b NULL ]] }", "version brackets"),
@@ -145,6 +146,35 @@ class CommandLine(unittest.TestCase):
             self.assertIn("bool c_d_isPresent() const", header)
             with open(os.path.join(d, "my_mod.cpp")) as f:
                 self.assertIn('#include "gen/my_mod.h"', f.read())
+
+    def test_sizes_beyond_the_runtime_are_refused_where_written(self):
+        cases = [
+            ("A ::= SEQUENCE {\n  a SEQUENCE (SIZE (1..1024)) OF INTEGER\n}", 3,
+             "SIZE upper bound 1024 of SEQUENCE OF above the runtime's 128 elements"),
+            ("A ::= SEQUENCE (SIZE (0..129)) OF NULL", 2, "SIZE upper bound 129 of SEQUENCE OF"),
+            ("A ::= CHOICE {\n  a NULL,\n  b OCTET STRING (SIZE (0..16385))\n}", 4,
+             "SIZE upper bound 16385 of OCTET STRING above the runtime's 16384 units"),
+            ("A ::= SEQUENCE OF IA5String (SIZE (1..20000))", 2, "SIZE upper bound 20000 of IA5String"),
+        ]
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "big.asn")
+            for body, line, message in cases:
+                with self.subTest(body=body):
+                    with open(path, "w") as f:
+                        f.write(HEAD + body + "\nEND\n")
+                    for args in (["-o", d], ["--check"]):
+                        err = io.StringIO()
+                        with redirect_stderr(err):
+                            self.assertEqual(asn1gen.main(args + [path]), 1)
+                        self.assertIn("big.asn:%d: %s" % (line, message), err.getvalue())
+            # The runtime's own limits are fine.
+            with open(path, "w") as f:
+                f.write(HEAD + "A ::= SEQUENCE (SIZE (1..128)) OF OCTET STRING (SIZE (0..16384))\nEND\n")
+            self.assertEqual(asn1gen.main(["-o", d, path]), 0)
+            with open(os.path.join(d, "m.cpp")) as f:
+                source = f.read()
+            self.assertIn("{&ASN1::make<A_subtype>, 4, ASN1::FixedConstraint, 0, 16384u}", source)
+            self.assertIn("ASN1::FixedConstraint, 1, 128u, &A_subtype::theInfo}", source)
 
     def test_check_only_writes_nothing(self):
         with tempfile.TemporaryDirectory() as d:

@@ -1,4 +1,4 @@
-#include "tests/asn1/per_value_text.h"
+#include "samples/asn1/per_value_text.h"
 
 #include <cctype>
 #include <cstdlib>

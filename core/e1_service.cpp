@@ -1,4 +1,4 @@
-#include "board/e1_service.h"
+#include "core/e1_service.h"
 
 #include "board/device.h"
 #include "board/maintenance.h"

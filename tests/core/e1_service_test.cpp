@@ -1,6 +1,6 @@
-#include "board/e1_service.h"
+#include "core/e1_service.h"
 #include "board/maintenance.h"
-#include "board_loop.h"
+#include "tests/board/board_loop.h"
 #include "standin/maintenance.h"
 #include "tests/core/link_fixture.h"
 

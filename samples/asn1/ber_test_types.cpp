@@ -1,8 +1,8 @@
-#include "tests/asn1/ber_test_types.h"
+#include "samples/asn1/ber_test_types.h"
 
 #include <map>
 
-#include "tests/asn1/per_test_types.h"
+#include "samples/asn1/per_test_types.h"
 
 namespace BerTest {
 

@@ -1,4 +1,4 @@
-#include "tests/asn1/per_test_types.h"
+#include "samples/asn1/per_test_types.h"
 
 #include <map>
 
