@@ -169,6 +169,14 @@ void AuthService::OnSocketEvent(int fd, short events)
     }
     if (!(events & POLLIN))
         return;
+    // A burst is taken in one pass, so the backlog never fills while the
+    // loop is busy elsewhere.
+    for (int i = 0; i < kBacklog && AcceptOne(fd); ++i) {
+    }
+}
+
+bool AuthService::AcceptOne(int fd)
+{
     sockaddr_in address{};
     socklen_t size = sizeof address;
     Fd sock(gAccept(fd, reinterpret_cast<sockaddr*>(&address), &size, SOCK_CLOEXEC | SOCK_NONBLOCK));
@@ -177,22 +185,23 @@ void AuthService::OnSocketEvent(int fd, short events)
         Errno error;
         if (error.value() == EAGAIN || error.value() == EWOULDBLOCK || error.value() == EINTR
             || error.value() == ECONNABORTED)
-            return;
+            return false;
         PutHeader(std::cerr);
         std::cerr << "auth accept failed: " << error << std::endl;
         mEvent.SetEvents(0);
         mResume.set(kAcceptPauseMs, &AuthService::OnResume, this);
-        return;
+        return false;
     }
     if (mClients.size() >= kMaxClients) {
         PutHeader(std::cerr);
         std::cerr << "too many auth connections, " << peer << " refused" << std::endl;
-        return;
+        return true;
     }
     mClients.push_back(std::make_unique<AuthClient>(*this, std::move(sock), peer, mRecords));
     mClients.back()->Activate();
     PutHeader(std::cerr);
     std::cerr << "incoming auth connection from " << peer << std::endl;
+    return true;
 }
 
 void AuthService::OnResume(Timer*)

@@ -114,6 +114,8 @@ public:
 private:
     friend class AuthClient;
     void OnSocketEvent(int fd, short events);
+    // False when nothing more is to be taken now.
+    bool AcceptOne(int fd);
     void OnResume(Timer*);
     void OnRecord(AuthClient& client, const ModemAuth::Record& record);
     void OnAuthSocketDisconnect(AuthClient* client);

@@ -172,9 +172,11 @@ protected:
 // A local peer of the authentication service.
 class Peer {
 public:
-    explicit Peer(uint16_t port)
+    // Waiting: the connect blocks until the service takes it; else it
+    // returns at once and `connected` tells nothing.
+    explicit Peer(uint16_t port, bool waiting = true)
     {
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (waiting ? 0 : SOCK_NONBLOCK), 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(port);
