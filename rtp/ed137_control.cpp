@@ -335,9 +335,8 @@ unsigned long ED137RadioGWControl::ProcessRadioStatus(unsigned long now, unsigne
     uint32_t t = static_cast<uint32_t>(now);
     uint32_t limit = mParams.r2s_keepalive_period * mParams.r2s_keepalive_multiplier;
     // By signed difference, so the 32-bit clock's wrap neither raises nor
-    // hides a loss (ED-137B 3.6.2: the link is lost after `multiplier`
-    // periods of silence); repeated while the silence lasts.
-    if (limit != 0 && Mux::msec_diff(mLastReceive, t) >= 0 && Age(mLastReceive, t) >= limit && mNotify)
+    // hides a loss; repeated while the silence lasts.
+    if (limit != 0 && Age(mLastReceive, t) >= limit && mNotify)
         mNotify->RadioControlNotify(kR2sLinkLost);
     if (Age(mLastKeepalive, t) >= interval) {
         // The keep-alive is the radio's own RX header; a copy, so a TX

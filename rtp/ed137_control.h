@@ -35,7 +35,8 @@ struct ED137RadioParams {
     void Init(TERM::ED137RadioResponse const& response);
 };
 
-// Reports to the controller on loss of the R2S link (ED-137B 3.6.2).
+// Reports to the controller the loss of the R2S link: no packet for
+// `r2s_keepalive_multiplier` keep-alive periods (ED-137B, R2S keep-alive).
 constexpr int kR2sLinkLost = 151;
 
 struct ED137RadioState {

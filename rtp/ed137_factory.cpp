@@ -8,8 +8,8 @@
 
 namespace {
 
-// The RTP header-extension profile and payload type of R2S (ED-137B
-// 3.6.1.1, 3.6.1.6).
+// The RTP header-extension profile and the payload type of R2S packets
+// (ED-137B).
 constexpr uint16_t kED137Extension = 0x0167;
 constexpr uint32_t kR2sPayloadType = 123;
 

@@ -2,6 +2,7 @@
 
 #include "asn1/coder_env.h"
 #include "board/device.h"
+#include "core/slots.h"
 #include "framework/mux_time.h"
 #include "protocol/term.h"
 
@@ -312,6 +313,11 @@ bool LemzRadioControl::SendASNToChan(TERM::RadioStatus const& status)
         return false;
     LemzRadioState state = mAnnounced;
     DecodeASN(status.get_lemz(), state);
+    if (!Fits(state)) {
+        std::cerr << GetPrefix() << "radio status refused: a value does not fit its packet field" << std::endl;
+        Answer::Refuse(Answer::invalidParams);
+        return false;
+    }
     return SendRadioStateToChan(state) == 0;
 }
 
@@ -321,7 +327,27 @@ bool LemzRadioControl::SendASNToChan(TERM::RadioModifier const& modifier)
         return false;
     LemzRadioState state = mAnnounced;
     DecodeASN(modifier.get_lemz(), state);
+    if (!Fits(state)) {
+        std::cerr << GetPrefix() << "radio command refused: a value does not fit its packet field" << std::endl;
+        Answer::Refuse(Answer::invalidParams);
+        return false;
+    }
     return SendRadioStateToChan(state) == 0;
+}
+
+bool LemzRadioControl::Fits(LemzRadioState const& s)
+{
+    // -1 is an enumeration not known yet.
+    auto octet = [](int32_t v) { return v >= -1 && v <= 255; };
+    return s.prio >= 0 && s.prio <= 15 && octet(s.squelshe) && octet(s.rte) && octet(s.standby_state_channel)
+           && octet(s.standby_state_receiver);
+}
+
+bool LemzRadioControl::Fits(TERM::LemzRadioStatus const& status)
+{
+    LemzRadioState state = mAnnounced;
+    DecodeASN(status, state);
+    return Fits(state);
 }
 
 int LemzRadioControl::SendRadioStateToChan(LemzRadioState const& state)

@@ -85,6 +85,11 @@ public:
     // The bytes written, -1 on a failed write, 0 when packing failed.
     int SendProtoToChan(sig_proto& packet);
 
+    // Whether the controller's values fit their packet fields (priority in
+    // four bits, the enumerations in an octet); the status a slot is
+    // created with is checked here before the slot is taken.
+    static bool Fits(LemzRadioState const& state);
+    bool Fits(TERM::LemzRadioStatus const& status);
     int DecodeASN(TERM::LemzRadioModifier const& modifier, LemzRadioState& state);
     int DecodeASN(TERM::LemzRadioStatus const& status, LemzRadioState& state);
     int EncodeStatusASN(LemzRadioState const& state, TERM::RtpRadioRequest& request);

@@ -1,5 +1,6 @@
 #include "rtp/lemz_factory.h"
 
+#include "core/slots.h"
 #include "framework/text.h"
 #include "protocol/lgcp.h"
 
@@ -84,6 +85,14 @@ Slot* RtpLEMZFactory::INewSlot(LGCP::CreateParams const& params)
         std::cerr << ext::header(this) << "rtp ext LEMZ do not created: no radio signalling session" << std::endl;
         slot->IBeforeDestroy();
         delete slot;
+        return nullptr;
+    }
+    if (!slot->lemz().Fits(radio.get_status().get_lemz())) {
+        std::cerr << ext::header(this) << "rtp ext LEMZ do not created: a radio value does not fit its packet field"
+                  << std::endl;
+        slot->IBeforeDestroy();
+        delete slot;
+        Answer::Refuse(Answer::invalidParams);
         return nullptr;
     }
     slot->ApplyCreate(rtp, s.socket, s.peer);

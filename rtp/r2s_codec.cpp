@@ -40,7 +40,7 @@ void SetRrcFlags(Rrc& r, unsigned char v)
 }
 
 // A flag bit over a 23-bit value, as the CLIMAX delay measurement carries
-// its time quality and times (ED-137B 3.6.1.8.4).
+// its time quality and times (ED-137B CLIMAX delay compensation).
 void PutFlagged(unsigned char* p, uint32_t flag, uint32_t value)
 {
     p[0] = Bit(flag, 7) | Octet(value >> 16 & 0x7F);
@@ -181,7 +181,7 @@ int32_t Pack(const r2s_proto* record, unsigned char* buffer, size_t length, bool
         at += size_t(n);
     }
     // X only when a feature follows: features of the other form write
-    // nothing, and a receiver must not look for them (ED-137B 3.6.1.7).
+    // nothing, and a receiver must not look for them.
     bool x = at > 2;
     if (!x) {
         if (length < 4)

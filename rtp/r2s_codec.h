@@ -21,7 +21,7 @@ enum : uint32_t {
     kR2sRx = 2,
 };
 
-// Feature types (ED-137B 3.6.1.8).
+// Additional feature types (ED-137B, RTP header extension).
 enum : uint32_t {
     kR2sFeatureSqi = 1,
     kR2sFeatureClimaxDelay = 2,

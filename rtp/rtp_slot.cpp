@@ -3,6 +3,7 @@
 #include "board/device.h"
 #include "board/device_names.h"
 #include "board/hw_mux.h"
+#include "core/slots.h"
 #include "framework/text.h"
 #include "protocol/lgcp.h"
 #include "rtp/rtcp.h"
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -38,6 +40,14 @@ struct QuotedErrno {
 std::ostream& operator<<(std::ostream& os, QuotedErrno const& q)
 {
     return os << " errno=\"" << std::strerror(q.e.value()) << '"';
+}
+
+// Digits the tone generator refused were not sent: the controller's error.
+bool Digits(bool sent)
+{
+    if (!sent)
+        Answer::Refuse(Answer::invalidParams);
+    return sent;
 }
 
 } // namespace
@@ -294,10 +304,8 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& p)
         cancelAudibleCall();
         return true;
     }
-    if (p.translateDTMF_isSelected()) {
-        translateDTMF(p.get_translateDTMF());
-        return true;
-    }
+    if (p.translateDTMF_isSelected())
+        return Digits(translateDTMF(p.get_translateDTMF()));
     if (p.dtmf_params_isSelected())
         return configureDTMF(p.get_dtmf_params());
     if (p.vad_enable_isSelected())
@@ -321,7 +329,15 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& p)
     if (p.decoder_mode_isSelected())
         return ChangeCodec(p.get_decoder_mode(), false);
     if (p.rx_gain_isSelected()) {
-        configureRxGain(static_cast<signed char>(p.get_rx_gain().get_gainDB().getValue() & 255));
+        // The driver takes a signed octet: a gain past it is refused, not cut.
+        int gain = p.get_rx_gain().get_gainDB().getValue();
+        if (gain < SCHAR_MIN || gain > SCHAR_MAX) {
+            std::cerr << ext::header(this) << "gain " << gain << " is outside " << SCHAR_MIN << ".." << SCHAR_MAX
+                      << std::endl;
+            Answer::Refuse(Answer::invalidParams);
+            return false;
+        }
+        configureRxGain(static_cast<signed char>(gain));
         return true;
     }
     if (p.tone_filter_isSelected()) {
@@ -330,9 +346,7 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& p)
                             f.get_det_level_dB().getValue());
         return true;
     }
-    if (p.selcal_isSelected()) {
-        Tonec::translateSelcal(p.get_selcal());
-        return true;
-    }
+    if (p.selcal_isSelected())
+        return Digits(Tonec::translateSelcal(p.get_selcal()));
     return false;
 }

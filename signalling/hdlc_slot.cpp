@@ -2,6 +2,7 @@
 
 #include "core/slots.h"
 #include "core/traces.h"
+#include "signalling/hdlc_frame.h"
 #include "signalling/slot_signals.h"
 
 #include <iostream>
@@ -14,7 +15,7 @@ HdlcSlot::HdlcSlot(SlotFactory& factory, LGCP::HdlcParams const& params)
     mHdlc->bind(this);
     int trunk = static_cast<int>(params.get_trunk().getValue());
     mHdlc->trunk(trunk);
-    mTrunk = static_cast<unsigned>(trunk - 1);
+    mTrunk = static_cast<unsigned>(trunk) - 1u; // any int, no overflow
     mAddress = static_cast<uint16_t>(params.get_address().getValue());
     mHdlc->logLevel(static_cast<int>(params.get_log().getValue()));
     if (Tracing()) {
@@ -138,7 +139,7 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params)
         return false;
     }
     for (const LGCP::HdlcPackage& package : packages) {
-        if (package.get_body().size() > HDLC::kPacketSize - kHeader) {
+        if (package.get_body().size() > HDLC::kPacketSize - HdlcFrame::kHeader) {
             PutHeader(std::cerr);
             std::cerr << "package of " << package.get_body().size() << " octets refused: too long" << std::endl;
             Answer::Refuse(Answer::invalidParams);
@@ -149,8 +150,7 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params)
         Packet frame;
         frame.reserve_head(0);
         frame.put16_b(mAddress);
-        // Bits 7-5 our frame counter, bits 4-0 the last counter we received.
-        frame.put8(static_cast<unsigned char>(mTxSeq * 32 + mRxSeq));
+        frame.put8(HdlcFrame::Sequence(mTxSeq, mRxSeq));
         ++mTxSeq;
         const std::vector<char>& body = package.get_body();
         if (!body.empty())
@@ -197,7 +197,13 @@ void HdlcSlot::on_hdlc_receive(Packet& frame)
         PutHeader(std::clog);
         std::clog << "on_hdlc_receive " << frame << std::endl;
     }
-    if (frame.length() < kHeader) {
+    enqResponce(frame);
+}
+
+void HdlcSlot::enqResponce(Packet& frame)
+{
+    HdlcFrame::Parsed f;
+    if (!HdlcFrame::Parse(frame.length() ? frame.data() : nullptr, frame.length(), f)) {
         ++mShortFrames;
         if (Tracing()) {
             PutHeader(std::clog);
@@ -206,23 +212,20 @@ void HdlcSlot::on_hdlc_receive(Packet& frame)
         }
         return;
     }
-    enqResponce(frame);
-}
-
-void HdlcSlot::enqResponce(Packet& frame)
-{
-    uint16_t address = frame.pull16_b();
-    uint8_t sequence = frame.pull8();
-    if (address == mAddress) {
-        mRxSeq = static_cast<uint8_t>(sequence >> 5);
+    if (f.address == mAddress) {
+        mRxSeq = f.counter;
+        // A peer that keeps marking "more" must not gather past what one
+        // signal can carry: the whole list would be lost unencoded.
+        LGCP::HdlcPackages& gathered = mResponse.get_hdlcPackages();
+        if (gathered.size() >= kMaxPackages || mGatheredOctets + f.length > kMaxGatheredOctets)
+            flushResponce();
+        mGatheredOctets += f.length;
         LGCP::HdlcPackage package;
-        package.set_body(std::vector<char>(frame.data(), frame.data() + frame.length()));
+        package.set_body(std::vector<char>(f.body, f.body + f.length));
         mResponse.get_hdlcPackages().push_back(package);
     }
-    // The sender marks a body that more will follow; frames for other
-    // addresses take part too. A body without a second octet marks nothing.
-    bool more = frame.length() >= 2 && (frame[1] & 0x80);
-    if (!more) {
+    // Frames for other addresses take part in the gathering too.
+    if (!f.more) {
         mFlushTimer.reset();
         flushResponce();
     } else if (!mFlushTimer.is_running()) {
@@ -245,6 +248,7 @@ void HdlcSlot::flushResponce()
 void HdlcSlot::Reset()
 {
     mResponse.select_hdlcPackages();
+    mGatheredOctets = 0;
 }
 
 void HdlcSlot::OnUpdateTimer()

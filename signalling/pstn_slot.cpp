@@ -35,7 +35,7 @@ PstnSlot::PstnSlot(SlotFactory& factory, LGCP::PstnParams const& params)
         mSlc->set_emergency(p.get_emergency());
         add_protocol_tail(mSlc);
         mChannel->trunk(trunk);
-        mTrunkIndex = static_cast<unsigned>(trunk - 1);
+        mTrunkIndex = static_cast<unsigned>(trunk) - 1u; // any int, no overflow
         mKind = ss7;
     } else if (params.isdn_isSelected()) {
         const LGCP::IsdnParams& p = params.get_isdn();
@@ -66,7 +66,7 @@ PstnSlot::PstnSlot(SlotFactory& factory, LGCP::PstnParams const& params)
         }
         mChannel->logLevel(static_cast<int>(log));
         mChannel->trunk(trunk);
-        mTrunkIndex = static_cast<unsigned>(trunk - 1);
+        mTrunkIndex = static_cast<unsigned>(trunk) - 1u; // any int, no overflow
     } else {
         mKind = ss7; // CAS: a bare channel
     }

@@ -44,8 +44,11 @@ bool TdmSlot::Ioctl(LGCP::IoctlParams const& p)
     using P = LGCP::IoctlParams;
     switch (p.currentSelection()) {
     case P::translateDTMF_chosen:
-        translateDTMF(p.get_translateDTMF());
-        return true;
+        // Digits the tone generator refused were not sent: the controller's error.
+        if (translateDTMF(p.get_translateDTMF()))
+            return true;
+        Answer::Refuse(Answer::invalidParams);
+        return false;
     case P::dtmf_params_chosen:
         return configureDTMF(p.get_dtmf_params());
     case P::vad_enable_chosen:

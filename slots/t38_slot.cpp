@@ -1,5 +1,6 @@
 #include "slots/t38_slot.h"
 
+#include "core/slots.h"
 #include "framework/fd.h"
 #include "framework/spawn.h"
 #include "framework/text.h"
@@ -151,9 +152,17 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params)
         return nullptr;
     }
 
-    VoiceChannel::Result r = VoiceChannel::Allocate(O_RDWR, static_cast<uint32_t>(t38.get_rx_packet_size().getValue()),
-                                                    static_cast<uint32_t>(t38.get_rx_threshold().getValue()),
-                                                    static_cast<uint32_t>(t38.get_tx_threshold().getValue()));
+    // The channel's record takes them unsigned: a negative one is refused, not wrapped.
+    const int size = t38.get_rx_packet_size().getValue(), rx = t38.get_rx_threshold().getValue(),
+              tx = t38.get_tx_threshold().getValue();
+    if (size < 0 || rx < 0 || tx < 0) {
+        std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - negative packet size or threshold: " << size
+                  << "/" << rx << "/" << tx << std::endl;
+        Answer::Refuse(Answer::invalidParams);
+        return nullptr;
+    }
+    VoiceChannel::Result r = VoiceChannel::Allocate(O_RDWR, static_cast<uint32_t>(size), static_cast<uint32_t>(rx),
+                                                    static_cast<uint32_t>(tx));
     switch (r.failed) {
     case VoiceChannel::ok:
         break;

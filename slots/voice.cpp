@@ -214,7 +214,8 @@ void PlaySlotFile::OnPlayComplete(ASync::Copy::Status::Type status)
         Release();
         return;
     }
-    if (mRepeat != 0 && --mRepeat == 0) {
+    // Only a positive count runs out; a negative one is no count at all.
+    if (mRepeat > 0 && --mRepeat == 0) {
         Release();
         return;
     }

@@ -94,6 +94,13 @@ public:
         return -1;
     }
     bool WaitFor(std::string const& path) { return Wait(path) == 0 && mPid > 0; }
+    // Waits for the pid file; true when the process ended for want of a
+    // mount namespace of its own.
+    bool NoNamespace()
+    {
+        int early = Wait("run/server.pid");
+        return early != 0 && WIFEXITED(early) && WEXITSTATUS(early) == kNoNamespace;
+    }
 
     std::string Read(std::string const& path) const
     {
@@ -163,8 +170,7 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     DaemonProcess daemon;
     unsigned short port = FreePort();
     ASSERT_TRUE(daemon.Start({"--port", std::to_string(port)}, "[traces]\nsignalling.hdlc=bogus\n"));
-    int early = daemon.Wait("run/server.pid");
-    if (early != 0 && WIFEXITED(early) && WEXITSTATUS(early) == DaemonProcess::kNoNamespace)
+    if (daemon.NoNamespace())
         GTEST_SKIP() << "no mount namespace here";
     ASSERT_GT(daemon.pid(), 0) << daemon.output();
     // Written in one go: the decimal pid, no line end.
@@ -276,8 +282,7 @@ TEST(Daemon, SecondInstanceIsRefusedAndLeavesThePidFile)
     DaemonProcess first;
     unsigned short port = FreePort();
     ASSERT_TRUE(first.Start({"--port", std::to_string(port)}));
-    int early = first.Wait("run/server.pid");
-    if (early != 0 && WIFEXITED(early) && WEXITSTATUS(early) == DaemonProcess::kNoNamespace)
+    if (first.NoNamespace())
         GTEST_SKIP() << "no mount namespace here";
     ASSERT_GT(first.pid(), 0) << first.output();
     std::string pid;
@@ -310,8 +315,7 @@ TEST(Daemon, TheBoardsOwnDevicesAreUsedWhenItsSwitchIsThere)
     DaemonProcess daemon;
     daemon.WithBoardDevices();
     ASSERT_TRUE(daemon.Start({"--port", std::to_string(FreePort())}));
-    int early = daemon.Wait("run/server.pid");
-    if (early != 0 && WIFEXITED(early) && WEXITSTATUS(early) == DaemonProcess::kNoNamespace)
+    if (daemon.NoNamespace())
         GTEST_SKIP() << "no mount namespace here";
     ASSERT_GT(daemon.pid(), 0) << daemon.output();
     std::string out;
@@ -326,8 +330,7 @@ TEST(Daemon, ControllerOutOfDescriptorsIsClosedAndTheNextIsServed)
     DaemonProcess daemon;
     unsigned short port = FreePort();
     ASSERT_TRUE(daemon.Start({"--port", std::to_string(port)}));
-    int early = daemon.Wait("run/server.pid");
-    if (early != 0 && WIFEXITED(early) && WEXITSTATUS(early) == DaemonProcess::kNoNamespace)
+    if (daemon.NoNamespace())
         GTEST_SKIP() << "no mount namespace here";
     ASSERT_GT(daemon.pid(), 0) << daemon.output();
     std::string out;

@@ -107,9 +107,14 @@ inline Bytes lssu(unsigned status) { return {0xFF, 0xFF, 0x01, static_cast<unsig
 
 inline Bytes su(unsigned bsn, bool bib, unsigned fsn, bool fib, const Bytes& payload = {})
 {
-    Bytes b{static_cast<unsigned char>(bsn | (bib ? 0x80 : 0)), static_cast<unsigned char>(fsn | (fib ? 0x80 : 0)),
-            static_cast<unsigned char>(payload.size() < 63 ? payload.size() : 63)};
-    b.insert(b.end(), payload.begin(), payload.end());
+    Bytes b;
+    b.reserve(3 + payload.size());
+    b.push_back(static_cast<unsigned char>(bsn | (bib ? 0x80 : 0)));
+    b.push_back(static_cast<unsigned char>(fsn | (fib ? 0x80 : 0)));
+    b.push_back(static_cast<unsigned char>(payload.size() < 63 ? payload.size() : 63));
+    // Octet by octet: gcc 12 warns falsely on a block copy behind 3 octets.
+    for (unsigned char octet : payload)
+        b.push_back(octet);
     return b;
 }
 

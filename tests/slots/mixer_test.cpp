@@ -308,7 +308,8 @@ TEST_F(MixerSlots, IoctlsReachTheReceivers)
         {"reject", 60, [](P& p) { p.select_dtmf_reject_enable() = true; }, -1, [&] { return dtmf.At(in).reject; }},
         {"digits", 60, [](P& p) { p.select_translateDTMF().set_digits("12#"); }, -1,
          [&] { return dtmf.At(in).digits == "12#"; }},
-        {"bad digits still answer", 60, [](P& p) { p.select_translateDTMF().set_digits("x"); }, -1, [] { return true; }},
+        {"bad digits", 60, [](P& p) { p.select_translateDTMF().set_digits("x"); }, Cause::invalidParams,
+         [] { return true; }},
         {"dtmf params", 60,
          [](P& p) {
              auto& d = p.select_dtmf_params();

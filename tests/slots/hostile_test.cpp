@@ -1,0 +1,629 @@
+// Every slot kind of the mixer, TDM, MCC, voice, T.38 and RTP families
+// driven by a careless controller: boundary and mutated create parameters,
+// then every command in odd orders. Each command must get exactly one
+// answer; nothing may crash, leak a descriptor or leave a child behind.
+#include "voice_link.h"
+
+#include "framework/child_wait.h"
+#include "rtp/lemz_factory.h"
+#include "rtp/rtp_factory.h"
+#include "slots/echo_slot.h"
+#include "slots/ext_slot.h"
+#include "slots/mcc_slot.h"
+#include "slots/mixer.h"
+#include "slots/t38_slot.h"
+#include "slots/voice.h"
+#include "standin/rtp.h"
+
+#include <dirent.h>
+
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <set>
+
+namespace {
+
+using namespace test;
+using Fill = std::function<void(LGCP::CreateParams&)>;
+using IoFill = std::function<void(LGCP::IoctlParams&)>;
+
+// The open descriptors and what they lead to.
+std::map<int, std::string> OpenDescriptors()
+{
+    std::map<int, std::string> open;
+    DIR* d = ::opendir("/proc/self/fd");
+    if (!d)
+        return open;
+    while (dirent* e = ::readdir(d)) {
+        if (e->d_name[0] == '.' || std::atoi(e->d_name) == ::dirfd(d))
+            continue;
+        char target[256];
+        ssize_t n = ::readlink((std::string("/proc/self/fd/") + e->d_name).c_str(), target, sizeof target);
+        open[std::atoi(e->d_name)] = n < 0 ? "-" : std::string(target, static_cast<size_t>(n));
+    }
+    ::closedir(d);
+    return open;
+}
+
+std::string Children()
+{
+    std::string all;
+    if (DIR* d = ::opendir("/proc/self/task")) {
+        while (dirent* e = ::readdir(d)) {
+            if (e->d_name[0] == '.')
+                continue;
+            std::ifstream in(std::string("/proc/self/task/") + e->d_name + "/children");
+            all += std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        ::closedir(d);
+    }
+    return all;
+}
+
+void Rtp(LGCP::CreateParams& c, std::string const& dhost = "127.0.0.1", unsigned port = 7000)
+{
+    LGCP::CreateRtpParams& rtp = c.select_rtp();
+    TERM::RtpParams& p = rtp.get_codecRTP();
+    p.get_payload() = TERM::Payload::ptG729;
+    p.set_dhost(Address(dhost, port));
+    rtp.get_txPayload() = TERM::Payload::ptG729;
+    rtp.get_rxPayload() = TERM::Payload::ptG729;
+}
+
+TERM::LemzRadioStatus& Lemz(LGCP::CreateParams& c)
+{
+    Rtp(c);
+    return c.get_rtp().get_codecRTP().set_radio().get_status().select_lemz();
+}
+
+void Flags(TERM::RadioFlags& f, int prio)
+{
+    f.set_prio(prio);
+    f.set_ptt(true);
+    f.set_sql(true);
+    f.set_selcall(3);
+    f.set_li(511);
+}
+
+// Create parameters at and past the edges of every landed kind.
+std::vector<Fill> Creates()
+{
+    std::vector<Fill> all;
+    const std::string longText(3000, '7');
+    // RTP.
+    for (const char* host : {"127.0.0.1", "", "999.1.1.1", "1.2.3.4 ", "0x7f.1", "255.255.255.255"})
+        all.push_back([host](LGCP::CreateParams& c) { Rtp(c, host); });
+    for (unsigned port : {0u, 1u, 65534u, 65535u})
+        all.push_back([port](LGCP::CreateParams& c) { Rtp(c, "127.0.0.1", port); });
+    for (int payload : {0, 1, 2, 3, 4, 5, 6, 10, 11, 12, 13, 123})
+        all.push_back([payload](LGCP::CreateParams& c) {
+            Rtp(c);
+            c.get_rtp().get_codecRTP().get_payload().setFromInt(payload);
+            c.get_rtp().get_txPayload().setFromInt(payload);
+            c.get_rtp().get_rxPayload().setFromInt(123);
+        });
+    all.push_back([longText](LGCP::CreateParams& c) {
+        Rtp(c);
+        TERM::RtpParams& p = c.get_rtp().get_codecRTP();
+        p.set_shost(Address(longText, 65535));
+    });
+    all.push_back([](LGCP::CreateParams& c) {
+        Rtp(c);
+        TERM::RtpParams& p = c.get_rtp().get_codecRTP();
+        p.set_shost(Address("0.0.0.0", 1));
+        p.set_pfactor(255);
+        p.set_crate(INT_MIN);
+        p.set_vad(true);
+        p.set_echo().set_suppressor(true);
+        p.set_ssrc(4294967295u);
+        p.set_ttl(255);
+        p.set_qos_dscp().setFromInt(56);
+        p.set_rtp_e2m().set_mode().select_only_rtp().set_fd(INT_MAX);
+    });
+    // LEMZ radio.
+    all.push_back([](LGCP::CreateParams& c) { Flags(Lemz(c).get_flags(), 15); });
+    all.push_back([longText](LGCP::CreateParams& c) {
+        TERM::LemzRadioStatus& s = Lemz(c);
+        Flags(s.get_flags(), INT_MIN);
+        s.get_freq().set_channel(INT_MIN);
+        s.get_freq().set_frequency(longText);
+        s.get_remote().set_no(255);
+        s.set_squelshe().setFromInt(2);
+        s.set_rte().setFromInt(7);
+        s.set_standby_state_channel().setFromInt(1);
+        s.set_standby_group(255);
+        s.set_standby_state_receiver().setFromInt(1);
+        TERM::RtpRadioRequest& r = c.get_rtp().get_codecRTP().get_radio();
+        r.set_rx_delay(INT_MIN);
+        r.set_tx_delay(INT_MAX);
+        r.set_bss_enable(true);
+        r.set_ng_enable(false);
+    });
+    for (const char* freq : {"", "nan", "-inf", "1e999", "-1e300", "146.5"})
+        all.push_back([freq](LGCP::CreateParams& c) { Lemz(c).get_freq().set_frequency(freq); });
+    for (int fd : {-1, 0, INT_MAX})
+        all.push_back([fd](LGCP::CreateParams& c) {
+            Lemz(c);
+            auto& only = c.get_rtp().get_codecRTP().set_rtp_e2m().set_mode().select_only_rtp();
+            only.set_fd(fd);
+            only.set_pid(fd == 0 ? 0 : -1);
+        });
+    all.push_back([](LGCP::CreateParams& c) {
+        Rtp(c);
+        c.get_rtp().get_codecRTP().set_radio().get_status().select_ed_137();
+    });
+    // Mixer.
+    for (int unit : {-1, 0, 1, INT_MAX})
+        for (int channel : {INT_MIN, -1, 0, 63, 64, INT_MAX}) {
+            all.push_back([unit, channel](LGCP::CreateParams& c) {
+                LGCP::MixerInParams& in = c.select_mixerIn();
+                in.set_unit(unit);
+                in.get_channel().select_tdm() = channel;
+                in.set_summator().select_tdm() = channel == 63 ? 0 : channel;
+                in.set_ecm().set_es(true);
+            });
+            all.push_back([unit, channel](LGCP::CreateParams& c) {
+                LGCP::MixerOutParams& out = c.select_mixerOut();
+                out.set_unit(unit);
+                out.get_channel().select_tdm() = channel;
+                for (int g : {INT_MIN, 0, INT_MAX}) {
+                    LGCP::MixerInput in;
+                    in.get_channel().select_tdm() = channel == 0 ? 1 : 2;
+                    in.set_gain(g);
+                    out.get_inputs().push_back(in);
+                }
+            });
+        }
+    all.push_back([](LGCP::CreateParams& c) {
+        LGCP::MixerInParams& in = c.select_mixerIn();
+        in.get_channel().select_rtp() = 1;
+        in.set_summator().select_rtp() = 2;
+    });
+    all.push_back([](LGCP::CreateParams& c) {
+        LGCP::MixerInParams& in = c.select_mixerIn();
+        in.get_channel().select_tdm() = 5;
+        in.set_summator().select_rtp() = 2;
+        in.set_rtp().set_dhost(Address("x", 1));
+    });
+    all.push_back([](LGCP::CreateParams& c) {
+        LGCP::MixerOutParams& out = c.select_mixerOut();
+        out.get_channel().select_tdm() = 6;
+        LGCP::MixerInput in;
+        in.get_channel().select_rtp() = 1;
+        out.get_inputs().push_back(in);
+    });
+    // External TDM, echo, MCC.
+    for (int t : {INT_MIN, -1, 0, 2047, 4095, 4096, INT_MAX})
+        all.push_back([t](LGCP::CreateParams& c) {
+            LGCP::ExtParams& ext = c.select_ext();
+            ext.set_transmitter(t);
+            ext.set_receiver(t == 0 ? 1 : 0);
+        });
+    all.push_back([](LGCP::CreateParams& c) {
+        LGCP::ExtParams& ext = c.select_ext();
+        ext.set_transmitter(100);
+        ext.set_receiver(100);
+    });
+    for (int v : {INT_MIN, -1, 0, 15, 16, 31, 32, INT_MAX})
+        all.push_back([v](LGCP::CreateParams& c) {
+            LGCP::EchoParams& echo = c.select_echo();
+            echo.set_bus(v);
+            echo.set_channel(v);
+        });
+    for (int type : {0, 1, 2})
+        for (int mode : {0, 1})
+            all.push_back([type, mode](LGCP::CreateParams& c) {
+                LGCP::MccParams& mcc = c.select_mcc();
+                mcc.get_type().setFromInt(type);
+                mcc.get_mode().setFromInt(mode);
+            });
+    // T.38.
+    for (const char* host : {"127.0.0.1", "", "1.2.3.4.5"})
+        for (int size : {INT_MIN, -1, 0, 160, INT_MAX})
+            all.push_back([host, size, longText](LGCP::CreateParams& c) {
+                LGCP::T38Soft& t = c.select_t38soft();
+                t.set_dhost(Address(host, 65535));
+                t.set_shost(Address(longText, 0));
+                t.set_rx_packet_size(size);
+                t.set_rx_threshold(size);
+                t.set_tx_threshold(size == INT_MIN ? INT_MAX : -size);
+                for (int i = 0; i < (size == 160 ? 40 : 2); ++i)
+                    t.get_args().push_back(ASN1::IA5String(i % 2 ? longText : std::string()));
+            });
+    // Voice.
+    for (const char* host : {"127.0.0.1", "", "nowhere", "256.0.0.1"})
+        for (unsigned port : {0u, 1u, 65535u})
+            all.push_back([host, port](LGCP::CreateParams& c) { c.select_voice().select_record() = Address(host, port); });
+    for (const char* host : {"127.0.0.1", "", "1.2.3"})
+        for (int id : {INT_MIN, 0, INT_MAX})
+            all.push_back([host, id](LGCP::CreateParams& c) {
+                auto& net = c.select_voice().select_player().select_network();
+                net.set_host(Address(host, 1));
+                net.set_id(id);
+            });
+    for (int repeat : {INT_MIN, -1, 0, 1, INT_MAX})
+        all.push_back([repeat, longText](LGCP::CreateParams& c) {
+            auto& file = c.select_voice().select_player().select_file();
+            file.set_repeat(repeat);
+            for (const std::string& name : {std::string("empty"), std::string(""), std::string("../x"), longText,
+                                            std::string("phrase"), std::string("missing")})
+                if (repeat != 0 || name == "missing")
+                    file.get_name().push_back(ASN1::IA5String(name));
+        });
+    return all;
+}
+
+void Lemz(LGCP::IoctlParams& p, std::function<void(TERM::LemzRadioModifierParams&)> fill)
+{
+    TERM::LemzRadioModifier& m = p.select_rtpExt().select_lemz();
+    m.get_addr().set_session_addr("not an address");
+    m.get_addr().set_session_ssrc(4294967295u);
+    fill(m.get_params());
+}
+
+// Every control alternative, with values at or past their edges.
+std::vector<IoFill> Ioctls()
+{
+    const std::string longText(3000, '9');
+    std::vector<IoFill> all = {
+        [](LGCP::IoctlParams& p) { p.select_echoSuppressor() = true; },
+        [](LGCP::IoctlParams& p) { p.select_translateDTMF().set_digits("0123456789*#ABCDxyz!"); },
+        [](LGCP::IoctlParams& p) {
+            auto& d = p.select_dtmf_params();
+            d.set_on_time(INT_MIN);
+            d.set_off_time(INT_MAX);
+            d.set_level(INT_MIN);
+        },
+        [](LGCP::IoctlParams& p) { p.select_dtmf_enable() = true; },
+        [](LGCP::IoctlParams& p) { p.select_ss7RqBSN(); },
+        [](LGCP::IoctlParams& p) { p.select_ss7Log().set_state(true); },
+        [](LGCP::IoctlParams& p) { p.select_dtmf_disable(); },
+        [](LGCP::IoctlParams& p) {
+            auto& v = p.select_vad_params();
+            v.set_threshold(INT_MAX);
+            v.set_hangover(INT_MIN);
+        },
+        [](LGCP::IoctlParams& p) { p.select_vad_enable() = true; },
+        [](LGCP::IoctlParams& p) { p.select_vad_disable(); },
+        [](LGCP::IoctlParams& p) { p.select_dtmf_reject_enable() = true; },
+        [](LGCP::IoctlParams& p) { p.select_dtmf_reject_disable(); },
+        [](LGCP::IoctlParams& p) { p.select_sd_params().set_threshold(INT_MIN); },
+        [](LGCP::IoctlParams& p) { p.select_sd_enable() = true; },
+        [](LGCP::IoctlParams& p) { p.select_sd_disable(); },
+        [](LGCP::IoctlParams& p) { p.select_iva_enable() = true; },
+        [](LGCP::IoctlParams& p) { p.select_iva_params().set_level(INT_MAX); },
+        [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(INT_MIN); },
+        [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(-6); },
+        [](LGCP::IoctlParams& p) {
+            auto& d = p.select_delays();
+            d.set_rx(INT_MIN);
+            d.set_tx(INT_MAX);
+        },
+        [](LGCP::IoctlParams& p) { p.select_delays(); },
+        [](LGCP::IoctlParams& p) {
+            auto& f = p.select_tone_filter();
+            f.set_freq(INT_MIN);
+            f.set_enable(true);
+            f.set_duration_th_msec(INT_MAX);
+            f.set_det_level_dB(INT_MIN);
+        },
+        [](LGCP::IoctlParams& p) {
+            LGCP::HdlcPackage package;
+            package.set_body(std::vector<char>(300, 'h'));
+            p.select_hdlcPackages().push_back(package);
+        },
+        [](LGCP::IoctlParams& p) {
+            auto& t = p.select_tone_gen_enable();
+            t.set_freq(INT_MAX);
+            t.set_amp(-1);
+        },
+        [](LGCP::IoctlParams& p) {
+            auto& t = p.select_tone_gen_enable();
+            t.set_freq(440);
+            t.set_amp(1000);
+        },
+        [](LGCP::IoctlParams& p) { p.select_tone_gen_disable(); },
+        [](LGCP::IoctlParams& p) { p.select_activateWaitTone(); },
+        [](LGCP::IoctlParams& p) { p.select_deactivateWaitTone(); },
+        [](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(INT_MIN); },
+        [](LGCP::IoctlParams& p) { p.select_pd_disable(); },
+        [](LGCP::IoctlParams& p) { p.select_encoder_mode().setFromInt(2); },
+        [](LGCP::IoctlParams& p) { p.select_decoder_mode().setFromInt(1); },
+        [](LGCP::IoctlParams& p) { p.select_encoder_mode().setFromInt(0); },
+        [](LGCP::IoctlParams& p) { p.select_selcal() = "1234567890ABCDEF!"; },
+        [](LGCP::IoctlParams& p) { p.select_rtpExt().select_ed_137().get_params().select_tx(); },
+    };
+    // Every LEMZ command, with text fields empty, absurd or too long.
+    using P = TERM::LemzRadioModifierParams;
+    std::vector<std::function<void(P&)>> lemz = {
+        [](P& p) { Flags(p.select_gw_set_flags().get_flags(), INT_MAX); },
+        [longText](P& p) { p.select_gw_set_freq().get_freq().set_frequency(longText); },
+        [](P& p) { Flags(p.select_gw_set_ptt().get_flags(), -1); },
+        [](P& p) { p.select_gw_set_bss(); },
+        [](P& p) { p.select_gw_set_sh(); },
+        [](P& p) { p.select_gw_set_pwr(); },
+        [](P& p) { p.select_gw_set_rv(); },
+        [](P& p) { p.select_gw_set_resv(); },
+        [longText](P& p) {
+            auto& s = p.select_gw_set_selcall();
+            s.set_ip(longText);
+            s.set_cid(longText);
+        },
+        [](P& p) { p.select_gw_set_remote().get_remote().set_no(255); },
+        [](P& p) { p.select_gw_set_squelshe().get_squelshe().setFromInt(2); },
+        [](P& p) { p.select_gw_set_rte().get_rte().setFromInt(7); },
+        [](P& p) { p.select_gw_set_standby().get_state().setFromInt(1); },
+        [](P& p) { Flags(p.select_wm_flags().get_flags(), 0); },
+        [](P& p) {
+            auto& t = p.select_wm_trans();
+            Flags(t.get_flags(), 16);
+            t.set_ip("");
+        },
+        [longText](P& p) { p.select_wm_quality().set_bss_val(longText); },
+        [](P& p) { p.select_wm_quality().set_bss_val("1e999"); },
+        [](P& p) {
+            auto& ch = p.select_wm_chan();
+            ch.get_freq().set_channel(INT_MIN);
+            ch.get_freq().set_frequency("-nan");
+        },
+        [longText](P& p) {
+            auto& s = p.select_wm_selcall();
+            s.set_ip("255.255.255.255");
+            s.set_cid(longText);
+        },
+        [](P& p) { p.select_wm_remote().get_remote().set_ch(255); },
+        [](P& p) {
+            auto& s = p.select_wm_standby();
+            s.get_state_channel().setFromInt(0);
+            s.set_group(255);
+            s.get_state_receiver().setFromInt(1);
+        },
+    };
+    for (auto& fill : lemz)
+        all.push_back([fill](LGCP::IoctlParams& p) { Lemz(p, fill); });
+    return all;
+}
+
+class Hostile : public SlotLink {
+protected:
+    void SetUp() override
+    {
+        SlotLink::SetUp();
+        RtpFactory::instance();
+        Mixer::MixerFactory::instance();
+        ExtFactory::instance();
+        MccFactory::instance();
+        EchoFactory::instance();
+        VoiceFactory::instance();
+        T38SoftFactory::instance();
+        RtpLEMZFactory::instance();
+        T38SoftFactory::set_program_for_test(T38_STANDIN);
+        ChildWait::Activate();
+        char templ[] = "/tmp/hostile_XXXXXX";
+        ASSERT_NE(::mkdtemp(templ), nullptr);
+        dir = templ;
+        ::setenv("T38_STANDIN_DIR", dir.c_str(), 1);
+        std::ofstream(dir + "/empty");
+        std::ofstream(dir + "/phrase") << std::string(100, 'p');
+        PlaySlotFile::set_dir_for_test(dir);
+        // The mixer makes slots only on the units a query found.
+        Send(Query());
+    }
+    void TearDown() override
+    {
+        PlaySlotFile::set_dir_for_test("/usr/local/voice/");
+        T38SoftFactory::set_program_for_test(T38SoftFactory::kProgram);
+        SlotLink::TearDown();
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+
+    static LGCP::Message Query()
+    {
+        LGCP::Message m = Command(0);
+        Body(m).select_query();
+        return m;
+    }
+
+    // Sends the command and runs until its answer; the answer's error
+    // cause, -1 for success.
+    int Send(LGCP::Message m)
+    {
+        const unsigned seq = ++mSeq;
+        m.set_seq(seq);
+        ASN1::CoderEnv env;
+        env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+        Octets octets;
+        if (!env.encodePER(m, octets)) {
+            ADD_FAILURE() << "not encodable: " << m;
+            return -3;
+        }
+        EXPECT_TRUE(client.Send(octets));
+        const LGCP::Response* answer = nullptr;
+        EXPECT_TRUE(RunUntil([&] {
+            for (auto it = inbox.rbegin(); it != inbox.rend() && !answer; ++it)
+                if (it->get_pdu().response_isSelected() && it->seq_isPresent() && it->get_seq().getValue() == seq)
+                    answer = &it->get_pdu().get_response();
+            return answer != nullptr;
+        })) << m;
+        if (!answer)
+            return -2;
+        return answer->success_isSelected() ? -1 : answer->get_error().asInt();
+    }
+    int Create(int slot, Fill const& fill)
+    {
+        LGCP::Message m = Command(0, slot);
+        fill(Body(m).select_create());
+        return Send(m);
+    }
+    int On(int slot, std::function<void(LGCP::Command&)> fill)
+    {
+        LGCP::Message m = Command(0, slot);
+        fill(Body(m));
+        return Send(m);
+    }
+    int Ioctl(int slot, IoFill const& fill)
+    {
+        return On(slot, [&](LGCP::Command& c) { fill(c.select_ioctl()); });
+    }
+    int Connect(int source, std::vector<int> const& receivers)
+    {
+        return Send(test::Connect(0, source, receivers));
+    }
+
+    // Each answer came once.
+    void ExpectOneAnswerEach()
+    {
+        loop.Settle();
+        Octets payload;
+        while (client.Take(payload))
+            inbox.push_back(Decode(payload));
+        std::map<unsigned, int> answers;
+        for (const auto& m : inbox)
+            if (m.get_pdu().response_isSelected())
+                ++answers[m.seq_isPresent() ? m.get_seq().getValue() : 0];
+        for (const auto& a : answers)
+            EXPECT_EQ(a.second, 1) << "answers to seq " << a.first;
+    }
+
+    std::string dir;
+    unsigned mSeq = 0;
+    Capture out{std::clog};
+    Capture err{std::cerr};
+};
+
+TEST_F(Hostile, EveryKindTakesBoundaryCreatesAndEveryCommandInOddOrders)
+{
+    board.Prune();
+    const auto descriptors = OpenDescriptors();
+    const auto creates = Creates();
+    const auto ioctls = Ioctls();
+    std::vector<int> live;
+    std::set<std::string> kinds;
+    int id = 0;
+    for (const Fill& fill : creates) {
+        ++id;
+        int made = Create(id, fill);
+        if (made != -1)
+            continue;
+        live.push_back(id);
+        // Commands on the slot alone, the destroyed and itself.
+        Connect(id, {id});
+        Connect(id, {1023});
+        Connect(1023, {id});
+        On(id, [](LGCP::Command& c) { c.select_disconnect(); });
+        On(id, [](LGCP::Command& c) { c.select_activate().select_none(); });
+        On(id, [](LGCP::Command& c) { c.select_activate().select_modem().set_mtu(INT_MIN); });
+        On(id, [](LGCP::Command& c) { c.select_userData(); });
+        On(id, [](LGCP::Command& c) { c.select_userData() = std::vector<char>(8000, 'u'); });
+        // Every control on the first slot of a kind, a few on the others.
+        const bool first = kinds.insert(Slots::instance().Find(id)->GetName()).second;
+        for (size_t i = 0; i < ioctls.size(); i += first ? 1 : 9)
+            Ioctl(id, ioctls[i]);
+        On(id, [](LGCP::Command& c) { c.select_deactivate(); });
+        On(id, [](LGCP::Command& c) { c.select_deactivate(); });
+        EXPECT_EQ(Create(id, fill), LGCP::ErrorCause::slotIdBusy);
+    }
+    ASSERT_GE(live.size(), 20u) << err.text();
+    // Every pair both ways, a few at a time, then the fan-outs.
+    for (size_t i = 0; i + 1 < live.size(); ++i) {
+        Connect(live[i], {live[i + 1]});
+        Connect(live[i + 1], {live[i]});
+        On(live[i], [](LGCP::Command& c) { c.select_activate().select_none(); });
+    }
+    Connect(live.front(), live);
+    Connect(live.back(), std::vector<int>(live.begin(), live.end() - 1));
+    ExpectOneAnswerEach();
+    // Destroyed in an odd order, each twice, with commands on the remains.
+    for (size_t i = 0; i < live.size(); i += 2) {
+        EXPECT_EQ(On(live[i], [](LGCP::Command& c) { c.select_destroy(); }), -1);
+        EXPECT_EQ(On(live[i], [](LGCP::Command& c) { c.select_destroy(); }), LGCP::ErrorCause::slotNotExists);
+        EXPECT_EQ(Ioctl(live[i], ioctls[0]), LGCP::ErrorCause::slotNotExists);
+        if (i + 1 < live.size()) {
+            EXPECT_EQ(Connect(live[i + 1], {live[i]}), LGCP::ErrorCause::slotNotExists);
+        }
+    }
+    // The rest goes with the controller.
+    client.Close();
+    ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
+    EXPECT_EQ(Slots::instance().count(), 0u);
+    EXPECT_TRUE(loop.RunUntil([] { return Children().empty(); }, 3000)) << Children();
+    loop.Settle();
+    board.Prune();
+    for (const char* path : {"/dev/mcc/ctl", "/dev/mixer", "/dev/dtmf", "/dev/dsp", "/dev/dsp-data", "/dev/rtp", "/dev/voice", "/dev/rtp_ext"})
+        for (auto* ch : board.Channels(path))
+            ADD_FAILURE() << "channel open: " << path << " board fd " << ch->fd();
+    auto now = OpenDescriptors();
+    for (const auto& d : descriptors)
+        now.erase(d.first);
+    for (const auto& d : now)
+    {
+        int type = 0, domain = 0;
+        socklen_t l = sizeof type;
+        ::getsockopt(d.first, SOL_SOCKET, SO_TYPE, &type, &l);
+        l = sizeof domain;
+        ::getsockopt(d.first, SOL_SOCKET, SO_DOMAIN, &domain, &l);
+        sockaddr_in a{};
+        l = sizeof a;
+        ::getsockname(d.first, reinterpret_cast<sockaddr*>(&a), &l);
+        ADD_FAILURE() << "descriptor " << d.first << " left open: " << d.second << " type " << type << " domain " << domain << " port " << ntohs(a.sin_port);
+    }
+}
+
+TEST_F(Hostile, RefusedControlsAndCountsAreNotPassedOffAsDone)
+{
+    ASSERT_EQ(Create(1, [](LGCP::CreateParams& c) { Rtp(c); }), -1);
+    ASSERT_EQ(Create(2, [](LGCP::CreateParams& c) {
+                  LGCP::MixerInParams& in = c.select_mixerIn();
+                  in.get_channel().select_tdm() = 3;
+              }),
+              -1);
+    const int refused = LGCP::ErrorCause::invalidParams;
+    // Priorities travel in four bits, T.38 sizes unsigned: past them is refused, not cut.
+    EXPECT_EQ(Create(5, [](LGCP::CreateParams& c) { Flags(Lemz(c).get_flags(), 16); }), refused);
+    ASSERT_EQ(Create(5, [](LGCP::CreateParams& c) { Flags(Lemz(c).get_flags(), 15); }), -1);
+    EXPECT_EQ(Create(6, [](LGCP::CreateParams& c) {
+                  LGCP::T38Soft& t = c.select_t38soft();
+                  t.set_dhost(Address("127.0.0.1", 900));
+                  t.set_rx_packet_size(-1);
+              }),
+              refused);
+    struct Case {
+        int slot;
+        IoFill fill;
+        int cause;
+    } cases[] = {
+        {1, [](LGCP::IoctlParams& p) { p.select_translateDTMF().set_digits("12x"); }, refused},
+        {2, [](LGCP::IoctlParams& p) { p.select_translateDTMF().set_digits("12x"); }, refused},
+        {1, [](LGCP::IoctlParams& p) { p.select_translateDTMF().set_digits("12#"); }, -1},
+        {1, [](LGCP::IoctlParams& p) { p.select_selcal() = "12-"; }, refused},
+        {1, [](LGCP::IoctlParams& p) { p.select_selcal() = "12Z"; }, -1},
+        {1, [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(250); }, refused},
+        {1, [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(-128); }, -1},
+        {5, [](LGCP::IoctlParams& p) { Lemz(p, [](auto& c) { Flags(c.select_wm_flags().get_flags(), -1); }); }, refused},
+        {5, [](LGCP::IoctlParams& p) { Lemz(p, [](auto& c) { Flags(c.select_wm_flags().get_flags(), 0); }); }, -1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Ioctl(c.slot, c.fill), c.cause);
+
+    // A negative repeat count is no count: the list plays on.
+    ASSERT_EQ(Create(3, [](LGCP::CreateParams& c) {
+                  auto& file = c.select_voice().select_player().select_file();
+                  file.set_repeat(INT_MIN);
+                  file.get_name().push_back(ASN1::IA5String("phrase"));
+              }),
+              -1);
+    ASSERT_EQ(Send(CreateMap(0, 4, 300)), -1);
+    ASSERT_EQ(Connect(3, {4}), -1);
+    const int ts = Slots::instance().Find(3)->GetTransmitChannel();
+    size_t played = 0;
+    EXPECT_TRUE(RunUntil([&] {
+        for (const auto& frame : mcc.Written(ts))
+            played += frame.size();
+        return played >= 300;
+    }));
+    EXPECT_EQ(Aborts(3, 0), 0u);
+}
+
+} // namespace
