@@ -122,6 +122,7 @@ protected:
         IsdnFactory::instance();
         HdlcSlotFactory::instance();
         LinkFixture::SetUp();
+        board.Prune();
         mPackets = PacketPool::available();
         mFds = OpenFds();
     }
@@ -367,6 +368,53 @@ TEST_F(Hostile, HdlcPeerThatNeverEndsAGathering)
     EXPECT_EQ(PackagesIn(got, signals), sent + 1);
     EXPECT_GT(signals, 2u);
     ExpectNothingHeld({5, 6});
+}
+
+} // namespace
+
+namespace {
+
+// A controller that stops reading while the line floods: its link is cut
+// from inside a slot's own report, and the slots go with it.
+TEST_F(Hostile, ControllerThatStopsReadingUnderALineFlood)
+{
+    client.Close();
+    ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    int small = 2048;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(server.port());
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_TRUE(loop.RunUntil([&] { return server.IsConnected(); }));
+    auto send = [&](LGCP::Message const& m) {
+        Octets payload = Encode(m);
+        Octets frame{3, 0, static_cast<char>((payload.size() + 4) >> 8), static_cast<char>((payload.size() + 4) & 0xFF)};
+        frame.insert(frame.end(), payload.begin(), payload.end());
+        ASSERT_EQ(::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL), static_cast<ssize_t>(frame.size()));
+    };
+    send(CreateHdlc(1, 5, 1, 0, 0x1234));
+    send(CreateE1(2, 6, 1, 5));
+    send(Connect(3, 6, {5}));
+    ASSERT_TRUE(loop.RunUntil([&] { return !mcc.Timeslots().empty(); }));
+    const int ts = mcc.Timeslots()[0];
+    Frame f(512, 0x55);
+    f[0] = 0x12, f[1] = 0x34, f[2] = 0, f[4] = 0;
+    for (int i = 0; i < 20000 && server.IsConnected(); ++i) {
+        mcc.Inject(ts, f);
+        if (i % 16 == 15)
+            loop.Settle(1);
+    }
+    EXPECT_FALSE(server.IsConnected());
+    loop.Settle(5);
+    ::close(fd);
+    EXPECT_EQ(Slots::instance().count(), 0u);
+    board.Prune();
+    EXPECT_TRUE(mcc.Timeslots().empty());
+    EXPECT_EQ(PacketPool::available(), mPackets);
 }
 
 } // namespace
