@@ -5,6 +5,7 @@
 #include "board/mcc.h"
 #include "core/slots.h"
 #include "protocol/lgcp.h"
+#include "signalling/lapd_frame.h"
 #include "signalling/lapd_nt.h"
 #include "signalling/slot_signals.h"
 
@@ -61,6 +62,13 @@ bool IsdnSlot::IDeactivate()
 
 bool IsdnSlot::IUserData(std::vector<char> const& data)
 {
+    // Longer than any frame of the link: the layer would only drop it.
+    if (data.size() > ISDN::N201) {
+        PutHeader(std::cerr);
+        std::cerr << "user data of " << data.size() << " octets refused: too long" << std::endl;
+        Answer::Refuse(Answer::invalidParams);
+        return false;
+    }
     UserDataDown(*this, data);
     return true;
 }

@@ -2,9 +2,11 @@
 
 #include "core/slots.h"
 #include "protocol/lgcp.h"
+#include "signalling/lapd_frame.h"
 #include "signalling/lapd_nt.h"
 #include "signalling/slot_signals.h"
 #include "signalling/ss7_slc.h"
+#include "signalling/ss7_su.h"
 
 #include <iostream>
 
@@ -168,6 +170,13 @@ bool PstnSlot::IUserData(std::vector<char> const& data)
     // A CAS slot has no link to carry data.
     if (!has_protocols())
         return false;
+    // Longer than any frame of the link: the layer would only drop it.
+    const size_t most = mSlc ? size_t(SS7::kMaxMsu) : size_t(ISDN::N201);
+    if (data.size() > most) {
+        std::cerr << "pstn-slot: user data of " << data.size() << " octets refused: too long" << std::endl;
+        Answer::Refuse(Answer::invalidParams);
+        return false;
+    }
     UserDataDown(*this, data);
     return true;
 }

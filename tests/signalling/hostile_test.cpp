@@ -240,6 +240,17 @@ TEST_F(Hostile, ExtremeCreateParametersAndOddOrders)
     ExpectAnswer(Exchange(Destroy(seq + 1, made[0]))[0], seq + 1, made[0], LGCP::ErrorCause::slotNotExists);
     made.erase(made.begin());
     ExpectServing(seq + 2);
+    // User data longer than any frame of the link is refused, not passed
+    // off as sent; the longest that fits goes.
+    ExpectAnswer(Exchange(CreateSs7(1, 100, 1, 0))[0], 1, 100);
+    ExpectAnswer(Exchange(CreatePstnIsdn(1, 101, false, false, 1, 0))[0], 1, 101);
+    ExpectAnswer(Exchange(CreateIsdn(1, 102, false, false, 1, 0))[0], 1, 102);
+    for (auto [slot, most] : {std::pair{100, 273}, {101, 260}, {102, 260}}) {
+        ExpectAnswer(Exchange(UserData(2, slot, std::vector<char>(size_t(most), 1)))[0], 2, slot);
+        ExpectAnswer(Exchange(UserData(3, slot, std::vector<char>(size_t(most) + 1, 1)))[0], 3, slot,
+                     LGCP::ErrorCause::invalidParams);
+        made.push_back(slot);
+    }
     ExpectNothingHeld(made);
 }
 
