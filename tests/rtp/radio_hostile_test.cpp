@@ -222,3 +222,36 @@ TEST_F(RadioHostile, BoundaryCreatesOddOrdersAndFloods)
 }
 
 } // namespace
+
+namespace {
+
+// A codec change whose new session comes up but whose transmission the
+// driver refuses is answered with a failure; the radio signalling stays on
+// the live session.
+TEST_F(RadioHostile, FailedCodecChangeKeepsTheRadioSignalling)
+{
+    auto got = Exchange(CreateRadio(1, 4, true, [](TERM::RtpParams&) {}), 3);
+    ExpectAnswer(got[0], 1, 4);
+    Exchange(CreateE1(2, 1, 2, 5), 3);
+    ExpectAnswer(Exchange(Connect(3, 1, {4}))[0], 3, 1);
+    Drain();
+    board.FailRequest("/dev/rtp", 0x20005204UL, EIO);
+    ExpectAnswer(Exchange(Cmd(4, 4, [](LGCP::Command& c) {
+                     c.select_ioctl().select_encoder_mode() = LGCP::CodecMode::ulaw;
+                 }))[0],
+                 4, 4, LGCP::ErrorCause::unsupported);
+    board.Prune();
+    ASSERT_EQ(ext.Sessions().size(), 1u);
+    auto& slot = static_cast<RtpLEMZRadioGWSlot&>(*Slots::instance().Find(4));
+    EXPECT_EQ(ext.Sessions()[0]->attach.fd_rtp, slot.session().lowlevel_fd());
+    sig_proto p;
+    sig_proto_init(&p);
+    p.type = GW_FLAG_PTT;
+    Standin::Frame packet(8);
+    packet.resize(static_cast<size_t>(sig_proto_pack(&p, packet.data(), packet.size())));
+    ASSERT_EQ(ext.Receive(packet, in_addr{}, 5), 1u);
+    got = Receive(1);
+    EXPECT_TRUE(got[0].get_pdu().get_signal().rtpExt_isSelected()) << got[0];
+}
+
+} // namespace
