@@ -15,8 +15,9 @@ namespace Standin {
 class ModemControl : public Driver {
 public:
     static constexpr int kModems = 4;
-    // Modem n runs on switch channel 8192 + 14 * 128 + n.
-    static int Timeslot(int modem) { return 8192 + 14 * 128 + modem; }
+    // Modem n runs on switch channel 8192 + 14 * 128 + 64 + n (the QSIG
+    // channels of "/dev/dsp-data" start that bus).
+    static int Timeslot(int modem) { return 8192 + 14 * 128 + 64 + modem; }
 
     void SetModems(int count);
     int modems() const { return static_cast<int>(mBusy.size()); }

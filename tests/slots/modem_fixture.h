@@ -15,7 +15,7 @@
 #include "slots/modem_factory.h"
 #include "standin/board.h"
 #include "standin/modem.h"
-#include "tests/core/loop_driver.h"
+#include "samples/link/loop_driver.h"
 #include "tests/framework/files.h"
 
 #include <gtest/gtest.h>
