@@ -15,45 +15,22 @@
 #include "framework/dpc.h"
 #include "framework/multiplexer.h"
 #include "protocol/lgcp.h"
+#include "samples/link/loop_driver.h"
+#include "samples/link/process.h"
+#include "samples/link/tpkt_client.h"
 #include "standin/board.h"
-#include "tests/core/loop_driver.h"
-#include "tests/core/tpkt_client.h"
 
 #include <benchmark/benchmark.h>
 
-#include <dirent.h>
 #include <netinet/in.h>
 
 #include <csignal>
-#include <cstdio>
 #include <sstream>
 
 namespace bench {
 
-inline size_t OpenDescriptors()
-{
-    size_t n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (::readdir(d))
-            ++n;
-        ::closedir(d);
-    }
-    return n;
-}
-
-inline long RssKiB()
-{
-    std::FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return -1;
-    char line[256];
-    long kib = -1;
-    while (std::fgets(line, sizeof line, f))
-        if (std::sscanf(line, "VmRSS: %ld", &kib) == 1)
-            break;
-    std::fclose(f);
-    return kib;
-}
+using test::OpenDescriptors;
+using test::RssKiB;
 
 class Link {
 public:

@@ -2,8 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 
 namespace Device {
+
+int Backend::Socket(int domain, int type, int protocol)
+{
+    return ::socket(domain, type | SOCK_CLOEXEC, protocol);
+}
 
 namespace {
 
@@ -26,6 +32,11 @@ int Open(const char* path, int flags)
 int Request(int fd, unsigned long code, void* arg)
 {
     return gCurrent->Request(fd, code, arg);
+}
+
+int Socket(int domain, int type, int protocol)
+{
+    return gCurrent->Socket(domain, type, protocol);
 }
 
 Backend* Install(Backend* backend)

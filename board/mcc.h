@@ -1,5 +1,7 @@
 #pragma once
 
+#include "framework/fd.h"
+
 #include <cstdint>
 
 // Requests of the MCC control device. Each open of the device is one
@@ -43,5 +45,20 @@ struct Resources {
     uint32_t spare;
 };
 static_assert(sizeof(Resources) == 16, "the driver fills four words");
+
+// A channel opened and allocated, with its switch time slot. `failed` is
+// the step that did not succeed (its errno in `error`); the descriptor
+// closes with the record.
+struct Channel {
+    enum Step { ok, open, allocate, query }; // query: the time slot request
+    Step failed = ok;
+    int error = 0;
+    Fd fd;
+    int timeslot = -1;
+};
+Channel Allocate(int openFlags, Allocation record);
+
+// The daemon's log text for a failed step, followed by its errno.
+const char* FailureText(Channel::Step step);
 
 } // namespace Mcc

@@ -28,6 +28,7 @@
 #include "slots/ext_slot.h"
 #include "slots/mcc_slot.h"
 #include "slots/mixer.h"
+#include "slots/modem_factory.h"
 #include "slots/t38_slot.h"
 #include "slots/voice.h"
 #include "standin/board.h"
@@ -105,6 +106,7 @@ int main(int argc, char** argv)
     MapFactory::instance();
     PstnFactory::instance();
     RtpFactory::instance();
+    ModemFactory::instance();
     Mixer::MixerFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();

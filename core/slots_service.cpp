@@ -7,6 +7,7 @@
 SlotsService::SlotsService()
 {
     Slots::instance().SetNotify(this);
+    mDestroyAll.Bind(this, &SlotsService::DestroyAll);
 }
 
 SlotsService::~SlotsService()
@@ -88,11 +89,24 @@ bool SlotsService::OnCommand(LGCP::Message const& message)
     }
 }
 
+void SlotsService::OnConnect()
+{
+    // A new controller never meets the slots of the last one.
+    if (mDestroyAll.is_active())
+        DestroyAll();
+}
+
 void SlotsService::OnDisconnect()
 {
-    Slots::instance().DestroyAll();
     // The answers of deferred destroys went with the connection.
     mDelayed.clear();
+    mDestroyAll.Activate();
+}
+
+void SlotsService::DestroyAll()
+{
+    mDestroyAll.Deactivate();
+    Slots::instance().DestroyAll();
 }
 
 void SlotsService::OnSignal(int, LGCP::Signal const& signal)

@@ -2,6 +2,7 @@
 
 #include "core/ctrl_srv.h"
 #include "core/slots.h"
+#include "framework/dpc.h"
 
 #include <map>
 
@@ -13,6 +14,7 @@ public:
     ~SlotsService() override;
 
     bool OnCommand(LGCP::Message const& message) override;
+    void OnConnect() override;
     void OnDisconnect() override;
     void OnSignal(int slot, LGCP::Signal const& signal) override;
 
@@ -27,6 +29,10 @@ public:
 
 private:
     void Reply(Answer::Type answer, int slot);
+    void DestroyAll();
 
     std::map<Slot*, CtrlSrv::Token> mDelayed;
+    // The link may drop inside a slot's own report: its slots go from the
+    // loop, never under the caller.
+    Dpc mDestroyAll;
 };

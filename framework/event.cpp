@@ -8,6 +8,12 @@ EventHandler::~EventHandler()
         multiplexer.detach(this);
 }
 
+void EventHandler::entry_changed()
+{
+    if (entry >= 0)
+        multiplexer.refill(entry);
+}
+
 void EventHandler::mux_attach()
 {
     if (attached)

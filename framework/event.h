@@ -34,8 +34,15 @@ public:
     bool is_attached() const { return attached; }
     short returned_events() const { return revents; }
 
+protected:
+    // A kind that calls entry_changed() whenever what its shedule_event
+    // writes changes has its entry filled only then, not on every pass.
+    void reports_entry_changes() { reports_changes = true; }
+    void entry_changed();
+
 private:
     friend class Multiplexer;
+    bool reports_changes = false;
     bool attached = false;
     short revents = 0;
     unsigned char where = 0; // which of the loop's lists holds it
@@ -70,7 +77,7 @@ public:
         T* object;
     };
 
-    Event() = default;
+    Event() { reports_entry_changes(); }
     ~Event() override;
 
     // Arms the event on its own duplicate of fd (the caller keeps and closes
@@ -80,7 +87,11 @@ public:
     bool Schedule(const Fd& fd, short events);
     // Detaches and closes; -1 with EBADF when not armed.
     int Release();
-    void SetEvents(int events) { events_ = static_cast<short>(events); }
+    void SetEvents(int events)
+    {
+        events_ = static_cast<short>(events);
+        entry_changed();
+    }
 
     int lowlevel_fd() const { return fd_.lowlevel_fd(); }
     bool IsActive() const { return fd_.is_valid(); }

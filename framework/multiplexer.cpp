@@ -183,11 +183,15 @@ void Multiplexer::drop_detached_entries()
         if (EventHandler* h = entry_owner[k]) {
             entries[kept] = entries[k];
             entry_owner[kept] = h;
+            entry_fill[kept] = entry_fill[k];
+            entry_stored[kept] = entry_stored[k];
             h->entry = static_cast<int>(kept);
             ++kept;
         }
     entries.resize(kept);
     entry_owner.resize(kept);
+    entry_fill.resize(kept);
+    entry_stored.resize(kept);
     detached_entries = false;
 }
 
@@ -204,10 +208,16 @@ void Multiplexer::one_pass(bool live_clock, uint32_t& last_ping)
         h->entry = static_cast<int>(entries.size());
         entries.push_back(pollfd{-1, 0, 0});
         entry_owner.push_back(h);
+        entry_fill.push_back(1);
+        entry_stored.push_back(h->revents);
     }
     const std::size_t n = entries.size();
     for (std::size_t k = 0; k < n; ++k)
-        entry_owner[k]->shedule_event(entries[k]);
+        if (entry_fill[k]) {
+            EventHandler* h = entry_owner[k];
+            h->shedule_event(entries[k]);
+            entry_fill[k] = !h->reports_changes;
+        }
 
     execute_dpc();
 
@@ -247,8 +257,9 @@ void Multiplexer::one_pass(bool live_clock, uint32_t& last_ping)
     if (rc <= 0)
         return;
     for (std::size_t k = 0; k < n; ++k)
-        if (EventHandler* h = entry_owner[k])
-            h->revents = entries[k].revents;
+        if (entries[k].revents != entry_stored[k])
+            if (EventHandler* h = entry_owner[k])
+                h->revents = entry_stored[k] = entries[k].revents;
 
     // Entries only grow or shrink at the top of a pass, so their order is
     // the serving order; a handler detached meanwhile has a null owner.

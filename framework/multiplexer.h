@@ -99,6 +99,8 @@ public:
 private:
     enum Where : unsigned char { None = 0, InFresh, InActive };
 
+    friend class EventHandler;
+    void refill(int entry) { entry_fill[static_cast<std::size_t>(entry)] = 1; }
     void one_pass(bool live_clock, uint32_t& last_ping);
     void drop_detached_entries();
     void open_watchdog();
@@ -122,6 +124,13 @@ private:
     // The handler of each entry; null once it has been detached, so no
     // result reaches the wrong handler and a detached one is not served.
     std::vector<EventHandler*> entry_owner;
+    // Set for an entry its handler must fill this pass: a new one, one
+    // whose handler reported a change, and every pass for a handler that
+    // does not report its changes.
+    std::vector<unsigned char> entry_fill;
+    // The returned events each entry's handler holds, so only changes are
+    // stored in the handlers.
+    std::vector<short> entry_stored;
     bool detached_entries = false;
     std::vector<Dpc*> dpcs;
     std::deque<Dpc*> sweep;

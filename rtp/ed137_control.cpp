@@ -1,6 +1,5 @@
 #include "rtp/ed137_control.h"
 
-#include "asn1/coder_env.h"
 #include "board/device.h"
 #include "framework/mux_time.h"
 #include "protocol/term.h"
@@ -11,20 +10,10 @@
 
 #include <cerrno>
 #include <iostream>
-#include <iterator>
-#include <vector>
 
 namespace RTPSignalling {
 
 namespace {
-
-// Milliseconds from `then` to `now` on the wrapping 32-bit clock; a time
-// ahead of now is no age at all.
-uint32_t Age(uint32_t then, uint32_t now)
-{
-    int32_t d = Mux::msec_diff(then, now);
-    return d > 0 ? static_cast<uint32_t>(d) : 0;
-}
 
 void HeaderFrom(TERM::ED137RadioHeader const& h, ED137RadioState& s)
 {
@@ -160,31 +149,18 @@ void ED137RadioControl::OnRtpExtEvent(int, short events)
         std::clog << GetPrefix() << "receive extension packet(s)!" << std::endl;
     mLastProcess = Mux::milliseconds();
     r2s_proto_init(&mPrevRx, 0);
-    int burst = 0;
-    for (int n = 0; n < kReceiveBurst; ++n) {
-        unsigned char buf[RtpExtRequest::kPacketBuffer];
-        ssize_t got = ReadExtPacket(buf, sizeof buf, events);
-        if (got <= 0)
-            break;
-        r2s_proto_init(&mRx, 0);
-        int32_t result = r2s_proto_unpack_tx(&mRx, buf, static_cast<size_t>(got));
-        if (result != 0) {
-            // Not a sign of life either.
-            mStats.unpackError = result;
-            continue;
-        }
-        mLastReceive = mLastProcess;
-        ++mStats.received;
-        mRx.source_addr = mInfo.word[1];
-        mRx.source_ssrc = mInfo.word[0];
-        // Of a run from one source only the last packet counts.
-        if (burst > 0 && cmp_r2s_proto_source(&mRx, &mPrevRx) != 0)
-            OnRtpProtoRXEvent(mPrevRx);
-        mPrevRx = mRx;
-        ++burst;
-    }
-    if (burst > 0)
-        OnRtpProtoRXEvent(mPrevRx);
+    ReceiveBurst(
+        events, mRx, mPrevRx,
+        [this](const unsigned char* buf, size_t octets) {
+            r2s_proto_init(&mRx, 0);
+            int32_t result = r2s_proto_unpack_tx(&mRx, buf, octets);
+            // What does not unpack is no sign of life either.
+            if (result == 0)
+                mLastReceive = mLastProcess;
+            return result;
+        },
+        [](r2s_proto const& a, r2s_proto const& b) { return cmp_r2s_proto_source(&a, &b) != 0; },
+        [this](r2s_proto const& record) { OnRtpProtoRXEvent(record); });
 }
 
 void ED137RadioControl::DecodeProto(r2s_proto const& p, ED137RadioState& s)
@@ -220,27 +196,13 @@ int ED137RadioControl::OnRtpProtoRXEvent(r2s_proto const& record)
     if (!AccessFormChanToRadio(state))
         return 0;
     // An unchanged state reaches the controller at most once an interval.
-    if (state.IsEqual(mReceived) && Age(mLastNotify, mLastProcess) < mInterval)
+    if (state.IsEqual(mReceived) && ClockAge(mLastNotify, mLastProcess) < mInterval)
         return 0;
     PutProtoFromChanToRadio(state);
     TERM::RtpRadioRequest request;
     EncodeASN(mSent, state, request);
     mLastNotify = mLastProcess;
-    // A report the link cannot carry is dropped here, with its reason.
-    ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-    std::vector<char> octets;
-    if (!env.encodePER(request, std::back_inserter(octets))) {
-        std::cerr << GetPrefix() << " command=0x" << std::hex << state.command << std::dec
-                  << " report not encodable, dropped: " << request << std::endl;
-        return -1;
-    }
-    if (mDebug)
-        std::clog << GetPrefix() << " command=0x" << std::hex << state.command << std::dec
-                  << " send extension to controller: " << request << std::endl;
-    if (mNotify)
-        mNotify->RadioControlNotify(request);
-    return 0;
+    return Report(request, " command=0x", state.command) ? 0 : -1;
 }
 
 bool ED137RadioControl::NeedSendProto(ED137RadioState const& state) const
@@ -336,9 +298,9 @@ unsigned long ED137RadioGWControl::ProcessRadioStatus(unsigned long now, unsigne
     uint32_t limit = mParams.r2s_keepalive_period * mParams.r2s_keepalive_multiplier;
     // By signed difference, so the 32-bit clock's wrap neither raises nor
     // hides a loss; repeated while the silence lasts.
-    if (limit != 0 && Age(mLastReceive, t) >= limit && mNotify)
+    if (limit != 0 && ClockAge(mLastReceive, t) >= limit && mNotify)
         mNotify->RadioControlNotify(kR2sLinkLost);
-    if (Age(mLastKeepalive, t) >= interval) {
+    if (ClockAge(mLastKeepalive, t) >= interval) {
         // The keep-alive is the radio's own RX header; a copy, so a TX
         // command stored as sent neither stops it nor is changed by it.
         ED137RadioState keepalive = mSent;
@@ -349,7 +311,7 @@ unsigned long ED137RadioGWControl::ProcessRadioStatus(unsigned long now, unsigne
             mLastKeepalive = t;
         }
     }
-    uint32_t elapsed = Age(mLastKeepalive, t);
+    uint32_t elapsed = ClockAge(mLastKeepalive, t);
     return elapsed != 0 && elapsed < interval ? interval - elapsed + 10 : interval;
 }
 

@@ -1,6 +1,5 @@
 #include "rtp/lemz_control.h"
 
-#include "asn1/coder_env.h"
 #include "board/device.h"
 #include "core/slots.h"
 #include "framework/mux_time.h"
@@ -13,12 +12,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <initializer_list>
-#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <vector>
 
 namespace RTPSignalling {
 
@@ -170,28 +167,14 @@ void LemzRadioControl::OnRtpExtEvent(int, short events)
     if (mDebug)
         std::clog << GetPrefix() << "receive extension packet(s)!" << std::endl;
     sig_proto_init(&mPrevious);
-    int burst = 0;
-    for (int n = 0; n < kReceiveBurst; ++n) {
-        unsigned char buf[RtpExtRequest::kPacketBuffer];
-        ssize_t got = ReadExtPacket(buf, sizeof buf, events);
-        if (got <= 0)
-            break;
-        sig_proto_init(&mCurrent);
-        int32_t result = sig_proto_unpack(&mCurrent, buf, static_cast<size_t>(got));
-        if (result != 0) {
-            mStats.unpackError = result;
-            continue;
-        }
-        ++mStats.received;
-        mCurrent.source_addr = mInfo.word[1];
-        mCurrent.source_ssrc = mInfo.word[0];
-        if (burst > 0 && cmp_sig_proto_header(&mCurrent, &mPrevious) != 0)
-            OnRtpProtoRXEvent(mPrevious);
-        mPrevious = mCurrent;
-        ++burst;
-    }
-    if (burst >= 1)
-        OnRtpProtoRXEvent(mPrevious);
+    ReceiveBurst(
+        events, mCurrent, mPrevious,
+        [this](const unsigned char* buf, size_t octets) {
+            sig_proto_init(&mCurrent);
+            return sig_proto_unpack(&mCurrent, buf, octets);
+        },
+        [](sig_proto const& a, sig_proto const& b) { return cmp_sig_proto_header(&a, &b) != 0; },
+        [this](sig_proto const& packet) { OnRtpProtoRXEvent(packet); });
 }
 
 int LemzRadioControl::OnRtpProtoRXEvent(sig_proto const& packet)
@@ -202,20 +185,7 @@ int LemzRadioControl::OnRtpProtoRXEvent(sig_proto const& packet)
         PutProtoFromChanToRadio(state);
         TERM::RtpRadioRequest request;
         EncodeASN(mAnnounced, state, request);
-        // A report the link cannot carry is dropped here, with its reason.
-        ASN1::CoderEnv env;
-        env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-        std::vector<char> octets;
-        if (!env.encodePER(request, std::back_inserter(octets))) {
-            std::cerr << GetPrefix() << "command=0x" << std::hex << packet.type << std::dec
-                      << " report not encodable, dropped: " << request << std::endl;
-        } else {
-            if (mDebug)
-                std::clog << GetPrefix() << "command=0x" << std::hex << packet.type << std::dec
-                          << " send extension to controller: " << request << std::endl;
-            if (mNotify)
-                mNotify->RadioControlNotify(request);
-        }
+        Report(request, "command=0x", packet.type);
     }
     UpdateFilter();
     return 0;
@@ -632,10 +602,7 @@ unsigned long LemzRadioGWControl::ProcessRadioStatus(unsigned long now, unsigned
 {
     uint32_t t = static_cast<uint32_t>(now);
     // By signed difference, so the 32-bit clock's wrap does not stop it.
-    auto age = [t](uint32_t clock) -> uint32_t {
-        int32_t d = Mux::msec_diff(clock, t);
-        return d > 0 ? static_cast<uint32_t>(d) : 0;
-    };
+    auto age = [t](uint32_t clock) { return ClockAge(clock, t); };
     const LemzRadioState& a = mAnnounced;
     const bool due[kClocks] = {
         true,

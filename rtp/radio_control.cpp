@@ -1,8 +1,10 @@
 #include "rtp/radio_control.h"
 
+#include "asn1/coder_env.h"
 #include "board/device.h"
 #include "board/device_names.h"
 #include "framework/mux_time.h"
+#include "protocol/term.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -13,6 +15,8 @@
 
 #include <cstdio>
 #include <iostream>
+#include <iterator>
+#include <vector>
 
 namespace RTPSignalling {
 
@@ -252,6 +256,31 @@ int RadioControl::UpdateAccess(bool set, in_addr const& source)
         std::cerr << GetPrefix() << "reset filer rtp_ext session fail !!! " << e << std::endl;
     }
     return 0;
+}
+
+uint32_t ClockAge(uint32_t then, uint32_t now)
+{
+    int32_t d = Mux::msec_diff(then, now);
+    return d > 0 ? static_cast<uint32_t>(d) : 0;
+}
+
+bool RadioControl::Report(TERM::RtpRadioRequest const& request, const char* lead, uint32_t command)
+{
+    // A report the link cannot carry is dropped here, with its reason.
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    std::vector<char> octets;
+    if (!env.encodePER(request, std::back_inserter(octets))) {
+        std::cerr << GetPrefix() << lead << std::hex << command << std::dec << " report not encodable, dropped: "
+                  << request << std::endl;
+        return false;
+    }
+    if (mDebug)
+        std::clog << GetPrefix() << lead << std::hex << command << std::dec << " send extension to controller: "
+                  << request << std::endl;
+    if (mNotify)
+        mNotify->RadioControlNotify(request);
+    return true;
 }
 
 const std::string& RadioControl::GetPrefix()

@@ -30,6 +30,10 @@ const char* GetRtpExtDevName();
 // The dotted text of an IPv4 address in network order.
 std::string DottedAddress(uint32_t address);
 
+// Milliseconds from `then` to `now` on the wrapping 32-bit clock; a time
+// ahead of now is no age at all.
+uint32_t ClockAge(uint32_t then, uint32_t now);
+
 // What a slot uses to drive the radio.
 class IRadioController
 {
@@ -133,6 +137,14 @@ protected:
     // A packed packet onto the session: the octets written, -1 on a failed
     // write or without a session, 0 when packing gave no octets.
     int WriteExtPacket(const unsigned char* buf, int32_t length);
+    // Reads one burst of packets into `current` (`unpack(buf, octets)`: 0
+    // for a packet taken) and hands `deliver` the last of each run from one
+    // sender (`differ(current, last)`: the sender changed).
+    template <class Packet, class Unpack, class Differ, class Deliver>
+    void ReceiveBurst(short events, Packet& current, Packet& last, Unpack unpack, Differ differ, Deliver deliver);
+    // Hands the report to the slot; false, logged, when the link could not
+    // carry it. The debug lines read the prefix, `lead`, the command in hex.
+    bool Report(TERM::RtpRadioRequest const& request, const char* lead, uint32_t command);
 
     RadioControlType mType;
     Fd mRtp;
@@ -160,5 +172,32 @@ private:
     void Init(RadioControlType type);
     bool Fail(Fd& opened, const char* message);
 };
+
+template <class Packet, class Unpack, class Differ, class Deliver>
+void RadioControl::ReceiveBurst(short events, Packet& current, Packet& last, Unpack unpack, Differ differ,
+                                Deliver deliver)
+{
+    int burst = 0;
+    for (int n = 0; n < kReceiveBurst; ++n) {
+        unsigned char buf[RtpExtRequest::kPacketBuffer];
+        ssize_t got = ReadExtPacket(buf, sizeof buf, events);
+        if (got <= 0)
+            break;
+        int32_t result = unpack(buf, static_cast<size_t>(got));
+        if (result != 0) {
+            mStats.unpackError = result;
+            continue;
+        }
+        ++mStats.received;
+        current.source_addr = mInfo.word[1];
+        current.source_ssrc = mInfo.word[0];
+        if (burst > 0 && differ(current, last))
+            deliver(last);
+        last = current;
+        ++burst;
+    }
+    if (burst > 0)
+        deliver(last);
+}
 
 } // namespace RTPSignalling

@@ -50,9 +50,12 @@ bool RtpExtSlot::Ioctl(LGCP::IoctlParams const& params)
         bool codec = params.encoder_mode_isSelected() || params.decoder_mode_isSelected();
         bool stopped = codec && mControl->RtpExtStop();
         result = RtpSlot::Ioctl(params);
-        if (stopped && result) {
+        // A change that failed after its new session came up still leaves
+        // a session for the radio signalling.
+        if (stopped && session()) {
             mControl->SetRtpSession(session());
-            result = mControl->RtpExtStart(false);
+            bool started = mControl->RtpExtStart(false);
+            result = result && started;
         }
     }
     ApplySquelch();

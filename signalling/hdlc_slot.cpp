@@ -15,7 +15,7 @@ HdlcSlot::HdlcSlot(SlotFactory& factory, LGCP::HdlcParams const& params)
     mHdlc->bind(this);
     int trunk = static_cast<int>(params.get_trunk().getValue());
     mHdlc->trunk(trunk);
-    mTrunk = static_cast<unsigned>(trunk - 1);
+    mTrunk = static_cast<unsigned>(trunk) - 1u; // any int, no overflow
     mAddress = static_cast<uint16_t>(params.get_address().getValue());
     mHdlc->logLevel(static_cast<int>(params.get_log().getValue()));
     if (Tracing()) {
@@ -214,6 +214,12 @@ void HdlcSlot::enqResponce(Packet& frame)
     }
     if (f.address == mAddress) {
         mRxSeq = f.counter;
+        // A peer that keeps marking "more" must not gather past what one
+        // signal can carry: the whole list would be lost unencoded.
+        LGCP::HdlcPackages& gathered = mResponse.get_hdlcPackages();
+        if (gathered.size() >= kMaxPackages || mGatheredOctets + f.length > kMaxGatheredOctets)
+            flushResponce();
+        mGatheredOctets += f.length;
         LGCP::HdlcPackage package;
         package.set_body(std::vector<char>(f.body, f.body + f.length));
         mResponse.get_hdlcPackages().push_back(package);
@@ -242,6 +248,7 @@ void HdlcSlot::flushResponce()
 void HdlcSlot::Reset()
 {
     mResponse.select_hdlcPackages();
+    mGatheredOctets = 0;
 }
 
 void HdlcSlot::OnUpdateTimer()

@@ -23,6 +23,10 @@ public:
     static constexpr unsigned kQueueSize = 120;
     // Received frames with the gathering bit set wait this long for more.
     static constexpr unsigned kGatherMs = 100;
+    // What one packages signal can carry: the list's bound, and octets
+    // that keep the message within one controller frame.
+    static constexpr size_t kMaxPackages = 128;
+    static constexpr size_t kMaxGatheredOctets = 60000;
     // Statistics period; settable so tests need not wait.
     static unsigned sUpdateMs;
 
@@ -74,6 +78,7 @@ private:
     uint8_t mTxSeq = 0;
     uint8_t mRxSeq = 0;
     unsigned mShortFrames = 0;
+    size_t mGatheredOctets = 0;
 };
 
 class HdlcSlotFactory : public SlotFactory

@@ -5,6 +5,7 @@
 #include "board/mcc.h"
 #include "core/slots.h"
 #include "protocol/lgcp.h"
+#include "signalling/lapd_frame.h"
 #include "signalling/lapd_nt.h"
 #include "signalling/slot_signals.h"
 
@@ -61,6 +62,13 @@ bool IsdnSlot::IDeactivate()
 
 bool IsdnSlot::IUserData(std::vector<char> const& data)
 {
+    // Longer than any frame of the link: the layer would only drop it.
+    if (data.size() > ISDN::N201) {
+        PutHeader(std::cerr);
+        std::cerr << "user data of " << data.size() << " octets refused: too long" << std::endl;
+        Answer::Refuse(Answer::invalidParams);
+        return false;
+    }
     UserDataDown(*this, data);
     return true;
 }
@@ -257,27 +265,12 @@ Slot* IsdnFactory::INewSlot(LGCP::CreateParams const& params)
 
 Slot* IsdnFactory::NewIsdnSlot(LGCP::IsdnParams const& params)
 {
-    Fd fd(Device::Open(Mcc::kDevice, O_RDWR | O_NONBLOCK));
-    if (!fd) {
-        Errno error;
-        PutHeader(std::cerr);
-        std::cerr << "fail to open MCC device: " << error << std::endl;
-        return nullptr;
-    }
     const bool bri = params.get_type().asInt() == 0;
     const bool network = params.get_side().network_isSelected();
-    Mcc::Allocation record{bri ? Mcc::kBri : Mcc::kData, 512, 0, 1, 1};
-    if (Device::Request(fd.lowlevel_fd(), Mcc::kAllocate, &record) < 0) {
-        Errno error;
+    Mcc::Channel channel = Mcc::Allocate(O_RDWR | O_NONBLOCK, {bri ? Mcc::kBri : Mcc::kData, 512, 0, 1, 1});
+    if (channel.failed != Mcc::Channel::ok) {
         PutHeader(std::cerr);
-        std::cerr << "MCC_ALLOCATE fail: " << error << std::endl;
-        return nullptr;
-    }
-    int channel = Device::Request(fd.lowlevel_fd(), Mcc::kTimeslot);
-    if (channel < 0) {
-        Errno error;
-        PutHeader(std::cerr);
-        std::cerr << "MCC_TIMESLOT fail: " << error << std::endl;
+        std::cerr << Mcc::FailureText(channel.failed) << Errno(channel.error) << std::endl;
         return nullptr;
     }
     const unsigned log = static_cast<unsigned>(params.get_log().getValue());
@@ -296,7 +289,7 @@ Slot* IsdnFactory::NewIsdnSlot(LGCP::IsdnParams const& params)
         lapd->set_side(network ? ISDN::Side::network : ISDN::Side::user);
         engine = lapd;
     }
-    return new IsdnSlot(*this, fd, channel, engine, "IsdnSlot::OnEvent");
+    return new IsdnSlot(*this, channel.fd, channel.timeslot, engine, "IsdnSlot::OnEvent");
 }
 
 Slot* IsdnFactory::NewAtsQsigSlot(LGCP::AtsQsigParams const& params)

@@ -2,9 +2,11 @@
 
 #include "core/slots.h"
 #include "protocol/lgcp.h"
+#include "signalling/lapd_frame.h"
 #include "signalling/lapd_nt.h"
 #include "signalling/slot_signals.h"
 #include "signalling/ss7_slc.h"
+#include "signalling/ss7_su.h"
 
 #include <iostream>
 
@@ -35,7 +37,7 @@ PstnSlot::PstnSlot(SlotFactory& factory, LGCP::PstnParams const& params)
         mSlc->set_emergency(p.get_emergency());
         add_protocol_tail(mSlc);
         mChannel->trunk(trunk);
-        mTrunkIndex = static_cast<unsigned>(trunk - 1);
+        mTrunkIndex = static_cast<unsigned>(trunk) - 1u; // any int, no overflow
         mKind = ss7;
     } else if (params.isdn_isSelected()) {
         const LGCP::IsdnParams& p = params.get_isdn();
@@ -66,7 +68,7 @@ PstnSlot::PstnSlot(SlotFactory& factory, LGCP::PstnParams const& params)
         }
         mChannel->logLevel(static_cast<int>(log));
         mChannel->trunk(trunk);
-        mTrunkIndex = static_cast<unsigned>(trunk - 1);
+        mTrunkIndex = static_cast<unsigned>(trunk) - 1u; // any int, no overflow
     } else {
         mKind = ss7; // CAS: a bare channel
     }
@@ -168,6 +170,13 @@ bool PstnSlot::IUserData(std::vector<char> const& data)
     // A CAS slot has no link to carry data.
     if (!has_protocols())
         return false;
+    // Longer than any frame of the link: the layer would only drop it.
+    const size_t most = mSlc ? size_t(SS7::kMaxMsu) : size_t(ISDN::N201);
+    if (data.size() > most) {
+        std::cerr << "pstn-slot: user data of " << data.size() << " octets refused: too long" << std::endl;
+        Answer::Refuse(Answer::invalidParams);
+        return false;
+    }
     UserDataDown(*this, data);
     return true;
 }

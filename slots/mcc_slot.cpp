@@ -119,13 +119,6 @@ Slot* MccFactory::INewSlot(LGCP::CreateParams const& params)
     if (!params.mcc_isSelected())
         return nullptr;
     const LGCP::MccParams& mcc = params.get_mcc();
-    Fd fd(Device::Open(Mcc::kDevice, O_RDWR | O_NONBLOCK));
-    if (!fd) {
-        Errno error;
-        PutHeader(std::cerr);
-        std::cerr << "fail to open MCC device: " << error << std::endl;
-        return nullptr;
-    }
     Mcc::Allocation record{0, kPacketSize, 0, 1, 1};
     int type = mcc.get_type().asInt();
     if (type < LGCP::MccType::data || type > LGCP::MccType::transparent)
@@ -136,21 +129,14 @@ Slot* MccFactory::INewSlot(LGCP::CreateParams const& params)
         record.kind = type == LGCP::MccType::data ? Mcc::kData : type == LGCP::MccType::bri ? Mcc::kBri : Mcc::kTransparent;
     PutHeader(std::clog);
     std::clog << "MCC_ALLOCATE" << " type=" << record.kind << std::endl;
-    if (Device::Request(fd.lowlevel_fd(), Mcc::kAllocate, &record) < 0) {
-        Errno error;
-        PutHeader(std::cerr);
-        std::cerr << "MCC_ALLOCATE fail: " << error << std::endl;
-        return nullptr;
-    }
     // A channel without a time slot can be connected to nothing.
-    int timeslot = Device::Request(fd.lowlevel_fd(), Mcc::kTimeslot);
-    if (timeslot < 0) {
-        Errno error;
+    Mcc::Channel channel = Mcc::Allocate(O_RDWR | O_NONBLOCK, record);
+    if (channel.failed != Mcc::Channel::ok) {
         PutHeader(std::cerr);
-        std::cerr << "MCC_TIMESLOT fail: " << error << std::endl;
+        std::cerr << Mcc::FailureText(channel.failed) << Errno(channel.error) << std::endl;
         return nullptr;
     }
-    return new MccSlot(fd, timeslot);
+    return new MccSlot(channel.fd, channel.timeslot);
 }
 
 void MccFactory::Query(LGCP::Resources& resources)

@@ -1,11 +1,11 @@
 #include "slots/t38_slot.h"
 
+#include "board/mcc.h"
 #include "core/slots.h"
 #include "framework/fd.h"
 #include "framework/spawn.h"
 #include "framework/text.h"
 #include "protocol/lgcp.h"
-#include "slots/voice_channel.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -168,20 +168,20 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params)
         Answer::Refuse(Answer::invalidParams);
         return nullptr;
     }
-    VoiceChannel::Result r = VoiceChannel::Allocate(O_RDWR, static_cast<uint32_t>(size), static_cast<uint32_t>(rx),
-                                                    static_cast<uint32_t>(tx));
+    Mcc::Channel r = Mcc::Allocate(O_RDWR, {Mcc::kTransparent, static_cast<uint32_t>(size), 0,
+                                                  static_cast<uint32_t>(rx), static_cast<uint32_t>(tx)});
     switch (r.failed) {
-    case VoiceChannel::ok:
+    case Mcc::Channel::ok:
         break;
-    case VoiceChannel::open:
+    case Mcc::Channel::open:
         std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> [" << r.error << "]"
                   << std::endl;
         return nullptr;
-    case VoiceChannel::allocate:
+    case Mcc::Channel::allocate:
         std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to ioctl MCC_ALLOCATE [" << r.error << "]"
                   << std::endl;
         return nullptr;
-    case VoiceChannel::timeslot:
+    case Mcc::Channel::query:
         std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to ioctl MCC_TIMESLOT [" << r.error << "]"
                   << std::endl;
         return nullptr;
@@ -200,7 +200,7 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params)
         std::clog << ext::header(this) << "arg[" << i << "]=" << argv[i] << std::endl;
 
     // The program's output goes where the daemon's own goes: the log.
-    const pid_t pid = Spawn::Start(program().path, argv, {r.channel.lowlevel_fd(), STDOUT_FILENO, STDERR_FILENO},
+    const pid_t pid = Spawn::Start(program().path, argv, {r.fd.lowlevel_fd(), STDOUT_FILENO, STDERR_FILENO},
                                    kExecFailed);
     if (pid < 0)
         return nullptr;

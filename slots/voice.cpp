@@ -4,7 +4,6 @@
 #include "board/mcc.h"
 #include "framework/text.h"
 #include "protocol/lgcp.h"
-#include "slots/voice_channel.h"
 #include "slots/voice_record.h"
 
 #include <arpa/inet.h>
@@ -265,19 +264,19 @@ void VoiceFactory::Query(LGCP::Resources&)
 {
 }
 
-bool VoiceFactory::Allocated(VoiceChannel::Result const& r, const char* direction) const
+bool VoiceFactory::Allocated(Mcc::Channel const& r, const char* direction) const
 {
     switch (r.failed) {
-    case VoiceChannel::ok:
+    case Mcc::Channel::ok:
         return true;
-    case VoiceChannel::open:
+    case Mcc::Channel::open:
         std::cerr << ext::header(this) << "fail to open /dev/mcc/ctl device for " << direction << ": "
                   << Errno(r.error) << std::endl;
         break;
-    case VoiceChannel::allocate:
+    case Mcc::Channel::allocate:
         std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << Errno(r.error) << std::endl;
         break;
-    case VoiceChannel::timeslot:
+    case Mcc::Channel::query:
         std::cerr << ext::header(this) << "MCC_TIMESLOT request failed." << std::endl;
         break;
     }
@@ -286,14 +285,14 @@ bool VoiceFactory::Allocated(VoiceChannel::Result const& r, const char* directio
 
 Slot* VoiceFactory::CreatePlay(LGCP::PlayerParams const& params)
 {
-    VoiceChannel::Result r = VoiceChannel::Allocate(O_WRONLY | O_NONBLOCK, 1024, 0, 5);
+    Mcc::Channel r = Mcc::Allocate(O_WRONLY | O_NONBLOCK, {Mcc::kTransparent, 1024, 0, 0, 5});
     if (!Allocated(r, "writing"))
         return nullptr;
     PlaySlotGeneric* slot = nullptr;
     if (params.network_isSelected())
-        slot = new PlaySlotNetwork(*this, std::move(r.channel), params.get_network());
+        slot = new PlaySlotNetwork(*this, std::move(r.fd), params.get_network());
     else if (params.file_isSelected())
-        slot = new PlaySlotFile(*this, std::move(r.channel), params.get_file());
+        slot = new PlaySlotFile(*this, std::move(r.fd), params.get_file());
     else
         return nullptr;
     mPlaySlots.push_back(slot);
@@ -302,10 +301,10 @@ Slot* VoiceFactory::CreatePlay(LGCP::PlayerParams const& params)
 
 Slot* VoiceFactory::CreateRecord(std::string const& host)
 {
-    VoiceChannel::Result r = VoiceChannel::Allocate(O_RDONLY | O_NONBLOCK, 1024, 5, 0);
+    Mcc::Channel r = Mcc::Allocate(O_RDONLY | O_NONBLOCK, {Mcc::kTransparent, 1024, 0, 5, 0});
     if (!Allocated(r, "reading"))
         return nullptr;
-    auto* slot = new RecordSlot(*this, host, r.timeslot, std::move(r.channel));
+    auto* slot = new RecordSlot(*this, host, r.timeslot, std::move(r.fd));
     mRecordSlots.push_back(slot);
     return slot;
 }

@@ -2,11 +2,11 @@
 // MCC data channel, and the factory that makes players and recorders.
 #pragma once
 
+#include "board/mcc.h"
 #include "core/slot.h"
 #include "framework/dpc.h"
 #include "framework/fd.h"
 #include "net/async.h"
-#include "slots/voice_channel.h"
 
 #include <iosfwd>
 #include <memory>
@@ -139,7 +139,7 @@ public:
 private:
     VoiceFactory() = default;
     // True when the channel is ready; else its failure is logged.
-    bool Allocated(VoiceChannel::Result const& r, const char* direction) const;
+    bool Allocated(Mcc::Channel const& r, const char* direction) const;
 
     int mNumber = 0;
     std::vector<RecordSlot*> mRecordSlots;

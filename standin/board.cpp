@@ -6,6 +6,7 @@
 #include "standin/maintenance.h"
 #include "standin/mcc.h"
 #include "standin/mixer.h"
+#include "standin/modem.h"
 #include "standin/rtp.h"
 #include "standin/rtp_ext.h"
 #include "standin/switch.h"
@@ -230,6 +231,13 @@ int Board::Request(int fd, unsigned long code, void* arg)
     return channel->driver().OnRequest(*channel, code, arg);
 }
 
+int Board::Socket(int domain, int type, int protocol)
+{
+    if (domain == AF_INET && (type & ~(SOCK_CLOEXEC | SOCK_NONBLOCK)) == SOCK_DGRAM && Find(kInetSocket))
+        return Open(kInetSocket, O_RDWR | ((type & SOCK_NONBLOCK) ? O_NONBLOCK : 0));
+    return Device::Backend::Socket(domain, type, protocol);
+}
+
 void AddStandardDrivers(Board& board)
 {
     board.Add("/dev/hal", std::make_unique<Switch>());
@@ -242,6 +250,8 @@ void AddStandardDrivers(Board& board)
     board.Add("/dev/rtp", std::make_unique<Rtp>());
     board.Add("/dev/voice", std::make_unique<Voice>());
     board.Add("/dev/rtp_ext", std::make_unique<RtpExt>());
+    board.Add("/dev/mctl", std::make_unique<ModemControl>());
+    board.Add(kInetSocket, std::make_unique<NetInterfaces>());
 }
 
 } // namespace Standin

@@ -19,6 +19,9 @@ namespace Standin {
 
 class Driver;
 
+// The path that stands for the IPv4 datagram sockets of interface requests.
+constexpr const char* kInetSocket = "socket:inet/dgram";
+
 using Frame = std::vector<unsigned char>;
 
 // One open of a simulated device, seen from the board's side.
@@ -119,6 +122,9 @@ public:
 
     int Open(const char* path, int flags) override;
     int Request(int fd, unsigned long code, void* arg) override;
+    // An IPv4 datagram socket is a channel of the driver at kInetSocket when
+    // one is registered; any other socket is the system's.
+    int Socket(int domain, int type, int protocol) override;
 
 private:
     struct Failure {

@@ -11,6 +11,7 @@
 #include "core/trunk_slot.h"
 #include "framework/event.h"
 #include "framework/fd.h"
+#include "framework/line_stream.h"
 #include "framework/multiplexer.h"
 #include "protocol/lgcp.h"
 #include "standin/board.h"
@@ -61,6 +62,8 @@ public:
 private:
     void Run(std::promise<unsigned short>& port)
     {
+        // As the daemon's start-up: one write per log line.
+        StandardLineStreams lines;
         Standin::Board board;
         HwMux::instance().Open();
         MapFactory::instance();

@@ -6,7 +6,7 @@
 
 #include "framework/multiplexer.h"
 #include "framework/mux_time.h"
-#include "tests/signalling/osmo_peer.h"
+#include "samples/lapd/osmo_peer.h"
 
 #include <benchmark/benchmark.h>
 

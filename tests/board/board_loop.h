@@ -1,7 +1,7 @@
 // Bounded runs of the event loop and stream captures for the board tests.
 #pragma once
 
-#include "tests/core/loop_driver.h"
+#include "samples/link/loop_driver.h"
 #include "tests/core/test_slots.h"
 
 

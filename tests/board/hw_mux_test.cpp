@@ -1,7 +1,7 @@
 #include "board/hw_mux.h"
 #include "standin/board.h"
 #include "standin/switch.h"
-#include "tests/core/loop_driver.h"
+#include "samples/link/loop_driver.h"
 
 #include <gtest/gtest.h>
 

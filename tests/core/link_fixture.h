@@ -10,11 +10,11 @@
 #include "core/slots.h"
 #include "core/slots_service.h"
 #include "core/trunk_slot.h"
-#include "loop_driver.h"
+#include "samples/link/loop_driver.h"
 #include "protocol/lgcp.h"
 #include "standin/board.h"
 #include "standin/switch.h"
-#include "tpkt_client.h"
+#include "samples/link/tpkt_client.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "core/signal_watch.h"
 
-#include "loop_driver.h"
+#include "samples/link/loop_driver.h"
 
 #include <gtest/gtest.h>
 

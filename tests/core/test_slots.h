@@ -4,7 +4,7 @@
 // and each answer can be set.
 
 #include "board/hw_mux.h"
-#include "loop_driver.h"
+#include "samples/link/loop_driver.h"
 #include "core/slots.h"
 #include "standin/board.h"
 #include "standin/switch.h"

@@ -3,7 +3,7 @@
 
 #include "framework/fd.h"
 #include "framework/packet.h"
-#include "tests/core/loop_driver.h"
+#include "samples/link/loop_driver.h"
 
 #include <functional>
 #include <string>

@@ -4,6 +4,7 @@
 #include "net/tpkt.h"
 
 #include "served.h"
+#include "tests/net/tshark.h"
 
 #include <gtest/gtest.h>
 
@@ -13,11 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace nettest;
@@ -59,19 +58,6 @@ struct Flow
 enum { tpkt_port = 102 };
 char const tshark[] = "/usr/bin/tshark";
 
-std::vector<std::string> split(std::string const& s, char sep)
-{
-    std::vector<std::string> out;
-    size_t from = 0;
-    for (;;) {
-        size_t to = s.find(sep, from);
-        out.push_back(s.substr(from, to == std::string::npos ? std::string::npos : to - from));
-        if (to == std::string::npos)
-            return out;
-        from = to + 1;
-    }
-}
-
 // What tshark makes of one capture, all packets together.
 struct TpktView
 {
@@ -83,18 +69,10 @@ struct TpktView
 };
 
 // The flow as text2pcap's hex dump, made a capture with IPv4 and TCP
-// headers and read back by tshark; both with a private home in a temporary
-// directory, so they read and write no configuration of the machine's, and
-// `timeout` bounding a hung run.
+// headers and read back by tshark.
 bool dissect(Flow const& flow, TpktView* view, std::string* why)
 {
-    char dir[] = "/tmp/tpkt-wire-XXXXXX";
-    if (!::mkdtemp(dir)) {
-        *why = "no temporary directory";
-        return false;
-    }
-    std::string d = dir, path = d + "/wire.pcap";
-    std::ofstream dump(d + "/wire.txt");
+    std::ostringstream dump;
     char line[24];
     for (Bytes const& seg : flow.segments)
         for (size_t at = 0; at < seg.size(); at += 16) {
@@ -106,41 +84,26 @@ bool dissect(Flow const& flow, TpktView* view, std::string* why)
             }
             dump << (at + 16 >= seg.size() ? "\n\n" : "\n");
         }
-    dump.close();
     // COTP off: the payload shows as plain data, and a malformed mark can
     // only come from TPKT or below.
-    std::string env = "env -i HOME=" + d + " XDG_CONFIG_HOME=" + d + "/config TMPDIR=" + d
-        + " PATH=/usr/bin:/bin LC_ALL=C timeout -s KILL 120 ";
-    std::string cmd = env + "text2pcap -q -4 127.0.0.1,127.0.0.1 -T " + std::to_string(flow.from) + ","
-        + std::to_string(flow.to) + " " + d + "/wire.txt " + path + " >/dev/null 2>&1 && " + env + tshark + " -r " + path
-        + " -n --disable-protocol cotp -o tcp.desegment_tcp_streams:TRUE -o tpkt.desegment:TRUE"
-          " -o tcp.check_checksum:TRUE -o ip.check_checksum:TRUE -T fields -E separator=/t"
-          " -e tpkt.version -e tpkt.length -e data.data -e tpkt.continuation_data -e _ws.malformed"
-          " -e tcp.checksum.status -e ip.checksum.status </dev/null 2>" + d + "/err.txt";
-    std::string out;
-    int status = -1;
-    if (FILE* f = ::popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0)
-            out.append(buf, n);
-        status = ::pclose(f);
-    }
-    std::ifstream err(d + "/err.txt");
-    *why = "tshark failed: " + std::string(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-    std::error_code ec;
-    std::filesystem::remove_all(d, ec);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    test::Dissection d = test::Dissect(
+        dump.str(), "-4 127.0.0.1,127.0.0.1 -T " + std::to_string(flow.from) + "," + std::to_string(flow.to),
+        "--disable-protocol cotp -o tcp.desegment_tcp_streams:TRUE -o tpkt.desegment:TRUE"
+        " -o tcp.check_checksum:TRUE -o ip.check_checksum:TRUE -T fields -E separator=/t"
+        " -e tpkt.version -e tpkt.length -e data.data -e tpkt.continuation_data -e _ws.malformed"
+        " -e tcp.checksum.status -e ip.checksum.status");
+    *why = d.why;
+    if (!d.ok)
         return false;
 
     *view = TpktView();
-    for (std::string const& line : split(out, '\n')) {
+    for (std::string const& line : d.lines) {
         if (line.empty())
             continue;
-        std::vector<std::string> f = split(line, '\t');
+        std::vector<std::string> f = test::Split(line, '\t');
         f.resize(7);
         for (int k = 0; k < 3; ++k)
-            for (std::string const& v : f[k].empty() ? std::vector<std::string>() : split(f[k], ',')) {
+            for (std::string const& v : f[k].empty() ? std::vector<std::string>() : test::Split(f[k], ',')) {
                 if (k == 0)
                     view->versions.push_back(unsigned(std::stoul(v)));
                 else if (k == 1)

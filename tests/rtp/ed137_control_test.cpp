@@ -10,7 +10,7 @@
 #include "rtp/ed137_control.h"
 #include "standin/board.h"
 #include "standin/rtp_ext.h"
-#include "tests/core/loop_driver.h"
+#include "samples/link/loop_driver.h"
 
 #include <gtest/gtest.h>
 

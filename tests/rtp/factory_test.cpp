@@ -5,12 +5,12 @@
 #include "rtp/rtp_slot.h"
 #include "standin/board.h"
 #include "standin/rtp.h"
-#include "tests/core/loop_driver.h"
+#include "samples/link/loop_driver.h"
+#include "samples/link/process.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,13 +29,7 @@ using Payload = TERM::Payload;
 size_t OpenDescriptors(Standin::Board& board)
 {
     board.Prune();
-    size_t n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (::readdir(d))
-            ++n;
-        ::closedir(d);
-    }
-    return n;
+    return test::OpenDescriptors();
 }
 
 LGCP::CreateParams Create(Payload::NamedNumber payload, Payload::NamedNumber tx, Payload::NamedNumber rx)

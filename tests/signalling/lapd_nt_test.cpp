@@ -4,17 +4,12 @@
 #include "lapd_rig.h"
 
 #include "signalling/lapd_nt.h"
+#include "tests/net/tshark.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <set>
-#include <sstream>
-#include <sys/wait.h>
 
 using namespace lapdtest;
 using ISDN::LAPD_NT;
@@ -315,34 +310,15 @@ TEST_F(LapdNt, FramesAsTsharkReadsThem)
     r.send({0x08, 0x01, 0x83, 0x07});    // I frame
     r.out();
 
-    char dir[] = "/tmp/lapd-nt-XXXXXX";
-    ASSERT_TRUE(::mkdtemp(dir));
-    std::string d = dir;
-    {
-        std::ofstream dump(d + "/wire.txt");
-        for (Bytes const& f : r.all)
-            dump << "000000 " << hex(f) << "\n\n";
-    }
-    std::string env = "env -i HOME=" + d + " XDG_CONFIG_HOME=" + d + "/config TMPDIR=" + d
-        + " PATH=/usr/bin:/bin LC_ALL=C timeout -s KILL 120 ";
-    std::string cmd = env + "text2pcap -q -l 147 " + d + "/wire.txt " + d + "/wire.pcap >/dev/null 2>&1 && " + env
-        + "tshark -o 'uat:user_dlts:\"User 0 (DLT=147)\",\"lapd\",\"0\",\"\",\"0\",\"\"' -r " + d
-        + "/wire.pcap -n -T fields -E separator=/s -E occurrence=f -e lapd.sapi -e lapd.cr -e lapd.tei"
-          " -e lapd.control.n_s -e lapd.control.n_r -e lapd.control.s_ftype -e tei.msg -e tei.action"
-          " -e q931.message_type -e q931.call_ref -e _ws.expert -e _ws.malformed </dev/null 2>/dev/null";
-    std::string text;
-    FILE* f = ::popen(cmd.c_str(), "r");
-    for (int c; f && (c = std::fgetc(f)) != EOF;)
-        text += char(c);
-    int status = f ? ::pclose(f) : -1;
-    std::error_code ec;
-    std::filesystem::remove_all(d, ec);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
+    test::Dissection d = test::Dissect(
+        test::OffsetDump(r.all), "-l 147",
+        "-o 'uat:user_dlts:\"User 0 (DLT=147)\",\"lapd\",\"0\",\"\",\"0\",\"\"' -T fields -E separator=/s"
+        " -E occurrence=f -e lapd.sapi -e lapd.cr -e lapd.tei -e lapd.control.n_s -e lapd.control.n_r"
+        " -e lapd.control.s_ftype -e tei.msg -e tei.action -e q931.message_type -e q931.call_ref -e _ws.expert"
+        " -e _ws.malformed");
+    ASSERT_TRUE(d.ok) << d.why;
 
-    Out lines;
-    std::istringstream is(text);
-    for (std::string l; std::getline(is, l);)
-        lines.push_back(l);
+    const Out& lines = d.lines;
     // sapi, C/R, TEI, N(S), N(R), S kind, TEI message, Ai, Q.931 type and
     // call reference; no expert finding and nothing malformed.
     const Out want = {
@@ -356,7 +332,7 @@ TEST_F(LapdNt, FramesAsTsharkReadsThem)
         "0 0 64  1 0x0000      ",    // RR, N(R) 1
         "0 1 64 0 1    0x07 03  ",   // I frame
     };
-    EXPECT_EQ(lines, want) << text;
+    EXPECT_EQ(lines, want);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // Interworking with an independent Q.921 implementation: libosmocore's
 // LAPD core as the network side, on the same hand-driven clock.
 #include "lapd_rig.h"
-#include "osmo_peer.h"
+#include "samples/lapd/osmo_peer.h"
 
 #include <gtest/gtest.h>
 

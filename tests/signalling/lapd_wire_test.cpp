@@ -4,16 +4,13 @@
 // pcapng with the LAPD link type and a direction per frame (sent: the user
 // side's, received: the network side's), so tshark reads the C/R bit.
 #include "lapd_rig.h"
+#include "tests/net/tshark.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 using namespace lapdtest;
 using namespace ISDN;
@@ -26,63 +23,27 @@ struct Sent
     bool from_user;
 };
 
-std::vector<std::string> split(std::string const& s, char sep)
-{
-    std::vector<std::string> out;
-    size_t from = 0;
-    for (;;) {
-        size_t to = s.find(sep, from);
-        out.push_back(s.substr(from, to == std::string::npos ? std::string::npos : to - from));
-        if (to == std::string::npos)
-            return out;
-        from = to + 1;
-    }
-}
-
 // One line per frame: the Info column, the TEI reference, and "malformed"
 // or the worst expert severity when there is one.
 bool dissect(std::vector<Sent> const& frames, std::vector<std::string>* lines, std::string* why)
 {
-    char dir[] = "/tmp/lapd-wire-XXXXXX";
-    if (!::mkdtemp(dir)) {
-        *why = "no temporary directory";
-        return false;
+    std::string dump;
+    for (Sent const& s : frames) {
+        std::string h = hex(s.frame);
+        h.erase(std::remove(h.begin(), h.end(), ' '), h.end());
+        dump += (s.from_user ? "> " : "< ") + h + "\n";
     }
-    std::string d = dir;
-    {
-        std::ofstream dump(d + "/wire.txt");
-        for (Sent const& s : frames) {
-            std::string h = hex(s.frame);
-            h.erase(std::remove(h.begin(), h.end(), ' '), h.end());
-            dump << (s.from_user ? "> " : "< ") << h << "\n";
-        }
-    }
-    std::string env = "env -i HOME=" + d + " XDG_CONFIG_HOME=" + d + "/config TMPDIR=" + d
-        + " PATH=/usr/bin:/bin LC_ALL=C timeout -s KILL 120 ";
-    std::string cmd = env + "text2pcap -q -l 203 -r '^(?<dir>[<>])\\s(?<data>[0-9a-fA-F]+)$' " + d + "/wire.txt " + d
-        + "/wire.pcapng >/dev/null 2>&1 && " + env + "tshark -r " + d
-        + "/wire.pcapng -n -T fields -E separator=/t -e _ws.col.Info -e tei.reference -e _ws.malformed"
-          " -e _ws.expert.severity </dev/null 2>" + d + "/err.txt";
-    std::string out;
-    int status = -1;
-    if (FILE* f = ::popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-            out.append(buf, n);
-        status = ::pclose(f);
-    }
-    std::ifstream err(d + "/err.txt");
-    *why = "tshark failed: " + std::string(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-    std::error_code ec;
-    std::filesystem::remove_all(d, ec);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    test::Dissection d = test::Dissect(dump, "-l 203 -r '^(?<dir>[<>])\\s(?<data>[0-9a-fA-F]+)$'",
+                                       "-T fields -E separator=/t -e _ws.col.Info -e tei.reference -e _ws.malformed"
+                                       " -e _ws.expert.severity");
+    *why = d.why;
+    if (!d.ok)
         return false;
     lines->clear();
-    for (std::string const& line : split(out, '\n')) {
+    for (std::string const& line : d.lines) {
         if (line.empty())
             continue;
-        std::vector<std::string> f = split(line, '\t');
+        std::vector<std::string> f = test::Split(line, '\t');
         f.resize(4);
         std::string l = f[0];
         if (!f[1].empty())

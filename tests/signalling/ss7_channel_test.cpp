@@ -8,7 +8,7 @@
 #include "board/mcc.h"
 #include "standin/board.h"
 #include "standin/mcc.h"
-#include "tests/core/loop_driver.h"
+#include "samples/link/loop_driver.h"
 
 #include <csignal>
 

@@ -107,12 +107,14 @@ inline Bytes lssu(unsigned status) { return {0xFF, 0xFF, 0x01, static_cast<unsig
 
 inline Bytes su(unsigned bsn, bool bib, unsigned fsn, bool fib, const Bytes& payload = {})
 {
-    // Sized once: gcc 12 warns falsely on inserting into a 3-octet vector.
-    Bytes b(3 + payload.size());
-    b[0] = static_cast<unsigned char>(bsn | (bib ? 0x80 : 0));
-    b[1] = static_cast<unsigned char>(fsn | (fib ? 0x80 : 0));
-    b[2] = static_cast<unsigned char>(payload.size() < 63 ? payload.size() : 63);
-    std::copy(payload.begin(), payload.end(), b.begin() + 3);
+    Bytes b;
+    b.reserve(3 + payload.size());
+    b.push_back(static_cast<unsigned char>(bsn | (bib ? 0x80 : 0)));
+    b.push_back(static_cast<unsigned char>(fsn | (fib ? 0x80 : 0)));
+    b.push_back(static_cast<unsigned char>(payload.size() < 63 ? payload.size() : 63));
+    // Octet by octet: gcc 12 warns falsely on a block copy behind 3 octets.
+    for (unsigned char octet : payload)
+        b.push_back(octet);
     return b;
 }
 

@@ -2,7 +2,7 @@
 // sends, what it reports upward and the timer it leaves running.
 #include "ss7_fixture.h"
 
-#include "tests/core/loop_driver.h"
+#include "samples/link/loop_driver.h"
 
 #include <iostream>
 

@@ -4,7 +4,7 @@
 #include "ss7_fixture.h"
 #include "ss7_peer.h"
 
-#include "tests/core/loop_driver.h"
+#include "samples/link/loop_driver.h"
 
 #include <functional>
 #include <iostream>

@@ -1,16 +1,13 @@
 // The signal units the link sends, judged by tshark's MTP2 dissector: each
 // must carry the fields the test meant, with no length or format warning.
 #include "ss7_fixture.h"
+#include "tests/net/tshark.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include <sstream>
 
 using namespace ss7test;
 
@@ -36,45 +33,16 @@ std::string line_of(const Meant& m)
 }
 
 // The units as a capture of link type 140 (MTP2 without check bits), read
-// back by tshark with MTP3 off, a line of fields per unit; both with a
-// private home, so that no configuration of the machine's is read.
+// back by tshark with MTP3 off, a line of fields per unit.
 bool dissect(const std::vector<Bytes>& units, std::vector<std::string>& lines, std::string& why)
 {
-    char dir[] = "/tmp/ss7-wire-XXXXXX";
-    if (!::mkdtemp(dir))
-        return false;
-    std::string d = dir;
-    {
-        std::ofstream dump(d + "/wire.txt");
-        char hex[8];
-        for (const Bytes& u : units) {
-            dump << "000000";
-            for (unsigned char b : u) {
-                std::snprintf(hex, sizeof hex, " %02x", b);
-                dump << hex;
-            }
-            dump << "\n\n";
-        }
-    }
-    std::string env = "env -i HOME=" + d + " XDG_CONFIG_HOME=" + d + "/config TMPDIR=" + d
-        + " PATH=/usr/bin:/bin LC_ALL=C timeout -s KILL 120 ";
-    std::string cmd = env + "text2pcap -q -l 140 " + d + "/wire.txt " + d + "/wire.pcap >/dev/null 2>&1 && " + env
-        + tshark + " -r " + d + "/wire.pcap -n --disable-protocol mtp3 -T fields -E separator=/t"
-        + " -e mtp2.bsn -e mtp2.bib -e mtp2.fsn -e mtp2.fib -e mtp2.li -e mtp2.sf -e data.len"
-          " -e _ws.expert -e _ws.malformed </dev/null 2>" + d + "/err.txt";
-    std::string out;
-    FILE* f = ::popen(cmd.c_str(), "r");
-    for (int c; f && (c = std::fgetc(f)) != EOF;)
-        out += char(c);
-    int status = f ? ::pclose(f) : -1;
-    std::ifstream err(d + "/err.txt");
-    why = "tshark failed: " + std::string(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-    std::error_code ec;
-    std::filesystem::remove_all(d, ec);
-    std::istringstream is(out);
-    for (std::string l; std::getline(is, l);)
-        lines.push_back(l);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    test::Dissection d = test::Dissect(test::OffsetDump(units), "-l 140",
+                                       "--disable-protocol mtp3 -T fields -E separator=/t"
+                                       " -e mtp2.bsn -e mtp2.bib -e mtp2.fsn -e mtp2.fib -e mtp2.li -e mtp2.sf"
+                                       " -e data.len -e _ws.expert -e _ws.malformed");
+    lines = d.lines;
+    why = d.why;
+    return d.ok;
 }
 
 } // namespace

@@ -1,0 +1,258 @@
+#include "slots/auth_service.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <iostream>
+
+namespace {
+
+AuthService::AcceptFn gAccept = ::accept4;
+
+} // namespace
+
+void AuthService::SetAccept(AcceptFn accept)
+{
+    gAccept = accept ? accept : ::accept4;
+}
+
+AuthClient::AuthClient(AuthService& service, Fd socket, const INet4::Addr& peer, uint64_t serial)
+    : mService(service), mSocket(std::move(socket)), mPeer(peer), mLastSpoke(serial)
+{
+    mEvent.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);
+}
+
+AuthClient::~AuthClient()
+{
+    mEvent.Release();
+}
+
+AuthClient::Guard::~Guard()
+{
+    if (--client.mRecursionLevel == 0 && !client.mSocket.is_valid())
+        client.mService.OnAuthSocketDisconnect(&client); // deletes the client
+}
+
+void AuthClient::Activate()
+{
+    mEvent.Schedule(mSocket, POLLIN);
+}
+
+void AuthClient::OnDisconnect()
+{
+    mSocket.close();
+    mEvent.Release();
+}
+
+bool AuthClient::Send(const std::vector<uint8_t>& record)
+{
+    Guard guard(*this);
+    if (!mSocket.is_valid())
+        return false;
+    size_t done = 0;
+    while (done < record.size()) {
+        ssize_t n = ::send(mSocket.lowlevel_fd(), record.data() + done, record.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            OnDisconnect();
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void AuthClient::OnSocketEvent(int fd, short events)
+{
+    Guard guard(*this);
+    if (events & (POLLERR | POLLHUP | POLLNVAL)) {
+        OnDisconnect();
+        return;
+    }
+    if (!(events & POLLIN))
+        return;
+    auto read = [fd](void* buffer, size_t size) { return ::recv(fd, buffer, size, MSG_DONTWAIT); };
+    auto sink = [this](const ModemAuth::Record& record) {
+        mService.OnRecord(*this, record);
+        return mSocket.is_valid();
+    };
+    ModemAuth::Reader::Stop stop = mReader.Pump(read, sink);
+    switch (stop) {
+    case ModemAuth::Reader::Drained:
+    case ModemAuth::Reader::Stopped:
+        return;
+    case ModemAuth::Reader::BadLength:
+        mService.PutHeader(std::cerr);
+        std::cerr << "auth client " << mPeer << ": record length " << mReader.badLength() << " refused" << std::endl;
+        break;
+    case ModemAuth::Reader::Failed: {
+        Errno error;
+        mService.PutHeader(std::cerr);
+        std::cerr << "auth client " << mPeer << ": read failed: " << error << std::endl;
+        break;
+    }
+    case ModemAuth::Reader::Ended:
+        break;
+    }
+    OnDisconnect();
+}
+
+AuthService::AuthService(Notify& notify)
+    : mNotify(notify)
+{
+}
+
+AuthService::~AuthService()
+{
+    mEvent.Release();
+    mClients.clear();
+}
+
+bool AuthService::Open(uint16_t port)
+{
+    Fd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int on = 1;
+    // A restarted daemon gets its port back while old connections linger.
+    if (!sock || ::setsockopt(sock.lowlevel_fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0
+        || ::bind(sock.lowlevel_fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
+        Errno error;
+        PutHeader(std::cerr);
+        std::cerr << "fail to bind auth socket: " << error << std::endl;
+        return false;
+    }
+    if (::listen(sock.lowlevel_fd(), kBacklog) < 0) {
+        Errno error;
+        PutHeader(std::cerr);
+        std::cerr << "fail to listen auth socket: " << error << std::endl;
+        return false;
+    }
+    if (!sock.NonBlock()) {
+        Errno error;
+        PutHeader(std::cerr);
+        std::cerr << "can't set socket to non block mode: " << error << std::endl;
+        return false;
+    }
+    mListen = std::move(sock);
+    mEvent.Bind("ModemFactory::OnSocketEvent", &AuthService::OnSocketEvent, this);
+    mEvent.Schedule(mListen, POLLIN);
+    return true;
+}
+
+uint16_t AuthService::port() const
+{
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    if (!mListen || ::getsockname(mListen.lowlevel_fd(), reinterpret_cast<sockaddr*>(&address), &size) < 0)
+        return 0;
+    return ntohs(address.sin_port);
+}
+
+void AuthService::OnSocketEvent(int fd, short events)
+{
+    if (events & (POLLERR | POLLHUP | POLLNVAL)) {
+        PutHeader(std::cerr);
+        std::cerr << "auth server socket error." << std::endl;
+        mResume.reset();
+        mEvent.Release();
+        mEvent.UnBind();
+        mListen.close();
+        return;
+    }
+    if (!(events & POLLIN))
+        return;
+    // A burst is taken in one pass, so the backlog never fills while the
+    // loop is busy elsewhere.
+    for (int i = 0; i < kBacklog && AcceptOne(fd); ++i) {
+    }
+}
+
+bool AuthService::AcceptOne(int fd)
+{
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    Fd sock(gAccept(fd, reinterpret_cast<sockaddr*>(&address), &size, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    INet4::Addr peer(address);
+    if (!sock) {
+        Errno error;
+        if (error.value() == EAGAIN || error.value() == EWOULDBLOCK || error.value() == EINTR
+            || error.value() == ECONNABORTED)
+            return false;
+        PutHeader(std::cerr);
+        std::cerr << "auth accept failed: " << error << std::endl;
+        mEvent.SetEvents(0);
+        mResume.set(kAcceptPauseMs, &AuthService::OnResume, this);
+        return false;
+    }
+    if (mClients.size() >= kMaxClients) {
+        PutHeader(std::cerr);
+        std::cerr << "too many auth connections, " << peer << " refused" << std::endl;
+        return true;
+    }
+    mClients.push_back(std::make_unique<AuthClient>(*this, std::move(sock), peer, mRecords));
+    mClients.back()->Activate();
+    PutHeader(std::cerr);
+    std::cerr << "incoming auth connection from " << peer << std::endl;
+    return true;
+}
+
+void AuthService::OnResume(Timer*)
+{
+    if (mEvent.IsActive())
+        mEvent.SetEvents(POLLIN);
+}
+
+void AuthService::OnRecord(AuthClient& client, const ModemAuth::Record& record)
+{
+    // A record too short for its header holds no session to route by.
+    if (record.size < ModemAuth::kHeaderSize) {
+        PutHeader(std::cerr);
+        std::cerr << "auth client " << client.GetAddr() << ": record of " << record.size << " octets dropped"
+                  << std::endl;
+        return;
+    }
+    client.mSessionId = static_cast<int>(record.session());
+    client.mLastSpoke = ++mRecords;
+    mNotify.OnAuthRecord(client, record);
+}
+
+void AuthService::OnAuthSocketDisconnect(AuthClient* client)
+{
+    PutHeader(std::clog);
+    std::clog << "auth client " << client->GetAddr() << " disconnected." << std::endl;
+    auto it = std::find_if(mClients.begin(), mClients.end(),
+                           [client](const std::unique_ptr<AuthClient>& c) { return c.get() == client; });
+    if (it != mClients.end())
+        mClients.erase(it);
+}
+
+AuthClient* AuthService::SpeakerFor(const void* owner) const
+{
+    AuthClient* newest = nullptr;
+    for (const auto& client : mClients)
+        if (owner && client->owner() == owner && client->IsOpen()
+            && (!newest || client->lastSpoke() > newest->lastSpoke()))
+            newest = client.get();
+    return newest;
+}
+
+bool AuthService::Send(const void* owner, const std::vector<uint8_t>& record)
+{
+    AuthClient* client = SpeakerFor(owner);
+    return client && client->Send(record);
+}
+
+void AuthService::Forget(const void* owner)
+{
+    for (const auto& client : mClients)
+        if (client->owner() == owner)
+            client->owner(nullptr);
+}

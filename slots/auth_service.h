@@ -1,0 +1,130 @@
+#pragma once
+
+// The local TCP service through which the modem peers (the pppd processes
+// of the modem slots, with their authentication plug-in) exchange
+// authentication and accounting records with the daemon.
+
+#include "framework/event.h"
+#include "framework/fd.h"
+#include "framework/inet.h"
+#include "framework/timer.h"
+#include "slots/modem_auth_record.h"
+
+#include <sys/socket.h>
+
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <vector>
+
+class AuthService;
+
+// One accepted connection.
+class AuthClient {
+public:
+    AuthClient(AuthService& service, Fd socket, const INet4::Addr& peer, uint64_t serial);
+    ~AuthClient();
+    AuthClient(const AuthClient&) = delete;
+    AuthClient& operator=(const AuthClient&) = delete;
+
+    void Activate();
+    // Writes the whole record; false when it could not, and the connection
+    // has then ended.
+    bool Send(const std::vector<uint8_t>& record);
+
+    const INet4::Addr& GetAddr() const { return mPeer; }
+    // The session of the last complete record, -1 before the first.
+    int GetSessionId() const { return mSessionId; }
+    bool IsOpen() const { return mSocket.is_valid(); }
+
+    // What this connection speaks for (set by whoever routes its records),
+    // and when it last spoke: a stamp of the service's record count.
+    const void* owner() const { return mOwner; }
+    void owner(const void* owner) { mOwner = owner; }
+    uint64_t lastSpoke() const { return mLastSpoke; }
+
+private:
+    friend class AuthService;
+    // Counts the running methods of this client; the last one out deletes
+    // a closed client, so none is deleted under its own call stack.
+    struct Guard {
+        explicit Guard(AuthClient& c) : client(c) { ++client.mRecursionLevel; }
+        ~Guard();
+        AuthClient& client;
+    };
+
+    void OnSocketEvent(int fd, short events);
+    void OnDisconnect();
+
+    AuthService& mService;
+    Event mEvent;
+    Fd mSocket;
+    INet4::Addr mPeer;
+    int mRecursionLevel = 0;
+    ModemAuth::Reader mReader;
+    int mSessionId = -1;
+    const void* mOwner = nullptr;
+    uint64_t mLastSpoke;
+};
+
+class AuthService {
+public:
+    class Notify {
+    public:
+        virtual ~Notify() = default;
+        // A complete record of at least a header.
+        virtual void OnAuthRecord(AuthClient& client, const ModemAuth::Record& record) = 0;
+        virtual void PutHeader(std::ostream& os) const = 0;
+    };
+
+    static constexpr uint16_t kPort = 52000;
+    static constexpr int kBacklog = 64;
+    // Connections beyond this are closed at once.
+    static constexpr size_t kMaxClients = 32;
+    // Listening pauses this long after an accept failure such as EMFILE,
+    // which would otherwise wake the loop on every pass.
+    static constexpr unsigned kAcceptPauseMs = 1000;
+
+    explicit AuthService(Notify& notify);
+    ~AuthService();
+    AuthService(const AuthService&) = delete;
+    AuthService& operator=(const AuthService&) = delete;
+
+    // Listens on 127.0.0.1:port (0: any free port); false, logged, when the
+    // service stays closed.
+    bool Open(uint16_t port);
+    bool IsOpen() const { return mListen.is_valid(); }
+    uint16_t port() const;
+
+    // To the client that spoke last for the owner; false when none did.
+    bool Send(const void* owner, const std::vector<uint8_t>& record);
+    // The owner is gone: no client speaks for it any more.
+    void Forget(const void* owner);
+    // The open client that speaks for the owner, null when none.
+    AuthClient* SpeakerFor(const void* owner) const;
+
+    // Test-only: the accept4(2) the service calls; null restores it.
+    using AcceptFn = int (*)(int fd, sockaddr* address, socklen_t* size, int flags);
+    static void SetAccept(AcceptFn accept);
+
+    size_t clients() const { return mClients.size(); }
+    const std::vector<std::unique_ptr<AuthClient>>& clientList() const { return mClients; }
+    bool IsListening() const { return mEvent.IsActive() && mEvent.events() != 0; }
+
+private:
+    friend class AuthClient;
+    void OnSocketEvent(int fd, short events);
+    // False when nothing more is to be taken now.
+    bool AcceptOne(int fd);
+    void OnResume(Timer*);
+    void OnRecord(AuthClient& client, const ModemAuth::Record& record);
+    void OnAuthSocketDisconnect(AuthClient* client);
+    void PutHeader(std::ostream& os) const { mNotify.PutHeader(os); }
+
+    Notify& mNotify;
+    Fd mListen;
+    Event mEvent;
+    Timer mResume;
+    std::vector<std::unique_ptr<AuthClient>> mClients;
+    uint64_t mRecords = 0;
+};

@@ -1,0 +1,431 @@
+// Signalling slots under a careless controller and a hostile line: extreme
+// create parameters, commands in odd orders, floods of random and cut
+// frames. The daemon must go on serving, and give back every descriptor
+// and pooled packet when the slots go.
+
+#include "tests/slots/tdm_link.h"
+
+#include "framework/packet.h"
+#include "signalling/hdlc_slot.h"
+#include "signalling/isdn_slot.h"
+#include "signalling/pstn_slot.h"
+#include "standin/dsp_data.h"
+#include "standin/mcc.h"
+
+#include <dirent.h>
+
+#include <climits>
+#include <random>
+
+namespace {
+
+using namespace tdmtest;
+using Frame = Standin::Frame;
+
+size_t OpenFds()
+{
+    size_t n = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        while (::readdir(d))
+            ++n;
+        ::closedir(d);
+    }
+    return n;
+}
+
+LGCP::Message CreatePstnIsdn(unsigned seq, int slot, bool bri, bool network, int trunk, int log)
+{
+    return Do(seq, slot, [&](LGCP::Command& c) {
+        auto& p = c.select_create().select_pstn().select_isdn();
+        p.get_type() = bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri;
+        p.set_trunk(trunk);
+        p.set_log(log);
+        if (network)
+            p.get_side().select_network();
+        else
+            p.get_side().select_user();
+    });
+}
+
+LGCP::Message CreateSs7(unsigned seq, int slot, int trunk, int value)
+{
+    return Do(seq, slot, [&](LGCP::Command& c) {
+        auto& p = c.select_create().select_pstn().select_ss7();
+        p.set_trunk(trunk);
+        p.set_slc(value);
+        p.set_dpc(value);
+        p.set_opc(value);
+        p.set_emergency(true);
+    });
+}
+
+LGCP::Message CreateIsdn(unsigned seq, int slot, bool bri, bool network, int trunk, int log)
+{
+    return Do(seq, slot, [&](LGCP::Command& c) {
+        auto& p = c.select_create().select_isdn();
+        p.get_type() = bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri;
+        p.set_trunk(trunk);
+        p.set_log(log);
+        if (network)
+            p.get_side().select_network();
+        else
+            p.get_side().select_user();
+    });
+}
+
+LGCP::Message CreateHdlc(unsigned seq, int slot, int trunk, int log, int address)
+{
+    return Do(seq, slot, [&](LGCP::Command& c) {
+        auto& p = c.select_create().select_hdlcParams();
+        p.set_trunk(trunk);
+        p.set_log(log);
+        p.set_address(address);
+    });
+}
+
+// Every ioctl alternative a signalling slot may meet.
+std::vector<LGCP::Message> Ioctls(unsigned seq, int slot)
+{
+    std::vector<LGCP::Message> all;
+    all.push_back(Ioctl(seq, slot, [](LGCP::IoctlParams& p) { p.select_ss7RqBSN(); }));
+    all.push_back(Ioctl(seq, slot, [](LGCP::IoctlParams& p) {
+        auto& l = p.select_ss7Log();
+        l.set_state(true);
+        l.set_raw_receive(true);
+        l.set_raw_transmit(true);
+        l.set_mtp_transmit(true);
+        l.set_mtp_receive(true);
+        l.set_mtp_activate(true);
+        l.set_timers(true);
+        l.set_msu_processing(true);
+    }));
+    all.push_back(Ioctl(seq, slot, [](LGCP::IoctlParams& p) { p.select_hdlcPackages(); }));
+    all.push_back(Ioctl(seq, slot, [](LGCP::IoctlParams& p) {
+        auto& list = p.select_hdlcPackages();
+        for (int i = 0; i < 128; ++i) {
+            LGCP::HdlcPackage package;
+            package.set_body(std::vector<char>(i % 2 ? 0 : 500, 'p'));
+            list.push_back(package);
+        }
+    }));
+    all.push_back(Ioctl(seq, slot, [](LGCP::IoctlParams& p) { p.select_echoSuppressor(true); }));
+    return all;
+}
+
+class Hostile : public LinkFixture {
+protected:
+    void SetUp() override
+    {
+        PstnSlot::sUpdateMs = 600000;
+        HdlcSlot::sUpdateMs = 600000;
+        PstnFactory::instance();
+        IsdnFactory::instance();
+        HdlcSlotFactory::instance();
+        LinkFixture::SetUp();
+        board.Prune();
+        mPackets = PacketPool::available();
+        mFds = OpenFds();
+    }
+    void TearDown() override
+    {
+        PstnSlot::sUpdateMs = 3000;
+        HdlcSlot::sUpdateMs = 3000;
+        LinkFixture::TearDown();
+    }
+
+    // Sends without waiting, then takes whatever came back.
+    void Send(LGCP::Message const& m) { EXPECT_TRUE(client.Send(Encode(m))); }
+    size_t Drain()
+    {
+        loop.Settle(3);
+        size_t n = 0;
+        Octets payload;
+        while (client.Take(payload)) {
+            Decode(payload);
+            ++n;
+        }
+        return n;
+    }
+    // The link still serves: a query is answered.
+    void ExpectServing(unsigned seq)
+    {
+        seq += 100000; // apart from the commands still being answered
+        Send(Query(seq));
+        bool answered = false;
+        loop.RunUntil([&] {
+            Octets payload;
+            while (!answered && client.Take(payload)) {
+                LGCP::Message m = Decode(payload);
+                answered = m.seq_isPresent() && m.get_seq().getValue() == seq && !m.slot_isPresent()
+                           && m.get_pdu().response_isSelected();
+            }
+            return answered;
+        });
+        EXPECT_TRUE(answered);
+    }
+    // All slots destroyed: every descriptor and packet is back.
+    void ExpectNothingHeld(std::vector<int> const& slots)
+    {
+        for (int s : slots)
+            Send(Destroy(900, s));
+        Drain();
+        board.Prune();
+        EXPECT_EQ(Slots::instance().count(), 0u);
+        EXPECT_EQ(PacketPool::available(), mPackets);
+        EXPECT_EQ(OpenFds(), mFds);
+        EXPECT_TRUE(mcc.Timeslots().empty());
+    }
+    // Random frames, some starting with the octets a link expects.
+    void Flood(std::function<bool(Frame const&)> inject, Frame const& prefix, int count)
+    {
+        std::uniform_int_distribution<int> len(0, 600), octet(0, 255), coin(0, 3);
+        for (int i = 0; i < count; ++i) {
+            Frame f;
+            if (coin(mRng))
+                f = prefix;
+            f.resize(f.size() + static_cast<size_t>(len(mRng) % (coin(mRng) ? 8 : 600)));
+            for (size_t k = coin(mRng) ? prefix.size() : 0; k < f.size(); ++k)
+                f[k] = static_cast<uint8_t>(octet(mRng));
+            inject(f);
+            if (i % 32 == 0)
+                Drain();
+        }
+        Drain();
+    }
+
+    std::mt19937 mRng{20261206};
+    unsigned mPackets = 0;
+    size_t mFds = 0;
+    Standin::Mcc& mcc = board.Get<Standin::Mcc>("/dev/mcc/ctl");
+    Standin::DspData& dsp = board.Get<Standin::DspData>("/dev/dsp-data");
+};
+
+TEST_F(Hostile, ExtremeCreateParametersAndOddOrders)
+{
+    const int values[] = {INT_MIN, -1, 0, 1, 4, 65535, 65536, INT_MAX};
+    unsigned seq = 1;
+    std::vector<int> made;
+    int slot = 10;
+    for (int v : values) {
+        for (auto m : {CreateSs7(seq, slot, v, v), CreatePstnIsdn(seq, slot + 1, false, false, v, v),
+                       CreatePstnIsdn(seq, slot + 2, true, true, v, v), CreateIsdn(seq, slot + 3, true, false, v, v),
+                       CreateHdlc(seq, slot + 4, v, v, v)}) {
+            Send(m);
+        }
+        seq++;
+        slot += 5;
+    }
+    Drain();
+    for (int s = 10; s < slot; ++s)
+        if (Slots::instance().Find(s))
+            made.push_back(s);
+    EXPECT_GE(made.size(), 30u);
+    // Every command on every slot, before activation, after, twice over.
+    for (int s : made) {
+        Send(UserData(seq, s, {}));
+        for (auto& m : Ioctls(seq, s))
+            Send(m);
+        Send(Deactivate(seq, s));
+        Send(Activate(seq, s));
+        Send(UserData(seq, s, std::vector<char>(16384, 0x08)));
+        Send(UserData(seq, s, {0x08, 0x01, 0x01, 0x05}));
+        Send(Activate(seq, s));
+        Send(Deactivate(seq, s));
+        Send(Deactivate(seq, s));
+        ++seq;
+        Drain();
+    }
+    // Destroyed twice: the second is refused.
+    ExpectAnswer(Exchange(Destroy(seq, made[0]))[0], seq, made[0]);
+    ExpectAnswer(Exchange(Destroy(seq + 1, made[0]))[0], seq + 1, made[0], LGCP::ErrorCause::slotNotExists);
+    made.erase(made.begin());
+    ExpectServing(seq + 2);
+    // User data longer than any frame of the link is refused, not passed
+    // off as sent; the longest that fits goes.
+    ExpectAnswer(Exchange(CreateSs7(1, 100, 1, 0))[0], 1, 100);
+    ExpectAnswer(Exchange(CreatePstnIsdn(1, 101, false, false, 1, 0))[0], 1, 101);
+    ExpectAnswer(Exchange(CreateIsdn(1, 102, false, false, 1, 0))[0], 1, 102);
+    for (auto [slot, most] : {std::pair{100, 273}, {101, 260}, {102, 260}}) {
+        ExpectAnswer(Exchange(UserData(2, slot, std::vector<char>(size_t(most), 1)))[0], 2, slot);
+        ExpectAnswer(Exchange(UserData(3, slot, std::vector<char>(size_t(most) + 1, 1)))[0], 3, slot,
+                     LGCP::ErrorCause::invalidParams);
+        made.push_back(slot);
+    }
+    ExpectNothingHeld(made);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Hostile, LineFloodsOnEveryKind)
+{
+    // PSTN SS7 and PRI on E1 time slots, a BRI network side on both halves
+    // of a BRI line; ISDN PRI, BRI user and network sides, QSIG; HDLC.
+    Send(CreateSs7(1, 5, 1, 0));
+    Send(CreatePstnIsdn(1, 6, false, false, 1, 0));
+    Send(CreatePstnIsdn(1, 7, true, true, 1, 0));
+    Send(CreatePstnIsdn(1, 8, true, false, 1, 0));
+    Send(CreateIsdn(1, 9, false, true, 1, 0));
+    Send(CreateIsdn(1, 10, true, false, 1, 0));
+    Send(CreateIsdn(1, 11, true, true, 1, 0));
+    Send(Do(1, 12, [](LGCP::Command& c) { c.select_create().select_ats_qsig().get_side().select_network(); }));
+    Send(CreateHdlc(1, 13, 1, 0, 0x1234));
+    Send(CreateE1(1, 20, 1, 16));
+    Send(CreateE1(1, 21, 1, 17));
+    Send(CreateE1(1, 22, 1, 18));
+    Send(CreateBri(1, 23, 1, 1));
+    Send(CreateBri(1, 24, 2, 1));
+    Send(Connect(2, 20, {5}));
+    Send(Connect(2, 21, {6}));
+    Send(Connect(2, 22, {13}));
+    Send(Connect(2, 23, {7}));
+    Send(Connect(2, 7, {23}));
+    Send(Connect(2, 24, {8}));
+    Send(Connect(2, 8, {24}));
+    for (int s = 9; s <= 12; ++s)
+        Send(Activate(3, s));
+    Drain();
+    std::vector<int> kinds = {5, 6, 7, 8, 9, 10, 11, 12, 13};
+    for (int s : kinds)
+        ASSERT_NE(Slots::instance().Find(s), nullptr) << s;
+    auto held = mcc.Timeslots();
+    ASSERT_EQ(held.size(), 8u);
+    auto dspChannels = board.Channels("/dev/dsp-data");
+    ASSERT_EQ(dspChannels.size(), 1u);
+
+    // The PRI links up, so that floods meet established links too.
+    for (int ts : held)
+        mcc.Inject(ts, {0x00, 0x01, 0x73});
+    const Frame prefixes[] = {{0x00, 0x01}, {0x02, 0x01}, {0xFC, 0xFF, 0x03, 0x0F}, {0x12, 0x34, 0x00}};
+    unsigned seq = 10;
+    for (int round = 0; round < 3; ++round) {
+        for (size_t i = 0; i < held.size(); ++i) {
+            int ts = held[i];
+            Flood([&](Frame const& f) { return mcc.Inject(ts, f); }, prefixes[(i + round) % 4], 40);
+        }
+        Flood([&](Frame const& f) { return dspChannels[0]->Send(f); }, prefixes[round % 2], 40);
+        // The controller keeps talking to each slot meanwhile.
+        for (int s : kinds) {
+            Send(UserData(seq, s, std::vector<char>(round == 1 ? 16384 : 260, 0x08)));
+            for (auto& m : Ioctls(seq, s))
+                Send(m);
+        }
+        for (int ts : held)
+            mcc.Written(ts);
+        ExpectServing(seq++);
+    }
+    // A far end that resets over and over, then hangs up under queued frames.
+    for (int i = 0; i < 30; ++i)
+        for (int ts : held)
+            mcc.Inject(ts, {0x02, 0x01, 0x7F});
+    for (int ts : held)
+        mcc.Refuse(ts);
+    for (int s : kinds)
+        for (int i = 0; i < 10; ++i)
+            Send(UserData(seq, s, {0x08, 0x01, 0x01, 0x05}));
+    Drain();
+    for (size_t i = 0; i < held.size(); i += 2)
+        mcc.Hangup(held[i]);
+    ExpectServing(seq++);
+    ExpectNothingHeld({5, 6, 7, 8, 9, 10, 11, 12, 13, 20, 21, 22, 23, 24});
+}
+
+} // namespace
+
+namespace {
+
+// The bodies of the packages signals that came back, in order.
+size_t PackagesIn(std::vector<LGCP::Message> const& got, size_t& signals)
+{
+    size_t n = 0;
+    for (auto& m : got)
+        if (m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().ioctl_isSelected()
+            && m.get_pdu().get_signal().get_ioctl().hdlcPackages_isSelected()) {
+            n += m.get_pdu().get_signal().get_ioctl().get_hdlcPackages().size();
+            ++signals;
+        }
+    return n;
+}
+
+TEST_F(Hostile, HdlcPeerThatNeverEndsAGathering)
+{
+    ExpectAnswer(Exchange(CreateHdlc(1, 5, 1, 0, 0x1234))[0], 1, 5);
+    Exchange(CreateE1(2, 6, 1, 5), 3);
+    ExpectAnswer(Exchange(Connect(3, 6, {5}))[0], 3, 6);
+    auto held = mcc.Timeslots();
+    ASSERT_EQ(held.size(), 1u);
+    // Full-size frames, each marked "more": more than one signal can carry.
+    Frame f(512, 0x55);
+    f[0] = 0x12, f[1] = 0x34, f[2] = 0, f[4] = 0x80;
+    const size_t sent = 300;
+    std::vector<LGCP::Message> got;
+    for (size_t i = 0; i < sent; ++i) {
+        ASSERT_TRUE(mcc.Inject(held[0], f));
+        if (i % 16 == 15)
+            loop.Settle(1);
+    }
+    f[4] = 0;
+    ASSERT_TRUE(mcc.Inject(held[0], f));
+    size_t signals = 0;
+    loop.RunUntil([&] {
+        Octets payload;
+        while (client.Take(payload))
+            got.push_back(Decode(payload));
+        size_t s = 0;
+        return PackagesIn(got, s) > sent;
+    });
+    // Nothing lost, nothing cut.
+    EXPECT_EQ(PackagesIn(got, signals), sent + 1);
+    EXPECT_GT(signals, 2u);
+    ExpectNothingHeld({5, 6});
+}
+
+} // namespace
+
+namespace {
+
+// A controller that stops reading while the line floods: its link is cut
+// from inside a slot's own report, and the slots go with it.
+TEST_F(Hostile, ControllerThatStopsReadingUnderALineFlood)
+{
+    client.Close();
+    ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    int small = 2048;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(server.port());
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_TRUE(loop.RunUntil([&] { return server.IsConnected(); }));
+    auto send = [&](LGCP::Message const& m) {
+        Octets payload = Encode(m);
+        Octets frame{3, 0, static_cast<char>((payload.size() + 4) >> 8), static_cast<char>((payload.size() + 4) & 0xFF)};
+        frame.insert(frame.end(), payload.begin(), payload.end());
+        ASSERT_EQ(::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL), static_cast<ssize_t>(frame.size()));
+    };
+    send(CreateHdlc(1, 5, 1, 0, 0x1234));
+    send(CreateE1(2, 6, 1, 5));
+    send(Connect(3, 6, {5}));
+    ASSERT_TRUE(loop.RunUntil([&] { return !mcc.Timeslots().empty(); }));
+    const int ts = mcc.Timeslots()[0];
+    Frame f(512, 0x55);
+    f[0] = 0x12, f[1] = 0x34, f[2] = 0, f[4] = 0;
+    for (int i = 0; i < 20000 && server.IsConnected(); ++i) {
+        mcc.Inject(ts, f);
+        if (i % 16 == 15)
+            loop.Settle(1);
+    }
+    EXPECT_FALSE(server.IsConnected());
+    loop.Settle(5);
+    ::close(fd);
+    EXPECT_EQ(Slots::instance().count(), 0u);
+    board.Prune();
+    EXPECT_TRUE(mcc.Timeslots().empty());
+    EXPECT_EQ(PacketPool::available(), mPackets);
+}
+
+} // namespace

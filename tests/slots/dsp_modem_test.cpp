@@ -1,0 +1,213 @@
+// DSP modems: the requests on "/dev/mctl" for each mode and each failing
+// step, and the fax programs.
+
+#include "modem_fixture.h"
+
+#include <signal.h>
+
+#include <cstdio>
+
+namespace test {
+namespace {
+
+using DDM = TERM::DigitalDataModeEnum;
+
+class DspModemTest : public ModemFixture {
+protected:
+    void SetUp() override
+    {
+        ModemFixture::SetUp();
+        // No interface: digital data modes stay on a DSP modem.
+        nets.Remove("hdlc0");
+        nets.Remove("hdlc1");
+        factory.update_hdlcDevices();
+    }
+    static TERM::DDModemParam Dmp(int offset, int value)
+    {
+        TERM::DDModemParam p;
+        p.set_offset(offset);
+        p.set_value(value);
+        return p;
+    }
+    // The board learns of closed descriptors when it looks.
+    bool Allocated(int modem)
+    {
+        board.Prune();
+        return mctl.IsAllocated(modem);
+    }
+    static bool IsFaxName(const std::string& name)
+    {
+        int h, m, sec;
+        char tail[8] = {};
+        return std::sscanf(name.c_str(), "/var/fax-%2d-%2d-%2d%7s", &h, &m, &sec, tail) == 4
+               && std::string(tail) == ".g3" && name.size() == 20 && h < 24 && m < 60 && sec < 61;
+    }
+    const int ts0 = Standin::ModemControl::Timeslot(0);
+};
+
+TEST_F(DspModemTest, EachModeProgramsTheModemAndStartsItsProgram)
+{
+    TERM::ModemParams v120 = Params();
+    AddDdm(v120, {DDM::ddmV120});
+    TERM::ModemParams originate = Params();
+    AddDdm(originate, {DDM::ddmV110, DDM::ddm8BIT, DDM::ddm7BIT});
+    originate.set_dmp().push_back(Dmp(5, 7));
+    originate.get_dmp().push_back(Dmp(-1, 300));
+    originate.set_originate();
+    TERM::ModemParams faxOriginate = Params();
+    faxOriginate.set_fax();
+    faxOriginate.set_originate();
+    TERM::ModemParams faxSend = Params();
+    faxSend.set_fax();
+    faxSend.set_execargs().push_back(ASN1::IA5String("send"));
+    faxSend.get_execargs().push_back(ASN1::IA5String("doc.g3"));
+    TERM::ModemParams faxReceive = Params();
+    faxReceive.set_fax();
+
+    struct Case {
+        const char* name;
+        TERM::ModemParams params;
+        std::vector<std::string> trace;
+        std::vector<std::string> argv; // empty: no program
+    };
+    const std::vector<std::string> setup{"allocate 0", "timeslot 0"};
+    auto with = [&](std::vector<std::string> more) {
+        std::vector<std::string> all = setup;
+        all.insert(all.end(), more.begin(), more.end());
+        return all;
+    };
+    std::vector<Case> cases{
+        {"answer, V.120 only", v120, with({"ddm 0 0x0", "reset-dmp 0", "answer 0"}),
+         {"/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/aoptions", "/dev/mdm0", "remotenumber", "5551234"}},
+        {"originate", originate, with({"ddm 0 0x7", "reset-dmp 0", "dmp 0 5 7", "dmp 0 -1 300", "originate 0"}),
+         {"/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/coptions", "/dev/mdm0", "remotenumber", "5551234"}},
+        {"fax originate", faxOriginate, with({"reset-dmp 0", "fax-originate 0"}), {}},
+        {"fax transfer", faxSend, with({"reset-dmp 0"}), {"/usr/local/sbin/fax", "-m", "0", "send", "doc.g3"}},
+        {"fax receiver", faxReceive, with({"reset-dmp 0"}), {"/usr/local/bin/fax", "-m", "0", "receive", "*"}},
+    };
+    for (auto& c : cases) {
+        mctl.trace.clear();
+        controller.lines.clear();
+        ModemSlot* slot = Create(1, c.params);
+        ASSERT_EQ(Connect(1), Answer::success) << c.name;
+        EXPECT_EQ(mctl.trace, c.trace) << c.name;
+        EXPECT_EQ(slot->modem_id(), 0);
+        EXPECT_EQ(controller.lines, (std::vector<std::string>{"1.tx on " + std::to_string(ts0),
+                                                              "1.rx on " + std::to_string(ts0)}))
+            << c.name;
+        if (c.argv.empty()) {
+            EXPECT_FALSE(slot->pppd_executing()) << c.name;
+        } else {
+            std::vector<std::string> argv = Record();
+            if (c.argv.back() == "*") {
+                ASSERT_EQ(argv.size(), c.argv.size());
+                EXPECT_TRUE(IsFaxName(argv.back()))
+                    << argv.back();
+                argv.back() = "*";
+            }
+            EXPECT_EQ(argv, c.argv) << c.name;
+            WaitChildEnd(*slot);
+        }
+        // The fax programs work the modem themselves: the daemon lets go.
+        EXPECT_EQ(Allocated(0), c.argv.empty() || c.argv[0] == "/usr/local/sbin/pppd") << c.name;
+        EXPECT_EQ(Slots::instance().Destroy(1), Answer::success) << c.name;
+        EXPECT_FALSE(Allocated(0)) << c.name;
+    }
+    EXPECT_TRUE(controller.Aborts().size() == 4u); // every program exited 0 outside a destroy
+}
+
+TEST_F(DspModemTest, FailingStepsAbortAndLeaveTheStreamsClosed)
+{
+    TERM::ModemParams p = Params();
+    AddDdm(p, {DDM::ddm8BIT});
+    p.set_dmp().push_back(Dmp(1, 2));
+    p.get_dmp().push_back(Dmp(3, 4));
+    struct Case {
+        const char* name;
+        bool open;
+        unsigned long code;
+        std::vector<std::string> trace;
+    };
+    std::vector<Case> cases{
+        {"open", true, 0, {}},
+        {"allocate", false, 0xBB0B, {}},
+        {"time slot", false, 0xBB15, {"allocate 0"}},
+        {"digital modes", false, 0xBB16, {"allocate 0", "timeslot 0"}},
+    };
+    Create(1, p);
+    for (const Case& c : cases) {
+        mctl.trace.clear();
+        controller.signals.clear();
+        if (c.open)
+            board.FailOpen("/dev/mctl", EACCES);
+        else
+            board.FailRequest("/dev/mctl", c.code, EBUSY);
+        EXPECT_NE(Connect(1), Answer::success) << c.name;
+        EXPECT_EQ(mctl.trace, c.trace) << c.name;
+        EXPECT_EQ(controller.Aborts(), std::vector<int>{c.open ? EACCES : EBUSY}) << c.name;
+        EXPECT_FALSE(Allocated(0)) << c.name;
+        EXPECT_EQ(Slots::instance().Find(1)->GetTransmitChannel(), -1) << c.name;
+    }
+
+    // The DMP reset and single settings only log; a failed answer aborts
+    // after the streams were announced, and the modem is kept.
+    mctl.trace.clear();
+    controller.signals.clear();
+    board.FailRequest("/dev/mctl", 0xBB3A, EIO);
+    board.FailRequest("/dev/mctl", 0xBB38, EIO);
+    board.FailRequest("/dev/mctl", 0xBB03, EIO);
+    Capture errors(std::cerr);
+    EXPECT_EQ(Connect(1), Answer::success);
+    EXPECT_EQ(mctl.trace, (std::vector<std::string>{"allocate 0", "timeslot 0", "ddm 0 0x2", "dmp 0 3 4"}));
+    EXPECT_EQ(errors.count("reset dmp parameters failed : "), 1u);
+    EXPECT_EQ(errors.count("set dmp parameter index=1 value=2 failed : "), 1u);
+    EXPECT_EQ(errors.count("answer failed : "), 1u);
+    EXPECT_EQ(controller.Aborts(), std::vector<int>{EIO});
+    ModemSlot* slot = dynamic_cast<ModemSlot*>(Slots::instance().Find(1));
+    EXPECT_FALSE(slot->pppd_executing());
+
+    // Set up once: another connection takes no second modem.
+    ASSERT_TRUE(CreateMap(kMap + 1, 1001));
+    mctl.trace.clear();
+    EXPECT_EQ(Slots::instance().Connect(kMap + 1, {1}), Answer::success);
+    EXPECT_TRUE(mctl.trace.empty());
+}
+
+TEST_F(DspModemTest, FaxEndReportsPagesAndTheReceiverIsStoppedAtDestroy)
+{
+    // A transfer ending with code 3: three pages, then the abort with the status.
+    ::setenv("STANDIN_CHILD_EXIT", "3", 1);
+    TERM::ModemParams send = Params();
+    send.set_fax();
+    send.set_execargs();
+    ModemSlot* slot = Create(1, send);
+    ASSERT_EQ(Connect(1), Answer::success);
+    WaitChildEnd(*slot);
+    auto modem = controller.Modem();
+    ASSERT_EQ(modem.size(), 1u);
+    ASSERT_TRUE(modem[0]->acct_isSelected());
+    EXPECT_EQ(modem[0]->get_acct().get_octetsIn().get_low().getValue(), 3u);
+    EXPECT_EQ(modem[0]->get_acct().get_octetsIn().get_high().getValue(), 0u);
+    EXPECT_EQ(controller.Aborts(), std::vector<int>{768});
+    ASSERT_EQ(Slots::instance().Destroy(1), Answer::success);
+
+    // The receiver is watched: the destroy stops it and completes at its end.
+    ::setenv("STANDIN_CHILD_HUP", "wait", 1);
+    controller.signals.clear();
+    TERM::ModemParams receive = Params();
+    receive.set_fax();
+    slot = Create(2, receive);
+    ASSERT_EQ(Connect(2), Answer::success);
+    Record();
+    ASSERT_TRUE(slot->pppd_executing());
+    const int pid = slot->child();
+    EXPECT_EQ(Slots::instance().Destroy(2), Answer::delayed);
+    ASSERT_TRUE(loop.RunUntil([&] { return !controller.lines.empty() && controller.lines.back() == "2.released"; }));
+    EXPECT_NE(::kill(pid, 0), 0); // ended and reaped
+    EXPECT_EQ(controller.Modem().size(), 1u); // its end is reported
+    EXPECT_TRUE(controller.Aborts().empty());
+    ::unsetenv("STANDIN_CHILD_HUP");
+}
+
+} // namespace
+} // namespace test

@@ -1,0 +1,315 @@
+// The modem factory and the modem slots' common part: the choice of kind,
+// the resources, the pppd command line and its stop, and the records of the
+// authentication service turned into signals and back.
+
+#include "modem_fixture.h"
+#include "tests/framework/loop_helpers.h"
+
+#include <linux/if.h>
+#include <signal.h>
+
+#include <cstring>
+
+namespace test {
+namespace {
+
+using DDM = TERM::DigitalDataModeEnum;
+
+std::pair<int, int> Query(ModemFactory& factory)
+{
+    LGCP::Resources resources;
+    factory.Query(resources);
+    return {resources.get_modem().getValue(), resources.get_digital_modems().getValue()};
+}
+
+TEST_F(ModemFixture, DigitalModesChooseAFreeInterfaceAndResourcesCountWhatIsFree)
+{
+    nets.Set("hdlc2", IFF_LOOPBACK | IFF_POINTOPOINT, Standin::NetInterfaces::Channel(2)); // not a modem
+    nets.Set("hdlc3", IFF_POINTOPOINT, Standin::NetInterfaces::Channel(3));                 // after it
+    mctl.SetModems(6);
+    EXPECT_EQ(Query(factory), std::make_pair(6, 3));
+    EXPECT_EQ(factory.freeInterfaces(), (std::vector<std::string>{"hdlc0", "hdlc1", "hdlc3"}));
+
+    TERM::ModemParams digital = Params();
+    AddDdm(digital, {DDM::ddmV110});
+    TERM::ModemParams emptyDdm = Params();
+    AddDdm(emptyDdm, {});
+    EXPECT_STREQ(Create(1, Params())->GetName(), "dsp-modem");
+    EXPECT_STREQ(Create(2, emptyDdm)->GetName(), "dsp-modem");
+    auto* first = dynamic_cast<HdlcModemSlot*>(Create(3, digital));
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->deviceName(), "hdlc0");
+    EXPECT_EQ(dynamic_cast<HdlcModemSlot*>(Create(4, digital))->deviceName(), "hdlc1");
+    EXPECT_EQ(dynamic_cast<HdlcModemSlot*>(Create(5, digital))->deviceName(), "hdlc3");
+    EXPECT_STREQ(Create(6, digital)->GetName(), "dsp-modem"); // none left
+    EXPECT_EQ(factory.modemSlots().size(), 6u);
+
+    // Interfaces in use are not offered again by a query.
+    EXPECT_EQ(Query(factory), std::make_pair(6, 0));
+    EXPECT_EQ(Slots::instance().Destroy(4), Answer::success);
+    EXPECT_EQ(factory.freeInterfaces(), (std::vector<std::string>{"hdlc1"}));
+    EXPECT_EQ(Query(factory), std::make_pair(6, 1));
+
+    // The modem control device is gone: no DSP modem.
+    board.FailOpen("/dev/mctl", ENOENT);
+    EXPECT_EQ(Query(factory).first, 0);
+
+    LGCP::CreateParams other;
+    other.select_map().set_channel(5);
+    EXPECT_EQ(factory.INewSlot(other), nullptr);
+}
+
+struct ArgvCase {
+    const char* name;
+    TERM::ModemParams params;
+    std::vector<std::string> argv;
+};
+
+TEST_F(ModemFixture, PppdCommandLine)
+{
+    TERM::ModemParams originate = Params("");
+    originate.set_originate();
+    TERM::ModemParams many = Params();
+    std::vector<std::string> expected{"/usr/local/sbin/pppd"};
+    for (int i = 0; i < 70; ++i) {
+        many.set_execargs().push_back(ASN1::IA5String("a" + std::to_string(i)));
+        if (i < 62)
+            expected.push_back("a" + std::to_string(i));
+    }
+    TERM::ModemParams ownProgram = Params();
+    ownProgram.set_execfile(STANDIN_CHILD);
+    ownProgram.set_execargs().push_back(ASN1::IA5String("-x"));
+    std::vector<ArgvCase> cases{
+        {"answer", Params(),
+         {"/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/aoptions", "/dev/mdm0", "remotenumber", "5551234"}},
+        {"originate, empty cid", originate,
+         {"/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/coptions", "/dev/mdm0"}},
+        {"70 execargs", many, expected},
+        {"execfile", ownProgram, {STANDIN_CHILD, "-x"}},
+    };
+    for (auto& c : cases) {
+        ModemSlot* slot = Create(1, c.params);
+        ASSERT_EQ(Connect(1), Answer::success) << c.name;
+        EXPECT_EQ(Record(), c.argv) << c.name;
+        WaitChildEnd(*slot);
+        ASSERT_EQ(Slots::instance().Destroy(1), Answer::success) << c.name;
+    }
+}
+
+TEST_F(ModemFixture, ChildGetsNullInputTheLogOutputAndNothingElse)
+{
+    auto target = [](int fd) {
+        char buf[512] = {};
+        ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), buf, sizeof buf - 1);
+        return std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
+    };
+    // Descriptors the daemon holds while the child starts: the auth
+    // service, a peer of it, the modem's control descriptor.
+    Peer held(factory.auth().port());
+    Create(1, Params());
+    ASSERT_EQ(Connect(1), Answer::success);
+    EXPECT_EQ(Record("fd"), (std::vector<std::string>{"0: /dev/null", "1: " + target(1), "2: " + target(2)}));
+    for (const std::string& line : recordLines)
+        EXPECT_NE(line.compare(0, 6, "other:"), 0) << line;
+}
+
+TEST_F(ModemFixture, ProgramPathMustBeAbsolute)
+{
+    TERM::ModemParams p = Params();
+    p.set_execfile("pppd");
+    ModemSlot* slot = Create(1, p);
+    ASSERT_EQ(Connect(1), Answer::success);
+    EXPECT_FALSE(slot->pppd_executing());
+    EXPECT_EQ(controller.Aborts(), std::vector<int>{EINVAL});
+}
+
+TEST_F(ModemFixture, PppdEndingOutsideADestroyAbortsWithItsStatus)
+{
+    ::setenv("STANDIN_CHILD_EXIT", "2", 1);
+    ModemSlot* slot = Create(1, Params());
+    ASSERT_EQ(Connect(1), Answer::success);
+    WaitChildEnd(*slot);
+    EXPECT_EQ(controller.Aborts(), std::vector<int>{512});
+    // Ended already: the destroy completes at once.
+    EXPECT_EQ(Slots::instance().Destroy(1), Answer::success);
+    EXPECT_TRUE(factory.modemSlots().empty());
+}
+
+TEST_F(ModemFixture, DestroyWaitsForPppdThenKillsItAfterFiveSeconds)
+{
+    // pppd obeys SIGHUP: the destroy completes when it has ended.
+    ::setenv("STANDIN_CHILD_HUP", "wait", 1);
+    ModemSlot* slot = Create(1, Params());
+    ASSERT_EQ(Connect(1), Answer::success);
+    Record();
+    EXPECT_EQ(Slots::instance().Destroy(1), Answer::delayed);
+    ASSERT_TRUE(loop.RunUntil([&] { return !controller.lines.empty() && controller.lines.back() == "1.released"; }));
+    EXPECT_TRUE(controller.Aborts().empty());
+
+    // pppd ignores SIGHUP: SIGKILL after 5000 ms, then the answer.
+    ::setenv("STANDIN_CHILD_HUP", "ignore", 1);
+    slot = Create(2, Params());
+    ASSERT_EQ(Connect(2), Answer::success);
+    Record();
+    const int pid = slot->child();
+    Capture errors(std::cerr);
+    const uint32_t start = Mux::milliseconds();
+    looptest::set_clock(start);
+    EXPECT_EQ(Slots::instance().Destroy(2), Answer::delayed);
+    EXPECT_EQ(errors.count("sent HUP to pppd."), 1u);
+    looptest::set_clock(start + ModemSlot::kTerminateMs - 1);
+    multiplexer.timers_schedule();
+    EXPECT_EQ(Slots::instance().Find(2), slot);
+    EXPECT_EQ(::kill(pid, 0), 0); // alive despite the HUP
+    looptest::set_clock(start + ModemSlot::kTerminateMs);
+    multiplexer.timers_schedule();
+    EXPECT_EQ(Slots::instance().Find(2), nullptr);
+    EXPECT_EQ(controller.lines.back(), "2.released");
+    EXPECT_EQ(errors.count("pppd terminate timeout!"), 1u);
+    EXPECT_EQ(errors.count("pppd isn't terminated, killing ..."), 1u);
+    Mux::mux_cleartimeofday();
+    EXPECT_TRUE(loop.RunUntil([&] { return ::kill(pid, 0) != 0; }));
+}
+
+// Two DSP modems (0 and 1) and a digital modem, each with pppd running.
+class ModemAuthFixture : public ModemFixture {
+protected:
+    void SetUp() override
+    {
+        ModemFixture::SetUp();
+        ::setenv("STANDIN_CHILD_HUP", "wait", 1);
+        dsp0 = Create(1, Params());
+        dsp1 = Create(2, Params());
+        TERM::ModemParams digital = Params();
+        AddDdm(digital, {DDM::ddm8BIT});
+        hdlc = Create(3, digital);
+        for (int id : {1, 2, 3})
+            ASSERT_EQ(Connect(id), Answer::success);
+        ASSERT_TRUE(loop.RunUntil([&] { return hdlc->pppd_executing(); }));
+        controller.signals.clear();
+        controller.ids.clear();
+    }
+    void TearDown() override
+    {
+        ::unsetenv("STANDIN_CHILD_HUP");
+        ModemFixture::TearDown();
+    }
+    std::unique_ptr<Peer> Join() { return test::Join(factory.auth(), loop); }
+    bool Signals(size_t n)
+    {
+        return loop.RunUntil([&] { return controller.signals.size() >= n; });
+    }
+    ModemSlot* dsp0 = nullptr;
+    ModemSlot* dsp1 = nullptr;
+    ModemSlot* hdlc = nullptr;
+};
+
+TEST_F(ModemAuthFixture, RecordsReachTheirSlotAsSignals)
+{
+    Capture errors(std::cerr);
+    auto peer1 = Join();
+    auto peerDigital = Join();
+    ASSERT_EQ(dsp1->modem_id(), 1);
+    ASSERT_TRUE(peer1->Send(AuthRequest(1, "alice", "s\xE9same")));
+    std::vector<uint8_t> acct = RawRecord(64, 4, 1);
+    uint32_t words[] = {1, 2, 3, 4, 5, 6, 7, 8, 900};
+    std::memcpy(acct.data() + 24, words, sizeof words);
+    ASSERT_TRUE(peer1->Send(acct));
+    ASSERT_TRUE(peerDigital->Send(AuthRequest(0xFFFFFFFF, "bob", std::string(64, 'p'))));
+    ASSERT_TRUE(Signals(3));
+    EXPECT_EQ(controller.ids, (std::vector<int>{2, 2, 3}));
+    const auto modem = controller.Modem();
+    ASSERT_EQ(modem.size(), 3u);
+    ASSERT_TRUE(modem[0]->auth_isSelected());
+    EXPECT_EQ(std::string(modem[0]->get_auth().get_username()), "alice");
+    EXPECT_EQ(std::string(modem[0]->get_auth().get_password()), "s?same");
+    EXPECT_EQ(errors.count("octets outside IA5"), 1u);
+    ASSERT_TRUE(modem[1]->acct_isSelected());
+    const TERM::MdmAccounting& a = modem[1]->get_acct();
+    EXPECT_EQ(a.get_octetsOut().get_high().getValue(), 1u);
+    EXPECT_EQ(a.get_octetsOut().get_low().getValue(), 2u);
+    EXPECT_EQ(a.get_packetsIn().get_low().getValue(), 8u);
+    EXPECT_EQ(a.get_time().get_low().getValue(), 900u);
+    EXPECT_EQ(a.get_time().get_high().getValue(), 0u);
+    EXPECT_EQ(std::string(modem[2]->get_auth().get_password()), std::string(64, 'p'));
+
+    // Wrong sizes, peer-bound types, unknown types and sessions: one line each.
+    ASSERT_TRUE(peer1->Send(RawRecord(100, 1, 1)));
+    ASSERT_TRUE(peer1->Send(RawRecord(16, 2, 1)));
+    ASSERT_TRUE(peer1->Send(RawRecord(36, 3, 1)));
+    ASSERT_TRUE(peer1->Send(RawRecord(60, 4, 1)));
+    ASSERT_TRUE(peer1->Send(RawRecord(12, 9, 1)));
+    ASSERT_TRUE(peer1->Send(AuthRequest(7, "x", "y")));
+    ASSERT_TRUE(loop.RunUntil([&] { return errors.count("unknown session 7") == 1; }));
+    for (const char* line : {"auth request, invalid size: 100", "auth accept, ignored.", "auth ip, ignored.",
+                             "auth accounting, invalid size: 60", "unknown request from portslave: 0x9"})
+        EXPECT_EQ(errors.count(line), 1u) << line;
+    EXPECT_EQ(controller.signals.size(), 3u);
+}
+
+TEST_F(ModemAuthFixture, ActivateAnswersTheConnectionThatSpokeForTheSlot)
+{
+    auto peer0 = Join();
+    auto peer1 = Join();
+    ASSERT_TRUE(peer0->Send(AuthRequest(0, "a", "b")));
+    ASSERT_TRUE(peer1->Send(AuthRequest(1, "c", "d")));
+    ASSERT_TRUE(Signals(2));
+
+    TERM::TermActivateParams activate;
+    TERM::ModemUserParameters& user = activate.select_modem();
+    user.set_remoteAddr("10.0.0.2");
+    user.set_netmask("255.255.255.0");
+    user.set_gateway("not an address");
+    user.set_dns("10.0.0.53");
+    user.set_mtu(1500);
+    EXPECT_EQ(Slots::instance().Activate(2, activate), Answer::success);
+    loop.Settle();
+    std::vector<uint8_t> expected;
+    for (uint32_t word : {16u, 2u, 1u, 1u, 36u, 3u, 1u, 0u})
+        PutWord(expected, word);
+    for (uint8_t octet : {10, 0, 0, 2, 255, 255, 255, 0, 255, 255, 255, 255, 10, 0, 0, 53})
+        expected.push_back(octet);
+    PutWord(expected, 1500);
+    EXPECT_EQ(peer1->Take(), expected);
+    EXPECT_TRUE(peer0->Take().empty());
+
+    // No connection for the slot: logged, still success; no modem alternative: unsupported.
+    Capture debug(std::clog);
+    EXPECT_EQ(Slots::instance().Activate(3, activate), Answer::success);
+    EXPECT_EQ(debug.count("send error: unknown auth -1 session."), 2u);
+    TERM::TermActivateParams none;
+    none.select_none();
+    EXPECT_EQ(Slots::instance().Activate(2, none), Answer::unsupported);
+}
+
+TEST_F(ModemAuthFixture, DigitalSessionGoesOnlyWhereItIsUnambiguous)
+{
+    TERM::ModemParams digital = Params();
+    AddDdm(digital, {DDM::ddm8BIT});
+    ModemSlot* second = Create(4, digital);
+    ASSERT_EQ(Connect(4), Answer::success);
+    ASSERT_TRUE(loop.RunUntil([&] { return second->pppd_executing(); }));
+
+    // Two digital modems run pppd: nobody can tell which one speaks.
+    Capture errors(std::cerr);
+    auto first = Join();
+    ASSERT_TRUE(first->Send(AuthRequest(0xFFFFFFFF, "u", "p")));
+    ASSERT_TRUE(loop.RunUntil([&] { return errors.count("unknown session 4294967295") == 1; }));
+    EXPECT_TRUE(controller.signals.empty());
+
+    // One ends: the other is the only candidate, and keeps its connection.
+    ASSERT_EQ(Slots::instance().Destroy(4), Answer::delayed);
+    ASSERT_TRUE(loop.RunUntil([&] { return Slots::instance().Find(4) == nullptr; }));
+    ASSERT_TRUE(first->Send(AuthRequest(0xFFFFFFFF, "u", "p")));
+    ASSERT_TRUE(Signals(1));
+    EXPECT_EQ(controller.ids, std::vector<int>{3});
+    // A DSP modem not yet set up (modem_id -1) never takes digital records.
+    Create(5, Params());
+    auto other = Join();
+    ASSERT_TRUE(other->Send(AuthRequest(0xFFFFFFFF, "v", "q")));
+    ASSERT_TRUE(loop.RunUntil([&] { return errors.count("unknown session 4294967295") == 2; }));
+    EXPECT_EQ(controller.signals.size(), 1u);
+}
+
+} // namespace
+} // namespace test
