@@ -404,7 +404,8 @@ int Multiplexer::next_timer_wait() const
 
 int Multiplexer::timers_schedule()
 {
-    const uint32_t now = Mux::milliseconds();
+    // No clock read while nothing is armed.
+    const uint32_t now = timers.empty() ? 0 : Mux::milliseconds();
     while (!timers.empty()) {
         TimerEvent* head = timers.front();
         if (Mux::msec_diff(head->expiry, now) < 0)
@@ -434,6 +435,8 @@ void Multiplexer::dettach(Dpc* d)
 
 void Multiplexer::execute_dpc()
 {
+    if (dpcs.empty())
+        return; // the common case: nothing to copy or run
     sweep.assign(dpcs.begin(), dpcs.end());
     while (!sweep.empty()) {
         Dpc* d = sweep.front();

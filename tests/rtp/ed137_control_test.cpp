@@ -8,9 +8,7 @@
 #include "framework/mux_time.h"
 #include "protocol/term.h"
 #include "rtp/ed137_control.h"
-#include "standin/board.h"
-#include "standin/rtp_ext.h"
-#include "samples/link/loop_driver.h"
+#include "tests/rtp/radio_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -26,14 +24,7 @@
 namespace {
 
 using namespace RTPSignalling;
-using Standin::Frame;
-
-in_addr Address(const char* dotted)
-{
-    in_addr a{};
-    inet_pton(AF_INET, dotted, &a);
-    return a;
-}
+using namespace radiotest;
 
 // A TX-form packet as a workstation sends it.
 Frame Tx(uint32_t ptt, uint32_t ptt_id = 0)
@@ -45,13 +36,6 @@ Frame Tx(uint32_t ptt, uint32_t ptt_id = 0)
     f.resize(static_cast<size_t>(r2s_proto_pack(&p, f.data(), f.size())));
     return f;
 }
-
-struct Reports : IRadioControlNotify {
-    void RadioControlNotify(TERM::RtpRadioRequest const& r) override { got.push_back(r); }
-    void RadioControlNotify(int code) override { codes.push_back(code); }
-    std::vector<TERM::RtpRadioRequest> got;
-    std::vector<int> codes;
-};
 
 struct GW : ED137RadioGWControl {
     using ED137RadioGWControl::ED137RadioGWControl;
@@ -94,7 +78,7 @@ void SetClock(uint64_t ms)
     Mux::g_tv_mono = Mux::timeval(static_cast<int>(ms / 1000), static_cast<int>(ms % 1000 * 1000));
 }
 
-class ED137ControlTest : public ::testing::Test {
+class ED137ControlTest : public ::testing::Test, public ExtRig {
 protected:
     void TearDown() override { Mux::mux_cleartimeofday(); }
     // A control made at t0 with the default settings and its timer running.
@@ -121,26 +105,12 @@ protected:
     }
     void Receive(std::vector<Frame> const& packets, const char* from = "10.0.0.5", uint32_t ssrc = 5)
     {
-        for (const Frame& f : packets)
-            ASSERT_EQ(ext.Receive(f, Address(from), ssrc), 1u);
+        Queue(packets, from, ssrc);
         ctl->OnRtpExtEvent(ctl->ext_fd(), POLLIN);
     }
-    Standin::RtpExt::Session& Session() { return *ext.Sessions().at(0); }
-    std::vector<Frame> Written()
-    {
-        board.Pump();
-        std::vector<Frame> w = Session().written;
-        Session().written.clear();
-        return w;
-    }
 
-    Standin::Board board;
-    Standin::RtpExt& ext = board.Get<Standin::RtpExt>("/dev/rtp_ext");
-    Fd rtp;
     std::unique_ptr<GW> ctl;
-    Reports reports;
     uint64_t now = 0;
-    test::Capture err{std::cerr};
 };
 
 // Keep-alives once an interval; 151 from two intervals of silence on, on

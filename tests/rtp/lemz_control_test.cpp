@@ -5,9 +5,7 @@
 #include "board/device.h"
 #include "protocol/term.h"
 #include "rtp/lemz_control.h"
-#include "standin/board.h"
-#include "standin/rtp_ext.h"
-#include "samples/link/loop_driver.h"
+#include "tests/rtp/radio_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -22,14 +20,7 @@
 namespace {
 
 using namespace RTPSignalling;
-using Standin::Frame;
-
-in_addr Address(const char* dotted)
-{
-    in_addr a{};
-    inet_pton(AF_INET, dotted, &a);
-    return a;
-}
+using namespace radiotest;
 
 Frame Packet(sig_proto const& p)
 {
@@ -47,11 +38,6 @@ Frame Flags(uint32_t kind, uint32_t prio, uint32_t ptt)
     p.flag_p = ptt;
     return Packet(p);
 }
-
-struct Reports : IRadioControlNotify {
-    void RadioControlNotify(TERM::RtpRadioRequest const& r) override { got.push_back(r); }
-    std::vector<TERM::RtpRadioRequest> got;
-};
 
 // The gateway control with its protected hooks in reach.
 struct GW : LemzRadioGWControl {
@@ -81,7 +67,7 @@ TERM::RadioFlags PttFlags(bool ptt, int prio)
     return f;
 }
 
-class LemzControlTest : public ::testing::Test {
+class LemzControlTest : public ::testing::Test, public ExtRig {
 protected:
     LemzControlTest()
     {
@@ -90,29 +76,10 @@ protected:
         ctl = std::make_unique<GW>(7, rtp_ext_attach_session_params{rtp.lowlevel_fd(), ::getpid()}, init);
         ctl->Bind(&reports);
     }
-    Standin::RtpExt::Session& Session() { return *ext.Sessions().at(0); }
-    // Delivers the packets from one sender and lets the control read them.
-    void Receive(std::vector<Frame> const& packets, const char* from = "10.0.0.5", uint32_t ssrc = 5)
-    {
-        for (const Frame& f : packets)
-            ASSERT_EQ(ext.Receive(f, Address(from), ssrc), 1u);
-    }
     void Read() { ctl->OnRtpExtEvent(ctl->ext_fd(), POLLIN); }
-    std::vector<Frame> Written()
-    {
-        board.Pump();
-        std::vector<Frame> w = Session().written;
-        Session().written.clear();
-        return w;
-    }
 
-    Standin::Board board;
-    Standin::RtpExt& ext = board.Get<Standin::RtpExt>("/dev/rtp_ext");
-    Fd rtp;
     rtp_ext_init_params init{};
     std::unique_ptr<GW> ctl;
-    Reports reports;
-    test::Capture err{std::cerr};
 };
 
 TEST_F(LemzControlTest, SessionStartStopAndTheSourceFilter)
@@ -197,13 +164,13 @@ TEST_F(LemzControlTest, ReceiveBurstsAreCoalescedBySenderAndKind)
     for (const Case& c : cases) {
         reports.got.clear();
         for (auto const& p : c.packets)
-            Receive({p.first}, p.second);
+            Queue({p.first}, p.second);
         Read();
         EXPECT_EQ(reports.got.size(), c.reports) << c.what;
     }
     // The third of the first case is the one reported.
     reports.got.clear();
-    Receive({Flags(GW_FLAG, 1, 0), Flags(GW_FLAG, 2, 0), Flags(GW_FLAG, 3, 0)});
+    Queue({Flags(GW_FLAG, 1, 0), Flags(GW_FLAG, 2, 0), Flags(GW_FLAG, 3, 0)});
     Read();
     ASSERT_EQ(reports.got.size(), 1u);
     const TERM::LemzRadioModifier& m = reports.got[0].get_request().get_lemz();
@@ -215,7 +182,7 @@ TEST_F(LemzControlTest, ReceiveBurstsAreCoalescedBySenderAndKind)
     // An unannounced packet is credited to nobody, not the last sender.
     reports.got.clear();
     board.FailRequest("/dev/rtp_ext", 0xC00C4503UL, EIO);
-    Receive({Flags(GW_FLAG_RV, 1, 0)}, "10.0.0.8");
+    Queue({Flags(GW_FLAG_RV, 1, 0)}, "10.0.0.8");
     Read();
     ASSERT_EQ(reports.got.size(), 1u);
     EXPECT_EQ(reports.got[0].get_request().get_lemz().get_addr().get_session_addr(), "0.0.0.0");
