@@ -98,6 +98,12 @@ bool LAPD_NT_user::message(Packet& msg)
         return false;
     // Behind a busy terminal, a full window or earlier messages, in order.
     if (mBusy || mAckQueue.count() >= k || !mSendQueue.empty()) {
+        // Waiting messages hold pooled packets: eight stalled terminals
+        // must not take the pool the whole daemon lives on.
+        if (PacketPool::available() < pool_reserve) {
+            std::cerr << "LAPD_NT: message dropped: packet pool low" << std::endl;
+            return true;
+        }
         Packet dropped;
         if (mSendQueue.count() >= max_queued)
             mSendQueue.get(&dropped);
@@ -462,7 +468,7 @@ void LAPD_NT::send_to_layer1(Packet& p)
         return;
     if (!mHdlc->is_open())
         return;
-    if (!mPending.put(p))
+    if (PacketPool::available() < LAPD_NT_user::pool_reserve || !mPending.put(p))
         ++mRefused;
 }
 

@@ -15,6 +15,7 @@
 
 #include "board/hdlc.h"
 #include "framework/clean_queue.h"
+#include "framework/packet.h"
 #include "framework/timer.h"
 #include "net/protocol.h"
 #include "signalling/lapd_seq.h"
@@ -39,6 +40,7 @@ public:
         k = 7, // frames outstanding at most (Q.921 5.9.5)
         send_queue_size = 135,
         max_queued = 128,
+        pool_reserve = 256, // pooled packets left for the rest of the daemon
     };
 
     LAPD_NT_user();

@@ -429,3 +429,39 @@ TEST_F(Hostile, ControllerThatStopsReadingUnderALineFlood)
 }
 
 } // namespace
+
+namespace {
+
+LGCP::Message FullQueue(unsigned seq, int slot)
+{
+    return Ioctl(seq, slot, [](LGCP::IoctlParams& p) {
+        auto& list = p.select_hdlcPackages();
+        for (unsigned i = 0; i < HdlcSlot::kQueueSize; ++i) {
+            LGCP::HdlcPackage package;
+            package.set_body({1});
+            list.push_back(package);
+        }
+    });
+}
+
+// Frames queued on closed channels hold pooled packets: a controller that
+// fills queue after queue is refused before the pool runs dry.
+TEST_F(Hostile, QueuedFramesNeverEmptyThePacketPool)
+{
+    size_t refused = 0;
+    for (int s = 1; s <= 10; ++s) {
+        ExpectAnswer(Exchange(CreateHdlc(1, s, 1, 0, 0x1234))[0], 1, s);
+        auto got = Exchange(FullQueue(2, s));
+        ASSERT_TRUE(got[0].get_pdu().response_isSelected());
+        if (got[0].get_pdu().get_response().error_isSelected()) {
+            ExpectAnswer(got[0], 2, s, LGCP::ErrorCause::insufficientResources);
+            ++refused;
+        }
+    }
+    EXPECT_GT(refused, 0u);
+    EXPECT_GE(PacketPool::available(), 200u);
+    ExpectServing(3);
+    ExpectNothingHeld({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+}
+
+} // namespace

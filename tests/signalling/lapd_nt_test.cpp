@@ -336,3 +336,28 @@ TEST_F(LapdNt, FramesAsTsharkReadsThem)
 }
 
 } // namespace
+
+namespace {
+
+// Eight terminals that never acknowledge, each sent more than it can
+// queue: the packet pool keeps a reserve.
+TEST_F(LapdNt, StalledTerminalsLeaveThePacketPoolAReserve)
+{
+    std::ostringstream errors;
+    std::streambuf* was = std::cerr.rdbuf(errors.rdbuf());
+    NtRig r;
+    Start(r, 8);
+    for (unsigned i = 0; i < 8; ++i) {
+        r.inject("00 " + octet((64 + i) << 1 | 1) + " 7F");
+        r.inject("00 " + octet((64 + i) << 1 | 1) + " 00 00 08 01 " + octet(i + 1) + " 01");
+    }
+    for (unsigned i = 0; i < 8; ++i)
+        for (unsigned n = 0; n < 140; ++n)
+            r.send({0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x10});
+    r.channel.sent.clear();
+    std::cerr.rdbuf(was);
+    EXPECT_GE(PacketPool::available(), 200u);
+    EXPECT_NE(errors.str().find("packet pool low"), std::string::npos);
+}
+
+} // namespace

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <iostream>
+#include <memory>
 
 using namespace ss7test;
 
@@ -262,4 +263,22 @@ TEST(Ss7Transfer, BadUnitsAreDroppedWithoutHarm)
     for (unsigned status : {0x84u, 0x80u, 0x41u})
         l.rx(lssu(status));
     EXPECT_EQ(l.state(), S::proving);
+}
+
+// Links whose channels refuse keep their MSUs waiting; together they stop
+// short of emptying the packet pool.
+TEST(Ss7Transfer, StalledLinksLeaveThePacketPoolAReserve)
+{
+    Clock clock;
+    test::Capture errors(std::cerr), debug(std::clog);
+    std::vector<std::unique_ptr<Link>> links;
+    for (int i = 0; i < 6; ++i) {
+        links.push_back(std::make_unique<Link>());
+        reach(*links.back(), clock, S::worked);
+        links.back()->wire.refuse = true;
+        for (unsigned n = 0; n < 200; ++n)
+            links.back()->send(msu_payload(n, 3));
+    }
+    EXPECT_GE(PacketPool::available(), 200u);
+    EXPECT_GT(links.back()->slc->statistics()->overflow, 0u);
 }
