@@ -115,6 +115,9 @@ protected:
     virtual bool KindIoctl(LGCP::IoctlParams const& params) = 0;
     // The unit undoes what it programmed for the slot.
     virtual void Release() = 0;
+    // A slot deleted without a destroy (refused for a held channel) is
+    // still the unit's: its destructor gives it back.
+    void ReleaseOnce();
 
     void tonec_event(Params const&) override {}
     int tonec_timeslot() const override { return mTimeslot; }
@@ -128,6 +131,7 @@ protected:
     Mixer& mUnit;
     int mChannel;
     int mTimeslot;
+    bool mReleased = false;
 };
 
 // A TDM channel of a unit taken into the mixer from the switch; it may add
@@ -136,6 +140,7 @@ class TdmInput : public TdmSlot
 {
 public:
     using TdmSlot::TdmSlot;
+    ~TdmInput() override { ReleaseOnce(); }
 
     bool IOnInputStream() override { return true; }
     int IGetReceiveChannel() override { return mTimeslot; }
@@ -161,6 +166,7 @@ class TdmOutput : public TdmSlot
 {
 public:
     using TdmSlot::TdmSlot;
+    ~TdmOutput() override { ReleaseOnce(); }
 
     bool IOnOutputStream() override { return true; }
     int IGetTransmitChannel() override { return mTimeslot; }

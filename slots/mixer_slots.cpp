@@ -35,8 +35,17 @@ bool Fits(int value, int low, int high, const char* what)
 bool TdmSlot::IBeforeDestroy()
 {
     HwMux::instance().Disable(mTimeslot);
-    Release();
+    ReleaseOnce();
     return true;
+}
+
+void TdmSlot::ReleaseOnce()
+{
+    // The unit may end with its last slot: it is not touched again.
+    if (mReleased)
+        return;
+    mReleased = true;
+    Release();
 }
 
 bool TdmSlot::Ioctl(LGCP::IoctlParams const& p)

@@ -104,10 +104,17 @@ void T38SoftSlot::IAfterCreate()
     OnChangeInputStream(true);
 }
 
+T38SoftSlot::~T38SoftSlot()
+{
+    IBeforeDestroy();
+}
+
 bool T38SoftSlot::IBeforeDestroy()
 {
     if (mPid >= 1)
         ::kill(mPid, SIGTERM);
+    // Told once: the pid may be another process's once this one is reaped.
+    mPid = -1;
     return true;
 }
 

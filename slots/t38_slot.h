@@ -12,6 +12,9 @@ class T38SoftSlot : public Slot
 {
 public:
     T38SoftSlot(SlotFactory& factory, int pid, int timeslot);
+    // A slot deleted without a destroy (refused for a held channel) still
+    // ends its program.
+    ~T38SoftSlot() override;
 
     void IAfterCreate() override;
     bool IBeforeDestroy() override;

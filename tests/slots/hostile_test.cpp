@@ -571,6 +571,70 @@ TEST_F(Hostile, EveryKindTakesBoundaryCreatesAndEveryCommandInOddOrders)
     }
 }
 
+// Commands drawn in a fixed pseudo-random order over a few slot numbers.
+TEST_F(Hostile, ShuffledCommandsOverFewSlots)
+{
+    const auto creates = Creates();
+    const auto ioctls = Ioctls();
+    unsigned seed = 12345;
+    auto draw = [&seed](size_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<size_t>((seed >> 8) % n);
+    };
+    for (int step = 0; step < 900; ++step) {
+        const int a = static_cast<int>(draw(8)), b = static_cast<int>(draw(8));
+        switch (draw(9)) {
+        case 0:
+        case 1:
+            Create(a, creates[draw(creates.size())]);
+            break;
+        case 2:
+            Connect(a, {b});
+            break;
+        case 3:
+            On(a, [](LGCP::Command& c) { c.select_disconnect(); });
+            break;
+        case 4:
+            On(a, [](LGCP::Command& c) { c.select_activate().select_none(); });
+            break;
+        case 5:
+            On(a, [](LGCP::Command& c) { c.select_deactivate(); });
+            break;
+        case 6:
+            On(a, [](LGCP::Command& c) { c.select_destroy(); });
+            break;
+        case 7:
+            Ioctl(a, ioctls[draw(ioctls.size())]);
+            break;
+        default:
+            On(a, [](LGCP::Command& c) { c.select_userData() = std::vector<char>(600, 'd'); });
+        }
+    }
+    ExpectOneAnswerEach();
+}
+
+// A made slot whose switch channel a map slot already holds is refused;
+// what its making took is given back, and the holder keeps its channel.
+TEST_F(Hostile, SlotsRefusedForAHeldChannelLeaveNothingBehind)
+{
+    const int mixerBase = 13 * 128, mccBase = 12 * 128;
+    ASSERT_EQ(Send(CreateMap(0, 1, mixerBase + 3)), -1);
+    ASSERT_EQ(Send(CreateMap(0, 2, mccBase)), -1);
+    auto mixerIn = [](LGCP::CreateParams& c) { c.select_mixerIn().get_channel().select_tdm() = 3; };
+    EXPECT_EQ(Create(3, mixerIn), LGCP::ErrorCause::insufficientResources);
+    EXPECT_EQ(Create(3, mixerIn), LGCP::ErrorCause::insufficientResources);
+    EXPECT_EQ(Create(4, [](LGCP::CreateParams& c) {
+                  LGCP::T38Soft& t = c.select_t38soft();
+                  t.set_dhost(Address("127.0.0.1", 900));
+                  t.set_rx_packet_size(160);
+              }),
+              LGCP::ErrorCause::insufficientResources);
+    EXPECT_TRUE(RunUntil([] { return Children().empty(); }, 3000)) << Children();
+    EXPECT_NE(sw.At(8192 + mixerBase + 3).mode, Standin::Switch::Mode::Disabled);
+    On(1, [](LGCP::Command& c) { c.select_destroy(); });
+    EXPECT_EQ(Create(3, mixerIn), -1);
+}
+
 TEST_F(Hostile, RefusedControlsAndCountsAreNotPassedOffAsDone)
 {
     ASSERT_EQ(Create(1, [](LGCP::CreateParams& c) { Rtp(c); }), -1);
