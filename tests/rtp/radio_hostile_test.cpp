@@ -15,6 +15,7 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <sys/socket.h>
 
 #include <climits>
 #include <functional>
@@ -252,6 +253,34 @@ TEST_F(RadioHostile, FailedCodecChangeKeepsTheRadioSignalling)
     ASSERT_EQ(ext.Receive(packet, in_addr{}, 5), 1u);
     got = Receive(1);
     EXPECT_TRUE(got[0].get_pdu().get_signal().rtpExt_isSelected()) << got[0];
+}
+
+} // namespace
+
+namespace {
+
+// Extension sessions the driver hangs up: reported once, then quiet; the
+// loop does not spin on them and the slots still answer.
+TEST_F(RadioHostile, HungUpExtensionSessionsLeaveTheLoopQuiet)
+{
+    ExpectAnswer(Exchange(CreateRadio(1, 4, true, [](TERM::RtpParams&) {}), 3)[0], 1, 4);
+    ExpectAnswer(Exchange(CreateRadio(1, 5, false, [](TERM::RtpParams&) {}), 3)[0], 1, 5);
+    Drain();
+    auto channels = board.Channels("/dev/rtp_ext");
+    ASSERT_EQ(channels.size(), 2u);
+    for (auto* c : channels) {
+        c->Send(Standin::Frame{WM_TRANS, 1, 2});
+        ::shutdown(c->fd(), SHUT_RDWR);
+    }
+    loop.Settle(5);
+    size_t before = board.requests();
+    loop.Settle(30);
+    EXPECT_LT(board.requests() - before, 10u);
+    for (int s : {4, 5})
+        for (auto& m : Commands(7, s))
+            Send(m);
+    ExpectServing(8);
+    ExpectNothingHeld();
 }
 
 } // namespace

@@ -263,10 +263,11 @@ TEST_F(Hostile, LineFloodsOnEveryKind)
     // PSTN SS7 and PRI on E1 time slots, a BRI network side on both halves
     // of a BRI line; ISDN PRI, BRI user and network sides, QSIG; HDLC.
     Send(CreateSs7(1, 5, 1, 0));
-    Send(CreatePstnIsdn(1, 6, false, false, 1, 0));
-    Send(CreatePstnIsdn(1, 7, true, true, 1, 0));
+    // Every trace on for some, so that the floods run through the printers.
+    Send(CreatePstnIsdn(1, 6, false, false, 1, 5));
+    Send(CreatePstnIsdn(1, 7, true, true, 1, 5));
     Send(CreatePstnIsdn(1, 8, true, false, 1, 0));
-    Send(CreateIsdn(1, 9, false, true, 1, 0));
+    Send(CreateIsdn(1, 9, false, true, 1, 5));
     Send(CreateIsdn(1, 10, true, false, 1, 0));
     Send(CreateIsdn(1, 11, true, true, 1, 0));
     Send(Do(1, 12, [](LGCP::Command& c) { c.select_create().select_ats_qsig().get_side().select_network(); }));
@@ -462,6 +463,50 @@ TEST_F(Hostile, QueuedFramesNeverEmptyThePacketPool)
     EXPECT_GE(PacketPool::available(), 200u);
     ExpectServing(3);
     ExpectNothingHeld({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+}
+
+} // namespace
+
+namespace {
+
+LGCP::Message Disconnect(unsigned seq, int receiver)
+{
+    return Do(seq, receiver, [](LGCP::Command& c) { c.select_disconnect(); });
+}
+
+// Connections in odd orders: twice over, both ways, from a BRI line to a
+// PRI link, the source destroyed first.
+TEST_F(Hostile, ConnectionsInOddOrders)
+{
+    Send(CreateSs7(1, 5, 1, 0));
+    Send(CreatePstnIsdn(1, 6, false, false, 1, 0));
+    Send(CreatePstnIsdn(1, 7, true, true, 1, 0));
+    Send(CreatePstnIsdn(1, 8, true, false, 1, 0));
+    Send(Do(1, 9, [](LGCP::Command& c) { c.select_create().select_pstn().select_cas(); }));
+    Send(CreateHdlc(1, 10, 1, 0, 1));
+    Send(CreateIsdn(1, 11, false, false, 1, 0));
+    for (int e = 20; e < 24; ++e)
+        Send(CreateE1(1, e, 1, e - 4));
+    Send(CreateBri(1, 24, 1, 1));
+    Drain();
+    unsigned seq = 2;
+    for (int s = 5; s <= 11; ++s) {
+        for (int src : {20, 21, 24, 20}) {
+            Send(Connect(seq, src, {s}));
+            Send(Connect(seq, s, {src}));
+        }
+        Send(Activate(seq, s));
+        Send(Disconnect(seq, s));
+        Send(Disconnect(seq, 20));
+        Send(Connect(seq, 22, {s}));
+        Send(Destroy(seq, 22));
+        Send(CreateE1(seq, 22, 1, 18));
+        ++seq;
+        Drain();
+    }
+    ExpectServing(seq);
+    ExpectNothingHeld({5, 6, 7, 8, 9, 10, 11, 20, 21, 22, 23, 24});
+    EXPECT_TRUE(sw.IsIdle(8192 + 16));
 }
 
 } // namespace
