@@ -15,25 +15,6 @@ std::string Text(T const& v)
     return os.str();
 }
 
-TEST(RtpDriver, PrintersWriteTheRecordsLineByLine)
-{
-    rtp_connection_params p{};
-    p.packet_factor = 2;
-    p.rx_pt = 8;
-    p.tx_pt = 18;
-    p.ssrc = 0xFFFFFFFFu;
-    EXPECT_EQ(Text(p), "  rtp_connection_params\n  {\n   packet_factor = 2\n   rx_pt = 8\n   tx_pt = 18\n"
-                       "   ssrc = 4294967295\n  }\n");
-    EXPECT_EQ(Text(rtp_attach_session_params{7, -1}),
-              "  rtp_attach_session_params\n  {\n   fd_rtp = 7\n   pid_rtp = -1\n  }\n");
-    EXPECT_EQ(Text(rtp_ext_attach_session_params{7, 42}),
-              "  rtp_ext_attach_session_params\n  {\n   fd_rtp = 7\n   pid_rtp = 42\n  }\n");
-    rtp_ext_init_params init{};
-    init.etype = 4919;
-    EXPECT_EQ(Text(init), "  rtp_ext_init_params\n  {\n   etype = 4919\n  }\n");
-    EXPECT_EQ(Text(rtp_channel_info{9216, -1, 3}), "rtp_channel_info { tdm=9216 dev_no=-1 chn=3 }");
-}
-
 TEST(RtpDriver, CodecNamesAndErrorTexts)
 {
     EXPECT_STREQ(GetCodecAsStr(0), "unknown");
