@@ -1,6 +1,7 @@
 #include "rtp/ed137_control.h"
 
 #include "board/device.h"
+#include "core/slots.h"
 #include "framework/mux_time.h"
 #include "protocol/term.h"
 
@@ -129,6 +130,11 @@ bool ED137RadioControl::SendASNToChan(TERM::RadioStatus const& status)
         return false;
     ED137RadioState state = mSent;
     DecodeASN(status.get_ed_137(), state);
+    if (!Fits(state)) {
+        std::cerr << GetPrefix() << "radio status refused: a value does not fit its packet field" << std::endl;
+        Answer::Refuse(Answer::invalidParams);
+        return false;
+    }
     return SendRadioStateToChan(state) == 0;
 }
 
@@ -138,7 +144,25 @@ bool ED137RadioControl::SendASNToChan(TERM::RadioModifier const& modifier)
         return false;
     ED137RadioState state = mSent;
     DecodeASN(modifier.get_ed_137(), state);
+    if (!Fits(state)) {
+        std::cerr << GetPrefix() << "radio command refused: a value does not fit its packet field" << std::endl;
+        Answer::Refuse(Answer::invalidParams);
+        return false;
+    }
     return SendRadioStateToChan(state) == 0;
+}
+
+bool ED137RadioControl::Fits(ED137RadioState const& s)
+{
+    // Three bits on the wire: a wider value would go out as another one.
+    return s.ptt <= 7 && s.bss_method <= 7;
+}
+
+bool ED137RadioControl::Fits(TERM::ED137RadioStatus const& status) const
+{
+    ED137RadioState state = mSent;
+    DecodeASN(status, state);
+    return Fits(state);
 }
 
 void ED137RadioControl::OnRtpExtEvent(int, short events)

@@ -91,6 +91,9 @@ public:
     // The bytes written, -1 on a failed write, 0 when packing failed.
     int SendProtoToChan(r2s_proto const& record);
 
+    // Whether every value fits its packet field.
+    static bool Fits(ED137RadioState const& state);
+    bool Fits(TERM::ED137RadioStatus const& status) const;
     static void DecodeASN(TERM::ED137RadioModifier const& modifier, ED137RadioState& state);
     static void DecodeASN(TERM::ED137RadioStatus const& status, ED137RadioState& state);
     static void EncodeStatusASN(ED137RadioState const& state, TERM::RtpRadioRequest& request);

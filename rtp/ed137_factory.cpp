@@ -94,6 +94,14 @@ Slot* RtpED137Factory::INewSlot(LGCP::CreateParams const& params)
         Answer::Refuse(Answer::insufficientResources);
         return nullptr;
     }
+    if (!slot->ed137().Fits(status)) {
+        std::cerr << ext::header(this) << "rtp ext ED137 do not created: a radio value does not fit its packet field"
+                  << std::endl;
+        slot->IBeforeDestroy();
+        delete slot;
+        Answer::Refuse(Answer::invalidParams);
+        return nullptr;
+    }
     slot->ApplyCreate(rtp, s.socket, s.peer);
     return slot;
 }

@@ -14,6 +14,9 @@ void ExtSlot::IAfterCreate()
 
 bool ExtSlot::IActivate(TERM::TermActivateParams const&)
 {
+    // Already active: a source may feed the output, and keeps doing so.
+    if (GetInputStream())
+        return true;
     OnChangeInputStream(true);
     // The output carries the idle byte until a source is connected.
     HwMux::instance().Disconnect(IGetReceiveChannel());

@@ -284,3 +284,38 @@ TEST_F(RadioHostile, HungUpExtensionSessionsLeaveTheLoopQuiet)
 }
 
 } // namespace
+
+namespace {
+
+// A PTT type or BSS method past the three bits of its packet field would
+// go out as another value: refused at create and in commands.
+TEST_F(RadioHostile, Ed137ValuesWiderThanTheirFieldsAreRefused)
+{
+    ExpectAnswer(Exchange(CreateRadio(1, 4, false, [](TERM::RtpParams& p) {
+                     p.get_radio().get_status().get_ed_137().get_header().get_ptt().setFromInt(9);
+                 }))[0],
+                 1, 4, LGCP::ErrorCause::invalidParams);
+    ExpectAnswer(Exchange(CreateRadio(2, 4, false, [](TERM::RtpParams& p) {
+                     p.get_radio().get_status().get_ed_137().get_header().get_ptt().setFromInt(7);
+                 }), 3)[0],
+                 2, 4);
+    Drain();
+    board.Pump();
+    board.Prune();
+    ASSERT_EQ(ext.Sessions().size(), 1u);
+    ext.Sessions()[0]->written.clear();
+    for (int wide : {0, 1}) {
+        ExpectAnswer(Exchange(Cmd(3, 4, [wide](LGCP::Command& c) {
+                         auto& e = c.select_ioctl().select_rtpExt().select_ed_137();
+                         e.get_addr().set_session_addr("10.0.0.9");
+                         auto& rx = e.get_params().select_rx();
+                         rx.get_header().get_ptt().setFromInt(wide ? 1 : 8);
+                         rx.set_sqi().get_bss_method().setFromInt(wide ? 8 : 1);
+                     }))[0],
+                     3, 4, LGCP::ErrorCause::invalidParams);
+    }
+    board.Pump();
+    EXPECT_TRUE(ext.Sessions()[0]->written.empty());
+}
+
+} // namespace

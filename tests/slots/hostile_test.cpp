@@ -635,6 +635,24 @@ TEST_F(Hostile, SlotsRefusedForAHeldChannelLeaveNothingBehind)
     EXPECT_EQ(Create(3, mixerIn), -1);
 }
 
+// A second activation of an external slot leaves its source's feed alone.
+TEST_F(Hostile, ExternalSlotActivatedTwiceKeepsItsSource)
+{
+    ASSERT_EQ(Send(CreateMap(0, 1, 10)), -1);
+    ASSERT_EQ(Create(2, [](LGCP::CreateParams& c) {
+                  LGCP::ExtParams& ext = c.select_ext();
+                  ext.set_transmitter(20);
+                  ext.set_receiver(21);
+              }),
+              -1);
+    auto activate = [](LGCP::Command& c) { c.select_activate().select_none(); };
+    ASSERT_EQ(On(2, activate), -1);
+    ASSERT_EQ(Connect(1, {2}), -1);
+    ASSERT_EQ(On(2, activate), -1);
+    EXPECT_EQ(sw.At(8192 + 21).mode, Standin::Switch::Mode::Fed);
+    EXPECT_EQ(sw.At(8192 + 21).input, 8192 + 10);
+}
+
 TEST_F(Hostile, RefusedControlsAndCountsAreNotPassedOffAsDone)
 {
     ASSERT_EQ(Create(1, [](LGCP::CreateParams& c) { Rtp(c); }), -1);
