@@ -175,8 +175,7 @@ BENCHMARK(BM_PerDecodeReused);
 // ratios are ours over Erlang's.
 void BM_VersusErlang(benchmark::State& state)
 {
-    std::string const here = __FILE__;
-    std::string const script = here.substr(0, here.rfind('/')) + "/per_bench.escript";
+    std::string const script = std::string(BENCH_ASN1_DIR) + "/per_bench.escript";
     long const count = 200000;
     for (auto _ : state) {
         std::string const command = "escript " + script + " " + std::to_string(count) + " 2>/dev/null";
