@@ -72,11 +72,3 @@ void Event::shedule_event(pollfd& entry)
     entry.fd = fd_.lowlevel_fd();
     entry.events = events_;
 }
-
-void Event::svc_event(short revents)
-{
-    if (revents & events_)
-        ++counter_;
-    if (handler_)
-        handler_->Invoke(fd_.lowlevel_fd(), revents);
-}

@@ -100,7 +100,11 @@ private:
     enum Where : unsigned char { None = 0, InFresh, InActive };
 
     friend class EventHandler;
-    void refill(int entry) { entry_fill[static_cast<std::size_t>(entry)] = 1; }
+    void refill(int entry)
+    {
+        entry_fill[static_cast<std::size_t>(entry)] = 1;
+        fill_pending = true;
+    }
     void one_pass(bool live_clock, uint32_t& last_ping);
     void drop_detached_entries();
     void open_watchdog();
@@ -128,6 +132,8 @@ private:
     // whose handler reported a change, and every pass for a handler that
     // does not report its changes.
     std::vector<unsigned char> entry_fill;
+    // False when no entry_fill flag is set, so a pass skips the walk.
+    bool fill_pending = false;
     // The returned events each entry's handler holds, so only changes are
     // stored in the handlers.
     std::vector<short> entry_stored;

@@ -67,13 +67,28 @@ struct MuxPingPong
     benchmark::State* state;
 };
 
-void BM_PingPong_Mux(benchmark::State& state)
+struct IdleCallback
+{
+    void on_event(int, short revents)
+    {
+        if (revents & POLLIN)
+            ++seen;
+    }
+    unsigned seen = 0;
+};
+
+// bound_idle: the idle handlers have callbacks, as in the daemon, and each
+// is called with no events on every pass.
+void PingPongMux(benchmark::State& state, bool bound_idle)
 {
     QuietClog quiet;
     SocketPair idle_pair, pair;
+    IdleCallback callback;
     std::vector<std::unique_ptr<Event>> idle;
     for (int i = 0; i < state.range(0); ++i) {
         idle.emplace_back(new Event);
+        if (bound_idle)
+            idle.back()->Bind("idle", &IdleCallback::on_event, &callback);
         idle.back()->Schedule(idle_pair.a, POLLIN);
     }
     MuxPingPong pp{&state};
@@ -86,7 +101,18 @@ void BM_PingPong_Mux(benchmark::State& state)
     multiplexer.run(false, true);
     state.SetItemsProcessed(state.iterations());
 }
+
+void BM_PingPong_Mux(benchmark::State& state)
+{
+    PingPongMux(state, false);
+}
 BENCHMARK(BM_PingPong_Mux)->Arg(10)->Arg(100)->Arg(1000);
+
+void BM_PingPong_MuxBoundIdle(benchmark::State& state)
+{
+    PingPongMux(state, true);
+}
+BENCHMARK(BM_PingPong_MuxBoundIdle)->Arg(10)->Arg(100)->Arg(1000);
 
 struct Noop
 {
