@@ -210,14 +210,8 @@ void SLC::fisu(StWorked&)
             return;
         if (fsnr != fsnx)
             nack();
-    } else if (nack_pending) {
-        process_bsnr();
-    } else if (bad_fib) {
-        if (trace.msu_processing)
-            head(std::cerr) << "bad start of a retransmission: " << DumpPtr{this} << std::endl;
-        next_state(st_idle);
     } else {
-        bad_fib = true;
+        fib_mismatch();
     }
 }
 
@@ -250,7 +244,16 @@ void SLC::msu(StWorked&, Packet& p)
             std::clog << std::endl;
         }
         Protocol::on_message(p);
-    } else if (nack_pending) {
+    } else {
+        fib_mismatch();
+    }
+}
+
+void SLC::fib_mismatch()
+{
+    // While a negative acknowledgement waits, the retransmission has not
+    // started yet; otherwise a second wrong FIB in a row takes the link down.
+    if (nack_pending) {
         process_bsnr();
     } else if (bad_fib) {
         if (trace.msu_processing)

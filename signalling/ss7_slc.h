@@ -185,6 +185,8 @@ private:
     void make_expected();
     // False when the unit's BSN took the link out of service.
     bool process_bsnr();
+    // A unit whose FIB is not the BIB sent.
+    void fib_mismatch();
     void ack();
     void nack();
     void retransmit();

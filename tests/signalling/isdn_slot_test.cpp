@@ -14,16 +14,7 @@ using Frame = Standin::Frame;
 
 LGCP::Message CreateIsdn(unsigned seq, int slot, bool bri, bool network)
 {
-    return Do(seq, slot, [&](LGCP::Command& c) {
-        auto& p = c.select_create().select_isdn();
-        p.get_type() = bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri;
-        p.set_trunk(1);
-        p.set_log(0);
-        if (network)
-            p.get_side().select_network();
-        else
-            p.get_side().select_user();
-    });
+    return Do(seq, slot, [&](LGCP::Command& c) { FillIsdn(c.select_create().select_isdn(), bri, network); });
 }
 
 LGCP::Message CreateQsig(unsigned seq, int slot)

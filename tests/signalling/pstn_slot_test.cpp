@@ -26,16 +26,7 @@ LGCP::Message CreateSs7(unsigned seq, int slot, int trunk)
 
 LGCP::Message CreateIsdn(unsigned seq, int slot, bool bri, bool network)
 {
-    return Do(seq, slot, [&](LGCP::Command& c) {
-        auto& p = c.select_create().select_pstn().select_isdn();
-        p.get_type() = bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri;
-        p.set_trunk(1);
-        p.set_log(0);
-        if (network)
-            p.get_side().select_network();
-        else
-            p.get_side().select_user();
-    });
+    return Do(seq, slot, [&](LGCP::Command& c) { FillIsdn(c.select_create().select_pstn().select_isdn(), bri, network); });
 }
 
 LGCP::Message CreateCas(unsigned seq, int slot)

@@ -49,6 +49,18 @@ inline LGCP::Message Ioctl(unsigned seq, int slot, std::function<void(LGCP::Ioct
     return Do(seq, slot, [&](LGCP::Command& c) { fill(c.select_ioctl()); });
 }
 
+// An ISDN link on trunk 1, as the ISDN and PSTN creates carry it.
+inline void FillIsdn(LGCP::IsdnParams& p, bool bri, bool network)
+{
+    p.get_type() = bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri;
+    p.set_trunk(1);
+    p.set_log(0);
+    if (network)
+        p.get_side().select_network();
+    else
+        p.get_side().select_user();
+}
+
 // The resources of a query's answer: the signal, then the success.
 inline LGCP::Resources Resources(std::vector<LGCP::Message> const& got)
 {
