@@ -320,8 +320,16 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& p)
         return disableSD();
     if (p.sd_params_isSelected())
         return configureSD();
-    if (p.pd_enable_isSelected())
+    if (p.pd_enable_isSelected()) {
+        // The driver takes the timeout unsigned: a negative one is refused, not wrapped.
+        if (p.get_pd_enable().get_timeout().getValue() < 0) {
+            std::cerr << ext::header(this) << "packet detector timeout " << p.get_pd_enable().get_timeout().getValue()
+                      << " refused" << std::endl;
+            Answer::Refuse(Answer::invalidParams);
+            return false;
+        }
         return enablePD(p.get_pd_enable());
+    }
     if (p.pd_disable_isSelected())
         return disablePD();
     if (p.encoder_mode_isSelected())

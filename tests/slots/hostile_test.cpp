@@ -693,6 +693,8 @@ TEST_F(Hostile, RefusedControlsAndCountsAreNotPassedOffAsDone)
         {1, [](LGCP::IoctlParams& p) { p.select_selcal() = "12Z"; }, -1},
         {1, [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(250); }, refused},
         {1, [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(-128); }, -1},
+        {1, [](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(-1); }, refused},
+        {1, [](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(INT_MAX); }, -1},
         {5, [](LGCP::IoctlParams& p) { Lemz(p, [](auto& c) { Flags(c.select_wm_flags().get_flags(), -1); }); }, refused},
         {5, [](LGCP::IoctlParams& p) { Lemz(p, [](auto& c) { Flags(c.select_wm_flags().get_flags(), 0); }); }, -1},
     };
