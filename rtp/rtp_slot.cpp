@@ -225,14 +225,23 @@ bool RtpSlot::ChangeCodec(LGCP::CodecMode const& mode, bool encoder)
     line << ext::header(this) << "do restart RTP session (change tx payload):" << mode;
     uint16_t code = translate_payload(mode);
     uint16_t& pt = encoder ? mParams.tx_pt : mParams.rx_pt;
-    if (code == pt) {
+    // Without a session (an earlier restart failed) the same codec asks
+    // for a new one.
+    if (code == pt && mSession) {
         std::clog << line.str() << " - Nothing to do" << std::endl;
         return true;
     }
+    uint16_t old = pt;
     pt = code;
     if (!restart()) {
         std::clog << line.str() << std::endl;
         std::cerr << ext::header(this) << "fail to restart RTP session!" << std::endl;
+        // The record keeps the codec of the last session that ran, and the
+        // controller learns that the slot has lost its session.
+        if (!mSession) {
+            pt = old;
+            Answer::Refuse(Answer::insufficientResources);
+        }
         return false;
     }
     std::clog << line.str() << " - OK" << std::endl;
