@@ -2,6 +2,7 @@
 
 #include "asn1/coder_env.h"
 #include "core/slots.h"
+#include "net/tpkt.h"
 #include "protocol/lgcp.h"
 
 #include <algorithm>
@@ -266,6 +267,14 @@ bool Server::Send(LGCP::Message const& message, char const* what)
     }
     Packet packet;
     mControl.prepare_head(packet);
+    // One message travels in one packet and one frame: what does not fit
+    // is dropped here rather than asserting in the packet or the frame layer.
+    size_t room = std::min<size_t>(packet.tailroom(), Tpkt_protocol::max_payload);
+    if (octets.size() > room) {
+        PutHeader(std::cerr);
+        std::cerr << what << " of " << octets.size() << " octets does not fit a frame, dropped" << std::endl;
+        return false;
+    }
     std::copy(octets.begin(), octets.end(), packet.put(static_cast<unsigned>(octets.size())));
     mControl.Send(packet);
     return true;

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cfloat>
+#include <cmath>
 #include <cerrno>
 #include <initializer_list>
 #include <cstdio>
@@ -68,10 +70,21 @@ TERM::RadioFlags Flags(LemzRadioState const& s)
     return f;
 }
 
-void FreqFrom(TERM::RadioFrequency const& f, LemzRadioState& s)
+// The text read as a decimal number, 0 when it is none; false when the
+// value lies beyond what the packet's float can hold.
+bool FloatFrom(std::string const& text, float& value)
+{
+    double v = std::strtod(text.c_str(), nullptr);
+    if (std::fabs(v) > static_cast<double>(FLT_MAX))
+        return false;
+    value = static_cast<float>(v);
+    return true;
+}
+
+bool FreqFrom(TERM::RadioFrequency const& f, LemzRadioState& s)
 {
     s.channel = f.get_channel().getValue();
-    s.frequency = static_cast<float>(std::atof(f.get_frequency().c_str()));
+    return FloatFrom(f.get_frequency(), s.frequency);
 }
 
 TERM::RadioFrequency Freq(LemzRadioState const& s)
@@ -282,8 +295,7 @@ bool LemzRadioControl::SendASNToChan(TERM::RadioStatus const& status)
     if (!status.lemz_isSelected() || !CanSend("status"))
         return false;
     LemzRadioState state = mAnnounced;
-    DecodeASN(status.get_lemz(), state);
-    if (!Fits(state)) {
+    if (DecodeASN(status.get_lemz(), state) != 0 || !Fits(state)) {
         std::cerr << GetPrefix() << "radio status refused: a value does not fit its packet field" << std::endl;
         Answer::Refuse(Answer::invalidParams);
         return false;
@@ -296,8 +308,7 @@ bool LemzRadioControl::SendASNToChan(TERM::RadioModifier const& modifier)
     if (!modifier.lemz_isSelected() || !CanSend("command"))
         return false;
     LemzRadioState state = mAnnounced;
-    DecodeASN(modifier.get_lemz(), state);
-    if (!Fits(state)) {
+    if (DecodeASN(modifier.get_lemz(), state) != 0 || !Fits(state)) {
         std::cerr << GetPrefix() << "radio command refused: a value does not fit its packet field" << std::endl;
         Answer::Refuse(Answer::invalidParams);
         return false;
@@ -316,8 +327,7 @@ bool LemzRadioControl::Fits(LemzRadioState const& s)
 bool LemzRadioControl::Fits(TERM::LemzRadioStatus const& status)
 {
     LemzRadioState state = mAnnounced;
-    DecodeASN(status, state);
-    return Fits(state);
+    return DecodeASN(status, state) == 0 && Fits(state);
 }
 
 int LemzRadioControl::SendRadioStateToChan(LemzRadioState const& state)
@@ -355,6 +365,7 @@ int LemzRadioControl::DecodeASN(TERM::LemzRadioModifier const& modifier, LemzRad
     s.source_ssrc = modifier.get_addr().get_session_ssrc().getValue();
     const TERM::LemzRadioModifierParams& p = modifier.get_params();
     const TERM::RadioFlags* flags = nullptr;
+    bool inRange = true;
     auto address = [&](std::string const& ip, unsigned ssrc) {
         s.session_addr = ::inet_addr(ip.c_str());
         s.ssrc = ssrc;
@@ -381,7 +392,7 @@ int LemzRadioControl::DecodeASN(TERM::LemzRadioModifier const& modifier, LemzRad
         }
     if (p.gw_set_freq_isSelected()) {
         s.command = GW_ADJUST_CHAN;
-        FreqFrom(p.get_gw_set_freq().get_freq(), s);
+        inRange = FreqFrom(p.get_gw_set_freq().get_freq(), s);
     } else if (p.gw_set_selcall_isSelected()) {
         const auto& b = p.get_gw_set_selcall();
         s.command = GW_SEL_CALL;
@@ -411,11 +422,11 @@ int LemzRadioControl::DecodeASN(TERM::LemzRadioModifier const& modifier, LemzRad
         flags = &b.get_flags();
     } else if (p.wm_quality_isSelected()) {
         s.command = WM_RADIO_QUALITY;
-        s.quality = static_cast<float>(std::atof(p.get_wm_quality().get_bss_val().c_str()));
+        inRange = FloatFrom(p.get_wm_quality().get_bss_val(), s.quality);
     } else if (p.wm_chan_isSelected()) {
         const auto& b = p.get_wm_chan();
         s.command = WM_CHAN;
-        FreqFrom(b.get_freq(), s);
+        inRange = FreqFrom(b.get_freq(), s);
         s.squelshe = b.get_squelshe().asInt();
         s.rte = b.get_rte().asInt();
     } else if (p.wm_selcall_isSelected()) {
@@ -437,14 +448,14 @@ int LemzRadioControl::DecodeASN(TERM::LemzRadioModifier const& modifier, LemzRad
     }
     if (flags)
         FlagsFrom(*flags, s);
-    return 0;
+    return inRange ? 0 : -1;
 }
 
 int LemzRadioControl::DecodeASN(TERM::LemzRadioStatus const& status, LemzRadioState& s)
 {
     s.command = 0;
     FlagsFrom(status.get_flags(), s);
-    FreqFrom(status.get_freq(), s);
+    bool inRange = FreqFrom(status.get_freq(), s);
     // A field left out is one not known yet.
     s.rte = status.rte_isPresent() ? status.get_rte().asInt() : -1;
     s.squelshe = status.squelshe_isPresent() ? status.get_squelshe().asInt() : -1;
@@ -456,7 +467,7 @@ int LemzRadioControl::DecodeASN(TERM::LemzRadioStatus const& status, LemzRadioSt
         status.standby_group_isPresent() ? static_cast<int32_t>(status.get_standby_group().getValue()) : -1;
     s.standby_state_receiver =
         status.standby_state_receiver_isPresent() ? status.get_standby_state_receiver().asInt() : -1;
-    return 0;
+    return inRange ? 0 : -1;
 }
 
 int LemzRadioControl::EncodeStatusASN(LemzRadioState const& s, TERM::RtpRadioRequest& request)

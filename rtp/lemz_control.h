@@ -90,6 +90,7 @@ public:
     // created with is checked here before the slot is taken.
     static bool Fits(LemzRadioState const& state);
     bool Fits(TERM::LemzRadioStatus const& status);
+    // 0, or -1 when a number is beyond what its packet float holds.
     int DecodeASN(TERM::LemzRadioModifier const& modifier, LemzRadioState& state);
     int DecodeASN(TERM::LemzRadioStatus const& status, LemzRadioState& state);
     int EncodeStatusASN(LemzRadioState const& state, TERM::RtpRadioRequest& request);

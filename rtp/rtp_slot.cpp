@@ -225,14 +225,23 @@ bool RtpSlot::ChangeCodec(LGCP::CodecMode const& mode, bool encoder)
     line << ext::header(this) << "do restart RTP session (change tx payload):" << mode;
     uint16_t code = translate_payload(mode);
     uint16_t& pt = encoder ? mParams.tx_pt : mParams.rx_pt;
-    if (code == pt) {
+    // Without a session (an earlier restart failed) the same codec asks
+    // for a new one.
+    if (code == pt && mSession) {
         std::clog << line.str() << " - Nothing to do" << std::endl;
         return true;
     }
+    uint16_t old = pt;
     pt = code;
     if (!restart()) {
         std::clog << line.str() << std::endl;
         std::cerr << ext::header(this) << "fail to restart RTP session!" << std::endl;
+        // The record keeps the codec of the last session that ran, and the
+        // controller learns that the slot has lost its session.
+        if (!mSession) {
+            pt = old;
+            Answer::Refuse(Answer::insufficientResources);
+        }
         return false;
     }
     std::clog << line.str() << " - OK" << std::endl;
@@ -320,8 +329,16 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& p)
         return disableSD();
     if (p.sd_params_isSelected())
         return configureSD();
-    if (p.pd_enable_isSelected())
+    if (p.pd_enable_isSelected()) {
+        // The driver takes the timeout unsigned: a negative one is refused, not wrapped.
+        if (p.get_pd_enable().get_timeout().getValue() < 0) {
+            std::cerr << ext::header(this) << "packet detector timeout " << p.get_pd_enable().get_timeout().getValue()
+                      << " refused" << std::endl;
+            Answer::Refuse(Answer::invalidParams);
+            return false;
+        }
         return enablePD(p.get_pd_enable());
+    }
     if (p.pd_disable_isSelected())
         return disablePD();
     if (p.encoder_mode_isSelected())

@@ -29,6 +29,7 @@ IsdnSlot::IsdnSlot(SlotFactory& factory, Fd const& device, int channel, Protocol
     if (mLapdNt)
         mLapdNt->hdlc(this);
     mEvent.Bind(eventName, &IsdnSlot::OnEvent, this);
+    mWriteFailed.Bind(this, &IsdnSlot::OnWriteFailed);
     mEvent.Schedule(device, POLLIN | POLLOUT);
     add_protocol_tail(engine);
 }
@@ -117,7 +118,9 @@ bool IsdnSlot::hdlc_transmit(Packet& frame)
         mEvent.SetEvents(POLLIN | POLLOUT);
         return false;
     }
-    // A frame cut short is as lost as one refused.
+    // A frame cut short is as lost as one refused. Nothing would ever
+    // retry it (only a blocked write waits for the device), so the device
+    // counts as broken, as on a read error.
     Errno error;
     ++mWriteErrors;
     PutHeader(std::cerr);
@@ -125,7 +128,15 @@ bool IsdnSlot::hdlc_transmit(Packet& frame)
         std::cerr << "write failed: " << error << std::endl;
     else
         std::cerr << "device took " << n << " of " << frame.length() << " octets" << std::endl;
+    mWriteFailed.Activate();
     return false;
+}
+
+void IsdnSlot::OnWriteFailed()
+{
+    mWriteFailed.Deactivate();
+    if (!mLost && mEvent.IsActive())
+        Lost("write error");
 }
 
 void IsdnSlot::OnEvent(int fd, short revents)

@@ -9,6 +9,7 @@
 
 #include "board/hdlc.h"
 #include "core/slot.h"
+#include "framework/dpc.h"
 #include "framework/event.h"
 #include "net/protocol.h"
 #include "signalling/lapd.h"
@@ -64,6 +65,7 @@ protected:
     void UpdateISDN_Statistics();
     // The device is gone: the slot stops using it and tells the controller.
     void Lost(const char* why);
+    void OnWriteFailed();
 
     int mChannel;
     Event mEvent;
@@ -72,6 +74,9 @@ protected:
     bool mReady = false;
     bool mLost = false;
     unsigned mWriteErrors = 0;
+    // A failed write releases the device from the loop, not from inside
+    // the engine that was sending.
+    Dpc mWriteFailed;
     Protocol_name_str mName;
 };
 

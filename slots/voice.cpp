@@ -85,6 +85,9 @@ void PlaySlotNetwork::PutAddr(std::ostream& os) const
 
 bool PlaySlotNetwork::IOnOutputStream()
 {
+    // A released player plays nothing more: a new receiver is refused.
+    if (mState == released)
+        return false;
     if (mState == idle) {
         mState = connecting;
         mConnect = std::make_unique<ASync::Connect>();
@@ -155,6 +158,9 @@ void PlaySlotFile::set_dir_for_test(const std::string& dir)
 
 bool PlaySlotFile::IOnOutputStream()
 {
+    // A player that ended plays nothing more: a new receiver is refused.
+    if (mEnded)
+        return false;
     if (!mStarted) {
         if (!restart()) {
             // Reported from the loop: the connect that asked is refused first.
@@ -218,12 +224,15 @@ void PlaySlotFile::OnPlayComplete(ASync::Copy::Status::Type status)
         Release();
         return;
     }
-    if (!restart())
+    if (!restart()) {
+        mEnded = true;
         OnAbort(this, 0);
+    }
 }
 
 void PlaySlotFile::Release()
 {
+    mEnded = true;
     OnChangeOutputStream(false);
     mCopy.reset();
     OnAbort(this, 0);

@@ -113,6 +113,7 @@ private:
     Fd mFile;
     int mRepeat;
     bool mStarted = false;
+    bool mEnded = false; // played out or failed: it sent abort and plays no more
     Dpc mAbort;
     std::vector<std::string> mPhrases;
     size_t mNext = 0;

@@ -207,4 +207,10 @@ bool Mcc::Hangup(int timeslot)
     return channel && ::shutdown(channel->fd(), SHUT_RDWR) == 0;
 }
 
+bool Mcc::BreakWrites(int timeslot)
+{
+    Channel* channel = Find(timeslot);
+    return channel && ::shutdown(channel->fd(), SHUT_RD) == 0;
+}
+
 } // namespace Standin

@@ -53,6 +53,9 @@ public:
     void Drain(int timeslot);
     // Closes the far end: the daemon sees a hang-up.
     bool Hangup(int timeslot);
+    // The daemon's writes on the channel fail (EPIPE) while it still polls
+    // without error, as a device that refuses frames outright.
+    bool BreakWrites(int timeslot);
 
 private:
     struct State;

@@ -133,4 +133,20 @@ TEST_F(ServerTest, SignalsAreOfferedToTheOtherServicesThenSent)
     EXPECT_EQ(watcher.signalled.back(), 3);
 }
 
+TEST_F(ServerTest, SignalTooLongForOneFrameIsDroppedAndTheLinkGoesOn)
+{
+    // Five packages of 16 kB encode to more than one frame can carry.
+    LGCP::Signal signal;
+    LGCP::HdlcPackages& packages = signal.select_ioctl().select_hdlcPackages();
+    for (int i = 0; i < 5; ++i) {
+        LGCP::HdlcPackage package;
+        package.set_body(std::vector<char>(16384, 'x'));
+        packages.push_back(package);
+    }
+    server.SendSignal(3, signal);
+    ExpectQuiet();
+    EXPECT_TRUE(server.IsConnected());
+    ExpectAnswer(Exchange(Show(7, 0))[0], 7, 3);
+}
+
 } // namespace

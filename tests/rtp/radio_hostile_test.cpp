@@ -318,4 +318,37 @@ TEST_F(RadioHostile, Ed137ValuesWiderThanTheirFieldsAreRefused)
     EXPECT_TRUE(ext.Sessions()[0]->written.empty());
 }
 
+// A LEMZ frequency or quality beyond what the packet's float holds cannot
+// be sent: refused at create and in commands, and nothing goes out.
+TEST_F(RadioHostile, LemzNumbersBeyondTheirFloatAreRefused)
+{
+    ExpectAnswer(Exchange(CreateRadio(1, 4, true, [](TERM::RtpParams& p) {
+                     p.get_radio().get_status().get_lemz().get_freq().set_frequency("1e39");
+                 }))[0],
+                 1, 4, LGCP::ErrorCause::invalidParams);
+    ExpectAnswer(Exchange(CreateRadio(2, 4, true, [](TERM::RtpParams& p) {
+                     p.get_radio().get_status().get_lemz().get_freq().set_frequency("3.4e38");
+                 }), 3)[0],
+                 2, 4);
+    Drain();
+    board.Pump();
+    board.Prune();
+    ASSERT_EQ(ext.Sessions().size(), 1u);
+    ext.Sessions()[0]->written.clear();
+    std::vector<std::function<void(TERM::LemzRadioModifierParams&)>> commands = {
+        [](TERM::LemzRadioModifierParams& p) { p.select_gw_set_freq().get_freq().set_frequency("-1e39"); },
+        [](TERM::LemzRadioModifierParams& p) { p.select_wm_chan().get_freq().set_frequency("1e400"); },
+        [](TERM::LemzRadioModifierParams& p) { p.select_wm_quality().set_bss_val("1e39"); },
+    };
+    for (auto& fill : commands)
+        ExpectAnswer(Exchange(Cmd(3, 4, [&](LGCP::Command& c) {
+                         auto& l = c.select_ioctl().select_rtpExt().select_lemz();
+                         l.get_addr().set_session_addr("10.0.0.9");
+                         fill(l.get_params());
+                     }))[0],
+                     3, 4, LGCP::ErrorCause::invalidParams);
+    board.Pump();
+    EXPECT_TRUE(ext.Sessions()[0]->written.empty());
+}
+
 } // namespace

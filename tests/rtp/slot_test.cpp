@@ -174,15 +174,22 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionWithWhatRan)
     ExpectPd(7, 40);
     EXPECT_NE(out.text().find("(change tx payload):lbrc - OK"), std::string::npos);
 
-    // A restart that fails is answered as failed, and leaves no session.
+    // A restart that fails leaves no session and says so; the same request
+    // again restarts (no "Nothing to do" on a slot without a session).
     board.FailRequest("/dev/rtp", 0xC02C5200UL, EIO);
     auto alaw = Ioctl(7, 5, [](LGCP::IoctlParams& p) { p.select_decoder_mode() = LGCP::CodecMode::alaw; });
-    ExpectAnswer(Exchange(alaw)[0], 7, 5, Cause::unsupported);
+    ExpectAnswer(Exchange(alaw)[0], 7, 5, Cause::insufficientResources);
     EXPECT_NE(err.text().find("rtp[9216]: fail to restart RTP session!"), std::string::npos);
     EXPECT_TRUE(board.Channels("/dev/rtp").empty());
     before = rtp.codes().size();
-    ExpectAnswer(Exchange(Destroy(8, 5))[0], 8, 5);
-    EXPECT_EQ(rtp.codes().size(), before);
+    alaw.set_seq(8);
+    ExpectAnswer(Exchange(alaw)[0], 8, 5);
+    ASSERT_GT(rtp.codes().size(), before);
+    EXPECT_EQ(rtp.codes()[before], 0xC02C5200UL);
+    std::memcpy(&begun, rtp.log()[before].record.data(), sizeof begun);
+    EXPECT_EQ(begun.rx_pt, 8);
+    EXPECT_EQ(board.Channels("/dev/rtp").size(), 1u);
+    ExpectAnswer(Exchange(Destroy(9, 5))[0], 9, 5);
 }
 
 TEST_F(RtpSlotTest, ControlsReachTheChannelAndFailuresAreReported)

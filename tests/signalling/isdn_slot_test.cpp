@@ -176,4 +176,20 @@ TEST_F(IsdnSlots, BlockedResettingAndBrokenDevices)
     EXPECT_FALSE(Written(other, 1).empty());
 }
 
+// A device that refuses a frame outright (not a blocked write) is released
+// and reported: nothing would ever send the frame, nor any after it.
+TEST_F(IsdnSlots, RefusedWriteReleasesTheDevice)
+{
+    int ts = Make(1, 5, false, false);
+    ASSERT_TRUE(loop.RunUntil([&] { return Find(5)->is_ready(); }));
+    ASSERT_TRUE(mcc.BreakWrites(ts));
+    ExpectAnswer(Exchange(Activate(2, 5))[0], 2, 5);
+    auto got = Receive(1);
+    while (!SignalOf(got[0]).deactivated_isSelected())
+        got = Receive(1);
+    EXPECT_EQ(Find(5)->writeErrors(), 1u);
+    EXPECT_FALSE(Find(5)->is_open());
+    ExpectAnswer(Exchange(Activate(3, 5))[0], 3, 5, LGCP::ErrorCause::insufficientResources);
+}
+
 } // namespace

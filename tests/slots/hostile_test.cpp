@@ -641,6 +641,28 @@ TEST_F(Hostile, ExternalSlotActivatedTwiceKeepsItsSource)
     EXPECT_EQ(sw.At(8192 + 21).input, 8192 + 10);
 }
 
+// A player that has ended is no source any more.
+TEST_F(Hostile, EndedPlayersRefuseNewReceivers)
+{
+    ASSERT_EQ(Send(CreateMap(0, 1, 300)), -1);
+    ASSERT_EQ(Create(2, [](LGCP::CreateParams& c) {
+                  auto& net = c.select_voice().select_player().select_network();
+                  net.set_host(Address("127.0.0.1", 1));
+              }),
+              -1);
+    ASSERT_EQ(Create(3, [](LGCP::CreateParams& c) {
+                  auto& file = c.select_voice().select_player().select_file();
+                  file.set_repeat(1);
+                  file.get_name().push_back(ASN1::IA5String("phrase"));
+              }),
+              -1);
+    for (int player : {2, 3}) {
+        ASSERT_EQ(Connect(player, {1}), -1);
+        ASSERT_TRUE(RunUntil([&] { return Aborts(player, 0) > 0; }));
+        EXPECT_EQ(Connect(player, {1}), LGCP::ErrorCause::connectFail);
+    }
+}
+
 TEST_F(Hostile, RefusedControlsAndCountsAreNotPassedOffAsDone)
 {
     ASSERT_EQ(Create(1, [](LGCP::CreateParams& c) { Rtp(c); }), -1);
@@ -671,6 +693,8 @@ TEST_F(Hostile, RefusedControlsAndCountsAreNotPassedOffAsDone)
         {1, [](LGCP::IoctlParams& p) { p.select_selcal() = "12Z"; }, -1},
         {1, [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(250); }, refused},
         {1, [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(-128); }, -1},
+        {1, [](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(-1); }, refused},
+        {1, [](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(INT_MAX); }, -1},
         {5, [](LGCP::IoctlParams& p) { Lemz(p, [](auto& c) { Flags(c.select_wm_flags().get_flags(), -1); }); }, refused},
         {5, [](LGCP::IoctlParams& p) { Lemz(p, [](auto& c) { Flags(c.select_wm_flags().get_flags(), 0); }); }, -1},
     };
