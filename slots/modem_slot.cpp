@@ -1,5 +1,6 @@
 #include "slots/modem_slot.h"
 
+#include "core/slots.h"
 #include "framework/fd.h"
 #include "framework/spawn.h"
 #include "protocol/term.h"
@@ -138,6 +139,12 @@ bool ModemSlot::IActivate(TERM::TermActivateParams const& params)
         return false;
     }
     const TERM::ModemUserParameters& user = params.get_modem();
+    // The peer takes the MTU as an unsigned word: a negative one would pass as huge.
+    if (user.get_mtu().getValue() < 0) {
+        Head(std::cerr) << "modem's activation: negative mtu " << user.get_mtu().getValue() << std::endl;
+        Answer::Refuse(Answer::invalidParams);
+        return false;
+    }
     const uint32_t session = static_cast<uint32_t>(modem_id());
     factory().SendAuth(*this, ModemAuth::MakeAccept(session));
     factory().SendAuth(*this, ModemAuth::MakeIp(session, Address(user.get_remoteAddr()), Address(user.get_netmask()),

@@ -1,4 +1,4 @@
-// Every slot kind of the mixer, TDM, MCC, voice, T.38 and RTP families
+// Every slot kind of the mixer, TDM, MCC, voice, T.38, RTP and modem families
 // driven by a careless controller: boundary and mutated create parameters,
 // then every command in odd orders. Each command must get exactly one
 // answer; nothing may crash, leak a descriptor or leave a child behind.
@@ -10,11 +10,16 @@
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/mcc_slot.h"
+#include "slots/dsp_modem_slot.h"
 #include "slots/mixer.h"
+#include "slots/modem_factory.h"
 #include "slots/t38_slot.h"
 #include "slots/voice.h"
+#include "standin/modem.h"
+#include "tests/framework/loop_helpers.h"
 
 #include <dirent.h>
+#include <linux/if.h>
 
 #include <climits>
 #include <cstdlib>
@@ -557,6 +562,173 @@ TEST_F(Hostile, EveryKindTakesBoundaryCreatesAndEveryCommandInOddOrders)
         now.erase(d.first);
     for (const auto& d : now)
         ADD_FAILURE() << "descriptor " << d.first << " left open: " << d.second;
+}
+
+// Modem slots of every kind and mode with boundary create parameters, each
+// command on them, then destroyed twice while pppd ignores the hang-up, and
+// the controller gone and back meanwhile: one answer each, and nothing held
+// once the deferred destroys are done.
+TEST_F(Hostile, ModemSlotsTakeBoundaryCreatesAndDeferredDestroys)
+{
+    ModemFactory::SetAuthPort(0);
+    ModemFactory& modems = ModemFactory::instance();
+    auto& mctl = board.Get<Standin::ModemControl>("/dev/mctl");
+    auto& nets = board.Get<Standin::NetInterfaces>(Standin::kInetSocket);
+    for (const char* program : {ModemSlot::kPppd, DspModemSlot::kFaxSender, DspModemSlot::kFaxReceiver})
+        ModemSlot::RedirectProgram(program, STANDIN_CHILD);
+    ::setenv("STANDIN_CHILD_HUP", "ignore", 1);
+    ::unsetenv("STANDIN_CHILD_RECORD");
+    ::unsetenv("STANDIN_CHILD_EXIT");
+    Send(Query());
+    ASSERT_EQ(Send(CreateMap(0, 1000, 1000)), -1);
+    board.Prune();
+    const auto descriptors = OpenDescriptors();
+
+    using ModemFill = std::function<void(TERM::ModemParams&)>;
+    const std::string longText(16384, 'm');
+    const std::vector<ModemFill> modes = {
+        [](TERM::ModemParams&) {},
+        [](TERM::ModemParams& m) { m.set_originate(); },
+        [](TERM::ModemParams& m) { m.set_fax(); },
+        [](TERM::ModemParams& m) {
+            m.set_fax();
+            m.set_originate();
+        },
+        [](TERM::ModemParams& m) {
+            m.set_fax();
+            m.set_execargs();
+        },
+        [](TERM::ModemParams& m) { m.set_ddm().push_back(TERM::DigitalDataModeEnum::ddmV120); },
+        [](TERM::ModemParams& m) { m.set_ddm(); },
+    };
+    const std::vector<ModemFill> mutations = {
+        [](TERM::ModemParams&) {},
+        [&](TERM::ModemParams& m) {
+            m.set_cid(longText);
+            m.set_cdid(longText);
+            auto& ddm = m.set_ddm();
+            for (int i = 0; ddm.size() < 128; ++i)
+                ddm.push_back(TERM::DigitalDataModeEnum(TERM::DigitalDataModeEnum::NamedNumber(i % 4)));
+        },
+        [](TERM::ModemParams& m) { m.set_execfile(""); },
+        [](TERM::ModemParams& m) { m.set_execfile("pppd"); },
+        [&](TERM::ModemParams& m) {
+            m.set_execfile(STANDIN_CHILD);
+            for (int i = 0; i < 128; ++i)
+                m.set_execargs().push_back(ASN1::IA5String(i % 2 ? std::string(400, 'a') : std::string()));
+        },
+        [](TERM::ModemParams& m) {
+            for (int v : {INT_MIN, -1, INT_MAX}) {
+                TERM::DDModemParam param;
+                param.set_offset(v);
+                param.set_value(v == INT_MAX ? INT_MIN : v);
+                m.set_dmp().push_back(param);
+            }
+        },
+    };
+    const auto ioctls = Ioctls();
+    // Sent without waiting: a deferred destroy is answered later.
+    auto post = [&](int slot, std::function<void(LGCP::Command&)> fill) {
+        LGCP::Message m = Command(++mSeq, slot);
+        fill(Body(m));
+        EXPECT_TRUE(client.Send(Encode(m)));
+        return mSeq;
+    };
+    auto answer = [&](unsigned seq) {
+        int cause = -2;
+        for (const auto& m : inbox)
+            if (m.get_pdu().response_isSelected() && m.seq_isPresent() && m.get_seq().getValue() == seq) {
+                const auto& r = m.get_pdu().get_response();
+                cause = r.success_isSelected() ? -1 : r.get_error().asInt();
+            }
+        return cause;
+    };
+    auto destroy = [](LGCP::Command& c) { c.select_destroy(); };
+    auto expire = [&] {
+        Send(Query()); // answered after every command before it
+        looptest::set_clock(Mux::milliseconds() + ModemSlot::kTerminateMs);
+        multiplexer.timers_schedule();
+        Mux::mux_cleartimeofday();
+    };
+
+    for (size_t round = 0; round < mutations.size(); ++round) {
+        std::vector<int> live;
+        for (size_t mode = 0; mode < modes.size(); ++mode) {
+            const int id = static_cast<int>(round * 10 + mode);
+            const int made = Create(id, [&](LGCP::CreateParams& c) {
+                TERM::ModemParams& m = c.select_modem();
+                modes[mode](m);
+                mutations[round](m);
+            });
+            ASSERT_EQ(made, -1) << round << "/" << mode;
+            live.push_back(id);
+            Connect(id, {1000});
+            Connect(1000, {id});
+            On(id, [](LGCP::Command& c) { c.select_activate().select_none(); });
+            // A negative MTU is refused, not sent on as a huge word.
+            const int activated = On(id, [&](LGCP::Command& c) {
+                auto& u = c.select_activate().select_modem();
+                u.set_remoteAddr(longText);
+                u.set_netmask("");
+                u.set_gateway("1.2.3.4.5");
+                u.set_dns("255.255.255.255");
+                u.set_mtu(mode % 2 ? INT_MIN : INT_MAX);
+            });
+            EXPECT_EQ(activated, mode % 2 ? LGCP::ErrorCause::invalidParams : -1);
+            On(id, [](LGCP::Command& c) { c.select_userData() = std::vector<char>(8000, 'u'); });
+            for (size_t i = round; i < ioctls.size(); i += round ? 7 : 1)
+                Ioctl(id, ioctls[i]);
+            On(id, [](LGCP::Command& c) { c.select_deactivate(); });
+            On(id, [](LGCP::Command& c) { c.select_disconnect(); });
+        }
+        std::map<unsigned, int> expected;
+        for (int id : live) {
+            // Only a running child makes the destroy wait.
+            const auto* slot = dynamic_cast<ModemSlot*>(Slots::instance().Find(id));
+            const bool waits = slot && slot->pppd_executing();
+            expected[post(id, destroy)] = -1;
+            expected[post(id, destroy)] = waits ? LGCP::ErrorCause::destroyInProgress : LGCP::ErrorCause::slotNotExists;
+        }
+        if (round + 1 == mutations.size()) {
+            // The controller goes while destroys wait; a new one comes and
+            // asks for the resources and a slot number still held.
+            ASSERT_TRUE(RunUntil([&] { return answer(expected.rbegin()->first) != -2; }));
+            client.Close();
+            ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
+            inbox.clear();
+            Reconnect();
+            Send(Query());
+            EXPECT_EQ(Create(live.front(), [](LGCP::CreateParams& c) { c.select_modem().set_cid(""); }), LGCP::ErrorCause::destroyInProgress);
+            expire();
+            EXPECT_EQ(Send(CreateMap(0, 1000, 1000)), -1);
+        } else {
+            expire();
+            ExpectOneAnswerEach();
+            for (const auto& e : expected)
+                EXPECT_EQ(answer(e.first), e.second) << "round " << round << " seq " << e.first;
+        }
+        EXPECT_TRUE(modems.modemSlots().empty());
+        board.Prune();
+        for (int n = 0; n < mctl.modems(); ++n)
+            EXPECT_FALSE(mctl.IsAllocated(n)) << "round " << round << " modem " << n;
+        for (const char* name : {"hdlc0", "hdlc1"})
+            EXPECT_FALSE(nets.Find(name)->flags & IFF_UP) << name;
+        EXPECT_EQ(modems.freeInterfaces().size(), 2u) << "round " << round;
+    }
+    ExpectOneAnswerEach();
+    EXPECT_TRUE(RunUntil([] { return Children().empty(); }, 3000)) << Children();
+    client.Close();
+    ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
+    loop.Settle();
+    board.Prune();
+    EXPECT_TRUE(board.Channels("/dev/mctl").empty());
+    auto now = OpenDescriptors();
+    for (const auto& d : descriptors)
+        now.erase(d.first);
+    for (const auto& d : now)
+        ADD_FAILURE() << "descriptor " << d.first << " left open: " << d.second;
+    ModemSlot::RedirectProgram("", "");
+    ::unsetenv("STANDIN_CHILD_HUP");
 }
 
 // Commands drawn in a fixed pseudo-random order over a few slot numbers.
