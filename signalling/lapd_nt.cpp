@@ -78,6 +78,8 @@ void LAPD_NT_user::send(Packet const& msg)
     tx_I(msg);
     mAckQueue.put(msg);
     ++mVs;
+    // T200 times the oldest frame outstanding: a later one does not put it
+    // off (Q.921 5.5.1).
     if (mState != wait_answer) {
         mState = wait_answer;
         mRc = 0;
@@ -130,6 +132,8 @@ bool LAPD_NT_user::ack_queue(Seq nr)
 
 void LAPD_NT_user::acknowledged(bool advanced)
 {
+    // Frames still outstanding stay under T200: the idle timer would only
+    // poll, and a lost frame would never be sent again.
     if (mVa == mVs) {
         mState = assigned;
         mT200.set(idle, &LAPD_NT_user::on_timer, this);
@@ -462,8 +466,8 @@ void LAPD_NT::send_to_layer1(Packet& p)
         transmit(p);
         return;
     }
-    // A closed channel counts the frame as discarded; a busy one keeps the
-    // order of what waits.
+    // A closed channel is not offered the frame, which is lost; a busy one
+    // keeps the order of what waits.
     if (!mHdlc->is_open() || (mPending.empty() && mHdlc->hdlc_transmit(p)))
         return;
     if (!mHdlc->is_open())
@@ -650,17 +654,17 @@ void LAPD_NT::on_tei_procedure(Packet& p)
                 return;
             }
         }
-        // A second answer with another Ri: two terminals hold the TEI
-        // (Q.921 5.3.4.2). A link that never had an answer takes this one.
+        // No check outstanding: another Ri than the last answer's means two
+        // terminals hold the TEI (Q.921 5.3.4.2); the same Ri repeats that
+        // answer; a link that never answered has nothing to compare, and a
+        // response nobody asked for must not reset its link.
         if (!user->is_check() && (user->is_assigned() || user->is_reserved())) {
-            if (user->answered(ri))
+            if (!user->has_answer() || user->answered(ri))
                 return;
-            if (user->has_answer()) {
-                say("recieved check response with dublicated Ai=", unsigned(ai), ",removed");
-                user->unassign();
-                remove_twice(ai);
-                return;
-            }
+            say("recieved check response with dublicated Ai=", unsigned(ai), ",removed");
+            user->unassign();
+            remove_twice(ai);
+            return;
         }
         say("TEI ", unsigned(ai), " checked");
         user->checked(ri);

@@ -172,6 +172,9 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
     Start(r, 1);
     r.inject("00 81 7F"); // SABME, P
     EXPECT_EQ(r.out(), Out{"00 81 73"});
+    // A check response nobody asked for leaves the link as it is.
+    r.inject("FC FF 03 0F 12 34 05 81");
+    EXPECT_TRUE(r.out().empty());
     // I frame with P 0: delivered, not acknowledged until the idle poll.
     r.inject("00 81 00 00 08 01 03 01");
     EXPECT_EQ(r.up, Out{"08 01 03 01"});
@@ -240,6 +243,30 @@ TEST_F(LapdNt, LostPollsAreRepeatedThenTheLinkEnds)
     advance(LAPD_NT_user::T200);
     EXPECT_TRUE(r.out().empty());
     EXPECT_EQ(r.link(64), nullptr);
+}
+
+// T200 runs from the oldest frame outstanding: later frames do not put it
+// off (Q.921 5.5.1), and an acknowledgement that leaves frames outstanding
+// restarts it instead of handing them to the 10 s idle timer, which would
+// only poll and never send them again.
+TEST_F(LapdNt, T200RunsWhileFramesAreOutstanding)
+{
+    NtRig r;
+    Start(r, 1);
+    r.inject("00 81 7F");
+    r.inject("00 81 00 00 08 01 03 01");
+    r.out();
+    const Out both = {"02 81 00 03 08 01 03 02", "02 81 02 03 08 01 03 03"};
+    r.send({0x08, 0x01, 0x03, 0x02});
+    advance(600);
+    r.send({0x08, 0x01, 0x03, 0x03});
+    EXPECT_EQ(r.out(), both);
+    advance(400);
+    EXPECT_EQ(r.out(), both);
+    r.inject("02 81 01 02"); // RR response, N(R) 1
+    EXPECT_TRUE(r.out().empty());
+    advance(LAPD_NT_user::T200);
+    EXPECT_EQ(r.out(), Out{both[1]});
 }
 
 // Our user side against our network side: eight BRI terminals on one bus
