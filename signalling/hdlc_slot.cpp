@@ -112,6 +112,8 @@ bool HdlcSlot::IActivate(TERM::TermActivateParams const&)
         PutHeader(std::clog);
         std::clog << "IActivate" << std::endl;
     }
+    // A channel that cannot open fails the command as well as being
+    // reported as deactivation.
     if (!iactivate()) {
         Answer::Refuse(Answer::insufficientResources);
         return false;
@@ -283,6 +285,7 @@ Slot* HdlcSlotFactory::INewSlot(LGCP::CreateParams const& params)
     if (!params.hdlcParams_isSelected())
         return nullptr;
     const LGCP::HdlcParams& hdlc = params.get_hdlcParams();
+    // Cut to 16 bits, the address would name another one.
     long address = static_cast<long>(hdlc.get_address().getValue());
     if (address < 0 || address > 0xFFFF) {
         std::cerr << "HdlcSlotFactory: address " << address << " does not fit 16 bits" << std::endl;

@@ -123,7 +123,9 @@ bool PstnSlot::IHwDisconnectTransmitter(Slot&)
     if (mKind == ss7 || mKind == pri)
         return true;
     deactivate();
-    // The channel idles the switch outputs it fed as it closes.
+    // Left open, the channel would hold the line's time slot both ways and
+    // the far end could align the link again. It idles the switch outputs
+    // it fed as it closes.
     mChannel->deactivate();
     HDLC::Params params = mChannel->params();
     params.tdm2 = -1;
@@ -170,10 +172,13 @@ bool PstnSlot::IUserData(std::vector<char> const& data)
     // A CAS slot has no link to carry data.
     if (!has_protocols())
         return false;
-    // Longer than any frame of the link: the layer would only drop it.
+    // What no frame of the link can carry, the layer would only drop: an
+    // MSU holds the SIO and at least two octets of its field.
+    const size_t least = mSlc ? size_t(SS7::kMinMsu) : 0;
     const size_t most = mSlc ? size_t(SS7::kMaxMsu) : size_t(ISDN::N201);
-    if (data.size() > most) {
-        std::cerr << "pstn-slot: user data of " << data.size() << " octets refused: too long" << std::endl;
+    if (data.size() < least || data.size() > most) {
+        std::cerr << "pstn-slot: user data of " << data.size() << " octets refused: too "
+                  << (data.size() < least ? "short" : "long") << std::endl;
         Answer::Refuse(Answer::invalidParams);
         return false;
     }

@@ -2,6 +2,8 @@
 // and RTB, and the basic error correction in service (Q.703 5 and 6).
 #include "signalling/ss7_slc.h"
 
+#include "framework/mux_time.h"
+
 #include <cstring>
 #include <iostream>
 
@@ -106,6 +108,27 @@ bool SLC::send(Packet& p, Seq fsn)
     return taken;
 }
 
+void SLC::send_msu(Packet& p)
+{
+    // Shorter would read as a FISU or LSSU at the far end.
+    if (p.length() < kMinMsu || p.length() > kMaxMsu) {
+        if (trace.msu_processing)
+            head(std::cerr) << "fail to send msu (bad packet)" << std::endl;
+        return;
+    }
+    Packet unit = with_head_room(p);
+    send(unit, fsnt);
+}
+
+bool SLC::CoutCongestion()
+{
+    uint32_t now = Mux::milliseconds();
+    if (now - congestion_time <= 999)
+        return true;
+    congestion_time = now;
+    return false;
+}
+
 void SLC::fisu()
 {
     Packet p;
@@ -157,12 +180,18 @@ bool SLC::put_to_tb(Packet& p)
                         << " ignoring msu: " << p << std::endl;
         return false;
     }
+    return tb.put(with_head_room(p));
+}
+
+Packet SLC::with_head_room(Packet& p)
+{
     if (p._headroom() >= kHeaderSize)
-        return tb.put(p);
+        return p;
     Packet copy;
     prepare_head(copy);
+    unsigned n = p.length();
     std::memcpy(copy.put(n), &static_cast<const Packet&>(p)[0], n);
-    return tb.put(copy);
+    return copy;
 }
 
 void SLC::process_tb()

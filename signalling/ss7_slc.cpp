@@ -3,6 +3,8 @@
 // controller keeps the line busy in between.
 #include "signalling/ss7_slc.h"
 
+#include "framework/mux_time.h"
+
 #include <iostream>
 
 namespace SS7 {
@@ -14,6 +16,8 @@ const SLC::TimerVal SLC::T2 = {7000, &SLC::on_T2};
 const SLC::TimerVal SLC::T3 = {1500, &SLC::on_T3};
 const SLC::TimerVal SLC::T4n = {8200, &SLC::on_T4};
 const SLC::TimerVal SLC::T4e = {500, &SLC::on_T4};
+const SLC::TimerVal SLC::T5 = {100, &SLC::on_T5};
+const SLC::TimerVal SLC::T6 = {4500, &SLC::on_T6};
 const SLC::TimerVal SLC::T7 = {12000, &SLC::on_T7};
 
 const char* state_name(unsigned type)
@@ -22,7 +26,7 @@ const char* state_name(unsigned type)
     return type < sizeof(names) / sizeof(names[0]) ? names[type] : "unknown";
 }
 
-SLC::SLC() = default;
+SLC::SLC() : congestion_time(Mux::milliseconds()) {}
 
 SLC::~SLC() = default;
 

@@ -18,6 +18,7 @@
 #include "signalling/ss7_seq.h"
 #include "signalling/ss7_su.h"
 
+#include <cstdint>
 #include <iosfwd>
 
 namespace SS7 {
@@ -77,7 +78,9 @@ public:
         unsigned period; // ms
         void (SLC::*expire)();
     };
-    static const TimerVal T1, T2, T3, T4n, T4e, T7;
+    // T5 (sending SIB) and T6 (remote congestion) are never started: this
+    // link neither reports nor supervises congestion.
+    static const TimerVal T1, T2, T3, T4n, T4e, T5, T6, T7;
 
     // The first eight feed the link report in this order.
     struct Statistics {
@@ -116,6 +119,13 @@ public:
     unsigned get_bsn() const { return bsnt; }
     const Statistics* statistics();
 
+    // An MSU straight to the channel, past the TB and the RTB, with the
+    // current sequence fields; a payload no MSU can carry is not sent.
+    void send_msu(Packet& p);
+    // True within 999 ms of the last time this answered false (or of the
+    // link's creation); else restarts that window and answers false.
+    bool CoutCongestion();
+
     // Protocol
     Protocol_name const& name() const override { return proto_name; }
     void local_prepare_head(Packet& p) override;
@@ -145,6 +155,8 @@ private:
     void on_T2();
     void on_T3();
     void on_T4();
+    void on_T5() {}
+    void on_T6() {}
     void on_T7();
 
     // Entry and leave actions and the state table, by state.
@@ -181,6 +193,8 @@ private:
     void sios() { lssu(SIOS); }
     // False when the unit was refused.
     bool put_to_tb(Packet& p);
+    // The payload itself, or a copy with room for the header in front.
+    Packet with_head_room(Packet& p);
     void process_tb();
     void make_expected();
     // False when the unit's BSN took the link out of service.
@@ -227,6 +241,7 @@ private:
     bool emergency = false;
 
     Protocol_name_str proto_name{"MTP/L2"};
+    uint32_t congestion_time; // ms, the loop's clock
     unsigned slc = 0, dpc = 0, opc = 0;
     Statistics stats;
     GenericHDLC* hdlc_channel = nullptr;

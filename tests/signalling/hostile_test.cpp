@@ -251,6 +251,10 @@ TEST_F(Hostile, ExtremeCreateParametersAndOddOrders)
                      LGCP::ErrorCause::invalidParams);
         made.push_back(slot);
     }
+    // Fewer than three octets would reach the far end as a FISU or an LSSU.
+    for (size_t n : {0, 2})
+        ExpectAnswer(Exchange(UserData(4, 100, std::vector<char>(n, 3)))[0], 4, 100, LGCP::ErrorCause::invalidParams);
+    ExpectAnswer(Exchange(UserData(5, 100, {3, 1, 1}))[0], 5, 100);
     ExpectNothingHeld(made);
 }
 

@@ -212,6 +212,31 @@ TEST_F(PstnSlots, BriNetworkSideServesEightTerminals)
     EXPECT_EQ(SignalOf(got[0]).get_userData(), (std::vector<char>{0x08, 0x01, 0x07, 0x05}));
     ExpectAnswer(Exchange(UserData(5, 5, {0x08, 0x01, char(0x87), 0x02}))[0], 5, 5);
     EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x02, 0x83, 0x00, 0x03, 0x08, 0x01, 0x87, 0x02}}));
+
+    // Disconnecting the line's sending half closes the channel too.
+    ExpectAnswer(Exchange(Do(6, 8, [](LGCP::Command& c) { c.select_disconnect(); }))[0], 6, 8);
+    board.Prune();
+    EXPECT_TRUE(mcc.Timeslots().empty());
+}
+
+// A disconnected link lets its line go: left open, its channel would keep
+// the MCC channel, feed and hear the time slot, and let the far end align
+// the link again.
+TEST_F(PstnSlots, DisconnectionClosesTheChannel)
+{
+    ExpectAnswer(Exchange(CreateSs7(1, 5, 1))[0], 1, 5);
+    int ts = Connect(2, 5);
+    ASSERT_EQ(sw.Source(8192 + 16), ts);
+    auto got = Exchange(Do(4, 5, [](LGCP::Command& c) { c.select_disconnect(); }), 5);
+    EXPECT_TRUE(SignalOf(got[3]).deactivated_isSelected());
+    ExpectAnswer(got[4], 4, 5);
+    board.Prune();
+    EXPECT_TRUE(mcc.Timeslots().empty());
+    EXPECT_TRUE(sw.IsIdle(8192 + 16));
+    // Connected again, it opens on the line anew.
+    ExpectAnswer(Exchange(test::Connect(5, 76, {5}))[0], 5, 76);
+    ASSERT_EQ(mcc.Timeslots().size(), 1u);
+    EXPECT_EQ(Written(mcc.Timeslots()[0], 1), (std::vector<Frame>{{0xFF, 0xFF, 0x01, 0x00}})); // SIO
 }
 
 TEST_F(PstnSlots, ReportsEveryPeriodAndFailedChannels)

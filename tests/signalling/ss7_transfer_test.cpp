@@ -282,3 +282,35 @@ TEST(Ss7Transfer, StalledLinksLeaveThePacketPoolAReserve)
     EXPECT_GE(PacketPool::available(), 200u);
     EXPECT_GT(links.back()->slc->statistics()->overflow, 0u);
 }
+
+// Nothing calls these two: an MSU straight to the channel, past TB and RTB,
+// and the 999 ms window of congestion reports.
+TEST(Ss7Transfer, SendMsuAndTheCongestionWindow)
+{
+    Clock clock;
+    Link l;
+    reach(l, clock, S::worked);
+    test::Capture errors(std::cerr);
+    l.slc->trace.msu_processing = true;
+    Packet none, empty = packet({}, 8), two = packet({0x03, 0x01}, 8);
+    for (Packet* p : {&none, &empty, &two})
+        l.slc->send_msu(*p);
+    EXPECT_TRUE(l.wire.take().empty());
+    EXPECT_EQ(errors.count("SS7/L2 [dpc=12, slc=0, trunk=1] (worked): fail to send msu (bad packet)\n"), 3u)
+        << errors.text();
+    Packet bare = packet(msu_payload(5), 0);
+    l.slc->send_msu(bare);
+    EXPECT_EQ(l.wire.take(), std::vector<Bytes>{su(127, true, 127, true, msu_payload(5))});
+    EXPECT_EQ(l.slc->statistics()->rtb_size, 0u);
+
+    // From the link's creation, then from each false answer.
+    EXPECT_TRUE(l.slc->CoutCongestion());
+    clock.advance(999);
+    EXPECT_TRUE(l.slc->CoutCongestion());
+    clock.advance(1);
+    EXPECT_FALSE(l.slc->CoutCongestion());
+    clock.advance(999);
+    EXPECT_TRUE(l.slc->CoutCongestion());
+    clock.advance(1);
+    EXPECT_FALSE(l.slc->CoutCongestion());
+}
