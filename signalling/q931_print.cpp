@@ -10,65 +10,47 @@ namespace ISDN {
 
 char logbuf[logbuf_size];
 
+namespace q931 {
+
+Out::Out(char* buf, std::size_t size) : buf_(buf), size_(size)
+{
+    if (size_)
+        buf_[0] = 0;
+}
+
+void Out::put(char const* format, ...)
+{
+    if (len_ + 1 >= size_)
+        return;
+    va_list ap;
+    va_start(ap, format);
+    int n = std::vsnprintf(buf_ + len_, size_ - len_, format, ap);
+    va_end(ap);
+    if (n > 0)
+        len_ += std::size_t(n) < size_ - len_ ? std::size_t(n) : size_ - len_ - 1;
+}
+
+void Out::bits(unsigned char octet, int first, int count)
+{
+    for (int b = first; b > first - count && b >= 1; --b)
+        put("%c", (octet >> (b - 1)) & 1 ? '1' : '0');
+}
+
+void Out::chars(unsigned char const* p, unsigned char const* end)
+{
+    for (; p < end; ++p)
+        put("%c", *p >= 0x20 && *p < 0x7F ? char(*p) : '.');
+}
+
+} // namespace q931
+
 namespace {
 
 typedef unsigned char u8;
 
-// Bounded text output; always NUL-terminated.
-class Out
-{
-public:
-    Out(char* buf, std::size_t size) : buf_(buf), size_(size)
-    {
-        if (size_)
-            buf_[0] = 0;
-    }
-
-    void put(char const* format, ...) __attribute__((format(printf, 2, 3)))
-    {
-        if (len_ + 1 >= size_)
-            return;
-        va_list ap;
-        va_start(ap, format);
-        int n = std::vsnprintf(buf_ + len_, size_ - len_, format, ap);
-        va_end(ap);
-        if (n > 0)
-            len_ += std::size_t(n) < size_ - len_ ? std::size_t(n) : size_ - len_ - 1;
-    }
-
-    // Bits of an octet from bit `first` (8 = most significant) downwards.
-    void bits(u8 octet, int first, int count)
-    {
-        for (int b = first; b > first - count && b >= 1; --b)
-            put("%c", (octet >> (b - 1)) & 1 ? '1' : '0');
-    }
-
-    // Octets as characters; what cannot be shown in a log line as '.'.
-    void chars(u8 const* p, u8 const* end)
-    {
-        for (; p < end; ++p)
-            put("%c", *p >= 0x20 && *p < 0x7F ? char(*p) : '.');
-    }
-
-    std::size_t length() const { return len_; }
-
-private:
-    char* buf_;
-    std::size_t size_;
-    std::size_t len_ = 0;
-};
-
-// One information element: e[0] the identifier, e[1] the length, end the
-// element's end or the frame's, whichever comes first.
-struct Element
-{
-    u8 const* e;
-    u8 const* end;
-    bool has(int octet) const { return e + octet - 1 < end; } // octets numbered from 1
-    u8 at(int octet) const { return e[octet - 1]; }
-};
-
-typedef void (*Printer)(Out&, Element const&);
+using q931::Element;
+using q931::ElementKind;
+using q931::Out;
 
 void line_bits(Out& o, char const* label, Element const& el, int octet)
 {
@@ -157,91 +139,106 @@ void prbearer(Out& o, Element const& el)
         line_bits(o, "    octet 7  ", el, n++);
 }
 
+// A cause value, its text and a second text that is never printed.
 struct Cause
 {
     u8 value;
     char const* text;
+    char const* text2;
 };
 
 Cause const cvlist[] = {
-    {0x01, "Unallocated (unassigned) number"},
-    {0x02, "No route to specified transit network"},
-    {0x03, "No route to destination"},
-    {0x04, "Send special information tone"},
-    {0x05, "Misdialled trunk prefix"},
-    {0x06, "Channel unacceptable"},
-    {0x07, "Channel awarded and being delivered in an established channel"},
-    {0x08, "Preemption"},
-    {0x09, "Preemption - circuit reserved for reuse"},
-    {0x10, "Normal call clearing"},
-    {0x11, "User busy"},
-    {0x12, "No user responding"},
-    {0x13, "No answer from user (user alerted)"},
-    {0x14, "Subscriber absent"},
-    {0x15, "Call rejected"},
-    {0x16, "Number changed"},
-    {0x1A, "non-selected user clearing"},
-    {0x1B, "Destination out of order"},
-    {0x1C, "Invalid number format (address incomplete)"},
-    {0x1D, "Facility rejected"},
-    {0x1E, "Response to Status enquiry"},
-    {0x1F, "Normal, unspecified"},
-    {0x22, "No circuit/channel available"},
-    {0x26, "Network out of order"},
-    {0x27, "Permanent frame mode connection out-of-service"},
-    {0x28, "Permanent frame mode connection operational"},
-    {0x29, "Temporary failure"},
-    {0x2A, "Switching equipment congestion"},
-    {0x2B, "Access information discarded"},
-    {0x2C, "Requested circuit/channel not available"},
-    {0x2E, "Precedence call blocked"},
-    {0x2F, "Resource unavailable, unspecified"},
-    {0x31, "Quality of service unavailable"},
-    {0x32, "Requested facility not subscribed"},
-    {0x35, "Outgoing calls barred within CUG"},
-    {0x37, "Incoming calls barred within CUG"},
-    {0x39, "Bearer capability not authorized"},
-    {0x3A, "Bearer capability not presently available"},
-    {0x3E, "Inconsistency in designated outgoing access information and subscriber class "},
-    {0x3F, "Service or option not available, unspecified"},
-    {0x41, "Bearer capability not implemented"},
-    {0x42, "Channel type not implemented"},
-    {0x43, "Requested facility not implemented"},
-    {0x44, "Only restricted digital information bearer capability is available"},
-    {0x4F, "Service or option not implemented"},
-    {0x51, "Invalid call reference value"},
-    {0x52, "Identified channel does not exist"},
-    {0x53, "A suspended call exists, but this call identity does not"},
-    {0x54, "Call identity in use"},
-    {0x55, "No call suspended"},
-    {0x56, "Call having the requested call identity has been cleared"},
-    {0x57, "User not member of CUG"},
-    {0x58, "Incompatible destination"},
-    {0x5A, "Non-existent CUG"},
-    {0x5B, "Invalid transit network selection"},
-    {0x5F, "Invalid message, unspecified"},
-    {0x60, "Mandatory information element is missing"},
-    {0x61, "Message type non-existent or not implemented"},
-    {0x62, "Message not compatible with call state or message type non-existent or not implemented "},
-    {0x63, "Information element/parameter non-existent or not implemented"},
-    {0x64, "Invalid information element contents"},
-    {0x65, "Message not compatible with call state"},
-    {0x66, "Recovery on timer expiry"},
-    {0x67, "Parameter non-existent or not implemented - passed on"},
-    {0x6E, "Message with unrecognized parameter discarded"},
-    {0x6F, "Protocol error, unspecified"},
-    {0x7F, "Interworking, unspecified"},
+    {0x01, "Unallocated (unassigned) number", "Nummer nicht zugeteilt"},
+    {0x02, "No route to specified transit network", ""},
+    {0x03, "No route to destination", ""},
+    {0x04, "Send special information tone", ""},
+    {0x05, "Misdialled trunk prefix", ""},
+    {0x06, "Channel unacceptable", "Kanal nicht akzeptierbar"},
+    {0x07, "Channel awarded and being delivered in an established channel", ""},
+    {0x08, "Preemption", ""},
+    {0x09, "Preemption - circuit reserved for reuse", ""},
+    {0x10, "Normal call clearing", "Normale Ausloesung"},
+    {0x11, "User busy", "TNB besetzt"},
+    {0x12, "No user responding", ""},
+    {0x13, "No answer from user (user alerted)", ""},
+    {0x14, "Subscriber absent", ""},
+    {0x15, "Call rejected", ""},
+    {0x16, "Number changed", ""},
+    {0x1A, "non-selected user clearing", ""},
+    {0x1B, "Destination out of order", ""},
+    {0x1C, "Invalid number format (address incomplete)", ""},
+    {0x1D, "Facility rejected", ""},
+    {0x1E, "Response to Status enquiry", ""},
+    {0x1F, "Normal, unspecified", ""},
+    {0x22, "No circuit/channel available", ""},
+    {0x26, "Network out of order", ""},
+    {0x27, "Permanent frame mode connection out-of-service", ""},
+    {0x28, "Permanent frame mode connection operational", ""},
+    {0x29, "Temporary failure", ""},
+    {0x2A, "Switching equipment congestion", ""},
+    {0x2B, "Access information discarded", ""},
+    {0x2C, "Requested circuit/channel not available", ""},
+    {0x2E, "Precedence call blocked", ""},
+    {0x2F, "Resource unavailable, unspecified", ""},
+    {0x31, "Quality of service unavailable", ""},
+    {0x32, "Requested facility not subscribed", ""},
+    {0x35, "Outgoing calls barred within CUG", ""},
+    {0x37, "Incoming calls barred within CUG", ""},
+    {0x39, "Bearer capability not authorized", ""},
+    {0x3A, "Bearer capability not presently available", ""},
+    {0x3E, "Inconsistency in designated outgoing access information and subscriber class ", " "},
+    {0x3F, "Service or option not available, unspecified", ""},
+    {0x41, "Bearer capability not implemented", ""},
+    {0x42, "Channel type not implemented", ""},
+    {0x43, "Requested facility not implemented", ""},
+    {0x44, "Only restricted digital information bearer capability is available", ""},
+    {0x4F, "Service or option not implemented", ""},
+    {0x51, "Invalid call reference value", ""},
+    {0x52, "Identified channel does not exist", ""},
+    {0x53, "A suspended call exists, but this call identity does not", ""},
+    {0x54, "Call identity in use", ""},
+    {0x55, "No call suspended", ""},
+    {0x56, "Call having the requested call identity has been cleared", ""},
+    {0x57, "User not member of CUG", ""},
+    {0x58, "Incompatible destination", ""},
+    {0x5A, "Non-existent CUG", ""},
+    {0x5B, "Invalid transit network selection", ""},
+    {0x5F, "Invalid message, unspecified", ""},
+    {0x60, "Mandatory information element is missing", ""},
+    {0x61, "Message type non-existent or not implemented", ""},
+    {0x62, "Message not compatible with call state or message type non-existent or not implemented ", " "},
+    {0x63, "Information element/parameter non-existent or not implemented", ""},
+    {0x64, "Invalid information element contents", ""},
+    {0x65, "Message not compatible with call state", ""},
+    {0x66, "Recovery on timer expiry", ""},
+    {0x67, "Parameter non-existent or not implemented - passed on", ""},
+    {0x6E, "Message with unrecognized parameter discarded", ""},
+    {0x6F, "Protocol error, unspecified", ""},
+    {0x7F, "Interworking, unspecified", ""},
 };
+
+void coding_location(Out& o, u8 octet)
+{
+    o.put("    coding ");
+    o.bits(octet, 7, 2);
+    o.put(" location ");
+    o.bits(octet, 4, 4);
+    o.put("\n");
+}
+
+void cause_line(Out& o, u8 cause, char const* text)
+{
+    if (text)
+        o.put("  cause value %x : %s \n", cause, text);
+    else
+        o.put("Unknown cause type %x!\n", cause);
+}
 
 void prcause(Out& o, Element const& el)
 {
     if (!el.has(3))
         return;
-    o.put("    coding ");
-    o.bits(el.at(3), 7, 2);
-    o.put(" location ");
-    o.bits(el.at(3), 4, 4);
-    o.put("\n");
+    coding_location(o, el.at(3));
     // Octet 3 and its extension 3a end at the first octet with bit 8 set.
     int n = 3;
     while (el.has(n) && !(el.at(n) & 0x80))
@@ -254,10 +251,7 @@ void prcause(Out& o, Element const& el)
     for (Cause const& c : cvlist)
         if (c.value == cause)
             text = c.text;
-    if (text)
-        o.put("  cause value %x : %s \n", cause, text);
-    else
-        o.put("Unknown cause type %x!\n", cause);
+    cause_line(o, cause, text);
     // Diagnostics: attribute number, rejected and available values.
     while (el.has(n)) {
         o.put("    diag attribute %d ", el.at(n++) & 0x7F);
@@ -301,13 +295,6 @@ void display(Out& o, Element const& el)
         o.chars(el.e + 2, el.end);
     o.put("\"\n");
 }
-
-struct ElementKind
-{
-    u8 code;
-    char const* name;
-    Printer printer;
-};
 
 ElementKind const ielist[] = {
     {0x00, "Segmented message", general},
@@ -530,5 +517,249 @@ std::size_t dlogframe(unsigned char const* frame, int len, int direction, char* 
     message(o, frame + start, frame + len);
     return o.length();
 }
+
+// ---- tables beside the trace's, and their printers
+
+int QuickHex(char* out, unsigned char const* data, int count)
+{
+    char* p = out;
+    for (int i = 0; i < count; ++i)
+        p += std::snprintf(p, 4, " %02X", data[i]);
+    *p++ = 0;
+    return int(p - out);
+}
+
+namespace q931 {
+
+// general already numbers by the octet just printed.
+void general_ni1(Out& o, Element const& el)
+{
+    general(o, el);
+}
+
+void prbearer_ni1(Out& o, Element const& el)
+{
+    if (el.has(3)) {
+        u8 v = el.at(3);
+        o.put("    octet 3  ");
+        o.bits(v, 8, 8);
+        o.put("%s\n", v == 0x80   ? " Speech"
+                      : v == 0x88 ? " Unrestricted digital information"
+                      : v == 0x90 ? " 3.1 kHz audio"
+                                  : " Unknown information-transfer capability");
+    }
+    if (el.has(4)) {
+        u8 v = el.at(4);
+        o.put("    octet 4  ");
+        o.bits(v, 8, 8);
+        o.put("%s\n", v == 0x90 ? " 64 kbps, circuit mode" : v == 0xC0 ? " Packet mode" : " Unknown transfer mode");
+    }
+    if (!el.has(5) || el.at(2) <= 2)
+        return;
+    u8 v = el.at(5);
+    o.put("    octet 5  ");
+    o.bits(v, 8, 8);
+    if (v == 0x21) {
+        o.put(" Rate adaption\n");
+        line_bits(o, "    octet 5a ", el, 6);
+    } else {
+        o.put("%s\n", v == 0xA2 ? " u-law" : " Unknown UI layer 1 protocol");
+    }
+}
+
+void prtext(Out& o, Element const& el)
+{
+    o.put("    ");
+    if (el.has(3))
+        o.chars(el.e + 2, el.end);
+    o.put("\n");
+}
+
+void prfeatureind(Out& o, Element const& el)
+{
+    static char const* const status[] = {"Idle", "Active", "Prompt", "Pending"};
+    line_bits(o, "    octet 3 ", el, 3);
+    line_bits(o, "    octet 4 ", el, 4);
+    if (!el.has(4))
+        return;
+    unsigned v = el.at(4) & 0x0F;
+    o.put("    Status:  %s\n", v < 4 ? status[v] : "(Reserved)");
+}
+
+// Display type, then fields of tag, length and text.
+void disptext_ni1(Out& o, Element const& el)
+{
+    if (!el.has(3))
+        return;
+    if (el.at(3) != 0x80) {
+        o.put("    Unknown display type\n");
+        return;
+    }
+    const int size = int(el.end - el.e);
+    for (int n = 4; el.has(n);) {
+        u8 tag = el.at(n++);
+        int length = el.has(n) ? el.at(n++) : 0;
+        int from = n, to = n + length < size + 1 ? n + length : size + 1;
+        n += length;
+        if (tag == 0x80 || tag == 0x81)
+            continue;
+        char const* name = nullptr;
+        for (CodeText const& t : dtaglist)
+            if (t.code == tag)
+                name = t.text;
+        if (name)
+            o.put("    %s: ", name);
+        else
+            o.put("    (unknown display tag %2x): ", tag);
+        o.chars(el.e + from - 1, el.e + to - 1);
+        o.put("\n");
+    }
+}
+
+// Octet 3 the cause, octet 4 (when the length allows) its location.
+void prcause_1tr6(Out& o, Element const& el)
+{
+    if (!el.has(2))
+        return;
+    if (el.at(2) == 0) {
+        o.put("   OK (cause length=0)\n");
+        return;
+    }
+    if (el.at(2) > 1 && el.has(4))
+        coding_location(o, el.at(4));
+    if (!el.has(3))
+        return;
+    u8 cause = el.at(3) & 0x7F;
+    char const* text = nullptr;
+    for (int i = 0; i < cause_1tr6_len; ++i)
+        if (cause_1tr6[i].code == cause)
+            text = cause_1tr6[i].text;
+    cause_line(o, cause, text);
+}
+
+void prcharge(Out& o, Element const& el)
+{
+    o.put("    GEA ");
+    if (el.has(3))
+        o.bits(el.at(3), 8, 8);
+    o.put("  Anzahl: ");
+    if (el.has(4))
+        o.chars(el.e + 3, el.end);
+    o.put("\n");
+}
+
+ElementKind const ielist_ni1[21] = {
+    {0x04, "Bearer Capability", prbearer_ni1},
+    {0x08, "Cause", prcause},
+    {0x14, "Call State", general_ni1},
+    {0x18, "Channel Identification", prchident},
+    {0x1E, "Progress Indicator", general_ni1},
+    {0x27, "Notification Indicator", general_ni1},
+    {0x2C, "Keypad Facility", prtext},
+    {0x32, "Information Request", general_ni1},
+    {0x34, "Signal", general_ni1},
+    {0x38, "Feature Activation", general_ni1},
+    {0x39, "Feature Indication", prfeatureind},
+    {0x3A, "Service Profile Identification (SPID)", prtext},
+    {0x3B, "Endpoint Identifier", general_ni1},
+    {0x6C, "Calling Party Number", prcalling},
+    {0x6D, "Calling Party Subaddress", general_ni1},
+    {0x70, "Called Party Number", prcalled},
+    {0x71, "Called Party Subaddress", general_ni1},
+    {0x74, "Redirecting Number", general_ni1},
+    {0x78, "Transit Network Selection", general_ni1},
+    {0x7C, "Low Layer Compatibility", general_ni1},
+    {0x7D, "High Layer Compatibility", general_ni1},
+};
+
+ElementKind const ielist_ni1_cs5[2] = {
+    {0x1D, "Operator system access", general_ni1},
+    {0x2A, "Display text", disptext_ni1},
+};
+
+ElementKind const ielist_ni1_cs6[1] = {
+    {0x7B, "Call appearance", general_ni1},
+};
+
+ElementKind const we_0[10] = {
+    {0x08, "Cause", prcause_1tr6},
+    {0x0C, "Connecting Address", prcalled},
+    {0x10, "Call IDentity", general},
+    {0x18, "Channel IDentity", general},
+    {0x20, "Network Specific Facility", general},
+    {0x28, "Display", general},
+    {0x2C, "Keypad", general},
+    {0x6C, "Origination Address", prcalled},
+    {0x70, "Destination Address", prcalled},
+    {0x7E, "User Info", general},
+};
+
+ElementKind const we_6[7] = {
+    {0x01, "Service Indicator", general},
+    {0x02, "Charging Information", prcharge},
+    {0x03, "Date", prtext},
+    {0x05, "Facility Select", general},
+    {0x06, "Facility Status", general},
+    {0x07, "Status Called", general},
+    {0x08, "Additional Transmission Attributes", general},
+};
+
+CodeText const cause_1tr6[26] = {
+    {0x01, "Invalid Call Reference"},
+    {0x03, "Bearer Service Not Implemented"},
+    {0x07, "Caller Identity unknown"},
+    {0x08, "Caller Identity in Use"},
+    {0x0A, "No Channels available"},
+    {0x10, "Facility Not Implemented"},
+    {0x11, "Facility Not Subscribed"},
+    {0x20, "Outgoing calls barred"},
+    {0x21, "User Access Busy"},
+    {0x22, "Negative GBG"},
+    {0x23, "Unknown  GBG"},
+    {0x25, "No SPV known"},
+    {0x35, "Destination not obtainable"},
+    {0x38, "Number changed"},
+    {0x39, "Out Of Order"},
+    {0x3A, "No User Response"},
+    {0x3B, "User Busy"},
+    {0x3D, "Incoming Barred"},
+    {0x3E, "Call Rejected"},
+    {0x59, "Network Congestion"},
+    {0x5A, "Remote User initiated"},
+    {0x70, "Local Procedure Error"},
+    {0x71, "Remote Procedure Error"},
+    {0x72, "Remote User Suspend"},
+    {0x73, "Remote User Resumed"},
+    {0x7F, "User Info Discarded"},
+};
+
+int const cause_1tr6_len = int(sizeof cause_1tr6 / sizeof cause_1tr6[0]);
+
+CodeText const dtaglist[22] = {
+    {0x82, "Continuation"},
+    {0x83, "Called address"},
+    {0x84, "Cause"},
+    {0x85, "Progress indicator"},
+    {0x86, "Notification indicator"},
+    {0x87, "Prompt"},
+    {0x88, "Accumlated digits"},
+    {0x89, "Status"},
+    {0x8A, "Inband"},
+    {0x8B, "Calling address"},
+    {0x8C, "Reason"},
+    {0x8D, "Calling party name"},
+    {0x8E, "Called party name"},
+    {0x8F, "Orignal called name"},
+    {0x90, "Redirecting name"},
+    {0x91, "Connected name"},
+    {0x92, "Originating restrictions"},
+    {0x93, "Date & time of day"},
+    {0x94, "Call Appearance ID"},
+    {0x95, "Feature address"},
+    {0x96, "Redirection name"},
+    {0x9E, "Text"},
+};
+
+} // namespace q931
 
 } // namespace ISDN

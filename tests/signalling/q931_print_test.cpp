@@ -65,6 +65,44 @@ TEST(Q931Print, EdgeCasesOfTheTrace)
     EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x09, 0x01}), "Unknown protocol 9!"));
 }
 
+std::string element(ISDN::q931::Printer printer, Bytes const& e)
+{
+    char buf[256];
+    ISDN::q931::Out o(buf, sizeof buf);
+    printer(o, ISDN::q931::Element{e.data(), e.data() + e.size()});
+    return buf;
+}
+
+// The printers of the NI-1 and 1TR6 tables, which no frame selects.
+TEST(Q931Print, FurtherElementPrinters)
+{
+    using namespace ISDN::q931;
+    // Numbered by the extension bit of the octet just printed.
+    EXPECT_EQ(element(general_ni1, {0x7B, 0x02, 0x01, 0x81}), "    octet 3  00000001\n    octet 3a 10000001\n");
+    EXPECT_EQ(element(prtext, {0x3A, 0x03, '0', '1', '2'}), "    012\n");
+    EXPECT_EQ(element(prcharge, {0x02, 0x03, 0x81, '4', '2'}), "    GEA 10000001  Anzahl: 42\n");
+    EXPECT_EQ(element(prbearer_ni1, {0x04, 0x04, 0x88, 0x90, 0x21, 0x8F}),
+              "    octet 3  10001000 Unrestricted digital information\n"
+              "    octet 4  10010000 64 kbps, circuit mode\n"
+              "    octet 5  00100001 Rate adaption\n    octet 5a 10001111\n");
+    EXPECT_EQ(element(prbearer_ni1, {0x04, 0x02, 0x80, 0xC0, 0xA2}),
+              "    octet 3  10000000 Speech\n    octet 4  11000000 Packet mode\n");
+    EXPECT_EQ(element(prfeatureind, {0x39, 0x02, 0x81, 0x82}),
+              "    octet 3 10000001\n    octet 4 10000010\n    Status:  Prompt\n");
+    EXPECT_TRUE(has(element(prfeatureind, {0x39, 0x02, 0x81, 0x87}), "\n    Status:  (Reserved)\n"));
+    EXPECT_EQ(element(disptext_ni1, {0x2A, 0x0E, 0x80, 0x80, 0x01, 'x', 0x81, 0x00, 0x8D, 0x03, 'B', 'o', 'b', 0x99, 0x01, 'y'}),
+              "    Calling party name: Bob\n    (unknown display tag 99): y\n");
+    EXPECT_EQ(element(disptext_ni1, {0x2A, 0x01, 0x81}), "    Unknown display type\n");
+    EXPECT_EQ(element(prcause_1tr6, {0x08, 0x00}), "   OK (cause length=0)\n");
+    EXPECT_EQ(element(prcause_1tr6, {0x08, 0x02, 0xBB, 0x84}),
+              "    coding 00 location 0100\n  cause value 3b : User Busy \n");
+    EXPECT_EQ(element(prcause_1tr6, {0x08, 0x01, 0x85}), "Unknown cause type 5!\n");
+
+    char hex[8];
+    EXPECT_EQ(ISDN::QuickHex(hex, Bytes{0x0A, 0xFF}.data(), 2), 7);
+    EXPECT_STREQ(hex, " 0A FF");
+}
+
 TEST(Q931Print, ShortFramesNeverKeepTheLastText)
 {
     print({0x00, 0x01, 0x01, 0x05});
