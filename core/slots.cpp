@@ -103,10 +103,14 @@ Answer::Type Slots::Create(int id, LGCP::CreateParams const& params, Slot*& made
 
 Slot* Slots::Holding(Slot& slot) const
 {
-    const int tx = slot.GetTransmitChannel();
-    const int rx = slot.GetReceiveChannel();
+    return Holding(slot, slot.GetTransmitChannel(), slot.GetReceiveChannel());
+}
+
+Slot* Slots::Holding(Slot& slot, int tx, int rx) const
+{
     for (Slot* other : mTable) {
-        if (other && ((tx >= 0 && other->GetTransmitChannel() == tx) || (rx >= 0 && other->GetReceiveChannel() == rx)))
+        if (other && other != &slot
+            && ((tx >= 0 && other->GetTransmitChannel() == tx) || (rx >= 0 && other->GetReceiveChannel() == rx)))
             return other;
     }
     return nullptr;

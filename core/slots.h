@@ -76,6 +76,9 @@ public:
     // A live slot that sends on the slot's transmit channel or listens on
     // its receive channel; null when there is none.
     Slot* Holding(Slot& slot) const;
+    // The same for channels a slot learns after its create (-1: none),
+    // before it takes them.
+    Slot* Holding(Slot& slot, int tx, int rx) const;
     // success (destroyed), delayed (on_release ends it) or a cause.
     Answer::Type Destroy(int id);
     Answer::Type Connect(int source, std::vector<int> const& receivers);

@@ -5,6 +5,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace Spawn {
 
 namespace {
@@ -12,9 +14,22 @@ namespace {
 // Runs in the child only: nothing here may return into the daemon's code.
 [[noreturn]] void run_child(const char* path, char* const* argv, const Stdio& stdio, int failStatus)
 {
+    // Signals are held since the fork: a handler of the daemon run here
+    // would take the signal meant to end the child, which would then run
+    // the program regardless. Back to the defaults first, then let them in.
+    for (int sig = 1; sig < NSIG; ++sig) {
+        struct sigaction action;
+        if (::sigaction(sig, nullptr, &action) != 0)
+            continue;
+        if ((action.sa_flags & SA_SIGINFO) || (action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN)) {
+            action = {};
+            action.sa_handler = SIG_DFL;
+            ::sigaction(sig, &action, nullptr);
+        }
+    }
     sigset_t none;
     sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
 
     // Each source is first moved above 2, so that one target never
     // overwrites a source that another target still needs (a channel that
@@ -49,9 +64,15 @@ pid_t Start(const std::string& path, const std::vector<std::string>& argv, const
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
 
+    sigset_t all, previous;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
     const pid_t pid = ::fork();
     if (pid == 0)
         run_child(path.c_str(), args.data(), stdio, failStatus);
+    const int error = errno;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    errno = error;
     return pid;
 }
 

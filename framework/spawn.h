@@ -23,8 +23,9 @@ struct Stdio
 };
 
 // Forks and executes 'path' with 'argv' (argv[0] included) and the caller's
-// environment. The child gets stdio on 0, 1 and 2, an empty signal mask and
-// none of the caller's other descriptors. When the
+// environment. The child gets stdio on 0, 1 and 2, the default action for
+// every signal the caller handles, an empty signal mask and none of the
+// caller's other descriptors. When the
 // program cannot be executed, or a descriptor cannot be set, the child ends
 // with _exit(failStatus). The pid, or -1 with errno when fork fails.
 pid_t Start(const std::string& path, const std::vector<std::string>& argv, const Stdio& stdio, int failStatus);

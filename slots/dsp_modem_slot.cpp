@@ -3,6 +3,7 @@
 #include "board/device.h"
 #include "board/device_names.h"
 #include "board/modem_requests.h"
+#include "core/slots.h"
 #include "slots/modem_factory.h"
 
 #include <fcntl.h>
@@ -87,6 +88,12 @@ void DspModemSlot::InitModem()
         Errno error;
         Head(std::cerr) << "get timeslot fail : " << error << std::endl;
         OnAbort(error.value());
+        return;
+    }
+    // One slot per switch channel, as at create: the modem goes back.
+    if (Slot* holder = Slots::instance().Holding(*this, timeslot, timeslot)) {
+        Head(std::cerr) << "switch channel " << timeslot << " is held by slot " << *holder << std::endl;
+        OnAbort(EBUSY);
         return;
     }
     const uint32_t n = static_cast<uint32_t>(modem);
@@ -175,8 +182,9 @@ void DspModemSlot::RunFaxReceiver()
 
 void DspModemSlot::StartFax(const std::vector<std::string>& argv, const char* what)
 {
-    // The fax program works the modem itself.
-    mControl.close();
+    // The fax program works the modem itself; the control descriptor stays
+    // open, as it is the slot's hold on the modem: closed, the modem would
+    // be handed to another slot while the fax runs.
     int pid = StartChild(argv[0], argv);
     if (pid < 0)
         return;

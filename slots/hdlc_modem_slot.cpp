@@ -1,6 +1,7 @@
 #include "slots/hdlc_modem_slot.h"
 
 #include "board/device.h"
+#include "core/slots.h"
 #include "framework/fd.h"
 #include "slots/modem_factory.h"
 
@@ -72,7 +73,13 @@ void HdlcModemSlot::initModem()
     // The slot-map word of the E1 settings names the switch channel.
     uint32_t word;
     std::memcpy(&word, settings + 3 * sizeof word, sizeof word);
-    mChannel = static_cast<int>(word);
+    const int channel = static_cast<int>(word);
+    // One slot per switch channel, as at create.
+    if (Slot* holder = Slots::instance().Holding(*this, channel, channel)) {
+        Head(std::cerr) << "switch channel " << channel << " is held by slot " << *holder << std::endl;
+        return;
+    }
+    mChannel = channel;
 
     unsigned char none[4] = {};
     request = Request(mName);

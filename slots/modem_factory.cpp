@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <set>
 
 namespace {
 
@@ -93,17 +94,28 @@ void ModemFactory::update_modemDevices()
         std::cerr << "fail to open \"" << GetModemDevName() << "\" : " << error << std::endl;
         return;
     }
+    // Bounded, and ended by a number given twice: a driver that repeats
+    // itself would keep the walk going for ever.
+    std::set<int> seen;
     intptr_t previous = -1;
-    int next;
-    while ((next = Device::Request(control.lowlevel_fd(), ModemRequest::kEnumerate,
-                                   reinterpret_cast<void*>(previous))) >= 0) {
+    while (seen.size() < kMaxModems) {
+        const int next = Device::Request(control.lowlevel_fd(), ModemRequest::kEnumerate,
+                                         reinterpret_cast<void*>(previous));
+        if (next < 0) {
+            Errno error;
+            if (error.value() != ENODEV) {
+                PutHeader(std::cerr);
+                std::cerr << "enum fail: " << error << std::endl;
+            }
+            return;
+        }
+        if (!seen.insert(next).second) {
+            PutHeader(std::cerr);
+            std::cerr << "modem " << next << " reported twice, no more modems asked for" << std::endl;
+            return;
+        }
         ++mModems;
         previous = next;
-    }
-    Errno error;
-    if (error.value() != ENODEV) {
-        PutHeader(std::cerr);
-        std::cerr << "enum fail: " << error << std::endl;
     }
 }
 

@@ -17,6 +17,9 @@ class HdlcModemSlot;
 // authentication service of the modem peers and routes its records.
 class ModemFactory : public SlotFactory, private AuthService::Notify {
 public:
+    // At most this many DSP modems are asked for and counted.
+    static constexpr size_t kMaxModems = 256;
+
     static ModemFactory& instance();
     // Test-only: the service's port (0: any free one), taken when the
     // factory is first built.

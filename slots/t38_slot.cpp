@@ -125,6 +125,13 @@ void T38SoftSlot::OnT38Terminate(int status)
     else if (WIFSIGNALED(status))
         std::clog << ext::header(this) << "t38 daemon terminated by signal=" << WTERMSIG(status) << std::endl;
     mPid = -1;
+    // The channel went back with the program and may go to another slot:
+    // the switch connections on it are undone and the slot holds it no more.
+    std::vector<Slot*> receivers = GetReceivers();
+    for (Slot* receiver : receivers)
+        Unlink(*receiver);
+    Unlink(*this);
+    mTimeslot = -1;
     OnAbort(this, status);
 }
 

@@ -29,7 +29,7 @@ public:
 
 private:
     int mPid;
-    int mTimeslot;
+    int mTimeslot; // -1 once the program has ended: its channel went back
     ChildWait mWatch;
 };
 

@@ -48,6 +48,13 @@ int ModemControl::OnRequest(Channel& channel, unsigned long code, void* arg)
     const int held = HeldModem(channel);
     switch (code) {
     case 0xBB0CUL: { // enumerate: the argument is the previous number
+        if (!mScript.empty()) {
+            if (mScripted >= mScript.size()) {
+                errno = ENODEV;
+                return -1;
+            }
+            return mScript[mScripted++];
+        }
         long previous = static_cast<long>(reinterpret_cast<intptr_t>(arg));
         if (previous + 1 >= modems()) {
             errno = ENODEV;

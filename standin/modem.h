@@ -3,6 +3,7 @@
 #include "standin/board.h"
 
 #include <map>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,13 @@ public:
     void SetModems(int count);
     int modems() const { return static_cast<int>(mBusy.size()); }
     bool IsAllocated(int modem) const;
+    // The enumeration answers these numbers in turn, whatever it is asked,
+    // then ends: a driver that repeats itself or never ends.
+    void Script(std::vector<int> numbers)
+    {
+        mScript = std::move(numbers);
+        mScripted = 0;
+    }
 
     // "allocate 0", "timeslot 0", "ddm 0 0x3", "reset-dmp 0", "dmp 0 5 7",
     // "answer 0", "originate 0", "fax-originate 0"; enumeration is left out.
@@ -32,6 +40,8 @@ public:
 
 private:
     std::vector<bool> mBusy = std::vector<bool>(kModems);
+    std::vector<int> mScript;
+    size_t mScripted = 0;
 };
 
 class NetInterfaces : public Driver {

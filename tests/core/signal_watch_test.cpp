@@ -1,8 +1,12 @@
 #include "core/signal_watch.h"
 
+#include "framework/spawn.h"
 #include "samples/link/loop_driver.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 
@@ -24,6 +28,38 @@ TEST(SignalWatch, StopBeforeTheLoopRunsIsKept)
     EXPECT_LT(asked, 1000u);
 
     watch.Stop();
+    SignalWatch::sStop = 0;
+    for (int sig : {SIGTERM, SIGINT, SIGUSR2, SIGHUP, SIGPIPE})
+        std::signal(sig, SIG_DFL);
+}
+
+// A stop sent to a child the moment it is forked ends it, whether it comes
+// before or after the program runs: the daemon's own handler never runs in
+// the child.
+TEST(SignalWatch, ChildStoppedAtOnceEndsWithTheSignal)
+{
+    ASSERT_TRUE(SignalWatch::instance().Install());
+    // Reaped here only, not by a child-exit service some other test started.
+    sigset_t chld, previous;
+    sigemptyset(&chld);
+    sigaddset(&chld, SIGCHLD);
+    ::pthread_sigmask(SIG_BLOCK, &chld, &previous);
+    for (int round = 0; round < 20; ++round) {
+        const pid_t pid = Spawn::Start("/bin/sleep", {"sleep", "5"}, {}, 99);
+        ASSERT_GT(pid, 0);
+        ASSERT_EQ(::kill(pid, SIGTERM), 0);
+        int status = 0;
+        for (int ms = 0; ms < 2000 && ::waitpid(pid, &status, WNOHANG) == 0; ++ms)
+            ::usleep(1000);
+        if (::waitpid(pid, &status, WNOHANG) == 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            ADD_FAILURE() << "child of round " << round << " survived its SIGTERM";
+            break;
+        }
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    }
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     SignalWatch::sStop = 0;
     for (int sig : {SIGTERM, SIGINT, SIGUSR2, SIGHUP, SIGPIPE})
         std::signal(sig, SIG_DFL);

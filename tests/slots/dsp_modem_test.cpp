@@ -108,8 +108,8 @@ TEST_F(DspModemTest, EachModeProgramsTheModemAndStartsItsProgram)
             EXPECT_EQ(argv, c.argv) << c.name;
             WaitChildEnd(*slot);
         }
-        // The fax programs work the modem themselves: the daemon lets go.
-        EXPECT_EQ(Allocated(0), c.argv.empty() || c.argv[0] == "/usr/local/sbin/pppd") << c.name;
+        // The modem stays the slot's, a fax program's too, until the destroy.
+        EXPECT_TRUE(Allocated(0)) << c.name;
         EXPECT_EQ(Slots::instance().Destroy(1), Answer::success) << c.name;
         EXPECT_FALSE(Allocated(0)) << c.name;
     }
@@ -147,6 +147,17 @@ TEST_F(DspModemTest, FailingStepsAbortAndLeaveTheStreamsClosed)
         EXPECT_EQ(controller.Aborts(), std::vector<int>{c.open ? EACCES : EBUSY}) << c.name;
         EXPECT_FALSE(Allocated(0)) << c.name;
         EXPECT_EQ(Slots::instance().Find(1)->GetTransmitChannel(), -1) << c.name;
+    }
+    {
+        // Modem 0's time slot, switch channel 10048, is a map slot's.
+        ASSERT_TRUE(CreateMap(kMap + 2, 1856));
+        controller.signals.clear();
+        Capture errors(std::cerr);
+        EXPECT_EQ(Connect(1), Answer::connectFail);
+        EXPECT_EQ(errors.count("01:dsp-modem: switch channel 10048 is held by slot 902:map\n"), 1u);
+        EXPECT_EQ(controller.Aborts(), std::vector<int>{EBUSY});
+        EXPECT_FALSE(Allocated(0));
+        EXPECT_EQ(Slots::instance().Destroy(kMap + 2), Answer::success);
     }
 
     // The DMP reset and single settings only log; a failed answer aborts
@@ -200,6 +211,12 @@ TEST_F(DspModemTest, FaxEndReportsPagesAndTheReceiverIsStoppedAtDestroy)
     ASSERT_EQ(Connect(2), Answer::success);
     Record();
     ASSERT_TRUE(slot->pppd_executing());
+    // The running fax keeps its modem: another slot gets the next one.
+    ASSERT_TRUE(CreateMap(kMap + 1, 1001));
+    ModemSlot* data = Create(3, Params());
+    ASSERT_EQ(Slots::instance().Connect(3, {kMap + 1}), Answer::success);
+    EXPECT_EQ(slot->modem_id(), 0);
+    EXPECT_EQ(data->modem_id(), 1);
     const int pid = slot->child();
     EXPECT_EQ(Slots::instance().Destroy(2), Answer::delayed);
     ASSERT_TRUE(loop.RunUntil([&] { return !controller.lines.empty() && controller.lines.back() == "2.released"; }));

@@ -74,6 +74,15 @@ TEST_F(HdlcModemTest, FailuresOnlyLogAndALaterQueryTriesAgain)
     EXPECT_NE(Connect(1), Answer::success); // no channel yet
     EXPECT_EQ(errors.count("SIOCWANDEV/IF_GET_IFACE fail!"), 1u);
 
+    // hdlc0's switch channel, 10112, is a map slot's.
+    nets.refuseType = 0;
+    ASSERT_TRUE(CreateMap(kMap + 1, 1920));
+    EXPECT_NE(Connect(1), Answer::success);
+    EXPECT_EQ(errors.count("01:digital-modem: switch channel 10112 is held by slot 901:map\n"), 1u);
+    EXPECT_EQ(nets.Find("hdlc0")->proto, 0);
+    EXPECT_FALSE(slot->pppd_executing());
+    EXPECT_EQ(Slots::instance().Destroy(kMap + 1), Answer::success);
+
     nets.refuseType = IF_PROTO_PPP;
     EXPECT_EQ(Connect(1), Answer::success); // the channel is known
     EXPECT_EQ(errors.count("SIOCWANDEV/IF_PROTO_PPP fail!"), 1u);

@@ -59,6 +59,21 @@ TEST_F(ModemFixture, DigitalModesChooseAFreeInterfaceAndResourcesCountWhatIsFree
     EXPECT_EQ(factory.INewSlot(other), nullptr);
 }
 
+TEST_F(ModemFixture, ModemWalkEndsAtARepeatedNumberAndAtItsBound)
+{
+    mctl.Script({0, 1, 1, 2});
+    Capture errors(std::cerr);
+    EXPECT_EQ(Query(factory).first, 2);
+    EXPECT_EQ(errors.count("modem[2,0]: modem 1 reported twice, no more modems asked for\n"), 1u);
+
+    std::vector<int> endless(300);
+    for (int i = 0; i < 300; ++i)
+        endless[static_cast<size_t>(i)] = i;
+    mctl.Script(endless);
+    EXPECT_EQ(Query(factory).first, 256);
+    EXPECT_EQ(errors.count("enum fail"), 0u);
+}
+
 struct ArgvCase {
     const char* name;
     TERM::ModemParams params;

@@ -170,6 +170,20 @@ TEST_F(T38Test, ChildEndBecomesAbortWithTheWaitStatus)
     EXPECT_TRUE(NoChildren());
 }
 
+// The channel goes back with the program: the ended slot holds neither it
+// nor a switch connection on it, so another slot may take it.
+TEST_F(T38Test, EndedSlotGivesUpItsChannelAndItsConnections)
+{
+    const int ts = StreamChannel(Create(T38(1, 2, "10.0.0.7", {}), 2)[1]);
+    ExpectAnswer(Exchange(CreateMap(2, 3, 1000), 3)[0], 2, 3);
+    ExpectAnswer(Exchange(Connect(3, 3, {2}))[0], 3, 3);
+    ASSERT_EQ(sw.Source(ts), 8192 + 1000);
+    ASSERT_EQ(::kill(ChildOn(ts), SIGKILL), 0);
+    ASSERT_TRUE(RunUntil([&] { return Aborts(2, SIGKILL) > 0; }));
+    EXPECT_EQ(sw.Source(ts), -1);
+    ExpectAnswer(Exchange(CreateMap(4, 4, ts - 8192))[0], 4, 4);
+}
+
 TEST_F(T38Test, InstanceCountIsTheProgramsNumberOrZero)
 {
     struct Case {
