@@ -141,7 +141,11 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params)
         Answer::Refuse(Answer::insufficientResources);
         return false;
     }
-    if (packages.size() > mTxQueue.size() - mTxQueue.count()) {
+    // A ready channel with nothing waiting drains a list as it is queued,
+    // so any list the module allows is taken; else what waits for the
+    // channel stays within the queue's bound.
+    const bool draining = mTxQueue.empty() && mHdlc->is_ready();
+    if (!draining && mTxQueue.count() + packages.size() > kQueueSize) {
         PutHeader(std::cerr);
         std::cerr << packages.size() << " packages refused: " << mTxQueue.count() << " frames wait already"
                   << std::endl;

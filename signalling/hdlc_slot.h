@@ -20,6 +20,7 @@
 class HdlcSlot : public Slot, public HDLC::Notify
 {
 public:
+    // Frames that may wait for a closed or busy channel.
     static constexpr unsigned kQueueSize = 120;
     // Pooled packets left for the rest of the daemon.
     static constexpr size_t kPoolReserve = 256;
@@ -29,6 +30,7 @@ public:
     // that keep the message within one controller frame.
     static constexpr size_t kMaxPackages = 128;
     static constexpr size_t kMaxGatheredOctets = 60000;
+    static_assert(kMaxPackages >= kQueueSize, "the queue holds any one list");
     // Statistics period; settable so tests need not wait.
     static unsigned sUpdateMs;
 
@@ -75,7 +77,8 @@ private:
     unsigned mTrunk;
     Timer mUpdateTimer;
     Timer mFlushTimer;
-    CleanQueue<Packet, kQueueSize> mTxQueue;
+    // Room for a whole list on a channel that drains it as it is queued.
+    CleanQueue<Packet, kMaxPackages> mTxQueue;
     uint16_t mAddress;
     uint8_t mTxSeq = 0;
     uint8_t mRxSeq = 0;

@@ -216,10 +216,24 @@ Slot* AtsQsigSlot::NewBChannel(SlotFactory& factory, unsigned index)
     return new AtsQsigBSlot(factory, static_cast<unsigned>(GetId()), index, record.channel);
 }
 
-int AtsQsigSlot::DestroyBChannel(unsigned index)
+namespace {
+
+// Gives a B channel of the link back, on a descriptor of its own when the
+// link's is gone: the channel is the driver's until removed.
+int RemoveBChannel(int fd, unsigned index)
 {
     uint32_t i = index;
-    return mEvent.IsActive() ? Device::Request(mEvent.lowlevel_fd(), DspData::kRemoveB, &i) : -1;
+    if (fd >= 0)
+        return Device::Request(fd, DspData::kRemoveB, &i);
+    Fd own(Device::Open(DspData::kDevice, O_RDWR | O_NONBLOCK));
+    return own ? Device::Request(own.lowlevel_fd(), DspData::kRemoveB, &i) : -1;
+}
+
+} // namespace
+
+int AtsQsigSlot::DestroyBChannel(unsigned index)
+{
+    return RemoveBChannel(mEvent.IsActive() ? mEvent.lowlevel_fd() : -1, index);
 }
 
 AtsQsigBSlot::AtsQsigBSlot(SlotFactory& factory, unsigned signallingSlot, unsigned index, int channel)
@@ -235,10 +249,15 @@ void AtsQsigBSlot::PutHeader(std::ostream& os) const
 bool AtsQsigBSlot::IBeforeDestroy()
 {
     Slot* slot = IsdnFactory::instance().FindSlot(mSignallingSlot);
-    if (auto* qsig = dynamic_cast<AtsQsigSlot*>(slot))
-        qsig->DestroyBChannel(mIndex);
-    else if (!slot)
+    auto* qsig = dynamic_cast<AtsQsigSlot*>(slot);
+    if (!slot)
         std::clog << "Can't find signalling slot" << std::endl;
+    // Whichever goes first, the B channel goes back with its slot.
+    if ((qsig ? qsig->DestroyBChannel(mIndex) : RemoveBChannel(-1, mIndex)) < 0) {
+        Errno error;
+        PutHeader(std::cerr);
+        std::cerr << "remove B channel " << mIndex << " fail: " << error << std::endl;
+    }
     return true;
 }
 

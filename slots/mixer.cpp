@@ -10,32 +10,41 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
+#include <cstdint>
 #include <iostream>
 
 namespace Mixer {
 
 using namespace MixerRequest;
 
-int mixer_ctl(unsigned long request, void* record)
+int mixer_ctl(int request, ...)
 {
+    va_list args;
+    va_start(args, request);
+    void* record = va_arg(args, void*);
+    va_end(args);
     Fd fd(Device::Open(GetMixerDevName(), O_RDONLY));
     if (!fd)
         return -1;
-    int result = Device::Request(fd.lowlevel_fd(), request, record);
+    // The request words are 32 bits: no sign reaches the device.
+    int result = Device::Request(fd.lowlevel_fd(), static_cast<uint32_t>(request), record);
     int error = errno;
     fd.close();
     errno = error;
     return result;
 }
 
-Mixer::Mixer(MixerFactory& factory, int id)
-    : mFactory(factory), mId(id)
-{
-}
+Mixer::Mixer(int id) : mId(id) {}
 
 Mixer::~Mixer()
 {
-    mFactory.Forget(this);
+    factory().Forget(this);
+}
+
+MixerFactory& Mixer::factory() const
+{
+    return mFactory ? *mFactory : MixerFactory::instance();
 }
 
 void Mixer::PutHeader(std::ostream& os) const
@@ -82,7 +91,7 @@ bool Mixer::Channel2Slot(LGCP::MixerChannel const& channel, mix_slot& out) const
 int Mixer::channel2timeslot(int channel)
 {
     mix_slot slot{mId, kTdm, channel};
-    int result = mixer_ctl(MIX_TDM, &slot);
+    int result = mixer_ctl(static_cast<int>(MIX_TDM), &slot);
     if (result >= 0)
         return result;
     Errno error;
@@ -95,7 +104,7 @@ int Mixer::channel2timeslot(int channel)
 bool Mixer::Clear(int channel)
 {
     mix_slot slot{mId, kTdm, channel};
-    if (mixer_ctl(MIX_RX_CLEAR, &slot) >= 0)
+    if (mixer_ctl(static_cast<int>(MIX_RX_CLEAR), &slot) >= 0)
         return true;
     Errno error;
     PutHeader(std::cerr);
@@ -107,7 +116,7 @@ bool Mixer::Clear(int channel)
 bool Mixer::Link(unsigned long request, int rx, int tx, int gain)
 {
     mix_rx_link link{{mId, kTdm, rx}, {mId, kTdm, tx}, gain};
-    if (mixer_ctl(request, &link) >= 0)
+    if (mixer_ctl(static_cast<int>(request), &link) >= 0)
         return true;
     Errno error;
     PutHeader(std::cerr);
@@ -129,11 +138,31 @@ bool Mixer::ClearTX(LGCP::MixerChannel const& channel)
     return Clear(slot.number);
 }
 
+bool Mixer::Members(int channel)
+{
+    bool added = true;
+    for (MixerSlot* slot : mSlots) {
+        auto* input = dynamic_cast<TdmInput*>(slot);
+        if (input && input->mSummator == channel)
+            added = Link(MIX_RX_ADD, channel, input->mChannel, kFullGain) && added;
+    }
+    return added;
+}
+
+void Mixer::Restore(int channel)
+{
+    Clear(channel);
+    Members(channel);
+}
+
 bool Mixer::SetTX(LGCP::MixerOutParams const& params)
 {
     if (!ClearTX(params.get_channel()))
         return false;
     mix_slot rx, tx;
+    // Inputs made before the output keep their place in its mix.
+    if (Channel2Slot(params.get_channel(), rx) && !Members(rx.number))
+        return false;
     if (params.get_inputs().empty()) {
         if (!Channel2Slot(params.get_channel(), rx)) {
             PutHeader(std::cerr);
@@ -162,10 +191,8 @@ bool Mixer::SetTX(LGCP::MixerOutParams const& params)
 bool Mixer::Bounded(LGCP::MixerChannel const& channel, int& number) const
 {
     number = channel.get_tdm().getValue();
-    if (number >= 0 && number < mFactory.tdm_channels())
+    if (number >= 0 && number < factory().tdm_channels())
         return true;
-    PutHeader(std::cerr);
-    std::cerr << "channel " << number << " is not below " << mFactory.tdm_channels() << std::endl;
     Answer::Refuse(Answer::invalidParams);
     return false;
 }
@@ -233,11 +260,15 @@ TdmOutput* Mixer::New(LGCP::MixerOutParams const& params)
     if (ts < 0)
         return nullptr;
     if (!SetTX(params)) {
-        // A refused output leaves no mix behind.
-        Clear(n);
+        // A refused output leaves no mix of its own behind.
+        Restore(n);
         return nullptr;
     }
     auto* output = new TdmOutput(*this, n, ts);
+    for (const LGCP::MixerInput& input : params.get_inputs())
+        output->mSources.emplace_back(input.get_channel().get_tdm().getValue(), input.get_gain().getValue());
+    if (output->mSources.empty())
+        output->mSources.emplace_back(n, kFullGain);
     Register(output);
     return output;
 }
@@ -254,8 +285,17 @@ static void StopDigits(Hardware::TonecReceiver& tones)
 void Mixer::Release(TdmInput& input)
 {
     StopDigits(input);
-    if (input.mSummator >= 0)
+    if (input.mSummator >= 0) {
         Link(MIX_RX_REMOVE, input.mSummator, input.mChannel, kFullGain);
+        // The driver holds one link per pair: an output that names the
+        // same source in its own mix has it back.
+        for (MixerSlot* slot : mSlots) {
+            auto* output = dynamic_cast<TdmOutput*>(slot);
+            for (size_t i = 0; output && output->mChannel == input.mSummator && i < output->mSources.size(); ++i)
+                if (output->mSources[i].first == input.mChannel)
+                    Link(MIX_RX_ADD, input.mSummator, input.mChannel, output->mSources[i].second);
+        }
+    }
     UnRegister(&input);
 }
 
@@ -264,8 +304,7 @@ void Mixer::Release(TdmOutput& output)
     StopDigits(output);
     PutHeader(std::clog);
     std::clog << "clear tdm output " << output.mChannel << std::endl;
-    mix_slot slot{mId, kTdm, output.mChannel};
-    mixer_ctl(MIX_RX_CLEAR, &slot);
+    Restore(output.mChannel);
     UnRegister(&output);
 }
 
@@ -282,7 +321,7 @@ void Mixer::Reset(int channels)
             held = held || (input ? input->summator() == c : slot->channel() == c);
         }
         mix_slot slot{mId, kTdm, c};
-        if (!held && mixer_ctl(MIX_RX_CLEAR, &slot) < 0)
+        if (!held && mixer_ctl(static_cast<int>(MIX_RX_CLEAR), &slot) < 0)
             ++failures;
     }
     if (failures) {

@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <iosfwd>
+#include <utility>
 #include <vector>
 
 namespace LGCP {
@@ -27,9 +28,10 @@ class MixerOutParams;
 
 namespace Mixer {
 
-// One request on the mixer device, opened for it and closed after; the
-// request's result, or -1 with errno (also when the device cannot be opened).
-int mixer_ctl(unsigned long request, void* record);
+// One request on the mixer device, opened for it and closed after, with
+// one further argument: a pointer to the request's record. The request's
+// result, or -1 with errno (also when the device cannot be opened).
+int mixer_ctl(int request, ...);
 
 class MixerFactory;
 class TdmInput;
@@ -48,7 +50,7 @@ public:
 class Mixer
 {
 public:
-    Mixer(MixerFactory& factory, int id);
+    explicit Mixer(int id);
     ~Mixer();
     Mixer(const Mixer&) = delete;
     Mixer& operator=(const Mixer&) = delete;
@@ -89,8 +91,16 @@ private:
     template <class Kind> bool Taken(int channel) const;
     bool Clear(int channel);
     bool Link(unsigned long request, int rx, int tx, int gain);
+    // Adds again what the live inputs summed into the channel add to its
+    // mix; false when one is refused.
+    bool Members(int channel);
+    // The channel's mix back to what its live inputs add, no more.
+    void Restore(int channel);
 
-    MixerFactory& mFactory;
+    // The factory that found the unit; the one factory when none did.
+    MixerFactory& factory() const;
+
+    MixerFactory* mFactory = nullptr;
     int mId;
     bool mDead = false;
     std::vector<MixerSlot*> mSlots;
@@ -173,9 +183,14 @@ public:
     const char* GetName() const override { return "mixer tdm output"; }
 
 private:
+    friend class Mixer;
+
     bool KindIoctl(LGCP::IoctlParams const& params) override;
     void Release() override;
     void tone_gen_complete() override { processToneGenEvent(); }
+
+    // Its own contributions: source channel and gain.
+    std::vector<std::pair<int, int>> mSources;
 };
 
 // Finds the units at each resource query and makes their slots; before

@@ -211,7 +211,7 @@ void MixerFactory::RefreshResources()
     // twice: a driver that repeats itself would keep the walk going for ever.
     std::set<int> seen;
     while (seen.size() < kMaxUnits) {
-        if (mixer_ctl(MixerRequest::MIX_RESOURCES, &record) < 0)
+        if (mixer_ctl(static_cast<int>(MixerRequest::MIX_RESOURCES), &record) < 0)
             break;
         if (!seen.insert(record.dev_no).second) {
             PutHeader(std::cerr);
@@ -234,7 +234,8 @@ void MixerFactory::RefreshResources()
             mGone.erase(back);
             unit->mDead = false;
         } else {
-            unit = new Mixer(*this, record.dev_no);
+            unit = new Mixer(record.dev_no);
+            unit->mFactory = this;
         }
         mUnits.push_back(unit);
         unit->Reset(record.tdm_channels);

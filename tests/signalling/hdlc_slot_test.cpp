@@ -183,6 +183,20 @@ TEST_F(HdlcSlots, FullQueueRefusesTheWholeCommand)
         EXPECT_EQ(written[i][2], (i % 8) << 5);
         EXPECT_EQ(written[i][3], char(i % 100));
     }
+
+    // Open with nothing waiting: a list of the most LGCP allows goes out whole.
+    bodies.assign(128, {'m'});
+    ExpectAnswer(Exchange(Packages(6, kSlot, bodies))[0], 6, kSlot);
+    written = mcc.Written(ts);
+    ASSERT_EQ(written.size(), 128u);
+    EXPECT_EQ(written[127][2], 7 << 5);
+    // A busy channel: what waits stays within the queue's 120.
+    ASSERT_TRUE(mcc.Refuse(ts));
+    ExpectAnswer(Exchange(Packages(7, kSlot, {{'w'}}))[0], 7, kSlot);
+    bodies.resize(120);
+    ExpectAnswer(Exchange(Packages(8, kSlot, bodies))[0], 8, kSlot, LGCP::ErrorCause::insufficientResources);
+    bodies.resize(119);
+    ExpectAnswer(Exchange(Packages(9, kSlot, bodies))[0], 9, kSlot);
 }
 
 TEST_F(HdlcSlots, StatisticsAndFailures)

@@ -134,13 +134,18 @@ TEST_F(IsdnSlots, QsigLinkAndItsBChannels)
     ASSERT_TRUE(loop.RunUntil([&] { return channels[0]->Receive(frame); }));
     EXPECT_EQ(frame, (Frame{0x00, 0x01, 0x7F}));
 
-    // A B slot outliving its link keeps its driver channel and says so.
+    // A B slot outliving its link holds its channel until it goes, then
+    // gives it back: the next link has it again.
     ExpectAnswer(Exchange(CreateQsigB(9, 6, 5, 2))[0], 9, 6);
     ExpectAnswer(Exchange(Destroy(10, 5))[0], 10, 5);
+    EXPECT_NE(dsp.BChannel(1), -1);
     test::Capture log(std::clog);
     ExpectAnswer(Exchange(Destroy(11, 6))[0], 11, 6);
     EXPECT_NE(log.text().find("Can't find signalling slot"), std::string::npos);
-    EXPECT_NE(dsp.BChannel(1), -1);
+    EXPECT_EQ(dsp.BChannel(1), -1);
+    ExpectAnswer(Exchange(CreateQsig(12, 5))[0], 12, 5);
+    ExpectAnswer(Exchange(CreateQsigB(13, 6, 5, 2))[0], 13, 6);
+    EXPECT_EQ(dsp.removes(), 2u);
 }
 
 TEST_F(IsdnSlots, BlockedResettingAndBrokenDevices)

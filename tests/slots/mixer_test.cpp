@@ -289,6 +289,34 @@ TEST_F(MixerSlots, InputRequests)
     EXPECT_EQ(mixer.Contributions(), 0u);
 }
 
+TEST_F(MixerSlots, AnOutputCarriesItsLiveMembers)
+{
+    using Mix = Standin::Mixer::Mix;
+    Found(1);
+    auto into9 = [](LGCP::MixerInParams& in) { Tdm(in.set_summator(), 9); };
+    ASSERT_EQ(Ask(MixerIn(2, 70, 0, 1, into9)), -1);
+    ASSERT_EQ(Ask(MixerIn(3, 71, 0, 2, into9)), -1);
+    // Made after its members, made again, and each one leaving: only its
+    // own contributions come and go.
+    EXPECT_EQ(Ask(MixerOut(4, 72, 0, 9, {{3, 100}})), -1);
+    EXPECT_EQ(mixer.MixOf(0, 9), (Mix{{1, 32767}, {2, 32767}, {3, 100}}));
+    ASSERT_EQ(Ask(MixerIn(10, 73, 0, 3, into9)), -1);
+    EXPECT_EQ(Ask(Destroy(11, 73)), -1);
+    EXPECT_EQ(mixer.MixOf(0, 9), (Mix{{1, 32767}, {2, 32767}, {3, 100}}));
+    EXPECT_EQ(Ask(Destroy(5, 72)), -1);
+    EXPECT_EQ(mixer.MixOf(0, 9), (Mix{{1, 32767}, {2, 32767}}));
+    EXPECT_EQ(Ask(MixerOut(6, 72, 0, 9)), -1);
+    EXPECT_EQ(mixer.MixOf(0, 9), (Mix{{1, 32767}, {2, 32767}, {9, 32767}}));
+    EXPECT_EQ(Ask(Destroy(7, 70)), -1);
+    EXPECT_EQ(mixer.MixOf(0, 9), (Mix{{2, 32767}, {9, 32767}}));
+
+    // A member the driver will not take back: the output is not made.
+    EXPECT_EQ(Ask(Destroy(8, 72)), -1);
+    mixer.Break(0, 2);
+    EXPECT_EQ(Ask(MixerOut(9, 72, 0, 9)), Cause::insufficientResources);
+    EXPECT_EQ(Slots::instance().Find(72), nullptr);
+}
+
 TEST_F(MixerSlots, IoctlsReachTheReceivers)
 {
     Found(1);
