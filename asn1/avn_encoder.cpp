@@ -1,6 +1,8 @@
 // Value-notation printer.
 #include "asn1/avn_encoder.h"
 
+#include "framework/text.h"
+
 #include <climits>
 #include <cwchar>
 #include <new>
@@ -10,35 +12,7 @@ namespace ASN1 {
 
 void escapeString(std::string& out, std::string_view text)
 {
-    static char const hex[] = "0123456789abcdef";
-    for (char c : text) {
-        auto u = static_cast<unsigned char>(c);
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '"':
-            out += "\\\"";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (u < 0x20 || u == 0x7F) {
-                out += "\\x";
-                out += hex[u >> 4];
-                out += hex[u & 15];
-            } else {
-                out += c;
-            }
-        }
-    }
+    ext::escape(out, text);
 }
 
 bool unescapeString(std::string& out, std::string_view text)

@@ -1,6 +1,7 @@
 #include "board/tonec_receiver.h"
 
 #include "board/dsp_requests.h"
+#include "framework/text.h"
 #include "protocol/lgcp.h"
 
 #include <cstring>
@@ -66,7 +67,7 @@ bool TonecReceiver::SendDigits(unsigned long code, std::string const& digits, co
     if (digits.empty() || digits.size() > Tonec::kMaxDigits
         || digits.find_first_not_of(allowed) != std::string::npos) {
         TonecService::instance().PutHeader(std::cerr);
-        std::cerr << "digits \"" << digits << "\" refused on time slot " << record.timeslot << std::endl;
+        std::cerr << "digits " << ext::quoted(digits) << " refused on time slot " << record.timeslot << std::endl;
         return false;
     }
     record.count = static_cast<uint32_t>(digits.size());

@@ -56,6 +56,20 @@ bool Addr::Assign(char const* text, int* port)
     return true;
 }
 
+bool Addr::Assign(std::string const& text, int* port)
+{
+    return text.find('\0') == std::string::npos && Assign(text.c_str(), port);
+}
+
+bool ParseDotted(std::string const& text, uint32_t& address)
+{
+    in_addr a{};
+    if (text.find('\0') != std::string::npos || ::inet_pton(AF_INET, text.c_str(), &a) != 1)
+        return false;
+    address = a.s_addr;
+    return true;
+}
+
 void Addr::Assign(unsigned long a)
 {
     mAddr.sin_addr.s_addr = static_cast<in_addr_t>(a);

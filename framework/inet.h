@@ -1,6 +1,7 @@
 // IPv4 socket addresses, the host name and the interface address list.
 #pragma once
 
+#include <cstdint>
 #include <list>
 #include <netinet/in.h>
 #include <iosfwd>
@@ -25,7 +26,8 @@ public:
     // none. True when the address part parsed; the port may be stored even
     // when it did not.
     bool Assign(char const* text, int* port);
-    bool Assign(std::string const& text, int* port) { return Assign(text.c_str(), port); }
+    // A text with a NUL in it is refused, not read up to the NUL.
+    bool Assign(std::string const& text, int* port);
     // The address field, already in network byte order.
     void Assign(unsigned long a);
 
@@ -54,6 +56,10 @@ private:
 };
 
 std::ostream& operator<<(std::ostream& os, Addr const& a);
+
+// Exactly four dotted decimals and nothing after them, not even behind a
+// NUL; `address` in network byte order.
+bool ParseDotted(std::string const& text, uint32_t& address);
 
 } // namespace INet4
 

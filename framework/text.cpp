@@ -101,6 +101,54 @@ void OutUnsignedInHex::put(std::ostream& os) const
     os << "0x" << std::setw(int(digits)) << value;
 }
 
+void escape(std::string& out, std::string_view text)
+{
+    static char const digits[] = "0123456789abcdef";
+    for (char c : text) {
+        auto u = static_cast<unsigned char>(c);
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (u < 0x20 || u == 0x7F) {
+                out += "\\x";
+                out += digits[u >> 4];
+                out += digits[u & 15];
+            } else {
+                out += c;
+            }
+        }
+    }
+}
+
+void OutEscaped::put(std::ostream& os) const
+{
+    std::string text = quotes ? "\"" : "";
+    escape(text, v);
+    if (quotes)
+        text += '"';
+    os << text;
+}
+
+std::ostream& operator<<(std::ostream& os, OutEscaped const& e)
+{
+    e.put(os);
+    return os;
+}
+
 std::ostream& operator<<(std::ostream& os, OutBufInHex const& h)
 {
     h.put(os);

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -135,28 +136,34 @@ OutUnsignedInHex hex(I value, unsigned digits)
     return OutUnsignedInHex(static_cast<unsigned>(value), digits);
 }
 
-template <class T>
-class OutQuoted
+// Appends text so that it stays on one line of the log whatever the
+// controller, a peer or a line put into it: backslash, double quote and
+// control characters (NUL included) as \\, \", \n, \r, \t or \xHH.
+void escape(std::string& out, std::string_view text);
+
+// A text from outside written escaped (escape above), bare or between
+// double quotes.
+class OutEscaped
 {
 public:
-    explicit OutQuoted(T const& v) : v(v) {}
-    void put(std::ostream& os) const { os << '"' << v << '"'; }
+    OutEscaped(std::string_view v, bool quotes) : v(v), quotes(quotes) {}
+    void put(std::ostream& os) const;
 
 private:
-    T const& v;
+    std::string_view v;
+    bool quotes;
 };
 
-template <class T>
-std::ostream& operator<<(std::ostream& os, OutQuoted<T> const& q)
+std::ostream& operator<<(std::ostream& os, OutEscaped const& e);
+
+inline OutEscaped escaped(std::string_view v)
 {
-    q.put(os);
-    return os;
+    return OutEscaped(v, false);
 }
 
-template <class T>
-OutQuoted<T> quoted(T const& v)
+inline OutEscaped quoted(std::string_view v)
 {
-    return OutQuoted<T>(v);
+    return OutEscaped(v, true);
 }
 
 // The log-line prefix of an object: its PutHeader(std::ostream&) const.

@@ -2,6 +2,9 @@
 
 #include "board/device.h"
 #include "board/device_names.h"
+#include "core/slots.h"
+#include "framework/entropy.h"
+#include "framework/inet.h"
 #include "framework/text.h"
 #include "protocol/lgcp.h"
 #include "protocol/term.h"
@@ -11,8 +14,8 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 
-#include <cstdlib>
 #include <iostream>
+#include <sstream>
 
 namespace {
 
@@ -39,13 +42,11 @@ int PayloadCode(TERM::Payload const& payload)
     }
 }
 
-bool Dotted(std::string const& text, uint32_t& address)
+std::string Quoted(std::string const& text)
 {
-    in_addr a{};
-    if (::inet_pton(AF_INET, text.c_str(), &a) != 1)
-        return false;
-    address = a.s_addr;
-    return true;
+    std::ostringstream os;
+    os << ext::quoted(text);
+    return os.str();
 }
 
 // Port 0 would bind any port, 65535 would put RTCP on port 0.
@@ -58,14 +59,14 @@ bool UsablePort(unsigned port)
 // nothing.
 std::string Refusal(TERM::RtpParams const& rtp, uint32_t& dst, uint32_t& src)
 {
-    if (!Dotted(rtp.get_dhost().get_iaddr(), dst))
-        return "dhost address \"" + rtp.get_dhost().get_iaddr() + "\" is not a dotted IPv4 address";
+    if (!INet4::ParseDotted(rtp.get_dhost().get_iaddr(), dst))
+        return "dhost address " + Quoted(rtp.get_dhost().get_iaddr()) + " is not a dotted IPv4 address";
     if (!UsablePort(rtp.get_dhost().get_port().getValue()))
         return "dhost port " + std::to_string(rtp.get_dhost().get_port().getValue()) + " out of range";
     src = 0;
     if (rtp.shost_isPresent()) {
-        if (!Dotted(rtp.get_shost().get_iaddr(), src))
-            return "shost address \"" + rtp.get_shost().get_iaddr() + "\" is not a dotted IPv4 address";
+        if (!INet4::ParseDotted(rtp.get_shost().get_iaddr(), src))
+            return "shost address " + Quoted(rtp.get_shost().get_iaddr()) + " is not a dotted IPv4 address";
         if (!UsablePort(rtp.get_shost().get_port().getValue()))
             return "shost port " + std::to_string(rtp.get_shost().get_port().getValue()) + " out of range";
     }
@@ -88,12 +89,14 @@ bool SetUpRtpSession(LGCP::CreateRtpParams const& params, uint32_t bss,
     };
     if (PayloadCode(rtp.get_payload()) < 0) {
         log(std::clog) << "rtp do not created: payload " << rtp.get_payload() << "not found" << std::endl;
+        Answer::Refuse(Answer::invalidParams);
         return false;
     }
     uint32_t dst = 0, src = 0;
     std::string refusal = Refusal(rtp, dst, src);
     if (!refusal.empty()) {
         log(std::clog) << "rtp do not created: " << refusal << std::endl;
+        Answer::Refuse(Answer::invalidParams);
         return false;
     }
 
@@ -136,7 +139,7 @@ bool SetUpRtpSession(LGCP::CreateRtpParams const& params, uint32_t bss,
     record.tx_pt = RtpCodecFactory::translateCodec(rtp.get_payload(), params.get_txPayload());
     record.vad = rtp.vad_isPresent() && rtp.get_vad();
     record.crate = rtp.crate_isPresent() && rtp.get_crate().getValue() != 0;
-    record.ssrc = rtp.ssrc_isPresent() ? rtp.get_ssrc().getValue() : static_cast<uint32_t>(std::rand());
+    record.ssrc = rtp.ssrc_isPresent() ? rtp.get_ssrc().getValue() : KernelRandom();
 
     rtp_connection_params begin = record;
     if (Device::Request(session.lowlevel_fd(), RtpRequest::kBeginSession, &begin) < 0) {

@@ -30,7 +30,8 @@ struct RtpSession {
 // The set-up every RTP kind runs: payload codes, the RTCP socket on the RTP
 // port plus one, the begin-session record and the channel. False when a step
 // fails: its one line is logged behind `header` and whatever was opened is
-// closed again.
+// closed again; parameters the driver cannot be given are refused as
+// invalidParams.
 bool SetUpRtpSession(LGCP::CreateRtpParams const& params, uint32_t bss,
                      std::function<void(std::ostream&)> const& header, RtpSession& out);
 

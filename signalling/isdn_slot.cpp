@@ -350,7 +350,10 @@ Slot* IsdnFactory::NewAtsQsigBSlot(LGCP::AtsQsigBParams const& params)
 {
     auto* qsig = dynamic_cast<AtsQsigSlot*>(FindSlot(static_cast<unsigned>(params.get_slot().getValue())));
     const unsigned subslot = static_cast<unsigned>(params.get_subslot().getValue());
-    if (!qsig || subslot == 0)
+    if (!qsig || subslot == 0) {
+        // The controller named no QSIG link: nothing is missing on the board.
+        Answer::Refuse(Answer::invalidParams);
         return nullptr;
+    }
     return qsig->NewBChannel(*this, subslot - 1);
 }

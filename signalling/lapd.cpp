@@ -2,6 +2,7 @@
 // and T203 on one timer, and TEI management on the BRI user side.
 #include "signalling/lapd.h"
 
+#include "framework/entropy.h"
 #include "signalling/q931_print.h"
 
 #include <cstdlib>
@@ -613,7 +614,7 @@ void LAPD::reset_sequence()
 
 void LAPD::new_ri()
 {
-    mRi = (unsigned short)(std::rand() & 0xFFFF);
+    mRi = (unsigned short)(KernelRandom() & 0xFFFF);
 }
 
 void LAPD::BeginTeiAssignProcedure()

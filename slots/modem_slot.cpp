@@ -2,11 +2,12 @@
 
 #include "core/slots.h"
 #include "framework/fd.h"
+#include "framework/inet.h"
 #include "framework/spawn.h"
+#include "framework/text.h"
 #include "protocol/term.h"
 #include "slots/modem_factory.h"
 
-#include <arpa/inet.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -26,8 +27,8 @@ std::map<std::string, std::string>& Redirects()
 // address.
 uint32_t Address(const std::string& text)
 {
-    in_addr address{};
-    return ::inet_pton(AF_INET, text.c_str(), &address) == 1 ? address.s_addr : 0xFFFFFFFFu;
+    uint32_t address;
+    return INet4::ParseDotted(text, address) ? address : 0xFFFFFFFFu;
 }
 
 // The controller's texts are IA5: an octet above 127 would make the signal
@@ -169,7 +170,7 @@ int ModemSlot::StartChild(const std::string& program, const std::vector<std::str
 {
     // A relative path would run whatever the daemon's working directory holds.
     if (program.empty() || program[0] != '/') {
-        Head(std::cerr) << "program path is not absolute: \"" << program << "\"" << std::endl;
+        Head(std::cerr) << "program path is not absolute: " << ext::quoted(program) << std::endl;
         OnAbort(EINVAL);
         return -1;
     }
@@ -209,7 +210,7 @@ void ModemSlot::pppd_exec(const std::string& device, const char* options)
     mChild = pid;
     mWatch.Bind(&ModemSlot::on_terminate, this);
     mWatch.Attach(pid);
-    Head(std::clog) << "pppd executed cid=\"" << mParams.get_cid() << "\" pid=" << pid << std::endl;
+    Head(std::clog) << "pppd executed cid=\"" << ext::escaped(mParams.get_cid()) << "\" pid=" << pid << std::endl;
 }
 
 void ModemSlot::pppd_kill()

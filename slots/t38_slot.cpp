@@ -3,11 +3,11 @@
 #include "board/mcc.h"
 #include "core/slots.h"
 #include "framework/fd.h"
+#include "framework/inet.h"
 #include "framework/spawn.h"
 #include "framework/text.h"
 #include "protocol/lgcp.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -39,12 +39,6 @@ Program& program()
 {
     static Program p;
     return p;
-}
-
-bool dotted_ipv4(const std::string& text)
-{
-    in_addr addr;
-    return text.find('\0') == std::string::npos && ::inet_pton(AF_INET, text.c_str(), &addr) == 1;
 }
 
 // Digits only, to the end of the line: anything else is no count.
@@ -160,9 +154,11 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params)
         return nullptr;
     const LGCP::T38Soft& t38 = params.get_t38soft();
     const std::string& remote = t38.get_dhost().get_iaddr();
-    if (!dotted_ipv4(remote)) {
+    uint32_t address;
+    if (!INet4::ParseDotted(remote, address)) {
         std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - remote address is not dotted IPv4: "
                   << ext::quoted(remote) << std::endl;
+        Answer::Refuse(Answer::invalidParams);
         return nullptr;
     }
 
@@ -204,7 +200,7 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params)
     }
     std::clog << ext::header(this) << "args for run t38 daemon:" << std::endl;
     for (size_t i = 0; i < argv.size(); ++i)
-        std::clog << ext::header(this) << "arg[" << i << "]=" << argv[i] << std::endl;
+        std::clog << ext::header(this) << "arg[" << i << "]=" << ext::escaped(argv[i]) << std::endl;
 
     // The program's output goes where the daemon's own goes: the log.
     const pid_t pid = Spawn::Start(program().path, argv, {r.fd.lowlevel_fd(), STDOUT_FILENO, STDERR_FILENO},

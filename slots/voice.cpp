@@ -80,7 +80,7 @@ PlaySlotNetwork::PlaySlotNetwork(SlotFactory& factory, Fd channel, LGCP::PlayerP
 
 void PlaySlotNetwork::PutAddr(std::ostream& os) const
 {
-    os << mHost;
+    os << ext::escaped(mHost);
 }
 
 bool PlaySlotNetwork::IOnOutputStream()

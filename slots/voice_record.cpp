@@ -25,7 +25,7 @@ void RecordSlot::PutHeader(std::ostream& os) const
 
 void RecordSlot::PutAddr(std::ostream& os) const
 {
-    os << mHost;
+    os << ext::escaped(mHost);
 }
 
 void RecordSlot::IAfterCreate()

@@ -27,6 +27,13 @@ TEST(INet4Addr, ParsingPortsAndEquality)
     EXPECT_EQ(0, a.port());
     EXPECT_TRUE(a.Assign(std::string("1.2.3.4:12ab"), nullptr));
     EXPECT_EQ(12, a.port());
+    // A NUL does not cut a text short to an address.
+    EXPECT_FALSE(a.Assign(std::string("127.0.0.1\0xx:80", 15), nullptr));
+    uint32_t dotted = 0;
+    EXPECT_TRUE(INet4::ParseDotted("10.1.2.3", dotted));
+    EXPECT_EQ(dotted, htonl(0x0A010203));
+    for (std::string bad : {std::string("127.0.0.1\0xx", 12), std::string("10.1.2"), std::string("10.1.2.3 ")})
+        EXPECT_FALSE(INet4::ParseDotted(bad, dotted)) << bad;
 
     // The string constructor starts from the reset state, assignment does not.
     INet4::Addr c(std::string("127.0.0.1:80")), b(std::string("127.0.0.1"));

@@ -119,6 +119,18 @@ TEST_F(RtpFactoryTest, BeginSessionRecordCarriesTheCreateParameters)
     EXPECT_EQ(r.vad, 0);
 }
 
+// Two gateways started alike must not collide on SSRC.
+TEST_F(RtpFactoryTest, SsrcWithoutAGivenOneDiffersBetweenRuns)
+{
+    auto ssrc = [this] {
+        rtp_connection_params r{};
+        return Make(Create(Payload::ptG711_Alaw, Payload::ptG711_Alaw, Payload::ptG711_Alaw), &r) ? r.ssrc : 0u;
+    };
+    const uint32_t first = test::InChild(ssrc);
+    EXPECT_NE(first, 0u);
+    EXPECT_NE(first, test::InChild(ssrc));
+}
+
 TEST_F(RtpFactoryTest, PayloadCodesAndOverrides)
 {
     struct Case {

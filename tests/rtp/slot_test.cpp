@@ -192,6 +192,51 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionWithWhatRan)
     ExpectAnswer(Exchange(Destroy(9, 5))[0], 9, 5);
 }
 
+// What the controller got wrong is no missing resource: it must not retry.
+TEST_F(RtpSlotTest, BadCreateParametersAreInvalidParams)
+{
+    void (*const changes[])(TERM::RtpParams&) = {
+        [](TERM::RtpParams& p) { p.get_dhost().get_port() = 0; },
+        [](TERM::RtpParams& p) { p.get_dhost().get_port() = 65535; },
+        [](TERM::RtpParams& p) { p.get_dhost().get_iaddr().assign("10.1.2"); },
+        [](TERM::RtpParams& p) { p.get_payload() = Payload::ptT38_UDP_TL; },
+        [](TERM::RtpParams& p) { p.get_payload() = Payload::ptR2S; },
+    };
+    unsigned seq = 1;
+    for (auto change : changes) {
+        LGCP::Message m = CreateRtp(seq, 5, Payload::ptG711_Alaw, Payload::ptG711_Alaw);
+        change(Body(m).get_create().get_rtp().get_codecRTP());
+        ExpectAnswer(Exchange(m)[0], seq, 5, Cause::invalidParams);
+        ++seq;
+    }
+    EXPECT_TRUE(rtp.codes().empty());
+    ExpectQuiet();
+}
+
+// A controller's text stays on its own log line, and a NUL does not cut an
+// address short.
+TEST_F(RtpSlotTest, ControllerTextsAreLoggedEscaped)
+{
+    const struct {
+        std::string iaddr, logged;
+    } cases[] = {
+        {"1.2.3\nslots: forged line\n", "\"1.2.3\\nslots: forged line\\n\""},
+        {std::string("127.0.0.1\0xx", 12), "\"127.0.0.1\\x00xx\""},
+        {"10.0.0.1\r\t\"\\", "\"10.0.0.1\\r\\t\\\"\\\\\""},
+    };
+    unsigned seq = 1;
+    for (const auto& c : cases) {
+        LGCP::Message m = CreateRtp(seq, 5, Payload::ptG711_Alaw, Payload::ptG711_Alaw);
+        Body(m).get_create().get_rtp().get_codecRTP().get_dhost().get_iaddr().assign(c.iaddr);
+        ExpectAnswer(Exchange(m)[0], seq++, 5, Cause::invalidParams);
+        const std::string log = out.take();
+        EXPECT_NE(log.find("dhost address " + c.logged + " is not a dotted IPv4 address\n"), std::string::npos) << log;
+        EXPECT_EQ(log.find('\0'), std::string::npos);
+        EXPECT_EQ(log.find("\nslots: forged"), std::string::npos) << log;
+    }
+    EXPECT_TRUE(rtp.codes().empty());
+}
+
 TEST_F(RtpSlotTest, ControlsReachTheChannelAndFailuresAreReported)
 {
     Make(5);

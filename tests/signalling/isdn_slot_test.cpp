@@ -115,10 +115,11 @@ TEST_F(IsdnSlots, QsigLinkAndItsBChannels)
     ExpectAnswer(Exchange(CreateQsigB(2, 6, 5, 1))[0], 2, 6);
     EXPECT_EQ(Slots::instance().Find(6)->GetTransmitChannel(), dsp.BChannel(0));
     EXPECT_NE(dsp.BChannel(0), -1);
-    // Only a QSIG slot has B channels; a channel the driver holds is refused.
+    // Only a QSIG slot has B channels (naming another is the controller's
+    // mistake); a channel the driver holds is refused.
     Make(3, 7, false, false);
-    ExpectAnswer(Exchange(CreateQsigB(4, 8, 7, 1))[0], 4, 8, LGCP::ErrorCause::insufficientResources);
-    ExpectAnswer(Exchange(CreateQsigB(5, 8, 9, 1))[0], 5, 8, LGCP::ErrorCause::insufficientResources);
+    ExpectAnswer(Exchange(CreateQsigB(4, 8, 7, 1))[0], 4, 8, LGCP::ErrorCause::invalidParams);
+    ExpectAnswer(Exchange(CreateQsigB(5, 8, 9, 1))[0], 5, 8, LGCP::ErrorCause::invalidParams);
     test::Capture err(std::cerr);
     ExpectAnswer(Exchange(CreateQsigB(6, 8, 5, 1))[0], 6, 8, LGCP::ErrorCause::insufficientResources);
     EXPECT_NE(err.text().find("ats-qsig: add B channel fail !!!"), std::string::npos) << err.text();

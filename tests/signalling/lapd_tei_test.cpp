@@ -2,6 +2,7 @@
 // TEI, and which frames and UI frames a BRI and a PRI link take.
 #include "lapd_rig.h"
 
+#include "samples/link/process.h"
 #include "tests/core/test_slots.h"
 
 #include <gtest/gtest.h>
@@ -77,6 +78,19 @@ TEST_F(LapdTei, ObtainsChecksAndLosesItsTei)
     // The group TEI is never taken as our own.
     r.inject(mgmt(r.link->ri(), 2, 127));
     EXPECT_EQ(r.link->get_state(), assign_awaiting_tei);
+}
+
+// Two terminals restarted together must not ask with the same Ri.
+TEST_F(LapdTei, ReferenceDiffersBetweenRuns)
+{
+    auto ri = [this] {
+        Rig r(Side::user, true);
+        r.inject(mgmt(0, 6, 127));
+        const uint32_t first = r.link->ri();
+        advance(LAPD::T202);
+        return first << 16 | r.link->ri();
+    };
+    EXPECT_NE(test::InChild(ri), test::InChild(ri));
 }
 
 TEST_F(LapdTei, EstablishmentWaitsForTheTei)

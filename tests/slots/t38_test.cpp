@@ -229,17 +229,27 @@ TEST_F(T38Test, InstanceCountIsTheProgramsNumberOrZero)
 }
 
 // The remote text goes onto the child's command line: only a dotted IPv4
-// address is taken, and a refused one costs no channel and no child.
+// address is taken, and a refused one is the controller's mistake that costs
+// no channel and no child.
 TEST_F(T38Test, RemoteThatIsNoDottedAddressFailsTheCreate)
 {
     for (std::string remote : std::vector<std::string>{"", "999.0.0.1", "10.0.0.7 ", "10.0.0.7/1", "host.example", std::string(5000, '1'),
-                               std::string("10.0.0.7\0x", 10)}) {
+                               std::string("10.0.0.7\0x", 10), "10.0.0.7\nt38soft: forged"}) {
         Capture errors(std::cerr);
-        ExpectAnswer(Exchange(T38(1, 2, remote, {}))[0], 1, 2, LGCP::ErrorCause::insufficientResources);
+        ExpectAnswer(Exchange(T38(1, 2, remote, {}))[0], 1, 2, LGCP::ErrorCause::invalidParams);
         EXPECT_EQ(errors.count("remote address is not dotted IPv4"), 1u);
+        EXPECT_EQ(errors.count("\nt38soft: forged"), 0u) << errors.text();
     }
     EXPECT_TRUE(mcc.Timeslots().empty());
     EXPECT_TRUE(Children().empty());
+
+    // Arguments reach the child as given and the log escaped.
+    Capture debug(std::clog);
+    Create(T38(2, 3, "10.0.0.7", {"-v\nt38soft: forged", std::string("a\0b", 3)}), 2);
+    EXPECT_EQ(debug.count("arg[4]=-v\\nt38soft: forged\n"), 1u);
+    EXPECT_EQ(debug.count("arg[5]=a\\x00b\n"), 1u);
+    EXPECT_EQ(debug.count("\nt38soft: forged"), 0u);
+    ExpectAnswer(Exchange(Destroy(3, 3))[0], 3, 3);
 }
 
 TEST_F(T38Test, HundredSlotsCreatedAndDestroyedLeaveNothingBehind)

@@ -102,7 +102,7 @@ TEST_F(VoiceTest, FilePlayerSkipsWhatItCannotPlayAndRepeats)
 
     Capture errors(std::cerr);
     Capture debug(std::clog);
-    Create(FilePlayer(1, 2, {"a", "missing", "", outside, "/dev/zero", std::string("a\0", 2), "sub", "b"}, 2), 0);
+    Create(FilePlayer(1, 2, {"a", "missing", "", outside, "/dev/zero", std::string("a\0", 2), "sub/\nvoice: forged", "sub", "b"}, 2), 0);
     const int ts = ConnectToMap(2, 2);
     EXPECT_EQ(Allocation(ts), (std::vector<uint32_t>{2, 1024, 0, 0, 5}));
 
@@ -114,7 +114,10 @@ TEST_F(VoiceTest, FilePlayerSkipsWhatItCannotPlayAndRepeats)
     played += Played(ts);
     EXPECT_EQ(played, a + b + a + b);
     EXPECT_EQ(Count(2, IsTransmitterOff), 1u);
-    EXPECT_EQ(errors.count("phrase name refused"), 4u * 2);
+    EXPECT_EQ(errors.count("phrase name refused"), 5u * 2);
+    // The controller's names are written escaped, each on its own line.
+    EXPECT_EQ(errors.count("phrase name refused: \"a\\x00\"\n"), 2u);
+    EXPECT_EQ(errors.count("phrase name refused: \"sub/\\nvoice: forged\"\n"), 2u);
     EXPECT_EQ(errors.count("missing") + debug.count("missing"), 0u);
     ExpectQuiet();
     EXPECT_EQ(Aborts(2, 0), 1u);
@@ -199,7 +202,10 @@ TEST_F(VoiceTest, HostThatCannotBeReachedEndsThePlayerAndStopsTheRecorder)
     }
     Capture debug(std::clog);
     int slot = 10;
-    for (std::string iaddr : std::vector<std::string>{"127.0.0.1", "300.1.2.3", "localhost", "1.2.3.4:5"}) {
+    const std::pair<std::string, std::string> hosts[] = {
+        {"127.0.0.1", "127.0.0.1"}, {"300.1.2.3", "300.1.2.3"}, {"localhost", "localhost"}, {"1.2.3.4:5", "1.2.3.4:5"},
+        {"1.2.3\nvoice: forged", "1.2.3\\nvoice: forged"}};
+    for (const auto& [iaddr, logged] : hosts) {
         SCOPED_TRACE(iaddr);
         inbox.clear();
         Create(NetworkPlayer(1, slot, iaddr, closed, 7), 0);
@@ -210,7 +216,7 @@ TEST_F(VoiceTest, HostThatCannotBeReachedEndsThePlayerAndStopsTheRecorder)
         ExpectQuiet();
         EXPECT_EQ(Aborts(slot, 0), 1u);
         EXPECT_EQ(Count(slot, IsTransmitterOff), 1u);
-        EXPECT_EQ(debug.count("connection to " + iaddr + ":" + std::to_string(closed) + " fail."), 1u);
+        EXPECT_EQ(debug.count("connection to " + logged + ":" + std::to_string(closed) + " fail.\n"), 1u);
         ExpectAnswer(Exchange(Destroy(4, slot))[0], 4, slot);
         ExpectAnswer(Exchange(Destroy(5, slot + 1))[0], 5, slot + 1);
         slot += 2;
