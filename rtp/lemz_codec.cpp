@@ -513,9 +513,9 @@ int32_t sprintf_sig_proto(char* text, int32_t size, const sig_proto* r, uint32_t
     uint32_t kind = r->type;
     bool payload = kind == GW_ADJUST_CHAN || (kind >= GW_SEL_CALL && kind <= GW_ADJUST_STANDBY)
                    || (kind >= WM_TRANS && kind <= WM_STANDBY);
+    Text t(text, static_cast<size_t>(size));
     if (!payload && !(kind <= GW_FLAG_RS && kind != GW_ADJUST_CHAN) && kind != WM_FLAG)
         return 0;
-    Text t(text, static_cast<size_t>(size));
     const char* name = sig_proto_find_name_by_id(sig_proto_packet_const_name, static_cast<int32_t>(kind));
     if ((mode & 2) && name)
         t.add("type      : %s,\n", name);

@@ -71,11 +71,12 @@ TERM::RadioFlags Flags(LemzRadioState const& s)
 }
 
 // The text read as a decimal number, 0 when it is none; false when the
-// value lies beyond what the packet's float can hold.
+// value is not a finite number the packet's float can hold.
 bool FloatFrom(std::string const& text, float& value)
 {
     double v = std::strtod(text.c_str(), nullptr);
-    if (std::fabs(v) > static_cast<double>(FLT_MAX))
+    // "nan" would pass every comparison after it.
+    if (!std::isfinite(v) || std::fabs(v) > static_cast<double>(FLT_MAX))
         return false;
     value = static_cast<float>(v);
     return true;
@@ -332,11 +333,17 @@ bool LemzRadioControl::Fits(TERM::LemzRadioStatus const& status)
 
 int LemzRadioControl::SendRadioStateToChan(LemzRadioState const& state)
 {
-    int result = 0;
+    LemzRadioState before = mAnnounced;
     sig_proto packet;
     if (PutProtoFromRadioToChan(state) == 0 && EncodeProto(state, packet) == 0) {
-        if (SendProtoToChan(packet) <= 0)
-            result = -1;
+        // A command the far end never got changes nothing here either.
+        if (SendProtoToChan(packet) <= 0) {
+            mAnnounced = before;
+            std::cerr << GetPrefix() << "command=0x" << std::hex << state.command << std::dec
+                      << " not written: nothing applied" << std::endl;
+            Answer::Refuse(Answer::internal);
+            return -1;
+        }
         mLastProcess = Mux::milliseconds();
         int clock = ClockOf(state.command);
         if (mMode == kRadioModeGateway && clock >= 0)
@@ -349,7 +356,7 @@ int LemzRadioControl::SendRadioStateToChan(LemzRadioState const& state)
                   << " receive extension from controller: " << report << std::endl;
     }
     UpdateFilter();
-    return result;
+    return 0;
 }
 
 int LemzRadioControl::SendProtoToChan(sig_proto& packet)
