@@ -201,13 +201,23 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionWithWhatRan)
 // channel. Taken, the slot announces itself on the far end's RTCP port.
 TEST_F(RtpSlotTest, RefusedCreateSendsNothingAndEndsItsSession)
 {
+    // The far end's RTCP port and ours, both free ones.
+    auto bound = [](int fd) {
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof at;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) < 0
+            || ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &len) < 0)
+            return 0;
+        return static_cast<int>(ntohs(at.sin_port));
+    };
     int peer = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    ASSERT_GE(peer, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    at.sin_port = htons(7001);
-    ASSERT_EQ(::bind(peer, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    int spare = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int far = bound(peer), ours = bound(spare);
+    ::close(spare);
+    ASSERT_GT(far, 1);
+    ASSERT_GT(ours, 1);
     char buf[1500];
     auto packets = [&] {
         int n = 0;
@@ -215,13 +225,12 @@ TEST_F(RtpSlotTest, RefusedCreateSendsNothingAndEndsItsSession)
             ++n;
         return n;
     };
-
-    // Our RTCP port apart from the far end's.
-    auto create = [](unsigned seq) {
+    auto create = [&](unsigned seq) {
         LGCP::Message m = CreateRtp(seq, 5, Payload::ptG711_Alaw, Payload::ptG711_Alaw);
-        auto& local = Body(m).get_create().get_rtp().get_codecRTP().set_shost();
-        local.get_iaddr().assign("127.0.0.1");
-        local.get_port() = 7100;
+        TERM::RtpParams& rtp = Body(m).get_create().get_rtp().get_codecRTP();
+        rtp.get_dhost().get_port() = far - 1;
+        rtp.set_shost().get_iaddr().assign("127.0.0.1");
+        rtp.get_shost().get_port() = ours - 1;
         return m;
     };
     Exchange(CreateMap(1, 2, kTdm - 8192), 3);
