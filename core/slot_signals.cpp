@@ -100,7 +100,7 @@ void Slot::processFlagsEvent(dsproc_flags_event const* event)
 
 void Slot::processRtpEvent(uint32_t type, uint32_t value, uint32_t timeout)
 {
-    if (type != 1)
+    if (type != RtpRequest::kPacketDetector)
         return;
     LGCP::Signal signal;
     LGCP::RtpPDEvent& pd = signal.select_rtp().select_pd();

@@ -241,11 +241,17 @@ bool ED137RadioControl::NeedSendProto(ED137RadioState const& state) const
 
 int ED137RadioControl::SendRadioStateToChan(ED137RadioState const& state)
 {
-    int result = 0;
+    ED137RadioState before = mSent;
     r2s_proto record;
     if (NeedSendProto(state) && PutProtoFromRadioToChan(state) == 0 && EncodeProto(state, record) == 0) {
-        if (SendProtoToChan(record) <= 0)
-            result = -1;
+        // A command the far end never got changes nothing here either.
+        if (SendProtoToChan(record) <= 0) {
+            mSent = before;
+            std::cerr << GetPrefix() << "command=0x" << std::hex << state.command << std::dec
+                      << " not written: nothing applied" << std::endl;
+            Answer::Refuse(Answer::internal);
+            return -1;
+        }
         mLastProcess = Mux::milliseconds();
         // What the radio says itself restarts the keep-alive clock.
         if (mMode == kRadioModeGateway && state.Class() == ED137RadioState::kRx)
@@ -261,7 +267,7 @@ int ED137RadioControl::SendRadioStateToChan(ED137RadioState const& state)
     in_addr holder{};
     holder.s_addr = mSent.session_addr;
     UpdateAccess(mSent.ptt != 0, holder);
-    return result;
+    return 0;
 }
 
 int ED137RadioControl::SendProtoToChan(r2s_proto const& record)

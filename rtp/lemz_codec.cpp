@@ -1,5 +1,7 @@
 #include "rtp/lemz_codec.h"
 
+#include "rtp/radio_control.h"
+
 #include <arpa/inet.h>
 
 #include <cstdarg>
@@ -110,13 +112,6 @@ size_t FixedLength(uint32_t kind)
 bool Known(uint32_t kind)
 {
     return (kind >= GW_FLAG && kind <= GW_ADJUST_STANDBY) || (kind >= WM_FLAG && kind <= WM_STANDBY);
-}
-
-void CopyCallerId(char* to, const char* text)
-{
-    std::memset(to, 0, kCallerIdSize);
-    if (text)
-        std::memcpy(to, text, strnlen(text, kCallerIdSize - 1));
 }
 
 } // namespace
@@ -342,7 +337,7 @@ int32_t sig_proto_set_gw_adjust_chan(sig_proto* r, uint32_t id, float freq)
 int32_t sig_proto_set_gw_selcall(sig_proto* r, const char* callerID, uint8_t length)
 {
     if (r) {
-        CopyCallerId(r->payload.gw_sel_call.callerID, callerID);
+        RTPSignalling::CopyCallerId(r->payload.gw_sel_call.callerID, callerID);
         r->payload.gw_sel_call.callerID_length = callerID ? length : 0;
     }
     return 0;
@@ -411,7 +406,7 @@ int32_t sig_proto_set_wm_selcall_transmite(sig_proto* r, in_addr address, uint32
     if (r) {
         r->payload.wm_sel_call_trans.session_addr = address;
         r->payload.wm_sel_call_trans.ssrc = ssrc;
-        CopyCallerId(r->payload.wm_sel_call_trans.callerID, callerID);
+        RTPSignalling::CopyCallerId(r->payload.wm_sel_call_trans.callerID, callerID);
         r->payload.wm_sel_call_trans.callerID_length = callerID ? length : 0;
     }
     return 0;
@@ -497,12 +492,6 @@ void CallerId(Text& t, const char* prefix, uint8_t length, const char* id)
         t.add("[%d] : 0x%02X,\n", i, static_cast<unsigned char>(id[i]));
 }
 
-std::string Dotted(in_addr a)
-{
-    char text[INET_ADDRSTRLEN] = "";
-    ::inet_ntop(AF_INET, &a, text, sizeof text);
-    return text;
-}
 
 } // namespace
 
@@ -513,9 +502,9 @@ int32_t sprintf_sig_proto(char* text, int32_t size, const sig_proto* r, uint32_t
     uint32_t kind = r->type;
     bool payload = kind == GW_ADJUST_CHAN || (kind >= GW_SEL_CALL && kind <= GW_ADJUST_STANDBY)
                    || (kind >= WM_TRANS && kind <= WM_STANDBY);
+    Text t(text, static_cast<size_t>(size));
     if (!payload && !(kind <= GW_FLAG_RS && kind != GW_ADJUST_CHAN) && kind != WM_FLAG)
         return 0;
-    Text t(text, static_cast<size_t>(size));
     const char* name = sig_proto_find_name_by_id(sig_proto_packet_const_name, static_cast<int32_t>(kind));
     if ((mode & 2) && name)
         t.add("type      : %s,\n", name);
@@ -558,7 +547,8 @@ int32_t sprintf_sig_proto(char* text, int32_t size, const sig_proto* r, uint32_t
         t.add("gw_adjust_standby.state   : %d,\n", p.gw_adjust_standby.state);
         break;
     case WM_TRANS:
-        t.add("wm_trans.session_addr : %s,\n", Dotted(p.wm_trans.session_addr).c_str());
+        t.add("wm_trans.session_addr : %s,\n",
+              RTPSignalling::DottedAddress(p.wm_trans.session_addr.s_addr).c_str());
         t.add("wm_trans.ssrc         : 0x%08lX,\n", static_cast<unsigned long>(p.wm_trans.ssrc));
         break;
     case WM_RADIO_QUALITY:
@@ -571,7 +561,8 @@ int32_t sprintf_sig_proto(char* text, int32_t size, const sig_proto* r, uint32_t
         t.add("wm_chan.rte     : %d,\n", p.wm_chan.rte);
         break;
     case WM_SEL_CALL_TRANS:
-        t.add("wm_sel_call_trans.session_addr : %s,\n", Dotted(p.wm_sel_call_trans.session_addr).c_str());
+        t.add("wm_sel_call_trans.session_addr : %s,\n",
+              RTPSignalling::DottedAddress(p.wm_sel_call_trans.session_addr.s_addr).c_str());
         t.add("wm_sel_call_trans.ssrc         : 0x%08lX,\n", static_cast<unsigned long>(p.wm_sel_call_trans.ssrc));
         CallerId(t, "wm_sel_call_trans", p.wm_sel_call_trans.callerID_length, p.wm_sel_call_trans.callerID);
         break;
@@ -641,3 +632,14 @@ int32_t init_sig_proto_queue(sig_proto_queue* q)
         q->record[i].type = i < 17 ? kinds[i] : 0xFFFFFFFFu;
     return 0;
 }
+
+namespace RTPSignalling {
+
+void CopyCallerId(char* to, const char* text)
+{
+    std::memset(to, 0, kCallerIdSize);
+    if (text)
+        std::memcpy(to, text, strnlen(text, kCallerIdSize - 1));
+}
+
+} // namespace RTPSignalling

@@ -163,4 +163,7 @@ int32_t init_sig_proto_queue(sig_proto_queue* queue);
 
 namespace RTPSignalling {
 bool isPTTCommand(uint32_t kind);
+// The text, at most kCallerIdSize - 1 characters of it, into a zeroed
+// caller id field; a null text leaves it empty.
+void CopyCallerId(char* to, const char* text);
 }

@@ -110,6 +110,13 @@ protected:
 
     // The header fields of a packet from a state.
     static void EncodeHeader(LemzRadioState const& state, sig_proto& packet);
+    // The fields a GW_* kind carries, merged into a state (a full state
+    // takes every one).
+    static void MergeGatewayKind(LemzRadioState const& state, LemzRadioState& into);
+    static int32_t CallerIdLength(const char* id);
+    // The fields a WM_* kind carries, with the flags, merged into a state;
+    // WM_TRANS names the holder's session only when `transHolder`.
+    static void MergeWorkstationKind(LemzRadioState const& state, LemzRadioState& into, bool transHolder);
 
     sig_proto mCurrent{};
     sig_proto mPrevious{};

@@ -168,6 +168,7 @@ int32_t Pack(const r2s_proto* record, unsigned char* buffer, size_t length, bool
         return 0;
     if (length < 2)
         return kR2sShort;
+    std::memset(buffer, 0, length);
     size_t at = 2;
     uint32_t count = std::min(record->additional_count, kR2sMaxAdditionals);
     for (uint32_t i = 0; i < count; ++i) {

@@ -78,8 +78,7 @@ bool RadioControl::is_started() const
 bool RadioControl::Fail(Fd& opened, const char* message)
 {
     mStarted = false;
-    Errno e;
-    std::cerr << GetPrefix() << message << " " << e << std::endl;
+    std::cerr << GetPrefix() << message << std::endl;
     opened.close();
     return false;
 }
@@ -230,9 +229,6 @@ void RadioControl::OnProcessStatus(Timer*)
 
 int RadioControl::UpdateAccess(bool set, in_addr const& source)
 {
-    // No session of our own, no filter in the driver.
-    if (!mExt)
-        return 0;
     if (set) {
         if (mFilterActive && mFilter.addr.s_addr == source.s_addr)
             return 0;

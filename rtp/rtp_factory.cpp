@@ -79,6 +79,36 @@ std::string Refusal(TERM::RtpParams const& rtp, uint32_t& dst, uint32_t& src)
 
 } // namespace
 
+bool BeginRtpSession(rtp_connection_params const& record, int& tdm, uint32_t bss,
+                     std::function<void(std::ostream&)> const& header, Fd& out)
+{
+    auto log = [&](std::ostream& os) -> std::ostream& {
+        header(os);
+        return os;
+    };
+    Fd session(Device::Open(GetRtpDevName(), O_RDONLY | O_NONBLOCK));
+    if (!session) {
+        Errno e;
+        log(std::cerr) << "device " << ext::quoted(GetRtpDevName()) << " open fail: " << e << std::endl;
+        return false;
+    }
+    rtp_connection_params begin = record;
+    if (Device::Request(session.lowlevel_fd(), RtpRequest::kBeginSession, &begin) < 0) {
+        Errno e;
+        log(std::cerr) << "begin session fail !!! " << e << std::endl;
+        return false;
+    }
+    rtp_add_channel add{{tdm, -1, -1}, bss};
+    if (Device::Request(session.lowlevel_fd(), RtpRequest::kAddChannel, &add) < 0) {
+        Errno e;
+        log(std::cerr) << "add channel fail !!! " << e << std::endl;
+        return false;
+    }
+    tdm = add.info.tdm;
+    out = std::move(session);
+    return true;
+}
+
 bool SetUpRtpSession(LGCP::CreateRtpParams const& params, uint32_t bss,
                      std::function<void(std::ostream&)> const& header, RtpSession& out)
 {
@@ -120,13 +150,6 @@ bool SetUpRtpSession(LGCP::CreateRtpParams const& params, uint32_t bss,
         return false;
     }
 
-    Fd session(Device::Open(GetRtpDevName(), O_RDONLY | O_NONBLOCK));
-    if (!session) {
-        Errno e;
-        log(std::cerr) << "device " << ext::quoted(GetRtpDevName()) << " open fail: " << e << std::endl;
-        return false;
-    }
-
     rtp_connection_params record{};
     record.ttl = rtp.ttl_isPresent() ? rtp.get_ttl().getValue() : 0;
     record.dscp = rtp.qos_dscp_isPresent() ? (rtp.get_qos_dscp().asInt() & 63) * 4 : -1;
@@ -141,23 +164,12 @@ bool SetUpRtpSession(LGCP::CreateRtpParams const& params, uint32_t bss,
     record.crate = rtp.crate_isPresent() && rtp.get_crate().getValue() != 0;
     record.ssrc = rtp.ssrc_isPresent() ? rtp.get_ssrc().getValue() : KernelRandom();
 
-    rtp_connection_params begin = record;
-    if (Device::Request(session.lowlevel_fd(), RtpRequest::kBeginSession, &begin) < 0) {
-        Errno e;
-        log(std::cerr) << "begin session fail !!! " << e << std::endl;
+    int tdm = -1;
+    if (!BeginRtpSession(record, tdm, bss, header, out.session))
         return false;
-    }
-    rtp_add_channel add{{-1, -1, -1}, bss};
-    if (Device::Request(session.lowlevel_fd(), RtpRequest::kAddChannel, &add) < 0) {
-        Errno e;
-        log(std::cerr) << "add channel fail !!! " << e << std::endl;
-        return false;
-    }
-
-    out.session = std::move(session);
     out.socket = std::move(socket);
     out.params = record;
-    out.tdm = add.info.tdm;
+    out.tdm = tdm;
     out.peer = sockaddr_in{};
     out.peer.sin_family = AF_INET;
     out.peer.sin_addr.s_addr = dst;
@@ -239,10 +251,6 @@ void RtpCodecFactory::IQuery()
     for (Count& c : counts) {
         uint32_t mask = c.mask;
         int n = Device::Request(voice.lowlevel_fd(), VoiceRequest::kCodecChannels, &mask);
-        if (n < 0) {
-            Errno e;
-            std::cerr << ext::header(this) << "codec query of mask " << c.mask << " fail: " << e << std::endl;
-        }
         c.count = n > 0 ? static_cast<uint32_t>(n) : 0;
     }
 }

@@ -27,6 +27,12 @@ struct RtpSession {
     sockaddr_in peer{};
 };
 
+// A driver session begun with the record, with the channel `tdm` added
+// (-1: the driver's choice, given back in `tdm`). False when a step fails:
+// its one line is logged behind `header` and nothing stays open.
+bool BeginRtpSession(rtp_connection_params const& record, int& tdm, uint32_t bss,
+                     std::function<void(std::ostream&)> const& header, Fd& session);
+
 // The set-up every RTP kind runs: payload codes, the RTCP socket on the RTP
 // port plus one, the begin-session record and the channel. False when a step
 // fails: its one line is logged behind `header` and whatever was opened is

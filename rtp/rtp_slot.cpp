@@ -7,6 +7,7 @@
 #include "framework/text.h"
 #include "protocol/lgcp.h"
 #include "rtp/rtcp.h"
+#include "rtp/rtp_factory.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -61,7 +62,13 @@ RtpSlot::RtpSlot(int tdm, Fd session, rtp_connection_params const& params, uint3
 
 RtpSlot::~RtpSlot()
 {
-    send(RTPC::BYE(mParams.ssrc, "session end"));
+    // A slot the core refused was never destroyed: its session still ends
+    // in order, but the switch channel is another slot's.
+    if (mSession)
+        EndSession();
+    // The far end never heard of a slot the controller never got.
+    if (mAnnounced)
+        send(RTPC::BYE(mParams.ssrc, "session end"));
     mRtcp.close();
     Hardware::TonecReceiver::CleanBeforeDestroy();
     Hardware::DSProcReceiver::CleanBeforeDestroy();
@@ -76,11 +83,19 @@ void RtpSlot::startRTPC(Fd& socket, sockaddr_in const& peer)
 {
     mPeer = peer;
     mRtcp = socket;
+}
+
+void RtpSlot::IAfterCreate()
+{
+    // Announced only once the core has taken the slot.
+    mAnnounced = true;
     RTPC::SDES sdes(mParams.ssrc);
     sdes.add(RTPC::SDES::Item::CNAME, kCname);
     sdes.add(RTPC::SDES::Item::EMAIL, kContactEmail);
     sdes.add(RTPC::SDES::Item::PHONE, kContactPhone);
     send(sdes);
+    OnChangeOutputStream(true);
+    OnChangeInputStream(true);
 }
 
 int RtpSlot::send(RTPC::Msg const& msg)
@@ -91,12 +106,6 @@ int RtpSlot::send(RTPC::Msg const& msg)
         return 0;
     return static_cast<int>(::sendto(mRtcp.lowlevel_fd(), buf, length, MSG_DONTWAIT,
                                      reinterpret_cast<const sockaddr*>(&mPeer), sizeof mPeer));
-}
-
-void RtpSlot::IAfterCreate()
-{
-    OnChangeOutputStream(true);
-    OnChangeInputStream(true);
 }
 
 bool RtpSlot::Request(unsigned long code, void* arg, const char* what)
@@ -110,11 +119,11 @@ bool RtpSlot::Request(unsigned long code, void* arg, const char* what)
 
 bool RtpSlot::Transmit(bool on)
 {
-    if (!Request(on ? RtpRequest::kStartTransmit : RtpRequest::kStopTransmit, nullptr,
-                 on ? "start transmission" : "stop transmission"))
-        return false;
+    // What the slot asked for: a restart brings back what was wanted, and
+    // a refused stop is not restarted on a slot that let its source go.
     mTransmitting = on;
-    return true;
+    return Request(on ? RtpRequest::kStartTransmit : RtpRequest::kStopTransmit, nullptr,
+                   on ? "start transmission" : "stop transmission");
 }
 
 bool RtpSlot::IOnInputStream()
@@ -122,7 +131,10 @@ bool RtpSlot::IOnInputStream()
     // A radio slot switches transmission by its squelch.
     if (mDependOnSqu)
         return true;
-    return Transmit(true);
+    // Refused, the connection is not made: nothing to transmit for.
+    if (!Transmit(true))
+        mTransmitting = false;
+    return mTransmitting;
 }
 
 void RtpSlot::IOnInputRelease()
@@ -130,7 +142,7 @@ void RtpSlot::IOnInputRelease()
     Transmit(false);
 }
 
-bool RtpSlot::IBeforeDestroy()
+void RtpSlot::EndSession()
 {
     if (mSession) {
         uint32_t one = 1;
@@ -143,6 +155,11 @@ bool RtpSlot::IBeforeDestroy()
     mPd = false;
     mEvent.Release();
     mSession.close();
+}
+
+bool RtpSlot::IBeforeDestroy()
+{
+    EndSession();
     HwMux::instance().Disable(mTdm);
     return true;
 }
@@ -225,15 +242,16 @@ bool RtpSlot::ChangeCodec(LGCP::CodecMode const& mode, bool encoder)
     line << ext::header(this) << "do restart RTP session (change tx payload):" << mode;
     uint16_t code = translate_payload(mode);
     uint16_t& pt = encoder ? mParams.tx_pt : mParams.rx_pt;
-    // Without a session (an earlier restart failed) the same codec asks
-    // for a new one.
-    if (code == pt && mSession) {
+    // After a failed restart (no session, or transmission or the detector
+    // not back on) the same codec asks for a real one.
+    if (code == pt && mSession && !mRestartDue) {
         std::clog << line.str() << " - Nothing to do" << std::endl;
         return true;
     }
     uint16_t old = pt;
     pt = code;
-    if (!restart()) {
+    mRestartDue = !restart();
+    if (mRestartDue) {
         std::clog << line.str() << std::endl;
         std::cerr << ext::header(this) << "fail to restart RTP session!" << std::endl;
         // The record keeps the codec of the last session that ran, and the
@@ -250,47 +268,30 @@ bool RtpSlot::ChangeCodec(LGCP::CodecMode const& mode, bool encoder)
 
 bool RtpSlot::restart()
 {
-    bool transmitting = mTransmitting;
-    bool pd = mPd;
-    mTransmitting = false;
-    mPd = false;
     // The watch holds a duplicate: both go, or the old session stays open.
     mEvent.Release();
     mSession.close();
 
-    Fd session(Device::Open(GetRtpDevName(), O_RDONLY | O_NONBLOCK));
-    if (!session) {
-        Errno e;
-        std::cerr << ext::header(this) << "device " << ext::quoted(GetRtpDevName()) << " open fail: " << e
-                  << std::endl;
+    Fd session;
+    int tdm = mTdm;
+    if (!BeginRtpSession(mParams, tdm, mBss, [this](std::ostream& os) { PutHeader(os); }, session))
         return false;
-    }
-    rtp_connection_params params = mParams;
-    if (Device::Request(session.lowlevel_fd(), RtpRequest::kBeginSession, &params) < 0) {
-        Errno e;
-        std::cerr << ext::header(this) << "begin session fail !!! " << e << std::endl;
-        return false;
-    }
-    rtp_add_channel add{{mTdm, -1, -1}, mBss};
-    if (Device::Request(session.lowlevel_fd(), RtpRequest::kAddChannel, &add) < 0) {
-        Errno e;
-        std::cerr << ext::header(this) << "add channel fail !!! " << e << std::endl;
-        return false;
-    }
-    if (add.info.tdm != mTdm) {
-        std::cerr << ext::header(this) << "add channel gave " << add.info << std::endl;
+    if (tdm != mTdm) {
+        std::cerr << ext::header(this) << "add channel gave channel " << tdm << std::endl;
         return false;
     }
     mSession = std::move(session);
     mEvent.Schedule(mSession, POLLIN);
 
     bool ok = true;
-    if (transmitting)
+    if (mTransmitting)
         ok = Transmit(true) && ok;
-    if (pd) {
+    if (mPd) {
         LGCP::PDParams params;
         params.set_timeout(static_cast<int>(mPdTimeout));
+        // A refused detector is still wanted by the next restart.
         ok = enablePD(params) && ok;
+        mPd = true;
     }
     return ok;
 }

@@ -30,8 +30,8 @@ public:
     RtpSlot(int tdm, Fd session, rtp_connection_params const& params, uint32_t bss = 0);
     ~RtpSlot() override;
 
-    // Keeps the socket and the far end's RTCP address and announces the
-    // session there.
+    // Keeps the socket and the far end's RTCP address; the session is
+    // announced there when the slot is created.
     void startRTPC(Fd& socket, sockaddr_in const& peer);
     int send(RTPC::Msg const& msg);
 
@@ -82,6 +82,8 @@ private:
 
     void OnRtpEvent(int fd, short events);
     bool ChangeCodec(LGCP::CodecMode const& mode, bool encoder);
+    // The driver's tear-down of the session, which is closed.
+    void EndSession();
     // Issues a request on the session; false, logged with its name, on failure.
     bool Request(unsigned long code, void* arg, const char* what);
 
@@ -96,5 +98,7 @@ private:
     bool mDependOnSqu = false;
     uint32_t mBss;          // kept for the restarts
     bool mPd = false;       // the packet detector is on, with this timeout
+    bool mAnnounced = false;  // the far end has had the session's SDES
+    bool mRestartDue = false; // the last restart did not bring everything back
     uint32_t mPdTimeout = 0;
 };

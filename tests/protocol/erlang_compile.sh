@@ -10,7 +10,7 @@ if ! command -v erlc >/dev/null 2>&1; then
 fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-python3 "$here/erlang_copy.py" "$tmp" "$root/protocol/base/base.asn" \
+python3 "$root/protocol/toolkit_copy.py" "$tmp" "$root/protocol/base/base.asn" \
     "$root/protocol/acp/acp.asn" "$root/protocol/term/term.asn" "$root/protocol/lgcp/lgcp.asn"
 cd "$tmp"
 for m in BASE ACP TERM LGCP; do

@@ -6,7 +6,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$here/../..
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-python3 "$here/erlang_copy.py" --by-value "$tmp" "$root/protocol/base/base.asn" \
+python3 "$root/protocol/toolkit_copy.py" --by-value "$tmp" "$root/protocol/base/base.asn" \
     "$root/protocol/acp/acp.asn" "$root/protocol/term/term.asn" "$root/protocol/lgcp/lgcp.asn"
 (cd "$tmp" && for m in BASE ACP TERM LGCP; do erlc -bper "$m.asn"; done) >&2
 escript "$here/lgcp_vectors.escript" "$tmp"

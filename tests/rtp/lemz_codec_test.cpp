@@ -194,6 +194,7 @@ TEST(LemzCodec, SettersPrinterAndComparison)
     EXPECT_STREQ(text, "type      : 0x00000");
     r.type = 14;
     EXPECT_EQ(sprintf_sig_proto(text, sizeof text, &r, 1), 0);
+    EXPECT_STREQ(text, "");
 
     sig_proto a = Fresh(GW_FLAG), b = Fresh(GW_FLAG);
     b.source_ssrc = 5;

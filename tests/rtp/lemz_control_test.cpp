@@ -110,9 +110,16 @@ TEST_F(LemzControlTest, SessionStartStopAndTheSourceFilter)
     board.Prune();
     EXPECT_TRUE(ext.Sessions().empty());
     EXPECT_FALSE(ctl->is_started());
-    // A stop then a start makes the whole session again.
+    // Without a session the driver refuses the filter.
+    size_t said = err.text().size();
+    ctl->UpdateAccess(true, Address("10.0.0.3"));
+    EXPECT_NE(err.text().find("set filer rtp_ext session fail !!!", said), std::string::npos);
+    // A stop then a start makes the whole session again, whose filter the
+    // next call sets.
     EXPECT_TRUE(ctl->RtpExtStart(false));
     EXPECT_TRUE(Session().attached);
+    ctl->UpdateAccess(true, Address("10.0.0.3"));
+    EXPECT_TRUE(Session().filtered);
 
     // Every failing step closes what it opened.
     for (unsigned long code : {0xC0144500UL, 0xC0084501UL}) {
@@ -126,7 +133,7 @@ TEST_F(LemzControlTest, SessionStartStopAndTheSourceFilter)
     EXPECT_FALSE(ctl->RtpExtStart(false));
     for (const char* line : {"init rtp_ext session fail !!!", "attach rtp_ext session fail !!!",
                              "create rtp_ext session fail !!!"})
-        EXPECT_NE(err.text().find(line), std::string::npos) << line;
+        EXPECT_NE(err.text().find(std::string(line) + "\n"), std::string::npos) << line;
     // Without a session a command is refused, not answered as sent.
     EXPECT_FALSE(ctl->SendASNToChan(Command([](TERM::LemzRadioModifierParams& p) {
         p.select_wm_flags().set_flags(PttFlags(false, 1));

@@ -95,6 +95,7 @@ TEST(R2sCodec, ExampleVectorsAndEncoderLimits)
     form2.rrc_form = 2;
     r2s_proto_add_rx_rrc(&bad, &form2);
     EXPECT_EQ(r2s_proto_pack(&bad, untouched.data(), untouched.size()), kR2sBadForm);
+    EXPECT_EQ(untouched, Bytes(8, 0));
     EXPECT_EQ(r2s_proto_pack(nullptr, untouched.data(), 8), kR2sMissing);
     EXPECT_EQ(r2s_proto_pack_rx(&rx, nullptr, 8), 0);
     EXPECT_EQ(r2s_proto_pack_rx(&rx, untouched.data(), 1), kR2sShort);

@@ -339,6 +339,7 @@ TEST_F(RadioHostile, LemzNumbersBeyondTheirFloatAreRefused)
         [](TERM::LemzRadioModifierParams& p) { p.select_gw_set_freq().get_freq().set_frequency("-1e39"); },
         [](TERM::LemzRadioModifierParams& p) { p.select_wm_chan().get_freq().set_frequency("1e400"); },
         [](TERM::LemzRadioModifierParams& p) { p.select_wm_quality().set_bss_val("1e39"); },
+        [](TERM::LemzRadioModifierParams& p) { p.select_wm_chan().get_freq().set_frequency("nan"); },
     };
     for (auto& fill : commands)
         ExpectAnswer(Exchange(Cmd(3, 4, [&](LGCP::Command& c) {
@@ -349,6 +350,45 @@ TEST_F(RadioHostile, LemzNumbersBeyondTheirFloatAreRefused)
                      3, 4, LGCP::ErrorCause::invalidParams);
     board.Pump();
     EXPECT_TRUE(ext.Sessions()[0]->written.empty());
+}
+
+} // namespace
+
+namespace {
+
+// A command whose packet cannot be written applies nothing: the state the
+// refreshes send, their clock and the source filter stay as they were, and
+// the answer is the daemon's failure, not the controller's.
+TEST_F(RadioHostile, UnwrittenCommandsApplyNothing)
+{
+    ExpectAnswer(Exchange(CreateRadio(1, 4, true, [](TERM::RtpParams&) {}), 3)[0], 1, 4);
+    ExpectAnswer(Exchange(CreateRadio(1, 5, false, [](TERM::RtpParams&) {}), 3)[0], 1, 5);
+    Drain();
+    for (auto* c : board.Channels("/dev/rtp_ext"))
+        ::shutdown(c->fd(), SHUT_RDWR);
+    auto& lemz = static_cast<RtpLEMZRadioGWSlot&>(*Slots::instance().Find(4)).lemz();
+    auto& ed137 = static_cast<RtpED137RadioGWSlot&>(*Slots::instance().Find(5)).ed137();
+    lemz.ResetClocks(0);
+    ExpectAnswer(Exchange(Cmd(2, 4, [](LGCP::Command& c) {
+                     auto& l = c.select_ioctl().select_rtpExt().select_lemz();
+                     l.get_addr().set_session_addr("10.0.0.9");
+                     auto& trans = l.get_params().select_wm_trans();
+                     trans.set_ip("10.0.0.9");
+                     trans.get_flags().set_ptt(true);
+                 }))[0],
+                 2, 4, LGCP::ErrorCause::internal);
+    EXPECT_EQ(lemz.announced().ptt, 0);
+    EXPECT_EQ(lemz.announced().session_addr, 0u);
+    EXPECT_EQ(lemz.clock(RTPSignalling::LemzRadioControl::kFlags), 0u);
+    EXPECT_FALSE(lemz.filter_active());
+    ExpectAnswer(Exchange(Cmd(3, 5, [](LGCP::Command& c) {
+                     auto& e = c.select_ioctl().select_rtpExt().select_ed_137();
+                     e.get_addr().set_session_addr("10.0.0.9");
+                     e.get_params().select_rx().get_header().get_ptt().setFromInt(1);
+                 }))[0],
+                 3, 5, LGCP::ErrorCause::internal);
+    EXPECT_EQ(ed137.sent().ptt, 0u);
+    EXPECT_FALSE(ed137.filter_active());
 }
 
 } // namespace

@@ -116,6 +116,7 @@ TEST(Rtcp, SlotAnnouncesAndLeavesOnTheRtcpPorts)
     };
     std::unique_ptr<Slot> slot(RtpFactory::instance().INewSlot(Create(5000, 6000)));
     ASSERT_TRUE(slot);
+    slot->IAfterCreate();
     receive();
     slot.reset();
     receive();

@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -235,6 +239,89 @@ TEST_F(RtpSlotTest, ControllerTextsAreLoggedEscaped)
         EXPECT_EQ(log.find("\nslots: forged"), std::string::npos) << log;
     }
     EXPECT_TRUE(rtp.codes().empty());
+}
+
+// A create the core refuses for a switch channel another slot holds tells
+// the far end nothing and ends its driver session; the holder keeps its
+// channel. Taken, the slot announces itself on the far end's RTCP port.
+TEST_F(RtpSlotTest, RefusedCreateSendsNothingAndEndsItsSession)
+{
+    // The far end's RTCP port and ours, both free ones.
+    auto bound = [](int fd) {
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof at;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) < 0
+            || ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &len) < 0)
+            return 0;
+        return static_cast<int>(ntohs(at.sin_port));
+    };
+    int peer = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    int spare = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int far = bound(peer), ours = bound(spare);
+    ::close(spare);
+    ASSERT_GT(far, 1);
+    ASSERT_GT(ours, 1);
+    char buf[1500];
+    auto packets = [&] {
+        int n = 0;
+        while (::recv(peer, buf, sizeof buf, 0) > 0)
+            ++n;
+        return n;
+    };
+    auto create = [&](unsigned seq) {
+        LGCP::Message m = CreateRtp(seq, 5, Payload::ptG711_Alaw, Payload::ptG711_Alaw);
+        TERM::RtpParams& rtp = Body(m).get_create().get_rtp().get_codecRTP();
+        rtp.get_dhost().get_port() = far - 1;
+        rtp.set_shost().get_iaddr().assign("127.0.0.1");
+        rtp.get_shost().get_port() = ours - 1;
+        return m;
+    };
+    Exchange(CreateMap(1, 2, kTdm - 8192), 3);
+    size_t before = rtp.codes().size();
+    ExpectAnswer(Exchange(create(2))[0], 2, 5, Cause::insufficientResources);
+    EXPECT_EQ(packets(), 0);
+    EXPECT_EQ(CodesSince(before), (std::vector<unsigned long>{0xC02C5200UL, 0xC0105202UL, 0x2000520AUL,
+                                                               0x20005203UL, 0x2000520BUL, 0x8004520DUL}));
+    EXPECT_TRUE(board.Channels("/dev/rtp").empty());
+    EXPECT_NE(sw.At(kTdm).mode, Standin::Switch::Mode::Disabled);
+
+    ExpectAnswer(Exchange(Destroy(3, 2))[0], 3, 2);
+    ExpectAnswer(Exchange(create(4), 3)[0], 4, 5);
+    EXPECT_EQ(packets(), 1);
+    ::close(peer);
+}
+
+// A change whose new session comes up without transmission is not done:
+// the same request again restarts. A stop the driver refuses still ends
+// what the slot asked for: a later change does not transmit again.
+TEST_F(RtpSlotTest, FailedChangesAndRefusedStopsLeaveNoFalseState)
+{
+    Make(5);
+    Exchange(CreateE1(2, 1, 2, 5), 3);
+    ExpectAnswer(Exchange(Connect(3, 1, {5}))[0], 3, 1);
+    board.FailRequest("/dev/rtp", 0x20005204UL, EIO);
+    auto ulaw = Ioctl(4, 5, [](LGCP::IoctlParams& p) { p.select_encoder_mode() = LGCP::CodecMode::ulaw; });
+    ExpectAnswer(Exchange(ulaw)[0], 4, 5, Cause::unsupported);
+    size_t before = rtp.codes().size();
+    ulaw.set_seq(5);
+    ExpectAnswer(Exchange(ulaw)[0], 5, 5);
+    EXPECT_EQ(CodesSince(before), (std::vector<unsigned long>{0xC02C5200UL, 0xC0105202UL, 0x20005204UL}));
+    EXPECT_TRUE(rtp.At(kTdm)->transmitting);
+    ulaw.set_seq(6);
+    ExpectAnswer(Exchange(ulaw)[0], 6, 5);
+    EXPECT_EQ(rtp.codes().size(), before + 3);
+
+    board.FailRequest("/dev/rtp", 0x20005205UL, EIO);
+    LGCP::Message disconnect = Command(7, 5);
+    Body(disconnect).select_disconnect();
+    ExpectAnswer(Exchange(disconnect)[0], 7, 5);
+    EXPECT_FALSE(static_cast<RtpSlot*>(Slots::instance().Find(5))->transmitting());
+    before = rtp.codes().size();
+    auto alaw = Ioctl(8, 5, [](LGCP::IoctlParams& p) { p.select_encoder_mode() = LGCP::CodecMode::alaw; });
+    ExpectAnswer(Exchange(alaw)[0], 8, 5);
+    EXPECT_EQ(CodesSince(before), (std::vector<unsigned long>{0xC02C5200UL, 0xC0105202UL}));
 }
 
 TEST_F(RtpSlotTest, ControlsReachTheChannelAndFailuresAreReported)

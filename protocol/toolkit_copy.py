@@ -1,20 +1,22 @@
 #!/usr/bin/env python3
-"""Writes copies of the control-protocol modules for Erlang's asn1.
+"""Writes copies of the control-protocol modules for a standard ASN.1 toolkit.
 
-usage: erlang_copy.py [--by-value] OUTDIR MODULE.asn...
+usage: toolkit_copy.py [--by-value] OUTDIR MODULE.asn...
 
-Each module is written as OUTDIR/<module name>.asn, the name Erlang looks
-for when it resolves IMPORTS. With --by-value every ENUMERATED whose values
-are not 0..n-1 in order becomes INTEGER (0..maximum) (extensible when the
-enumeration is): our codec sends such an enumeration by its value, X.691 by
-its index.
+Each module is written as OUTDIR/<module name>.asn, the name toolkits such
+as Erlang's asn1 look for when they resolve IMPORTS. With --by-value every
+ENUMERATED whose values are not 0..n-1 in order becomes INTEGER
+(0..maximum), extensible when the enumeration is: the link sends such an
+enumeration by its value, X.691 by its index (protocol/README.md). A
+controller built from the copies encodes and decodes these fields as the
+daemon does.
 """
 import os
 import re
 import sys
 
 here = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(here, "..", "..", "protocol", "generator"))
+sys.path.insert(0, os.path.join(here, "generator"))
 import asn1_parser  # noqa: E402
 
 
