@@ -32,7 +32,7 @@ function(project_test name)
   target_link_libraries(${name} PRIVATE ${PT_DEPS} GTest::gtest GTest::gtest_main GTest::gmock pthread)
   target_compile_definitions(${name} PRIVATE TEST_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-    PROPERTIES TIMEOUT 300
+    PROPERTIES TIMEOUT 30
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 endfunction()
 

@@ -1,5 +1,7 @@
 #include "standin/rtp.h"
 
+#include <sys/socket.h>
+
 #include "standin/event_driver.h"
 
 #include <algorithm>
@@ -46,6 +48,12 @@ Channel* Rtp::ChannelOf(int tdm) const
         if (!channel->IsClosed() && static_cast<SessionState&>(*channel->state).session.tdm == tdm)
             return channel;
     return nullptr;
+}
+
+bool Rtp::Hangup(int tdm)
+{
+    Channel* channel = ChannelOf(tdm);
+    return channel && ::shutdown(channel->fd(), SHUT_RDWR) == 0;
 }
 
 const Rtp::Session* Rtp::At(int tdm) const

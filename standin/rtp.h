@@ -54,6 +54,8 @@ public:
     // false when no open session holds it.
     bool Raise(int tdm, const void* data, size_t size);
     bool Raise(int tdm, rtp_event const& event) { return Raise(tdm, &event, sizeof event); }
+    // The driver ends the session of the channel (the daemon sees a hang-up).
+    bool Hangup(int tdm);
 
 private:
     Session& Of(Channel& channel);

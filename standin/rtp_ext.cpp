@@ -87,6 +87,7 @@ int RtpExt::OnRequest(Channel& channel, unsigned long code, void* arg)
         if (!s.attached)
             return Refuse(EINVAL);
         s.attached = false;
+        ++mDetaches;
         return 0;
     case 0xC00C4503UL: {
         if (!arg)

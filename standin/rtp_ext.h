@@ -35,9 +35,12 @@ public:
     std::vector<Session*> Sessions() const;
     // A packet from a sender for every open session; the number that got it.
     size_t Receive(const Frame& packet, in_addr from, uint32_t ssrc);
+    // Detach requests taken, over all sessions.
+    int detaches() const { return mDetaches; }
 
 private:
     std::vector<Channel*> mChannels;
+    int mDetaches = 0;
 };
 
 } // namespace Standin

@@ -18,6 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
+
 #include <netinet/in.h>
 
 #include <csignal>
@@ -139,6 +142,7 @@ protected:
             return got.size() >= count;
         });
         EXPECT_EQ(got.size(), count);
+        got.resize(count); // what did not come reads as an empty message
         return got;
     }
     // Nothing more arrives while the loop settles.
@@ -157,6 +161,15 @@ protected:
     LoopDriver loop;
     TpktClient client;
 };
+
+// Reading an absent alternative aborts the whole binary; this fails the
+// one test instead (gtest reports the exception).
+inline void Require(bool present, char const* what)
+{
+    if (!present)
+        throw std::runtime_error(std::string("absent: ") + what);
+}
+#define SELECTED(v, alt) (test::Require((v).alt##_isSelected(), #alt), (v).get_##alt())
 
 // Checks of what came back.
 // seq or slot -1: the field must be absent.

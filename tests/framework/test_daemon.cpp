@@ -320,16 +320,4 @@ TEST(DaemonInit, HourlyFileMode)
     EXPECT_EQ(strip_prefixes(read_file(dir.path + "/" + names[0])), (std::vector<std::string>{"out", "err", "log"}));
 }
 
-TEST(Version, NamesAndTag)
-{
-    EXPECT_STREQ(version_string(Version::UnitTest), "unit-test");
-    EXPECT_STREQ(version_string(static_cast<Version::Type>(7)), "unknown");
-    EXPECT_STREQ(version_suffix(Version::UnitTest), "T");
-    EXPECT_STREQ(version_suffix(static_cast<Version::Type>(-1)), "U");
-    Version v(Version::Release, 3, "", "me", "2023-08-31 20:25", "T230831-2025", "ppc");
-    std::ostringstream out;
-    out << v << " " << v.mType;
-    EXPECT_EQ(out.str(), "T230831-2025 release");
-}
-
 } // namespace

@@ -106,26 +106,4 @@ TEST_F(EventTest, EmptyMaskStillSeesHangUpAndCallbackMayDestroyEvent)
     EXPECT_EQ(log[1], "after:0");
 }
 
-TEST_F(EventTest, DumpListsNamedEvents)
-{
-    Log log;
-    Pair p;
-    Recorder r(log, "dumped");
-    r.event.Schedule(p.a, POLLIN | POLLOUT);
-    r.action = [] { multiplexer.terminate(); };
-    multiplexer.run(false, true);
-    std::ostringstream os;
-    multiplexer.dump(os);
-    const std::string text = os.str();
-    EXPECT_EQ(text.rfind("dpc transition measurement (min/max/cur/counter): min=", 0), 0u);
-    // One table row per named event: name, events, count, handler, fd, measure.
-    const std::size_t row = text.find("dumped");
-    ASSERT_NE(row, std::string::npos);
-    const std::size_t from = text.rfind('\n', row) + 1;
-    const std::string line = text.substr(from, text.find('\n', row) - from);
-    EXPECT_EQ(line.size(), 1 + 40 + 1 + 30 + 1 + 10 + 1 + 10 + 1 + 5 + 1 + 60 + 1u);
-    for (std::string part : {std::string("POLLIN|POLLOUT"), std::string(" attached "), " " + std::to_string(r.event.lowlevel_fd()) + " "})
-        EXPECT_NE(line.find(part), std::string::npos) << part;
-}
-
 } // namespace

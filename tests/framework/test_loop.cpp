@@ -348,14 +348,6 @@ TEST(LoopDeathTest, HangAndPollFailureAbort)
         "multiplexer poll failed: Invalid argument");
 }
 
-TEST(PollEventText, NamesInBitOrderUnknownBitsDropped)
-{
-    EXPECT_EQ(PollEventAsText(0), "");
-    EXPECT_EQ(PollEventAsText(0x7ff),
-              "POLLIN|POLLPRI|POLLOUT|POLLERR|POLLHUP|POLLNVAL|POLLRDNORM|POLLRDBAND|POLLWRNORM|POLLWRBAND|POLLMSG");
-    EXPECT_EQ(PollEventAsText(short(0x800 | 16)), "POLLHUP");
-}
-
 // Without the device the loop says so and runs. With it, a quiet loop
 // still wakes about once a second and pings at most once per 1000 ms.
 TEST_F(PassTest, WatchdogStartPingStop)

@@ -45,44 +45,6 @@ Record fullRecord()
     return r;
 }
 
-TEST(GeneratedClasses, TablesFollowTheText)
-{
-    auto const& info = Record::theInfo;
-    EXPECT_TRUE(info.extendable);
-    EXPECT_EQ(info.numRootFields, 11u);
-    EXPECT_EQ(info.numExtensions, 2u);
-    EXPECT_EQ(info.numOptional, 4u);
-    int const ids[] = {-1, 0, -1, 1, -1, 2, -1, -1, -1, 3, -1, 0, 0};
-    for (unsigned i = 0; i < 11; ++i)
-        EXPECT_EQ(info.fieldIds[i], ids[i]) << i;
-    EXPECT_STREQ(info.fieldNames[11], "added-one");
-    EXPECT_EQ(info.fieldInfos[7], &GenTest_Base::Small::theInfo);
-    EXPECT_EQ(info.fieldInfos[0], (&ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 4294967295u>::theInfo));
-    EXPECT_EQ(Empty::theInfo.numRootFields, 0u);
-    EXPECT_EQ(Name::theInfo.lower, 1);
-    EXPECT_EQ(Name::theInfo.upper, 8u);
-    EXPECT_EQ(Name("ab").info(), &Name::theInfo); // a literal takes the class's table
-
-    // enumerations keep their numbers, and names the runtime and C++ trip over
-    EXPECT_EQ(Sparse::delete_, -1);
-    EXPECT_EQ(Sparse::asInt_, 3);
-    EXPECT_EQ(Sparse::theInfo.maximum, 100);
-    EXPECT_TRUE(Sparse::theInfo.extendable);
-    ASSERT_EQ(Sparse::theInfo.numNames, 4u);
-    char const* const names[] = {"delete=-1", "first", "asInt=3", "last=100"};
-    for (unsigned i = 0; i < 4; ++i)
-        EXPECT_STREQ(Sparse::theInfo.names[i], names[i]);
-    EXPECT_STREQ(Dense::theInfo.names[2], "two");
-    EXPECT_FALSE(Dense::theInfo.extendable);
-    EXPECT_STREQ(Record_nested_e::theInfo.names[0], "on=1");
-    EXPECT_STREQ(Record_nested_e::theInfo.names[1], "off=0");
-    Sparse s;
-    s.set_asInt();
-    EXPECT_EQ(s.getName(), "asInt");
-    s = Sparse::last;
-    EXPECT_EQ(s.asInt(), 100);
-}
-
 TEST(GeneratedClasses, OptionalFieldsAndExtensionAdditions)
 {
     Record r;

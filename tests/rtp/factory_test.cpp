@@ -97,6 +97,10 @@ TEST_F(RtpFactoryTest, BeginSessionRecordCarriesTheCreateParameters)
     EXPECT_EQ(r.ttl, 64u);
     EXPECT_EQ(r.dscp, 184);
     EXPECT_EQ(r.reserved1 | r.reserved2 | r.reserved3[0] | r.reserved3[1], 0u);
+    std::ostringstream text;
+    text << r;
+    EXPECT_EQ(text.str(), "  rtp_connection_params\n  {\n   packet_factor = 3\n   rx_pt = 0\n   tx_pt = 8\n"
+                          "   ssrc = 4275878552\n  }\n");
     // Add channel asks for a new channel, without best-signal selection.
     rtp_add_channel add;
     ASSERT_EQ(rtp.log().at(1).code, 0xC0105202UL);
@@ -110,6 +114,8 @@ TEST_F(RtpFactoryTest, BeginSessionRecordCarriesTheCreateParameters)
     params.get_payload() = Payload::ptG729;
     params.get_dhost().get_iaddr().assign("10.1.2.3");
     params.get_dhost().get_port() = 6000;
+    params.set_vad(false);
+    params.set_crate(-1);
     slot = Make(p, &r);
     ASSERT_TRUE(slot);
     EXPECT_EQ(r.src_addr, 0u);
@@ -117,6 +123,7 @@ TEST_F(RtpFactoryTest, BeginSessionRecordCarriesTheCreateParameters)
     EXPECT_EQ(r.dscp, -1);
     EXPECT_EQ(r.ttl, 0u);
     EXPECT_EQ(r.vad, 0);
+    EXPECT_EQ(r.crate, 1); // any non-zero crate
 }
 
 // Two gateways started alike must not collide on SSRC.

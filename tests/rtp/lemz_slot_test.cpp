@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -101,17 +103,26 @@ TEST_F(LemzSlotTest, CreatedOnItsOwnExtensionSessionWithTheRadioSettings)
     LGCP::Message codec = Command(2, 4);
     Body(codec).select_ioctl().select_encoder_mode() = LGCP::CodecMode::alaw;
     ExpectAnswer(Exchange(codec)[0], 2, 4);
+    EXPECT_EQ(ext.detaches(), 1);
     board.Prune();
     ASSERT_EQ(ext.Sessions().size(), 1u);
     EXPECT_EQ(ext.Sessions()[0]->attach.fd_rtp, slot.session().lowlevel_fd());
     EXPECT_GE(::fcntl(slot.session().lowlevel_fd(), F_GETFD), 0);
     EXPECT_EQ(board.Channels("/dev/rtp").size(), 1u);
+    // The new session keeps the channel and its best-signal selection.
+    auto codes = rtp.codes();
+    ASSERT_EQ(std::count(codes.begin(), codes.end(), 0xC0105202UL), 2);
+    auto restarted = std::find(codes.rbegin(), codes.rend(), 0xC0105202UL);
+    std::memcpy(&add, rtp.log()[static_cast<size_t>(codes.rend() - restarted - 1)].record.data(), sizeof add);
+    EXPECT_EQ(add.info.tdm, kTdm);
+    EXPECT_EQ(add.bss, 1u);
 
     ExpectAnswer(Exchange([] {
         LGCP::Message m = Command(3, 4);
         Body(m).select_destroy();
         return m;
     }())[0], 3, 4);
+    EXPECT_EQ(ext.detaches(), 2);
     board.Prune();
     EXPECT_TRUE(ext.Sessions().empty());
     EXPECT_TRUE(board.Channels("/dev/rtp").empty());

@@ -9,10 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -29,6 +31,8 @@ Bytes Encode(RTPC::Msg const& msg, unsigned size = 1024)
 {
     std::vector<char> buf(size + 16, '\x55');
     unsigned n = msg.encode(buf.data(), size);
+    EXPECT_LE(n, size);
+    EXPECT_EQ(std::count(buf.begin() + n, buf.end(), '\x55'), static_cast<long>(buf.size() - n)) << "written past";
     return Bytes(buf.begin(), buf.begin() + n);
 }
 
@@ -73,6 +77,11 @@ TEST(Rtcp, PacketsAreWholeWordsAndNeverOverrun)
     EXPECT_EQ(first.size(), 28u);
     EXPECT_EQ(first[3], 6);
     EXPECT_EQ(Bytes(first.end() - 1, first.end()), Bytes{0});
+    // An item that fills the room to the last octet leaves none for the end.
+    RTPC::SDES full(7);
+    full.add(RTPC::SDES::Item::CNAME, std::string(18, 'c'));
+    EXPECT_EQ(Encode(full, 28).size(), 12u);
+    EXPECT_EQ(Encode(full, 32).size(), 32u);
 }
 
 LGCP::CreateParams Create(int local, int remote)
@@ -108,7 +117,9 @@ TEST(Rtcp, SlotAnnouncesAndLeavesOnTheRtcpPorts)
         Bytes b(2048);
         sockaddr_in from{};
         socklen_t len = sizeof from;
-        ssize_t n = ::recvfrom(peer, b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+        pollfd p{peer, POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 3000), 1) << "no RTCP packet within 3 s";
+        ssize_t n = ::recvfrom(peer, b.data(), b.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
         ASSERT_GT(n, 0);
         EXPECT_EQ(ntohs(from.sin_port), 5001);
         b.resize(static_cast<size_t>(n));

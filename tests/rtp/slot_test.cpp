@@ -327,6 +327,14 @@ TEST_F(RtpSlotTest, FailedChangesAndRefusedStopsLeaveNoFalseState)
 TEST_F(RtpSlotTest, ControlsReachTheChannelAndFailuresAreReported)
 {
     Make(5);
+    // A session the driver hangs up is no longer watched: said once, not on every pass.
+    ASSERT_TRUE(rtp.Hangup(kTdm));
+    loop.Settle();
+    std::string said = err.text();
+    EXPECT_EQ(said.find("closed by the driver"), said.rfind("closed by the driver"));
+    EXPECT_NE(said.find("rtp[9216]: rtp session closed by the driver"), std::string::npos);
+    ExpectAnswer(Exchange(Destroy(1, 5))[0], 1, 5);
+    Make(5);
     auto& dtmf = board.Get<Standin::Dtmf>(Tonec::kDevice);
     auto& dsp = board.Get<Standin::Dsproc>(Dsp::kDevice);
     ExpectAnswer(Exchange(Ioctl(2, 5, [](LGCP::IoctlParams& p) { p.select_dtmf_enable() = true; }))[0], 2, 5);
@@ -335,6 +343,17 @@ TEST_F(RtpSlotTest, ControlsReachTheChannelAndFailuresAreReported)
     EXPECT_TRUE(dtmf.At(kTdm).detect);
     EXPECT_TRUE(dsp.At(kTdm).vad);
     EXPECT_EQ(dsp.At(kTdm).rxGain, -3);
+    // The gain travels as a signed octet, the detector timeout unsigned:
+    // beyond them is refused and reaches no driver.
+    ExpectAnswer(Exchange(Ioctl(4, 5, [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(127); }))[0], 4, 5);
+    ExpectAnswer(Exchange(Ioctl(4, 5, [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(128); }))[0], 4, 5,
+                 Cause::invalidParams);
+    EXPECT_EQ(dsp.At(kTdm).rxGain, 127);
+    size_t logged = rtp.log().size();
+    ExpectAnswer(Exchange(Ioctl(4, 5, [](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(-1); }))[0], 4, 5,
+                 Cause::invalidParams);
+    EXPECT_EQ(rtp.log().size(), logged);
+    EXPECT_FALSE(rtp.At(kTdm)->pd);
     ExpectAnswer(Exchange(Ioctl(5, 5, [](LGCP::IoctlParams& p) { p.select_ss7RqBSN(); }))[0], 5, 5, Cause::unsupported);
 
     board.FailRequest("/dev/rtp", 0x8004520DUL, EIO);

@@ -217,7 +217,7 @@ TEST_F(HdlcSlots, StatisticsAndFailures)
     ExpectAnswer(Exchange(Activate(4, kSlot))[0], 4, kSlot);
     auto got = Exchange(Deactivate(5, kSlot), 2);
     ASSERT_TRUE(SignalOf(got[0]).ioctl_isSelected());
-    const LGCP::HdlcLinkInfo& info = SignalOf(got[0]).get_ioctl().get_hdlcLinkInfo();
+    const LGCP::HdlcLinkInfo& info = SELECTED(SignalOf(got[0]), ioctl).get_hdlcLinkInfo();
     EXPECT_EQ(info.get_txSU().getValue(), 1u);
     EXPECT_EQ(info.get_rxSU().getValue(), 0u);
     ExpectAnswer(got[1], 5, kSlot);

@@ -70,14 +70,14 @@ TEST_F(IsdnSlots, PriLinkCarriesMessagesBothWays)
     EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x00, 0x01, 0x7F}}));
     ASSERT_TRUE(mcc.Inject(ts, {0x00, 0x01, 0x73}));
     auto got = Receive(2);
-    EXPECT_TRUE(SignalOf(got[0]).get_ioctl().isdnLinkInfo_isSelected());
+    EXPECT_TRUE(SELECTED(SignalOf(got[0]), ioctl).isdnLinkInfo_isSelected());
     EXPECT_TRUE(SignalOf(got[1]).activated_isSelected());
 
     ExpectAnswer(Exchange(UserData(3, 5, {0x08, 0x01, 0x01, 0x05}))[0], 3, 5);
     EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x00, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05}}));
     ASSERT_TRUE(mcc.Inject(ts, {0x02, 0x01, 0x00, 0x02, 0x08, 0x01, 0x81, 0x01}));
     got = Receive(1);
-    EXPECT_EQ(SignalOf(got[0]).get_userData(), (std::vector<char>{0x08, 0x01, char(0x81), 0x01}));
+    EXPECT_EQ(SELECTED(SignalOf(got[0]), userData), (std::vector<char>{0x08, 0x01, char(0x81), 0x01}));
     ExpectAnswer(Exchange(Ioctl(4, 5, [](LGCP::IoctlParams& p) { p.select_ss7RqBSN(); }))[0], 4, 5,
                  LGCP::ErrorCause::unsupported);
 }

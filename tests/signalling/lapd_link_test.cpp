@@ -46,7 +46,7 @@ TEST_F(LapdLink, OutgoingQueueLimitAndCongestion)
     Seq nr(0);
     while (r.link->queued() > 64) {
         ASSERT_EQ(r.flows.size(), 1u) << r.link->queued();
-        nr = nr + Seq(7);
+        nr = nr + Seq(1); // one at a time: released at 64, not before
         r.inject("00 01 01 " + hex({uint8_t(unsigned(nr) << 1)}));
     }
     EXPECT_EQ(r.flows.back(), LAPD::FlowStatus::normal);
@@ -102,9 +102,14 @@ TEST_F(LapdLink, EnquiriesBeforeReestablishment)
         if (!from_t203)
             r.send({0x08, 0x00, 0x01});
         r.out();
-        advance(from_t203 ? LAPD::T203 : LAPD::T200);
+        // T203 is 10 s, T200 1 s.
+        if (from_t203) {
+            advance(9999);
+            EXPECT_TRUE(r.out().empty());
+        }
+        advance(from_t203 ? 1 : 1000);
         for (int i = 0; i < 4; ++i)
-            advance(LAPD::T200);
+            advance(1000);
         std::vector<std::string> sent = r.out();
         std::vector<std::string> expected(from_t203 ? 4 : 3, "00 01 01 01");
         expected.push_back("00 01 7F");
@@ -112,8 +117,25 @@ TEST_F(LapdLink, EnquiriesBeforeReestablishment)
             expected.push_back("00 01 7F");
         EXPECT_EQ(sent, expected) << from_t203;
         EXPECT_EQ(r.link->get_state(), awaiting_establishment);
-        EXPECT_EQ(r.reports()[0], "error:Unsuccessful retransmission (N200 times) - Status enquiry");
+        std::vector<std::string> reports = r.reports();
+        ASSERT_FALSE(reports.empty());
+        EXPECT_EQ(reports[0], "error:Unsuccessful retransmission (N200 times) - Status enquiry");
+        // Re-established by the peer's UA after traffic: counting starts again.
+        r.inject("02 01 73");
+        EXPECT_EQ(r.link->get_state(), multiple_frame_established);
+        LAPDFullState v = r.link->variables();
+        EXPECT_EQ(unsigned(v.vs) | unsigned(v.va) | unsigned(v.vr), 0u) << from_t203;
     }
+    // And by the peer's SABME after traffic both ways.
+    Rig r;
+    establish(r);
+    r.send({0x08, 0x00, 0x01});
+    r.inject("02 01 00 02 08 01 81 07");
+    r.out();
+    r.inject("02 01 7F");
+    EXPECT_EQ(r.out(), std::vector<std::string>{"02 01 73"});
+    r.send({0x08, 0x00, 0x02});
+    EXPECT_EQ(r.out(), std::vector<std::string>{"00 01 00 00 08 00 02"});
 }
 
 TEST_F(LapdLink, MalformedFramesChangeNothing)

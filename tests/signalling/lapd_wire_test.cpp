@@ -87,6 +87,8 @@ TEST_F(LapdWire, EveryFrameKindDissectsAsMeant)
         u.inject("02 01 04 00 08 01 81 07"); // N(S) = 2: out of sequence
         take(u, true);
         expected.push_back("TEI:00 S, func=REJ, N(R)=1 | ");
+        u.inject("02 01 06 00 08 01 81 07"); // N(S) = 3: no second REJ
+        take(u, true);
         advance(LAPD::T200);
         take(u, true);
         expected.push_back("TEI:00 S P, func=RR, N(R)=1 | ");

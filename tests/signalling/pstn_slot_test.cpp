@@ -41,9 +41,7 @@ LGCP::Message RqBsn(unsigned seq, int slot)
 
 const LGCP::IoctlResponse& Response(LGCP::Message const& m)
 {
-    const LGCP::Signal& s = SignalOf(m);
-    EXPECT_TRUE(s.ioctl_isSelected()) << m;
-    return s.get_ioctl();
+    return SELECTED(SignalOf(m), ioctl);
 }
 
 // Stands for the E1 service: trunk reports into the link.
@@ -112,7 +110,7 @@ TEST_F(PstnSlots, Ss7LinkOnATrunkTimeSlot)
     server.Bind(e1);
     ExpectAnswer(Exchange(CreateSs7(1, 5, 1))[0], 1, 5);
     auto got = Exchange(RqBsn(2, 5), 2);
-    EXPECT_EQ(Response(got[0]).get_ss7BSN().getValue(), 0); // never activated
+    EXPECT_EQ(SELECTED(Response(got[0]), ss7BSN).getValue(), 0); // never activated
     ExpectAnswer(got[1], 2, 5);
 
     int ts = Connect(3, 5);
@@ -123,7 +121,7 @@ TEST_F(PstnSlots, Ss7LinkOnATrunkTimeSlot)
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent[0].size(), 4u); // an LSSU: alignment has begun
     got = Exchange(RqBsn(5, 5), 2);
-    EXPECT_EQ(Response(got[0]).get_ss7BSN().getValue(), 127);
+    EXPECT_EQ(SELECTED(Response(got[0]), ss7BSN).getValue(), 127);
 
     // Reports for trunk 0 only, and only on a change: the first normal one
     // passes unseen, the loss takes the link down, its repeat does nothing.
@@ -134,7 +132,7 @@ TEST_F(PstnSlots, Ss7LinkOnATrunkTimeSlot)
     got = Receive(5);
     EXPECT_TRUE(Response(got[0]).ss7LinkInfo_isSelected());
     EXPECT_TRUE(Response(got[1]).hdlcLinkInfo_isSelected());
-    EXPECT_EQ(Response(got[2]).get_ss7LinkInfo().get_ss7state().asInt(), 0);
+    EXPECT_EQ(SELECTED(Response(got[2]), ss7LinkInfo).get_ss7state().asInt(), 0);
     EXPECT_TRUE(SignalOf(got[3]).deactivated_isSelected());
     EXPECT_TRUE(SignalOf(got[4]).trunkStatus_isSelected());
     e1.Send(0, ACP::TrunkState::lossCarrier);
@@ -175,7 +173,7 @@ TEST_F(PstnSlots, PriLinkCarriesMessagesBothWays)
     EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x00, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05}}));
     ASSERT_TRUE(mcc.Inject(ts, {0x02, 0x01, 0x00, 0x02, 0x08, 0x01, 0x81, 0x01}));
     got = Receive(1);
-    EXPECT_EQ(SignalOf(got[0]).get_userData(), (std::vector<char>{0x08, 0x01, char(0x81), 0x01}));
+    EXPECT_EQ(SELECTED(SignalOf(got[0]), userData), (std::vector<char>{0x08, 0x01, char(0x81), 0x01}));
 
     // A CAS slot has no link: its user data is refused, not lost.
     ExpectAnswer(Exchange(CreateCas(5, 6))[0], 5, 6);
@@ -209,7 +207,7 @@ TEST_F(PstnSlots, BriNetworkSideServesEightTerminals)
     // A terminal's message goes up; the answer comes back to it.
     ASSERT_TRUE(mcc.Inject(ts, {0x00, 0x83, 0x00, 0x00, 0x08, 0x01, 0x07, 0x05}));
     got = Receive(1);
-    EXPECT_EQ(SignalOf(got[0]).get_userData(), (std::vector<char>{0x08, 0x01, 0x07, 0x05}));
+    EXPECT_EQ(SELECTED(SignalOf(got[0]), userData), (std::vector<char>{0x08, 0x01, 0x07, 0x05}));
     ExpectAnswer(Exchange(UserData(5, 5, {0x08, 0x01, char(0x87), 0x02}))[0], 5, 5);
     EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x02, 0x83, 0x00, 0x03, 0x08, 0x01, 0x87, 0x02}}));
 
@@ -246,7 +244,7 @@ TEST_F(PstnSlots, ReportsEveryPeriodAndFailedChannels)
     for (int i = 0; i < 2; ++i) {
         auto got = Receive(2);
         EXPECT_TRUE(Response(got[0]).hdlcLinkInfo_isSelected());
-        const ACP::SS7LinkInfo& info = Response(got[1]).get_ss7LinkInfo();
+        const ACP::SS7LinkInfo& info = SELECTED(Response(got[1]), ss7LinkInfo);
         EXPECT_EQ(info.get_speedRx().getValue(), 0u);
         EXPECT_EQ(info.get_speedTx().getValue(), 0u);
     }

@@ -61,6 +61,13 @@ TEST_F(DspModemTest, EachModeProgramsTheModemAndStartsItsProgram)
     faxSend.set_fax();
     faxSend.set_execargs().push_back(ASN1::IA5String("send"));
     faxSend.get_execargs().push_back(ASN1::IA5String("doc.g3"));
+    // At most 60 arguments are passed: the 61st is not.
+    std::vector<std::string> faxArgv{"/usr/local/sbin/fax", "-m", "0", "send", "doc.g3"};
+    for (int i = 3; i <= 61; ++i) {
+        faxSend.get_execargs().push_back(ASN1::IA5String(std::to_string(i)));
+        if (i <= 60)
+            faxArgv.push_back(std::to_string(i));
+    }
     TERM::ModemParams faxReceive = Params();
     faxReceive.set_fax();
 
@@ -82,7 +89,7 @@ TEST_F(DspModemTest, EachModeProgramsTheModemAndStartsItsProgram)
         {"originate", originate, with({"ddm 0 0x7", "reset-dmp 0", "dmp 0 5 7", "dmp 0 -1 300", "originate 0"}),
          {"/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/coptions", "/dev/mdm0", "remotenumber", "5551234"}},
         {"fax originate", faxOriginate, with({"reset-dmp 0", "fax-originate 0"}), {}},
-        {"fax transfer", faxSend, with({"reset-dmp 0"}), {"/usr/local/sbin/fax", "-m", "0", "send", "doc.g3"}},
+        {"fax transfer", faxSend, with({"reset-dmp 0"}), faxArgv},
         {"fax receiver", faxReceive, with({"reset-dmp 0"}), {"/usr/local/bin/fax", "-m", "0", "receive", "*"}},
     };
     for (auto& c : cases) {

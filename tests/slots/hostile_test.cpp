@@ -392,6 +392,10 @@ std::vector<IoFill> Ioctls()
 
 class Hostile : public SlotLink {
 protected:
+    // Its own mixer factory: the singleton would stay in the chain and keep
+    // its units for the tests after this one.
+    struct OwnMixer : Mixer::MixerFactory {
+    } mixers;
     void SetUp() override
     {
         SlotLink::SetUp();
@@ -649,7 +653,7 @@ TEST_F(Hostile, ModemSlotsTakeBoundaryCreatesAndDeferredDestroys)
     auto destroy = [](LGCP::Command& c) { c.select_destroy(); };
     auto expire = [&] {
         Send(Query()); // answered after every command before it
-        looptest::set_clock(Mux::milliseconds() + ModemSlot::kTerminateMs);
+        looptest::set_clock(Mux::milliseconds() + 5000);
         multiplexer.timers_schedule();
         Mux::mux_cleartimeofday();
     };

@@ -121,11 +121,11 @@ TEST_F(MixerSlots, UnitsFoundAndLost)
     auto got = Exchange(Query(6), 4);
     for (int i = 0; i < 2; ++i) {
         ASSERT_TRUE(SignalOf(got[static_cast<size_t>(i)]).abort_isSelected());
-        EXPECT_EQ(SignalOf(got[static_cast<size_t>(i)]).get_abort().getValue(), 0);
+        EXPECT_EQ(SELECTED(SignalOf(got[static_cast<size_t>(i)]), abort).getValue(), 0);
         EXPECT_EQ(got[static_cast<size_t>(i)].get_slot().getValue(), 10u + static_cast<unsigned>(i));
     }
-    ASSERT_EQ(SignalOf(got[2]).get_resources().get_mixer().size(), 1u);
-    EXPECT_EQ(SignalOf(got[2]).get_resources().get_mixer()[0].get_unit().getValue(), 5);
+    ASSERT_EQ(SELECTED(SignalOf(got[2]), resources).get_mixer().size(), 1u);
+    EXPECT_EQ(SELECTED(SignalOf(got[2]), resources).get_mixer()[0].get_unit().getValue(), 5);
     EXPECT_EQ(Ask(MixerIn(7, 13, 3, 1)), Cause::insufficientResources);
 
     // The gone unit's slots still release, against a driver that refuses.
@@ -267,6 +267,7 @@ TEST_F(MixerSlots, InputRequests)
         {"channel beyond", MixerIn(7, 53, 0, -2), Cause::invalidParams, {}, {}},
         {"echo suppressor", MixerIn(8, 53, 0, 5, echo(false, true)), -1, {"TDM 0:5"}, {}},
         {"no echo", MixerIn(9, 54, 0, 6, echo(false, false)), -1, {"TDM 0:6"}, {}},
+        {"summator 0", MixerIn(10, 56, 0, 8, summator(0)), -1, {"TDM 0:8", "ADD 0:0<0:8*32767"}, {"REMOVE 0:0<0:8"}},
     };
     for (Case& c : cases) {
         EXPECT_EQ(Ask(c.create), c.cause) << c.what;
@@ -394,6 +395,12 @@ TEST_F(MixerSlots, IoctlsReachTheReceivers)
              p.get_tone_gen_enable().set_amp(1000);
          },
          Cause::invalidParams, [&] { return dtmf.At(out).stops == 1; }},
+        {"amplitude cut", 61,
+         [](P& p) {
+             p.select_tone_gen_enable().set_freq(425);
+             p.get_tone_gen_enable().set_amp(70000);
+         },
+         Cause::invalidParams, [&] { return dtmf.At(out).stops == 1 && dtmf.At(out).tone.amp1 == 1000; }},
         {"tone off", 61, [](P& p) { p.select_tone_gen_disable(); }, -1,
          [&] { return dtmf.At(out).stops == 2 && dtmf.At(out).forced; }},
         {"dtmf off", 61, [](P& p) { p.select_dtmf_disable(); }, -1,

@@ -26,6 +26,7 @@ TEST_F(ModemFixture, DigitalModesChooseAFreeInterfaceAndResourcesCountWhatIsFree
 {
     nets.Set("hdlc2", IFF_LOOPBACK | IFF_POINTOPOINT, Standin::NetInterfaces::Channel(2)); // not a modem
     nets.Set("hdlc3", IFF_POINTOPOINT, Standin::NetInterfaces::Channel(3));                 // after it
+    nets.Set("hdlc5", IFF_POINTOPOINT, Standin::NetInterfaces::Channel(5)); // past a gap: not scanned
     mctl.SetModems(6);
     EXPECT_EQ(Query(factory), std::make_pair(6, 3));
     EXPECT_EQ(factory.freeInterfaces(), (std::vector<std::string>{"hdlc0", "hdlc1", "hdlc3"}));
@@ -172,11 +173,11 @@ TEST_F(ModemFixture, DestroyWaitsForPppdThenKillsItAfterFiveSeconds)
     looptest::set_clock(start);
     EXPECT_EQ(Slots::instance().Destroy(2), Answer::delayed);
     EXPECT_EQ(errors.count("sent HUP to pppd."), 1u);
-    looptest::set_clock(start + ModemSlot::kTerminateMs - 1);
+    looptest::set_clock(start + 4999); // SIGKILL comes 5 s after the HUP
     multiplexer.timers_schedule();
     EXPECT_EQ(Slots::instance().Find(2), slot);
     EXPECT_EQ(::kill(pid, 0), 0); // alive despite the HUP
-    looptest::set_clock(start + ModemSlot::kTerminateMs);
+    looptest::set_clock(start + 5000);
     multiplexer.timers_schedule();
     EXPECT_EQ(Slots::instance().Find(2), nullptr);
     EXPECT_EQ(controller.lines.back(), "2.released");
@@ -243,6 +244,11 @@ TEST_F(ModemAuthFixture, RecordsReachTheirSlotAsSignals)
     const TERM::MdmAccounting& a = modem[1]->get_acct();
     EXPECT_EQ(a.get_octetsOut().get_high().getValue(), 1u);
     EXPECT_EQ(a.get_octetsOut().get_low().getValue(), 2u);
+    EXPECT_EQ(a.get_octetsIn().get_high().getValue(), 3u);
+    EXPECT_EQ(a.get_octetsIn().get_low().getValue(), 4u);
+    EXPECT_EQ(a.get_packetsOut().get_high().getValue(), 5u);
+    EXPECT_EQ(a.get_packetsOut().get_low().getValue(), 6u);
+    EXPECT_EQ(a.get_packetsIn().get_high().getValue(), 7u);
     EXPECT_EQ(a.get_packetsIn().get_low().getValue(), 8u);
     EXPECT_EQ(a.get_time().get_low().getValue(), 900u);
     EXPECT_EQ(a.get_time().get_high().getValue(), 0u);
@@ -253,11 +259,13 @@ TEST_F(ModemAuthFixture, RecordsReachTheirSlotAsSignals)
     ASSERT_TRUE(peer1->Send(RawRecord(16, 2, 1)));
     ASSERT_TRUE(peer1->Send(RawRecord(36, 3, 1)));
     ASSERT_TRUE(peer1->Send(RawRecord(60, 4, 1)));
+    ASSERT_TRUE(peer1->Send(RawRecord(65, 4, 1)));
     ASSERT_TRUE(peer1->Send(RawRecord(12, 9, 1)));
     ASSERT_TRUE(peer1->Send(AuthRequest(7, "x", "y")));
     ASSERT_TRUE(loop.RunUntil([&] { return errors.count("unknown session 7") == 1; }));
     for (const char* line : {"auth request, invalid size: 100", "auth accept, ignored.", "auth ip, ignored.",
-                             "auth accounting, invalid size: 60", "unknown request from portslave: 0x9"})
+                             "auth accounting, invalid size: 60", "auth accounting, invalid size: 65",
+                             "unknown request from portslave: 0x9"})
         EXPECT_EQ(errors.count(line), 1u) << line;
     EXPECT_EQ(controller.signals.size(), 3u);
 }
@@ -287,6 +295,12 @@ TEST_F(ModemAuthFixture, ActivateAnswersTheConnectionThatSpokeForTheSlot)
     PutWord(expected, 1500);
     EXPECT_EQ(peer1->Take(), expected);
     EXPECT_TRUE(peer0->Take().empty());
+    // The MTU travels unsigned: a negative one is refused and nothing is sent.
+    user.set_mtu(-1);
+    EXPECT_EQ(Slots::instance().Activate(2, activate), Answer::invalidParams);
+    loop.Settle();
+    EXPECT_TRUE(peer1->Take().empty());
+    user.set_mtu(1500);
 
     // No connection for the slot: logged, still success; no modem alternative: unsupported.
     Capture debug(std::clog);

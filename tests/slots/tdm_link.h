@@ -75,8 +75,7 @@ inline LGCP::Resources Resources(std::vector<LGCP::Message> const& got)
 
 inline const LGCP::Signal& SignalOf(LGCP::Message const& m)
 {
-    EXPECT_TRUE(m.get_pdu().signal_isSelected()) << m;
-    return m.get_pdu().get_signal();
+    return SELECTED(m.get_pdu(), signal);
 }
 
 } // namespace tdmtest

@@ -178,7 +178,7 @@ TEST_F(MccSlots, UserDataBothWays)
     const size_t sizes[] = {1024, 1024, 952};
     for (size_t i = 0; i < 3; ++i) {
         ASSERT_TRUE(SignalOf(got[i]).userData_isSelected());
-        const auto& data = SignalOf(got[i]).get_userData();
+        const auto& data = SELECTED(SignalOf(got[i]), userData);
         EXPECT_EQ(data.size(), sizes[i]);
         joined.insert(joined.end(), data.begin(), data.end());
         EXPECT_EQ(got[i].get_slot().getValue(), 3u);
@@ -204,11 +204,11 @@ TEST_F(MccSlots, FailedWriteAndLostChannel)
     ASSERT_TRUE(mcc.Inject(ts, {}));
     ASSERT_TRUE(mcc.Inject(ts, {'z'}));
     auto data = Receive(1);
-    EXPECT_EQ(SignalOf(data[0]).get_userData(), std::vector<char>{'z'});
+    EXPECT_EQ(SELECTED(SignalOf(data[0]), userData), std::vector<char>{'z'});
     ASSERT_TRUE(mcc.Hangup(ts));
     auto lost = Receive(1);
     ASSERT_TRUE(SignalOf(lost[0]).abort_isSelected());
-    EXPECT_EQ(SignalOf(lost[0]).get_abort().getValue(), 0);
+    EXPECT_EQ(SELECTED(SignalOf(lost[0]), abort).getValue(), 0);
     ExpectQuiet();
     ExpectAnswer(Exchange(UserData(4, 3, {'w'}))[0], 4, 3, LGCP::ErrorCause::internal);
     ExpectAnswer(Exchange(Destroy(5, 3))[0], 5, 3);

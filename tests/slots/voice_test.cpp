@@ -183,6 +183,15 @@ TEST_F(VoiceTest, NetworkPlayerSendsTheIdThenPlaysWhatTheHostSends)
     ASSERT_TRUE(RunUntil([&] { return (played += Played(ts)).size() >= audio.size(); }));
     EXPECT_EQ(played, audio);
     EXPECT_LT(host.Accept(), 0);
+    // Every receiver leaves, then a new one comes: still the one connection.
+    for (int receiver : {1, 5, -1}) {
+        LGCP::Message m = receiver < 0 ? Connect(9, 2, {1}) : Command(8, receiver);
+        if (receiver >= 0)
+            Body(m).select_disconnect();
+        EXPECT_TRUE(client.Send(Encode(m)));
+        RunUntil([] { return false; }, 50);
+    }
+    EXPECT_LT(host.Accept(), 0);
 
     ::close(conn);
     ASSERT_TRUE(RunUntil([&] { return Aborts(2, 0) > 0; }));
