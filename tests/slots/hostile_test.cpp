@@ -494,10 +494,6 @@ protected:
             EXPECT_EQ(a.second, 1) << "answers to seq " << a.first;
     }
 
-    // The mixer's units live with the test: the one factory would keep
-    // them for the mixer tests that follow.
-    struct Mixers : Mixer::MixerFactory {
-    } mixers;
     std::string dir;
     unsigned mSeq = 0;
     Capture out{std::clog};
