@@ -302,6 +302,8 @@ void LAPD::ack_queue_refreash()
         line << "acknowledge " << dropped << " frames VS=" << unsigned(vs) << " VA=" << unsigned(va);
         log_line(std::clog, line.str());
     }
+    if (va != mResentFrom)
+        mResending = mRejectHeld = false;
     if (mLog > 2 && mOut.empty())
         log_line(std::clog, "outgoing queue empty.");
     if (retransmission_request) {
@@ -486,6 +488,14 @@ void LAPD::on_T200(Timer*)
         }
         break;
     case multiple_frame_established:
+        if (mRejectHeld && mResendRounds < N200) {
+            // The resent frames went unacknowledged for T200: the held
+            // request is no longer older than they are. A peer in its
+            // reject condition may answer no enquiry but this.
+            mRejectHeld = false;
+            reject(va);
+            break;
+        }
         rc = 0;
         tx_enquiry();
         rc = 1;
@@ -569,9 +579,19 @@ void LAPD::clear_exception()
 
 void LAPD::retransmission(Seq nr)
 {
+    mResendRounds = mResending && nr == mResentFrom ? mResendRounds + 1 : 0;
     va = nr;
+    mResentFrom = nr;
+    mResending = nr != vs;
     retransmission_request = true;
     queued_up = true;
+}
+
+void LAPD::reject(Seq nr)
+{
+    stop_T200();
+    start_T203();
+    retransmission(nr);
 }
 
 void LAPD::tx_enquiry()
@@ -609,6 +629,7 @@ void LAPD::reset_sequence()
 {
     vs = va = vr = Seq(0);
     mAck.clear();
+    mResending = mRejectHeld = false;
 }
 
 void LAPD::new_ri()
@@ -1025,10 +1046,14 @@ void LAPD::on_REJ(bool command, bool pf, Seq nr)
         }
         if (!nr_valid(nr)) {
             nr_error_recovery();
+        } else if (mResending && nr == mResentFrom) {
+            // A peer that rejects more than once per exception asks again
+            // for frames already resent: sending them once more would only
+            // make more out-of-sequence frames and more rejects. If they
+            // are lost again, T200 acts on the request.
+            mRejectHeld = true;
         } else {
-            stop_T200();
-            start_T203();
-            retransmission(nr);
+            reject(nr);
         }
     } else if (state == timer_recovery) {
         peer_busy = false;

@@ -76,6 +76,32 @@ TEST_F(LapdLink, SendingStopsAtSevenUnacknowledged)
     EXPECT_EQ(r.out(), (std::vector<std::string>{"00 01 10 00 08 00 08"}));
 }
 
+TEST_F(LapdLink, RepeatedRejectWaitsForT200)
+{
+    Rig r;
+    establish(r);
+    r.send({0x08, 0x00, 0x01});
+    r.send({0x08, 0x00, 0x02});
+    r.out();
+    std::vector<std::string> const both = {"00 01 00 00 08 00 01", "00 01 02 00 08 00 02"};
+    r.inject("00 01 09 00");
+    EXPECT_EQ(r.out(), both);
+    // The same reject again while the resent frames are unacknowledged:
+    // nothing is sent until T200 finds them still unacknowledged, three
+    // times at most; then the enquiry.
+    for (int i = 0; i < 4; ++i) {
+        r.inject("00 01 09 00");
+        EXPECT_TRUE(r.out().empty());
+        EXPECT_EQ(r.timers(), "T200");
+        advance(LAPD::T200);
+        EXPECT_EQ(r.out(), i < 3 ? both : std::vector<std::string>{"00 01 01 01"}) << i;
+    }
+    // The answer to it is acted on.
+    r.inject("00 01 01 03");
+    EXPECT_EQ(r.out(), std::vector<std::string>{"00 01 02 00 08 00 02"});
+    EXPECT_EQ(r.link->get_state(), multiple_frame_established);
+}
+
 TEST_F(LapdLink, FourSabmesBeforeGivingUp)
 {
     Rig r;
