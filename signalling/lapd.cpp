@@ -393,6 +393,8 @@ void LAPD::start_T200()
         on_error("trying to start T200 while T202 running");
     if (t203_running)
         on_error("trying to start T200 while T203 running");
+    // One timer: arming it replaces the other's expiry.
+    t202_running = t203_running = false;
     if (t200_running)
         stop_T200();
     t200_running = true;
@@ -405,6 +407,8 @@ void LAPD::start_T202()
         on_error("trying to start T202 while T200 running");
     if (t203_running)
         on_error("trying to start T202 while T203 running");
+    // One timer: arming it replaces the other's expiry.
+    t200_running = t203_running = false;
     if (t202_running)
         stop_T202();
     t202_running = true;
@@ -417,6 +421,8 @@ void LAPD::start_T203()
         on_error("trying to start T203 while T200 running");
     if (t202_running)
         on_error("trying to start T203 while T202 running");
+    // One timer: arming it replaces the other's expiry.
+    t200_running = t202_running = false;
     if (t203_running)
         stop_T203();
     t203_running = true;

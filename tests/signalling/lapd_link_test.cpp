@@ -102,6 +102,26 @@ TEST_F(LapdLink, RepeatedRejectWaitsForT200)
     EXPECT_EQ(r.link->get_state(), multiple_frame_established);
 }
 
+TEST_F(LapdLink, TimerFlagsSayWhatIsArmed)
+{
+    // Released while the SABME was out: the DISC's T200 runs on in state 3
+    // and the network's SABME comes within it.
+    Rig r;
+    r.link->activate();
+    r.link->deactivate();
+    r.inject("02 01 7F");
+    r.out();
+    EXPECT_EQ(r.reports(), (std::vector<std::string>{"down:success (deactivated locally)",
+                                                     "error:trying to start T203 while T200 running", "up"}));
+    EXPECT_EQ(r.timers(), "T203");
+    // A lost first I frame is asked after 1000 ms, not 10000.
+    r.send({0x08, 0x00, 0x01});
+    EXPECT_EQ(r.timers(), "T200");
+    advance(LAPD::T200);
+    EXPECT_EQ(r.out(), (std::vector<std::string>{"00 01 00 00 08 00 01", "00 01 01 01"}));
+    EXPECT_EQ(r.link->get_state(), timer_recovery);
+}
+
 TEST_F(LapdLink, FourSabmesBeforeGivingUp)
 {
     Rig r;
