@@ -539,7 +539,7 @@ void LAPD::on_T202(Timer*)
     ++mStats.t202;
     if (state == assign_awaiting_tei || state == establish_awaiting_tei) {
         if (rc > int(N202)) {
-            change_state(tei_unassigned);
+            state = tei_unassigned; // without the trace line
             link_down("link error (T202 expired N202 times)");
         } else {
             new_ri();
@@ -667,11 +667,14 @@ void LAPD::local_activate()
         log_line(std::clog, "DL-ESTABLISH");
     switch (state) {
     case tei_unassigned:
-        if (!mBri || mSide != Side::user)
-            break; // no TEI management to ask: nothing would ever leave state 2
+        // Without TEI management the link waits in state 2 for an
+        // MDL-ASSIGN from its owner, which then establishes it.
         rc = 0;
         change_state(establish_awaiting_tei);
-        BeginTeiAssignProcedure();
+        if (mBri && mSide == Side::user)
+            BeginTeiAssignProcedure(); // calls on_mdl_assign itself
+        else
+            on_mdl_assign();
         break;
     case assign_awaiting_tei:
         change_state(establish_awaiting_tei);
@@ -924,8 +927,8 @@ void LAPD::on_UA(bool command, bool f)
         on_error(f ? 0x0004 : 0x0008);
         break;
     case awaiting_establishment:
+        reset_sequence();
         if (f) {
-            reset_sequence();
             change_state(multiple_frame_established);
             stop_T200();
             start_T203();
@@ -935,8 +938,8 @@ void LAPD::on_UA(bool command, bool f)
         }
         break;
     case awaiting_release:
+        reset_sequence();
         if (f) {
-            reset_sequence();
             stop_T200();
             change_state(tei_assigned);
             link_down("success (UA received)", true);
@@ -1138,7 +1141,6 @@ void LAPD::on_ICOM(Packet& info, bool p, Seq ns, Seq nr)
         log_line(std::clog, std::string("I-Command pf=") + (p ? "1" : "0"));
     if (state != multiple_frame_established && state != timer_recovery)
         return;
-    bool deliver = false;
     if (own_busy) {
         if (p) {
             tx(frame_RNR(address(false), vr, true));
@@ -1154,7 +1156,7 @@ void LAPD::on_ICOM(Packet& info, bool p, Seq ns, Seq nr)
         } else {
             acknowledge_request = true;
         }
-        deliver = true;
+        on_message(info);
     } else {
         ++mStats.out_of_sequence;
         if (!reject_exception) {
@@ -1166,7 +1168,7 @@ void LAPD::on_ICOM(Packet& info, bool p, Seq ns, Seq nr)
             acknowledge_request = false;
         }
     }
-    // The N(R) step; the message goes up once the link's own state is settled.
+    // The N(R) step.
     if (!nr_valid(nr)) {
         nr_error_recovery();
     } else {
@@ -1180,8 +1182,6 @@ void LAPD::on_ICOM(Packet& info, bool p, Seq ns, Seq nr)
         }
         va = nr;
     }
-    if (deliver)
-        on_message(info);
 }
 
 void LAPD::on_UI(Packet& info)
@@ -1226,8 +1226,10 @@ void LAPD::on_UI(Packet& info)
         break;
     case 2: // identity assigned; 127 is the group TEI, never ours
         if ((state == assign_awaiting_tei || state == establish_awaiting_tei) && ri == mRi && ai != 127) {
+            // T202 first, so establishing from state 2 is no misuse.
             stop_T202();
             mdl_assign((unsigned char)ai);
+            start_T200();
         }
         break;
     case 4: // identity check request
