@@ -1,5 +1,5 @@
 // The Q.921 data link: frames, queues, the state machine with T200, T202
-// and T203 on one timer, and TEI management on the BRI user side.
+// and T203 on one timer. TEI management is in lapd_tei.cpp.
 #include "signalling/lapd.h"
 
 #include "signalling/q931_print.h"
@@ -109,16 +109,6 @@ bool LAPD::xmit(Packet& frame)
     if (mLog > 2)
         trace("tx: ", copy, mSide == Side::network);
     return true;
-}
-
-void LAPD::tx_identity(unsigned short ri, int ai, unsigned char type)
-{
-    if (!mBri)
-        return;
-    // Q.921 5.3.1 with Ri low octet first: peers of this line expect it so.
-    unsigned char info[] = {0x0F, uint8_t(ri & 0xFF), uint8_t(ri >> 8), type, uint8_t(ai << 1 | 1)};
-    Packet f = frame_UI(Address{63, 127, mSide == Side::network}, info, sizeof info);
-    xmit(f);
 }
 
 // ------------------------------------------------------------- reporting
@@ -533,24 +523,6 @@ void LAPD::on_T200(Timer*)
     local_events();
 }
 
-void LAPD::on_T202(Timer*)
-{
-    t202_running = false;
-    ++mStats.t202;
-    if (state == assign_awaiting_tei || state == establish_awaiting_tei) {
-        if (rc > int(N202)) {
-            state = tei_unassigned; // without the trace line
-            link_down("link error (T202 expired N202 times)");
-        } else {
-            new_ri();
-            tx_identity(mRi, 127, 1);
-            start_T202();
-            ++rc;
-        }
-    }
-    local_events();
-}
-
 void LAPD::on_T203(Timer*)
 {
     t203_running = false;
@@ -641,22 +613,6 @@ void LAPD::reset_sequence()
 void LAPD::new_ri()
 {
     mRi = (unsigned short)(std::rand() & 0xFFFF);
-}
-
-void LAPD::BeginTeiAssignProcedure()
-{
-    if (!mBri || mSide != Side::user)
-        return;
-    // An establishment asked for meanwhile stays wanted (Q.921 B.3).
-    if (state != establish_awaiting_tei)
-        change_state(assign_awaiting_tei);
-    on_mdl_assign();
-    new_ri();
-    tx_identity(mRi, 127, 1);
-    rc = 0;
-    stop_T200();
-    stop_T203();
-    start_T202();
 }
 
 // ------------------------------------------------------- layer 3 requests
@@ -1037,7 +993,7 @@ void LAPD::on_RR(bool command, bool pf, Seq nr)
         }
     } else if (state == timer_recovery) {
         peer_busy = false;
-        rr_in_recovery(command, pf, nr, true);
+        s_in_recovery(command, pf, nr, true);
     }
 }
 
@@ -1066,20 +1022,25 @@ void LAPD::on_REJ(bool command, bool pf, Seq nr)
         }
     } else if (state == timer_recovery) {
         peer_busy = false;
-        rr_in_recovery(command, pf, nr, false);
+        s_in_recovery(command, pf, nr, false);
     }
 }
 
-// RR and REJ in timer recovery: the enquiry's answer ends it (Q.921 5.6.7).
-void LAPD::rr_in_recovery(bool command, bool pf, Seq nr, bool trace_order)
+// RR, REJ and RNR in timer recovery: the enquiry's answer ends it (Q.921
+// 5.6.7); a busy peer keeps T200 running.
+void LAPD::s_in_recovery(bool command, bool pf, Seq nr, bool trace_order)
 {
     if (!command && pf) {
         if (!nr_valid(nr)) {
             nr_error_recovery();
             return;
         }
-        stop_T200();
-        start_T203();
+        if (peer_busy) {
+            start_T200();
+        } else {
+            stop_T200();
+            start_T203();
+        }
         retransmission(nr);
         change_state(multiple_frame_established);
         return;
@@ -1116,22 +1077,7 @@ void LAPD::on_RNR(bool command, bool pf, Seq nr)
         }
     } else if (state == timer_recovery) {
         peer_busy = true;
-        if (!command && pf) {
-            if (!nr_valid(nr)) {
-                nr_error_recovery();
-                return;
-            }
-            start_T200();
-            retransmission(nr);
-            change_state(multiple_frame_established);
-            return;
-        }
-        if (command && pf)
-            tx_enquiry_response();
-        if (nr_valid(nr))
-            va = nr;
-        else
-            nr_error_recovery();
+        s_in_recovery(command, pf, nr, false);
     }
 }
 
@@ -1181,69 +1127,6 @@ void LAPD::on_ICOM(Packet& info, bool p, Seq ns, Seq nr)
             }
         }
         va = nr;
-    }
-}
-
-void LAPD::on_UI(Packet& info)
-{
-    if (!mBri || info.empty())
-        return;
-    if (mLog > 3)
-        log_line(std::clog, "on_UI()");
-    Packet const& ci = info;
-    if (ci[0] != 0x0F) {
-        // Layer 3 in a UI frame (a broadcast SETUP) also brings the link up.
-        if (mSide == Side::user) {
-            if (state == awaiting_establishment)
-                change_state(tei_assigned);
-            if (state == tei_assigned)
-                local_activate();
-        }
-        on_message(info);
-        return;
-    }
-    if (info.length() < 5)
-        return;
-    unsigned short ri = (unsigned short)(ci[1] | ci[2] << 8);
-    unsigned type = ci[3];
-    unsigned ai = ci[4] >> 1;
-    if (mLog > 3) {
-        std::ostringstream line;
-        line << "on_UI() type=" << type << " Ai=" << ai;
-        log_line(std::clog, line.str());
-    }
-    switch (type) {
-    case 3: // identity denied
-        if (state == assign_awaiting_tei && ri == mRi) {
-            std::ostringstream line;
-            if (ai == 127)
-                line << "ASP returned: All TEI's used";
-            else
-                line << "ASP returned: TEI " << ai << " denied";
-            log_line(std::cerr, line.str());
-            on_error(0x8000);
-        }
-        break;
-    case 2: // identity assigned; 127 is the group TEI, never ours
-        if ((state == assign_awaiting_tei || state == establish_awaiting_tei) && ri == mRi && ai != 127) {
-            // T202 first, so establishing from state 2 is no misuse.
-            stop_T202();
-            mdl_assign((unsigned char)ai);
-            start_T200();
-        }
-        break;
-    case 4: // identity check request
-        if (state >= tei_assigned && (ai == 127 || int(ai) == own_tei))
-            tx_identity(mRi, own_tei, 5);
-        break;
-    case 6: // identity remove
-        if (ai == 127 || int(ai) == own_tei) {
-            mdl_remove();
-            BeginTeiAssignProcedure();
-        }
-        break;
-    default:
-        break;
     }
 }
 

@@ -212,7 +212,7 @@ private:
     void on_REJ(bool command, bool pf, Seq nr);
     void on_ICOM(Packet& info, bool p, Seq ns, Seq nr);
     void on_UI(Packet& info);
-    void rr_in_recovery(bool command, bool pf, Seq nr, bool trace_order);
+    void s_in_recovery(bool command, bool pf, Seq nr, bool trace_order);
 
     void local_events();
     void ack_queue_refreash();
