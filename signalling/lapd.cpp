@@ -484,10 +484,10 @@ void LAPD::on_T200(Timer*)
         }
         break;
     case multiple_frame_established:
-        if (mRejectHeld && mResendRounds < N200) {
-            // The resent frames went unacknowledged for T200: the held
-            // request is no longer older than they are. A peer in its
-            // reject condition may answer no enquiry but this.
+        if (mRejectHeld && !peer_busy && mResendRounds < N200) {
+            // The resent frames are still unacknowledged after T200, and
+            // the peer asked for them again: they were lost too. A peer in
+            // its reject condition may answer no enquiry, only this.
             mRejectHeld = false;
             reject(va);
             break;
