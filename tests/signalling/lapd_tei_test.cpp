@@ -92,6 +92,7 @@ TEST_F(LapdTei, EstablishmentWaitsForTheTei)
     r.link->activate();
     EXPECT_EQ(r.link->get_state(), establish_awaiting_tei);
     r.inject(mgmt(r.link->ri(), 2, 64));
+    EXPECT_TRUE(r.reports().empty()); // T202 stopped before establishing
     EXPECT_EQ(r.out(), std::vector<std::string>{"00 81 7F"});
     EXPECT_EQ(r.link->get_state(), awaiting_establishment);
     EXPECT_EQ(r.timers(), "T200");
