@@ -1,5 +1,5 @@
 // The Q.921 data link: frames, queues, the state machine with T200, T202
-// and T203 on one timer, and TEI management on the BRI user side.
+// and T203 on one timer. TEI management is in lapd_tei.cpp.
 #include "signalling/lapd.h"
 
 #include "framework/entropy.h"
@@ -110,16 +110,6 @@ bool LAPD::xmit(Packet& frame)
     if (mLog > 2)
         trace("tx: ", copy, mSide == Side::network);
     return true;
-}
-
-void LAPD::tx_identity(unsigned short ri, int ai, unsigned char type)
-{
-    if (!mBri)
-        return;
-    // Q.921 5.3.1 with Ri low octet first: peers of this line expect it so.
-    unsigned char info[] = {0x0F, uint8_t(ri & 0xFF), uint8_t(ri >> 8), type, uint8_t(ai << 1 | 1)};
-    Packet f = frame_UI(Address{63, 127, mSide == Side::network}, info, sizeof info);
-    xmit(f);
 }
 
 // ------------------------------------------------------------- reporting
@@ -303,6 +293,8 @@ void LAPD::ack_queue_refreash()
         line << "acknowledge " << dropped << " frames VS=" << unsigned(vs) << " VA=" << unsigned(va);
         log_line(std::clog, line.str());
     }
+    if (va != mResentFrom)
+        mResending = mRejectHeld = false;
     if (mLog > 2 && mOut.empty())
         log_line(std::clog, "outgoing queue empty.");
     if (retransmission_request) {
@@ -392,6 +384,8 @@ void LAPD::start_T200()
         on_error("trying to start T200 while T202 running");
     if (t203_running)
         on_error("trying to start T200 while T203 running");
+    // One timer: arming it replaces the other's expiry.
+    t202_running = t203_running = false;
     if (t200_running)
         stop_T200();
     t200_running = true;
@@ -404,6 +398,8 @@ void LAPD::start_T202()
         on_error("trying to start T202 while T200 running");
     if (t203_running)
         on_error("trying to start T202 while T203 running");
+    // One timer: arming it replaces the other's expiry.
+    t200_running = t203_running = false;
     if (t202_running)
         stop_T202();
     t202_running = true;
@@ -416,6 +412,8 @@ void LAPD::start_T203()
         on_error("trying to start T203 while T200 running");
     if (t202_running)
         on_error("trying to start T203 while T202 running");
+    // One timer: arming it replaces the other's expiry.
+    t200_running = t202_running = false;
     if (t203_running)
         stop_T203();
     t203_running = true;
@@ -487,6 +485,14 @@ void LAPD::on_T200(Timer*)
         }
         break;
     case multiple_frame_established:
+        if (mRejectHeld && !peer_busy && mResendRounds < N200) {
+            // The resent frames are still unacknowledged after T200, and
+            // the peer asked for them again: they were lost too. A peer in
+            // its reject condition may answer no enquiry, only this.
+            mRejectHeld = false;
+            reject(va);
+            break;
+        }
         rc = 0;
         tx_enquiry();
         rc = 1;
@@ -514,24 +520,6 @@ void LAPD::on_T200(Timer*)
         break;
     default:
         break;
-    }
-    local_events();
-}
-
-void LAPD::on_T202(Timer*)
-{
-    t202_running = false;
-    ++mStats.t202;
-    if (state == assign_awaiting_tei || state == establish_awaiting_tei) {
-        if (rc > int(N202)) {
-            change_state(tei_unassigned);
-            link_down("link error (T202 expired N202 times)");
-        } else {
-            new_ri();
-            tx_identity(mRi, 127, 1);
-            start_T202();
-            ++rc;
-        }
     }
     local_events();
 }
@@ -570,9 +558,19 @@ void LAPD::clear_exception()
 
 void LAPD::retransmission(Seq nr)
 {
+    mResendRounds = mResending && nr == mResentFrom ? mResendRounds + 1 : 0;
     va = nr;
+    mResentFrom = nr;
+    mResending = nr != vs;
     retransmission_request = true;
     queued_up = true;
+}
+
+void LAPD::reject(Seq nr)
+{
+    stop_T200();
+    start_T203();
+    retransmission(nr);
 }
 
 void LAPD::tx_enquiry()
@@ -610,27 +608,12 @@ void LAPD::reset_sequence()
 {
     vs = va = vr = Seq(0);
     mAck.clear();
+    mResending = mRejectHeld = false;
 }
 
 void LAPD::new_ri()
 {
     mRi = (unsigned short)(KernelRandom() & 0xFFFF);
-}
-
-void LAPD::BeginTeiAssignProcedure()
-{
-    if (!mBri || mSide != Side::user)
-        return;
-    // An establishment asked for meanwhile stays wanted (Q.921 B.3).
-    if (state != establish_awaiting_tei)
-        change_state(assign_awaiting_tei);
-    on_mdl_assign();
-    new_ri();
-    tx_identity(mRi, 127, 1);
-    rc = 0;
-    stop_T200();
-    stop_T203();
-    start_T202();
 }
 
 // ------------------------------------------------------- layer 3 requests
@@ -641,11 +624,14 @@ void LAPD::local_activate()
         log_line(std::clog, "DL-ESTABLISH");
     switch (state) {
     case tei_unassigned:
-        if (!mBri || mSide != Side::user)
-            break; // no TEI management to ask: nothing would ever leave state 2
+        // Without TEI management the link waits in state 2 for an
+        // MDL-ASSIGN from its owner, which then establishes it.
         rc = 0;
         change_state(establish_awaiting_tei);
-        BeginTeiAssignProcedure();
+        if (mBri && mSide == Side::user)
+            BeginTeiAssignProcedure(); // calls on_mdl_assign itself
+        else
+            on_mdl_assign();
         break;
     case assign_awaiting_tei:
         change_state(establish_awaiting_tei);
@@ -898,8 +884,8 @@ void LAPD::on_UA(bool command, bool f)
         on_error(f ? 0x0004 : 0x0008);
         break;
     case awaiting_establishment:
+        reset_sequence();
         if (f) {
-            reset_sequence();
             change_state(multiple_frame_established);
             stop_T200();
             start_T203();
@@ -909,8 +895,8 @@ void LAPD::on_UA(bool command, bool f)
         }
         break;
     case awaiting_release:
+        reset_sequence();
         if (f) {
-            reset_sequence();
             stop_T200();
             change_state(tei_assigned);
             link_down("success (UA received)", true);
@@ -1008,7 +994,7 @@ void LAPD::on_RR(bool command, bool pf, Seq nr)
         }
     } else if (state == timer_recovery) {
         peer_busy = false;
-        rr_in_recovery(command, pf, nr, true);
+        s_in_recovery(command, pf, nr, true);
     }
 }
 
@@ -1026,27 +1012,36 @@ void LAPD::on_REJ(bool command, bool pf, Seq nr)
         }
         if (!nr_valid(nr)) {
             nr_error_recovery();
+        } else if (mResending && nr == mResentFrom) {
+            // A peer that rejects more than once per exception asks again
+            // for frames already resent: sending them once more would only
+            // make more out-of-sequence frames and more rejects. If they
+            // are lost again, T200 acts on the request.
+            mRejectHeld = true;
         } else {
-            stop_T200();
-            start_T203();
-            retransmission(nr);
+            reject(nr);
         }
     } else if (state == timer_recovery) {
         peer_busy = false;
-        rr_in_recovery(command, pf, nr, false);
+        s_in_recovery(command, pf, nr, false);
     }
 }
 
-// RR and REJ in timer recovery: the enquiry's answer ends it (Q.921 5.6.7).
-void LAPD::rr_in_recovery(bool command, bool pf, Seq nr, bool trace_order)
+// RR, REJ and RNR in timer recovery: the enquiry's answer ends it (Q.921
+// 5.6.7); a busy peer keeps T200 running.
+void LAPD::s_in_recovery(bool command, bool pf, Seq nr, bool trace_order)
 {
     if (!command && pf) {
         if (!nr_valid(nr)) {
             nr_error_recovery();
             return;
         }
-        stop_T200();
-        start_T203();
+        if (peer_busy) {
+            start_T200();
+        } else {
+            stop_T200();
+            start_T203();
+        }
         retransmission(nr);
         change_state(multiple_frame_established);
         return;
@@ -1083,22 +1078,7 @@ void LAPD::on_RNR(bool command, bool pf, Seq nr)
         }
     } else if (state == timer_recovery) {
         peer_busy = true;
-        if (!command && pf) {
-            if (!nr_valid(nr)) {
-                nr_error_recovery();
-                return;
-            }
-            start_T200();
-            retransmission(nr);
-            change_state(multiple_frame_established);
-            return;
-        }
-        if (command && pf)
-            tx_enquiry_response();
-        if (nr_valid(nr))
-            va = nr;
-        else
-            nr_error_recovery();
+        s_in_recovery(command, pf, nr, false);
     }
 }
 
@@ -1108,7 +1088,6 @@ void LAPD::on_ICOM(Packet& info, bool p, Seq ns, Seq nr)
         log_line(std::clog, std::string("I-Command pf=") + (p ? "1" : "0"));
     if (state != multiple_frame_established && state != timer_recovery)
         return;
-    bool deliver = false;
     if (own_busy) {
         if (p) {
             tx(frame_RNR(address(false), vr, true));
@@ -1124,7 +1103,7 @@ void LAPD::on_ICOM(Packet& info, bool p, Seq ns, Seq nr)
         } else {
             acknowledge_request = true;
         }
-        deliver = true;
+        on_message(info);
     } else {
         ++mStats.out_of_sequence;
         if (!reject_exception) {
@@ -1136,7 +1115,7 @@ void LAPD::on_ICOM(Packet& info, bool p, Seq ns, Seq nr)
             acknowledge_request = false;
         }
     }
-    // The N(R) step; the message goes up once the link's own state is settled.
+    // The N(R) step.
     if (!nr_valid(nr)) {
         nr_error_recovery();
     } else {
@@ -1149,69 +1128,6 @@ void LAPD::on_ICOM(Packet& info, bool p, Seq ns, Seq nr)
             }
         }
         va = nr;
-    }
-    if (deliver)
-        on_message(info);
-}
-
-void LAPD::on_UI(Packet& info)
-{
-    if (!mBri || info.empty())
-        return;
-    if (mLog > 3)
-        log_line(std::clog, "on_UI()");
-    Packet const& ci = info;
-    if (ci[0] != 0x0F) {
-        // Layer 3 in a UI frame (a broadcast SETUP) also brings the link up.
-        if (mSide == Side::user) {
-            if (state == awaiting_establishment)
-                change_state(tei_assigned);
-            if (state == tei_assigned)
-                local_activate();
-        }
-        on_message(info);
-        return;
-    }
-    if (info.length() < 5)
-        return;
-    unsigned short ri = (unsigned short)(ci[1] | ci[2] << 8);
-    unsigned type = ci[3];
-    unsigned ai = ci[4] >> 1;
-    if (mLog > 3) {
-        std::ostringstream line;
-        line << "on_UI() type=" << type << " Ai=" << ai;
-        log_line(std::clog, line.str());
-    }
-    switch (type) {
-    case 3: // identity denied
-        if (state == assign_awaiting_tei && ri == mRi) {
-            std::ostringstream line;
-            if (ai == 127)
-                line << "ASP returned: All TEI's used";
-            else
-                line << "ASP returned: TEI " << ai << " denied";
-            log_line(std::cerr, line.str());
-            on_error(0x8000);
-        }
-        break;
-    case 2: // identity assigned; 127 is the group TEI, never ours
-        if ((state == assign_awaiting_tei || state == establish_awaiting_tei) && ri == mRi && ai != 127) {
-            stop_T202();
-            mdl_assign((unsigned char)ai);
-        }
-        break;
-    case 4: // identity check request
-        if (state >= tei_assigned && (ai == 127 || int(ai) == own_tei))
-            tx_identity(mRi, own_tei, 5);
-        break;
-    case 6: // identity remove
-        if (ai == 127 || int(ai) == own_tei) {
-            mdl_remove();
-            BeginTeiAssignProcedure();
-        }
-        break;
-    default:
-        break;
     }
 }
 

@@ -191,6 +191,7 @@ private:
     void establish_dl();
     void clear_exception();
     void retransmission(Seq nr);
+    void reject(Seq nr);
     void tx_enquiry();
     void tx_enquiry_response();
     void nr_recovery();
@@ -211,7 +212,7 @@ private:
     void on_REJ(bool command, bool pf, Seq nr);
     void on_ICOM(Packet& info, bool p, Seq ns, Seq nr);
     void on_UI(Packet& info);
-    void rr_in_recovery(bool command, bool pf, Seq nr, bool trace_order);
+    void s_in_recovery(bool command, bool pf, Seq nr, bool trace_order);
 
     void local_events();
     void ack_queue_refreash();
@@ -241,6 +242,13 @@ private:
     unsigned mLog;
     bool mBri = false;
     unsigned short mRi = 0;
+    // The N(R) of the last retransmission; whether frames it resent are
+    // not yet acknowledged, a reject for them was held back meanwhile, and
+    // how often they were resent without progress.
+    Seq mResentFrom;
+    bool mResending = false;
+    bool mRejectHeld = false;
+    unsigned mResendRounds = 0;
     Timer mTimer;
     CleanQueue<Packet, out_queue_size> mOut;
     CleanQueue<Packet, ack_queue_size> mAck;

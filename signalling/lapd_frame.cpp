@@ -18,7 +18,6 @@ char const* frame_error_text(FrameError e)
     case FrameError::ea0: return "EA bit of the first address octet set";
     case FrameError::ea1: return "EA bit of the second address octet clear";
     case FrameError::unknown_control: return "undefined control field";
-    case FrameError::too_long: return "information field over N201";
     }
     return "unknown";
 }
@@ -46,8 +45,10 @@ FrameError parse_frame(unsigned char const* o, unsigned len, Frame& f)
             f.ns = Seq(c >> 1);
         } else {
             static FrameKind const s[] = {FrameKind::RR, FrameKind::RNR, FrameKind::REJ};
+            // Bits 5-8 are not looked at, nor is the information field
+            // held to N201: such frames are taken as the peer sent them.
             unsigned k = (c >> 2) & 3;
-            if (k == 3 || (c & 0xF0))
+            if (k == 3)
                 return FrameError::unknown_control;
             f.kind = s[k];
         }
@@ -64,8 +65,6 @@ FrameError parse_frame(unsigned char const* o, unsigned len, Frame& f)
         default: return FrameError::unknown_control;
         }
     }
-    if (len - f.header > N201)
-        return FrameError::too_long;
     f.info = o + f.header;
     f.info_len = len - f.header;
     return FrameError::none;

@@ -39,8 +39,7 @@ enum class FrameError : uint8_t {
     too_short,       // under 3 octets, or an I or S frame under 4
     ea0,             // first address octet with EA = 1
     ea1,             // second address octet with EA = 0
-    unknown_control, // S kind 3, S with bits 5-8 set, or an unknown U code (Q.921 5.8.5)
-    too_long,        // information field over N201
+    unknown_control, // S kind 3 or an unknown U code (Q.921 5.8.5)
 };
 
 char const* frame_error_text(FrameError e);

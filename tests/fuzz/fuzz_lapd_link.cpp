@@ -25,7 +25,8 @@ struct Channel : GenericHDLC
         if (full)
             return false;
         ISDN::Frame parsed;
-        if (ISDN::parse_frame(f.length() ? f.data() : nullptr, f.length(), parsed) != ISDN::FrameError::none)
+        if (ISDN::parse_frame(f.length() ? f.data() : nullptr, f.length(), parsed) != ISDN::FrameError::none
+            || parsed.info_len > ISDN::N201)
             std::abort();
         return true;
     }

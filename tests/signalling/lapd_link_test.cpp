@@ -76,6 +76,52 @@ TEST_F(LapdLink, SendingStopsAtSevenUnacknowledged)
     EXPECT_EQ(r.out(), (std::vector<std::string>{"00 01 10 00 08 00 08"}));
 }
 
+TEST_F(LapdLink, RepeatedRejectWaitsForT200)
+{
+    Rig r;
+    establish(r);
+    r.send({0x08, 0x00, 0x01});
+    r.send({0x08, 0x00, 0x02});
+    r.out();
+    std::vector<std::string> const both = {"00 01 00 00 08 00 01", "00 01 02 00 08 00 02"};
+    r.inject("00 01 09 00");
+    EXPECT_EQ(r.out(), both);
+    // The same reject again while the resent frames are unacknowledged:
+    // nothing is sent until T200 finds them still unacknowledged, three
+    // times at most; then the enquiry.
+    for (int i = 0; i < 4; ++i) {
+        r.inject("00 01 09 00");
+        EXPECT_TRUE(r.out().empty());
+        EXPECT_EQ(r.timers(), "T200");
+        advance(LAPD::T200);
+        EXPECT_EQ(r.out(), i < 3 ? both : std::vector<std::string>{"00 01 01 01"}) << i;
+    }
+    // The answer to it is acted on.
+    r.inject("00 01 01 03");
+    EXPECT_EQ(r.out(), std::vector<std::string>{"00 01 02 00 08 00 02"});
+    EXPECT_EQ(r.link->get_state(), multiple_frame_established);
+}
+
+TEST_F(LapdLink, TimerFlagsSayWhatIsArmed)
+{
+    // Released while the SABME was out: the DISC's T200 runs on in state 3
+    // and the network's SABME comes within it.
+    Rig r;
+    r.link->activate();
+    r.link->deactivate();
+    r.inject("02 01 7F");
+    r.out();
+    EXPECT_EQ(r.reports(), (std::vector<std::string>{"down:success (deactivated locally)",
+                                                     "error:trying to start T203 while T200 running", "up"}));
+    EXPECT_EQ(r.timers(), "T203");
+    // A lost first I frame is asked after 1000 ms, not 10000.
+    r.send({0x08, 0x00, 0x01});
+    EXPECT_EQ(r.timers(), "T200");
+    advance(LAPD::T200);
+    EXPECT_EQ(r.out(), (std::vector<std::string>{"00 01 00 00 08 00 01", "00 01 01 01"}));
+    EXPECT_EQ(r.link->get_state(), timer_recovery);
+}
+
 TEST_F(LapdLink, FourSabmesBeforeGivingUp)
 {
     Rig r;
@@ -148,8 +194,7 @@ TEST_F(LapdLink, MalformedFramesChangeNothing)
     std::string const frames[] = {
         "", "02", "02 01", "02 01 00", "02 01 01",     // 0 to 3 octets
         "03 01 01 01", "02 00 01 01",                  // EA bits
-        "02 01 0D 01", "02 01 AF", "02 01 E3", "02 01 11 01", // undefined control fields
-        "02 01 00 00 " + hex(Bytes(N201 + 1, 0x08)),  // over N201
+        "02 01 0D 01", "02 01 AF", "02 01 E3", // undefined control fields
     };
     for (std::string const& f : frames)
         r.inject(f);
@@ -161,10 +206,13 @@ TEST_F(LapdLink, MalformedFramesChangeNothing)
     EXPECT_EQ(unsigned(after.vs), unsigned(before.vs));
     EXPECT_EQ(unsigned(after.vr), unsigned(before.vr));
     EXPECT_EQ(r.timers(), "T200");
-    EXPECT_EQ(r.link->stats().errors, 12u);
-    // N201 octets exactly are taken.
-    r.inject("02 01 00 00 " + hex(Bytes(N201, 0x08)));
-    EXPECT_EQ(r.messages.size(), 1u);
+    EXPECT_EQ(r.link->stats().errors, 10u);
+    // Taken as the peer sent them: a field over N201 goes up, an RR with
+    // bits 5-8 set acknowledges.
+    r.inject("02 01 00 00 " + hex(Bytes(N201 + 1, 0x08)));
+    EXPECT_EQ(r.messages, std::vector<Bytes>{Bytes(N201 + 1, 0x08)});
+    r.inject("00 01 F1 02");
+    EXPECT_EQ(r.link->unacknowledged(), 0u);
 }
 
 TEST_F(LapdLink, UnexpectedUaKeepsTheUnacknowledgedFrames)
@@ -181,6 +229,46 @@ TEST_F(LapdLink, UnexpectedUaKeepsTheUnacknowledgedFrames)
     // They are still resent on the peer's reject.
     r.inject("00 01 09 00");
     EXPECT_EQ(r.out(), (std::vector<std::string>{"00 01 00 00 08 00 01", "00 01 02 00 08 00 02"}));
+
+    // While establishing or releasing, any UA resets the counters and
+    // empties the acknowledgement queue, F = 0 too.
+    r.inject("02 01 00 00 08 00 05");
+    r.inject("00 01 01 08"); // N(R) = 4: an error, re-establishment
+    ASSERT_EQ(r.link->get_state(), awaiting_establishment);
+    r.inject("00 01 63");
+    EXPECT_EQ(r.link->get_state(), awaiting_establishment);
+    EXPECT_EQ(r.link->unacknowledged(), 0u);
+    EXPECT_EQ(unsigned(r.link->variables().vs) + unsigned(r.link->variables().vr), 0u);
+    r.inject("00 01 73");
+    r.send({0x08, 0x00, 0x03});
+    r.inject("02 01 00 02 08 00 06");
+    EXPECT_EQ(r.link->get_state(), multiple_frame_established);
+    EXPECT_EQ(r.messages.back(), (Bytes{0x08, 0x00, 0x06}));
+    r.link->deactivate();
+    r.inject("00 01 63");
+    EXPECT_EQ(r.link->get_state(), awaiting_release);
+    EXPECT_EQ(unsigned(r.link->variables().vs) + unsigned(r.link->variables().vr), 0u);
+}
+
+// Hands a message up before the frame's N(R) acknowledges anything.
+struct AckAtDelivery : Rig
+{
+    void list_on_message(Packet& p) override
+    {
+        va.push_back(unsigned(link->variables().va));
+        Rig::list_on_message(p);
+    }
+    std::vector<unsigned> va;
+};
+
+TEST_F(LapdLink, MessageGoesUpBeforeItsAcknowledgement)
+{
+    AckAtDelivery r;
+    establish(r);
+    r.send({0x08, 0x00, 0x01});
+    r.inject("02 01 00 02 08 00 05");
+    EXPECT_EQ(r.va, std::vector<unsigned>{0});
+    EXPECT_EQ(unsigned(r.link->variables().va), 1u);
 }
 
 TEST_F(LapdLink, LinksLeaveThePacketPoolAReserve)

@@ -25,6 +25,7 @@ enum Prep {
     s6_2,  // established, I frames 0 and 1 sent and not acknowledged
     s7,    // timer recovery entered from T203
     s7_2,  // timer recovery entered from T200 with I frames 0 and 1 outstanding
+    s0_pri, // PRI, TEI removed by the owner
 };
 
 struct Row
@@ -47,6 +48,7 @@ std::string const i0 = "00 01 00 00 08 00 01", i1 = "00 01 02 00 08 00 02"; // t
 std::vector<Row> const rows = {
     // DL-ESTABLISH request
     {R, s0, "activate", {"FC FF 03 0F RI 01 FF"}, establish_awaiting_tei, "T202", {}}, // stays wanted (Q.921 B.3)
+    {R, s0_pri, "activate", {}, establish_awaiting_tei, "-", {}}, // waits for MDL-ASSIGN
     {R, s1, "activate", {}, establish_awaiting_tei, "T202", {}},
     {R, s2, "activate", {}, establish_awaiting_tei, "T202", {}},
     {R, s3, "activate", {sabme}, awaiting_establishment, "T200", {}},
@@ -158,7 +160,8 @@ protected:
     void prepare(Rig& r, Prep p)
     {
         switch (p) {
-        case s0: r.link->mdl_remove(); break;
+        case s0:
+        case s0_pri: r.link->mdl_remove(); break;
         case s1: r.link->mdl_remove(); r.link->BeginTeiAssignProcedure(); break;
         case s2: prepare(r, s1); r.link->local_activate(); break;
         case s3: break;

@@ -47,11 +47,11 @@ TEST_F(LapdTei, ObtainsChecksAndLosesItsTei)
     advance(LAPD::T202);
     EXPECT_EQ(r.out(), std::vector<std::string>{request(r)});
 
-    // Assigned: TEI 70, state 3, no timer misuse reported.
+    // Assigned: TEI 70, state 3, T202 stopped and T200 started.
     r.inject(mgmt(r.link->ri(), 2, 70));
     EXPECT_EQ(r.link->get_state(), tei_assigned);
     EXPECT_EQ(r.link->variables().own_tei, 70);
-    EXPECT_EQ(r.timers(), "-");
+    EXPECT_EQ(r.timers(), "T200");
     EXPECT_TRUE(r.reports().empty());
 
     // Frames for other TEIs are not ours; the group TEI is.
@@ -60,7 +60,8 @@ TEST_F(LapdTei, ObtainsChecksAndLosesItsTei)
     r.inject("02 8D 7F"); // SABME to TEI 70
     EXPECT_EQ(r.out(), std::vector<std::string>{"02 8D 73"});
     EXPECT_EQ(r.link->get_state(), multiple_frame_established);
-    r.reports();
+    EXPECT_EQ(r.reports(), (std::vector<std::string>{"error:trying to start T203 while T200 running", "up"}));
+    EXPECT_EQ(r.timers(), "T203");
 
     // Check requests: for another TEI unanswered, for 127 or ours answered.
     r.inject(mgmt(0, 4, 71));
@@ -105,6 +106,7 @@ TEST_F(LapdTei, EstablishmentWaitsForTheTei)
     r.link->activate();
     EXPECT_EQ(r.link->get_state(), establish_awaiting_tei);
     r.inject(mgmt(r.link->ri(), 2, 64));
+    EXPECT_TRUE(r.reports().empty()); // T202 stopped before establishing
     EXPECT_EQ(r.out(), std::vector<std::string>{"00 81 7F"});
     EXPECT_EQ(r.link->get_state(), awaiting_establishment);
     EXPECT_EQ(r.timers(), "T200");
@@ -116,11 +118,14 @@ TEST_F(LapdTei, EstablishmentWaitsForTheTei)
 TEST_F(LapdTei, FiveRequestsThenGivesUp)
 {
     // Departs from Q.921 (N202 = 3 requests): five in all.
-    Rig r(Side::user, true);
+    Rig r(Side::user, true, 2);
+    test::Capture log(std::clog);
     r.link->mdl_remove();
     r.link->local_activate();
+    log.take();
     for (int i = 0; i < 5; ++i)
         advance(LAPD::T202);
+    EXPECT_EQ(log.count("change state"), 0u); // state 0 without a trace line
     EXPECT_EQ(r.out().size(), 5u);
     EXPECT_EQ(r.link->get_state(), tei_unassigned);
     EXPECT_EQ(r.reports(), std::vector<std::string>{"down:link error (T202 expired N202 times)"});
