@@ -20,7 +20,7 @@ namespace {
 
 using bench::Link;
 
-constexpr int kWarmUp = 3000;
+constexpr int kWarmUp = 10000;
 
 LGCP::Command& Body(LGCP::Message& m)
 {
