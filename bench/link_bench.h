@@ -81,6 +81,18 @@ public:
         m.get_pdu().select_command();
         return m;
     }
+    // An A-law RTP slot sending to 127.0.0.1:7000.
+    static LGCP::Message CreateRtp(unsigned seq, int slot)
+    {
+        LGCP::Message m = Command(seq, slot);
+        LGCP::CreateRtpParams& rtp = m.get_pdu().get_command().select_create().select_rtp();
+        rtp.get_codecRTP().get_payload() = TERM::Payload::ptG711_Alaw;
+        rtp.get_codecRTP().get_dhost().get_iaddr().assign("127.0.0.1");
+        rtp.get_codecRTP().get_dhost().get_port() = 7000;
+        rtp.get_txPayload() = TERM::Payload::ptG711_Alaw;
+        rtp.get_rxPayload() = TERM::Payload::ptG711_Alaw;
+        return m;
+    }
 
     Standin::Board board;
     CtrlSrv::Server server;

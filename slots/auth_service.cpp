@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <iostream>
+#include <sstream>
 
 namespace {
 
@@ -28,6 +29,7 @@ AuthClient::AuthClient(AuthService& service, Fd socket, const INet4::Addr& peer,
 
 AuthClient::~AuthClient()
 {
+    EndRun();
     mEvent.Release();
 }
 
@@ -37,15 +39,49 @@ AuthClient::Guard::~Guard()
         client.mService.OnAuthSocketDisconnect(&client); // deletes the client
 }
 
-void AuthClient::Activate()
+bool AuthClient::Activate()
 {
-    mEvent.Schedule(mSocket, POLLIN);
+    if (!mEvent.Schedule(mSocket, POLLIN))
+        return false;
+    mSilent.set(AuthService::kFirstRecordMs, &AuthClient::OnSilent, this);
+    return true;
 }
 
 void AuthClient::OnDisconnect()
 {
+    EndRun();
+    mSilent.reset();
     mSocket.close();
     mEvent.Release();
+}
+
+void AuthClient::OnSilent(Timer*)
+{
+    Guard guard(*this);
+    mService.PutHeader(std::cerr);
+    std::cerr << "auth client " << mPeer << ": no record within " << AuthService::kFirstRecordMs / 1000
+              << " s, closed" << std::endl;
+    OnDisconnect();
+}
+
+void AuthClient::Report(std::string fault)
+{
+    if (!fault.empty() && fault == mFault) {
+        ++mRepeats;
+        return;
+    }
+    EndRun();
+    if (!fault.empty())
+        std::cerr << fault << std::endl;
+    mFault = std::move(fault);
+}
+
+void AuthClient::EndRun()
+{
+    if (mRepeats)
+        std::cerr << mFault << " (" << mRepeats + 1 << " times in a row)" << std::endl;
+    mRepeats = 0;
+    mFault.clear();
 }
 
 bool AuthClient::Send(const std::vector<uint8_t>& record)
@@ -77,9 +113,10 @@ void AuthClient::OnSocketEvent(int fd, short events)
     if (!(events & POLLIN))
         return;
     auto read = [fd](void* buffer, size_t size) { return ::recv(fd, buffer, size, MSG_DONTWAIT); };
-    auto sink = [this](const ModemAuth::Record& record) {
+    int taken = 0;
+    auto sink = [this, &taken](const ModemAuth::Record& record) {
         mService.OnRecord(*this, record);
-        return mSocket.is_valid();
+        return mSocket.is_valid() && ++taken < AuthService::kRecordsPerEvent;
     };
     ModemAuth::Reader::Stop stop = mReader.Pump(read, sink);
     switch (stop) {
@@ -197,8 +234,16 @@ bool AuthService::AcceptOne(int fd)
         std::cerr << "too many auth connections, " << peer << " refused" << std::endl;
         return true;
     }
-    mClients.push_back(std::make_unique<AuthClient>(*this, std::move(sock), peer, mRecords));
-    mClients.back()->Activate();
+    auto client = std::make_unique<AuthClient>(*this, std::move(sock), peer, mRecords);
+    if (!client->Activate()) {
+        // Out of descriptors, most likely: a connection never read would
+        // keep its descriptor and its place for good.
+        Errno error;
+        PutHeader(std::cerr);
+        std::cerr << "auth connection from " << peer << " closed: cannot watch the socket: " << error << std::endl;
+        return false;
+    }
+    mClients.push_back(std::move(client));
     PutHeader(std::cerr);
     std::cerr << "incoming auth connection from " << peer << std::endl;
     return true;
@@ -212,16 +257,18 @@ void AuthService::OnResume(Timer*)
 
 void AuthService::OnRecord(AuthClient& client, const ModemAuth::Record& record)
 {
+    client.mSilent.reset();
     // A record too short for its header holds no session to route by.
     if (record.size < ModemAuth::kHeaderSize) {
-        PutHeader(std::cerr);
-        std::cerr << "auth client " << client.GetAddr() << ": record of " << record.size << " octets dropped"
-                  << std::endl;
+        std::ostringstream fault;
+        PutHeader(fault);
+        fault << "auth client " << client.GetAddr() << ": record of " << record.size << " octets dropped";
+        client.Report(fault.str());
         return;
     }
     client.mSessionId = static_cast<int>(record.session());
     client.mLastSpoke = ++mRecords;
-    mNotify.OnAuthRecord(client, record);
+    client.Report(mNotify.OnAuthRecord(client, record));
 }
 
 void AuthService::OnAuthSocketDisconnect(AuthClient* client)

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <string>
 #include <vector>
 
 class AuthService;
@@ -27,7 +28,9 @@ public:
     AuthClient(const AuthClient&) = delete;
     AuthClient& operator=(const AuthClient&) = delete;
 
-    void Activate();
+    // Starts watching the socket and the wait for a first record; false,
+    // with errno, when the socket cannot be watched.
+    bool Activate();
     // Writes the whole record; false when it could not, and the connection
     // has then ended.
     bool Send(const std::vector<uint8_t>& record);
@@ -55,12 +58,21 @@ private:
 
     void OnSocketEvent(int fd, short events);
     void OnDisconnect();
+    void OnSilent(Timer*);
+    // Logs a record's fault line (empty: none) unless it repeats the last
+    // one, which is only counted.
+    void Report(std::string fault);
+    // Logs how often the last fault repeated, and ends its run.
+    void EndRun();
 
     AuthService& mService;
     Event mEvent;
+    Timer mSilent;
     Fd mSocket;
     INet4::Addr mPeer;
     int mRecursionLevel = 0;
+    std::string mFault;
+    uint64_t mRepeats = 0;
     ModemAuth::Reader mReader;
     int mSessionId = -1;
     const void* mOwner = nullptr;
@@ -72,8 +84,9 @@ public:
     class Notify {
     public:
         virtual ~Notify() = default;
-        // A complete record of at least a header.
-        virtual void OnAuthRecord(AuthClient& client, const ModemAuth::Record& record) = 0;
+        // A complete record of at least a header; its fault line, header
+        // included, or empty when it was taken.
+        virtual std::string OnAuthRecord(AuthClient& client, const ModemAuth::Record& record) = 0;
         virtual void PutHeader(std::ostream& os) const = 0;
     };
 
@@ -84,6 +97,12 @@ public:
     // Listening pauses this long after an accept failure such as EMFILE,
     // which would otherwise wake the loop on every pass.
     static constexpr unsigned kAcceptPauseMs = 1000;
+    // A connection that has sent no complete record this long after its
+    // accept is closed, so silent ones cannot hold every place.
+    static constexpr unsigned kFirstRecordMs = 10000;
+    // Records taken from one connection per wake-up, so a flooding peer
+    // cannot starve the loop; the rest wakes the next pass.
+    static constexpr int kRecordsPerEvent = 32;
 
     explicit AuthService(Notify& notify);
     ~AuthService();

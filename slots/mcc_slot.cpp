@@ -57,13 +57,15 @@ bool MccSlot::IUserData(std::vector<char> const& data)
 
 void MccSlot::OnEvent(int fd, short revents)
 {
-    if ((revents & POLLIN) && !DoRead(fd))
+    // Frames still waiting go up before a hang-up ends the channel: the
+    // hang-up stays reported on the next wake-ups until they are gone.
+    if ((revents & POLLIN) && DoRead(fd) != Drained)
         return;
     if (revents & (POLLERR | POLLHUP | POLLNVAL))
         Lost(revents & POLLHUP ? "channel hung up" : "channel error");
 }
 
-bool MccSlot::DoRead(int fd)
+MccSlot::Drain MccSlot::DoRead(int fd)
 {
     std::vector<char> block;
     for (int i = 0; i < kReadsPerEvent; ++i) {
@@ -73,25 +75,25 @@ bool MccSlot::DoRead(int fd)
             if (errno == EINTR)
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK)
-                return true;
+                return Drained;
             Errno error;
             PutHeader(std::cerr);
             std::cerr << "read failed: " << error << std::endl;
             Lost("read error");
-            return false;
+            return Gone;
         }
         if (n == 0) {
             // End of file on a hung-up channel; an empty block otherwise.
             if (Hardware::HungUp(fd)) {
                 Lost("channel hung up");
-                return false;
+                return Gone;
             }
             continue;
         }
         block.resize(static_cast<size_t>(n));
         OnUserData(block);
     }
-    return true;
+    return More;
 }
 
 void MccSlot::Lost(const char* why)

@@ -25,9 +25,10 @@ public:
     static constexpr size_t kBlock = 1024;
 
 private:
+    enum Drain { Drained, More, Gone };
     void OnEvent(int fd, short revents);
-    // Sends up what the channel holds; false once it is lost.
-    bool DoRead(int fd);
+    // Sends up what the channel holds, up to a cap per call.
+    Drain DoRead(int fd);
     void Lost(const char* why);
 
     int mTimeslot;

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <iostream>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -204,17 +205,18 @@ ModemSlot* ModemFactory::Route(AuthClient& client, uint32_t session) const
     return found;
 }
 
-void ModemFactory::OnAuthRecord(AuthClient& client, const ModemAuth::Record& record)
+std::string ModemFactory::OnAuthRecord(AuthClient& client, const ModemAuth::Record& record)
 {
     const uint32_t session = record.session();
     ModemSlot* slot = Route(client, session);
     if (!slot) {
-        PutHeader(std::cerr);
-        std::cerr << "receive auth request for unknown session " << session << std::endl;
-        return;
+        std::ostringstream fault;
+        PutHeader(fault);
+        fault << "receive auth request for unknown session " << session;
+        return fault.str();
     }
     client.owner(slot);
-    slot->OnAuth(record);
+    return slot->OnAuth(record);
 }
 
 void ModemFactory::SendAuth(ModemSlot& slot, const std::vector<uint8_t>& record)

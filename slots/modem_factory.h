@@ -49,7 +49,7 @@ private:
     ModemFactory();
     ~ModemFactory() override;
 
-    void OnAuthRecord(AuthClient& client, const ModemAuth::Record& record) override;
+    std::string OnAuthRecord(AuthClient& client, const ModemAuth::Record& record) override;
     ModemSlot* Route(AuthClient& client, uint32_t session) const;
     bool Held(const std::string& name) const;
 

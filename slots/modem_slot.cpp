@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <iostream>
 #include <map>
+#include <sstream>
 
 namespace {
 
@@ -83,32 +84,33 @@ void ModemSlot::RedirectProgram(const std::string& path, const std::string& to)
         Redirects()[path] = to;
 }
 
-void ModemSlot::OnAuth(const ModemAuth::Record& record)
+std::string ModemSlot::OnAuth(const ModemAuth::Record& record)
 {
+    std::ostringstream fault;
     switch (record.type()) {
     case ModemAuth::AuthRequest:
         if (record.size == ModemAuth::kAuthRequestSize)
             OnAuthRequest(record);
         else
-            Head(std::cerr) << "auth request, invalid size: " << record.size << std::endl;
+            Head(fault) << "auth request, invalid size: " << record.size;
         break;
     case ModemAuth::AuthAccept:
-        Head(std::cerr) << "auth accept, ignored." << std::endl;
+        Head(fault) << "auth accept, ignored.";
         break;
     case ModemAuth::AuthIp:
-        Head(std::cerr) << "auth ip, ignored." << std::endl;
+        Head(fault) << "auth ip, ignored.";
         break;
     case ModemAuth::Accounting:
         if (record.size == ModemAuth::kAccountingSize)
             OnAcctInformation(record);
         else
-            Head(std::cerr) << "auth accounting, invalid size: " << record.size << std::endl;
+            Head(fault) << "auth accounting, invalid size: " << record.size;
         break;
     default:
-        Head(std::cerr) << "unknown request from portslave: 0x" << std::hex << std::uppercase << record.type()
-                        << std::dec << std::nouppercase << std::endl;
+        Head(fault) << "unknown request from portslave: 0x" << std::hex << std::uppercase << record.type();
         break;
     }
+    return fault.str();
 }
 
 void ModemSlot::OnAuthRequest(const ModemAuth::Record& record)

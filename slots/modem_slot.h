@@ -34,7 +34,8 @@ public:
     virtual void unbind() = 0;
 
     ModemFactory& factory() const;
-    void OnAuth(const ModemAuth::Record& record);
+    // The fault line of a record it does not take, empty when it does.
+    std::string OnAuth(const ModemAuth::Record& record);
     bool EqAuthId(int id) const { return modem_id() == id; }
     bool pppd_executing() const { return mChild > 0; }
     int child() const { return mChild; }

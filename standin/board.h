@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A simulated board behind the device layer. Each open of a simulated device
@@ -23,6 +24,19 @@ class Driver;
 constexpr const char* kInetSocket = "socket:inet/dgram";
 
 using Frame = std::vector<unsigned char>;
+
+// The drivers' records of the requests they took are for tests, which read
+// only recent ones: once a record holds twice this many, the older half
+// goes, so a daemon running on the stand-ins keeps its memory flat.
+constexpr size_t kRecentRequests = 4096;
+
+template <class T>
+void Note(std::vector<T>& record, typename std::vector<T>::value_type entry)
+{
+    if (record.size() >= 2 * kRecentRequests)
+        record.erase(record.begin(), record.begin() + static_cast<long>(kRecentRequests));
+    record.push_back(std::move(entry));
+}
 
 // One open of a simulated device, seen from the board's side.
 class Channel {

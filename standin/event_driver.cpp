@@ -27,7 +27,7 @@ void EventDriver::OnClose(Channel& channel)
 
 int EventDriver::OnRequest(Channel&, unsigned long code, void* arg)
 {
-    mCodes.push_back(code);
+    Note(mCodes, code);
     if (!arg)
         return Refuse(EFAULT);
     int32_t timeslot;

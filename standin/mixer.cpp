@@ -155,7 +155,7 @@ int Mixer::OnRequest(Channel&, unsigned long code, void* arg)
     }
     if (result < 0)
         line << " !";
-    mTrace.push_back(line.str());
+    Note(mTrace, line.str());
     return result < 0 ? Refuse(error) : result;
 }
 

@@ -73,7 +73,7 @@ int ModemControl::OnRequest(Channel& channel, unsigned long code, void* arg)
                 auto state = std::make_unique<Held>();
                 state->modem = m;
                 channel.state = std::move(state);
-                trace.push_back(Line("allocate", static_cast<unsigned long>(m)));
+                Note(trace, Line("allocate", static_cast<unsigned long>(m)));
                 return m;
             }
         }
@@ -84,7 +84,7 @@ int ModemControl::OnRequest(Channel& channel, unsigned long code, void* arg)
             errno = EINVAL;
             return -1;
         }
-        trace.push_back(Line("timeslot", static_cast<unsigned long>(held)));
+        Note(trace, Line("timeslot", static_cast<unsigned long>(held)));
         return Timeslot(held);
     case 0xBB16UL:
     case 0xBB3AUL:
@@ -106,7 +106,7 @@ int ModemControl::OnRequest(Channel& channel, unsigned long code, void* arg)
             std::snprintf(text, sizeof text, "%s %u 0x%X", name, word.modem, word.value);
         else
             std::snprintf(text, sizeof text, "%s %u", name, word.modem);
-        trace.push_back(text);
+        Note(trace, text);
         return 0;
     }
     case 0xBB38UL: {
@@ -116,7 +116,7 @@ int ModemControl::OnRequest(Channel& channel, unsigned long code, void* arg)
             errno = EINVAL;
             return -1;
         }
-        trace.push_back("dmp " + std::to_string(param.modem) + " " + std::to_string(static_cast<int32_t>(param.offset))
+        Note(trace, "dmp " + std::to_string(param.modem) + " " + std::to_string(static_cast<int32_t>(param.offset))
                         + " " + std::to_string(static_cast<int32_t>(param.value)));
         return 0;
     }
@@ -175,12 +175,12 @@ int NetInterfaces::OnRequest(Standin::Channel&, unsigned long code, void* arg)
         request->ifr_ifindex = iface.index;
         return 0;
     case SIOCGIFFLAGS:
-        trace.push_back(std::string("SIOCGIFFLAGS ") + name);
+        Note(trace, std::string("SIOCGIFFLAGS ") + name);
         request->ifr_flags = iface.flags;
         return 0;
     case SIOCSIFFLAGS:
         std::snprintf(text, sizeof text, "SIOCSIFFLAGS %s 0x%X", name, static_cast<unsigned short>(request->ifr_flags));
-        trace.push_back(text);
+        Note(trace, text);
         iface.flags = request->ifr_flags;
         return 0;
     case SIOCWANDEV:
@@ -196,7 +196,7 @@ int NetInterfaces::OnRequest(Standin::Channel&, unsigned long code, void* arg)
     }
     switch (settings.type) {
     case IF_GET_IFACE: {
-        trace.push_back(std::string("SIOCWANDEV ") + name + " get-iface");
+        Note(trace, std::string("SIOCWANDEV ") + name + " get-iface");
         te1_settings te1{};
         te1.clock_rate = 2048000;
         te1.slot_map = static_cast<unsigned>(iface.channel);
@@ -211,7 +211,7 @@ int NetInterfaces::OnRequest(Standin::Channel&, unsigned long code, void* arg)
         return 0;
     }
     case IF_PROTO_PPP:
-        trace.push_back(std::string("SIOCWANDEV ") + name + " ppp");
+        Note(trace, std::string("SIOCWANDEV ") + name + " ppp");
         iface.proto = IF_PROTO_PPP;
         return 0;
     case IF_PROTO_HDLC: {
@@ -222,7 +222,7 @@ int NetInterfaces::OnRequest(Standin::Channel&, unsigned long code, void* arg)
         }
         std::memcpy(&raw, settings.ifs_ifsu.raw_hdlc, sizeof raw);
         std::snprintf(text, sizeof text, "SIOCWANDEV %s hdlc %u %u", name, raw.encoding, raw.parity);
-        trace.push_back(text);
+        Note(trace, text);
         iface.proto = IF_PROTO_HDLC;
         return 0;
     }

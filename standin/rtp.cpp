@@ -83,7 +83,7 @@ int Rtp::OnRequest(Channel& channel, unsigned long code, void* arg)
     if (size && !arg)
         return Refuse(EFAULT);
     const auto* bytes = static_cast<const unsigned char*>(arg);
-    mLog.push_back({s.open, code, std::vector<unsigned char>(bytes, bytes + (arg ? size : 0))});
+    Note(mLog, {s.open, code, std::vector<unsigned char>(bytes, bytes + (arg ? size : 0))});
 
     switch (code) {
     case 0xC02C5200UL: // begin session
@@ -159,7 +159,7 @@ int Voice::OnRequest(Channel&, unsigned long code, void* arg)
     if (code != 0x40045602UL)
         return Refuse(ENOTTY);
     uint32_t mask = Record<uint32_t>(arg);
-    mMasks.push_back(mask);
+    Note(mMasks, mask);
     auto it = mCounts.find(mask);
     return it == mCounts.end() ? 0 : it->second;
 }

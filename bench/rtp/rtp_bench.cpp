@@ -20,18 +20,7 @@
 namespace {
 
 using bench::Link;
-
-LGCP::Message CreateRtp(unsigned seq, int slot)
-{
-    LGCP::Message m = Link::Command(seq, slot);
-    LGCP::CreateRtpParams& rtp = m.get_pdu().get_command().select_create().select_rtp();
-    rtp.get_codecRTP().get_payload() = TERM::Payload::ptG711_Alaw;
-    rtp.get_codecRTP().get_dhost().get_iaddr().assign("127.0.0.1");
-    rtp.get_codecRTP().get_dhost().get_port() = 7000;
-    rtp.get_txPayload() = TERM::Payload::ptG711_Alaw;
-    rtp.get_rxPayload() = TERM::Payload::ptG711_Alaw;
-    return m;
-}
+constexpr auto CreateRtp = &Link::CreateRtp;
 
 LGCP::Message CreateMap(unsigned seq, int slot)
 {

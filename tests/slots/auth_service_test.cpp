@@ -5,6 +5,9 @@
 #include "slots/auth_service.h"
 #include "tests/framework/loop_helpers.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+
 #include <memory>
 #include <sstream>
 
@@ -12,16 +15,20 @@ namespace test {
 namespace {
 
 struct Sink : AuthService::Notify {
-    void OnAuthRecord(AuthClient& client, const ModemAuth::Record& record) override
+    std::string OnAuthRecord(AuthClient& client, const ModemAuth::Record& record) override
     {
         std::ostringstream line;
         line << "len " << record.size << " type " << record.type() << " session " << record.session();
         lines.push_back(line.str());
         client.owner(owner);
+        if (stop)
+            multiplexer.terminate(); // after this pass
+        return record.session() == 5 ? "auth: no session 5" : "";
     }
     void PutHeader(std::ostream& os) const override { os << "auth: "; }
     std::vector<std::string> lines;
     const void* owner = nullptr;
+    bool stop = false;
 };
 
 class AuthServiceTest : public ::testing::Test {
@@ -69,6 +76,93 @@ TEST_F(AuthServiceTest, RecordsSplitOrJoinedAreCutAtTheirLengths)
     ASSERT_TRUE(Lines(3));
     EXPECT_EQ(sink.lines.back(), "len 12 type 2 session 5");
     EXPECT_EQ(errors.count("record of 8 octets dropped"), 1u);
+}
+
+TEST_F(AuthServiceTest, AFloodIsTakenInTurnsAndItsRepeatedFaultLoggedOnce)
+{
+    auto flood = Join();
+    std::vector<uint8_t> records;
+    for (int i = 0; i < 100; ++i) {
+        std::vector<uint8_t> r = RawRecord(16, 1, 5);
+        records.insert(records.end(), r.begin(), r.end());
+    }
+    ASSERT_TRUE(flood->Send(records));
+    sink.stop = true;
+    ASSERT_TRUE(Lines(1));
+    EXPECT_EQ(sink.lines.size(), 32u) << "records of one wake-up";
+    sink.stop = false;
+    ASSERT_TRUE(Lines(100));
+    EXPECT_EQ(errors.count("no session 5"), 1u);
+    // A record taken ends the run, and so does the end of the connection.
+    ASSERT_TRUE(flood->Send(RawRecord(16, 1, 6)));
+    ASSERT_TRUE(Lines(101));
+    EXPECT_EQ(errors.count("auth: no session 5 (100 times in a row)\n"), 1u);
+    ASSERT_TRUE(flood->Send(RawRecord(16, 1, 5)));
+    ASSERT_TRUE(flood->Send(RawRecord(16, 1, 5)));
+    ASSERT_TRUE(Lines(103));
+    flood->Close();
+    ASSERT_TRUE(loop.RunUntil([&] { return service.clients() == 0; }));
+    EXPECT_EQ(errors.count("auth: no session 5 (2 times in a row)\n"), 1u);
+    EXPECT_EQ(errors.count("no session 5"), 4u);
+}
+
+TEST_F(AuthServiceTest, ConnectionWithoutARecordTenSecondsAfterItsAcceptIsClosed)
+{
+    const uint32_t before = Mux::milliseconds();
+    auto silent = Join();
+    auto speaker = Join();
+    const uint32_t after = Mux::milliseconds();
+    const std::vector<uint8_t> record = RawRecord(16, 1, 6);
+    ASSERT_TRUE(silent->Send({record.begin(), record.begin() + 6})); // incomplete
+    ASSERT_TRUE(speaker->Send(RawRecord(16, 1, 6)));
+    ASSERT_TRUE(Lines(1));
+
+    looptest::set_clock(before + 10000 - 1);
+    multiplexer.timers_schedule();
+    EXPECT_FALSE(silent->IsClosedByService());
+    looptest::set_clock(after + 10000);
+    multiplexer.timers_schedule();
+    Mux::mux_cleartimeofday();
+    EXPECT_TRUE(silent->IsClosedByService());
+    EXPECT_FALSE(speaker->IsClosedByService());
+    EXPECT_EQ(errors.count("no record within 10 s, closed"), 1u);
+    EXPECT_EQ(service.clients(), 1u);
+}
+
+TEST_F(AuthServiceTest, ConnectionThatCannotBeWatchedIsClosedAndHoldsNoPlace)
+{
+    // A first connection comes and goes: the sanitizers' first look at
+    // each kind of object needs descriptors of its own.
+    Join()->Close();
+    ASSERT_TRUE(loop.RunUntil([&] { return service.clients() == 0; }));
+    static rlimit saved;
+    static bool lowered;
+    lowered = false;
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    // The first connection taken finds no descriptor beside its own, as
+    // when they run out; they are back for anything after it (the
+    // sanitizers need some).
+    AuthService::SetAccept([](int fd, sockaddr* address, socklen_t* size, int flags) {
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        int sock = ::accept4(fd, address, size, flags);
+        if (sock >= 0 && !lowered) {
+            lowered = true;
+            int next = ::fcntl(0, F_DUPFD_CLOEXEC, 0);
+            ::close(next);
+            rlimit low = saved;
+            low.rlim_cur = static_cast<rlim_t>(next);
+            ::setrlimit(RLIMIT_NOFILE, &low);
+        }
+        return sock;
+    });
+    Peer peer(service.port());
+    bool closed = loop.RunUntil(
+        [&] { return ::setrlimit(RLIMIT_NOFILE, &saved) == 0 && peer.IsClosedByService(); }, 2000);
+    AuthService::SetAccept(nullptr);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(errors.count("closed: cannot watch the socket: "), 1u);
+    EXPECT_TRUE(loop.RunUntil([&] { return service.clients() == 0; }, 2000));
+    EXPECT_TRUE(Join()->connected);
 }
 
 TEST_F(AuthServiceTest, BadLengthClosesOnlyThatConnection)

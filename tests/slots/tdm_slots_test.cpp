@@ -212,6 +212,18 @@ TEST_F(MccSlots, FailedWriteAndLostChannel)
     ExpectQuiet();
     ExpectAnswer(Exchange(UserData(4, 3, {'w'}))[0], 4, 3, LGCP::ErrorCause::internal);
     ExpectAnswer(Exchange(Destroy(5, 3))[0], 5, 3);
+
+    // Frames waiting at a hang-up all go up, in order, before the abort.
+    ts = Make(6, 4, LGCP::MccType::data, LGCP::MccMode::standard);
+    for (int i = 0; i < 70; ++i)
+        ASSERT_TRUE(mcc.Inject(ts, {static_cast<unsigned char>(i)}));
+    ASSERT_TRUE(mcc.Hangup(ts));
+    auto last = Receive(71);
+    ASSERT_EQ(last.size(), 71u);
+    for (int i = 0; i < 70; ++i)
+        EXPECT_EQ(SignalOf(last[i]).get_userData(), std::vector<char>{static_cast<char>(i)}) << i;
+    EXPECT_TRUE(SignalOf(last[70]).abort_isSelected());
+    ExpectQuiet();
 }
 
 TEST_F(MccSlots, Resources)

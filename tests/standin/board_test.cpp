@@ -1,13 +1,22 @@
 #include "standin/board.h"
+#include "standin/dsp.h"
+#include "standin/dtmf.h"
+#include "standin/mixer.h"
+#include "standin/modem.h"
+#include "standin/rtp.h"
 #include "standin/switch.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <net/if.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <functional>
 
 namespace {
 
@@ -138,6 +147,49 @@ TEST_F(StandinBoard, InjectedFailuresAndRefusedOpens)
     EXPECT_EQ(Device::Open("/dev/rec", O_RDWR), -1);
     EXPECT_EQ(errno, ENOENT);
     Device::Install(&board);
+}
+
+// A daemon runs on the stand-ins for months: what they record of its
+// requests stays bounded.
+TEST(StandinRecords, KeepTheRecentRequestsOnly)
+{
+    Standin::Board board;
+    auto& rtp = board.Get<Standin::Rtp>("/dev/rtp");
+    auto& voice = board.Get<Standin::Voice>("/dev/voice");
+    auto& mixer = board.Get<Standin::Mixer>("/dev/mixer");
+    auto& mctl = board.Get<Standin::ModemControl>("/dev/mctl");
+    auto& nets = board.Get<Standin::NetInterfaces>(Standin::kInetSocket);
+    auto& dtmf = board.Get<Standin::Dtmf>("/dev/dtmf");
+    auto& dsp = board.Get<Standin::Dsproc>("/dev/dsp");
+    unsigned char any[64] = {4};
+    ifreq hdlc0{};
+    std::strcpy(hdlc0.ifr_name, "hdlc0");
+    struct Case {
+        const char* path;
+        unsigned long code;
+        void* arg;
+        std::function<size_t()> held;
+    } cases[] = {
+        {"/dev/rtp", 0x20005204UL, nullptr, [&] { return rtp.log().size(); }},
+        {"/dev/voice", 0x40045602UL, any, [&] { return voice.masks().size(); }},
+        {"/dev/mixer", 0x800C4D06UL, any, [&] { return mixer.trace().size(); }},
+        {"/dev/mctl", 0xBB15UL, nullptr, [&] { return mctl.trace.size(); }},
+        {Standin::kInetSocket, SIOCGIFFLAGS, &hdlc0, [&] { return nets.trace.size(); }},
+        {"/dev/dtmf", 0, any, [&] { return dtmf.codes().size(); }},
+        {"/dev/dsp", 0, any, [&] { return dsp.codes().size(); }},
+    };
+    for (const Case& c : cases) {
+        int fd = Device::Open(c.path, O_RDWR);
+        ASSERT_GE(fd, 0) << c.path;
+        if (c.code == 0xBB15UL) { // a modem to ask the time slot of
+            ASSERT_GE(Device::Request(fd, 0xBB0BUL, nullptr), 0);
+        }
+        for (size_t i = 0; i < 3 * Standin::kRecentRequests; ++i)
+            Device::Request(fd, c.code, c.arg);
+        ::close(fd);
+        EXPECT_GE(c.held(), Standin::kRecentRequests) << c.path;
+        EXPECT_LE(c.held(), 2 * Standin::kRecentRequests) << c.path;
+    }
 }
 
 TEST(StandinSwitch, RefusesChannelsOffTheBusesAndUnknownRequests)
