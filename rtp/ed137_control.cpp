@@ -144,7 +144,8 @@ bool ED137RadioControl::SendASNToChan(TERM::RadioModifier const& modifier)
         return false;
     ED137RadioState state = mSent;
     DecodeASN(modifier.get_ed_137(), state);
-    if (!Fits(state)) {
+    // A NUL would cut the address short and name another one.
+    if (!Fits(state) || modifier.get_ed_137().get_addr().get_session_addr().find('\0') != std::string::npos) {
         std::cerr << GetPrefix() << "radio command refused: a value does not fit its packet field" << std::endl;
         Answer::Refuse(Answer::invalidParams);
         return false;

@@ -102,12 +102,14 @@ Enumeration Enum(int32_t value)
 int LemzRadioControl::DecodeASN(TERM::LemzRadioModifier const& modifier, LemzRadioState& s)
 {
     s.command = 0;
+    // A NUL would cut the text short and name another address.
+    bool inRange = modifier.get_addr().get_session_addr().find('\0') == std::string::npos;
     s.source_addr = ::inet_addr(modifier.get_addr().get_session_addr().c_str());
     s.source_ssrc = modifier.get_addr().get_session_ssrc().getValue();
     const TERM::LemzRadioModifierParams& p = modifier.get_params();
     const TERM::RadioFlags* flags = nullptr;
-    bool inRange = true;
     auto address = [&](std::string const& ip, unsigned ssrc) {
+        inRange = inRange && ip.find('\0') == std::string::npos;
         s.session_addr = ::inet_addr(ip.c_str());
         s.ssrc = ssrc;
     };
@@ -133,7 +135,7 @@ int LemzRadioControl::DecodeASN(TERM::LemzRadioModifier const& modifier, LemzRad
         }
     if (p.gw_set_freq_isSelected()) {
         s.command = GW_ADJUST_CHAN;
-        inRange = FreqFrom(p.get_gw_set_freq().get_freq(), s);
+        inRange = FreqFrom(p.get_gw_set_freq().get_freq(), s) && inRange;
     } else if (p.gw_set_selcall_isSelected()) {
         const auto& b = p.get_gw_set_selcall();
         s.command = GW_SEL_CALL;
@@ -163,11 +165,11 @@ int LemzRadioControl::DecodeASN(TERM::LemzRadioModifier const& modifier, LemzRad
         flags = &b.get_flags();
     } else if (p.wm_quality_isSelected()) {
         s.command = WM_RADIO_QUALITY;
-        inRange = FloatFrom(p.get_wm_quality().get_bss_val(), s.quality);
+        inRange = FloatFrom(p.get_wm_quality().get_bss_val(), s.quality) && inRange;
     } else if (p.wm_chan_isSelected()) {
         const auto& b = p.get_wm_chan();
         s.command = WM_CHAN;
-        inRange = FreqFrom(b.get_freq(), s);
+        inRange = FreqFrom(b.get_freq(), s) && inRange;
         s.squelshe = b.get_squelshe().asInt();
         s.rte = b.get_rte().asInt();
     } else if (p.wm_selcall_isSelected()) {

@@ -304,13 +304,14 @@ TEST_F(RadioHostile, Ed137ValuesWiderThanTheirFieldsAreRefused)
     board.Prune();
     ASSERT_EQ(ext.Sessions().size(), 1u);
     ext.Sessions()[0]->written.clear();
-    for (int wide : {0, 1}) {
+    // The third: an address with a NUL in it.
+    for (int wide : {0, 1, 2}) {
         ExpectAnswer(Exchange(Cmd(3, 4, [wide](LGCP::Command& c) {
                          auto& e = c.select_ioctl().select_rtpExt().select_ed_137();
-                         e.get_addr().set_session_addr("10.0.0.9");
+                         e.get_addr().set_session_addr(wide == 2 ? std::string("10.0.0.9\0xx", 11) : "10.0.0.9");
                          auto& rx = e.get_params().select_rx();
-                         rx.get_header().get_ptt().setFromInt(wide ? 1 : 8);
-                         rx.set_sqi().get_bss_method().setFromInt(wide ? 8 : 1);
+                         rx.get_header().get_ptt().setFromInt(wide == 1 ? 1 : 8 - wide * 4);
+                         rx.set_sqi().get_bss_method().setFromInt(wide == 1 ? 8 : 1);
                      }))[0],
                      3, 4, LGCP::ErrorCause::invalidParams);
     }
@@ -340,6 +341,7 @@ TEST_F(RadioHostile, LemzNumbersBeyondTheirFloatAreRefused)
         [](TERM::LemzRadioModifierParams& p) { p.select_wm_chan().get_freq().set_frequency("1e400"); },
         [](TERM::LemzRadioModifierParams& p) { p.select_wm_quality().set_bss_val("1e39"); },
         [](TERM::LemzRadioModifierParams& p) { p.select_wm_chan().get_freq().set_frequency("nan"); },
+        [](TERM::LemzRadioModifierParams& p) { p.select_wm_trans().set_ip(std::string("10.0.0.1\0xx", 11)); },
     };
     for (auto& fill : commands)
         ExpectAnswer(Exchange(Cmd(3, 4, [&](LGCP::Command& c) {
