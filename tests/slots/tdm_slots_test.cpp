@@ -211,6 +211,9 @@ TEST_F(MccSlots, FailedWriteAndLostChannel)
     EXPECT_EQ(SELECTED(SignalOf(lost[0]), abort).getValue(), 0);
     ExpectQuiet();
     ExpectAnswer(Exchange(UserData(4, 3, {'w'}))[0], 4, 3, LGCP::ErrorCause::internal);
+    // The lost channel is held no more: another slot may take it.
+    ExpectAnswer(Exchange(CreateMap(4, 5, ts - 8192), 3)[0], 4, 5);
+    ExpectAnswer(Exchange(Destroy(5, 5))[0], 5, 5);
     ExpectAnswer(Exchange(Destroy(5, 3))[0], 5, 3);
 
     // Frames waiting at a hang-up all go up, in order, before the abort.
