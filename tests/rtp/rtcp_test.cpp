@@ -1,5 +1,4 @@
 // RTCP packets as encoded, and as a slot sends them judged by tshark.
-#include "board/hw_mux.h"
 #include "protocol/lgcp.h"
 #include "rtp/rtcp.h"
 #include "rtp/rtp_factory.h"
@@ -11,14 +10,9 @@
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
