@@ -193,24 +193,6 @@ TEST(R2sCodec, DecoderKeepsWhatPrecedesAFaultAndSkipsWhatItDoesNotKnow)
     EXPECT_EQ(r.additionals[15].delay.delay, 15u);
 }
 
-TEST(R2sCodec, SourceComparison)
-{
-    r2s_proto a = Fresh(kR2sTx), b = Fresh(kR2sTx);
-    a.source_addr = b.source_addr = 0x0A000001;
-    a.source_ssrc = b.source_ssrc = 77;
-    r2s_proto_set_tx_header(&b, 3, 9, 1, 1);
-    EXPECT_EQ(cmp_r2s_proto_source(&a, &b), 0) << "headers do not matter";
-    b.source_addr = 0x0A000002;
-    EXPECT_NE(cmp_r2s_proto_source(&a, &b), 0);
-    b = a;
-    b.source_ssrc = 78;
-    EXPECT_EQ(cmp_r2s_proto_source(&a, &b), 1);
-    b = a;
-    b.type = kR2sRx;
-    EXPECT_EQ(cmp_r2s_proto_source(&a, &b), 1);
-    EXPECT_EQ(cmp_r2s_proto_source(&a, nullptr), -1);
-}
-
 // The extension as the driver puts it in an RTP packet: profile 0x0167, the
 // length in words, the R2S octets padded with zeros.
 Bytes RtpWith(Bytes const& r2s, uint16_t seq)

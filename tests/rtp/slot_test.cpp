@@ -6,6 +6,7 @@
 #include "standin/dsp.h"
 #include "standin/dtmf.h"
 #include "standin/rtp.h"
+#include "samples/link/process.h"
 #include "tests/core/link_fixture.h"
 
 #include <gtest/gtest.h>
@@ -197,23 +198,41 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionWithWhatRan)
 }
 
 // What the controller got wrong is no missing resource: it must not retry.
+// Each is refused with one line before anything is opened.
 TEST_F(RtpSlotTest, BadCreateParametersAreInvalidParams)
 {
     void (*const changes[])(TERM::RtpParams&) = {
         [](TERM::RtpParams& p) { p.get_dhost().get_port() = 0; },
         [](TERM::RtpParams& p) { p.get_dhost().get_port() = 65535; },
         [](TERM::RtpParams& p) { p.get_dhost().get_iaddr().assign("10.1.2"); },
+        [](TERM::RtpParams& p) { p.get_dhost().get_iaddr().assign("gw.example"); },
         [](TERM::RtpParams& p) { p.get_payload() = Payload::ptT38_UDP_TL; },
         [](TERM::RtpParams& p) { p.get_payload() = Payload::ptR2S; },
+        [](TERM::RtpParams& p) {
+            p.set_shost().get_iaddr().assign("10.0.0.1");
+            p.get_shost().get_port() = 65535;
+        },
+        [](TERM::RtpParams& p) {
+            p.set_shost().get_iaddr().assign("10.0.0.256");
+            p.get_shost().get_port() = 5000;
+        },
     };
+    board.Prune();
+    const size_t opens = board.opens(), fds = OpenDescriptors();
     unsigned seq = 1;
     for (auto change : changes) {
         LGCP::Message m = CreateRtp(seq, 5, Payload::ptG711_Alaw, Payload::ptG711_Alaw);
         change(Body(m).get_create().get_rtp().get_codecRTP());
         ExpectAnswer(Exchange(m)[0], seq, 5, Cause::invalidParams);
+        const std::string log = out.take();
+        EXPECT_NE(log.find("rtp do not created: "), std::string::npos) << log;
+        EXPECT_EQ(log.find("rtp do not created"), log.rfind("rtp do not created")) << log;
         ++seq;
     }
     EXPECT_TRUE(rtp.codes().empty());
+    board.Prune();
+    EXPECT_EQ(board.opens(), opens);
+    EXPECT_EQ(OpenDescriptors(), fds);
     ExpectQuiet();
 }
 
