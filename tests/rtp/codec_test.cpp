@@ -120,42 +120,24 @@ TEST(LemzCodec, EveryKindRoundTripsAndEveryTruncationIsRefused)
     std::vector<sig_proto> kinds;
     for (uint32_t k : {1, 3, 4, 5, 6, 7, 8, 129})
         kinds.push_back(Fresh(k));
-    sig_proto r = Fresh(GW_ADJUST_CHAN);
-    sig_proto_set_gw_adjust_chan(&r, 0xA1B2C3D4, -3.25f);
-    kinds.push_back(r);
-    r = Fresh(GW_SEL_CALL);
-    sig_proto_set_gw_selcall(&r, std::string(255, 'x').c_str(), 255);
-    kinds.push_back(r);
-    r = Fresh(GW_SELECT_RC_CHAN);
-    sig_proto_set_gw_select_rc_chan(&r, 3, 250);
-    kinds.push_back(r);
-    r = Fresh(GW_ADJUST_SQUELSHE);
-    sig_proto_set_gw_adjust_squelsh(&r, 2);
-    kinds.push_back(r);
-    r = Fresh(GW_ADJUST_RTE);
-    sig_proto_set_gw_adjust_rte(&r, 7);
-    kinds.push_back(r);
-    r = Fresh(GW_ADJUST_STANDBY);
-    sig_proto_set_gw_adjust_standby(&r, 1);
-    kinds.push_back(r);
-    r = Fresh(WM_TRANS);
-    sig_proto_set_wm_transmite(&r, Address("10.1.2.3"), 99);
-    kinds.push_back(r);
-    r = Fresh(WM_RADIO_QUALITY);
-    sig_proto_set_wm_radio_quality(&r, 0.75f);
-    kinds.push_back(r);
-    r = Fresh(WM_CHAN);
-    sig_proto_set_wm_chan(&r, 12, 118.125f, 255, 255);
-    kinds.push_back(r);
-    r = Fresh(WM_SEL_CALL_TRANS);
-    sig_proto_set_wm_selcall_transmite(&r, Address("10.9.8.7"), 0xFFFFFFFF, "A-17", 4);
-    kinds.push_back(r);
-    r = Fresh(WM_SELECT_RC_CHAN);
-    sig_proto_set_wm_select_rc_chan(&r, 1, 2);
-    kinds.push_back(r);
-    r = Fresh(WM_STANDBY);
-    sig_proto_set_wm_standby(&r, 1, 200, 0);
-    kinds.push_back(r);
+    auto with = [&kinds](uint32_t kind, auto set) {
+        kinds.push_back(Fresh(kind));
+        set(&kinds.back());
+    };
+    const std::string callerID(255, 'x');
+    with(GW_ADJUST_CHAN, [](sig_proto* r) { sig_proto_set_gw_adjust_chan(r, 0xA1B2C3D4, -3.25f); });
+    with(GW_SEL_CALL, [&](sig_proto* r) { sig_proto_set_gw_selcall(r, callerID.c_str(), 255); });
+    with(GW_SELECT_RC_CHAN, [](sig_proto* r) { sig_proto_set_gw_select_rc_chan(r, 3, 250); });
+    with(GW_ADJUST_SQUELSHE, [](sig_proto* r) { sig_proto_set_gw_adjust_squelsh(r, 2); });
+    with(GW_ADJUST_RTE, [](sig_proto* r) { sig_proto_set_gw_adjust_rte(r, 7); });
+    with(GW_ADJUST_STANDBY, [](sig_proto* r) { sig_proto_set_gw_adjust_standby(r, 1); });
+    with(WM_TRANS, [](sig_proto* r) { sig_proto_set_wm_transmite(r, Address("10.1.2.3"), 99); });
+    with(WM_RADIO_QUALITY, [](sig_proto* r) { sig_proto_set_wm_radio_quality(r, 0.75f); });
+    with(WM_CHAN, [](sig_proto* r) { sig_proto_set_wm_chan(r, 12, 118.125f, 255, 255); });
+    with(WM_SEL_CALL_TRANS,
+         [](sig_proto* r) { sig_proto_set_wm_selcall_transmite(r, Address("10.9.8.7"), 0xFFFFFFFF, "A-17", 4); });
+    with(WM_SELECT_RC_CHAN, [](sig_proto* r) { sig_proto_set_wm_select_rc_chan(r, 1, 2); });
+    with(WM_STANDBY, [](sig_proto* r) { sig_proto_set_wm_standby(r, 1, 200, 0); });
 
     for (sig_proto& k : kinds) {
         sig_proto_set_base(&k, 4, 1, 0, 1, 0, 1, 0, 1, 0, 1, 3, 300);

@@ -205,13 +205,13 @@ TEST_F(LemzControlTest, ReceiveBurstsAreCoalescedBySenderAndKind)
     };
     Frame bad{GW_ADJUST_CHAN, 0, 0, 0}; // too short for its kind
     std::vector<Case> cases = {
-        {"same kind, same sender", {{Flags(GW_FLAG, 1, 0), "10.0.0.5"}, {Flags(GW_FLAG, 2, 0), "10.0.0.5"},
-                                     {Flags(GW_FLAG, 3, 0), "10.0.0.5"}}, 1},
         {"kinds alternate", {{Flags(GW_FLAG, 1, 0), "10.0.0.5"}, {Flags(GW_FLAG_BSS, 1, 0), "10.0.0.5"},
                              {Flags(GW_FLAG, 1, 0), "10.0.0.5"}}, 3},
         {"two senders", {{Flags(GW_FLAG, 1, 0), "10.0.0.5"}, {Flags(GW_FLAG, 1, 0), "10.0.0.6"}}, 2},
         {"last one bad", {{Flags(GW_FLAG, 4, 0), "10.0.0.5"}, {bad, "10.0.0.5"}}, 1},
         {"all bad", {{bad, "10.0.0.5"}, {Frame{0, 0, 0, 0}, "10.0.0.5"}}, 0},
+        {"same kind, same sender", {{Flags(GW_FLAG, 1, 0), "10.0.0.5"}, {Flags(GW_FLAG, 2, 0), "10.0.0.5"},
+                                     {Flags(GW_FLAG, 3, 0), "10.0.0.5"}}, 1},
     };
     for (const Case& c : cases) {
         reports.got.clear();
@@ -220,16 +220,13 @@ TEST_F(LemzControlTest, ReceiveBurstsAreCoalescedBySenderAndKind)
         Read();
         EXPECT_EQ(reports.got.size(), c.reports) << c.what;
     }
-    // The third of the first case is the one reported.
-    reports.got.clear();
-    Queue({Flags(GW_FLAG, 1, 0), Flags(GW_FLAG, 2, 0), Flags(GW_FLAG, 3, 0)});
-    Read();
+    // Of the last case the third is the one reported.
     ASSERT_EQ(reports.got.size(), 1u);
     const TERM::LemzRadioModifier& m = reports.got[0].get_request().get_lemz();
     EXPECT_EQ(m.get_params().get_gw_set_flags().get_flags().get_prio().getValue(), 3);
     EXPECT_EQ(m.get_addr().get_session_addr(), "10.0.0.5");
     EXPECT_EQ(m.get_addr().get_session_ssrc().getValue(), 5u);
-    EXPECT_EQ(ctl->statistics().received, 12u);
+    EXPECT_EQ(ctl->statistics().received, 9u);
 
     // An unannounced packet is credited to nobody, not the last sender.
     reports.got.clear();

@@ -304,7 +304,6 @@ TEST_F(ED137SlotTest, DefaultsOwnSessionAndSignalsBothWays)
     EXPECT_EQ(Session().init.keepalive_count, 10u);
     EXPECT_EQ(Session().init.sigtime_factor, 1u);
     EXPECT_EQ(Session().attach.fd_rtp, slot.session().lowlevel_fd());
-    EXPECT_EQ(Session().attach.pid_rtp, -1);
     const ED137RadioParams& p = slot.ed137().params();
     EXPECT_FALSE(p.transmission_depend_on_squ);
     EXPECT_EQ(p.type, 2u);
