@@ -37,13 +37,6 @@ Bytes Pack(sig_proto const& r, size_t capacity = 1024)
     return b;
 }
 
-in_addr Address(const char* dotted)
-{
-    in_addr a{};
-    inet_pton(AF_INET, dotted, &a);
-    return a;
-}
-
 TEST(LemzCodec, HeaderBitsAndTheExampleVectors)
 {
     sig_proto r = Fresh(WM_FLAG);
@@ -76,11 +69,11 @@ TEST(LemzCodec, HeaderBitsAndTheExampleVectors)
     EXPECT_EQ(seen.priority, 7u);
 
     r = Fresh(WM_TRANS);
-    sig_proto_set_wm_transmite(&r, Address("192.168.1.20"), 0x01020304);
+    sig_proto_set_wm_transmite(&r, in_addr{inet_addr("192.168.1.20")}, 0x01020304);
     EXPECT_EQ(Pack(r), (Bytes{130, 0, 0, 0, 20, 1, 168, 192, 1, 2, 3, 4}));
     back = Fresh(0);
     ASSERT_EQ(sig_proto_unpack(&back, Pack(r).data(), 12), 0);
-    EXPECT_EQ(back.payload.wm_trans.session_addr.s_addr, Address("192.168.1.20").s_addr);
+    EXPECT_EQ(back.payload.wm_trans.session_addr.s_addr, in_addr{inet_addr("192.168.1.20")}.s_addr);
     EXPECT_EQ(back.payload.wm_trans.ssrc, 0x01020304u);
 
     r = Fresh(GW_SEL_CALL);
@@ -131,11 +124,12 @@ TEST(LemzCodec, EveryKindRoundTripsAndEveryTruncationIsRefused)
     with(GW_ADJUST_SQUELSHE, [](sig_proto* r) { sig_proto_set_gw_adjust_squelsh(r, 2); });
     with(GW_ADJUST_RTE, [](sig_proto* r) { sig_proto_set_gw_adjust_rte(r, 7); });
     with(GW_ADJUST_STANDBY, [](sig_proto* r) { sig_proto_set_gw_adjust_standby(r, 1); });
-    with(WM_TRANS, [](sig_proto* r) { sig_proto_set_wm_transmite(r, Address("10.1.2.3"), 99); });
+    with(WM_TRANS, [](sig_proto* r) { sig_proto_set_wm_transmite(r, in_addr{inet_addr("10.1.2.3")}, 99); });
     with(WM_RADIO_QUALITY, [](sig_proto* r) { sig_proto_set_wm_radio_quality(r, 0.75f); });
     with(WM_CHAN, [](sig_proto* r) { sig_proto_set_wm_chan(r, 12, 118.125f, 255, 255); });
-    with(WM_SEL_CALL_TRANS,
-         [](sig_proto* r) { sig_proto_set_wm_selcall_transmite(r, Address("10.9.8.7"), 0xFFFFFFFF, "A-17", 4); });
+    with(WM_SEL_CALL_TRANS, [](sig_proto* r) {
+        sig_proto_set_wm_selcall_transmite(r, in_addr{inet_addr("10.9.8.7")}, 0xFFFFFFFF, "A-17", 4);
+    });
     with(WM_SELECT_RC_CHAN, [](sig_proto* r) { sig_proto_set_wm_select_rc_chan(r, 1, 2); });
     with(WM_STANDBY, [](sig_proto* r) { sig_proto_set_wm_standby(r, 1, 200, 0); });
 

@@ -54,15 +54,6 @@ LGCP::Message Destroy(unsigned seq, int slot)
     return m;
 }
 
-rtp_event Event(uint32_t type, uint32_t value, uint32_t timeout)
-{
-    rtp_event e{};
-    e.type = type;
-    e.value = value;
-    e.timeout = timeout;
-    return e;
-}
-
 class RtpSlotTest : public LinkFixture {
 protected:
     void SetUp() override
@@ -118,10 +109,10 @@ TEST_F(RtpSlotTest, CreateConnectReportAndDestroyEndToEnd)
     EXPECT_EQ(rtp.At(kTdm)->pdTimeout, 250u);
 
     // Another type and a short record give nothing; the detector a signal.
-    ASSERT_TRUE(rtp.Raise(kTdm, Event(2, 1, 1)));
+    ASSERT_TRUE(rtp.Raise(kTdm, rtp_event{2, 1, 1, {}}));
     const unsigned char shortRecord[8] = {1, 0, 0, 0, 99, 0, 0, 0};
     ASSERT_TRUE(rtp.Raise(kTdm, shortRecord, sizeof shortRecord));
-    ASSERT_TRUE(rtp.Raise(kTdm, Event(1, 0x80000001u, 250)));
+    ASSERT_TRUE(rtp.Raise(kTdm, rtp_event{1, 0x80000001u, 250, {}}));
     ExpectPd(0x80000001u, 250);
     ExpectQuiet();
     EXPECT_NE(err.text().find("rtp[9216]: rtp event of 8 octets dropped"), std::string::npos);
@@ -172,7 +163,7 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionWithWhatRan)
     EXPECT_GT(s->open, 1);
     EXPECT_TRUE(s->transmitting);
     EXPECT_EQ(s->pdTimeout, 40u);
-    ASSERT_TRUE(rtp.Raise(kTdm, Event(1, 7, 40)));
+    ASSERT_TRUE(rtp.Raise(kTdm, rtp_event{1, 7, 40, {}}));
     ExpectPd(7, 40);
 
     // A restart that fails leaves no session and says so; the same request
