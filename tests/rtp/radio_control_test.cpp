@@ -290,7 +290,9 @@ TEST_F(LemzControlTest, CommandsBecomePacketsAndRestartTheirClock)
         p.select_gw_set_ptt().set_flags(PttFlags(false, 3));
     })));
     EXPECT_TRUE(Written().empty());
+    EXPECT_EQ(ctl->announced().command, GW_FLAG_PTT);
     EXPECT_EQ(ctl->announced().ptt, 0);
+    EXPECT_EQ(ctl->announced().li, 300);
     EXPECT_FALSE(Session().filtered);
 
     // A full status: no packet, no clock; another radio kind: refused.
