@@ -1,29 +1,37 @@
-// The session set-up: the record the driver is given, the refusals, and
-// every failing step closing what it opened.
+// The session set-up: the record the driver is given, the refusals, every
+// failing step closing what it opened; RTCP packets as encoded, and as a
+// slot sends them judged by tshark.
+#include "board/rtp_driver.h"
 #include "protocol/lgcp.h"
+#include "rtp/rtcp.h"
 #include "rtp/rtp_factory.h"
 #include "rtp/rtp_slot.h"
 #include "standin/board.h"
 #include "standin/rtp.h"
 #include "samples/link/loop_driver.h"
 #include "samples/link/process.h"
+#include "tests/rtp/tshark.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <memory>
 #include <sstream>
+#include <string>
+#include <vector>
 
 namespace {
 
 using Payload = TERM::Payload;
+using Bytes = std::vector<unsigned char>;
 
 // The board's ends of closed channels are dropped first.
 size_t OpenDescriptors(Standin::Board& board)
@@ -160,48 +168,10 @@ TEST_F(RtpFactoryTest, PayloadCodesAndOverrides)
     }
 }
 
-// Bad parameters are refused with one line before anything is opened.
-TEST_F(RtpFactoryTest, BadParametersAreRefusedWithOneLine)
+// Radio creates are the radio factories'; other kinds are not ours.
+TEST_F(RtpFactoryTest, OthersCreatesAreRefused)
 {
-    struct Case {
-        const char* what;
-        void (*change)(TERM::RtpParams&);
-        const char* line;
-    } cases[] = {
-        {"T.38 payload", [](TERM::RtpParams& p) { p.get_payload() = Payload::ptT38_UDP_TL; },
-         "rtp do not created: payload ptT38-UDP-TLnot found"},
-        {"short address", [](TERM::RtpParams& p) { p.get_dhost().get_iaddr().assign("10.1.2"); },
-         "rtp do not created: dhost address \"10.1.2\" is not a dotted IPv4 address"},
-        {"host name", [](TERM::RtpParams& p) { p.get_dhost().get_iaddr().assign("gw.example"); }, "dhost address"},
-        {"port 0", [](TERM::RtpParams& p) { p.get_dhost().get_port() = 0; }, "dhost port 0 out of range"},
-        {"port 65535", [](TERM::RtpParams& p) { p.get_dhost().get_port() = 65535; }, "dhost port 65535"},
-        {"local port 65535",
-         [](TERM::RtpParams& p) {
-             p.set_shost().get_iaddr().assign("10.0.0.1");
-             p.get_shost().get_port() = 65535;
-         },
-         "shost port 65535"},
-        {"local address",
-         [](TERM::RtpParams& p) {
-             p.set_shost().get_iaddr().assign("10.0.0.256");
-             p.get_shost().get_port() = 5000;
-         },
-         "shost address"},
-    };
     size_t opens = board.opens();
-    for (const Case& c : cases) {
-        LGCP::CreateParams p = Create(Payload::ptG711_Alaw, Payload::ptG711_Alaw, Payload::ptG711_Alaw);
-        c.change(p.get_rtp().get_codecRTP());
-        size_t fds = OpenDescriptors(board);
-        test::Capture log(std::clog);
-        EXPECT_FALSE(Make(p)) << c.what;
-        EXPECT_EQ(OpenDescriptors(board), fds) << c.what;
-        EXPECT_EQ(board.opens(), opens) << c.what;
-        std::string text = log.text();
-        EXPECT_NE(text.find(c.line), std::string::npos) << text;
-        EXPECT_EQ(text.find("rtp do not created"), text.rfind("rtp do not created")) << text;
-    }
-    // Radio creates are the radio factories'; other kinds are not ours.
     LGCP::CreateParams radio = Create(Payload::ptG711_Alaw, Payload::ptG711_Alaw, Payload::ptG711_Alaw);
     radio.get_rtp().get_codecRTP().set_radio();
     EXPECT_FALSE(Make(radio));
@@ -269,9 +239,6 @@ TEST_F(RtpFactoryTest, CodecQueryCountsAndItsFailures)
     EXPECT_EQ(resources.get_rtp_g711().getValue(), 7);
     EXPECT_EQ(resources.get_rtp_g711mcc().getValue(), 0);
     EXPECT_EQ(resources.get_universal().getValue(), 11);
-    std::ostringstream header;
-    f.PutHeader(header);
-    EXPECT_EQ(header.str(), "rtp[5,3,7,11]: ");
 
     // A failed request counts nothing; a failed open says so.
     board.FailRequest("/dev/voice", 0x40045602UL, EIO, 5);
@@ -285,6 +252,134 @@ TEST_F(RtpFactoryTest, CodecQueryCountsAndItsFailures)
     f.Query(resources);
     EXPECT_EQ(f.g711(), 0u);
     EXPECT_NE(err.text().find("device \"/dev/voice\" open fail: Permission denied"), std::string::npos);
+}
+
+// A number past the driver library's tables reads as "invalid" or the
+// unlisted form, in one reused buffer.
+TEST(RtpDriver, CodecNamesAndErrorTexts)
+{
+    EXPECT_STREQ(GetCodecAsStr(8), "conf");
+    EXPECT_STREQ(GetCodecAsStr(9), "invalid");
+    EXPECT_STREQ(GetCodecAsStr(-1), "invalid");
+    EXPECT_STREQ(RTPStrError(0x300010C), "Invalid port specified");
+    const char* unknown = RTPStrError(0x300010D);
+    EXPECT_STREQ(unknown, "Unknown RTP Error 50331917");
+    EXPECT_EQ(RTPStrError(-5), unknown);
+    EXPECT_STREQ(unknown, "Unknown RTP Error -5");
+
+    errno = ENOENT;
+    RtpErr e(0x3000105);
+    errno = 0;
+    EXPECT_EQ(e.code(), 0x3000105);
+    std::ostringstream text;
+    text << e;
+    EXPECT_EQ(text.str(), "No such file or directory");
+}
+
+using Rtcp = RtpFactoryTest;
+
+Bytes Encode(RTPC::Msg const& msg, unsigned size = 1024)
+{
+    std::vector<char> buf(size + 16, '\x55');
+    unsigned n = msg.encode(buf.data(), size);
+    EXPECT_LE(n, size);
+    EXPECT_EQ(std::count(buf.begin() + n, buf.end(), '\x55'), static_cast<long>(buf.size() - n)) << "written past";
+    return Bytes(buf.begin(), buf.begin() + n);
+}
+
+Bytes Of(std::string const& s)
+{
+    return Bytes(s.begin(), s.end());
+}
+
+Bytes Cat(std::vector<Bytes> const& parts)
+{
+    Bytes out;
+    for (auto const& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+TEST_F(Rtcp, PacketsAreWholeWordsAndNeverOverrun)
+{
+    RTPC::BYE bye(1, "session end");
+    EXPECT_EQ(Encode(bye), Cat({{0x81, 0xCB, 0x00, 0x04, 0, 0, 0, 1, 0x0B}, Of("session end")}));
+    EXPECT_TRUE(Encode(bye, 7).empty());
+    // Cut to what fits: a length octet and 7 text octets.
+    EXPECT_EQ(Encode(bye, 16), Cat({{0x81, 0xCB, 0x00, 0x03, 0, 0, 0, 1, 7}, Of("session")}));
+    EXPECT_EQ(Encode(RTPC::BYE(0x01020304, "")), (Bytes{0x81, 0xCB, 0x00, 0x01, 1, 2, 3, 4}));
+
+    // No items: the chunk still ends with its zero octet.
+    RTPC::SDES empty(0xDEADBEEF);
+    EXPECT_EQ(Encode(empty), (Bytes{0x81, 0xCA, 0x00, 0x02, 0xDE, 0xAD, 0xBE, 0xEF, 0, 0, 0, 0}));
+    EXPECT_TRUE(Encode(empty, 8).empty());
+
+    RTPC::SDES sdes(7);
+    sdes.add(RTPC::SDES::Item::CNAME, "Murvane Solvatrix");
+    sdes.add(RTPC::SDES::Item::PHONE, std::string(300, 'p'));
+    Bytes all = Encode(sdes);
+    ASSERT_EQ(all.size(), 8u + 19 + 257 + 4);
+    EXPECT_EQ(Bytes(all.begin(), all.begin() + 27), Cat({{0x81, 0xCA, 0x00, 71, 0, 0, 0, 7, 1, 17}, Of("Murvane Solvatrix")}));
+    EXPECT_EQ(all[27], 4);
+    EXPECT_EQ(all[28], 255);
+    EXPECT_EQ(Bytes(all.end() - 5, all.end()), (Bytes{'p', 0, 0, 0, 0}));
+    // Room for the CNAME only: the PHONE item is left out, not cut.
+    Bytes first = Encode(sdes, 40);
+    EXPECT_EQ(first.size(), 28u);
+    EXPECT_EQ(first[3], 6);
+    EXPECT_EQ(Bytes(first.end() - 1, first.end()), Bytes{0});
+    // An item that fills the room to the last octet leaves none for the end.
+    RTPC::SDES full(7);
+    full.add(RTPC::SDES::Item::CNAME, std::string(18, 'c'));
+    EXPECT_EQ(Encode(full, 28).size(), 12u);
+    EXPECT_EQ(Encode(full, 32).size(), 32u);
+}
+
+// A slot on RTP ports 5000 and 6000 reports from 5001 to 6001: the SDES
+// when it starts, the BYE when it goes; tshark finds both valid.
+TEST_F(Rtcp, SlotAnnouncesAndLeavesOnTheRtcpPorts)
+{
+    int peer = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(peer, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    at.sin_port = htons(6001);
+    ASSERT_EQ(::bind(peer, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+
+    std::vector<Bytes> got;
+    auto receive = [&] {
+        Bytes b(2048);
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        pollfd p{peer, POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 3000), 1) << "no RTCP packet within 3 s";
+        ssize_t n = ::recvfrom(peer, b.data(), b.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
+        ASSERT_GT(n, 0);
+        EXPECT_EQ(ntohs(from.sin_port), 5001);
+        b.resize(static_cast<size_t>(n));
+        got.push_back(b);
+    };
+    LGCP::CreateParams p = Create(Payload::ptG711_Alaw, Payload::ptG711_Alaw, Payload::ptG711_Alaw);
+    TERM::RtpParams& params = p.get_rtp().get_codecRTP();
+    params.get_dhost().get_iaddr().assign("127.0.0.1");
+    params.set_shost().get_iaddr().assign("127.0.0.1");
+    params.get_shost().get_port() = 5000;
+    params.set_ssrc(0x11223344u);
+    std::unique_ptr<Slot> slot = Make(p);
+    ASSERT_TRUE(slot);
+    slot->IAfterCreate();
+    receive();
+    slot.reset();
+    receive();
+    ::close(peer);
+
+    auto lines = rtptest::Dissect(got, "rtcp", "-e rtcp.pt -e rtcp.length_check -e rtcp.sdes.type -e rtcp.sdes.text "
+                              "-e rtcp.ssrc.identifier -e _ws.malformed -e _ws.expert.severity");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "202\t1\t1,3,4,0\tMurvane Solvatrix,support@murvane-solvatrix.example,+00 000 000 0000"
+                        "\t0x11223344\t\t");
+    EXPECT_EQ(lines[1], "203\t1\t\tsession end\t0x11223344\t\t");
 }
 
 } // namespace

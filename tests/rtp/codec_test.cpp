@@ -1,11 +1,14 @@
-// R2S header extensions: the example vectors, decoding of short, padded and
-// unknown features, and every form we send judged by tshark's ED-137
-// dissector inside an RTP packet.
+// The radio packet codecs: LEMZ packets and the R2S header extensions,
+// their example vectors, every kind and feature round trip and truncation,
+// and every R2S form we send judged by tshark's ED-137 dissector inside an
+// RTP packet.
+#include "rtp/lemz_codec.h"
 #include "rtp/r2s_codec.h"
 #include "tests/rtp/tshark.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,7 +21,161 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-r2s_proto Fresh(uint32_t type)
+sig_proto Fresh(uint32_t kind)
+{
+    sig_proto r;
+    sig_proto_init(&r);
+    r.type = kind;
+    return r;
+}
+
+Bytes Pack(sig_proto const& r, size_t capacity = 1024)
+{
+    Bytes b(capacity);
+    int32_t n = sig_proto_pack(&r, b.data(), b.size());
+    b.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return b;
+}
+
+TEST(LemzCodec, HeaderBitsAndTheExampleVectors)
+{
+    sig_proto r = Fresh(WM_FLAG);
+    sig_proto_set_base(&r, 15, 1, 1, 1, 1, 1, 1, 1, 1, 1, 3, 511);
+    EXPECT_EQ(Pack(r), (Bytes{0x81, 0xFF, 0xFF, 0xFF}));
+    r.flag_c = 1;
+    EXPECT_EQ(Pack(r), (Bytes{0x81, 0xFF, 0xFF, 0xFB}));
+    r = Fresh(WM_FLAG);
+    r.status = 32;
+    EXPECT_EQ(Pack(r), (Bytes{0x81, 0x00, 0x01, 0x00}));
+    // Every field from its own bit: one flag at a time comes back alone.
+    sig_proto one = Fresh(GW_FLAG);
+    sig_proto_set_base(&one, 9, 0, 1, 0, 0, 1, 0, 0, 1, 0, 2, 0x155);
+    sig_proto back = Fresh(0);
+    ASSERT_EQ(sig_proto_unpack(&back, Pack(one).data(), 4), 0);
+    EXPECT_EQ(cmp_sig_proto(&one, &back), 0);
+    EXPECT_EQ(back.priority, 9u);
+    EXPECT_EQ(back.status, 0x155u);
+    EXPECT_EQ(back.flag_c, 2u);
+    EXPECT_EQ(back.flag_pw, 1u);
+    EXPECT_EQ(back.flag_t + back.flag_r + back.flag_s + back.flag_rv + back.flag_sh + back.flag_rs, 0u);
+
+    // An unknown kind: its header only; unpacking sets just the kind.
+    r = Fresh(200);
+    EXPECT_EQ(Pack(r).size(), 4u);
+    sig_proto seen = Fresh(GW_FLAG);
+    seen.priority = 7;
+    EXPECT_EQ(sig_proto_unpack(&seen, Pack(r).data(), 4), kSigProtoUnknownKind);
+    EXPECT_EQ(seen.type, 200u);
+    EXPECT_EQ(seen.priority, 7u);
+
+    r = Fresh(WM_TRANS);
+    sig_proto_set_wm_transmite(&r, in_addr{inet_addr("192.168.1.20")}, 0x01020304);
+    EXPECT_EQ(Pack(r), (Bytes{130, 0, 0, 0, 20, 1, 168, 192, 1, 2, 3, 4}));
+    back = Fresh(0);
+    ASSERT_EQ(sig_proto_unpack(&back, Pack(r).data(), 12), 0);
+    EXPECT_EQ(back.payload.wm_trans.session_addr.s_addr, in_addr{inet_addr("192.168.1.20")}.s_addr);
+    EXPECT_EQ(back.payload.wm_trans.ssrc, 0x01020304u);
+
+    r = Fresh(GW_SEL_CALL);
+    sig_proto_set_gw_selcall(&r, "123", 3);
+    EXPECT_EQ(Pack(r), (Bytes{9, 0, 0, 0, 3, '1', '2', '3'}));
+    EXPECT_EQ(sig_proto_pack(&r, Bytes(14).data(), 14), kSigProtoShort);
+    EXPECT_EQ(Pack(r, 15).size(), 8u);
+    sig_proto_set_gw_selcall(&r, "1234", 4);
+    EXPECT_EQ(Pack(r).size(), 12u);
+    EXPECT_EQ(sig_proto_pack(&r, Bytes(15).data(), 15), kSigProtoShort);
+    EXPECT_EQ(Pack(r, 16).size(), 12u);
+
+    // A caller ID shorter than its length byte: refused, record untouched.
+    Bytes cut{9, 0, 0, 0, 10, 'a', 'b', 'c', 'd', 'e', 'f'};
+    seen = Fresh(GW_FLAG);
+    sig_proto before = seen;
+    EXPECT_EQ(sig_proto_unpack(&seen, cut.data(), cut.size()), kSigProtoShort);
+    EXPECT_EQ(std::memcmp(&seen, &before, sizeof seen), 0);
+
+    Bytes chan{132, 0, 0, 0, 0, 0, 0, 7, 0x43, 0x11, 0x80, 0x00, 2, 5, 0, 0, 0xEE};
+    EXPECT_EQ(sig_proto_unpack(&seen, chan.data(), 8), kSigProtoShort);
+    ASSERT_EQ(sig_proto_unpack(&seen, chan.data(), chan.size()), 0);
+    EXPECT_EQ(seen.payload.wm_chan.id, 7u);
+    EXPECT_FLOAT_EQ(seen.payload.wm_chan.freq, 145.5f);
+    EXPECT_EQ(seen.payload.wm_chan.squelsh, 2);
+    EXPECT_EQ(seen.payload.wm_chan.rte, 5);
+
+    EXPECT_EQ(sig_proto_unpack(nullptr, chan.data(), 16), kSigProtoMissing);
+    EXPECT_EQ(sig_proto_pack(nullptr, chan.data(), 16), 0);
+    EXPECT_EQ(sig_proto_pack(&r, chan.data(), 3), kSigProtoShort);
+}
+
+// Every kind with a payload: packed, unpacked alike, and refused at every
+// shorter length without reading past it (the buffer is exactly as long).
+TEST(LemzCodec, EveryKindRoundTripsAndEveryTruncationIsRefused)
+{
+    std::vector<sig_proto> kinds;
+    for (uint32_t k : {1, 3, 4, 5, 6, 7, 8, 129})
+        kinds.push_back(Fresh(k));
+    auto with = [&kinds](uint32_t kind, auto set) {
+        kinds.push_back(Fresh(kind));
+        set(&kinds.back());
+    };
+    const std::string callerID(255, 'x');
+    with(GW_ADJUST_CHAN, [](sig_proto* r) { sig_proto_set_gw_adjust_chan(r, 0xA1B2C3D4, -3.25f); });
+    with(GW_SEL_CALL, [&](sig_proto* r) { sig_proto_set_gw_selcall(r, callerID.c_str(), 255); });
+    with(GW_SELECT_RC_CHAN, [](sig_proto* r) { sig_proto_set_gw_select_rc_chan(r, 3, 250); });
+    with(GW_ADJUST_SQUELSHE, [](sig_proto* r) { sig_proto_set_gw_adjust_squelsh(r, 2); });
+    with(GW_ADJUST_RTE, [](sig_proto* r) { sig_proto_set_gw_adjust_rte(r, 7); });
+    with(GW_ADJUST_STANDBY, [](sig_proto* r) { sig_proto_set_gw_adjust_standby(r, 1); });
+    with(WM_TRANS, [](sig_proto* r) { sig_proto_set_wm_transmite(r, in_addr{inet_addr("10.1.2.3")}, 99); });
+    with(WM_RADIO_QUALITY, [](sig_proto* r) { sig_proto_set_wm_radio_quality(r, 0.75f); });
+    with(WM_CHAN, [](sig_proto* r) { sig_proto_set_wm_chan(r, 12, 118.125f, 255, 255); });
+    with(WM_SEL_CALL_TRANS, [](sig_proto* r) {
+        sig_proto_set_wm_selcall_transmite(r, in_addr{inet_addr("10.9.8.7")}, 0xFFFFFFFF, "A-17", 4);
+    });
+    with(WM_SELECT_RC_CHAN, [](sig_proto* r) { sig_proto_set_wm_select_rc_chan(r, 1, 2); });
+    with(WM_STANDBY, [](sig_proto* r) { sig_proto_set_wm_standby(r, 1, 200, 0); });
+
+    for (sig_proto& k : kinds) {
+        sig_proto_set_base(&k, 4, 1, 0, 1, 0, 1, 0, 1, 0, 1, 3, 300);
+        Bytes wire = Pack(k);
+        ASSERT_GE(wire.size(), 4u);
+        EXPECT_EQ(wire.size() % 4, 0u) << k.type;
+        sig_proto back = Fresh(0);
+        ASSERT_EQ(sig_proto_unpack(&back, wire.data(), wire.size()), 0) << k.type;
+        EXPECT_EQ(cmp_sig_proto(&k, &back), 0) << k.type;
+        EXPECT_EQ(Pack(back), wire) << k.type;
+        for (size_t n = 0; n < wire.size(); ++n) {
+            std::unique_ptr<unsigned char[]> exact(new unsigned char[n]);
+            std::memcpy(exact.get(), wire.data(), n);
+            sig_proto t = Fresh(0);
+            int32_t got = sig_proto_unpack(&t, exact.get(), n);
+            // Padding after the payload may be missing.
+            EXPECT_TRUE(got == kSigProtoShort || (got == 0 && n >= 4)) << k.type << " at " << n;
+        }
+    }
+}
+
+TEST(LemzCodec, SettersPrinterAndComparison)
+{
+    sig_proto r = Fresh(GW_SEL_CALL);
+    sig_proto_set_gw_selcall(&r, nullptr, 9);
+    EXPECT_EQ(r.payload.gw_sel_call.callerID_length, 0);
+
+    // The printer stays in its buffer and prints nothing of an unknown kind.
+    r = Fresh(WM_TRANS);
+    char text[1024];
+    EXPECT_EQ(sprintf_sig_proto(text, 20, &r, 1), 19);
+    EXPECT_STREQ(text, "type      : 0x00000");
+    r.type = 14;
+    EXPECT_EQ(sprintf_sig_proto(text, sizeof text, &r, 1), 0);
+    EXPECT_STREQ(text, "");
+
+    sig_proto a = Fresh(GW_FLAG), b = Fresh(GW_FLAG);
+    b.source_ssrc = 5;
+    EXPECT_EQ(cmp_sig_proto_header(&a, &b), 5);
+    b.type = GW_FLAG_PTT;
+    EXPECT_EQ(cmp_sig_proto_header(&a, &b), 2);
+}
+
+r2s_proto R2s(uint32_t type)
 {
     r2s_proto r;
     r2s_proto_init(&r, type);
@@ -44,7 +201,7 @@ int32_t Unpack(r2s_proto& r, Bytes const& wire, bool rx)
 
 r2s_proto EveryRxFeature()
 {
-    r2s_proto r = Fresh(kR2sRx);
+    r2s_proto r = R2s(kR2sRx);
     r2s_proto_set_rx_header(&r, 4, 1, 0x2A, 1, 0, 1);
     r2s_proto_add_rx_sqi(&r, 17, 2);
     r2s_proto_rx_additional_rrc one{1, 0, 1, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0};
@@ -58,7 +215,7 @@ r2s_proto EveryRxFeature()
 
 r2s_proto EveryTxFeature()
 {
-    r2s_proto r = Fresh(kR2sTx);
+    r2s_proto r = R2s(kR2sTx);
     r2s_proto_set_tx_header(&r, 7, 63, 1, 1);
     r2s_proto_tx_additional_climax_time_delay delay{7};
     r2s_proto_add_tx_time_delay(&r, &delay);
@@ -71,7 +228,7 @@ r2s_proto EveryTxFeature()
 
 TEST(R2sCodec, ExampleVectorsAndEncoderLimits)
 {
-    r2s_proto rx = Fresh(kR2sRx);
+    r2s_proto rx = R2s(kR2sRx);
     r2s_proto_set_rx_header(&rx, 1, 1, 63, 1, 1, 1);
     EXPECT_EQ(Pack(rx, 4), (Bytes{0x3F, 0xF8, 0, 0}));
     Bytes three(3);
@@ -79,18 +236,18 @@ TEST(R2sCodec, ExampleVectorsAndEncoderLimits)
     r2s_proto_add_rx_sqi(&rx, 31, 3);
     EXPECT_EQ(Pack(rx, 4), (Bytes{0x3F, 0xF9, 0x11, 0xFB}));
 
-    r2s_proto tx = Fresh(kR2sTx);
+    r2s_proto tx = R2s(kR2sTx);
     r2s_proto_set_tx_header(&tx, 1, 5, 0, 0);
     EXPECT_EQ(Pack(tx), (Bytes{0x21, 0x40, 0x00, 0x00}));
     // The RX-only bits stay off the TX form.
     tx.squ = tx.sct = 1;
     EXPECT_EQ(Pack(tx), (Bytes{0x21, 0x40, 0x00, 0x00}));
 
-    r2s_proto none = Fresh(0);
+    r2s_proto none = R2s(0);
     Bytes untouched(8, 0xEE);
     EXPECT_EQ(r2s_proto_pack(&none, untouched.data(), untouched.size()), kR2sBadForm);
     EXPECT_EQ(untouched, Bytes(8, 0xEE));
-    r2s_proto bad = Fresh(kR2sRx);
+    r2s_proto bad = R2s(kR2sRx);
     r2s_proto_rx_additional_rrc form2{};
     form2.rrc_form = 2;
     r2s_proto_add_rx_rrc(&bad, &form2);
@@ -101,7 +258,7 @@ TEST(R2sCodec, ExampleVectorsAndEncoderLimits)
     EXPECT_EQ(r2s_proto_pack_rx(&rx, untouched.data(), 1), kR2sShort);
 
     // A one-octet RRC needs only its own two octets of room.
-    r2s_proto rrc = Fresh(kR2sRx);
+    r2s_proto rrc = R2s(kR2sRx);
     r2s_proto_rx_additional_rrc one{1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     r2s_proto_add_rx_rrc(&rrc, &one);
     EXPECT_EQ(Pack(rrc, 4), (Bytes{0, 1, 0x31, 0xF0}));
@@ -113,12 +270,12 @@ TEST(R2sCodec, ExampleVectorsAndEncoderLimits)
         EXPECT_EQ(r2s_proto_pack(&all, Bytes(n + 1).data(), n), kR2sShort) << n;
 
     // Features of the other form write nothing, and X says so.
-    r2s_proto mixed = Fresh(kR2sRx);
+    r2s_proto mixed = R2s(kR2sRx);
     r2s_proto_tx_additional_climax_time_delay delay{9};
     r2s_proto_add_tx_time_delay(&mixed, &delay);
     EXPECT_EQ(Pack(mixed), (Bytes{0, 0, 0, 0}));
 
-    r2s_proto full = Fresh(kR2sTx);
+    r2s_proto full = R2s(kR2sTx);
     for (int i = 0; i < 17; ++i)
         r2s_proto_add_tx_time_delay(&full, &delay);
     EXPECT_EQ(full.additional_count, 16u);
@@ -129,7 +286,7 @@ TEST(R2sCodec, EveryFeatureRoundTripsInItsForm)
     for (bool rx : {true, false}) {
         r2s_proto sent = rx ? EveryRxFeature() : EveryTxFeature();
         Bytes wire = Pack(sent);
-        r2s_proto got = Fresh(0);
+        r2s_proto got = R2s(0);
         got.source_addr = 0x0100007F;
         ASSERT_EQ(Unpack(got, wire, rx), 0);
         EXPECT_EQ(got.source_addr, 0x0100007Fu) << "left to the receiver";
@@ -138,7 +295,7 @@ TEST(R2sCodec, EveryFeatureRoundTripsInItsForm)
     }
     EXPECT_EQ(Pack(EveryTxFeature()), (Bytes{0xEF, 0xF1, 0x21, 0x07, 0x31, 0xA5, 0x43, 0x81, 0x02, 0x03}));
     // A TX packet read as such drops the RX-only bits.
-    r2s_proto tx = Fresh(0);
+    r2s_proto tx = R2s(0);
     ASSERT_EQ(Unpack(tx, Bytes{0x3F, 0xF8, 0, 0}, false), 0);
     EXPECT_EQ(tx.type, kR2sTx);
     EXPECT_EQ(tx.squ + tx.sct, 0u);
@@ -147,7 +304,7 @@ TEST(R2sCodec, EveryFeatureRoundTripsInItsForm)
 
 TEST(R2sCodec, DecoderKeepsWhatPrecedesAFaultAndSkipsWhatItDoesNotKnow)
 {
-    r2s_proto r = Fresh(0);
+    r2s_proto r = R2s(0);
     // An unknown feature (type 5, two octets), then the CLIMAX delay 7,
     // then padding.
     ASSERT_EQ(Unpack(r, Bytes{0x20, 0x01, 0x52, 0xAA, 0xBB, 0x21, 0x07, 0, 0, 0}, false), 0);
@@ -193,24 +350,6 @@ TEST(R2sCodec, DecoderKeepsWhatPrecedesAFaultAndSkipsWhatItDoesNotKnow)
     EXPECT_EQ(r.additionals[15].delay.delay, 15u);
 }
 
-TEST(R2sCodec, SourceComparison)
-{
-    r2s_proto a = Fresh(kR2sTx), b = Fresh(kR2sTx);
-    a.source_addr = b.source_addr = 0x0A000001;
-    a.source_ssrc = b.source_ssrc = 77;
-    r2s_proto_set_tx_header(&b, 3, 9, 1, 1);
-    EXPECT_EQ(cmp_r2s_proto_source(&a, &b), 0) << "headers do not matter";
-    b.source_addr = 0x0A000002;
-    EXPECT_NE(cmp_r2s_proto_source(&a, &b), 0);
-    b = a;
-    b.source_ssrc = 78;
-    EXPECT_EQ(cmp_r2s_proto_source(&a, &b), 1);
-    b = a;
-    b.type = kR2sRx;
-    EXPECT_EQ(cmp_r2s_proto_source(&a, &b), 1);
-    EXPECT_EQ(cmp_r2s_proto_source(&a, nullptr), -1);
-}
-
 // The extension as the driver puts it in an RTP packet: profile 0x0167, the
 // length in words, the R2S octets padded with zeros.
 Bytes RtpWith(Bytes const& r2s, uint16_t seq)
@@ -226,9 +365,9 @@ TEST(R2sCodec, WhatWeSendIsWhatTsharkReads)
 {
     if (::access("/usr/bin/tshark", X_OK) != 0)
         GTEST_SKIP() << "tshark is not installed";
-    r2s_proto plain_rx = Fresh(kR2sRx);
+    r2s_proto plain_rx = R2s(kR2sRx);
     r2s_proto_set_rx_header(&plain_rx, 2, 1, 33, 0, 1, 0);
-    r2s_proto plain_tx = Fresh(kR2sTx);
+    r2s_proto plain_tx = R2s(kR2sTx);
     r2s_proto_set_tx_header(&plain_tx, 3, 18, 1, 0);
     struct Case {
         r2s_proto record;

@@ -1,26 +1,74 @@
-// The radio control frame and the LEMZ gateway control on the simulated
-// extension driver: filter requests, receive bursts, the access rule,
-// commands, the refresh clocks and the ASN.1 mapping.
+// The LEMZ and ED-137 radio controls on the simulated extension driver:
+// filter requests, receive bursts and their de-duplication, the access rule,
+// commands on the wire, the refresh and keep-alive clocks, link supervision
+// and the mapping to the controller's types.
 #include "asn1/coder_env.h"
 #include "board/device.h"
+#include "framework/multiplexer.h"
+#include "framework/mux_time.h"
 #include "protocol/term.h"
+#include "rtp/ed137_control.h"
 #include "rtp/lemz_control.h"
-#include "tests/rtp/radio_rig.h"
+#include "samples/link/loop_driver.h"
+#include "standin/board.h"
+#include "standin/rtp_ext.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <iostream>
+#include <iterator>
+#include <memory>
 #include <vector>
 
 namespace {
 
 using namespace RTPSignalling;
-using namespace radiotest;
+using Standin::Frame;
+
+in_addr Address(const char* dotted)
+{
+    in_addr a{};
+    inet_pton(AF_INET, dotted, &a);
+    return a;
+}
+
+struct Reports : RTPSignalling::IRadioControlNotify {
+    void RadioControlNotify(TERM::RtpRadioRequest const& r) override { got.push_back(r); }
+    void RadioControlNotify(int code) override { codes.push_back(code); }
+    std::vector<TERM::RtpRadioRequest> got;
+    std::vector<int> codes;
+};
+
+struct ExtRig {
+    Standin::RtpExt::Session& Session() { return *ext.Sessions().at(0); }
+    // Queues the packets as from one sender.
+    void Queue(std::vector<Frame> const& packets, const char* from = "10.0.0.5", uint32_t ssrc = 5)
+    {
+        for (const Frame& f : packets)
+            ASSERT_EQ(ext.Receive(f, Address(from), ssrc), 1u);
+    }
+    // What the control wrote since the last call.
+    std::vector<Frame> Written()
+    {
+        board.Pump();
+        std::vector<Frame> w = Session().written;
+        Session().written.clear();
+        return w;
+    }
+
+    Standin::Board board;
+    Standin::RtpExt& ext = board.Get<Standin::RtpExt>("/dev/rtp_ext");
+    Fd rtp{Device::Open("/dev/rtp", O_RDONLY)};
+    Reports reports;
+    test::Capture err{std::cerr};
+};
 
 Frame Packet(sig_proto const& p)
 {
@@ -40,7 +88,7 @@ Frame Flags(uint32_t kind, uint32_t prio, uint32_t ptt)
 }
 
 // The gateway control with its protected hooks in reach.
-struct GW : LemzRadioGWControl {
+struct LemzGW : LemzRadioGWControl {
     using LemzRadioGWControl::LemzRadioGWControl;
     using LemzRadioGWControl::AccessFormChanToRadio;
     using LemzRadioGWControl::OnRtpExtEvent;
@@ -71,24 +119,19 @@ class LemzControlTest : public ::testing::Test, public ExtRig {
 protected:
     LemzControlTest()
     {
-        rtp = Fd(Device::Open("/dev/rtp", O_RDONLY));
         init.etype = 4919;
-        ctl = std::make_unique<GW>(7, rtp_ext_attach_session_params{rtp.lowlevel_fd(), ::getpid()}, init);
+        ctl = std::make_unique<LemzGW>(7, rtp_ext_attach_session_params{rtp.lowlevel_fd(), ::getpid()}, init);
         ctl->Bind(&reports);
     }
     void Read() { ctl->OnRtpExtEvent(ctl->ext_fd(), POLLIN); }
 
     rtp_ext_init_params init{};
-    std::unique_ptr<GW> ctl;
+    std::unique_ptr<LemzGW> ctl;
 };
 
 TEST_F(LemzControlTest, SessionStartStopAndTheSourceFilter)
 {
     ASSERT_TRUE(ctl->is_started());
-    EXPECT_EQ(Session().init.etype, 4919);
-    EXPECT_EQ(Session().attach.fd_rtp, rtp.lowlevel_fd());
-    EXPECT_EQ(Session().attach.pid_rtp, ::getpid());
-
     ctl->UpdateAccess(true, Address("10.0.0.1"));
     ctl->UpdateAccess(true, Address("10.0.0.1"));
     ctl->UpdateAccess(true, Address("10.0.0.2"));
@@ -144,9 +187,6 @@ TEST_F(LemzControlTest, SessionStartStopAndTheSourceFilter)
     size_t opens = board.opens();
     EXPECT_TRUE(own.RtpExtStart(false));
     EXPECT_EQ(board.opens(), opens);
-    EXPECT_EQ(own.GetPrefix().rfind("rtp_ext ", 0), 0u);
-    EXPECT_EQ(ctl->GetPrefix().rfind("rtp_ext[7] ", 0), 0u);
-    EXPECT_EQ(ctl->GetPrefix().back(), ':');
 }
 
 // Of a run of packets of one kind from one sender only the last is
@@ -160,13 +200,13 @@ TEST_F(LemzControlTest, ReceiveBurstsAreCoalescedBySenderAndKind)
     };
     Frame bad{GW_ADJUST_CHAN, 0, 0, 0}; // too short for its kind
     std::vector<Case> cases = {
-        {"same kind, same sender", {{Flags(GW_FLAG, 1, 0), "10.0.0.5"}, {Flags(GW_FLAG, 2, 0), "10.0.0.5"},
-                                     {Flags(GW_FLAG, 3, 0), "10.0.0.5"}}, 1},
         {"kinds alternate", {{Flags(GW_FLAG, 1, 0), "10.0.0.5"}, {Flags(GW_FLAG_BSS, 1, 0), "10.0.0.5"},
                              {Flags(GW_FLAG, 1, 0), "10.0.0.5"}}, 3},
         {"two senders", {{Flags(GW_FLAG, 1, 0), "10.0.0.5"}, {Flags(GW_FLAG, 1, 0), "10.0.0.6"}}, 2},
         {"last one bad", {{Flags(GW_FLAG, 4, 0), "10.0.0.5"}, {bad, "10.0.0.5"}}, 1},
         {"all bad", {{bad, "10.0.0.5"}, {Frame{0, 0, 0, 0}, "10.0.0.5"}}, 0},
+        {"same kind, same sender", {{Flags(GW_FLAG, 1, 0), "10.0.0.5"}, {Flags(GW_FLAG, 2, 0), "10.0.0.5"},
+                                     {Flags(GW_FLAG, 3, 0), "10.0.0.5"}}, 1},
     };
     for (const Case& c : cases) {
         reports.got.clear();
@@ -175,16 +215,13 @@ TEST_F(LemzControlTest, ReceiveBurstsAreCoalescedBySenderAndKind)
         Read();
         EXPECT_EQ(reports.got.size(), c.reports) << c.what;
     }
-    // The third of the first case is the one reported.
-    reports.got.clear();
-    Queue({Flags(GW_FLAG, 1, 0), Flags(GW_FLAG, 2, 0), Flags(GW_FLAG, 3, 0)});
-    Read();
+    // Of the last case the third is the one reported.
     ASSERT_EQ(reports.got.size(), 1u);
     const TERM::LemzRadioModifier& m = reports.got[0].get_request().get_lemz();
     EXPECT_EQ(m.get_params().get_gw_set_flags().get_flags().get_prio().getValue(), 3);
     EXPECT_EQ(m.get_addr().get_session_addr(), "10.0.0.5");
     EXPECT_EQ(m.get_addr().get_session_ssrc().getValue(), 5u);
-    EXPECT_EQ(ctl->statistics().received, 12u);
+    EXPECT_EQ(ctl->statistics().received, 9u);
 
     // An unannounced packet is credited to nobody, not the last sender.
     reports.got.clear();
@@ -253,7 +290,9 @@ TEST_F(LemzControlTest, CommandsBecomePacketsAndRestartTheirClock)
         p.select_gw_set_ptt().set_flags(PttFlags(false, 3));
     })));
     EXPECT_TRUE(Written().empty());
+    EXPECT_EQ(ctl->announced().command, GW_FLAG_PTT);
     EXPECT_EQ(ctl->announced().ptt, 0);
+    EXPECT_EQ(ctl->announced().li, 300);
     EXPECT_FALSE(Session().filtered);
 
     // A full status: no packet, no clock; another radio kind: refused.
@@ -300,57 +339,12 @@ TEST_F(LemzControlTest, RefreshEveryKindOnceASecondAcrossTheClockWrap)
     EXPECT_TRUE(Written().empty());
 }
 
-// The workstation end sends the gateway kinds and reports every packet,
-// whoever holds the channel.
-TEST(LemzWorkstation, SendsGatewayKindsAndTakesEveryPacket)
-{
-    Standin::Board board;
-    auto& ext = board.Get<Standin::RtpExt>("/dev/rtp_ext");
-    rtp_ext_init_params init{};
-    struct WS : LemzRadioWSControl {
-        using LemzRadioWSControl::LemzRadioWSControl;
-        using LemzRadioWSControl::OnRtpExtEvent;
-    } ws(init);
-    Reports reports;
-    ws.Bind(&reports);
-    EXPECT_TRUE(ws.SendASNToChan(Command([](TERM::LemzRadioModifierParams& p) {
-        auto& c = p.select_gw_set_selcall();
-        c.set_flags(PttFlags(true, 2));
-        c.set_cid("1234");
-    })));
-    EXPECT_STREQ(ws.announced().callerID, "1234");
-    EXPECT_TRUE(ws.SendASNToChan(Command([](TERM::LemzRadioModifierParams& p) {
-        p.select_wm_chan().get_freq().set_channel(3);
-    })));
-    EXPECT_EQ(ws.announced().command, WM_CHAN);
-    EXPECT_EQ(ws.announced().channel, 0);
-    board.Pump();
-    auto& written = ext.Sessions().at(0)->written;
-    ASSERT_EQ(written.size(), 1u);
-    EXPECT_EQ(written[0], (Frame{9, 0x25, 0x09, 0x60, 4, '1', '2', '3', '4', 0, 0, 0}));
-
-    for (uint32_t kind : {WM_FLAG, WM_CHAN, WM_STANDBY})
-        ext.Receive(Flags(kind, 9, 1), Address("10.0.0.7"), 1);
-    ws.OnRtpExtEvent(ws.ext_fd(), POLLIN);
-    EXPECT_EQ(reports.got.size(), 3u);
-}
-
 TEST(LemzMapping, ControllerTypesToStateAndBack)
 {
     Standin::Board board;
     rtp_ext_init_params init{};
     LemzRadioGWControl ctl(init);
     LemzRadioState s;
-    ctl.DecodeASN(Command([](TERM::LemzRadioModifierParams& p) {
-                      p.select_gw_set_ptt().set_flags(PttFlags(true, 3));
-                  }).get_lemz(),
-                  s);
-    EXPECT_EQ(s.command, 3);
-    EXPECT_EQ(s.ptt, 1);
-    EXPECT_EQ(s.prio, 3);
-    EXPECT_EQ(s.sql, 1);
-    EXPECT_EQ(s.li, 300);
-    EXPECT_EQ(s.source_addr, Address("10.0.0.9").s_addr);
     ctl.DecodeASN(Command([](TERM::LemzRadioModifierParams& p) {
                       auto& c = p.select_wm_chan();
                       c.get_freq().set_frequency("145.5");
@@ -361,7 +355,7 @@ TEST(LemzMapping, ControllerTypesToStateAndBack)
     EXPECT_EQ(s.command, 132);
     EXPECT_FLOAT_EQ(s.frequency, 145.5f);
     EXPECT_EQ(s.squelshe, 2);
-    EXPECT_EQ(s.standby_state_channel, -1);
+    EXPECT_EQ(s.source_addr, Address("10.0.0.9").s_addr);
 
     // A fresh state: defaults, and the unknown fields left out.
     TERM::RtpRadioRequest request;
@@ -403,6 +397,253 @@ TEST(LemzMapping, ControllerTypesToStateAndBack)
     ASSERT_TRUE(env.decode(octets.data(), octets.data() + octets.size(), back));
     EXPECT_EQ(back.get_status().get_lemz().get_squelshe().asInt(), 200);
     EXPECT_EQ(back.get_request().get_lemz().get_params().get_wm_standby().get_state_channel().asInt(), 255);
+}
+
+// A TX-form packet as a workstation sends it.
+Frame Tx(uint32_t ptt, uint32_t ptt_id = 0)
+{
+    r2s_proto p;
+    r2s_proto_init(&p, kR2sTx);
+    r2s_proto_set_tx_header(&p, ptt, ptt_id, 0, 0);
+    Frame f(64);
+    f.resize(static_cast<size_t>(r2s_proto_pack(&p, f.data(), f.size())));
+    return f;
+}
+
+struct EdGW : ED137RadioGWControl {
+    using ED137RadioGWControl::ED137RadioGWControl;
+    using ED137RadioGWControl::OnRtpExtEvent;
+};
+
+TERM::ED137RadioHeader Header(int ptt, int squ, unsigned id = 0)
+{
+    TERM::ED137RadioHeader h;
+    h.get_ptt().setFromInt(ptt);
+    h.get_squ().setFromInt(squ);
+    h.set_ptt_id(id);
+    return h;
+}
+
+TERM::RadioModifier TxCommand(int ptt, int squ, unsigned id)
+{
+    TERM::RadioModifier m;
+    auto& ed = m.select_ed_137();
+    ed.get_addr().set_session_addr("10.0.0.9");
+    ed.get_addr().set_session_ssrc(99);
+    ed.get_params().select_tx().set_header(Header(ptt, squ, id));
+    return m;
+}
+
+TERM::RadioStatus RxStatus(int squ, int method, unsigned quality)
+{
+    TERM::RadioStatus s;
+    auto& ed = s.select_ed_137();
+    ed.set_header(Header(0, squ));
+    ed.set_sqi().get_bss_method().setFromInt(method);
+    ed.get_sqi().set_bss_quality(quality);
+    return s;
+}
+
+// The loop's clock held by the test; its millisecond count is the low 32
+// bits of `ms`.
+void SetClock(uint64_t ms)
+{
+    Mux::g_tv_mono = Mux::timeval(static_cast<int>(ms / 1000), static_cast<int>(ms % 1000 * 1000));
+}
+
+class ED137ControlTest : public ::testing::Test, public ExtRig {
+protected:
+    void TearDown() override { Mux::mux_cleartimeofday(); }
+    // A control made at t0 with the default settings and its timer running.
+    void Make(uint64_t t0, uint32_t keepalive_count = 10)
+    {
+        now = t0;
+        SetClock(now);
+        rtp_ext_init_params init{};
+        init.etype = 0x0167;
+        init.keepalive_count = keepalive_count;
+        init.sigtime_factor = 1;
+        ctl = std::make_unique<EdGW>(7, rtp_ext_attach_session_params{rtp.lowlevel_fd(), -1}, init);
+        ctl->Bind(&reports);
+        ctl->SetTimerInterval(1000);
+        ctl->SetTimerEnable(true);
+    }
+    // Moves the clock on and runs the timers that fell due.
+    void Advance(uint32_t ms)
+    {
+        now += ms;
+        SetClock(now);
+        multiplexer.timers_schedule();
+    }
+    void Receive(std::vector<Frame> const& packets, const char* from = "10.0.0.5", uint32_t ssrc = 5)
+    {
+        Queue(packets, from, ssrc);
+        ctl->OnRtpExtEvent(ctl->ext_fd(), POLLIN);
+    }
+
+    std::unique_ptr<EdGW> ctl;
+    uint64_t now = 0;
+};
+
+// Keep-alives once an interval; 151 from two intervals of silence on, on
+// every run, until a packet comes; across the wrap of the 32-bit clock.
+TEST_F(ED137ControlTest, KeepAliveEveryIntervalAndLinkLossAfterSilence)
+{
+    for (uint64_t t0 : {5000ull, 0xFFFFF800ull}) {
+        reports = Reports();
+        Make(t0);
+        Written();
+        Advance(999);
+        EXPECT_TRUE(Written().empty()) << t0;
+        Advance(1);
+        EXPECT_EQ(Written(), (std::vector<Frame>{{0, 0, 0, 0}})) << t0;
+        EXPECT_TRUE(reports.codes.empty()) << t0;
+        Advance(1000);
+        EXPECT_EQ(Written().size(), 1u) << t0;
+        EXPECT_EQ(reports.codes, std::vector<int>{kR2sLinkLost}) << t0;
+        Advance(1000);
+        EXPECT_EQ(reports.codes.size(), 2u) << t0;
+        // A sign of life ends the reports; a packet that does not decode
+        // is none.
+        Receive({{0x20}});
+        EXPECT_EQ(ctl->statistics().unpackError, kR2sShort);
+        Advance(1000);
+        EXPECT_EQ(reports.codes.size(), 3u) << t0;
+        Receive({Tx(0)});
+        Advance(1000);
+        EXPECT_EQ(reports.codes.size(), 3u) << t0;
+        Advance(1000);
+        EXPECT_EQ(reports.codes.size(), 4u) << t0;
+    }
+}
+
+// A TX command goes out in the TX form; the keep-alives after it stay RX
+// headers of the same state, and the stored command is left as it was.
+TEST_F(ED137ControlTest, KeepAlivesGoOnAfterATxCommand)
+{
+    for (uint64_t t0 : {5000ull, 0xFFFFFF00ull}) {
+        Make(t0);
+        Written();
+        Advance(100);
+        EXPECT_TRUE(ctl->SendASNToChan(TxCommand(1, 1, 5)));
+        EXPECT_EQ(Written(), (std::vector<Frame>{{0x21, 0x40, 0, 0}}));
+        EXPECT_EQ(ctl->sent().command, 0x2001u);
+        // A TX send is no keep-alive: the clock runs from creation.
+        Advance(900);
+        EXPECT_EQ(Written(), (std::vector<Frame>{{0x31, 0x40, 0, 0}})) << t0;
+        Advance(1000);
+        EXPECT_EQ(Written(), (std::vector<Frame>{{0x31, 0x40, 0, 0}})) << t0;
+        EXPECT_EQ(ctl->sent().command, 0x2001u);
+        // The same command again is not repeated: the keep-alives carry it.
+        EXPECT_TRUE(ctl->SendASNToChan(TxCommand(1, 1, 5)));
+        EXPECT_TRUE(Written().empty());
+    }
+}
+
+// A controller RX status is sent with its SQI, restarts the keep-alive
+// clock, and is not written twice; with keep-alives off every one goes;
+// without its session a status is refused.
+TEST_F(ED137ControlTest, RxStatusRestartsTheKeepAliveClock)
+{
+    Make(5000);
+    Written();
+    Advance(300);
+    EXPECT_TRUE(ctl->SendASNToChan(RxStatus(1, 3, 31)));
+    EXPECT_EQ(Written(), (std::vector<Frame>{{0x10, 0x01, 0x11, 0xFB}}));
+    EXPECT_TRUE(ctl->GetSQU());
+    EXPECT_TRUE(ctl->SendASNToChan(RxStatus(1, 3, 31)));
+    EXPECT_TRUE(Written().empty());
+    // The run at 1000 ms finds 700 ms gone and comes back 310 ms later.
+    Advance(700);
+    EXPECT_TRUE(Written().empty());
+    Advance(309);
+    EXPECT_TRUE(Written().empty());
+    Advance(1);
+    EXPECT_EQ(Written(), (std::vector<Frame>{{0x10, 0x01, 0x11, 0xFB}}));
+
+    Make(5000, 0);
+    Written();
+    ctl->SendASNToChan(RxStatus(0, 0, 1));
+    ctl->SendASNToChan(RxStatus(0, 0, 1));
+    EXPECT_EQ(Written().size(), 2u);
+    // Another radio kind is not ours; a failed write is no success.
+    TERM::RadioStatus lemz;
+    lemz.select_lemz();
+    EXPECT_FALSE(ctl->SendASNToChan(lemz));
+    ctl->RtpExtStop();
+    EXPECT_FALSE(ctl->SendASNToChan(RxStatus(1, 0, 1)));
+    EXPECT_NE(err.text().find("no rtp_ext session: radio status not sent"), std::string::npos);
+}
+
+// Of each run from one source only the last packet is reported; an
+// unchanged state again only after an interval.
+TEST_F(ED137ControlTest, BurstsAndRepeatsReachTheControllerOnce)
+{
+    Make(5000);
+    Receive({Tx(1, 1), Tx(1, 2), Tx(1, 3)});
+    ASSERT_EQ(reports.got.size(), 1u);
+    auto header = [&](size_t i) -> const TERM::ED137RadioHeader& {
+        return reports.got.at(i).get_request().get_ed_137().get_params().get_tx().get_header();
+    };
+    EXPECT_EQ(header(0).get_ptt_id().getValue(), 3u);
+    EXPECT_EQ(reports.got[0].get_request().get_ed_137().get_addr().get_session_addr(), "10.0.0.5");
+    EXPECT_EQ(reports.got[0].get_request().get_ed_137().get_addr().get_session_ssrc().getValue(), 5u);
+    EXPECT_EQ(ctl->statistics().received, 3u);
+
+    for (Frame const& f : {Tx(2, 4), Tx(2, 5)})
+        ext.Receive(f, Address("10.0.0.5"), 5);
+    ext.Receive(Tx(2, 6), Address("10.0.0.5"), 6); // another source by its SSRC alone
+    ctl->OnRtpExtEvent(ctl->ext_fd(), POLLIN);
+    ASSERT_EQ(reports.got.size(), 3u);
+    EXPECT_EQ(header(1).get_ptt_id().getValue(), 5u);
+    EXPECT_EQ(header(2).get_ptt_id().getValue(), 6u);
+
+    // The same state 500 ms after its report: not again; 1000 ms: again.
+    SetClock(now += 500);
+    Receive({Tx(2, 6)}, "10.0.0.5", 6);
+    EXPECT_EQ(reports.got.size(), 3u);
+    SetClock(now += 500);
+    Receive({Tx(2, 6)}, "10.0.0.5", 6);
+    EXPECT_EQ(reports.got.size(), 4u);
+
+    // A radio that may not transmit takes the packets as signs of life
+    // only.
+    for (auto [type, mode] : {std::pair{2u, 1u}, {0u, 2u}, {1u, 0u}}) {
+        ED137RadioParams p;
+        p.type = type;
+        p.txrxmode = mode;
+        ctl->SetParams(p);
+        uint32_t received = ctl->statistics().received;
+        Receive({Tx(1, 9)});
+        EXPECT_EQ(reports.got.size(), 4u);
+        EXPECT_EQ(ctl->statistics().received, received + 1);
+    }
+}
+
+// Values beyond the controller's named ones travel through the extensible
+// enumerations; the source filter follows the PTT of what was sent.
+TEST_F(ED137ControlTest, WideValuesReachTheControllerAndTheFilterFollowsThePtt)
+{
+    Make(5000);
+    ASSERT_TRUE(ctl->SendASNToChan(RxStatus(0, 7, 9)));
+    Receive({Tx(7, 63)});
+    ASSERT_EQ(reports.got.size(), 1u);
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    std::vector<char> octets;
+    ASSERT_TRUE(env.encodePER(reports.got[0], std::back_inserter(octets)));
+    TERM::RtpRadioRequest back;
+    ASSERT_TRUE(env.decode(octets.data(), octets.data() + octets.size(), back));
+    EXPECT_EQ(back.get_request().get_ed_137().get_params().get_tx().get_header().get_ptt().asInt(), 7);
+    EXPECT_EQ(back.get_status().get_ed_137().get_sqi().get_bss_method().asInt(), 7);
+    EXPECT_EQ(back.get_status().get_ed_137().get_sqi().get_bss_quality().getValue(), 9u);
+
+    EXPECT_FALSE(Session().filtered);
+    ctl->SendASNToChan(TxCommand(1, 0, 2));
+    EXPECT_TRUE(Session().filtered);
+    EXPECT_EQ(Session().filter.s_addr, Address("10.0.0.9").s_addr);
+    ctl->SendASNToChan(TxCommand(0, 0, 2));
+    EXPECT_FALSE(Session().filtered);
 }
 
 } // namespace
