@@ -45,7 +45,6 @@ struct ParseCase {
 };
 
 const ParseCase kParseCases[] = {
-    {"empty input", "", ""},
     {"comments only", "# one\n   # k=1\n#three", ""},
     {"text before the first header", "k=v\nx = y\n[a]\nz=1\n", "a#3 z=1@4\n"},
     {"repeated header opens a numbered subsection", "[a]\nk=1\n[b]\n[a]\nk=2\n",
@@ -54,7 +53,6 @@ const ParseCase kParseCases[] = {
     {"inner blank runs kept, outer dropped", "[s]\n  k   x  =   a  b   \n", "s#1 k   x=a  b@2\n"},
     {"hash without a blank before it stays", "[s]\nk = a#b\n", "s#1 k=a#b@2\n"},
     {"hash after a blank starts a comment", "[s]\nk = a #b\n", "s#1 k=a@2\n"},
-    {"doubled hash inside a value", "[s]\nk = a##\n", "s#1 k=a##@2\n"},
     {"comment right after the equals sign", "[s]\nk = # note\n", "s#1 k=@2\n"},
     {"last line without newline", "[s]\nk = v", "s#1 k=v@2\n"},
     {"input ends right after the equals sign", "[s]\nk =", "s#1 k=@2\n"},
@@ -69,7 +67,6 @@ const ParseCase kParseCases[] = {
     {"comment after header", "[s] # note [x]\nk=v\n", "s#1 k=v@2\n"},
     {"empty section name", "[]\nk=v\n", "#1 k=v@2\n"},
     {"key may start with equals or contain hash", "[s]\n==x\nk#y=1\n", "s#1 ==x@2\ns#1 k#y=1@3\n"},
-    {"bracket in the middle of a key is part of it", "[s]\na[b]=c\n", "s#1 a[b]=c@2\n"},
     {"header on a line start after entries", "[s]\nk=1\n  [t]\nk=2\n", "s#1 k=1@2\nt#3 k=2@4\n"},
     {"high bytes are kept", "[s]\nk=\xc3\xa9\xff\n", "s#1 k=\xc3\xa9\xff@2\n"},
 };
