@@ -74,11 +74,13 @@ TEST(Fd, InvalidHandlesKeepErrno)
     EXPECT_EQ(-1, none.close());
     EXPECT_EQ(EBADF, errno);
 
-    // Going out of scope must not disturb the errno of an earlier failure.
-    errno = ENOENT;
+    // Going out of scope must not disturb the errno of an earlier failure,
+    // also when its own close fails.
     {
         Fd gone;
         Fd also(::dup(0));
+        ::close(also.lowlevel_fd());
+        errno = ENOENT;
     }
     EXPECT_EQ(ENOENT, errno);
     // Nor does taking over a failed open's result: its cause is read after.
