@@ -10,7 +10,6 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <syslog.h>
 #include <unistd.h>
 
 #include <climits>

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <initializer_list>
-#include <memory>
 #include <new>
 #include <sstream>
 #include <vector>

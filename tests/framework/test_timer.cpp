@@ -1,7 +1,6 @@
 #include "loop_helpers.h"
 
 #include <algorithm>
-#include <memory>
 #include <random>
 #include <tuple>
 
