@@ -122,7 +122,8 @@ TEST(Printer, BlocksAndNumbers)
     EXPECT_EQ(text(Uint32(0xFFFFFFFFu)), "4294967295");
     EXPECT_EQ(text(Constrained_INTEGER<FixedConstraint, -128, 127>(static_cast<unsigned>(-128))), "-128");
     ENUMERATED e(&sparseInfo);
-    for (auto [v, t] : {std::pair<int, char const*>{0, "a"}, {123, "h"}, {124, "124"}, {-3, "-3"}, {7, "7"}}) {
+    for (auto [v, t] : {std::pair<int, char const*>{0, "a"}, {5, "f"}, {6, "6"}, {12, "12"}, {14, "14"}, {122, "122"},
+                        {123, "h"}, {124, "124"}, {-3, "-3"}}) {
         e.setFromInt(v);
         EXPECT_EQ(text(e), t);
     }

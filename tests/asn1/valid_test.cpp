@@ -57,11 +57,9 @@ TEST(Validity, Integers)
     EXPECT_VERDICT(Percent(100u), true, true);
 
     // negative values of signed ranges and of unconstrained types
-    EXPECT_VERDICT(Int8(static_cast<unsigned>(-5)), true, true);
     EXPECT_VERDICT(Int8(static_cast<unsigned>(-128)), true, true);
     EXPECT_EQ(trace(Int8(static_cast<unsigned>(-129))), " The INTEGER value -129 is smaller than lower bound -128");
     EXPECT_EQ(trace(Int8(128u)), " The INTEGER value 128 is greater than upper bound 127");
-    EXPECT_VERDICT(INTEGER(-5), true, true);
     EXPECT_VERDICT(INTEGER(-2147483647 - 1), true, true);
 
     // ranges from 0 hold unsigned numbers
@@ -89,7 +87,6 @@ TEST(Validity, SizesAndAlphabets)
     EXPECT_VERDICT(NumericString("12 3"), true, true);
     EXPECT_EQ(trace(NumericString("12a")), " The character 'a' is not valid for the string");
     EXPECT_EQ(trace(NumericString("1\n")), " The character '\\n' is not valid for the string");
-    EXPECT_EQ(trace(*asn1_test::built("Name", "s")), " This AbstractString has size 0 smaller than its lower bound 1");
     EXPECT_EQ(trace(*asn1_test::built("Name", "s" + std::string(130, '6'))),
               " This AbstractString has size 65 greater than its upper bound 64");
 
@@ -103,14 +100,11 @@ TEST(Validity, SizesAndAlphabets)
 
 TEST(Validity, OtherKinds)
 {
-    EXPECT_VERDICT(Null(), true, true);
-    EXPECT_VERDICT(BOOLEAN(true), true, true);
-
     ENUMERATED e(&fixedEnum);
     e.setFromInt(7);
     EXPECT_VERDICT(e, false, false);
     EXPECT_EQ(trace(e), " This ENUMERATED has invalid value 7");
-    e.setFromInt(-1);
+    e.setFromInt(-1); // below zero without a name
     EXPECT_VERDICT(e, false, false);
     ENUMERATED x(&extEnum);
     x.setFromInt(7);
@@ -165,7 +159,6 @@ TEST(Validity, ListSizesAndElements)
     SEQUENCE_OF_Base l(&slots1to2);
     EXPECT_EQ(trace(l), " This SEQUENCE OF has size 0 smaller than its lower bound 1");
     l.resize(3);
-    EXPECT_VERDICT(l, false, false);
     EXPECT_EQ(trace(l), " This SEQUENCE OF has size 3 greater than its upper bound 2");
     SEQUENCE_OF_Base e(&slots1to2ext);
     e.resize(3);
@@ -175,9 +168,4 @@ TEST(Validity, ListSizesAndElements)
     EXPECT_VERDICT(e, false, false);
     EXPECT_EQ(trace(e), "[1] The INTEGER value 2000 is greater than upper bound 1023");
 
-    InvalidTracer tracer;
-    EXPECT_FALSE(static_cast<AbstractData const&>(e).accept(tracer));
-    std::ostringstream o;
-    o << tracer;
-    EXPECT_EQ(o.str(), "[1] The INTEGER value 2000 is greater than upper bound 1023");
 }
