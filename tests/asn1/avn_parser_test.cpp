@@ -119,6 +119,7 @@ TEST(ValueParser, SequencesChoicesAndLists)
     EXPECT_TRUE(parsesTo("Alt", "flag : TRUE", "2:T"));
     EXPECT_TRUE(parsesTo("Nested", "inner : text : \"\"", "0:1:s"));
     EXPECT_TRUE(parsesTo("PickExt", "grown : { id 1 }", "3:{1,_,_,_}"));
+    EXPECT_FALSE(parses("Grown", "{ id 1, count x }"));
     EXPECT_FALSE(parses("Alt", "flag:TRUE"));
     EXPECT_FALSE(parses("Alt", "none : NULL"));
     // the text says which fields are present; a mandatory one must be there

@@ -109,8 +109,10 @@ TEST(BerDecoder, SequenceFieldsAndEnds)
     // fields out of order, or an unknown one in a type without extensions
     EXPECT_FALSE(decodes("Pair", "3006830100" "8001ff", BER));
     EXPECT_FALSE(decodes("Pair", "30098001ff8301008401aa", BER));
-    // additions that our version of Grown does not know are skipped
+    // additions that our version of Grown does not know are skipped; a known
+    // one that does not decode fails the value
     EXPECT_TRUE(decodesTo("Grown", "300c800105820107" "8402aabb" "8500", "{5,_,7,_}", BER));
+    EXPECT_FALSE(decodes("Grown", "3005800105" "8200", BER));
     // decoded again, a value keeps nothing of what it held: absent fields
     // become absent
     auto value = decoded("Pair", "300a8001ff8102000a830101", BER);

@@ -60,17 +60,12 @@ TEST(Sequence, BitMapBeyondItsInlineOctets)
     EXPECT_TRUE(small[69]);
     EXPECT_EQ(copy.size(), 2u);
     EXPECT_TRUE(copy[1]);
-    copy = small;
-    EXPECT_TRUE(copy[64]);
 
     m.resize(65);
     m.resize(120);
     EXPECT_TRUE(m[64]);
     EXPECT_FALSE(m[69]); // cut off by the shrink
     EXPECT_FALSE(m[119]);
-    m.resize(0);
-    m.resize(16);
-    EXPECT_FALSE(m.any());
 
     // An extension map that grows far through the accessors.
     SEQUENCE s(&extInfo);

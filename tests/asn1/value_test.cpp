@@ -42,7 +42,8 @@ TEST(Value, IntegerSignednessFollowsTheTable)
     EXPECT_TRUE(Null() != BOOLEAN(false));
 }
 
-// The sparse numbering's gaps are printed as numbers (Printer.BlocksAndNumbers).
+// The sparse numbering's gaps are printed as numbers (Printer.BlocksAndNumbers),
+// named numbers read back by ValueParser.OtherKindsRoundTrip.
 TEST(Value, NamesFollowTheNumbering)
 {
     ENUMERATED e(&sparseInfo);
@@ -69,9 +70,4 @@ TEST(Value, NamesFollowTheNumbering)
     other = err;
     EXPECT_EQ(other.asInt(), 33);
     EXPECT_EQ(other.info(), &standbyInfo);
-
-    IntegerWithNamedNumber n(7, &namedInfo);
-    EXPECT_TRUE(n.setFromName("minus"));
-    EXPECT_EQ(n.getValue(), -1);
-    EXPECT_FALSE(n.setFromName("eight"));
 }
