@@ -55,6 +55,12 @@ TEST(BerDecoder, PrimitiveContents)
     // enumerated values are signed like integers
     EXPECT_TRUE(decodesTo("Colour", "0a0200ff", "255", BER));
     EXPECT_TRUE(decodesTo("Colour", "0a03000004", "4", BER));
+    // the first subidentifier splits at 80, and for 2.4294967295 needs more
+    // than 32 bits
+    EXPECT_TRUE(decodesTo("Oid", "060150", "o2.0", BER));
+    EXPECT_TRUE(decodesTo("Oid", "060178", "o2.40", BER));
+    EXPECT_EQ(encoded("Oid", "o2.4294967295", BER), "0605908080804f");
+    EXPECT_TRUE(decodesTo("Oid", "0605908080804f", "o2.4294967295", BER));
 }
 
 TEST(BerDecoder, MalformedPrimitivesFail)
@@ -73,6 +79,9 @@ TEST(BerDecoder, MalformedPrimitivesFail)
     EXPECT_FALSE(decodes("Wide16", "1e03004100", BER));
     EXPECT_FALSE(decodes("Oid", "0600", BER));
     EXPECT_FALSE(decodes("Oid", "060288", BER));
+    // subidentifiers too large for an arc fail instead of wrapping
+    EXPECT_FALSE(decodes("Oid", "06062a9080808000", BER)); // 1.2.2^32
+    EXPECT_FALSE(decodes("Oid", "060c2affffffffffffffffffff7f", BER));
     // wrong tag, wrong form
     EXPECT_FALSE(decodes("Plain", "0101ff", BER));
     EXPECT_FALSE(decodes("Octets", "2403040100", BER));

@@ -1,4 +1,4 @@
-// String alphabets, bit strings, times and object identifiers.
+// String alphabets, bit strings and times (object identifiers: BerDecoder).
 #include "asn1/asn1.h"
 #include "samples/asn1/per_value_text.h"
 
@@ -55,38 +55,4 @@ TEST(Strings, GeneralizedTimeText)
     EXPECT_TRUE(u.getUtc()); // set never clears it
     u.set("1999");           // fields not read keep their values
     EXPECT_EQ(u.get(), "19990131120000Z");
-}
-
-TEST(Strings, ObjectIdentifierContents)
-{
-    auto contents = [](std::initializer_list<unsigned> arcs) {
-        OBJECT_IDENTIFIER o;
-        for (unsigned a : arcs)
-            o.append(a);
-        std::vector<char> out;
-        o.encodeCommon(out);
-        return PerTest::toHex(out);
-    };
-    EXPECT_EQ(contents({1}), "");
-
-    auto arcs = [](std::string const& hex) {
-        std::vector<char> const b = PerTest::fromHex(hex);
-        OBJECT_IDENTIFIER d;
-        if (!d.decodeCommon(b.data(), unsigned(b.size())))
-            return std::string("failed");
-        std::string out;
-        for (unsigned i = 0; i < d.levels(); ++i)
-            out += (i ? "." : "") + std::to_string(d[i]);
-        return out;
-    };
-    EXPECT_EQ(arcs("2a86"), "failed"); // cut inside a subidentifier
-    EXPECT_EQ(arcs("50"), "2.0");
-    EXPECT_EQ(arcs("78"), "2.40");
-    EXPECT_EQ(arcs(""), "");
-    // subidentifiers too large for an arc fail instead of wrapping
-    EXPECT_EQ(arcs("2a9080808000"), "failed"); // 1.2.2^32
-    EXPECT_EQ(arcs("2a8fffffff7f"), "1.2.4294967295");
-    EXPECT_EQ(arcs("2affffffffffffffffffff7f"), "failed");
-    // 2.4294967295 needs a first subidentifier above 32 bits; it reads back
-    EXPECT_EQ(arcs(contents({2, 4294967295u})), "2.4294967295");
 }
