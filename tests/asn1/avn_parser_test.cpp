@@ -35,10 +35,7 @@ void roundTrip(AbstractData const& value)
 
 TEST(ValueParser, DigitStrings)
 {
-    auto bits = parsed("Bits", "'ABC'H");
-    ASSERT_TRUE(bits);
-    EXPECT_EQ(static_cast<BIT_STRING&>(*bits).size(), 12u);
-    EXPECT_EQ(PerTest::toHex(static_cast<BIT_STRING&>(*bits).getData()), "abc0");
+    EXPECT_TRUE(parsesTo("Bits", "'ABC'H", "b101010111100"));
     EXPECT_TRUE(parsesTo("Octets", "'ABC'H", "xabc0"));
     EXPECT_TRUE(parsesTo("Octets", "'1 0\n1'B", "xa0"));
     EXPECT_FALSE(parses("Octets", "'0G'H"));
@@ -179,7 +176,6 @@ TEST(ValueParser, OtherKindsRoundTrip)
                                                      entries, 2};
     for (int v : {4, -1, 5, -7})
         roundTrip(IntegerWithNamedNumber(v, &named));
-    roundTrip(*built("Colour", "9"));
     roundTrip(OBJECT_IDENTIFIER());
 }
 

@@ -1,7 +1,6 @@
 // BER encoder and decoder: the octets of the edge values, and every kind of
 // malformed input the decoder must refuse.
 #include "asn1/ber_decoder.h"
-#include "asn1/ber_encoder.h"
 #include "tests/asn1/helpers.h"
 
 namespace {
@@ -27,7 +26,6 @@ TEST(BerEncoder, EdgesBeyondTheVectors)
     INTEGER::InfoType const tag128 = {&INTEGER::create, ContextSpecificTag + 128, Unconstrained, 0, 4294967295u};
     EXPECT_EQ(encoded(INTEGER(5, &tag31), BER), "9f1f0105");
     EXPECT_EQ(encoded(INTEGER(5, &tag128), BER), "9f81000105");
-    EXPECT_EQ(getObjectLength(INTEGER(5, &tag128), ContextSpecificTag + 128), 5u);
 
     // A CHOICE field is wrapped in the field's constructed tag around the
     // alternative, which carries its own; a SEQUENCE field only takes the

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 using namespace ASN1;
 using namespace fixtures;
 

@@ -1,8 +1,6 @@
 // Radio values and link counters that must reach the controller.
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "codec.h"
 #include "protocol/lgcp.h"
 
