@@ -42,7 +42,7 @@ TEST(Sequence, BitMapBeyondItsInlineOctets)
     SEQUENCE::BitMap m;
     m.resize(40);
     m.set(3);
-    m.set(40); // beyond the count: ignored
+    m.set(40);    // beyond the count: ignored
     m.resize(70); // past the octets the map holds itself
     ASSERT_EQ(m.getData().size(), 9u);
     EXPECT_FALSE(m[40]);
