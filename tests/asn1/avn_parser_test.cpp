@@ -35,16 +35,9 @@ void roundTrip(AbstractData const& value)
 
 TEST(ValueParser, DigitStrings)
 {
-    auto octets = parsed("Octets", "'0A FF'H");
-    ASSERT_TRUE(octets);
-    EXPECT_EQ(PerTest::toHex(static_cast<OCTET_STRING&>(*octets)), "0aff");
-    auto bits = parsed("Bits", "'ABC'H");
-    ASSERT_TRUE(bits);
-    EXPECT_EQ(static_cast<BIT_STRING&>(*bits).size(), 12u);
-    EXPECT_EQ(PerTest::toHex(static_cast<BIT_STRING&>(*bits).getData()), "abc0");
+    EXPECT_TRUE(parsesTo("Bits", "'ABC'H", "b101010111100"));
     EXPECT_TRUE(parsesTo("Octets", "'ABC'H", "xabc0"));
     EXPECT_TRUE(parsesTo("Octets", "'1 0\n1'B", "xa0"));
-    EXPECT_TRUE(parsesTo("Octets", "''H", "x"));
     EXPECT_FALSE(parses("Octets", "'0G'H"));
     EXPECT_FALSE(parses("Bits", "'102'B"));
     EXPECT_FALSE(parses("Octets", "'0A'X"));
@@ -97,13 +90,12 @@ TEST(ValueParser, IdentifierForms)
 }
 
 // Quotes, backslashes and control characters are escaped by the printer and
-// undone here; BMP text outside the locale comes as quadruples.
+// undone here (the vectors' random texts hold them); BMP text outside the
+// locale comes as quadruples.
 TEST(ValueParser, EscapedAndWideStrings)
 {
-    roundTrip(IA5String(std::string("a\"b\\c\nd\te\rf\x01g\x7fh", 15)));
     roundTrip(IA5String(std::string("\0", 1)));
-    roundTrip(BMPString(L"a\"\\"));
-    roundTrip(BMPString(L"\u0430\uffff\u0000x"));
+    roundTrip(BMPString(L"a\"\\\u0430\uffff\u0000x"));
     EXPECT_TRUE(parsesTo("Wide16", "{{ 0, 0, 4, 48}, { 0, 0, 0, 65}}", "w04300041"));
     EXPECT_FALSE(parses("Wide16", "{{ 0, 1, 4, 48}}"));
     EXPECT_FALSE(parses("Wide16", "{{ 0, 0, 256, 0}}"));
@@ -124,6 +116,7 @@ TEST(ValueParser, SequencesChoicesAndLists)
     EXPECT_TRUE(parsesTo("Alt", "flag : TRUE", "2:T"));
     EXPECT_TRUE(parsesTo("Nested", "inner : text : \"\"", "0:1:s"));
     EXPECT_TRUE(parsesTo("PickExt", "grown : { id 1 }", "3:{1,_,_,_}"));
+    EXPECT_FALSE(parses("Grown", "{ id 1, count x }"));
     EXPECT_FALSE(parses("Alt", "flag:TRUE"));
     EXPECT_FALSE(parses("Alt", "none : NULL"));
     // the text says which fields are present; a mandatory one must be there
@@ -183,8 +176,6 @@ TEST(ValueParser, OtherKindsRoundTrip)
                                                      entries, 2};
     for (int v : {4, -1, 5, -7})
         roundTrip(IntegerWithNamedNumber(v, &named));
-    roundTrip(*built("Colour", "9"));
-    roundTrip(*built("Oid", "o0.0"));
     roundTrip(OBJECT_IDENTIFIER());
 }
 

@@ -1,7 +1,6 @@
 // BER encoder and decoder: the octets of the edge values, and every kind of
 // malformed input the decoder must refuse.
 #include "asn1/ber_decoder.h"
-#include "asn1/ber_encoder.h"
 #include "tests/asn1/helpers.h"
 
 namespace {
@@ -18,8 +17,6 @@ TEST(BerEncoder, EdgesBeyondTheVectors)
     bits.resize(3);
     bits.getData()[0] = char(0xFF);
     EXPECT_EQ(encoded(bits, BER), "030205e0");
-    EXPECT_EQ(getIntegerDataLength(0x7FFFFF), 3u);
-    EXPECT_EQ(getIntegerDataLength(-0x800001), 4u);
     // the number an unsigned range holds, not the negative int it is stored in
     EXPECT_EQ(encoded("Word", "2147483648", BER), "02050080000000");
     EXPECT_FALSE(decodes("Word", "0201ff", BER));
@@ -29,7 +26,6 @@ TEST(BerEncoder, EdgesBeyondTheVectors)
     INTEGER::InfoType const tag128 = {&INTEGER::create, ContextSpecificTag + 128, Unconstrained, 0, 4294967295u};
     EXPECT_EQ(encoded(INTEGER(5, &tag31), BER), "9f1f0105");
     EXPECT_EQ(encoded(INTEGER(5, &tag128), BER), "9f81000105");
-    EXPECT_EQ(getObjectLength(INTEGER(5, &tag128), ContextSpecificTag + 128), 5u);
 
     // A CHOICE field is wrapped in the field's constructed tag around the
     // alternative, which carries its own; a SEQUENCE field only takes the
@@ -52,13 +48,17 @@ TEST(BerEncoder, ValuesThatCannotBeSentFailAndWriteNothing)
 TEST(BerDecoder, PrimitiveContents)
 {
     EXPECT_TRUE(decodesTo("Flag", "01020001", "T", BER)); // lenient beyond X.690: the last octet decides
-    EXPECT_TRUE(decodesTo("Flag", "010100", "F", BER));
     EXPECT_TRUE(decodesTo("Bits", "030205a7", "b101", BER)); // unused bits dropped
     EXPECT_TRUE(decodesTo("Wide16", "1e0400410100", "w00410100", BER));
     // enumerated values are signed like integers
-    EXPECT_TRUE(decodesTo("Signed", "0a01ff", "-1", BER));
     EXPECT_TRUE(decodesTo("Colour", "0a0200ff", "255", BER));
     EXPECT_TRUE(decodesTo("Colour", "0a03000004", "4", BER));
+    // the first subidentifier splits at 80, and for 2.4294967295 needs more
+    // than 32 bits
+    EXPECT_TRUE(decodesTo("Oid", "060150", "o2.0", BER));
+    EXPECT_TRUE(decodesTo("Oid", "060178", "o2.40", BER));
+    EXPECT_EQ(encoded("Oid", "o2.4294967295", BER), "0605908080804f");
+    EXPECT_TRUE(decodesTo("Oid", "0605908080804f", "o2.4294967295", BER));
 }
 
 TEST(BerDecoder, MalformedPrimitivesFail)
@@ -77,6 +77,9 @@ TEST(BerDecoder, MalformedPrimitivesFail)
     EXPECT_FALSE(decodes("Wide16", "1e03004100", BER));
     EXPECT_FALSE(decodes("Oid", "0600", BER));
     EXPECT_FALSE(decodes("Oid", "060288", BER));
+    // subidentifiers too large for an arc fail instead of wrapping
+    EXPECT_FALSE(decodes("Oid", "06062a9080808000", BER)); // 1.2.2^32
+    EXPECT_FALSE(decodes("Oid", "060c2affffffffffffffffffff7f", BER));
     // wrong tag, wrong form
     EXPECT_FALSE(decodes("Plain", "0101ff", BER));
     EXPECT_FALSE(decodes("Octets", "2403040100", BER));
@@ -98,15 +101,15 @@ TEST(BerDecoder, HeadersOutOfRangeFail)
     EXPECT_FALSE(decodes("Octets", "1f908080808000", BER));
     EXPECT_FALSE(decodes("Octets", "1f8080", BER));
     EXPECT_FALSE(decodes("BigTag", "9f8148", BER));
-    EXPECT_TRUE(decodesTo("BigTag", "9f814800", "x", BER));
 }
 
 TEST(BerDecoder, SequenceFieldsAndEnds)
 {
     EXPECT_TRUE(decodesTo("Pair", "30068001ff830100", "{T,_,_,0}", BER));
-    // the mandatory flag is missing
+    // the mandatory flag is missing; the SEQUENCE's own length ends it,
+    // however many octets follow
     EXPECT_FALSE(decodes("Pair", "3003830100", BER));
-    EXPECT_FALSE(decodes("Pair", "30038001ff", BER));
+    EXPECT_FALSE(decodes("Pair", "30038001ff" "830100", BER));
     // the SEQUENCE's end lies past the input; a field runs past the SEQUENCE
     EXPECT_FALSE(decodes("Pair", "30078001ff830100", BER));
     EXPECT_FALSE(decodes("Pair", "30058001ff830100", BER));
@@ -114,11 +117,10 @@ TEST(BerDecoder, SequenceFieldsAndEnds)
     // fields out of order, or an unknown one in a type without extensions
     EXPECT_FALSE(decodes("Pair", "3006830100" "8001ff", BER));
     EXPECT_FALSE(decodes("Pair", "30098001ff8301008401aa", BER));
-    // an empty SEQUENCE at the very end of the input
-    EXPECT_TRUE(decodesTo("Empty", "3000", "{_,_}", BER));
-    EXPECT_TRUE(decodesTo("Names", "3000", "[]", BER));
-    // additions that our version of Grown does not know are skipped
+    // additions that our version of Grown does not know are skipped; a known
+    // one that does not decode fails the value
     EXPECT_TRUE(decodesTo("Grown", "300c800105820107" "8402aabb" "8500", "{5,_,7,_}", BER));
+    EXPECT_FALSE(decodes("Grown", "3005800105" "8200", BER));
     // decoded again, a value keeps nothing of what it held: absent fields
     // become absent
     auto value = decoded("Pair", "300a8001ff8102000a830101", BER);
@@ -128,25 +130,8 @@ TEST(BerDecoder, SequenceFieldsAndEnds)
     EXPECT_TRUE(*value == *built("Pair", "{T,_,_,2}"));
 }
 
-// An optional field ends its SEQUENCE, however many octets follow in the
-// input: the SEQUENCE's own length decides.
-TEST(BerDecoder, SequenceEndsAtItsOwnLength)
-{
-    std::vector<char> const octets = PerTest::fromHex("30038001ff" "830100");
-    auto pair = BerTest::make("Pair");
-    BERDecoder decoder(octets.data(), octets.data() + octets.size(), nullptr);
-    EXPECT_FALSE(pair->accept(decoder)); // colour is mandatory
-    auto empty = BerTest::make("Empty");
-    std::vector<char> const more = PerTest::fromHex("3003800105" "0101ff");
-    BERDecoder second(more.data(), more.data() + more.size(), nullptr);
-    ASSERT_TRUE(empty->accept(second));
-    EXPECT_EQ(second.position(), more.data() + 5);
-}
-
 TEST(BerDecoder, ChoiceAlternativesByTag)
 {
-    EXPECT_TRUE(decodesTo("Alt", "8301ff", "2:T", BER));
-    EXPECT_TRUE(decodesTo("Nested", "1600", "0:1:s", BER));
     EXPECT_TRUE(decodesTo("Nested", "850107", "1:7", BER));
     EXPECT_FALSE(decodes("Alt", "0401aa", BER));      // no alternative has the tag
     EXPECT_FALSE(decodes("Nested", "840107", BER));

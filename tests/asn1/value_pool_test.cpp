@@ -34,38 +34,10 @@ bool holds(AbstractData const& v, int n)
 }
 } // namespace
 
-TEST(ValuePool, RecycledBlocksGiveFreshValues)
+// Made on one thread, dropped on another after the first has ended; blocks
+// that come back give fresh values.
+TEST(ValuePool, ValuesCrossThreadsAndRecycledBlocksGiveFreshValues)
 {
-    for (int round = 0; round < 3; ++round) {
-        std::vector<Ptr> values;
-        for (int n = 0; n < 100; ++n)
-            values.push_back(build(n));
-        for (int n = 0; n < 100; ++n)
-            ASSERT_TRUE(holds(*values[n], n)) << n;
-        values.clear();
-        Ptr fresh(AbstractData::create(&extInfo));
-        auto& s = static_cast<SEQUENCE&>(*fresh);
-        EXPECT_EQ(integer(s.getField(M)).getValue(), 0);
-        for (unsigned opt = 0; opt < 6; ++opt)
-            EXPECT_FALSE(s.hasOptionalField(opt)) << opt;
-        for (unsigned i : {O1, O2, X1, X2, X3, X4})
-            EXPECT_EQ(s.getField(i), nullptr) << i;
-    }
-
-    // Element arrays past the largest kept block, grown and cut.
-    SEQUENCE_OF_Base list(&intsInfo);
-    list.resize(200);
-    integer(&list.at(199)) = 5;
-    SEQUENCE_OF_Base copy(list);
-    list.resize(3);
-    EXPECT_EQ(copy.size(), 200u);
-    EXPECT_EQ(integer(&copy.at(199)).getValue(), 5);
-    EXPECT_EQ(list.size(), 3u);
-}
-
-TEST(ValuePool, ValuesCrossThreads)
-{
-    // Made on one thread, dropped on another, after the first has ended.
     std::vector<Ptr> made;
     std::thread maker([&] {
         for (int n = 0; n < 500; ++n)
@@ -88,4 +60,22 @@ TEST(ValuePool, ValuesCrossThreads)
             copies[n] = build(base + 1000 + n);
         }
     }
+    copies.clear();
+    Ptr fresh(AbstractData::create(&extInfo));
+    auto& s = static_cast<SEQUENCE&>(*fresh);
+    EXPECT_EQ(integer(s.getField(M)).getValue(), 0);
+    for (unsigned opt = 0; opt < 6; ++opt)
+        EXPECT_FALSE(s.hasOptionalField(opt)) << opt;
+    for (unsigned i : {O1, O2, X1, X2, X3, X4})
+        EXPECT_EQ(s.getField(i), nullptr) << i;
+
+    // Element arrays past the largest kept block, grown and cut.
+    SEQUENCE_OF_Base list(&intsInfo);
+    list.resize(200);
+    integer(&list.at(199)) = 5;
+    SEQUENCE_OF_Base copy(list);
+    list.resize(3);
+    EXPECT_EQ(copy.size(), 200u);
+    EXPECT_EQ(integer(&copy.at(199)).getValue(), 5);
+    EXPECT_EQ(list.size(), 3u);
 }

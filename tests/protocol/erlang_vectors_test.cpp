@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <functional>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "codec.h"

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <string>
-#include <utility>
 
 #include "codec.h"
 #include "protocol/lgcp.h"
