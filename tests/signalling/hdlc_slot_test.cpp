@@ -1,43 +1,13 @@
 // The transparent HDLC slot through the controller link, on a simulated
 // MCC channel.
 
-#include "tests/slots/tdm_link.h"
+#include "tests/signalling/slot_link.h"
 
 #include "core/traces.h"
-#include "signalling/hdlc_slot.h"
-#include "standin/mcc.h"
 
 namespace {
 
 using namespace tdmtest;
-using Frame = Standin::Frame;
-
-LGCP::Message CreateHdlc(unsigned seq, int slot, int trunk, int address)
-{
-    return Do(seq, slot, [&](LGCP::Command& c) {
-        auto& p = c.select_create().select_hdlcParams();
-        p.set_trunk(trunk);
-        p.set_log(0);
-        p.set_address(address);
-    });
-}
-
-LGCP::Message Disconnect(unsigned seq, int receiver)
-{
-    return Do(seq, receiver, [](LGCP::Command& c) { c.select_disconnect(); });
-}
-
-LGCP::Message Packages(unsigned seq, int slot, std::vector<std::vector<char>> const& bodies)
-{
-    return Ioctl(seq, slot, [&](LGCP::IoctlParams& p) {
-        auto& list = p.select_hdlcPackages();
-        for (auto& body : bodies) {
-            LGCP::HdlcPackage package;
-            package.set_body(body);
-            list.push_back(package);
-        }
-    });
-}
 
 // The bodies of an ioctl signal carrying packages.
 std::vector<std::vector<char>> Bodies(LGCP::Message const& m)
@@ -53,23 +23,11 @@ std::vector<std::vector<char>> Bodies(LGCP::Message const& m)
     return bodies;
 }
 
-class HdlcSlots : public LinkFixture {
+class HdlcSlots : public SlotLink {
 protected:
     static constexpr int kSlot = 7;
     static constexpr int kTrunkSlot = 3;
     static constexpr int kAddress = 0x1234;
-
-    void SetUp() override
-    {
-        HdlcSlot::sUpdateMs = 600000;
-        HdlcSlotFactory::instance();
-        LinkFixture::SetUp();
-    }
-    void TearDown() override
-    {
-        HdlcSlot::sUpdateMs = 3000;
-        LinkFixture::TearDown();
-    }
 
     // A slot connected from an E1 time slot; its MCC channel's time slot.
     int Open()
@@ -82,8 +40,6 @@ protected:
         return held.empty() ? -1 : held[0];
     }
     void Inject(int ts, Frame const& frame) { ASSERT_TRUE(mcc.Inject(ts, frame)); }
-
-    Standin::Mcc& mcc = board.Get<Standin::Mcc>("/dev/mcc/ctl");
 };
 
 TEST_F(HdlcSlots, ConnectionOpensTheChannelBothWaysAndDisconnectionClosesIt)

@@ -3,14 +3,9 @@
 // frames. The daemon must go on serving, and give back every descriptor
 // and pooled packet when the slots go.
 
-#include "tests/slots/tdm_link.h"
+#include "tests/signalling/slot_link.h"
 
 #include "framework/packet.h"
-#include "signalling/hdlc_slot.h"
-#include "signalling/isdn_slot.h"
-#include "signalling/pstn_slot.h"
-#include "standin/dsp_data.h"
-#include "standin/mcc.h"
 
 #include <dirent.h>
 
@@ -20,7 +15,6 @@
 namespace {
 
 using namespace tdmtest;
-using Frame = Standin::Frame;
 
 size_t OpenFds()
 {
@@ -31,56 +25,6 @@ size_t OpenFds()
         ::closedir(d);
     }
     return n;
-}
-
-LGCP::Message CreatePstnIsdn(unsigned seq, int slot, bool bri, bool network, int trunk, int log)
-{
-    return Do(seq, slot, [&](LGCP::Command& c) {
-        auto& p = c.select_create().select_pstn().select_isdn();
-        p.get_type() = bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri;
-        p.set_trunk(trunk);
-        p.set_log(log);
-        if (network)
-            p.get_side().select_network();
-        else
-            p.get_side().select_user();
-    });
-}
-
-LGCP::Message CreateSs7(unsigned seq, int slot, int trunk, int value)
-{
-    return Do(seq, slot, [&](LGCP::Command& c) {
-        auto& p = c.select_create().select_pstn().select_ss7();
-        p.set_trunk(trunk);
-        p.set_slc(value);
-        p.set_dpc(value);
-        p.set_opc(value);
-        p.set_emergency(true);
-    });
-}
-
-LGCP::Message CreateIsdn(unsigned seq, int slot, bool bri, bool network, int trunk, int log)
-{
-    return Do(seq, slot, [&](LGCP::Command& c) {
-        auto& p = c.select_create().select_isdn();
-        p.get_type() = bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri;
-        p.set_trunk(trunk);
-        p.set_log(log);
-        if (network)
-            p.get_side().select_network();
-        else
-            p.get_side().select_user();
-    });
-}
-
-LGCP::Message CreateHdlc(unsigned seq, int slot, int trunk, int log, int address)
-{
-    return Do(seq, slot, [&](LGCP::Command& c) {
-        auto& p = c.select_create().select_hdlcParams();
-        p.set_trunk(trunk);
-        p.set_log(log);
-        p.set_address(address);
-    });
 }
 
 // Every ioctl alternative a signalling slot may meet.
@@ -99,38 +43,23 @@ std::vector<LGCP::Message> Ioctls(unsigned seq, int slot)
         l.set_timers(true);
         l.set_msu_processing(true);
     }));
-    all.push_back(Ioctl(seq, slot, [](LGCP::IoctlParams& p) { p.select_hdlcPackages(); }));
-    all.push_back(Ioctl(seq, slot, [](LGCP::IoctlParams& p) {
-        auto& list = p.select_hdlcPackages();
-        for (int i = 0; i < 128; ++i) {
-            LGCP::HdlcPackage package;
-            package.set_body(std::vector<char>(i % 2 ? 0 : 500, 'p'));
-            list.push_back(package);
-        }
-    }));
+    all.push_back(Packages(seq, slot, {}));
+    std::vector<std::vector<char>> bodies;
+    for (int i = 0; i < 128; ++i)
+        bodies.emplace_back(i % 2 ? 0 : 500, 'p');
+    all.push_back(Packages(seq, slot, bodies));
     all.push_back(Ioctl(seq, slot, [](LGCP::IoctlParams& p) { p.select_echoSuppressor(true); }));
     return all;
 }
 
-class Hostile : public LinkFixture {
+class Hostile : public SlotLink {
 protected:
     void SetUp() override
     {
-        PstnSlot::sUpdateMs = 600000;
-        HdlcSlot::sUpdateMs = 600000;
-        PstnFactory::instance();
-        IsdnFactory::instance();
-        HdlcSlotFactory::instance();
-        LinkFixture::SetUp();
+        SlotLink::SetUp();
         board.Prune();
         mPackets = PacketPool::available();
         mFds = OpenFds();
-    }
-    void TearDown() override
-    {
-        PstnSlot::sUpdateMs = 3000;
-        HdlcSlot::sUpdateMs = 3000;
-        LinkFixture::TearDown();
     }
 
     // Sends without waiting, then takes whatever came back.
@@ -196,8 +125,6 @@ protected:
     std::mt19937 mRng{20261206};
     unsigned mPackets = 0;
     size_t mFds = 0;
-    Standin::Mcc& mcc = board.Get<Standin::Mcc>("/dev/mcc/ctl");
-    Standin::DspData& dsp = board.Get<Standin::DspData>("/dev/dsp-data");
 };
 
 TEST_F(Hostile, ExtremeCreateParametersAndOddOrders)
@@ -207,9 +134,9 @@ TEST_F(Hostile, ExtremeCreateParametersAndOddOrders)
     std::vector<int> made;
     int slot = 10;
     for (int v : values) {
-        for (auto m : {CreateSs7(seq, slot, v, v), CreatePstnIsdn(seq, slot + 1, false, false, v, v),
-                       CreatePstnIsdn(seq, slot + 2, true, true, v, v), CreateIsdn(seq, slot + 3, true, false, v, v),
-                       CreateHdlc(seq, slot + 4, v, v, v)}) {
+        for (auto m : {CreateSs7(seq, slot, v, v, true), CreateIsdn(seq, slot + 1, false, false, true, v, v),
+                       CreateIsdn(seq, slot + 2, true, true, true, v, v),
+                       CreateIsdn(seq, slot + 3, true, false, false, v, v), CreateHdlc(seq, slot + 4, v, v, v)}) {
             Send(m);
         }
         seq++;
@@ -242,9 +169,9 @@ TEST_F(Hostile, ExtremeCreateParametersAndOddOrders)
     ExpectServing(seq + 2);
     // User data longer than any frame of the link is refused, not passed
     // off as sent; the longest that fits goes.
-    ExpectAnswer(Exchange(CreateSs7(1, 100, 1, 0))[0], 1, 100);
-    ExpectAnswer(Exchange(CreatePstnIsdn(1, 101, false, false, 1, 0))[0], 1, 101);
-    ExpectAnswer(Exchange(CreateIsdn(1, 102, false, false, 1, 0))[0], 1, 102);
+    ExpectAnswer(Exchange(CreateSs7(1, 100, 1, 0, true))[0], 1, 100);
+    ExpectAnswer(Exchange(CreateIsdn(1, 101, false, false, true))[0], 1, 101);
+    ExpectAnswer(Exchange(CreateIsdn(1, 102, false, false, false))[0], 1, 102);
     for (auto [slot, most] : {std::pair{100, 273}, {101, 260}, {102, 260}}) {
         ExpectAnswer(Exchange(UserData(2, slot, std::vector<char>(size_t(most), 1)))[0], 2, slot);
         ExpectAnswer(Exchange(UserData(3, slot, std::vector<char>(size_t(most) + 1, 1)))[0], 3, slot,
@@ -258,36 +185,26 @@ TEST_F(Hostile, ExtremeCreateParametersAndOddOrders)
     ExpectNothingHeld(made);
 }
 
-} // namespace
-
-namespace {
-
 TEST_F(Hostile, LineFloodsOnEveryKind)
 {
     // PSTN SS7 and PRI on E1 time slots, a BRI network side on both halves
     // of a BRI line; ISDN PRI, BRI user and network sides, QSIG; HDLC.
-    Send(CreateSs7(1, 5, 1, 0));
+    Send(CreateSs7(1, 5, 1, 0, true));
     // Every trace on for some, so that the floods run through the printers.
-    Send(CreatePstnIsdn(1, 6, false, false, 1, 5));
-    Send(CreatePstnIsdn(1, 7, true, true, 1, 5));
-    Send(CreatePstnIsdn(1, 8, true, false, 1, 0));
-    Send(CreateIsdn(1, 9, false, true, 1, 5));
-    Send(CreateIsdn(1, 10, true, false, 1, 0));
-    Send(CreateIsdn(1, 11, true, true, 1, 0));
+    Send(CreateIsdn(1, 6, false, false, true, 1, 5));
+    Send(CreateIsdn(1, 7, true, true, true, 1, 5));
+    Send(CreateIsdn(1, 8, true, false, true));
+    Send(CreateIsdn(1, 9, false, true, false, 1, 5));
+    Send(CreateIsdn(1, 10, true, false, false));
+    Send(CreateIsdn(1, 11, true, true, false));
     Send(Do(1, 12, [](LGCP::Command& c) { c.select_create().select_ats_qsig().get_side().select_network(); }));
-    Send(CreateHdlc(1, 13, 1, 0, 0x1234));
-    Send(CreateE1(1, 20, 1, 16));
-    Send(CreateE1(1, 21, 1, 17));
-    Send(CreateE1(1, 22, 1, 18));
+    Send(CreateHdlc(1, 13, 1, 0x1234));
+    for (int e = 20; e < 23; ++e)
+        Send(CreateE1(1, e, 1, e - 4));
     Send(CreateBri(1, 23, 1, 1));
     Send(CreateBri(1, 24, 2, 1));
-    Send(Connect(2, 20, {5}));
-    Send(Connect(2, 21, {6}));
-    Send(Connect(2, 22, {13}));
-    Send(Connect(2, 23, {7}));
-    Send(Connect(2, 7, {23}));
-    Send(Connect(2, 24, {8}));
-    Send(Connect(2, 8, {24}));
+    for (auto [source, receiver] : {std::pair{20, 5}, {21, 6}, {22, 13}, {23, 7}, {7, 23}, {24, 8}, {8, 24}})
+        Send(Connect(2, source, {receiver}));
     for (int s = 9; s <= 12; ++s)
         Send(Activate(3, s));
     Drain();
@@ -336,10 +253,6 @@ TEST_F(Hostile, LineFloodsOnEveryKind)
     ExpectNothingHeld({5, 6, 7, 8, 9, 10, 11, 12, 13, 20, 21, 22, 23, 24});
 }
 
-} // namespace
-
-namespace {
-
 // The bodies of the packages signals that came back, in order.
 size_t PackagesIn(std::vector<LGCP::Message> const& got, size_t& signals)
 {
@@ -355,7 +268,7 @@ size_t PackagesIn(std::vector<LGCP::Message> const& got, size_t& signals)
 
 TEST_F(Hostile, HdlcPeerThatNeverEndsAGathering)
 {
-    ExpectAnswer(Exchange(CreateHdlc(1, 5, 1, 0, 0x1234))[0], 1, 5);
+    ExpectAnswer(Exchange(CreateHdlc(1, 5, 1, 0x1234))[0], 1, 5);
     Exchange(CreateE1(2, 6, 1, 5), 3);
     ExpectAnswer(Exchange(Connect(3, 6, {5}))[0], 3, 6);
     auto held = mcc.Timeslots();
@@ -386,10 +299,6 @@ TEST_F(Hostile, HdlcPeerThatNeverEndsAGathering)
     ExpectNothingHeld({5, 6});
 }
 
-} // namespace
-
-namespace {
-
 // A controller that stops reading while the line floods: its link is cut
 // from inside a slot's own report, and the slots go with it.
 TEST_F(Hostile, ControllerThatStopsReadingUnderALineFlood)
@@ -412,7 +321,7 @@ TEST_F(Hostile, ControllerThatStopsReadingUnderALineFlood)
         frame.insert(frame.end(), payload.begin(), payload.end());
         ASSERT_EQ(::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL), static_cast<ssize_t>(frame.size()));
     };
-    send(CreateHdlc(1, 5, 1, 0, 0x1234));
+    send(CreateHdlc(1, 5, 1, 0x1234));
     send(CreateE1(2, 6, 1, 5));
     send(Connect(3, 6, {5}));
     ASSERT_TRUE(loop.RunUntil([&] { return !mcc.Timeslots().empty(); }));
@@ -433,30 +342,14 @@ TEST_F(Hostile, ControllerThatStopsReadingUnderALineFlood)
     EXPECT_EQ(PacketPool::available(), mPackets);
 }
 
-} // namespace
-
-namespace {
-
-LGCP::Message FullQueue(unsigned seq, int slot)
-{
-    return Ioctl(seq, slot, [](LGCP::IoctlParams& p) {
-        auto& list = p.select_hdlcPackages();
-        for (unsigned i = 0; i < HdlcSlot::kQueueSize; ++i) {
-            LGCP::HdlcPackage package;
-            package.set_body({1});
-            list.push_back(package);
-        }
-    });
-}
-
 // Frames queued on closed channels hold pooled packets: a controller that
 // fills queue after queue is refused before the pool runs dry.
 TEST_F(Hostile, QueuedFramesNeverEmptyThePacketPool)
 {
     size_t refused = 0;
     for (int s = 1; s <= 10; ++s) {
-        ExpectAnswer(Exchange(CreateHdlc(1, s, 1, 0, 0x1234))[0], 1, s);
-        auto got = Exchange(FullQueue(2, s));
+        ExpectAnswer(Exchange(CreateHdlc(1, s, 1, 0x1234))[0], 1, s);
+        auto got = Exchange(Packages(2, s, std::vector<std::vector<char>>(HdlcSlot::kQueueSize, {1})));
         ASSERT_TRUE(got[0].get_pdu().response_isSelected());
         if (got[0].get_pdu().get_response().error_isSelected()) {
             ExpectAnswer(got[0], 2, s, LGCP::ErrorCause::insufficientResources);
@@ -469,26 +362,17 @@ TEST_F(Hostile, QueuedFramesNeverEmptyThePacketPool)
     ExpectNothingHeld({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
 }
 
-} // namespace
-
-namespace {
-
-LGCP::Message Disconnect(unsigned seq, int receiver)
-{
-    return Do(seq, receiver, [](LGCP::Command& c) { c.select_disconnect(); });
-}
-
 // Connections in odd orders: twice over, both ways, from a BRI line to a
 // PRI link, the source destroyed first.
 TEST_F(Hostile, ConnectionsInOddOrders)
 {
-    Send(CreateSs7(1, 5, 1, 0));
-    Send(CreatePstnIsdn(1, 6, false, false, 1, 0));
-    Send(CreatePstnIsdn(1, 7, true, true, 1, 0));
-    Send(CreatePstnIsdn(1, 8, true, false, 1, 0));
+    Send(CreateSs7(1, 5, 1, 0, true));
+    Send(CreateIsdn(1, 6, false, false, true));
+    Send(CreateIsdn(1, 7, true, true, true));
+    Send(CreateIsdn(1, 8, true, false, true));
     Send(Do(1, 9, [](LGCP::Command& c) { c.select_create().select_pstn().select_cas(); }));
-    Send(CreateHdlc(1, 10, 1, 0, 1));
-    Send(CreateIsdn(1, 11, false, false, 1, 0));
+    Send(CreateHdlc(1, 10, 1, 1));
+    Send(CreateIsdn(1, 11, false, false, false));
     for (int e = 20; e < 24; ++e)
         Send(CreateE1(1, e, 1, e - 4));
     Send(CreateBri(1, 24, 1, 1));

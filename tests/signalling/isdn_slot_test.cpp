@@ -1,21 +1,11 @@
 // ISDN and QSIG D-channel slots and QSIG B channels through the controller
 // link, on the simulated MCC channels and DSP data device.
 
-#include "tests/slots/tdm_link.h"
-
-#include "signalling/isdn_slot.h"
-#include "standin/dsp_data.h"
-#include "standin/mcc.h"
+#include "tests/signalling/slot_link.h"
 
 namespace {
 
 using namespace tdmtest;
-using Frame = Standin::Frame;
-
-LGCP::Message CreateIsdn(unsigned seq, int slot, bool bri, bool network)
-{
-    return Do(seq, slot, [&](LGCP::Command& c) { FillIsdn(c.select_create().select_isdn(), bri, network); });
-}
 
 LGCP::Message CreateQsig(unsigned seq, int slot)
 {
@@ -31,33 +21,15 @@ LGCP::Message CreateQsigB(unsigned seq, int slot, int dslot, int subslot)
     });
 }
 
-class IsdnSlots : public LinkFixture {
+class IsdnSlots : public SlotLink {
 protected:
-    void SetUp() override
-    {
-        IsdnFactory::instance();
-        LinkFixture::SetUp();
-    }
     // The slot's D channel time slot.
     int Make(unsigned seq, int slot, bool bri, bool network)
     {
         ExpectAnswer(Exchange(CreateIsdn(seq, slot, bri, network))[0], seq, slot);
         return Slots::instance().Find(slot)->GetTransmitChannel();
     }
-    std::vector<Frame> Written(int ts, size_t count)
-    {
-        std::vector<Frame> got;
-        loop.RunUntil([&] {
-            for (auto& f : mcc.Written(ts))
-                got.push_back(f);
-            return got.size() >= count;
-        });
-        return got;
-    }
     IsdnSlot* Find(int slot) { return dynamic_cast<IsdnSlot*>(Slots::instance().Find(slot)); }
-
-    Standin::Mcc& mcc = board.Get<Standin::Mcc>("/dev/mcc/ctl");
-    Standin::DspData& dsp = board.Get<Standin::DspData>("/dev/dsp-data");
 };
 
 TEST_F(IsdnSlots, PriLinkCarriesMessagesBothWays)
@@ -180,22 +152,17 @@ TEST_F(IsdnSlots, BlockedResettingAndBrokenDevices)
     ExpectAnswer(Exchange(Activate(5, 5))[0], 5, 5, LGCP::ErrorCause::insufficientResources);
     ExpectAnswer(Exchange(Activate(6, 6))[0], 6, 6);
     EXPECT_FALSE(Written(other, 1).empty());
-}
 
-// A device that refuses a frame outright (not a blocked write) is released
-// and reported: nothing would ever send the frame, nor any after it.
-TEST_F(IsdnSlots, RefusedWriteReleasesTheDevice)
-{
-    int ts = Make(1, 5, false, false);
-    ASSERT_TRUE(loop.RunUntil([&] { return Find(5)->is_ready(); }));
-    ASSERT_TRUE(mcc.BreakWrites(ts));
-    ExpectAnswer(Exchange(Activate(2, 5))[0], 2, 5);
-    auto got = Receive(1);
-    while (!SignalOf(got[0]).deactivated_isSelected())
+    // A device that refuses a frame outright (not a blocked write) is
+    // released and reported: nothing would ever send the frame, nor any after.
+    ASSERT_TRUE(mcc.BreakWrites(other));
+    ASSERT_TRUE(mcc.Inject(other, {0x02, 0x01, 0x7F}));
+    do
         got = Receive(1);
-    EXPECT_EQ(Find(5)->writeErrors(), 1u);
-    EXPECT_FALSE(Find(5)->is_open());
-    ExpectAnswer(Exchange(Activate(3, 5))[0], 3, 5, LGCP::ErrorCause::insufficientResources);
+    while (!SignalOf(got[0]).deactivated_isSelected());
+    EXPECT_EQ(Find(6)->writeErrors(), 1u);
+    EXPECT_FALSE(Find(6)->is_open());
+    ExpectAnswer(Exchange(Activate(7, 6))[0], 7, 6, LGCP::ErrorCause::insufficientResources);
 }
 
 } // namespace

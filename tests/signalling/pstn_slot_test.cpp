@@ -1,33 +1,13 @@
 // PSTN signalling slots through the controller link, on simulated MCC
 // channels: SS7, PRI, BRI network side and CAS.
 
-#include "tests/slots/tdm_link.h"
+#include "tests/signalling/slot_link.h"
 
 #include "core/ctrl_srv.h"
-#include "signalling/pstn_slot.h"
-#include "standin/mcc.h"
 
 namespace {
 
 using namespace tdmtest;
-using Frame = Standin::Frame;
-
-LGCP::Message CreateSs7(unsigned seq, int slot, int trunk)
-{
-    return Do(seq, slot, [&](LGCP::Command& c) {
-        auto& p = c.select_create().select_pstn().select_ss7();
-        p.set_trunk(trunk);
-        p.set_slc(0);
-        p.set_dpc(1);
-        p.set_opc(2);
-        p.set_emergency(false);
-    });
-}
-
-LGCP::Message CreateIsdn(unsigned seq, int slot, bool bri, bool network)
-{
-    return Do(seq, slot, [&](LGCP::Command& c) { FillIsdn(c.select_create().select_pstn().select_isdn(), bri, network); });
-}
 
 LGCP::Message CreateCas(unsigned seq, int slot)
 {
@@ -68,19 +48,8 @@ struct Line : Slot {
     int trunk, timeslot;
 };
 
-class PstnSlots : public LinkFixture {
+class PstnSlots : public SlotLink {
 protected:
-    void SetUp() override
-    {
-        PstnSlot::sUpdateMs = 600000;
-        PstnFactory::instance();
-        LinkFixture::SetUp();
-    }
-    void TearDown() override
-    {
-        PstnSlot::sUpdateMs = 3000;
-        LinkFixture::TearDown();
-    }
     // Connects an E1 time slot of trunk 1 to the slot; the channel's time slot.
     int Connect(unsigned seq, int slot, int timeslot = 16)
     {
@@ -90,18 +59,6 @@ protected:
         auto held = mcc.Timeslots();
         return held.empty() ? -1 : held.back();
     }
-    std::vector<Frame> Written(int ts, size_t count)
-    {
-        std::vector<Frame> got;
-        loop.RunUntil([&] {
-            for (auto& f : mcc.Written(ts))
-                got.push_back(f);
-            return got.size() >= count;
-        });
-        return got;
-    }
-
-    Standin::Mcc& mcc = board.Get<Standin::Mcc>("/dev/mcc/ctl");
 };
 
 TEST_F(PstnSlots, Ss7LinkOnATrunkTimeSlot)
@@ -140,7 +97,7 @@ TEST_F(PstnSlots, Ss7LinkOnATrunkTimeSlot)
     ExpectQuiet();
 
     // Only SS7 controls: a PRI slot refuses them.
-    ExpectAnswer(Exchange(CreateIsdn(6, 6, false, false))[0], 6, 6);
+    ExpectAnswer(Exchange(CreateIsdn(6, 6, false, false, true))[0], 6, 6);
     ExpectAnswer(Exchange(RqBsn(7, 6))[0], 7, 6, LGCP::ErrorCause::unsupported);
 }
 
@@ -160,7 +117,7 @@ TEST_F(PstnSlots, SourcesOutsideTheE1TrunksAreRefused)
 
 TEST_F(PstnSlots, PriLinkCarriesMessagesBothWays)
 {
-    ExpectAnswer(Exchange(CreateIsdn(1, 5, false, false))[0], 1, 5);
+    ExpectAnswer(Exchange(CreateIsdn(1, 5, false, false, true))[0], 1, 5);
     int ts = Connect(2, 5);
     EXPECT_EQ(mcc.At(ts)->kind, 0u);
     EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x00, 0x01, 0x7F}})); // SABME
@@ -180,9 +137,9 @@ TEST_F(PstnSlots, PriLinkCarriesMessagesBothWays)
     ExpectAnswer(Exchange(UserData(6, 6, {1}))[0], 6, 6, LGCP::ErrorCause::unsupported);
 }
 
-TEST_F(PstnSlots, BriNetworkSideServesEightTerminals)
+TEST_F(PstnSlots, BriNetworkSideOnBothHalvesOfALine)
 {
-    ExpectAnswer(Exchange(CreateIsdn(1, 5, true, true))[0], 1, 5);
+    ExpectAnswer(Exchange(CreateIsdn(1, 5, true, true, true))[0], 1, 5);
     Exchange(CreateBri(2, 8, 1, 1), 3);
     // The line's receiving half alone opens nothing; both halves do.
     ExpectAnswer(Exchange(test::Connect(3, 8, {5}))[0], 3, 8);
@@ -194,25 +151,18 @@ TEST_F(PstnSlots, BriNetworkSideServesEightTerminals)
     EXPECT_EQ(mcc.At(ts)->kind, 1u);
     EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0xFE, 0xFF, 0x03, 0x0F, 0, 0, 0x04, 0xFF}}));
 
-    for (unsigned i = 0; i < 9; ++i)
-        ASSERT_TRUE(mcc.Inject(ts, {0xFC, 0xFF, 0x03, 0x0F, uint8_t(i), 0x10, 0x01, 0xFF}));
-    auto sent = Written(ts, 17);
-    ASSERT_EQ(sent.size(), 17u);
-    for (unsigned i = 0; i < 8; ++i) {
-        EXPECT_EQ(sent[2 * i], (Frame{0xFE, 0xFF, 0x03, 0x0F, uint8_t(i), 0x10, 0x02, uint8_t((64 + i) << 1 | 1)}));
-        EXPECT_EQ(sent[2 * i + 1], (Frame{0x02, uint8_t((64 + i) << 1 | 1), 0x7F}));
-    }
-    EXPECT_EQ(sent[16], (Frame{0xFE, 0xFF, 0x03, 0x0F, 8, 0x10, 0x03, 0xFF}));
+    ASSERT_TRUE(mcc.Inject(ts, {0xFC, 0xFF, 0x03, 0x0F, 0x00, 0x10, 0x01, 0xFF}));
+    EXPECT_EQ(Written(ts, 2), (std::vector<Frame>{{0xFE, 0xFF, 0x03, 0x0F, 0, 0x10, 0x02, 0x81}, {0x02, 0x81, 0x7F}}));
 
     // A terminal's message goes up; the answer comes back to it.
-    ASSERT_TRUE(mcc.Inject(ts, {0x00, 0x83, 0x00, 0x00, 0x08, 0x01, 0x07, 0x05}));
+    ASSERT_TRUE(mcc.Inject(ts, {0x00, 0x81, 0x00, 0x00, 0x08, 0x01, 0x07, 0x05}));
     got = Receive(1);
     EXPECT_EQ(SELECTED(SignalOf(got[0]), userData), (std::vector<char>{0x08, 0x01, 0x07, 0x05}));
     ExpectAnswer(Exchange(UserData(5, 5, {0x08, 0x01, char(0x87), 0x02}))[0], 5, 5);
-    EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x02, 0x83, 0x00, 0x03, 0x08, 0x01, 0x87, 0x02}}));
+    EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x02, 0x81, 0x00, 0x03, 0x08, 0x01, 0x87, 0x02}}));
 
     // Disconnecting the line's sending half closes the channel too.
-    ExpectAnswer(Exchange(Do(6, 8, [](LGCP::Command& c) { c.select_disconnect(); }))[0], 6, 8);
+    ExpectAnswer(Exchange(Disconnect(6, 8))[0], 6, 8);
     board.Prune();
     EXPECT_TRUE(mcc.Timeslots().empty());
 }
@@ -225,7 +175,7 @@ TEST_F(PstnSlots, DisconnectionClosesTheChannel)
     ExpectAnswer(Exchange(CreateSs7(1, 5, 1))[0], 1, 5);
     int ts = Connect(2, 5);
     ASSERT_EQ(sw.Source(8192 + 16), ts);
-    auto got = Exchange(Do(4, 5, [](LGCP::Command& c) { c.select_disconnect(); }), 5);
+    auto got = Exchange(Disconnect(4, 5), 5);
     EXPECT_TRUE(SignalOf(got[3]).deactivated_isSelected());
     ExpectAnswer(got[4], 4, 5);
     board.Prune();
