@@ -3,6 +3,7 @@
 // as tshark reads them.
 #include "lapd_rig.h"
 
+#include "samples/link/loop_driver.h"
 #include "signalling/lapd_nt.h"
 #include "tests/net/tshark.h"
 
@@ -95,6 +96,14 @@ protected:
             r.inject(from_te(0x100 + i, 1, 127));
             EXPECT_EQ(r.out(), (Out{to_te(0x100 + i, 2, 64 + i), sabme(64 + i)}));
         }
+    }
+    // TEI 64 established, its first I frame taken.
+    void Established(NtRig& r)
+    {
+        Start(r, 1);
+        r.inject("00 81 7F");
+        r.inject("00 81 00 00 08 01 03 01");
+        r.out();
     }
 };
 
@@ -224,10 +233,7 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
 TEST_F(LapdNt, LostPollsAreRepeatedThenTheLinkEnds)
 {
     NtRig r;
-    Start(r, 1);
-    r.inject("00 81 7F");
-    r.inject("00 81 00 00 08 01 03 01");
-    r.out();
+    Established(r);
     // A message acknowledged, then quiet: the poll repeats three times,
     // and the fourth expiry, about four seconds on, ends the link.
     r.send({0x08, 0x01, 0x03, 0x02});
@@ -252,10 +258,7 @@ TEST_F(LapdNt, LostPollsAreRepeatedThenTheLinkEnds)
 TEST_F(LapdNt, T200RunsWhileFramesAreOutstanding)
 {
     NtRig r;
-    Start(r, 1);
-    r.inject("00 81 7F");
-    r.inject("00 81 00 00 08 01 03 01");
-    r.out();
+    Established(r);
     const Out both = {"02 81 00 03 08 01 03 02", "02 81 02 03 08 01 03 03"};
     r.send({0x08, 0x01, 0x03, 0x02});
     advance(600);
@@ -362,16 +365,11 @@ TEST_F(LapdNt, FramesAsTsharkReadsThem)
     EXPECT_EQ(lines, want);
 }
 
-} // namespace
-
-namespace {
-
 // Eight terminals that never acknowledge, each sent more than it can
 // queue: the packet pool keeps a reserve.
 TEST_F(LapdNt, StalledTerminalsLeaveThePacketPoolAReserve)
 {
-    std::ostringstream errors;
-    std::streambuf* was = std::cerr.rdbuf(errors.rdbuf());
+    test::Capture errors(std::cerr);
     NtRig r;
     Start(r, 8);
     for (unsigned i = 0; i < 8; ++i) {
@@ -382,9 +380,8 @@ TEST_F(LapdNt, StalledTerminalsLeaveThePacketPoolAReserve)
         for (unsigned n = 0; n < 140; ++n)
             r.send({0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x10});
     r.channel.sent.clear();
-    std::cerr.rdbuf(was);
     EXPECT_GE(PacketPool::available(), 200u);
-    EXPECT_NE(errors.str().find("packet pool low"), std::string::npos);
+    EXPECT_NE(errors.text().find("packet pool low"), std::string::npos);
 }
 
 } // namespace
