@@ -32,40 +32,16 @@ protected:
     IsdnSlot* Find(int slot) { return dynamic_cast<IsdnSlot*>(Slots::instance().Find(slot)); }
 };
 
-TEST_F(IsdnSlots, PriLinkCarriesMessagesBothWays)
-{
-    int ts = Make(1, 5, false, false);
-    ASSERT_NE(mcc.At(ts), nullptr);
-    EXPECT_EQ(mcc.At(ts)->kind, 0u);
-    EXPECT_EQ(mcc.At(ts)->packetSize, 512u);
-    ExpectAnswer(Exchange(Activate(2, 5))[0], 2, 5);
-    EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x00, 0x01, 0x7F}}));
-    ASSERT_TRUE(mcc.Inject(ts, {0x00, 0x01, 0x73}));
-    auto got = Receive(2);
-    EXPECT_TRUE(SELECTED(SignalOf(got[0]), ioctl).isdnLinkInfo_isSelected());
-    EXPECT_TRUE(SignalOf(got[1]).activated_isSelected());
-
-    ExpectAnswer(Exchange(UserData(3, 5, {0x08, 0x01, 0x01, 0x05}))[0], 3, 5);
-    EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x00, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05}}));
-    ASSERT_TRUE(mcc.Inject(ts, {0x02, 0x01, 0x00, 0x02, 0x08, 0x01, 0x81, 0x01}));
-    got = Receive(1);
-    EXPECT_EQ(SELECTED(SignalOf(got[0]), userData), (std::vector<char>{0x08, 0x01, char(0x81), 0x01}));
-    ExpectAnswer(Exchange(Ioctl(4, 5, [](LGCP::IoctlParams& p) { p.select_ss7RqBSN(); }))[0], 4, 5,
-                 LGCP::ErrorCause::unsupported);
-}
-
 TEST_F(IsdnSlots, BriChannelsAndTheNetworkSide)
 {
     int user = Make(1, 5, true, false);
     EXPECT_EQ(mcc.At(user)->kind, 1u);
-    // The network side of a BRI answers its terminals' TEI requests.
+    // The network side of a BRI asks its terminals for their TEIs.
     int net = Make(2, 6, true, true);
     EXPECT_EQ(mcc.At(net)->kind, 1u);
     auto got = Exchange(Activate(3, 6), 2);
     EXPECT_TRUE(SignalOf(got[0]).activated_isSelected());
     EXPECT_EQ(Written(net, 1), (std::vector<Frame>{{0xFE, 0xFF, 0x03, 0x0F, 0, 0, 0x04, 0xFF}}));
-    ASSERT_TRUE(mcc.Inject(net, {0xFC, 0xFF, 0x03, 0x0F, 0x12, 0x34, 0x01, 0xFF}));
-    EXPECT_EQ(Written(net, 2), (std::vector<Frame>{{0xFE, 0xFF, 0x03, 0x0F, 0x12, 0x34, 0x02, 0x81}, {0x02, 0x81, 0x7F}}));
 
     // Every failure of the set-up leaves nothing held.
     board.Prune();

@@ -1,5 +1,5 @@
 // PSTN signalling slots through the controller link, on simulated MCC
-// channels: SS7, PRI, BRI network side and CAS.
+// channels: SS7, PRI (and the ISDN slot's), BRI network side and CAS.
 
 #include "tests/signalling/slot_link.h"
 
@@ -95,10 +95,6 @@ TEST_F(PstnSlots, Ss7LinkOnATrunkTimeSlot)
     e1.Send(0, ACP::TrunkState::lossCarrier);
     Receive(1);
     ExpectQuiet();
-
-    // Only SS7 controls: a PRI slot refuses them.
-    ExpectAnswer(Exchange(CreateIsdn(6, 6, false, false, true))[0], 6, 6);
-    ExpectAnswer(Exchange(RqBsn(7, 6))[0], 7, 6, LGCP::ErrorCause::unsupported);
 }
 
 TEST_F(PstnSlots, SourcesOutsideTheE1TrunksAreRefused)
@@ -115,26 +111,37 @@ TEST_F(PstnSlots, SourcesOutsideTheE1TrunksAreRefused)
     EXPECT_TRUE(mcc.Timeslots().empty());
 }
 
-TEST_F(PstnSlots, PriLinkCarriesMessagesBothWays)
+// An ISDN slot opens its channel when made, a PSTN one when its line
+// connects; then both carry a PRI link alike.
+TEST_F(PstnSlots, PriLinksCarryMessagesBothWays)
 {
-    ExpectAnswer(Exchange(CreateIsdn(1, 5, false, false, true))[0], 1, 5);
-    int ts = Connect(2, 5);
-    EXPECT_EQ(mcc.At(ts)->kind, 0u);
-    EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x00, 0x01, 0x7F}})); // SABME
-    ASSERT_TRUE(mcc.Inject(ts, {0x00, 0x01, 0x73}));                    // UA
-    auto got = Receive(2);
-    EXPECT_TRUE(Response(got[0]).isdnLinkInfo_isSelected());
-    EXPECT_TRUE(SignalOf(got[1]).activated_isSelected());
+    for (bool pstn : {true, false}) {
+        SCOPED_TRACE(pstn ? "pstn" : "isdn");
+        const int slot = pstn ? 5 : 6;
+        ExpectAnswer(Exchange(CreateIsdn(1, slot, false, false, pstn))[0], 1, slot);
+        int ts = pstn ? Connect(2, slot) : Slots::instance().Find(slot)->GetTransmitChannel();
+        ASSERT_NE(mcc.At(ts), nullptr);
+        EXPECT_EQ(mcc.At(ts)->kind, 0u);
+        EXPECT_EQ(mcc.At(ts)->packetSize, 512u);
+        if (!pstn)
+            ExpectAnswer(Exchange(Activate(2, slot))[0], 2, slot);
+        EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x00, 0x01, 0x7F}})); // SABME
+        ASSERT_TRUE(mcc.Inject(ts, {0x00, 0x01, 0x73}));                    // UA
+        auto got = Receive(2);
+        EXPECT_TRUE(Response(got[0]).isdnLinkInfo_isSelected());
+        EXPECT_TRUE(SignalOf(got[1]).activated_isSelected());
 
-    ExpectAnswer(Exchange(UserData(4, 5, {0x08, 0x01, 0x01, 0x05}))[0], 4, 5);
-    EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x00, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05}}));
-    ASSERT_TRUE(mcc.Inject(ts, {0x02, 0x01, 0x00, 0x02, 0x08, 0x01, 0x81, 0x01}));
-    got = Receive(1);
-    EXPECT_EQ(SELECTED(SignalOf(got[0]), userData), (std::vector<char>{0x08, 0x01, char(0x81), 0x01}));
-
+        ExpectAnswer(Exchange(UserData(4, slot, {0x08, 0x01, 0x01, 0x05}))[0], 4, slot);
+        EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x00, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05}}));
+        ASSERT_TRUE(mcc.Inject(ts, {0x02, 0x01, 0x00, 0x02, 0x08, 0x01, 0x81, 0x01}));
+        got = Receive(1);
+        EXPECT_EQ(SELECTED(SignalOf(got[0]), userData), (std::vector<char>{0x08, 0x01, char(0x81), 0x01}));
+        // Only SS7 controls.
+        ExpectAnswer(Exchange(RqBsn(5, slot))[0], 5, slot, LGCP::ErrorCause::unsupported);
+    }
     // A CAS slot has no link: its user data is refused, not lost.
-    ExpectAnswer(Exchange(CreateCas(5, 6))[0], 5, 6);
-    ExpectAnswer(Exchange(UserData(6, 6, {1}))[0], 6, 6, LGCP::ErrorCause::unsupported);
+    ExpectAnswer(Exchange(CreateCas(6, 7))[0], 6, 7);
+    ExpectAnswer(Exchange(UserData(7, 7, {1}))[0], 7, 7, LGCP::ErrorCause::unsupported);
 }
 
 TEST_F(PstnSlots, BriNetworkSideOnBothHalvesOfALine)

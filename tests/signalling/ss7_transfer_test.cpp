@@ -183,7 +183,7 @@ TEST(Ss7Transfer, ChannelRefusalsAndBufferLimits)
         l.send(Bytes(n, 0x03));
     EXPECT_TRUE(l.wire.frames.empty());
     EXPECT_EQ(l.slc->statistics()->bad_msu, 4u);
-    EXPECT_EQ(errors.count("(worked): msu of 274 octets can't be sent"), 1u);
+    EXPECT_EQ(errors.count("SS7/L2 [dpc=12, slc=0, trunk=1] (worked): msu of 274 octets can't be sent"), 1u);
     Packet bare = packet(Bytes(273, 0x04), 0); // no head room: copied
     l.slc->message(bare);
     EXPECT_EQ(l.wire.take(), std::vector<Bytes>{su(0, true, 1, true, Bytes(273, 0x04))});
@@ -304,13 +304,11 @@ TEST(Ss7Transfer, SendMsuAndTheCongestionWindow)
     EXPECT_EQ(l.slc->statistics()->rtb_size, 0u);
 
     // From the link's creation, then from each false answer.
-    EXPECT_TRUE(l.slc->CoutCongestion());
-    clock.advance(999);
-    EXPECT_TRUE(l.slc->CoutCongestion());
-    clock.advance(1);
-    EXPECT_FALSE(l.slc->CoutCongestion());
-    clock.advance(999);
-    EXPECT_TRUE(l.slc->CoutCongestion());
-    clock.advance(1);
-    EXPECT_FALSE(l.slc->CoutCongestion());
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(l.slc->CoutCongestion());
+        clock.advance(999);
+        EXPECT_TRUE(l.slc->CoutCongestion());
+        clock.advance(1);
+        EXPECT_FALSE(l.slc->CoutCongestion());
+    }
 }
