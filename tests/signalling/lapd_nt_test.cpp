@@ -230,32 +230,11 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
     EXPECT_EQ(r.link(64), nullptr);
 }
 
-TEST_F(LapdNt, LostPollsAreRepeatedThenTheLinkEnds)
-{
-    NtRig r;
-    Established(r);
-    // A message acknowledged, then quiet: the poll repeats three times,
-    // and the fourth expiry, about four seconds on, ends the link.
-    r.send({0x08, 0x01, 0x03, 0x02});
-    EXPECT_EQ(r.out(), Out{"02 81 00 03 08 01 03 02"});
-    r.inject("02 81 01 03"); // RR response, F, N(R) 1
-    advance(LAPD_NT_user::idle);
-    EXPECT_EQ(r.out(), Out{"02 81 01 03"});
-    for (int i = 0; i < 3; ++i) {
-        advance(LAPD_NT_user::T200);
-        EXPECT_EQ(r.out(), Out{"02 81 01 03"}) << i;
-    }
-    EXPECT_NE(r.link(64), nullptr);
-    advance(LAPD_NT_user::T200);
-    EXPECT_TRUE(r.out().empty());
-    EXPECT_EQ(r.link(64), nullptr);
-}
-
 // T200 runs from the oldest frame outstanding: later frames do not put it
 // off (Q.921 5.5.1), and an acknowledgement that leaves frames outstanding
 // restarts it instead of handing them to the 10 s idle timer, which would
 // only poll and never send them again.
-TEST_F(LapdNt, T200RunsWhileFramesAreOutstanding)
+TEST_F(LapdNt, T200RunsWhileFramesAreOutstandingAndLostPollsEndTheLink)
 {
     NtRig r;
     Established(r);
@@ -270,6 +249,20 @@ TEST_F(LapdNt, T200RunsWhileFramesAreOutstanding)
     EXPECT_TRUE(r.out().empty());
     advance(LAPD_NT_user::T200);
     EXPECT_EQ(r.out(), Out{both[1]});
+
+    // All acknowledged, then quiet: the poll repeats three times, and the
+    // fourth expiry, about four seconds on, ends the link.
+    r.inject("02 81 01 04"); // RR response, N(R) 2
+    advance(LAPD_NT_user::idle);
+    EXPECT_EQ(r.out(), Out{"02 81 01 03"});
+    for (int i = 0; i < 3; ++i) {
+        advance(LAPD_NT_user::T200);
+        EXPECT_EQ(r.out(), Out{"02 81 01 03"}) << i;
+    }
+    EXPECT_NE(r.link(64), nullptr);
+    advance(LAPD_NT_user::T200);
+    EXPECT_TRUE(r.out().empty());
+    EXPECT_EQ(r.link(64), nullptr);
 }
 
 // Our user side against our network side: eight BRI terminals on one bus

@@ -10,7 +10,8 @@ using namespace ss7test;
 
 namespace {
 
-enum Event { SIO, SIN, SIE, SIOS, SIB, FISU, MSU, ACTIVATE, DEACTIVATE, TRUNK_DOWN, TRUNK_UP, SEND, WAIT };
+// The LSSUs by their status.
+enum Event { SIO, SIN, SIE, SIOS, SIB = 5, FISU, MSU, ACTIVATE, DEACTIVATE, TRUNK_DOWN, TRUNK_UP, SEND, WAIT };
 
 struct Row {
     int from;
@@ -33,10 +34,8 @@ void apply(Link& l, Clock& clock, Event e, unsigned wait)
     case SIN:
     case SIE:
     case SIOS:
-        l.rx(lssu(unsigned(e)));
-        break;
     case SIB:
-        l.rx(lssu(5));
+        l.rx(lssu(unsigned(e)));
         break;
     case FISU:
         l.rx(su(127, true, 127, true));
