@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <set>
 
 using namespace lapdtest;
 using ISDN::LAPD_NT;
@@ -265,60 +263,6 @@ TEST_F(LapdNt, T200RunsWhileFramesAreOutstandingAndLostPollsEndTheLink)
     EXPECT_EQ(r.link(64), nullptr);
 }
 
-// Our user side against our network side: eight BRI terminals on one bus
-// obtain TEIs, establish their links and exchange messages by call
-// reference; a ninth is denied.
-TEST_F(LapdNt, EightUserSidesOnOneBus)
-{
-    NtRig net;
-    std::vector<std::unique_ptr<Rig>> tes;
-    auto carry = [&] {
-        for (bool moved = true; moved;) {
-            moved = false;
-            for (Bytes const& f : net.channel.sent) {
-                for (auto& te : tes) {
-                    Packet p = packet(f, 0);
-                    te->link->receive(p);
-                }
-                moved = true;
-            }
-            net.channel.sent.clear();
-            for (auto& te : tes) {
-                for (Bytes const& f : te->channel.sent) {
-                    Packet p = packet(f, 0);
-                    net.nt->receive(p);
-                    moved = true;
-                }
-                te->channel.sent.clear();
-            }
-        }
-    };
-    net.nt->activate();
-    for (int i = 0; i < 9; ++i) {
-        tes.push_back(std::make_unique<Rig>(ISDN::Side::user, true));
-        tes.back()->link->mdl_remove();
-        tes.back()->link->activate();
-        carry();
-    }
-    std::set<int> teis;
-    for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(tes[i]->link->get_state(), ISDN::multiple_frame_established) << i;
-        teis.insert(tes[i]->link->variables().own_tei);
-    }
-    EXPECT_EQ(teis, (std::set<int>{64, 65, 66, 67, 68, 69, 70, 71}));
-    EXPECT_NE(tes[8]->link->get_state(), ISDN::multiple_frame_established);
-
-    for (int i = 0; i < 8; ++i)
-        tes[i]->send({0x08, 0x01, uint8_t(i + 1), 0x05});
-    carry();
-    EXPECT_EQ(net.up.size(), 8u);
-    for (int i = 0; i < 8; ++i)
-        net.send({0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x01});
-    carry();
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(tes[i]->messages, (std::vector<Bytes>{{0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x01}})) << i;
-}
-
 // What the network side sends, read by tshark's LAPD and TEI management
 // dissectors (a capture of user link type 147 mapped to "lapd").
 TEST_F(LapdNt, FramesAsTsharkReadsThem)
@@ -358,9 +302,10 @@ TEST_F(LapdNt, FramesAsTsharkReadsThem)
     EXPECT_EQ(lines, want);
 }
 
-// Eight terminals that never acknowledge, each sent more than it can
-// queue: the packet pool keeps a reserve.
-TEST_F(LapdNt, StalledTerminalsLeaveThePacketPoolAReserve)
+// Eight terminals, each answered by its call reference; then, never
+// acknowledging, each sent more than it can queue: the packet pool keeps a
+// reserve.
+TEST_F(LapdNt, EightTerminalsByCallReferenceAndThePoolReserve)
 {
     test::Capture errors(std::cerr);
     NtRig r;
@@ -368,6 +313,11 @@ TEST_F(LapdNt, StalledTerminalsLeaveThePacketPoolAReserve)
     for (unsigned i = 0; i < 8; ++i) {
         r.inject("00 " + octet((64 + i) << 1 | 1) + " 7F");
         r.inject("00 " + octet((64 + i) << 1 | 1) + " 00 00 08 01 " + octet(i + 1) + " 01");
+    }
+    r.out();
+    for (unsigned i = 0; i < 8; ++i) {
+        r.send({0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x10});
+        EXPECT_EQ(r.out(), Out{"02 " + octet((64 + i) << 1 | 1) + " 00 03 08 01 " + octet(0x80 | (i + 1)) + " 10"});
     }
     for (unsigned i = 0; i < 8; ++i)
         for (unsigned n = 0; n < 140; ++n)
