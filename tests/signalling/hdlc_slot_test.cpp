@@ -40,24 +40,13 @@ protected:
     void Inject(int ts, Frame const& frame) { ASSERT_TRUE(mcc.Inject(ts, frame)); }
 };
 
-TEST_F(HdlcSlots, ConnectionOpensTheChannelBothWaysAndDisconnectionClosesIt)
+TEST_F(HdlcSlots, ChannelAndSequenceOctetsOfSentFrames)
 {
     int ts = Open();
     ASSERT_NE(mcc.At(ts), nullptr);
     EXPECT_EQ(mcc.At(ts)->kind, 0u); // mode 1: a data channel
     EXPECT_EQ(sw.Source(ts), 8192 + 5);
     EXPECT_EQ(sw.Source(8192 + 5), ts);
-    // The other direction opens it again on the same line.
-    ExpectAnswer(Exchange(Connect(4, kSlot, {kTrunkSlot}))[0], 4, kSlot);
-    ExpectAnswer(Exchange(Disconnect(5, kSlot))[0], 5, kSlot);
-    board.Prune();
-    EXPECT_TRUE(mcc.Timeslots().empty());
-    EXPECT_TRUE(sw.IsIdle(8192 + 5));
-}
-
-TEST_F(HdlcSlots, SequenceOctetsOfSentFrames)
-{
-    int ts = Open();
     ExpectAnswer(Exchange(Packages(4, kSlot, {{'a'}, {'b', 'c'}}))[0], 4, kSlot);
     EXPECT_EQ(mcc.Written(ts), (std::vector<Frame>{{0x12, 0x34, 0x00, 'a'}, {0x12, 0x34, 0x20, 'b', 'c'}}));
 
@@ -77,6 +66,14 @@ TEST_F(HdlcSlots, SequenceOctetsOfSentFrames)
     ExpectAnswer(Exchange(Packages(7, kSlot, {std::vector<char>(510, 'z')}))[0], 7, kSlot,
                  LGCP::ErrorCause::invalidParams);
     EXPECT_TRUE(mcc.Written(ts).empty());
+
+    // The other direction opens it again on the same line; a disconnection
+    // closes it.
+    ExpectAnswer(Exchange(Connect(8, kSlot, {kTrunkSlot}))[0], 8, kSlot);
+    ExpectAnswer(Exchange(Disconnect(9, kSlot))[0], 9, kSlot);
+    board.Prune();
+    EXPECT_TRUE(mcc.Timeslots().empty());
+    EXPECT_TRUE(sw.IsIdle(8192 + 5));
 }
 
 TEST_F(HdlcSlots, ReceivedFramesAreGatheredWhileMoreIsMarked)

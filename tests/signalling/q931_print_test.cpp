@@ -52,6 +52,13 @@ TEST(Q931Print, EdgeCasesOfTheTrace)
     // Broadcast SETUP in a UI frame; other protocols stop at the discriminator.
     EXPECT_TRUE(has(print({0x02, 0xFF, 0x03, 0x08, 0x01, 0x01, 0x05}), "broadcast\ncallref 1 caller size 4"));
     EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x09, 0x01}), "Unknown protocol 9!"));
+
+    // Short frames never keep the last text.
+    EXPECT_EQ(print({}), "\nframe too short\n");
+    EXPECT_EQ(print({0x02, 0x01}), " 02 01\nframe too short\n");
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00}), "IFrame tei = 0\nframe too short\n"));
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x01}), "frame too short\n"));
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x02, 0x81}), "frame too short\n"));
 }
 
 std::string element(ISDN::q931::Printer printer, Bytes const& e)
@@ -90,16 +97,6 @@ TEST(Q931Print, FurtherElementPrinters)
     char hex[8];
     EXPECT_EQ(ISDN::QuickHex(hex, Bytes{0x0A, 0xFF}.data(), 2), 7);
     EXPECT_STREQ(hex, " 0A FF");
-}
-
-TEST(Q931Print, ShortFramesNeverKeepTheLastText)
-{
-    print({0x00, 0x01, 0x01, 0x05});
-    EXPECT_EQ(print({}), "\nframe too short\n");
-    EXPECT_EQ(print({0x02, 0x01}), " 02 01\nframe too short\n");
-    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00}), "IFrame tei = 0\nframe too short\n"));
-    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x01}), "frame too short\n"));
-    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x02, 0x81}), "frame too short\n"));
 }
 
 TEST(Q931Print, LongFramesAndOverrunningElementsStayInBounds)
