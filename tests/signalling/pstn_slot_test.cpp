@@ -80,6 +80,22 @@ TEST_F(PstnSlots, Ss7LinkOnATrunkTimeSlot)
     got = Exchange(RqBsn(5, 5), 2);
     EXPECT_EQ(SELECTED(Response(got[0]), ss7BSN).getValue(), 127);
 
+    // In service: a unit the busy channel refused goes out once it is
+    // ready, and the far end's MSU comes up as user data.
+    ASSERT_TRUE(mcc.Inject(ts, {0xFF, 0xFF, 0x01, 0x01})); // SIN
+    ASSERT_TRUE(mcc.Inject(ts, {0xFF, 0xFF, 0x00}));       // FISU
+    got = Receive(1);
+    while (!got.empty() && !SignalOf(got[0]).activated_isSelected())
+        got = Receive(1);
+    ASSERT_FALSE(got.empty());
+    mcc.Written(ts);
+    ASSERT_TRUE(mcc.Refuse(ts));
+    ExpectAnswer(Exchange(UserData(6, 5, {0x03, 0x01, 0x02}))[0], 6, 5);
+    EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0xFF, 0x80, 0x03, 0x03, 0x01, 0x02}}));
+    ASSERT_TRUE(mcc.Inject(ts, {0x80, 0x80, 0x03, 0x03, 0x04, 0x05}));
+    got = Receive(1);
+    EXPECT_EQ(SELECTED(SignalOf(got[0]), userData), (std::vector<char>{0x03, 0x04, 0x05}));
+
     // Reports for trunk 0 only, and only on a change: the first normal one
     // passes unseen, the loss takes the link down, its repeat does nothing.
     e1.Send(1, ACP::TrunkState::lossCarrier);
@@ -95,27 +111,6 @@ TEST_F(PstnSlots, Ss7LinkOnATrunkTimeSlot)
     e1.Send(0, ACP::TrunkState::lossCarrier);
     Receive(1);
     ExpectQuiet();
-}
-
-// An SS7 link in service over the line: a unit the busy channel refused goes
-// out once it is ready, and the far end's MSU comes up as user data.
-TEST_F(PstnSlots, Ss7MessagesBothWaysThroughABusyChannel)
-{
-    ExpectAnswer(Exchange(CreateSs7(1, 5, 1))[0], 1, 5);
-    int ts = Connect(2, 5);
-    ASSERT_TRUE(mcc.Inject(ts, {0xFF, 0xFF, 0x01, 0x01})); // SIN
-    ASSERT_TRUE(mcc.Inject(ts, {0xFF, 0xFF, 0x00}));       // FISU
-    auto got = Receive(1);
-    while (!got.empty() && !SignalOf(got[0]).activated_isSelected())
-        got = Receive(1);
-    ASSERT_FALSE(got.empty());
-    mcc.Written(ts);
-    ASSERT_TRUE(mcc.Refuse(ts));
-    ExpectAnswer(Exchange(UserData(3, 5, {0x03, 0x01, 0x02}))[0], 3, 5);
-    EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0xFF, 0x80, 0x03, 0x03, 0x01, 0x02}}));
-    ASSERT_TRUE(mcc.Inject(ts, {0x80, 0x80, 0x03, 0x03, 0x04, 0x05}));
-    got = Receive(1);
-    EXPECT_EQ(SELECTED(SignalOf(got[0]), userData), (std::vector<char>{0x03, 0x04, 0x05}));
 }
 
 TEST_F(PstnSlots, SourcesOutsideTheE1TrunksAreRefused)
