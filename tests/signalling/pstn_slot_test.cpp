@@ -70,6 +70,17 @@ TEST_F(PstnSlots, Ss7LinkOnATrunkTimeSlot)
     EXPECT_EQ(SELECTED(Response(got[0]), ss7BSN).getValue(), 0); // never activated
     ExpectAnswer(got[1], 2, 5);
 
+    // Sources outside the E1 trunks are refused.
+    Exchange(CreateBri(3, 8, 5, 1), 3); // BRI trunk 5 is trunk index 4
+    test::Capture err(std::cerr);
+    ExpectAnswer(Exchange(test::Connect(3, 8, {5}))[0], 3, 8, LGCP::ErrorCause::connectFail);
+    auto* line = new Line(0, 32);
+    Slots::instance().Enter(9, *line);
+    ExpectAnswer(Exchange(test::Connect(4, 9, {5}))[0], 4, 9, LGCP::ErrorCause::connectFail);
+    EXPECT_NE(err.text().find("pstn-slot: invalid trunk number: 4\n"), std::string::npos) << err.text();
+    EXPECT_NE(err.text().find("pstn-slot: invalid timeslot: 32\n"), std::string::npos) << err.text();
+    EXPECT_TRUE(mcc.Timeslots().empty());
+
     int ts = Connect(3, 5);
     ASSERT_NE(mcc.At(ts), nullptr);
     EXPECT_EQ(mcc.At(ts)->kind, 3u); // SS7 framing
@@ -111,20 +122,6 @@ TEST_F(PstnSlots, Ss7LinkOnATrunkTimeSlot)
     e1.Send(0, ACP::TrunkState::lossCarrier);
     Receive(1);
     ExpectQuiet();
-}
-
-TEST_F(PstnSlots, SourcesOutsideTheE1TrunksAreRefused)
-{
-    ExpectAnswer(Exchange(CreateSs7(1, 5, 1))[0], 1, 5);
-    Exchange(CreateBri(2, 8, 5, 1), 3); // BRI trunk 5 is trunk index 4
-    test::Capture err(std::cerr);
-    ExpectAnswer(Exchange(test::Connect(3, 8, {5}))[0], 3, 8, LGCP::ErrorCause::connectFail);
-    auto* line = new Line(0, 32);
-    Slots::instance().Enter(9, *line);
-    ExpectAnswer(Exchange(test::Connect(4, 9, {5}))[0], 4, 9, LGCP::ErrorCause::connectFail);
-    EXPECT_NE(err.text().find("pstn-slot: invalid trunk number: 4\n"), std::string::npos) << err.text();
-    EXPECT_NE(err.text().find("pstn-slot: invalid timeslot: 32\n"), std::string::npos) << err.text();
-    EXPECT_TRUE(mcc.Timeslots().empty());
 }
 
 // An ISDN slot opens its channel when made, a PSTN one when its line

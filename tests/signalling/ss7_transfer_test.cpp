@@ -148,21 +148,6 @@ TEST(Ss7Transfer, RetransmissionAcrossTheFsnWrap)
     EXPECT_TRUE(p.in_service());
 }
 
-TEST(Ss7Transfer, T7RestartsOnEachAcknowledgement)
-{
-    Pair p;
-    p.align();
-    p.peer.silent = true;
-    p.l.send(msu_payload(1));
-    p.l.send(msu_payload(2));
-    p.clock.advance(11000);
-    p.l.rx(su(0, true, 127, true)); // acknowledges the first
-    p.clock.advance(11999);
-    EXPECT_EQ(p.l.state(), S::worked);
-    p.clock.advance(1);
-    EXPECT_EQ(p.l.state(), S::idle);
-}
-
 TEST(Ss7Transfer, ChannelRefusalsAndBufferLimits)
 {
     Clock clock;
@@ -283,9 +268,9 @@ TEST(Ss7Transfer, StalledLinksLeaveThePacketPoolAReserve)
     EXPECT_GT(links.back()->slc->statistics()->overflow, 0u);
 }
 
-// Nothing calls these two: an MSU straight to the channel, past TB and RTB,
-// and the 999 ms window of congestion reports.
-TEST(Ss7Transfer, SendMsuAndTheCongestionWindow)
+// Nothing calls the first two: an MSU straight to the channel, past TB and
+// RTB, and the 999 ms window of congestion reports. Then T7.
+TEST(Ss7Transfer, SendMsuTheCongestionWindowAndT7)
 {
     Clock clock;
     Link l;
@@ -311,4 +296,14 @@ TEST(Ss7Transfer, SendMsuAndTheCongestionWindow)
         clock.advance(1);
         EXPECT_FALSE(l.slc->CoutCongestion());
     }
+
+    // T7 restarts on each acknowledgement.
+    l.send(msu_payload(1));
+    l.send(msu_payload(2));
+    clock.advance(11000);
+    l.rx(su(0, true, 127, true)); // acknowledges the first
+    clock.advance(11999);
+    EXPECT_EQ(l.state(), S::worked);
+    clock.advance(1);
+    EXPECT_EQ(l.state(), S::idle);
 }
