@@ -11,12 +11,7 @@ using namespace tdmtest;
 std::vector<std::vector<char>> Bodies(LGCP::Message const& m)
 {
     std::vector<std::vector<char>> bodies;
-    const LGCP::Signal& s = SignalOf(m);
-    if (!s.ioctl_isSelected() || !s.get_ioctl().hdlcPackages_isSelected()) {
-        ADD_FAILURE() << "no packages: " << m;
-        return bodies;
-    }
-    for (const auto& package : s.get_ioctl().get_hdlcPackages())
+    for (const auto& package : SELECTED(SELECTED(SignalOf(m), ioctl), hdlcPackages))
         bodies.push_back(package.get_body());
     return bodies;
 }
