@@ -50,6 +50,10 @@ struct Line : Slot {
 
 class PstnSlots : public SlotLink {
 protected:
+    static constexpr int kSlot = 7; // an HDLC slot
+    static constexpr int kTrunkSlot = 3;
+    static constexpr int kAddress = 0x1234;
+
     // Connects an E1 time slot of trunk 1 to the slot; the channel's time slot.
     int Connect(unsigned seq, int slot, int timeslot = 16)
     {
@@ -66,6 +70,17 @@ protected:
         return Slots::instance().Find(slot)->GetTransmitChannel();
     }
     IsdnSlot* Find(int slot) { return dynamic_cast<IsdnSlot*>(Slots::instance().Find(slot)); }
+    // An HDLC slot connected from an E1 time slot; its MCC channel's time slot.
+    int Open()
+    {
+        ExpectAnswer(Exchange(CreateHdlc(1, kSlot, 1, kAddress))[0], 1, kSlot);
+        Exchange(CreateE1(2, kTrunkSlot, 1, 5), 3);
+        ExpectAnswer(Exchange(test::Connect(3, kTrunkSlot, {kSlot}))[0], 3, kTrunkSlot);
+        auto held = mcc.Timeslots();
+        EXPECT_EQ(held.size(), 1u);
+        return held.empty() ? -1 : held[0];
+    }
+    void Inject(int ts, Frame const& frame) { ASSERT_TRUE(mcc.Inject(ts, frame)); }
 };
 
 TEST_F(PstnSlots, Ss7LinkOnATrunkTimeSlot)
@@ -131,8 +146,7 @@ TEST_F(PstnSlots, Ss7LinkOnATrunkTimeSlot)
     ExpectQuiet();
 }
 
-// An ISDN slot opens its channel when made, a PSTN one when its line
-// connects; then both carry a PRI link alike.
+// An ISDN slot opens its channel when made, a PSTN one on connection.
 TEST_F(PstnSlots, PriLinksCarryMessagesBothWays)
 {
     for (bool pstn : {true, false}) {
@@ -194,9 +208,8 @@ TEST_F(PstnSlots, BriNetworkSideOnBothHalvesOfALine)
     EXPECT_TRUE(mcc.Timeslots().empty());
 }
 
-// A disconnected link lets its line go: left open, its channel would keep
-// the MCC channel, feed and hear the time slot, and let the far end align
-// the link again.
+// A disconnected link lets its line go: left open, its channel would hold the
+// time slot both ways and let the far end align the link again.
 TEST_F(PstnSlots, DisconnectionClosesTheChannel)
 {
     ExpectAnswer(Exchange(CreateSs7(1, 5, 1))[0], 1, 5);
@@ -282,8 +295,7 @@ TEST_F(IsdnSlots, QsigLinkAndItsBChannels)
     ExpectAnswer(Exchange(CreateQsigB(2, 6, 5, 1))[0], 2, 6);
     EXPECT_EQ(Slots::instance().Find(6)->GetTransmitChannel(), dsp.BChannel(0));
     EXPECT_NE(dsp.BChannel(0), -1);
-    // Only a QSIG slot has B channels (naming another is the controller's
-    // mistake); a channel the driver holds is refused.
+    // Only a QSIG slot has B channels; a channel the driver holds is refused.
     Make(3, 7, false, false);
     ExpectAnswer(Exchange(CreateQsigB(4, 8, 7, 1))[0], 4, 8, LGCP::ErrorCause::invalidParams);
     ExpectAnswer(Exchange(CreateQsigB(5, 8, 9, 1))[0], 5, 8, LGCP::ErrorCause::invalidParams);
@@ -369,24 +381,7 @@ std::vector<std::vector<char>> Bodies(LGCP::Message const& m)
     return bodies;
 }
 
-class HdlcSlots : public SlotLink {
-protected:
-    static constexpr int kSlot = 7;
-    static constexpr int kTrunkSlot = 3;
-    static constexpr int kAddress = 0x1234;
-
-    // A slot connected from an E1 time slot; its MCC channel's time slot.
-    int Open()
-    {
-        ExpectAnswer(Exchange(CreateHdlc(1, kSlot, 1, kAddress))[0], 1, kSlot);
-        Exchange(CreateE1(2, kTrunkSlot, 1, 5), 3);
-        ExpectAnswer(Exchange(Connect(3, kTrunkSlot, {kSlot}))[0], 3, kTrunkSlot);
-        auto held = mcc.Timeslots();
-        EXPECT_EQ(held.size(), 1u);
-        return held.empty() ? -1 : held[0];
-    }
-    void Inject(int ts, Frame const& frame) { ASSERT_TRUE(mcc.Inject(ts, frame)); }
-};
+using HdlcSlots = PstnSlots;
 
 TEST_F(HdlcSlots, ChannelAndSequenceOctetsOfSentFrames)
 {
@@ -415,9 +410,8 @@ TEST_F(HdlcSlots, ChannelAndSequenceOctetsOfSentFrames)
                  LGCP::ErrorCause::invalidParams);
     EXPECT_TRUE(mcc.Written(ts).empty());
 
-    // The other direction opens it again on the same line; a disconnection
-    // closes it.
-    ExpectAnswer(Exchange(Connect(8, kSlot, {kTrunkSlot}))[0], 8, kSlot);
+    // The other direction opens it again on the same line; disconnecting closes it.
+    ExpectAnswer(Exchange(test::Connect(8, kSlot, {kTrunkSlot}))[0], 8, kSlot);
     ExpectAnswer(Exchange(Disconnect(9, kSlot))[0], 9, kSlot);
     board.Prune();
     EXPECT_TRUE(mcc.Timeslots().empty());
