@@ -164,8 +164,7 @@ TEST_F(Hostile, ExtremeCreateParametersOddOrdersAndFullQueues)
     ExpectAnswer(Exchange(Destroy(seq + 1, made[0]))[0], seq + 1, made[0], LGCP::ErrorCause::slotNotExists);
     made.erase(made.begin());
     ExpectServing(seq + 2);
-    // User data longer than any frame of the link is refused, not passed
-    // off as sent; the longest that fits goes.
+    // User data longer than any frame of the link is refused; the longest goes.
     ExpectAnswer(Exchange(CreateSs7(1, 100, 1, 0, true))[0], 1, 100);
     ExpectAnswer(Exchange(CreateIsdn(1, 101, false, false, true))[0], 1, 101);
     ExpectAnswer(Exchange(CreateIsdn(1, 102, false, false, false))[0], 1, 102);

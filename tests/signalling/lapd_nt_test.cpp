@@ -1,6 +1,5 @@
-// The network side of a BRI D channel: TEI management for eight terminals,
-// the per-terminal data links and their timers, routing, and the frames
-// as tshark reads them.
+// The network side of a BRI D channel: TEI management, the data links and
+// their timers, routing by call reference, and the frames as tshark reads them.
 #include "lapd_rig.h"
 
 #include "samples/link/loop_driver.h"
@@ -228,10 +227,8 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
     EXPECT_EQ(r.link(64), nullptr);
 }
 
-// T200 runs from the oldest frame outstanding: later frames do not put it
-// off (Q.921 5.5.1), and an acknowledgement that leaves frames outstanding
-// restarts it instead of handing them to the 10 s idle timer, which would
-// only poll and never send them again.
+// T200 runs from the oldest frame outstanding, and an acknowledgement that
+// leaves frames outstanding restarts it: the idle timer would only poll.
 TEST_F(LapdNt, T200RunsWhileFramesAreOutstandingAndLostPollsEndTheLink)
 {
     NtRig r;
@@ -303,8 +300,7 @@ TEST_F(LapdNt, FramesAsTsharkReadsThem)
 }
 
 // Eight terminals, each answered by its call reference; then, never
-// acknowledging, each sent more than it can queue: the packet pool keeps a
-// reserve.
+// acknowledging, each sent more than it can queue: the pool keeps a reserve.
 TEST_F(LapdNt, EightTerminalsByCallReferenceAndThePoolReserve)
 {
     test::Capture errors(std::cerr);

@@ -1,6 +1,5 @@
-// The Q.931 trace printer: texts of the edge cases, and bounds on long
-// frames and on element lengths that run past the frame (under ASan the
-// frame sits in a buffer of its exact size).
+// The Q.931 trace printer: its edge cases, and bounds on long frames and on
+// elements that run past the frame (which sits in a buffer of its size).
 #include "signalling/q931_print.h"
 
 #include <gtest/gtest.h>

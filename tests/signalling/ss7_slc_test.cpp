@@ -1,7 +1,6 @@
-// SS7 link control: the state table row by row, with the units each row
-// sends, what it reports upward and the timer it leaves running; against a
-// Q.703 peer model, alignment and MSUs both ways through losses and the FSN
-// wrap; then the buffers' limits, the channel's refusals and bad units.
+// SS7 link control: the state table row by row; against a Q.703 peer model,
+// alignment and MSUs both ways through losses and the FSN wrap; then the
+// buffers' limits, the channel's refusals and bad units.
 #include "ss7_fixture.h"
 #include "ss7_peer.h"
 

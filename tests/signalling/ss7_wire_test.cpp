@@ -15,8 +15,7 @@ namespace {
 
 char const tshark[] = "/usr/bin/tshark";
 
-// What a unit should read as: LSSUs with a status, the others with the
-// octets after the LI.
+// What a unit should read as: LSSUs with a status, others with the octets after the LI.
 struct Meant {
     unsigned bsn, bib, fsn, fib, li;
     int status; // -1: none
