@@ -1,16 +1,9 @@
-// Signalling slots under a careless controller and a hostile line: extreme
-// create parameters, commands in odd orders, floods of random and cut
-// frames. The daemon must go on serving, and give back every descriptor
-// and pooled packet when the slots go.
+// Signalling slots under a careless controller and a hostile line: the
+// daemon goes on serving and gives back every descriptor and pooled packet.
 
-#include "tests/slots/tdm_link.h"
+#include "tests/signalling/slot_link.h"
 
 #include "framework/packet.h"
-#include "signalling/hdlc_slot.h"
-#include "signalling/isdn_slot.h"
-#include "signalling/pstn_slot.h"
-#include "standin/dsp_data.h"
-#include "standin/mcc.h"
 
 #include <dirent.h>
 
@@ -20,7 +13,6 @@
 namespace {
 
 using namespace tdmtest;
-using Frame = Standin::Frame;
 
 size_t OpenFds()
 {
@@ -31,56 +23,6 @@ size_t OpenFds()
         ::closedir(d);
     }
     return n;
-}
-
-LGCP::Message CreatePstnIsdn(unsigned seq, int slot, bool bri, bool network, int trunk, int log)
-{
-    return Do(seq, slot, [&](LGCP::Command& c) {
-        auto& p = c.select_create().select_pstn().select_isdn();
-        p.get_type() = bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri;
-        p.set_trunk(trunk);
-        p.set_log(log);
-        if (network)
-            p.get_side().select_network();
-        else
-            p.get_side().select_user();
-    });
-}
-
-LGCP::Message CreateSs7(unsigned seq, int slot, int trunk, int value)
-{
-    return Do(seq, slot, [&](LGCP::Command& c) {
-        auto& p = c.select_create().select_pstn().select_ss7();
-        p.set_trunk(trunk);
-        p.set_slc(value);
-        p.set_dpc(value);
-        p.set_opc(value);
-        p.set_emergency(true);
-    });
-}
-
-LGCP::Message CreateIsdn(unsigned seq, int slot, bool bri, bool network, int trunk, int log)
-{
-    return Do(seq, slot, [&](LGCP::Command& c) {
-        auto& p = c.select_create().select_isdn();
-        p.get_type() = bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri;
-        p.set_trunk(trunk);
-        p.set_log(log);
-        if (network)
-            p.get_side().select_network();
-        else
-            p.get_side().select_user();
-    });
-}
-
-LGCP::Message CreateHdlc(unsigned seq, int slot, int trunk, int log, int address)
-{
-    return Do(seq, slot, [&](LGCP::Command& c) {
-        auto& p = c.select_create().select_hdlcParams();
-        p.set_trunk(trunk);
-        p.set_log(log);
-        p.set_address(address);
-    });
 }
 
 // Every ioctl alternative a signalling slot may meet.
@@ -99,38 +41,23 @@ std::vector<LGCP::Message> Ioctls(unsigned seq, int slot)
         l.set_timers(true);
         l.set_msu_processing(true);
     }));
-    all.push_back(Ioctl(seq, slot, [](LGCP::IoctlParams& p) { p.select_hdlcPackages(); }));
-    all.push_back(Ioctl(seq, slot, [](LGCP::IoctlParams& p) {
-        auto& list = p.select_hdlcPackages();
-        for (int i = 0; i < 128; ++i) {
-            LGCP::HdlcPackage package;
-            package.set_body(std::vector<char>(i % 2 ? 0 : 500, 'p'));
-            list.push_back(package);
-        }
-    }));
+    all.push_back(Packages(seq, slot, {}));
+    std::vector<std::vector<char>> bodies;
+    for (int i = 0; i < 128; ++i)
+        bodies.emplace_back(i % 2 ? 0 : 500, 'p');
+    all.push_back(Packages(seq, slot, bodies));
     all.push_back(Ioctl(seq, slot, [](LGCP::IoctlParams& p) { p.select_echoSuppressor(true); }));
     return all;
 }
 
-class Hostile : public LinkFixture {
+class Hostile : public SlotLink {
 protected:
     void SetUp() override
     {
-        PstnSlot::sUpdateMs = 600000;
-        HdlcSlot::sUpdateMs = 600000;
-        PstnFactory::instance();
-        IsdnFactory::instance();
-        HdlcSlotFactory::instance();
-        LinkFixture::SetUp();
+        SlotLink::SetUp();
         board.Prune();
         mPackets = PacketPool::available();
         mFds = OpenFds();
-    }
-    void TearDown() override
-    {
-        PstnSlot::sUpdateMs = 3000;
-        HdlcSlot::sUpdateMs = 3000;
-        LinkFixture::TearDown();
     }
 
     // Sends without waiting, then takes whatever came back.
@@ -152,7 +79,7 @@ protected:
         seq += 100000; // apart from the commands still being answered
         Send(Query(seq));
         bool answered = false;
-        loop.RunUntil([&] {
+        EXPECT_TRUE(loop.RunUntil([&] {
             Octets payload;
             while (!answered && client.Take(payload)) {
                 LGCP::Message m = Decode(payload);
@@ -160,8 +87,7 @@ protected:
                            && m.get_pdu().response_isSelected();
             }
             return answered;
-        });
-        EXPECT_TRUE(answered);
+        }));
     }
     // All slots destroyed: every descriptor and packet is back.
     void ExpectNothingHeld(std::vector<int> const& slots)
@@ -196,20 +122,18 @@ protected:
     std::mt19937 mRng{20261206};
     unsigned mPackets = 0;
     size_t mFds = 0;
-    Standin::Mcc& mcc = board.Get<Standin::Mcc>("/dev/mcc/ctl");
-    Standin::DspData& dsp = board.Get<Standin::DspData>("/dev/dsp-data");
 };
 
-TEST_F(Hostile, ExtremeCreateParametersAndOddOrders)
+TEST_F(Hostile, ExtremeCreateParametersOddOrdersAndFullQueues)
 {
     const int values[] = {INT_MIN, -1, 0, 1, 4, 65535, 65536, INT_MAX};
     unsigned seq = 1;
     std::vector<int> made;
     int slot = 10;
     for (int v : values) {
-        for (auto m : {CreateSs7(seq, slot, v, v), CreatePstnIsdn(seq, slot + 1, false, false, v, v),
-                       CreatePstnIsdn(seq, slot + 2, true, true, v, v), CreateIsdn(seq, slot + 3, true, false, v, v),
-                       CreateHdlc(seq, slot + 4, v, v, v)}) {
+        for (auto m : {CreateSs7(seq, slot, v, v, true), CreateIsdn(seq, slot + 1, false, false, true, v, v),
+                       CreateIsdn(seq, slot + 2, true, true, true, v, v),
+                       CreateIsdn(seq, slot + 3, true, false, false, v, v), CreateHdlc(seq, slot + 4, v, v, v)}) {
             Send(m);
         }
         seq++;
@@ -240,11 +164,10 @@ TEST_F(Hostile, ExtremeCreateParametersAndOddOrders)
     ExpectAnswer(Exchange(Destroy(seq + 1, made[0]))[0], seq + 1, made[0], LGCP::ErrorCause::slotNotExists);
     made.erase(made.begin());
     ExpectServing(seq + 2);
-    // User data longer than any frame of the link is refused, not passed
-    // off as sent; the longest that fits goes.
-    ExpectAnswer(Exchange(CreateSs7(1, 100, 1, 0))[0], 1, 100);
-    ExpectAnswer(Exchange(CreatePstnIsdn(1, 101, false, false, 1, 0))[0], 1, 101);
-    ExpectAnswer(Exchange(CreateIsdn(1, 102, false, false, 1, 0))[0], 1, 102);
+    // User data longer than any frame of the link is refused; the longest goes.
+    ExpectAnswer(Exchange(CreateSs7(1, 100, 1, 0, true))[0], 1, 100);
+    ExpectAnswer(Exchange(CreateIsdn(1, 101, false, false, true))[0], 1, 101);
+    ExpectAnswer(Exchange(CreateIsdn(1, 102, false, false, false))[0], 1, 102);
     for (auto [slot, most] : {std::pair{100, 273}, {101, 260}, {102, 260}}) {
         ExpectAnswer(Exchange(UserData(2, slot, std::vector<char>(size_t(most), 1)))[0], 2, slot);
         ExpectAnswer(Exchange(UserData(3, slot, std::vector<char>(size_t(most) + 1, 1)))[0], 3, slot,
@@ -255,47 +178,54 @@ TEST_F(Hostile, ExtremeCreateParametersAndOddOrders)
     for (size_t n : {0, 2})
         ExpectAnswer(Exchange(UserData(4, 100, std::vector<char>(n, 3)))[0], 4, 100, LGCP::ErrorCause::invalidParams);
     ExpectAnswer(Exchange(UserData(5, 100, {3, 1, 1}))[0], 5, 100);
+    // Frames queued on closed channels hold pooled packets: a controller that
+    // fills queue after queue is refused before the pool runs dry.
+    size_t refused = 0;
+    for (int s = 110; s < 120; ++s) {
+        ExpectAnswer(Exchange(CreateHdlc(6, s, 1, 0x1234))[0], 6, s);
+        auto got = Exchange(Packages(7, s, std::vector<std::vector<char>>(HdlcSlot::kQueueSize, {1})));
+        ASSERT_TRUE(got[0].get_pdu().response_isSelected());
+        if (got[0].get_pdu().get_response().error_isSelected()) {
+            ExpectAnswer(got[0], 7, s, LGCP::ErrorCause::insufficientResources);
+            ++refused;
+        }
+        made.push_back(s);
+    }
+    EXPECT_GT(refused, 0u);
+    EXPECT_GE(PacketPool::available(), 200u);
     ExpectNothingHeld(made);
 }
 
-} // namespace
-
-namespace {
-
-TEST_F(Hostile, LineFloodsOnEveryKind)
+TEST_F(Hostile, LineFloodsAndOddConnectionsOnEveryKind)
 {
     // PSTN SS7 and PRI on E1 time slots, a BRI network side on both halves
-    // of a BRI line; ISDN PRI, BRI user and network sides, QSIG; HDLC.
-    Send(CreateSs7(1, 5, 1, 0));
+    // of a BRI line; ISDN PRI, BRI user and network sides, QSIG; HDLC; CAS.
+    Send(CreateSs7(1, 5, 1, 0, true));
     // Every trace on for some, so that the floods run through the printers.
-    Send(CreatePstnIsdn(1, 6, false, false, 1, 5));
-    Send(CreatePstnIsdn(1, 7, true, true, 1, 5));
-    Send(CreatePstnIsdn(1, 8, true, false, 1, 0));
-    Send(CreateIsdn(1, 9, false, true, 1, 5));
-    Send(CreateIsdn(1, 10, true, false, 1, 0));
-    Send(CreateIsdn(1, 11, true, true, 1, 0));
+    Send(CreateIsdn(1, 6, false, false, true, 1, 5));
+    Send(CreateIsdn(1, 7, true, true, true, 1, 5));
+    Send(CreateIsdn(1, 8, true, false, true));
+    Send(CreateIsdn(1, 9, false, true, false, 1, 5));
+    Send(CreateIsdn(1, 10, true, false, false));
+    Send(CreateIsdn(1, 11, true, true, false));
     Send(Do(1, 12, [](LGCP::Command& c) { c.select_create().select_ats_qsig().get_side().select_network(); }));
-    Send(CreateHdlc(1, 13, 1, 0, 0x1234));
-    Send(CreateE1(1, 20, 1, 16));
-    Send(CreateE1(1, 21, 1, 17));
-    Send(CreateE1(1, 22, 1, 18));
+    Send(CreateHdlc(1, 13, 1, 0x1234));
+    Send(Do(1, 14, [](LGCP::Command& c) { c.select_create().select_pstn().select_cas(); }));
+    Send(CreateIsdn(1, 15, false, false));
+    for (int e = 20; e < 23; ++e)
+        Send(CreateE1(1, e, 1, e - 4));
     Send(CreateBri(1, 23, 1, 1));
     Send(CreateBri(1, 24, 2, 1));
-    Send(Connect(2, 20, {5}));
-    Send(Connect(2, 21, {6}));
-    Send(Connect(2, 22, {13}));
-    Send(Connect(2, 23, {7}));
-    Send(Connect(2, 7, {23}));
-    Send(Connect(2, 24, {8}));
-    Send(Connect(2, 8, {24}));
-    for (int s = 9; s <= 12; ++s)
+    for (auto [source, receiver] : {std::pair{20, 5}, {21, 6}, {22, 13}, {23, 7}, {7, 23}, {24, 8}, {8, 24}})
+        Send(Connect(2, source, {receiver}));
+    for (int s : {9, 10, 11, 12, 15})
         Send(Activate(3, s));
     Drain();
-    std::vector<int> kinds = {5, 6, 7, 8, 9, 10, 11, 12, 13};
+    std::vector<int> kinds = {5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
     for (int s : kinds)
         ASSERT_NE(Slots::instance().Find(s), nullptr) << s;
     auto held = mcc.Timeslots();
-    ASSERT_EQ(held.size(), 8u);
+    ASSERT_EQ(held.size(), 9u);
     auto dspChannels = board.Channels("/dev/dsp-data");
     ASSERT_EQ(dspChannels.size(), 1u);
 
@@ -333,62 +263,26 @@ TEST_F(Hostile, LineFloodsOnEveryKind)
     for (size_t i = 0; i < held.size(); i += 2)
         mcc.Hangup(held[i]);
     ExpectServing(seq++);
-    ExpectNothingHeld({5, 6, 7, 8, 9, 10, 11, 12, 13, 20, 21, 22, 23, 24});
-}
-
-} // namespace
-
-namespace {
-
-// The bodies of the packages signals that came back, in order.
-size_t PackagesIn(std::vector<LGCP::Message> const& got, size_t& signals)
-{
-    size_t n = 0;
-    for (auto& m : got)
-        if (m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().ioctl_isSelected()
-            && m.get_pdu().get_signal().get_ioctl().hdlcPackages_isSelected()) {
-            n += m.get_pdu().get_signal().get_ioctl().get_hdlcPackages().size();
-            ++signals;
+    // Connections in odd orders: twice over, both ways, from a BRI line to a
+    // PRI link, the source destroyed first.
+    for (int s : kinds) {
+        for (int src : {20, 21, 23, 20}) {
+            Send(Connect(seq, src, {s}));
+            Send(Connect(seq, s, {src}));
         }
-    return n;
-}
-
-TEST_F(Hostile, HdlcPeerThatNeverEndsAGathering)
-{
-    ExpectAnswer(Exchange(CreateHdlc(1, 5, 1, 0, 0x1234))[0], 1, 5);
-    Exchange(CreateE1(2, 6, 1, 5), 3);
-    ExpectAnswer(Exchange(Connect(3, 6, {5}))[0], 3, 6);
-    auto held = mcc.Timeslots();
-    ASSERT_EQ(held.size(), 1u);
-    // Full-size frames, each marked "more": more than one signal can carry.
-    Frame f(512, 0x55);
-    f[0] = 0x12, f[1] = 0x34, f[2] = 0, f[4] = 0x80;
-    const size_t sent = 300;
-    std::vector<LGCP::Message> got;
-    for (size_t i = 0; i < sent; ++i) {
-        ASSERT_TRUE(mcc.Inject(held[0], f));
-        if (i % 16 == 15)
-            loop.Settle(1);
+        Send(Activate(seq, s));
+        Send(Disconnect(seq, s));
+        Send(Disconnect(seq, 20));
+        Send(Connect(seq, 22, {s}));
+        Send(Destroy(seq, 22));
+        Send(CreateE1(seq, 22, 1, 18));
+        ++seq;
+        Drain();
     }
-    f[4] = 0;
-    ASSERT_TRUE(mcc.Inject(held[0], f));
-    size_t signals = 0;
-    loop.RunUntil([&] {
-        Octets payload;
-        while (client.Take(payload))
-            got.push_back(Decode(payload));
-        size_t s = 0;
-        return PackagesIn(got, s) > sent;
-    });
-    // Nothing lost, nothing cut.
-    EXPECT_EQ(PackagesIn(got, signals), sent + 1);
-    EXPECT_GT(signals, 2u);
-    ExpectNothingHeld({5, 6});
+    ExpectServing(seq);
+    ExpectNothingHeld({5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 20, 21, 22, 23, 24});
+    EXPECT_TRUE(sw.IsIdle(8192 + 16));
 }
-
-} // namespace
-
-namespace {
 
 // A controller that stops reading while the line floods: its link is cut
 // from inside a slot's own report, and the slots go with it.
@@ -412,7 +306,7 @@ TEST_F(Hostile, ControllerThatStopsReadingUnderALineFlood)
         frame.insert(frame.end(), payload.begin(), payload.end());
         ASSERT_EQ(::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL), static_cast<ssize_t>(frame.size()));
     };
-    send(CreateHdlc(1, 5, 1, 0, 0x1234));
+    send(CreateHdlc(1, 5, 1, 0x1234));
     send(CreateE1(2, 6, 1, 5));
     send(Connect(3, 6, {5}));
     ASSERT_TRUE(loop.RunUntil([&] { return !mcc.Timeslots().empty(); }));
@@ -431,86 +325,6 @@ TEST_F(Hostile, ControllerThatStopsReadingUnderALineFlood)
     board.Prune();
     EXPECT_TRUE(mcc.Timeslots().empty());
     EXPECT_EQ(PacketPool::available(), mPackets);
-}
-
-} // namespace
-
-namespace {
-
-LGCP::Message FullQueue(unsigned seq, int slot)
-{
-    return Ioctl(seq, slot, [](LGCP::IoctlParams& p) {
-        auto& list = p.select_hdlcPackages();
-        for (unsigned i = 0; i < HdlcSlot::kQueueSize; ++i) {
-            LGCP::HdlcPackage package;
-            package.set_body({1});
-            list.push_back(package);
-        }
-    });
-}
-
-// Frames queued on closed channels hold pooled packets: a controller that
-// fills queue after queue is refused before the pool runs dry.
-TEST_F(Hostile, QueuedFramesNeverEmptyThePacketPool)
-{
-    size_t refused = 0;
-    for (int s = 1; s <= 10; ++s) {
-        ExpectAnswer(Exchange(CreateHdlc(1, s, 1, 0, 0x1234))[0], 1, s);
-        auto got = Exchange(FullQueue(2, s));
-        ASSERT_TRUE(got[0].get_pdu().response_isSelected());
-        if (got[0].get_pdu().get_response().error_isSelected()) {
-            ExpectAnswer(got[0], 2, s, LGCP::ErrorCause::insufficientResources);
-            ++refused;
-        }
-    }
-    EXPECT_GT(refused, 0u);
-    EXPECT_GE(PacketPool::available(), 200u);
-    ExpectServing(3);
-    ExpectNothingHeld({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
-}
-
-} // namespace
-
-namespace {
-
-LGCP::Message Disconnect(unsigned seq, int receiver)
-{
-    return Do(seq, receiver, [](LGCP::Command& c) { c.select_disconnect(); });
-}
-
-// Connections in odd orders: twice over, both ways, from a BRI line to a
-// PRI link, the source destroyed first.
-TEST_F(Hostile, ConnectionsInOddOrders)
-{
-    Send(CreateSs7(1, 5, 1, 0));
-    Send(CreatePstnIsdn(1, 6, false, false, 1, 0));
-    Send(CreatePstnIsdn(1, 7, true, true, 1, 0));
-    Send(CreatePstnIsdn(1, 8, true, false, 1, 0));
-    Send(Do(1, 9, [](LGCP::Command& c) { c.select_create().select_pstn().select_cas(); }));
-    Send(CreateHdlc(1, 10, 1, 0, 1));
-    Send(CreateIsdn(1, 11, false, false, 1, 0));
-    for (int e = 20; e < 24; ++e)
-        Send(CreateE1(1, e, 1, e - 4));
-    Send(CreateBri(1, 24, 1, 1));
-    Drain();
-    unsigned seq = 2;
-    for (int s = 5; s <= 11; ++s) {
-        for (int src : {20, 21, 24, 20}) {
-            Send(Connect(seq, src, {s}));
-            Send(Connect(seq, s, {src}));
-        }
-        Send(Activate(seq, s));
-        Send(Disconnect(seq, s));
-        Send(Disconnect(seq, 20));
-        Send(Connect(seq, 22, {s}));
-        Send(Destroy(seq, 22));
-        Send(CreateE1(seq, 22, 1, 18));
-        ++seq;
-        Drain();
-    }
-    ExpectServing(seq);
-    ExpectNothingHeld({5, 6, 7, 8, 9, 10, 11, 20, 21, 22, 23, 24});
-    EXPECT_TRUE(sw.IsIdle(8192 + 16));
 }
 
 } // namespace

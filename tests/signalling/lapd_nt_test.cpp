@@ -1,15 +1,13 @@
-// The network side of a BRI D channel: TEI management for eight terminals,
-// the per-terminal data links and their timers, routing, and the frames
-// as tshark reads them.
+// The network side of a BRI D channel: TEI management, the data links and
+// their timers, routing by call reference, and the frames as tshark reads them.
 #include "lapd_rig.h"
 
+#include "samples/link/loop_driver.h"
 #include "signalling/lapd_nt.h"
 #include "tests/net/tshark.h"
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <set>
 
 using namespace lapdtest;
 using ISDN::LAPD_NT;
@@ -95,6 +93,14 @@ protected:
             r.inject(from_te(0x100 + i, 1, 127));
             EXPECT_EQ(r.out(), (Out{to_te(0x100 + i, 2, 64 + i), sabme(64 + i)}));
         }
+    }
+    // TEI 64 established, its first I frame taken.
+    void Established(NtRig& r)
+    {
+        Start(r, 1);
+        r.inject("00 81 7F");
+        r.inject("00 81 00 00 08 01 03 01");
+        r.out();
     }
 };
 
@@ -221,41 +227,12 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
     EXPECT_EQ(r.link(64), nullptr);
 }
 
-TEST_F(LapdNt, LostPollsAreRepeatedThenTheLinkEnds)
+// T200 runs from the oldest frame outstanding, and an acknowledgement that
+// leaves frames outstanding restarts it: the idle timer would only poll.
+TEST_F(LapdNt, T200RunsWhileFramesAreOutstandingAndLostPollsEndTheLink)
 {
     NtRig r;
-    Start(r, 1);
-    r.inject("00 81 7F");
-    r.inject("00 81 00 00 08 01 03 01");
-    r.out();
-    // A message acknowledged, then quiet: the poll repeats three times,
-    // and the fourth expiry, about four seconds on, ends the link.
-    r.send({0x08, 0x01, 0x03, 0x02});
-    EXPECT_EQ(r.out(), Out{"02 81 00 03 08 01 03 02"});
-    r.inject("02 81 01 03"); // RR response, F, N(R) 1
-    advance(LAPD_NT_user::idle);
-    EXPECT_EQ(r.out(), Out{"02 81 01 03"});
-    for (int i = 0; i < 3; ++i) {
-        advance(LAPD_NT_user::T200);
-        EXPECT_EQ(r.out(), Out{"02 81 01 03"}) << i;
-    }
-    EXPECT_NE(r.link(64), nullptr);
-    advance(LAPD_NT_user::T200);
-    EXPECT_TRUE(r.out().empty());
-    EXPECT_EQ(r.link(64), nullptr);
-}
-
-// T200 runs from the oldest frame outstanding: later frames do not put it
-// off (Q.921 5.5.1), and an acknowledgement that leaves frames outstanding
-// restarts it instead of handing them to the 10 s idle timer, which would
-// only poll and never send them again.
-TEST_F(LapdNt, T200RunsWhileFramesAreOutstanding)
-{
-    NtRig r;
-    Start(r, 1);
-    r.inject("00 81 7F");
-    r.inject("00 81 00 00 08 01 03 01");
-    r.out();
+    Established(r);
     const Out both = {"02 81 00 03 08 01 03 02", "02 81 02 03 08 01 03 03"};
     r.send({0x08, 0x01, 0x03, 0x02});
     advance(600);
@@ -267,60 +244,20 @@ TEST_F(LapdNt, T200RunsWhileFramesAreOutstanding)
     EXPECT_TRUE(r.out().empty());
     advance(LAPD_NT_user::T200);
     EXPECT_EQ(r.out(), Out{both[1]});
-}
 
-// Our user side against our network side: eight BRI terminals on one bus
-// obtain TEIs, establish their links and exchange messages by call
-// reference; a ninth is denied.
-TEST_F(LapdNt, EightUserSidesOnOneBus)
-{
-    NtRig net;
-    std::vector<std::unique_ptr<Rig>> tes;
-    auto carry = [&] {
-        for (bool moved = true; moved;) {
-            moved = false;
-            for (Bytes const& f : net.channel.sent) {
-                for (auto& te : tes) {
-                    Packet p = packet(f, 0);
-                    te->link->receive(p);
-                }
-                moved = true;
-            }
-            net.channel.sent.clear();
-            for (auto& te : tes) {
-                for (Bytes const& f : te->channel.sent) {
-                    Packet p = packet(f, 0);
-                    net.nt->receive(p);
-                    moved = true;
-                }
-                te->channel.sent.clear();
-            }
-        }
-    };
-    net.nt->activate();
-    for (int i = 0; i < 9; ++i) {
-        tes.push_back(std::make_unique<Rig>(ISDN::Side::user, true));
-        tes.back()->link->mdl_remove();
-        tes.back()->link->activate();
-        carry();
+    // All acknowledged, then quiet: the poll repeats three times, and the
+    // fourth expiry, about four seconds on, ends the link.
+    r.inject("02 81 01 04"); // RR response, N(R) 2
+    advance(LAPD_NT_user::idle);
+    EXPECT_EQ(r.out(), Out{"02 81 01 03"});
+    for (int i = 0; i < 3; ++i) {
+        advance(LAPD_NT_user::T200);
+        EXPECT_EQ(r.out(), Out{"02 81 01 03"}) << i;
     }
-    std::set<int> teis;
-    for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(tes[i]->link->get_state(), ISDN::multiple_frame_established) << i;
-        teis.insert(tes[i]->link->variables().own_tei);
-    }
-    EXPECT_EQ(teis, (std::set<int>{64, 65, 66, 67, 68, 69, 70, 71}));
-    EXPECT_NE(tes[8]->link->get_state(), ISDN::multiple_frame_established);
-
-    for (int i = 0; i < 8; ++i)
-        tes[i]->send({0x08, 0x01, uint8_t(i + 1), 0x05});
-    carry();
-    EXPECT_EQ(net.up.size(), 8u);
-    for (int i = 0; i < 8; ++i)
-        net.send({0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x01});
-    carry();
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(tes[i]->messages, (std::vector<Bytes>{{0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x01}})) << i;
+    EXPECT_NE(r.link(64), nullptr);
+    advance(LAPD_NT_user::T200);
+    EXPECT_TRUE(r.out().empty());
+    EXPECT_EQ(r.link(64), nullptr);
 }
 
 // What the network side sends, read by tshark's LAPD and TEI management
@@ -362,29 +299,28 @@ TEST_F(LapdNt, FramesAsTsharkReadsThem)
     EXPECT_EQ(lines, want);
 }
 
-} // namespace
-
-namespace {
-
-// Eight terminals that never acknowledge, each sent more than it can
-// queue: the packet pool keeps a reserve.
-TEST_F(LapdNt, StalledTerminalsLeaveThePacketPoolAReserve)
+// Eight terminals, each answered by its call reference; then, never
+// acknowledging, each sent more than it can queue: the pool keeps a reserve.
+TEST_F(LapdNt, EightTerminalsByCallReferenceAndThePoolReserve)
 {
-    std::ostringstream errors;
-    std::streambuf* was = std::cerr.rdbuf(errors.rdbuf());
+    test::Capture errors(std::cerr);
     NtRig r;
     Start(r, 8);
     for (unsigned i = 0; i < 8; ++i) {
         r.inject("00 " + octet((64 + i) << 1 | 1) + " 7F");
         r.inject("00 " + octet((64 + i) << 1 | 1) + " 00 00 08 01 " + octet(i + 1) + " 01");
     }
+    r.out();
+    for (unsigned i = 0; i < 8; ++i) {
+        r.send({0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x10});
+        EXPECT_EQ(r.out(), Out{"02 " + octet((64 + i) << 1 | 1) + " 00 03 08 01 " + octet(0x80 | (i + 1)) + " 10"});
+    }
     for (unsigned i = 0; i < 8; ++i)
         for (unsigned n = 0; n < 140; ++n)
             r.send({0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x10});
     r.channel.sent.clear();
-    std::cerr.rdbuf(was);
     EXPECT_GE(PacketPool::available(), 200u);
-    EXPECT_NE(errors.str().find("packet pool low"), std::string::npos);
+    EXPECT_NE(errors.text().find("packet pool low"), std::string::npos);
 }
 
 } // namespace

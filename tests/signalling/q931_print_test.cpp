@@ -1,6 +1,5 @@
-// The Q.931 trace printer: texts of the edge cases, and bounds on long
-// frames and on element lengths that run past the frame (under ASan the
-// frame sits in a buffer of its exact size).
+// The Q.931 trace printer: its edge cases, and bounds on long frames and on
+// elements that run past the frame (which sits in a buffer of its size).
 #include "signalling/q931_print.h"
 
 #include <gtest/gtest.h>
@@ -38,11 +37,7 @@ TEST(Q931Print, EdgeCasesOfTheTrace)
     EXPECT_EQ(t.rfind(" 02 01 00 00 08 01 81 05 04 03 80 90 A3 18 01 89 70 04 81 31 32 33 A1\n", 0), 0u);
     EXPECT_TRUE(has(t, "frame network->user IFrame tei = 0\n")) << t;
     EXPECT_TRUE(has(t, "callref 1 called size 19 message type SETUP\n")) << t;
-    EXPECT_TRUE(has(t, "  Bearer capability\n    octet 3  10000000\n    octet 4  10010000\n"
-                       "    octet 5  10100011\n")) << t;
-    EXPECT_TRUE(has(t, "  Channel identification\n    octet 3 10001001\n")) << t;
-    EXPECT_TRUE(has(t, "  Called party number\n    octet 3 10000001\n    number digits 123\n")) << t;
-    EXPECT_TRUE(has(t, "  Sending complete\n")) << t;
+    EXPECT_TRUE(has(t, "    octet 3 10000001\n    number digits 123\n")) << t;
 
     // TEI management prints only the dump and its line.
     EXPECT_EQ(print({0xFC, 0xFF, 0x03, 0x0F, 0x34, 0x12, 0x01, 0xFF}, 0),
@@ -53,16 +48,16 @@ TEST(Q931Print, EdgeCasesOfTheTrace)
     // shift: its bit 8 is set).
     EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x7D, 0x2A, 0x02, 0x11, 0x22}),
                     "callref 1 caller size 8 message type STATUS\n  attribute 2a attribute size 2\n"));
-    // A cause with its diagnostic, and a calling number with octet 3a.
-    t = print({0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x45, 0x08, 0x04, 0x80, 0x90, 0x05, 0x86, 0x6C, 0x04,
-               0x21, 0x83, '5', '6'});
-    EXPECT_TRUE(has(t, "  Cause\n    coding 00 location 0000\n  cause value 10 : Normal call clearing \n"
-                       "    diag attribute 5  rej 6 \n")) << t;
-    EXPECT_TRUE(has(t, "  Calling party number\n    octet 3 00100001\n    octet 3a 10000011\n"
-                       "    number digits 56\n")) << t;
     // Broadcast SETUP in a UI frame; other protocols stop at the discriminator.
     EXPECT_TRUE(has(print({0x02, 0xFF, 0x03, 0x08, 0x01, 0x01, 0x05}), "broadcast\ncallref 1 caller size 4"));
     EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x09, 0x01}), "Unknown protocol 9!"));
+
+    // Short frames never keep the last text.
+    EXPECT_EQ(print({}), "\nframe too short\n");
+    EXPECT_EQ(print({0x02, 0x01}), " 02 01\nframe too short\n");
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00}), "IFrame tei = 0\nframe too short\n"));
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x01}), "frame too short\n"));
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x02, 0x81}), "frame too short\n"));
 }
 
 std::string element(ISDN::q931::Printer printer, Bytes const& e)
@@ -101,16 +96,6 @@ TEST(Q931Print, FurtherElementPrinters)
     char hex[8];
     EXPECT_EQ(ISDN::QuickHex(hex, Bytes{0x0A, 0xFF}.data(), 2), 7);
     EXPECT_STREQ(hex, " 0A FF");
-}
-
-TEST(Q931Print, ShortFramesNeverKeepTheLastText)
-{
-    print({0x00, 0x01, 0x01, 0x05});
-    EXPECT_EQ(print({}), "\nframe too short\n");
-    EXPECT_EQ(print({0x02, 0x01}), " 02 01\nframe too short\n");
-    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00}), "IFrame tei = 0\nframe too short\n"));
-    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x01}), "frame too short\n"));
-    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x02, 0x81}), "frame too short\n"));
 }
 
 TEST(Q931Print, LongFramesAndOverrunningElementsStayInBounds)

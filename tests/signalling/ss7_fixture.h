@@ -18,8 +18,7 @@ namespace ss7test {
 using Bytes = std::vector<unsigned char>;
 using S = SS7::SLC::State;
 
-// The loop's clock moved by hand, a millisecond at a time, so that each
-// timer fires at its own time.
+// The loop's clock moved by hand a millisecond at a time: each timer fires on time.
 struct Clock {
     Clock() { advance(0); }
     ~Clock() { Mux::mux_cleartimeofday(); }

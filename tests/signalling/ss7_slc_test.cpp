@@ -1,16 +1,21 @@
-// SS7 link control: the state table row by row, with the units each row
-// sends, what it reports upward and the timer it leaves running.
+// SS7 link control: the state table row by row; against a Q.703 peer model,
+// alignment and MSUs both ways through losses and the FSN wrap; then the
+// buffers' limits, the channel's refusals and bad units.
 #include "ss7_fixture.h"
+#include "ss7_peer.h"
 
 #include "samples/link/loop_driver.h"
 
+#include <functional>
 #include <iostream>
+#include <memory>
 
 using namespace ss7test;
 
 namespace {
 
-enum Event { SIO, SIN, SIE, SIOS, SIB, FISU, MSU, ACTIVATE, DEACTIVATE, TRUNK_DOWN, TRUNK_UP, SEND, WAIT };
+// The LSSUs by their status.
+enum Event { SIO, SIN, SIE, SIOS, SIB = 5, FISU, MSU, ACTIVATE, DEACTIVATE, TRUNK_DOWN, TRUNK_UP, SEND, WAIT };
 
 struct Row {
     int from;
@@ -33,10 +38,8 @@ void apply(Link& l, Clock& clock, Event e, unsigned wait)
     case SIN:
     case SIE:
     case SIOS:
-        l.rx(lssu(unsigned(e)));
-        break;
     case SIB:
-        l.rx(lssu(5));
+        l.rx(lssu(unsigned(e)));
         break;
     case FISU:
         l.rx(su(127, true, 127, true));
@@ -64,8 +67,6 @@ void apply(Link& l, Clock& clock, Event e, unsigned wait)
         break;
     }
 }
-
-} // namespace
 
 TEST(Ss7Link, StateTable)
 {
@@ -173,31 +174,296 @@ TEST(Ss7Link, StateTable)
     }
 }
 
-TEST(Ss7Link, CreatedIdleAndLogsWithItsPrefix)
+using Lose = std::function<bool(const Bytes&)>;
+
+bool is_msu(const Bytes& u, unsigned fsn) { return (u[2] & 0x3F) > 2 && (u[1] & 0x7F) == fsn; }
+
+// Both ends, a tick at a time; `lose` drops units on their way.
+struct Pair {
+    explicit Pair(bool emergency = false) : l(emergency) {}
+    void run(unsigned ms, const Lose& lose_ours = nullptr, const Lose& lose_peers = nullptr)
+    {
+        for (unsigned t = 0; t < ms && !(until && until()); t += Q703Peer::tick_ms) {
+            for (const Bytes& u : peer.tick())
+                if (!lose_peers || !lose_peers(u))
+                    l.rx(u);
+            for (const Bytes& u : l.wire.take()) {
+                sent.push_back(u);
+                if (!lose_ours || !lose_ours(u))
+                    peer.receive(u);
+            }
+            clock.advance(Q703Peer::tick_ms);
+            elapsed += Q703Peer::tick_ms;
+        }
+        until = nullptr;
+    }
+    bool in_service() const { return l.state() == S::worked && peer.state == Q703Peer::in_service; }
+    void align()
+    {
+        l.slc->local_activate();
+        peer.start();
+        until = [this] { return in_service(); };
+        run(20000);
+    }
+
+    Clock clock;
+    Link l;
+    Q703Peer peer;
+    std::function<bool()> until;
+    std::vector<Bytes> sent; // by our link
+    unsigned elapsed = 0;
+};
+
+std::vector<Bytes> payloads(unsigned from, unsigned n)
+{
+    std::vector<Bytes> out;
+    for (unsigned i = from; i < from + n; ++i)
+        out.push_back(msu_payload(i, 3 + i % 70));
+    return out;
+}
+
+} // namespace
+
+TEST(Ss7Transfer, AlignsNormallyAndInEmergencyWithQ703Peer)
+{
+    for (bool emergency : {false, true}) {
+        SCOPED_TRACE(emergency ? "emergency" : "normal");
+        Pair p(emergency);
+        p.align();
+        ASSERT_TRUE(p.in_service());
+        // Proving: 8.2 s at both ends, or 0.5 s, the peer taking our SIE.
+        EXPECT_TRUE(emergency ? p.elapsed < 1000 : p.elapsed >= 8200) << p.elapsed;
+        // Each status once, on entering not aligned, aligned and proving.
+        std::vector<std::string> k = kinds(p.sent), status(3, emergency ? "SIE" : "SIN");
+        status[0] = "SIO";
+        k.resize(std::max<size_t>(k.size(), 4));
+        EXPECT_EQ(std::vector<std::string>(k.begin(), k.begin() + 3), status);
+        EXPECT_EQ(std::vector<std::string>(k.begin() + 3, k.end()), std::vector<std::string>(k.size() - 3, "FISU"));
+        EXPECT_EQ(p.l.owner.reports, std::vector<std::string>{"up"});
+
+        for (const Bytes& m : payloads(0, 5))
+            p.l.send(m);
+        std::vector<Bytes> theirs = payloads(100, 5);
+        p.peer.waiting.assign(theirs.begin(), theirs.end());
+        p.run(100);
+        EXPECT_EQ(p.peer.delivered, payloads(0, 5));
+        EXPECT_EQ(p.l.owner.delivered, payloads(100, 5));
+        EXPECT_EQ(multiplexer.timer_count(), 0u) << "T7 stops once all is acknowledged";
+    }
+}
+
+TEST(Ss7Transfer, LostUnitsAreAskedForAndSentAgainBothWays)
+{
+    Pair p;
+    p.align();
+    bool lost = false;
+    Lose once = [&](const Bytes& u) { return is_msu(u, 1) && !lost && (lost = true); };
+    // The peer misses our FSN 1 and inverts its BIB: 1 to 4 go again with
+    // their FSNs and the FIB following that BIB.
+    for (const Bytes& m : payloads(0, 5))
+        p.l.send(m);
+    p.sent.clear();
+    p.run(100, once);
+    EXPECT_EQ(p.peer.delivered, payloads(0, 5));
+    EXPECT_EQ(p.peer.nacks_sent, 1u);
+    EXPECT_EQ(p.l.slc->statistics()->repeat, 1u);
+    std::vector<unsigned> fsns;
+    for (const Bytes& u : p.sent)
+        if ((u[2] & 0x3F) > 2)
+            fsns.push_back(u[1]);
+    EXPECT_EQ(fsns, (std::vector<unsigned>{0x80, 0x81, 0x82, 0x83, 0x84, 0x01, 0x02, 0x03, 0x04}));
+
+    // We miss the peer's FSN 1: our negative acknowledgement brings it again.
+    lost = false;
+    std::vector<Bytes> theirs = payloads(50, 5);
+    p.peer.waiting.assign(theirs.begin(), theirs.end());
+    p.run(100, nullptr, once);
+    EXPECT_EQ(p.l.owner.delivered, payloads(50, 5));
+    EXPECT_EQ(p.l.slc->statistics()->bad_seq, 1u);
+    EXPECT_EQ(p.peer.retransmissions, 1u);
+    EXPECT_TRUE(p.in_service());
+}
+
+TEST(Ss7Transfer, RetransmissionAcrossTheFsnWrap)
+{
+    Pair p;
+    p.align();
+    for (const Bytes& m : payloads(0, 120))
+        p.l.send(m);
+    p.run(30);
+    ASSERT_EQ(p.peer.delivered.size(), 120u);
+    // 127 outstanding from FSN 120 over the wrap to 118, the rest waiting in
+    // the TB; FSN 125 is lost.
+    p.peer.silent = true;
+    for (const Bytes& m : payloads(120, 150))
+        p.l.send(m);
+    p.run(10, [](const Bytes& u) { return is_msu(u, 125); });
+    EXPECT_EQ(p.l.slc->statistics()->rtb_size, 127u);
+    EXPECT_EQ(p.sent.back()[1] & 0x7F, 118);
+    p.peer.silent = false;
+    p.run(200);
+    EXPECT_EQ(p.peer.delivered, payloads(0, 270));
+    EXPECT_EQ(p.l.slc->statistics()->repeat, 1u);
+    EXPECT_EQ(p.l.slc->statistics()->rtb_size, 0u);
+    EXPECT_TRUE(p.in_service());
+}
+
+TEST(Ss7Transfer, ChannelRefusalsAndBufferLimits)
 {
     Clock clock;
     Link l;
-    EXPECT_EQ(l.state(), S::idle);
-    EXPECT_TRUE(l.wire.frames.empty());
-    EXPECT_EQ(multiplexer.timer_count(), 0u);
-    EXPECT_EQ(l.slc->get_bsn(), 0u);
-
-    test::Capture debug(std::clog), errors(std::cerr);
-    l.slc->trace.state = true;
-    l.slc->trace.timers = true;
-    l.slc->local_activate();
-    EXPECT_EQ(l.slc->get_bsn(), 127u);
-    clock.advance(7000);
-    EXPECT_EQ(debug.text(),
-              "SS7/L2 [dpc=12, slc=0, trunk=1]: change state from \"idle\" to \"not aligned\"\n"
-              "SS7/L2 [dpc=12, slc=0, trunk=1] (not aligned): T2 expired\n"
-              "SS7/L2 [dpc=12, slc=0, trunk=1]: change state from \"not aligned\" to \"idle\"\n");
     reach(l, clock, S::worked);
-    debug.take();
-    l.rx(lssu(0x80)); // spare bits ignored: an SIO
-    EXPECT_EQ(errors.text(), "SS7/L2 [dpc=12, slc=0, trunk=1] (worked): receive lssu: out of alignment "
-                             " BSN=127 BIB=1 FSN=127 FIB=1\n");
-    l.slc->OnTrunkHardStatus(false);
-    EXPECT_EQ(debug.take(), "SS7/L2 [dpc=12, slc=0, trunk=1]: change state from \"worked\" to \"idle\"\n")
-        << "an idle link ignores the trunk";
+    test::Capture errors(std::cerr), debug(std::clog);
+    // A refused MSU keeps its place and its FSN is not spent: the FISU that
+    // acknowledges the far end's MSU names the last unit sent.
+    l.wire.refuse_next = 1;
+    l.send(msu_payload(1));
+    l.rx(su(127, true, 0, true, msu_payload(7)));
+    EXPECT_EQ(l.wire.take(), std::vector<Bytes>{su(0, true, 127, true)});
+    l.slc->on_hdlc_ready();
+    EXPECT_EQ(l.wire.take(), std::vector<Bytes>{su(0, true, 0, true, msu_payload(1))});
+
+    // Shorter payloads would read as FISUs or LSSUs; longer fit no unit.
+    for (unsigned n : {0u, 1u, 2u, 274u})
+        l.send(Bytes(n, 0x03));
+    EXPECT_TRUE(l.wire.frames.empty());
+    EXPECT_EQ(l.slc->statistics()->bad_msu, 4u);
+    EXPECT_EQ(errors.count("SS7/L2 [dpc=12, slc=0, trunk=1] (worked): msu of 274 octets can't be sent"), 1u);
+    Packet bare = packet(Bytes(273, 0x04), 0); // no head room: copied
+    l.slc->message(bare);
+    EXPECT_EQ(l.wire.take(), std::vector<Bytes>{su(0, true, 1, true, Bytes(273, 0x04))});
+
+    // While the channel refuses, 200 wait and the 201st is refused.
+    l.wire.refuse = true;
+    for (unsigned i = 0; i < 201; ++i)
+        l.send(msu_payload(i, 3));
+    EXPECT_EQ(l.slc->statistics()->overflow, 1u);
+    EXPECT_EQ(errors.count("no space in TB buffer, TB=200 RTB=2 ignoring msu: 03 00 C8"), 1u) << errors.text();
+    l.wire.refuse = false;
+    l.slc->on_hdlc_ready();
+    ASSERT_EQ(l.wire.take().size(), 125u) << "at most 127 outstanding";
+    l.rx(su(126, true, 0, true)); // releases FSN 0 to 126
+    std::vector<Bytes> out = l.wire.take();
+    ASSERT_EQ(out.size(), 75u);
+    EXPECT_EQ(out.back(), su(0, true, 73, true, msu_payload(199, 3)));
+
+    // Entering worked again drops what still waited from before a failure.
+    l.wire.refuse = true;
+    l.send(msu_payload(1));
+    l.rx(lssu(SS7::SIOS));
+    l.wire.refuse = false;
+    reach(l, clock, S::worked);
+    EXPECT_EQ(errors.count("(worked): discard 1 msu in TB"), 1u);
+}
+
+TEST(Ss7Transfer, BadUnitsAreDroppedWithoutHarm)
+{
+    Bytes longer = su(127, true, 127, true), truncated = su(127, true, 0, true, msu_payload(1, 10));
+    longer.resize(8, 0x01);
+    truncated.resize(5);
+    const struct {
+        Bytes unit;
+        int state;
+        std::vector<std::string> out;
+        const char* what;
+    } steps[] = {
+        {longer, S::worked, {}, "LI 0 and 5 more octets: dropped, not cut to a FISU"},
+        {truncated, S::worked, {}, "an MSU cut short: dropped, not read as an LSSU"},
+        {{0x01, 0x02}, S::worked, {}, "too short"},
+        {{0xFF, 0xFF, 0xC0}, S::worked, {}, "spare LI bits ignored: a FISU"},
+        {su(5, true, 127, true, msu_payload(1)), S::worked, {}, "repeated MSU: dropped, its BSN unread"},
+        {su(5, true, 127, true), S::worked, {}, "BSN out of range: ignored once"},
+        {su(127, true, 127, true), S::worked, {}, "an in-range BSN clears it"},
+        {su(5, true, 127, true), S::worked, {}, "out of range again: ignored once"},
+        {su(127, true, 3, true, msu_payload(1)), S::worked, {"FISU"}, "FSN gap: negative acknowledgement"},
+        {su(127, true, 4, true, msu_payload(1)), S::worked, {}, "FIB not yet our new BIB: dropped"},
+        {su(127, true, 0, false, msu_payload(1)), S::worked, {"FISU"}, "the retransmission begins: accepted"},
+        {su(127, true, 0, true), S::worked, {}, "unexpected FIB: noted"},
+        {su(127, true, 0, true), S::idle, {"SIOS"}, "twice: out of service"},
+    };
+    Clock clock;
+    Link l;
+    reach(l, clock, S::worked);
+    test::Capture errors(std::cerr);
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.what);
+        l.rx(s.unit);
+        EXPECT_EQ(l.state(), s.state);
+        EXPECT_EQ(kinds(l.wire.take()), s.out);
+    }
+    EXPECT_EQ(l.slc->statistics()->bad_length, 3u);
+    EXPECT_EQ(l.slc->statistics()->bad_seq, 1u);
+    EXPECT_EQ(l.owner.delivered.size(), 1u);
+    EXPECT_EQ(errors.count("invalid packet length, expected = 0, received = 5"), 1u) << errors.text();
+    EXPECT_EQ(errors.count("ignore packet, length too small 01 02"), 1u) << errors.text();
+
+    reach(l, clock, S::worked);
+    l.rx(su(9, true, 127, true));
+    l.rx(su(9, true, 127, true));
+    EXPECT_EQ(l.state(), S::idle) << "two BSNs out of range in a row";
+    EXPECT_EQ(l.slc->statistics()->bad_length, 3u) << "counters go on across failures";
+
+    // Status spare bits are ignored: 0x80 is an SIO, 0x41 an SIN; 0x84
+    // (SIPO) is none that idle acts on.
+    for (unsigned status : {0x84u, 0x80u, 0x41u})
+        l.rx(lssu(status));
+    EXPECT_EQ(l.state(), S::proving);
+}
+
+// Links whose channels refuse keep their MSUs waiting; together they stop
+// short of emptying the packet pool.
+TEST(Ss7Transfer, StalledLinksLeaveThePacketPoolAReserve)
+{
+    Clock clock;
+    test::Capture errors(std::cerr), debug(std::clog);
+    std::vector<std::unique_ptr<Link>> links;
+    for (int i = 0; i < 6; ++i) {
+        links.push_back(std::make_unique<Link>());
+        reach(*links.back(), clock, S::worked);
+        links.back()->wire.refuse = true;
+        for (unsigned n = 0; n < 200; ++n)
+            links.back()->send(msu_payload(n, 3));
+    }
+    EXPECT_GE(PacketPool::available(), 200u);
+    EXPECT_GT(links.back()->slc->statistics()->overflow, 0u);
+}
+
+// Nothing calls the first two: an MSU straight to the channel, past TB and
+// RTB, and the 999 ms window of congestion reports. Then T7.
+TEST(Ss7Transfer, SendMsuTheCongestionWindowAndT7)
+{
+    Clock clock;
+    Link l;
+    reach(l, clock, S::worked);
+    test::Capture errors(std::cerr);
+    l.slc->trace.msu_processing = true;
+    Packet none, empty = packet({}, 8), two = packet({0x03, 0x01}, 8);
+    for (Packet* p : {&none, &empty, &two})
+        l.slc->send_msu(*p);
+    EXPECT_TRUE(l.wire.take().empty());
+    EXPECT_EQ(errors.count("SS7/L2 [dpc=12, slc=0, trunk=1] (worked): fail to send msu (bad packet)\n"), 3u)
+        << errors.text();
+    Packet bare = packet(msu_payload(5), 0);
+    l.slc->send_msu(bare);
+    EXPECT_EQ(l.wire.take(), std::vector<Bytes>{su(127, true, 127, true, msu_payload(5))});
+    EXPECT_EQ(l.slc->statistics()->rtb_size, 0u);
+
+    // From the link's creation, then from each false answer.
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(l.slc->CoutCongestion());
+        clock.advance(999);
+        EXPECT_TRUE(l.slc->CoutCongestion());
+        clock.advance(1);
+        EXPECT_FALSE(l.slc->CoutCongestion());
+    }
+
+    // T7 restarts on each acknowledgement.
+    l.send(msu_payload(1));
+    l.send(msu_payload(2));
+    clock.advance(11000);
+    l.rx(su(0, true, 127, true)); // acknowledges the first
+    clock.advance(11999);
+    EXPECT_EQ(l.state(), S::worked);
+    clock.advance(1);
+    EXPECT_EQ(l.state(), S::idle);
 }

@@ -15,8 +15,7 @@ namespace {
 
 char const tshark[] = "/usr/bin/tshark";
 
-// What a unit should read as: LSSUs with a status, the others with the
-// octets after the LI.
+// What a unit should read as: LSSUs with a status, others with the octets after the LI.
 struct Meant {
     unsigned bsn, bib, fsn, fib, li;
     int status; // -1: none
@@ -32,19 +31,6 @@ std::string line_of(const Meant& m)
     return os.str();
 }
 
-// The units as a capture of link type 140 (MTP2 without check bits), read
-// back by tshark with MTP3 off, a line of fields per unit.
-bool dissect(const std::vector<Bytes>& units, std::vector<std::string>& lines, std::string& why)
-{
-    test::Dissection d = test::Dissect(test::OffsetDump(units), "-l 140",
-                                       "--disable-protocol mtp3 -T fields -E separator=/t"
-                                       " -e mtp2.bsn -e mtp2.bib -e mtp2.fsn -e mtp2.fib -e mtp2.li -e mtp2.sf"
-                                       " -e data.len -e _ws.expert -e _ws.malformed");
-    lines = d.lines;
-    why = d.why;
-    return d.ok;
-}
-
 } // namespace
 
 TEST(Ss7Wire, UnitsWeSendAreTheUnitsTsharkSees)
@@ -52,11 +38,12 @@ TEST(Ss7Wire, UnitsWeSendAreTheUnitsTsharkSees)
     if (::access(tshark, X_OK) != 0)
         GTEST_SKIP() << "tshark is not installed";
     std::vector<Bytes> units;
-    std::vector<Meant> meant;
+    std::vector<std::string> meant;
     auto expect = [&](Link& l, std::vector<Meant> m) {
         for (const Bytes& u : l.wire.take())
             units.push_back(u);
-        meant.insert(meant.end(), m.begin(), m.end());
+        for (const Meant& x : m)
+            meant.push_back(line_of(x));
         ASSERT_EQ(units.size(), meant.size());
     };
     auto status = [](int s) { return Meant{127, 1, 127, 1, 1, s, 0}; };
@@ -107,10 +94,12 @@ TEST(Ss7Wire, UnitsWeSendAreTheUnitsTsharkSees)
     e.rx(lssu(SS7::SIO));
     expect(e, {status(0), status(2)});
 
-    std::vector<std::string> lines;
-    std::string why;
-    ASSERT_TRUE(dissect(units, lines, why)) << why;
-    ASSERT_EQ(lines.size(), meant.size());
-    for (size_t i = 0; i < lines.size(); ++i)
-        EXPECT_EQ(lines[i], line_of(meant[i])) << "unit " << i;
+    // A capture of link type 140 (MTP2 without check bits), read back with
+    // MTP3 off, a line of fields per unit.
+    test::Dissection d = test::Dissect(test::OffsetDump(units), "-l 140",
+                                       "--disable-protocol mtp3 -T fields -E separator=/t"
+                                       " -e mtp2.bsn -e mtp2.bib -e mtp2.fsn -e mtp2.fib -e mtp2.li -e mtp2.sf"
+                                       " -e data.len -e _ws.expert -e _ws.malformed");
+    ASSERT_TRUE(d.ok) << d.why;
+    EXPECT_EQ(d.lines, meant);
 }
