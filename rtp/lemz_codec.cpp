@@ -1,6 +1,6 @@
 #include "rtp/lemz_codec.h"
 
-#include "rtp/radio_control.h"
+#include "rtp/address_text.h"
 
 #include <arpa/inet.h>
 

@@ -25,15 +25,6 @@ const char* GetRtpExtDevName()
     return ::GetRtpExtDevName();
 }
 
-std::string DottedAddress(uint32_t address)
-{
-    in_addr a{};
-    a.s_addr = address;
-    char text[INET_ADDRSTRLEN] = "";
-    ::inet_ntop(AF_INET, &a, text, sizeof text);
-    return text;
-}
-
 RadioControl::RadioControl(int slot, rtp_ext_attach_session_params const& attach, rtp_ext_init_params const& init)
     : mType(kRadioOwnAttached), mExtAttach(attach), mInit(init), mSlot(static_cast<unsigned long>(slot))
 {

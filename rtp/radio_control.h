@@ -1,6 +1,7 @@
 #pragma once
 
 #include "board/rtp_driver.h"
+#include "rtp/address_text.h"
 #include "framework/event.h"
 #include "framework/fd.h"
 #include "framework/timer.h"
@@ -26,9 +27,6 @@ class RtpRadioRequest;
 namespace RTPSignalling {
 
 const char* GetRtpExtDevName();
-
-// The dotted text of an IPv4 address in network order.
-std::string DottedAddress(uint32_t address);
 
 // Milliseconds from `then` to `now` on the wrapping 32-bit clock; a time
 // ahead of now is no age at all.
