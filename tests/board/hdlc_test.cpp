@@ -1,4 +1,3 @@
-#include "board/device.h"
 #include "board/hdlc.h"
 #include "board/hw_mux.h"
 #include "board/mcc.h"
@@ -10,8 +9,6 @@
 #include "standin/switch.h"
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
 
 #include <cerrno>
 #include <csignal>
@@ -96,11 +93,6 @@ protected:
 
 TEST_F(HdlcTest, EachModeAllocatesItsKindAndDeactivationRestoresTheSwitch)
 {
-    EXPECT_FALSE(hdlc->is_open());
-    EXPECT_EQ(hdlc->params().tdm, -1);
-    EXPECT_EQ(hdlc->params().tdm2, -1);
-    EXPECT_EQ(hdlc->channel(), -1);
-
     const struct {
         int mode;
         uint32_t kind;
@@ -325,61 +317,6 @@ TEST_F(HdlcTest, DeviceFailuresLeaveNothingOpenOrConnected)
     EXPECT_LT(Open(7), 0);
     EXPECT_EQ(board.opens(), opens);
     EXPECT_NE(errors.take().find("unknown channel mode 7"), std::string::npos);
-
-    // And the pool runs dry.
-    std::vector<HDLC> many(40);
-    int opened = 0;
-    for (HDLC& h : many)
-        opened += h.activate();
-    EXPECT_EQ(opened, 32);
-    EXPECT_EQ(mcc.free(), 0u);
-}
-
-} // namespace
-
-namespace {
-
-TEST(SimulatedMcc, AnswersResourcesAndRefusesMisuse)
-{
-    Standin::Board board;
-    auto& mcc = board.Get<Standin::Mcc>(Mcc::kDevice);
-    Fd fd(Device::Open(Mcc::kDevice, O_RDONLY));
-    ASSERT_TRUE(fd);
-
-    Mcc::Resources r{9, 9, 9, 9};
-    ASSERT_EQ(Device::Request(fd.lowlevel_fd(), Mcc::kResources, &r), 0);
-    EXPECT_EQ(r.data, 16u);
-    EXPECT_EQ(r.bri, 8u);
-    EXPECT_EQ(r.transparent, 8u);
-    EXPECT_EQ(r.spare, 0u);
-    mcc.SetResources(3, 2, 1);
-    ASSERT_EQ(Device::Request(fd.lowlevel_fd(), Mcc::kResources, &r), 0);
-    EXPECT_EQ(std::vector<uint32_t>({r.data, r.bri, r.transparent}), (std::vector<uint32_t>{3, 2, 1}));
-
-    errno = 0;
-    EXPECT_EQ(Device::Request(fd.lowlevel_fd(), Mcc::kTimeslot), -1);
-    EXPECT_EQ(errno, EINVAL) << "no time slot before allocation";
-    Mcc::Allocation bad{4, 512, 0, 1, 1};
-    EXPECT_EQ(Device::Request(fd.lowlevel_fd(), Mcc::kAllocate, &bad), -1);
-    EXPECT_EQ(errno, EINVAL);
-    Mcc::Allocation good{Mcc::kTransparent, 512, 0, 1, 1};
-    ASSERT_EQ(Device::Request(fd.lowlevel_fd(), Mcc::kAllocate, &good), 0);
-    EXPECT_EQ(Device::Request(fd.lowlevel_fd(), Mcc::kAllocate, &good), -1);
-    EXPECT_EQ(errno, EBUSY) << "one channel per descriptor";
-    int ts = Device::Request(fd.lowlevel_fd(), Mcc::kTimeslot);
-    EXPECT_EQ(ts, 8192 + 12 * 128);
-    EXPECT_EQ(Device::Request(fd.lowlevel_fd(), 0x20004D7FUL), -1);
-    EXPECT_EQ(errno, ENOTTY);
-
-    // A duplicate keeps the channel; the last close frees it.
-    Fd copy = fd;
-    fd.close();
-    board.Prune();
-    EXPECT_EQ(mcc.Timeslots(), std::vector<int>{ts});
-    copy.close();
-    board.Prune();
-    EXPECT_TRUE(mcc.Timeslots().empty());
-    EXPECT_FALSE(mcc.Inject(ts, {0x01}));
 }
 
 } // namespace

@@ -166,24 +166,6 @@ TEST_F(LinkFixture, EveryErrorCause)
     ExpectQuiet();
 }
 
-TEST_F(LinkFixture, AFloodOfCommandsIsAnsweredInOrder)
-{
-    Octets burst;
-    const unsigned n = 300;
-    for (unsigned i = 0; i < n; ++i) {
-        LGCP::Message ping = Command(i, static_cast<int>(i % 1024));
-        Body(ping).select_ping();
-        Octets payload = Encode(ping);
-        size_t length = payload.size() + 4;
-        burst.insert(burst.end(), {3, 0, static_cast<char>(length >> 8), static_cast<char>(length)});
-        burst.insert(burst.end(), payload.begin(), payload.end());
-    }
-    ASSERT_TRUE(client.SendRaw(burst));
-    auto got = Receive(n);
-    for (unsigned i = 0; i < got.size(); ++i)
-        ExpectAnswer(got[i], i, static_cast<int>(i % 1024));
-}
-
 // A trunk status signal of another service reaches the slots on that trunk.
 TEST_F(LinkFixture, TrunkStatusOfAnotherServiceReachesTheTrunkSlots)
 {

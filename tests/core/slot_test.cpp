@@ -161,19 +161,14 @@ TEST_F(SlotTest, StreamChangesAreReportedOnceAndInactiveOnesDisconnect)
     EXPECT_TRUE(sw.Connections().empty());
 }
 
-TEST_F(SlotTest, LogPrefixAndTheDefaultKindRefusesStreams)
+TEST_F(SlotTest, TheDefaultKindRefusesStreams)
 {
     struct Plain : Slot {
         using Slot::Slot;
         const char* GetName() const override { return "plain"; }
     };
-    auto* plain = new Plain(factory);
-    std::ostringstream os;
-    os << *plain << " ";
-    Slots::instance().Enter(7, *plain);
-    os << *plain << " " << make(1023);
-    EXPECT_EQ(os.str(), "na:plain 07:plain 1023:test");
-
+    Slots::instance().Enter(7, *new Plain(factory));
+    make(1023);
     EXPECT_EQ(Slots::instance().Deactivate(7), Answer::unsupported);
     test::Capture errors(std::cerr);
     EXPECT_EQ(Slots::instance().Connect(7, {1023}), Answer::connectFail);

@@ -173,38 +173,36 @@ void unix_pair(Fd& a, Fd& b)
 TEST(AsyncCopy, CopiesEverythingThroughABlockedDestinationThenFlushes)
 {
     Bytes data = pattern(300000);
-    for (bool flush : {true, false}) {
-        Fd reader, writer;
-        tcp_pair(reader, writer);
-        int small = 32768;
-        ::setsockopt(writer.lowlevel_fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof(small));
-        ::setsockopt(reader.lowlevel_fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
-        reader.NonBlock();
+    Fd reader, writer;
+    tcp_pair(reader, writer);
+    int small = 32768;
+    ::setsockopt(writer.lowlevel_fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof(small));
+    ::setsockopt(reader.lowlevel_fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+    reader.NonBlock();
 
-        CopyUser u;
-        u.copy->set_bufsize(1000);
-        u.copy->set_events(ASync::Copy::EventsParams(POLLIN, POLLOUT, flush ? POLLWRNORM : 0));
-        ASSERT_TRUE(u.copy->Start(file_with(data), writer));
-        EXPECT_FALSE(u.copy->Start(file_with(data), writer));
-        writer.close();
+    CopyUser u;
+    u.copy->set_bufsize(1000);
+    u.copy->set_events(ASync::Copy::EventsParams(POLLIN, POLLOUT, POLLWRNORM));
+    ASSERT_TRUE(u.copy->Start(file_with(data), writer));
+    EXPECT_FALSE(u.copy->Start(file_with(data), writer));
+    writer.close();
 
-        Bytes got;
-        bool blocked = false;
-        ASSERT_TRUE(run_until([&] {
-            blocked = blocked || (u.copy->status() == ASync::Copy::Status::writing);
-            unsigned char buf[65536];
-            ssize_t n;
-            while ((n = ::recv(reader.lowlevel_fd(), buf, sizeof(buf), 0)) > 0)
-                got.insert(got.end(), buf, buf + n);
-            return !u.statuses.empty() && n == 0;
-        }));
-        EXPECT_TRUE(blocked) << "the destination never filled";
-        EXPECT_EQ(u.statuses, std::vector<int>{5});
-        EXPECT_EQ(got, data);
-        EXPECT_EQ(u.copy->copied(), data.size());
-        // Reaching end of stream above shows the copy closed its duplicate
-        // of the destination.
-    }
+    Bytes got;
+    bool blocked = false;
+    ASSERT_TRUE(run_until([&] {
+        blocked = blocked || (u.copy->status() == ASync::Copy::Status::writing);
+        unsigned char buf[65536];
+        ssize_t n;
+        while ((n = ::recv(reader.lowlevel_fd(), buf, sizeof(buf), 0)) > 0)
+            got.insert(got.end(), buf, buf + n);
+        return !u.statuses.empty() && n == 0;
+    }));
+    EXPECT_TRUE(blocked) << "the destination never filled";
+    EXPECT_EQ(u.statuses, std::vector<int>{5});
+    EXPECT_EQ(got, data);
+    EXPECT_EQ(u.copy->copied(), data.size());
+    // Reaching end of stream above shows the copy closed its duplicate of
+    // the destination.
 }
 
 TEST(AsyncCopy, DestinationClosingEndsWithErrorAndHandlerMayDelete)
