@@ -177,34 +177,6 @@ TEST_F(HdlcTest, FramesBothWaysAndTheCountersMatch)
     EXPECT_EQ(s.received, 2u);
 }
 
-TEST_F(HdlcTest, RefusedWriteIsReportedReadyExactlyOnce)
-{
-    int ts = Open();
-    ASSERT_GE(ts, 0);
-    Packet first = MakePacket({0x01});
-    ASSERT_TRUE(hdlc->hdlc_transmit(first));
-
-    ASSERT_TRUE(mcc.Refuse(ts));
-    Packet refused = MakePacket({0x02});
-    EXPECT_FALSE(hdlc->hdlc_transmit(refused));
-    EXPECT_FALSE(hdlc->is_ready());
-    EXPECT_TRUE(hdlc->is_open());
-    EXPECT_FALSE(hdlc->hdlc_transmit(refused)) << "still full";
-    Settle();
-    EXPECT_EQ(listener.ready, 0) << "nothing drained yet";
-
-    mcc.Drain(ts);
-    ASSERT_TRUE(RunUntil([&] { return listener.ready > 0; }));
-    Settle();
-    EXPECT_EQ(listener.ready, 1);
-    EXPECT_TRUE(hdlc->is_ready());
-
-    EXPECT_TRUE(hdlc->hdlc_transmit(refused));
-    EXPECT_EQ(mcc.Written(ts), (std::vector<Bytes>{{0x01}, {0x02}}));
-    EXPECT_EQ(hdlc->statistics().sent, 2u);
-    EXPECT_EQ(hdlc->statistics().errors, 0u) << "a full device is not an error";
-}
-
 TEST_F(HdlcTest, ClosedFarEndReportsErrorAndStopsWatching)
 {
     int ts = Open();
