@@ -2,8 +2,6 @@
 
 #include "protocol/acp.h"
 
-#include <sys/socket.h>
-
 namespace {
 
 using namespace test;

@@ -2,10 +2,8 @@
 
 namespace {
 
-using test::SlotFixture;
 using J = std::vector<std::string>;
-
-class SlotTest : public SlotFixture {};
+using SlotTest = test::SlotFixture;
 
 TEST_F(SlotTest, TheLowerPrioritySideMakesAndUndoesTheSwitchConnection)
 {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -111,36 +112,28 @@ typedef std::vector<std::string> list;
 TEST(ProtocolPaths, ActivationClimbsSuccessGoesDownErrorsGoUp)
 {
     Stack s;
-    s.top->activate();
-    EXPECT_EQ(trace, list({"bottom.activate", "a.activate", "b.activate", "top.activate",
-                           "owner.activated top"}));
-
-    trace.clear();
-    s.top->deactivate();
-    EXPECT_EQ(trace, list({"top.deactivate", "b.deactivate",
-                           "a.deactivate", "bottom.deactivate",
-                           "owner.deactivated bottom success bottom: done"}));
-
-    // The family as a whole, with no layer above it in its list, activates
-    // its own stack the same way.
-    trace.clear();
-    s.inner->activate();
-    EXPECT_EQ(trace, list({"bottom.activate", "a.activate", "b.activate", "top.activate",
-                           "owner.activated top"}));
-
-    // Errors climb past every upper layer only.
-    trace.clear();
-    s.a->fail("line down");
-    EXPECT_EQ(trace, list({"owner.deactivated top error a: line down"}));
-
-    trace.clear();
-    s.bottom->fail("socket closed");
-    EXPECT_EQ(trace, list({"owner.deactivated top error bottom: socket closed"}));
-
-    // A status report climbs the same way without deactivating anything.
-    trace.clear();
-    s.b->on_status(Protocol_status(new Protocol_status_error(s.b, "congested")));
-    EXPECT_EQ(trace, list({"owner.status top b: congested"}));
+    list const up{"bottom.activate", "a.activate", "b.activate", "top.activate", "owner.activated top"};
+    struct Step {
+        std::function<void()> act;
+        list want;
+    } steps[] = {
+        {[&] { s.top->activate(); }, up},
+        {[&] { s.top->deactivate(); },
+         {"top.deactivate", "b.deactivate", "a.deactivate", "bottom.deactivate",
+          "owner.deactivated bottom success bottom: done"}},
+        // The family, with no layer above it in its list, activates its own stack the same way.
+        {[&] { s.inner->activate(); }, up},
+        // Errors and status reports climb past every upper layer only.
+        {[&] { s.a->fail("line down"); }, {"owner.deactivated top error a: line down"}},
+        {[&] { s.bottom->fail("socket closed"); }, {"owner.deactivated top error bottom: socket closed"}},
+        {[&] { s.b->on_status(Protocol_status(new Protocol_status_error(s.b, "congested"))); },
+         {"owner.status top b: congested"}},
+    };
+    for (Step& step : steps) {
+        trace.clear();
+        step.act();
+        EXPECT_EQ(trace, step.want);
+    }
 }
 
 TEST(ProtocolPaths, PacketsCrossEveryLayerInOrderWithPreparedRoom)
