@@ -249,46 +249,38 @@ TEST_F(HdlcTest, BadFramesAreDroppedAndListenersMayCloseOrDelete)
 
 TEST_F(HdlcTest, DeviceFailuresLeaveNothingOpenOrConnected)
 {
-    Capture errors(std::cerr);
-    auto nothingLeft = [&] {
+    struct Case {
+        std::function<void()> fail;
+        int tdm2;
+        std::string line;
+    } cases[] = {
+        {[&] { board.FailOpen(Mcc::kDevice, ENODEV); }, -1, "fail to open MCC device: " + std::string(strerror(ENODEV))},
+        {[&] { board.FailRequest(Mcc::kDevice, Mcc::kAllocate, EIO); }, -1,
+         "MCC_ALLOCATE fail: " + std::string(strerror(EIO))},
+        {[&] { board.FailRequest(Mcc::kDevice, Mcc::kTimeslot, EINVAL); }, -1, "MCC_TIMESLOT fail: "},
+        // The switch refuses either connection: nothing stays fed.
+        {[&] { board.FailRequest("/dev/hal", 0x80084D10UL, EIO); }, -1, "can't connect the channel to its line: "},
+        {[] {}, 8192 + 2048, "can't connect the line to its channel: "},
+    };
+    for (Case& c : cases) {
+        Capture errors(std::cerr);
+        c.fail();
+        EXPECT_LT(Open(HDLC::pri, kLine, c.tdm2), 0) << c.line;
+        EXPECT_EQ(errors.count(c.line), 1u) << errors.text();
         board.Prune();
         EXPECT_FALSE(hdlc->is_open());
         EXPECT_TRUE(board.Channels(Mcc::kDevice).empty());
         EXPECT_TRUE(mcc.Timeslots().empty());
         EXPECT_TRUE(sw.Connections().empty());
         EXPECT_EQ(multiplexer.handler_count(), 0u);
-    };
-
-    board.FailOpen(Mcc::kDevice, ENODEV);
-    EXPECT_LT(Open(), 0);
-    EXPECT_EQ(errors.count("fail to open MCC device: " + std::string(strerror(ENODEV))), 1u);
-    nothingLeft();
-
-    // A device that answers every request with an error.
-    board.FailRequest(Mcc::kDevice, Mcc::kAllocate, EIO, 2);
-    EXPECT_LT(Open(), 0);
-    EXPECT_LT(Open(), 0);
-    EXPECT_EQ(errors.count("MCC_ALLOCATE fail: " + std::string(strerror(EIO))), 2u);
-    nothingLeft();
-
-    board.FailRequest(Mcc::kDevice, Mcc::kTimeslot, EINVAL);
-    EXPECT_LT(Open(), 0);
-    EXPECT_EQ(errors.count("MCC_TIMESLOT fail: "), 1u);
-    nothingLeft();
-
-    // The switch refuses either connection: nothing stays fed.
-    board.FailRequest("/dev/hal", 0x80084D10UL, EIO);
-    EXPECT_LT(Open(), 0);
-    nothingLeft();
-    EXPECT_LT(Open(HDLC::bri, kLine, 8192 + 2048), 0);
-    EXPECT_EQ(errors.count("can't connect the line to its channel: "), 1u);
-    nothingLeft();
+    }
 
     // A mode that no channel kind carries never reaches the device.
+    Capture errors(std::cerr);
     size_t opens = board.opens();
     EXPECT_LT(Open(7), 0);
     EXPECT_EQ(board.opens(), opens);
-    EXPECT_NE(errors.take().find("unknown channel mode 7"), std::string::npos);
+    EXPECT_EQ(errors.count("unknown channel mode 7"), 1u);
 }
 
 } // namespace
