@@ -132,17 +132,10 @@ TEST_F(E1Test, TrunkGoingDownReachesTheFactoriesBeforeTheController)
     EXPECT_EQ(Heard(2), down);
     maintenance.SetAlarms(2, 0);
 
-    // Back to normal, and a controller's trunk command is nobody's.
+    // Back to normal.
     maintenance.SetAlarms(0, 0);
     e1->Poll();
     EXPECT_EQ(Heard(2), (std::vector<Status>{{0, kNormal}, {2, kNormal}}));
-    LGCP::Message cfg = test::Command(7);
-    test::Body(cfg).select_trunkCfg();
-    std::vector<LGCP::Message> answer = Exchange(cfg);
-    ASSERT_EQ(answer.size(), 1u);
-    ASSERT_TRUE(answer[0].get_pdu().response_isSelected());
-    ASSERT_TRUE(answer[0].get_pdu().get_response().error_isSelected());
-    EXPECT_EQ(answer[0].get_pdu().get_response().get_error().asInt(), 4) << "unexpectedMsgType";
 }
 
 TEST_F(E1Test, AlarmsNameTheStateAndOnlyFittedTrunksAreReported)
