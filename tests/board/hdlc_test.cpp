@@ -1,9 +1,9 @@
 #include "board/hdlc.h"
 #include "board/hw_mux.h"
 #include "board/mcc.h"
-#include "board_loop.h"
 #include "framework/multiplexer.h"
 #include "framework/packet.h"
+#include "samples/link/loop_driver.h"
 #include "standin/board.h"
 #include "standin/mcc.h"
 #include "standin/switch.h"
@@ -17,9 +17,7 @@
 #include <iostream>
 #include <vector>
 
-using boardtest::Capture;
-using boardtest::RunUntil;
-using boardtest::Settle;
+using test::Capture;
 using Bytes = Standin::Frame;
 
 namespace {
@@ -89,6 +87,7 @@ protected:
     Standin::Mcc& mcc = board.Get<Standin::Mcc>("/dev/mcc/ctl");
     Listener listener;
     HDLC* hdlc = new HDLC;
+    test::LoopDriver loop;
 };
 
 TEST_F(HdlcTest, EachModeAllocatesItsKindAndDeactivationRestoresTheSwitch)
@@ -146,7 +145,7 @@ TEST_F(HdlcTest, FramesBothWaysAndTheCountersMatch)
 
     ASSERT_TRUE(mcc.Inject(ts, {0x02, 0x01, 0x7F}));
     ASSERT_TRUE(mcc.Inject(ts, {0x03}));
-    ASSERT_TRUE(RunUntil([&] { return listener.frames.size() == 2; }));
+    ASSERT_TRUE(loop.RunUntil([&] { return listener.frames.size() == 2; }));
     EXPECT_EQ(listener.frames[0], (Bytes{0x02, 0x01, 0x7F}));
     EXPECT_EQ(listener.frames[1], (Bytes{0x03}));
 
@@ -187,8 +186,8 @@ TEST_F(HdlcTest, ClosedFarEndReportsErrorAndStopsWatching)
     Packet lost = MakePacket({0x01});
     EXPECT_FALSE(hdlc->hdlc_transmit(lost)) << "the device refuses the write";
     EXPECT_EQ(hdlc->statistics().errors, 1u);
-    ASSERT_TRUE(RunUntil([&] { return !listener.errors.empty(); }));
-    Settle();
+    ASSERT_TRUE(loop.RunUntil([&] { return !listener.errors.empty(); }));
+    loop.Settle();
     EXPECT_EQ(listener.frames, (std::vector<Bytes>{{0x11}})) << "what came before the hang-up is delivered";
     EXPECT_EQ(listener.errors, (std::vector<int>{HDLC::Notify::Cause::read_error}));
     EXPECT_FALSE(hdlc->is_open());
@@ -214,8 +213,8 @@ TEST_F(HdlcTest, BadFramesAreDroppedAndListenersMayCloseOrDelete)
     ASSERT_TRUE(mcc.Inject(ts, {}));
     ASSERT_TRUE(mcc.Inject(ts, Bytes(65535, 0x7E)));
     ASSERT_TRUE(mcc.Inject(ts, {0x42}));
-    ASSERT_TRUE(RunUntil([&] { return !listener.frames.empty(); }));
-    Settle();
+    ASSERT_TRUE(loop.RunUntil([&] { return !listener.frames.empty(); }));
+    loop.Settle();
     EXPECT_EQ(listener.frames, (std::vector<Bytes>{{0x42}}));
     EXPECT_EQ(errors.count("frame of 0 octets dropped"), 1u);
     EXPECT_EQ(errors.count("frame of 65535 octets dropped"), 1u);
@@ -227,8 +226,8 @@ TEST_F(HdlcTest, BadFramesAreDroppedAndListenersMayCloseOrDelete)
     listener.onReceive = [&] { hdlc->deactivate(); };
     ASSERT_TRUE(mcc.Inject(ts, {0x01}));
     ASSERT_TRUE(mcc.Inject(ts, {0x02}));
-    ASSERT_TRUE(RunUntil([&] { return listener.frames.size() == 2; }));
-    Settle();
+    ASSERT_TRUE(loop.RunUntil([&] { return listener.frames.size() == 2; }));
+    loop.Settle();
     EXPECT_EQ(listener.frames.size(), 2u);
     EXPECT_FALSE(hdlc->is_open());
 
@@ -241,8 +240,8 @@ TEST_F(HdlcTest, BadFramesAreDroppedAndListenersMayCloseOrDelete)
     };
     ASSERT_TRUE(mcc.Inject(ts, {0x03}));
     ASSERT_TRUE(mcc.Inject(ts, {0x04}));
-    ASSERT_TRUE(RunUntil([&] { return hdlc == nullptr; }));
-    Settle();
+    ASSERT_TRUE(loop.RunUntil([&] { return hdlc == nullptr; }));
+    loop.Settle();
     EXPECT_EQ(listener.frames.size(), 3u);
     EXPECT_TRUE(sw.Connections().empty());
 }

@@ -1,9 +1,9 @@
 #include "board/dsp_requests.h"
-#include "board_loop.h"
 #include "media_slot.h"
 #include "core/slots.h"
 #include "framework/multiplexer.h"
 #include "protocol/lgcp.h"
+#include "samples/link/loop_driver.h"
 #include "standin/board.h"
 #include "standin/dsp.h"
 #include "standin/dtmf.h"
@@ -19,9 +19,7 @@
 #include <memory>
 #include <vector>
 
-using boardtest::Capture;
-using boardtest::RunUntil;
-using boardtest::Settle;
+using test::Capture;
 using boardtest::MediaSlot;
 using boardtest::NoFactory;
 
@@ -60,8 +58,8 @@ protected:
     }
     bool Wait(size_t count)
     {
-        bool got = RunUntil([&] { return signals.signals.size() >= count; });
-        Settle();
+        bool got = loop.RunUntil([&] { return signals.signals.size() >= count; });
+        loop.Settle();
         return got && signals.signals.size() == count;
     }
 
@@ -70,6 +68,7 @@ protected:
     Standin::Dsproc& dsp = board.Get<Standin::Dsproc>(Dsp::kDevice);
     NoFactory factory;
     Signals signals;
+    test::LoopDriver loop;
 };
 
 TEST_F(ReceiversTest, EventsReachOnlyTheirTimeSlotsReceiverAndLeaveAsSignals)
@@ -117,7 +116,7 @@ TEST_F(ReceiversTest, EventsReachOnlyTheirTimeSlotsReceiverAndLeaveAsSignals)
     unsigned long before = Hardware::TonecService::instance().unrouted();
     dtmf.Detect(8192 + 9, 1, 1);
     dtmf.Detect(-1, 1, 1);
-    ASSERT_TRUE(RunUntil([&] { return Hardware::TonecService::instance().unrouted() == before + 2; }));
+    ASSERT_TRUE(loop.RunUntil([&] { return Hardware::TonecService::instance().unrouted() == before + 2; }));
     EXPECT_EQ(errors.count("event for a time slot without receiver"), 2u);
     EXPECT_EQ(signals.signals.size(), 7u);
 
@@ -126,7 +125,7 @@ TEST_F(ReceiversTest, EventsReachOnlyTheirTimeSlotsReceiverAndLeaveAsSignals)
     EXPECT_EQ(dtmf.At(kT2).releases, 1);
     EXPECT_EQ(dsp.At(kT2).releases, 1);
     dtmf.Detect(kT2, 1, 1);
-    ASSERT_TRUE(RunUntil([&] { return Hardware::TonecService::instance().unrouted() == before + 3; }));
+    ASSERT_TRUE(loop.RunUntil([&] { return Hardware::TonecService::instance().unrouted() == before + 3; }));
     EXPECT_EQ(signals.signals.size(), 7u);
 }
 
@@ -217,8 +216,8 @@ TEST_F(ReceiversTest, DeviceFailuresAndBadRecordsAreLoggedAndDropped)
     dsp.Raise(dsproc_flags_event{{77, kT1}, 1});
     const unsigned char longRecord[100] = {};
     dsp.Raise(longRecord, sizeof longRecord);
-    ASSERT_TRUE(RunUntil([&] { return errors.count("dropped") >= 7; }));
-    Settle();
+    ASSERT_TRUE(loop.RunUntil([&] { return errors.count("dropped") >= 7; }));
+    loop.Settle();
     EXPECT_EQ(errors.count("dropped"), 7u);
     EXPECT_TRUE(signals.signals.empty());
     EXPECT_TRUE(Hardware::TonecService::instance().is_open());
@@ -229,7 +228,7 @@ TEST_F(ReceiversTest, DeviceFailuresAndBadRecordsAreLoggedAndDropped)
     std::vector<Standin::Channel*> open = board.Channels(Tonec::kDevice);
     ASSERT_EQ(open.size(), 1u);
     ::shutdown(open[0]->fd(), SHUT_RDWR);
-    ASSERT_TRUE(RunUntil([] { return !Hardware::TonecService::instance().is_open(); }));
+    ASSERT_TRUE(loop.RunUntil([] { return !Hardware::TonecService::instance().is_open(); }));
     EXPECT_EQ(errors.count("/dev/dtmf lost, closed"), 1u);
     EXPECT_TRUE(t.echoCancel(true));
     EXPECT_TRUE(dtmf.At(kT1).echo);
@@ -262,6 +261,7 @@ TEST(ReceiverRegistry, ReceiversMayGoWhileAnEventIsDelivered)
 {
     Standin::Board board;
     auto& dtmf = board.Get<Standin::Dtmf>(Tonec::kDevice);
+    test::LoopDriver loop;
     auto first = std::make_unique<Tone>(kT1);
     auto second = std::make_unique<Tone>(kT1);
     auto other = std::make_unique<Tone>(kT2);
@@ -269,13 +269,13 @@ TEST(ReceiverRegistry, ReceiversMayGoWhileAnEventIsDelivered)
 
     // Both holders of the time slot hear it; one going meanwhile is skipped.
     dtmf.Detect(kT1, 1, 0);
-    ASSERT_TRUE(RunUntil([&] { return first->codes.size() + second->codes.size() == 2; }));
+    ASSERT_TRUE(loop.RunUntil([&] { return first->codes.size() + second->codes.size() == 2; }));
     EXPECT_EQ(first->codes, std::vector<int>{1});
     EXPECT_EQ(second->codes, std::vector<int>{1});
     first->onEvent = [&] { second.reset(); };
     dtmf.Detect(kT1, 2, 0);
-    ASSERT_TRUE(RunUntil([&] { return first->codes.size() == 2; }));
-    Settle();
+    ASSERT_TRUE(loop.RunUntil([&] { return first->codes.size() == 2; }));
+    loop.Settle();
     EXPECT_EQ(second, nullptr);
     EXPECT_TRUE(other->codes.empty());
 
@@ -286,8 +286,8 @@ TEST(ReceiverRegistry, ReceiversMayGoWhileAnEventIsDelivered)
     };
     dtmf.Detect(kT1, 3, 0);
     dtmf.Detect(kT1, 4, 0);
-    ASSERT_TRUE(RunUntil([&] { return !first; }));
-    Settle();
+    ASSERT_TRUE(loop.RunUntil([&] { return !first; }));
+    loop.Settle();
     EXPECT_FALSE(Hardware::TonecService::instance().is_open());
     EXPECT_EQ(multiplexer.handler_count(), 0u);
 }

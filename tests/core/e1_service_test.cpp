@@ -1,6 +1,5 @@
 #include "core/e1_service.h"
 #include "board/maintenance.h"
-#include "tests/board/board_loop.h"
 #include "standin/maintenance.h"
 #include "tests/core/link_fixture.h"
 
@@ -12,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-using boardtest::Capture;
+using test::Capture;
 
 namespace {
 
