@@ -74,11 +74,6 @@ protected:
         ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
         Reconnect();
     }
-    void TearDown() override
-    {
-        LinkFixture::TearDown();
-        e1.reset();
-    }
 
     Standin::MaintenanceDevice& maintenance = board.Get<Standin::MaintenanceDevice>(Maintenance::kDevice);
     // The next `count` signals the controller got.
