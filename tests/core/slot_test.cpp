@@ -159,22 +159,12 @@ TEST_F(SlotTest, StreamChangesAreReportedOnceAndInactiveOnesDisconnect)
     EXPECT_TRUE(sw.Connections().empty());
 }
 
-TEST_F(SlotTest, TheDefaultKindRefusesStreams)
+TEST_F(SlotTest, ASlotItsFactoryDropsLeavesNoEntryBehind)
 {
     struct Plain : Slot {
         using Slot::Slot;
         const char* GetName() const override { return "plain"; }
     };
-    Slots::instance().Enter(7, *new Plain(factory));
-    make(1023);
-    EXPECT_EQ(Slots::instance().Deactivate(7), Answer::unsupported);
-    test::Capture errors(std::cerr);
-    EXPECT_EQ(Slots::instance().Connect(7, {1023}), Answer::connectFail);
-    EXPECT_EQ(errors.take(), "slot 07:plain don't have output stream to 1023:test\n");
-    EXPECT_EQ(Slots::instance().Destroy(7), Answer::success);
-    EXPECT_EQ(factory.slots().size(), 1u);
-
-    // A slot its factory drops itself leaves no entry behind.
     auto* dropped = new Plain(factory);
     Slots::instance().Enter(8, *dropped);
     delete dropped;
