@@ -44,11 +44,10 @@ public:
             onReceive();
     }
     void on_hdlc_error(Cause::Type cause) override { errors.push_back(cause); }
-    void on_hdlc_ready() override { ++ready; }
+    void on_hdlc_ready() override {}
 
     std::vector<Bytes> frames;
     std::vector<int> errors;
-    int ready = 0;
     std::function<void()> onReceive;
 };
 

@@ -100,6 +100,7 @@ TEST_F(LinkFixture, EveryErrorCause)
     };
     auto destroy = [](LGCP::Command& c) { c.select_destroy(); };
     auto deactivate = [](LGCP::Command& c) { c.select_deactivate(); };
+    auto disconnect = [](LGCP::Command& c) { c.select_disconnect(); };
     std::vector<Case> cases;
     cases.push_back({CreateMap(20, 10, 5), 10, LGCP::ErrorCause::slotIdBusy});
     cases.push_back({CreateE1(21, -1, 1, 2), -1, LGCP::ErrorCause::invalidSlot});
@@ -118,8 +119,7 @@ TEST_F(LinkFixture, EveryErrorCause)
     cases.push_back({command(29, 10, deactivate), 10, LGCP::ErrorCause::unsupported});
     cases.push_back({command(30, 10, [](LGCP::Command& c) { c.select_userData() = std::vector<char>{'a'}; }), 10,
                      LGCP::ErrorCause::unsupported});
-    cases.push_back({command(31, 13, [](LGCP::Command& c) { c.select_disconnect(); }), 13,
-                     LGCP::ErrorCause::slotNotExists});
+    cases.push_back({command(31, 13, disconnect), 13, LGCP::ErrorCause::slotNotExists});
     for (Case& c : cases) {
         SCOPED_TRACE(c.message.get_seq().getValue());
         ExpectAnswer(Exchange(c.message)[0], c.message.get_seq().getValue(), c.slot, c.cause);
@@ -135,9 +135,7 @@ TEST_F(LinkFixture, EveryErrorCause)
     ExpectAnswer(Exchange(Connect(36, 12, {10}))[0], 36, 12, LGCP::ErrorCause::reconnectionFail);
     EXPECT_EQ(sw.Connections(), (std::map<int, int>{{8193, 8192}}));
     board.FailRequest("/dev/hal", 0x80084D11UL, EIO);
-    LGCP::Message disconnect = Command(37, 10);
-    Body(disconnect).select_disconnect();
-    ExpectAnswer(Exchange(disconnect)[0], 37, 10, LGCP::ErrorCause::disconnectFail);
+    ExpectAnswer(Exchange(command(37, 10, disconnect))[0], 37, 10, LGCP::ErrorCause::disconnectFail);
     ExpectAnswer(Exchange(Connect(38, 12, {10}))[0], 38, 12);
     EXPECT_EQ(sw.Connections(), (std::map<int, int>{{8193, 8195}}));
     ExpectAnswer(Exchange(command(39, 12, destroy))[0], 39, 12);
