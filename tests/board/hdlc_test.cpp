@@ -1,17 +1,14 @@
-#include "board/device.h"
 #include "board/hdlc.h"
 #include "board/hw_mux.h"
 #include "board/mcc.h"
-#include "board_loop.h"
 #include "framework/multiplexer.h"
 #include "framework/packet.h"
+#include "samples/link/loop_driver.h"
 #include "standin/board.h"
 #include "standin/mcc.h"
 #include "standin/switch.h"
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
 
 #include <cerrno>
 #include <csignal>
@@ -20,9 +17,7 @@
 #include <iostream>
 #include <vector>
 
-using boardtest::Capture;
-using boardtest::RunUntil;
-using boardtest::Settle;
+using test::Capture;
 using Bytes = Standin::Frame;
 
 namespace {
@@ -49,11 +44,10 @@ public:
             onReceive();
     }
     void on_hdlc_error(Cause::Type cause) override { errors.push_back(cause); }
-    void on_hdlc_ready() override { ++ready; }
+    void on_hdlc_ready() override {}
 
     std::vector<Bytes> frames;
     std::vector<int> errors;
-    int ready = 0;
     std::function<void()> onReceive;
 };
 
@@ -92,15 +86,11 @@ protected:
     Standin::Mcc& mcc = board.Get<Standin::Mcc>("/dev/mcc/ctl");
     Listener listener;
     HDLC* hdlc = new HDLC;
+    test::LoopDriver loop;
 };
 
 TEST_F(HdlcTest, EachModeAllocatesItsKindAndDeactivationRestoresTheSwitch)
 {
-    EXPECT_FALSE(hdlc->is_open());
-    EXPECT_EQ(hdlc->params().tdm, -1);
-    EXPECT_EQ(hdlc->params().tdm2, -1);
-    EXPECT_EQ(hdlc->channel(), -1);
-
     const struct {
         int mode;
         uint32_t kind;
@@ -154,7 +144,7 @@ TEST_F(HdlcTest, FramesBothWaysAndTheCountersMatch)
 
     ASSERT_TRUE(mcc.Inject(ts, {0x02, 0x01, 0x7F}));
     ASSERT_TRUE(mcc.Inject(ts, {0x03}));
-    ASSERT_TRUE(RunUntil([&] { return listener.frames.size() == 2; }));
+    ASSERT_TRUE(loop.RunUntil([&] { return listener.frames.size() == 2; }));
     EXPECT_EQ(listener.frames[0], (Bytes{0x02, 0x01, 0x7F}));
     EXPECT_EQ(listener.frames[1], (Bytes{0x03}));
 
@@ -185,34 +175,6 @@ TEST_F(HdlcTest, FramesBothWaysAndTheCountersMatch)
     EXPECT_EQ(s.received, 2u);
 }
 
-TEST_F(HdlcTest, RefusedWriteIsReportedReadyExactlyOnce)
-{
-    int ts = Open();
-    ASSERT_GE(ts, 0);
-    Packet first = MakePacket({0x01});
-    ASSERT_TRUE(hdlc->hdlc_transmit(first));
-
-    ASSERT_TRUE(mcc.Refuse(ts));
-    Packet refused = MakePacket({0x02});
-    EXPECT_FALSE(hdlc->hdlc_transmit(refused));
-    EXPECT_FALSE(hdlc->is_ready());
-    EXPECT_TRUE(hdlc->is_open());
-    EXPECT_FALSE(hdlc->hdlc_transmit(refused)) << "still full";
-    Settle();
-    EXPECT_EQ(listener.ready, 0) << "nothing drained yet";
-
-    mcc.Drain(ts);
-    ASSERT_TRUE(RunUntil([&] { return listener.ready > 0; }));
-    Settle();
-    EXPECT_EQ(listener.ready, 1);
-    EXPECT_TRUE(hdlc->is_ready());
-
-    EXPECT_TRUE(hdlc->hdlc_transmit(refused));
-    EXPECT_EQ(mcc.Written(ts), (std::vector<Bytes>{{0x01}, {0x02}}));
-    EXPECT_EQ(hdlc->statistics().sent, 2u);
-    EXPECT_EQ(hdlc->statistics().errors, 0u) << "a full device is not an error";
-}
-
 TEST_F(HdlcTest, ClosedFarEndReportsErrorAndStopsWatching)
 {
     int ts = Open();
@@ -223,8 +185,8 @@ TEST_F(HdlcTest, ClosedFarEndReportsErrorAndStopsWatching)
     Packet lost = MakePacket({0x01});
     EXPECT_FALSE(hdlc->hdlc_transmit(lost)) << "the device refuses the write";
     EXPECT_EQ(hdlc->statistics().errors, 1u);
-    ASSERT_TRUE(RunUntil([&] { return !listener.errors.empty(); }));
-    Settle();
+    ASSERT_TRUE(loop.RunUntil([&] { return !listener.errors.empty(); }));
+    loop.Settle();
     EXPECT_EQ(listener.frames, (std::vector<Bytes>{{0x11}})) << "what came before the hang-up is delivered";
     EXPECT_EQ(listener.errors, (std::vector<int>{HDLC::Notify::Cause::read_error}));
     EXPECT_FALSE(hdlc->is_open());
@@ -250,8 +212,8 @@ TEST_F(HdlcTest, BadFramesAreDroppedAndListenersMayCloseOrDelete)
     ASSERT_TRUE(mcc.Inject(ts, {}));
     ASSERT_TRUE(mcc.Inject(ts, Bytes(65535, 0x7E)));
     ASSERT_TRUE(mcc.Inject(ts, {0x42}));
-    ASSERT_TRUE(RunUntil([&] { return !listener.frames.empty(); }));
-    Settle();
+    ASSERT_TRUE(loop.RunUntil([&] { return !listener.frames.empty(); }));
+    loop.Settle();
     EXPECT_EQ(listener.frames, (std::vector<Bytes>{{0x42}}));
     EXPECT_EQ(errors.count("frame of 0 octets dropped"), 1u);
     EXPECT_EQ(errors.count("frame of 65535 octets dropped"), 1u);
@@ -263,8 +225,8 @@ TEST_F(HdlcTest, BadFramesAreDroppedAndListenersMayCloseOrDelete)
     listener.onReceive = [&] { hdlc->deactivate(); };
     ASSERT_TRUE(mcc.Inject(ts, {0x01}));
     ASSERT_TRUE(mcc.Inject(ts, {0x02}));
-    ASSERT_TRUE(RunUntil([&] { return listener.frames.size() == 2; }));
-    Settle();
+    ASSERT_TRUE(loop.RunUntil([&] { return listener.frames.size() == 2; }));
+    loop.Settle();
     EXPECT_EQ(listener.frames.size(), 2u);
     EXPECT_FALSE(hdlc->is_open());
 
@@ -277,109 +239,46 @@ TEST_F(HdlcTest, BadFramesAreDroppedAndListenersMayCloseOrDelete)
     };
     ASSERT_TRUE(mcc.Inject(ts, {0x03}));
     ASSERT_TRUE(mcc.Inject(ts, {0x04}));
-    ASSERT_TRUE(RunUntil([&] { return hdlc == nullptr; }));
-    Settle();
+    ASSERT_TRUE(loop.RunUntil([&] { return hdlc == nullptr; }));
+    loop.Settle();
     EXPECT_EQ(listener.frames.size(), 3u);
     EXPECT_TRUE(sw.Connections().empty());
 }
 
 TEST_F(HdlcTest, DeviceFailuresLeaveNothingOpenOrConnected)
 {
-    Capture errors(std::cerr);
-    auto nothingLeft = [&] {
+    struct Case {
+        std::function<void()> fail;
+        int tdm2;
+        std::string line;
+    } cases[] = {
+        {[&] { board.FailOpen(Mcc::kDevice, ENODEV); }, -1, "fail to open MCC device: " + std::string(strerror(ENODEV))},
+        {[&] { board.FailRequest(Mcc::kDevice, Mcc::kAllocate, EIO); }, -1,
+         "MCC_ALLOCATE fail: " + std::string(strerror(EIO))},
+        {[&] { board.FailRequest(Mcc::kDevice, Mcc::kTimeslot, EINVAL); }, -1, "MCC_TIMESLOT fail: "},
+        // The switch refuses either connection: nothing stays fed.
+        {[&] { board.FailRequest("/dev/hal", 0x80084D10UL, EIO); }, -1, "can't connect the channel to its line: "},
+        {[] {}, 8192 + 2048, "can't connect the line to its channel: "},
+    };
+    for (Case& c : cases) {
+        Capture errors(std::cerr);
+        c.fail();
+        EXPECT_LT(Open(HDLC::pri, kLine, c.tdm2), 0) << c.line;
+        EXPECT_EQ(errors.count(c.line), 1u) << errors.text();
         board.Prune();
         EXPECT_FALSE(hdlc->is_open());
         EXPECT_TRUE(board.Channels(Mcc::kDevice).empty());
         EXPECT_TRUE(mcc.Timeslots().empty());
         EXPECT_TRUE(sw.Connections().empty());
         EXPECT_EQ(multiplexer.handler_count(), 0u);
-    };
-
-    board.FailOpen(Mcc::kDevice, ENODEV);
-    EXPECT_LT(Open(), 0);
-    EXPECT_EQ(errors.count("fail to open MCC device: " + std::string(strerror(ENODEV))), 1u);
-    nothingLeft();
-
-    // A device that answers every request with an error.
-    board.FailRequest(Mcc::kDevice, Mcc::kAllocate, EIO, 2);
-    EXPECT_LT(Open(), 0);
-    EXPECT_LT(Open(), 0);
-    EXPECT_EQ(errors.count("MCC_ALLOCATE fail: " + std::string(strerror(EIO))), 2u);
-    nothingLeft();
-
-    board.FailRequest(Mcc::kDevice, Mcc::kTimeslot, EINVAL);
-    EXPECT_LT(Open(), 0);
-    EXPECT_EQ(errors.count("MCC_TIMESLOT fail: "), 1u);
-    nothingLeft();
-
-    // The switch refuses either connection: nothing stays fed.
-    board.FailRequest("/dev/hal", 0x80084D10UL, EIO);
-    EXPECT_LT(Open(), 0);
-    nothingLeft();
-    EXPECT_LT(Open(HDLC::bri, kLine, 8192 + 2048), 0);
-    EXPECT_EQ(errors.count("can't connect the line to its channel: "), 1u);
-    nothingLeft();
+    }
 
     // A mode that no channel kind carries never reaches the device.
+    Capture errors(std::cerr);
     size_t opens = board.opens();
     EXPECT_LT(Open(7), 0);
     EXPECT_EQ(board.opens(), opens);
-    EXPECT_NE(errors.take().find("unknown channel mode 7"), std::string::npos);
-
-    // And the pool runs dry.
-    std::vector<HDLC> many(40);
-    int opened = 0;
-    for (HDLC& h : many)
-        opened += h.activate();
-    EXPECT_EQ(opened, 32);
-    EXPECT_EQ(mcc.free(), 0u);
-}
-
-} // namespace
-
-namespace {
-
-TEST(SimulatedMcc, AnswersResourcesAndRefusesMisuse)
-{
-    Standin::Board board;
-    auto& mcc = board.Get<Standin::Mcc>(Mcc::kDevice);
-    Fd fd(Device::Open(Mcc::kDevice, O_RDONLY));
-    ASSERT_TRUE(fd);
-
-    Mcc::Resources r{9, 9, 9, 9};
-    ASSERT_EQ(Device::Request(fd.lowlevel_fd(), Mcc::kResources, &r), 0);
-    EXPECT_EQ(r.data, 16u);
-    EXPECT_EQ(r.bri, 8u);
-    EXPECT_EQ(r.transparent, 8u);
-    EXPECT_EQ(r.spare, 0u);
-    mcc.SetResources(3, 2, 1);
-    ASSERT_EQ(Device::Request(fd.lowlevel_fd(), Mcc::kResources, &r), 0);
-    EXPECT_EQ(std::vector<uint32_t>({r.data, r.bri, r.transparent}), (std::vector<uint32_t>{3, 2, 1}));
-
-    errno = 0;
-    EXPECT_EQ(Device::Request(fd.lowlevel_fd(), Mcc::kTimeslot), -1);
-    EXPECT_EQ(errno, EINVAL) << "no time slot before allocation";
-    Mcc::Allocation bad{4, 512, 0, 1, 1};
-    EXPECT_EQ(Device::Request(fd.lowlevel_fd(), Mcc::kAllocate, &bad), -1);
-    EXPECT_EQ(errno, EINVAL);
-    Mcc::Allocation good{Mcc::kTransparent, 512, 0, 1, 1};
-    ASSERT_EQ(Device::Request(fd.lowlevel_fd(), Mcc::kAllocate, &good), 0);
-    EXPECT_EQ(Device::Request(fd.lowlevel_fd(), Mcc::kAllocate, &good), -1);
-    EXPECT_EQ(errno, EBUSY) << "one channel per descriptor";
-    int ts = Device::Request(fd.lowlevel_fd(), Mcc::kTimeslot);
-    EXPECT_EQ(ts, 8192 + 12 * 128);
-    EXPECT_EQ(Device::Request(fd.lowlevel_fd(), 0x20004D7FUL), -1);
-    EXPECT_EQ(errno, ENOTTY);
-
-    // A duplicate keeps the channel; the last close frees it.
-    Fd copy = fd;
-    fd.close();
-    board.Prune();
-    EXPECT_EQ(mcc.Timeslots(), std::vector<int>{ts});
-    copy.close();
-    board.Prune();
-    EXPECT_TRUE(mcc.Timeslots().empty());
-    EXPECT_FALSE(mcc.Inject(ts, {0x01}));
+    EXPECT_EQ(errors.count("unknown channel mode 7"), 1u);
 }
 
 } // namespace

@@ -10,10 +10,6 @@
 
 namespace {
 
-struct CaptureErrors : test::Capture {
-    CaptureErrors() : test::Capture(std::cerr) {}
-};
-
 class HwMuxTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(mux.Open()); }
@@ -22,42 +18,28 @@ protected:
     Standin::Board board;
     Standin::Switch& sw = board.Get<Standin::Switch>("/dev/hal");
     HwMux& mux = HwMux::instance();
+    test::Capture errors{std::cerr};
 };
 
-TEST_F(HwMuxTest, ConnectFeedsTheDestinationAndDisconnectIdlesIt)
+TEST_F(HwMuxTest, ConnectFeedsTheDestinationDisconnectIdlesItDisableMutesIt)
 {
     const int e1 = 8192 + 2 * 128 + 17, map = 8192 + 15 * 128 + 127;
     EXPECT_TRUE(mux.Connect(map, e1));
-    EXPECT_EQ(sw.Source(e1), map);
-    EXPECT_EQ(sw.At(map).mode, Standin::Switch::Mode::Free);
     EXPECT_TRUE(mux.Connect(e1, map));
     EXPECT_EQ(sw.Connections(), (std::map<int, int>{{e1, map}, {map, e1}}));
-
     EXPECT_TRUE(mux.Disconnect(e1));
-    EXPECT_TRUE(sw.IsIdle(e1));
     EXPECT_EQ(sw.At(e1).value, 0xD5);
     EXPECT_EQ(sw.Source(map), e1);
-
     EXPECT_TRUE(mux.Disable(map));
     EXPECT_EQ(sw.At(map).mode, Standin::Switch::Mode::Disabled);
     EXPECT_TRUE(sw.Connections().empty());
 }
 
-TEST_F(HwMuxTest, FailuresAreLoggedWithChannelAndErrorText)
+TEST_F(HwMuxTest, FailuresAreLoggedAndAClosedSwitchRefusesEverything)
 {
-    CaptureErrors errors;
-    board.FailRequest("/dev/hal", 0x80084D11UL, EIO);
-    EXPECT_FALSE(mux.Disconnect(8200));
-    EXPECT_EQ(errors.take(), "hwMux: disconnect failed 8200 : " + std::string(strerror(EIO)) + "\n");
-    EXPECT_EQ(sw.At(8200).mode, Standin::Switch::Mode::Free);
-
     board.FailRequest("/dev/hal", 0x80044D03UL, EPERM);
     EXPECT_FALSE(mux.Disable(8200));
     EXPECT_EQ(errors.take(), "hwMux: disable failed 8200 : " + std::string(strerror(EPERM)) + "\n");
-
-    // The driver's own refusal of a channel beyond the buses.
-    EXPECT_FALSE(mux.Connect(8192, 8192 + 2048));
-    EXPECT_EQ(errors.take(), "hwMux: connect failed 8192 -> 10240 : " + std::string(strerror(EINVAL)) + "\n");
 
     // A slot without a channel never reaches the driver.
     size_t before = sw.requests();
@@ -67,11 +49,8 @@ TEST_F(HwMuxTest, FailuresAreLoggedWithChannelAndErrorText)
     EXPECT_FALSE(mux.Disable(-1));
     EXPECT_EQ(errors.take(), "");
     EXPECT_EQ(sw.requests(), before);
-}
 
-TEST_F(HwMuxTest, ClosedOrMissingSwitchRefusesEverything)
-{
-    CaptureErrors errors;
+    // A closed or missing switch refuses everything.
     mux.Close();
     EXPECT_FALSE(mux.is_open());
     EXPECT_FALSE(mux.Disable(8192)); // silently

@@ -93,21 +93,22 @@ public:
         }
         return -1;
     }
-    bool WaitFor(std::string const& path) { return Wait(path) == 0 && mPid > 0; }
-    // Waits for the pid file; true when the process ended for want of a
-    // mount namespace of its own.
-    bool NoNamespace()
+    // The file under the root once it holds `text` (empty: anything),
+    // read again every 10 ms for up to 5 s.
+    std::string Await(std::string const& path, std::string const& text = "") const
     {
-        int early = Wait("run/server.pid");
-        return early != 0 && WIFEXITED(early) && WEXITSTATUS(early) == kNoNamespace;
+        std::string got = Read(path);
+        for (int i = 0; i < 500 && (got.empty() || got.find(text) == std::string::npos); ++i, ::usleep(10000))
+            got = Read(path);
+        return got;
     }
-
     std::string Read(std::string const& path) const
     {
         std::ifstream in(Path(path));
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     std::string output() const { return Read(mOutput); }
+    std::string AwaitOutput(std::string const& text) const { return Await(mOutput, text); }
     std::string Path(std::string const& relative) const { return mRoot + "/" + relative; }
     pid_t pid() const { return mPid; }
     void WithBoardDevices() { mBoardDevices = true; }
@@ -150,6 +151,7 @@ std::vector<LGCP::Message> Exchange(test::TpktClient& client, LGCP::Message cons
         got.push_back(test::Decode(payload));
     }
     EXPECT_EQ(got.size(), count);
+    got.resize(count);
     return got;
 }
 
@@ -165,64 +167,83 @@ int SecondFree(pid_t pid)
     return fd - 1;
 }
 
+// Starts the daemon and waits for its pid file. False when the test cannot
+// go on: no mount namespace here (then skipped) or no process.
+bool Launch(DaemonProcess& daemon, std::vector<std::string> const& args, std::string const& config = "")
+{
+    if (!daemon.Start(args, config))
+        return false;
+    int early = daemon.Wait("run/server.pid");
+    if (early != 0 && WIFEXITED(early) && WEXITSTATUS(early) == DaemonProcess::kNoNamespace) {
+        [] { GTEST_SKIP() << "no mount namespace here"; }();
+        return false;
+    }
+    EXPECT_GT(daemon.pid(), 0) << daemon.output();
+    return daemon.pid() > 0;
+}
+
+// Connects, trying again for up to 5 s while the daemon starts listening.
+bool Connect(test::TpktClient& client, unsigned short port)
+{
+    for (int i = 0; i < 500 && !client.Connect(port); ++i)
+        usleep(10000);
+    return client.connected();
+}
+
+LGCP::Message Ping(unsigned seq)
+{
+    LGCP::Message ping = test::Command(seq);
+    test::Body(ping).select_ping();
+    return ping;
+}
+
 TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
 {
     DaemonProcess daemon;
     unsigned short port = FreePort();
-    ASSERT_TRUE(daemon.Start({"--port", std::to_string(port)}, "[traces]\nsignalling.hdlc=bogus\n"));
-    if (daemon.NoNamespace())
-        GTEST_SKIP() << "no mount namespace here";
-    ASSERT_GT(daemon.pid(), 0) << daemon.output();
+    if (!Launch(daemon, {"--port", std::to_string(port)}, "[traces]\nsignalling.hdlc=bogus\n"))
+        return;
     // Written in one go: the decimal pid, no line end.
-    std::string pid;
-    for (int i = 0; i < 100 && pid.empty(); ++i, usleep(10000))
-        pid = daemon.Read("run/server.pid");
-    EXPECT_EQ(pid, std::to_string(daemon.pid()));
+    EXPECT_EQ(daemon.Await("run/server.pid"), std::to_string(daemon.pid()));
 
-    // A controller drives it over TCP.
+    // A controller drives it over TCP; each factory the start-up made takes
+    // its create, answered on the command's own sequence and slot numbers.
     test::TpktClient client;
-    for (int i = 0; i < 500 && !client.Connect(port); ++i)
-        usleep(10000);
-    ASSERT_TRUE(client.connected()) << daemon.output();
-    auto exchange = [&](LGCP::Message const& m, size_t count) { return Exchange(client, m, count); };
-    LGCP::Message ping = test::Command(1);
-    test::Body(ping).select_ping();
-    auto pong = exchange(ping, 1);
-    ASSERT_EQ(pong.size(), 1u);
-    test::ExpectAnswer(pong[0], 1, -1);
-    auto created = exchange(test::CreateMap(2, 5, 40), 3);
-    ASSERT_EQ(created.size(), 3u);
-    test::ExpectAnswer(created[0], 2, 5);
-    test::ExpectStream(created[2], 5, false, true, 8232);
-    // The start-up made the mixer's factory: its units are known after a query.
+    ASSERT_TRUE(Connect(client, port)) << daemon.output();
+    auto created = [&](LGCP::Message const& m, size_t count = 1) {
+        auto got = Exchange(client, m, count);
+        test::ExpectAnswer(got[0], m.get_seq().getValue(), m.get_slot().getValue());
+        return got;
+    };
+    test::ExpectAnswer(Exchange(client, Ping(1), 1)[0], 1, -1);
+    test::ExpectStream(created(test::CreateMap(2, 5, 40), 3)[2], 5, false, true, 8232);
+    // The mixer's units are known after a query.
     LGCP::Message query = test::Command(3);
     test::Body(query).select_query();
-    ASSERT_EQ(exchange(query, 2).size(), 2u);
+    ASSERT_EQ(Exchange(client, query, 2).size(), 2u);
     LGCP::Message input = test::Command(4, 6);
     auto& mixerIn = test::Body(input).select_create().select_mixerIn();
     mixerIn.set_unit(0);
     mixerIn.get_channel().select_tdm() = 1;
-    test::ExpectAnswer(exchange(input, 1)[0], 4, 6);
-    // The signalling factories take theirs.
+    created(input);
     LGCP::Message pstn = test::Command(11, 11);
-    auto& ss7 = test::Body(pstn).select_create().select_pstn().select_ss7();
-    ss7.set_trunk(1);
-    test::ExpectAnswer(exchange(pstn, 1)[0], 11, 11);
+    test::Body(pstn).select_create().select_pstn().select_ss7().set_trunk(1);
+    created(pstn);
     LGCP::Message hdlc = test::Command(12, 12);
     test::Body(hdlc).select_create().select_hdlcParams().set_trunk(1);
-    test::ExpectAnswer(exchange(hdlc, 1)[0], 12, 12);
+    created(hdlc);
     LGCP::Message isdn = test::Command(13, 13);
     test::Body(isdn).select_create().select_isdn().get_side().select_user();
-    test::ExpectAnswer(exchange(isdn, 1)[0], 13, 13);
+    created(isdn);
     LGCP::Message qsig = test::Command(14, 14);
     test::Body(qsig).select_create().select_ats_qsig().get_side().select_network();
-    test::ExpectAnswer(exchange(qsig, 1)[0], 14, 14);
+    created(qsig);
     LGCP::Message bchannel = test::Command(15, 15);
     auto& b = test::Body(bchannel).select_create().select_ats_qsig_b();
     b.set_slot(14);
     b.set_subslot(1);
-    test::ExpectAnswer(exchange(bchannel, 1)[0], 15, 15);
-    // An ED-137 radio create is taken, on the stand-in extension driver.
+    created(bchannel);
+    // An ED-137 radio create, on the stand-in extension driver.
     LGCP::Message radio = test::Command(7, 9);
     auto& rtp = test::Body(radio).select_create().select_rtp();
     rtp.get_codecRTP().get_payload() = TERM::Payload::ptG711_Alaw;
@@ -231,35 +252,26 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     rtp.get_codecRTP().set_radio().get_status().select_ed_137();
     rtp.get_txPayload() = TERM::Payload::ptG711_Alaw;
     rtp.get_rxPayload() = TERM::Payload::ptG711_Alaw;
-    auto ed137 = exchange(radio, 3);
-    ASSERT_EQ(ed137.size(), 3u);
-    test::ExpectAnswer(ed137[0], 7, 9);
-    // The voice and software T.38 factories take their creates.
+    created(radio, 3);
     LGCP::Message record = test::Command(5, 7);
     TERM::HostAddress host;
     host.set_iaddr("127.0.0.1");
     host.set_port(9);
     test::Body(record).select_create().select_voice().select_record() = host;
-    auto recorder = exchange(record, 2);
-    ASSERT_EQ(recorder.size(), 2u);
-    test::ExpectAnswer(recorder[0], 5, 7);
+    created(record, 2);
     LGCP::Message t38 = test::Command(6, 8);
     auto& t38params = test::Body(t38).select_create().select_t38soft();
     t38params.set_dhost(host);
     t38params.set_shost(host);
     t38params.set_rx_packet_size(160);
-    auto fax = exchange(t38, 3);
-    ASSERT_EQ(fax.size(), 3u);
-    test::ExpectAnswer(fax[0], 6, 8);
+    created(t38, 3);
 
     ASSERT_EQ(kill(daemon.pid(), SIGHUP), 0); // a resource update, nothing sent
     ASSERT_EQ(kill(daemon.pid(), SIGUSR2), 0);
-    ASSERT_TRUE(daemon.WaitFor("log/server-status")) << daemon.output();
-    std::string dump;
-    for (int i = 0; i < 200 && dump.find("05:map") == std::string::npos; ++i, usleep(10000))
-        dump = daemon.Read("log/server-status");
-    EXPECT_NE(dump.find("05:map"), std::string::npos) << dump;
+    std::string dump = daemon.Await("log/server-status", "05:map");
+    EXPECT_NE(dump.find("05:map"), std::string::npos) << dump << daemon.output();
     EXPECT_NE(dump.find("slots: 10"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("version: "), std::string::npos) << dump;
 
     ASSERT_EQ(kill(daemon.pid(), SIGTERM), 0);
     int status = daemon.Wait();
@@ -274,25 +286,20 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     EXPECT_NE(out.find("], port=" + std::to_string(port) + "\n"), std::string::npos) << out;
     // The configuration was read: its bad trace value is reported.
     EXPECT_NE(out.find("traces: "), std::string::npos) << out;
-    EXPECT_NE(daemon.Read("log/server-status").find("version: "), std::string::npos);
 }
 
 TEST(Daemon, SecondInstanceIsRefusedAndLeavesThePidFile)
 {
     DaemonProcess first;
-    unsigned short port = FreePort();
-    ASSERT_TRUE(first.Start({"--port", std::to_string(port)}));
-    if (first.NoNamespace())
-        GTEST_SKIP() << "no mount namespace here";
-    ASSERT_GT(first.pid(), 0) << first.output();
-    std::string pid;
-    for (int i = 0; i < 100 && pid.empty(); ++i, usleep(10000))
-        pid = first.Read("run/server.pid");
+    std::vector<std::string> args{"--port", std::to_string(FreePort())};
+    if (!Launch(first, args))
+        return;
+    std::string pid = first.Await("run/server.pid");
     ASSERT_EQ(pid, std::to_string(first.pid()));
 
     // The same port and folders: refused before anything is written.
     DaemonProcess second(first, "second");
-    ASSERT_TRUE(second.Start({"--port", std::to_string(port)}));
+    ASSERT_TRUE(second.Start(args));
     int status = second.Wait();
     ASSERT_NE(status, -1) << "second instance still running";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
@@ -303,24 +310,18 @@ TEST(Daemon, SecondInstanceIsRefusedAndLeavesThePidFile)
     ASSERT_EQ(kill(first.pid(), SIGKILL), 0);
     first.Wait();
     DaemonProcess third(first, "third");
-    ASSERT_TRUE(third.Start({"--port", std::to_string(port)}));
-    std::string taken;
-    for (int i = 0; i < 500 && taken != std::to_string(third.pid()); ++i, usleep(10000))
-        taken = third.Read("run/server.pid");
-    EXPECT_EQ(taken, std::to_string(third.pid())) << third.output();
+    ASSERT_TRUE(third.Start(args));
+    std::string const taken = std::to_string(third.pid());
+    EXPECT_EQ(third.Await("run/server.pid", taken), taken) << third.output();
 }
 
 TEST(Daemon, TheBoardsOwnDevicesAreUsedWhenItsSwitchIsThere)
 {
     DaemonProcess daemon;
     daemon.WithBoardDevices();
-    ASSERT_TRUE(daemon.Start({"--port", std::to_string(FreePort())}));
-    if (daemon.NoNamespace())
-        GTEST_SKIP() << "no mount namespace here";
-    ASSERT_GT(daemon.pid(), 0) << daemon.output();
-    std::string out;
-    for (int i = 0; i < 500 && out.find("Starting server") == std::string::npos; ++i, usleep(10000))
-        out = daemon.output();
+    if (!Launch(daemon, {"--port", std::to_string(FreePort())}))
+        return;
+    std::string out = daemon.AwaitOutput("Starting server");
     EXPECT_EQ(out.rfind("server: using the board's devices\n", 0), 0u) << out;
     EXPECT_EQ(out.find("stand-in"), std::string::npos) << out;
 }
@@ -329,26 +330,17 @@ TEST(Daemon, ControllerOutOfDescriptorsIsClosedAndTheNextIsServed)
 {
     DaemonProcess daemon;
     unsigned short port = FreePort();
-    ASSERT_TRUE(daemon.Start({"--port", std::to_string(port)}));
-    if (daemon.NoNamespace())
-        GTEST_SKIP() << "no mount namespace here";
-    ASSERT_GT(daemon.pid(), 0) << daemon.output();
-    std::string out;
-    for (int i = 0; i < 500 && out.find("listening on port") == std::string::npos; ++i, usleep(10000))
-        out = daemon.output();
-    ASSERT_NE(out.find("listening on port"), std::string::npos) << out;
-    LGCP::Message ping = test::Command(1);
-    test::Body(ping).select_ping();
+    if (!Launch(daemon, {"--port", std::to_string(port)}))
+        return;
     // A first controller comes and goes: the sanitizers' first look at each
     // kind of object needs descriptors of its own.
     {
         test::TpktClient first;
-        for (int i = 0; i < 500 && !first.Connect(port); ++i)
-            usleep(10000);
-        ASSERT_EQ(Exchange(first, ping, 1).size(), 1u) << daemon.output();
+        ASSERT_TRUE(Connect(first, port)) << daemon.output();
+        ASSERT_EQ(Exchange(first, Ping(1), 1)[0].get_seq().getValue(), 1u) << daemon.output();
     }
-    for (int i = 0; i < 500 && out.find("disconnected") == std::string::npos; ++i, usleep(10000))
-        out = daemon.output();
+    std::string out = daemon.AwaitOutput("connection closed by peer");
+    ASSERT_NE(out.find("connection closed by peer"), std::string::npos) << out;
     usleep(50000);
 
     // Room for the accepted socket and the link's copy, not the loop's.
@@ -364,20 +356,15 @@ TEST(Daemon, ControllerOutOfDescriptorsIsClosedAndTheNextIsServed)
             usleep(10000);
         EXPECT_TRUE(client.Closed());
         const std::string lost = "link lost: STRM: cannot watch the socket: " + std::string(strerror(EMFILE)) + "\n";
-        for (int i = 0; i < 500 && out.find(lost) == std::string::npos; ++i, usleep(10000))
-            out = daemon.output();
+        out = daemon.AwaitOutput(lost);
         EXPECT_NE(out.find(lost), std::string::npos) << out;
     }
 
     // Descriptors free again: the next controller is served.
     ASSERT_EQ(::prlimit(daemon.pid(), RLIMIT_NOFILE, &old, nullptr), 0);
     test::TpktClient client;
-    for (int i = 0; i < 500 && !client.Connect(port); ++i)
-        usleep(10000);
-    ASSERT_TRUE(client.connected());
-    auto pong = Exchange(client, ping, 1);
-    ASSERT_EQ(pong.size(), 1u) << daemon.output();
-    test::ExpectAnswer(pong[0], 1, -1);
+    ASSERT_TRUE(Connect(client, port));
+    test::ExpectAnswer(Exchange(client, Ping(2), 1)[0], 2, -1);
 }
 
 TEST(Daemon, UnknownOptionPrintsTheUsageAndFails)
@@ -388,8 +375,7 @@ TEST(Daemon, UnknownOptionPrintsTheUsageAndFails)
     ASSERT_NE(status, -1);
     if (WIFEXITED(status) && WEXITSTATUS(status) == DaemonProcess::kNoNamespace)
         GTEST_SKIP() << "no mount namespace here";
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_NE(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << status;
     EXPECT_EQ(daemon.output().rfind("Usage: server", 0), 0u) << daemon.output();
     EXPECT_NE(access(daemon.Path("run/server.pid").c_str(), F_OK), 0);
 }

@@ -2,8 +2,6 @@
 
 #include "protocol/acp.h"
 
-#include <sys/socket.h>
-
 namespace {
 
 using namespace test;
@@ -102,6 +100,7 @@ TEST_F(LinkFixture, EveryErrorCause)
     };
     auto destroy = [](LGCP::Command& c) { c.select_destroy(); };
     auto deactivate = [](LGCP::Command& c) { c.select_deactivate(); };
+    auto disconnect = [](LGCP::Command& c) { c.select_disconnect(); };
     std::vector<Case> cases;
     cases.push_back({CreateMap(20, 10, 5), 10, LGCP::ErrorCause::slotIdBusy});
     cases.push_back({CreateE1(21, -1, 1, 2), -1, LGCP::ErrorCause::invalidSlot});
@@ -120,8 +119,7 @@ TEST_F(LinkFixture, EveryErrorCause)
     cases.push_back({command(29, 10, deactivate), 10, LGCP::ErrorCause::unsupported});
     cases.push_back({command(30, 10, [](LGCP::Command& c) { c.select_userData() = std::vector<char>{'a'}; }), 10,
                      LGCP::ErrorCause::unsupported});
-    cases.push_back({command(31, 13, [](LGCP::Command& c) { c.select_disconnect(); }), 13,
-                     LGCP::ErrorCause::slotNotExists});
+    cases.push_back({command(31, 13, disconnect), 13, LGCP::ErrorCause::slotNotExists});
     for (Case& c : cases) {
         SCOPED_TRACE(c.message.get_seq().getValue());
         ExpectAnswer(Exchange(c.message)[0], c.message.get_seq().getValue(), c.slot, c.cause);
@@ -137,9 +135,7 @@ TEST_F(LinkFixture, EveryErrorCause)
     ExpectAnswer(Exchange(Connect(36, 12, {10}))[0], 36, 12, LGCP::ErrorCause::reconnectionFail);
     EXPECT_EQ(sw.Connections(), (std::map<int, int>{{8193, 8192}}));
     board.FailRequest("/dev/hal", 0x80084D11UL, EIO);
-    LGCP::Message disconnect = Command(37, 10);
-    Body(disconnect).select_disconnect();
-    ExpectAnswer(Exchange(disconnect)[0], 37, 10, LGCP::ErrorCause::disconnectFail);
+    ExpectAnswer(Exchange(command(37, 10, disconnect))[0], 37, 10, LGCP::ErrorCause::disconnectFail);
     ExpectAnswer(Exchange(Connect(38, 12, {10}))[0], 38, 12);
     EXPECT_EQ(sw.Connections(), (std::map<int, int>{{8193, 8195}}));
     ExpectAnswer(Exchange(command(39, 12, destroy))[0], 39, 12);
@@ -164,24 +160,6 @@ TEST_F(LinkFixture, EveryErrorCause)
     EXPECT_TRUE(sw.Connections().empty());
     EXPECT_TRUE(sw.IsIdle(8193));
     ExpectQuiet();
-}
-
-TEST_F(LinkFixture, AFloodOfCommandsIsAnsweredInOrder)
-{
-    Octets burst;
-    const unsigned n = 300;
-    for (unsigned i = 0; i < n; ++i) {
-        LGCP::Message ping = Command(i, static_cast<int>(i % 1024));
-        Body(ping).select_ping();
-        Octets payload = Encode(ping);
-        size_t length = payload.size() + 4;
-        burst.insert(burst.end(), {3, 0, static_cast<char>(length >> 8), static_cast<char>(length)});
-        burst.insert(burst.end(), payload.begin(), payload.end());
-    }
-    ASSERT_TRUE(client.SendRaw(burst));
-    auto got = Receive(n);
-    for (unsigned i = 0; i < got.size(); ++i)
-        ExpectAnswer(got[i], i, static_cast<int>(i % 1024));
 }
 
 // A trunk status signal of another service reaches the slots on that trunk.

@@ -2,10 +2,8 @@
 
 namespace {
 
-using test::SlotFixture;
 using J = std::vector<std::string>;
-
-class SlotTest : public SlotFixture {};
+using SlotTest = test::SlotFixture;
 
 TEST_F(SlotTest, TheLowerPrioritySideMakesAndUndoesTheSwitchConnection)
 {
@@ -161,27 +159,12 @@ TEST_F(SlotTest, StreamChangesAreReportedOnceAndInactiveOnesDisconnect)
     EXPECT_TRUE(sw.Connections().empty());
 }
 
-TEST_F(SlotTest, LogPrefixAndTheDefaultKindRefusesStreams)
+TEST_F(SlotTest, ASlotItsFactoryDropsLeavesNoEntryBehind)
 {
     struct Plain : Slot {
         using Slot::Slot;
         const char* GetName() const override { return "plain"; }
     };
-    auto* plain = new Plain(factory);
-    std::ostringstream os;
-    os << *plain << " ";
-    Slots::instance().Enter(7, *plain);
-    os << *plain << " " << make(1023);
-    EXPECT_EQ(os.str(), "na:plain 07:plain 1023:test");
-
-    EXPECT_EQ(Slots::instance().Deactivate(7), Answer::unsupported);
-    test::Capture errors(std::cerr);
-    EXPECT_EQ(Slots::instance().Connect(7, {1023}), Answer::connectFail);
-    EXPECT_EQ(errors.take(), "slot 07:plain don't have output stream to 1023:test\n");
-    EXPECT_EQ(Slots::instance().Destroy(7), Answer::success);
-    EXPECT_EQ(factory.slots().size(), 1u);
-
-    // A slot its factory drops itself leaves no entry behind.
     auto* dropped = new Plain(factory);
     Slots::instance().Enter(8, *dropped);
     delete dropped;

@@ -40,10 +40,10 @@ public:
     bool IOnInputStream() override { return note("in", input); }
     void IOnOutputRelease() override { note("outRel", true); }
     void IOnInputRelease() override { note("inRel", true); }
-    bool IHwConnectTransmitter(Slot& r) override { return note("hwTx", hw) && (!useSwitch || Slot::IHwConnectTransmitter(r)); }
-    bool IHwConnectReceiver(Slot& s) override { return note("hwRx", hw) && (!useSwitch || Slot::IHwConnectReceiver(s)); }
-    bool IHwDisconnectTransmitter(Slot& r) override { return note("unTx", unhw) && (!useSwitch || Slot::IHwDisconnectTransmitter(r)); }
-    bool IHwDisconnectReceiver(Slot& s) override { return note("unRx", unhw) && (!useSwitch || Slot::IHwDisconnectReceiver(s)); }
+    bool IHwConnectTransmitter(Slot& r) override { return note("hwTx", hw) && Slot::IHwConnectTransmitter(r); }
+    bool IHwConnectReceiver(Slot& s) override { return note("hwRx", hw) && Slot::IHwConnectReceiver(s); }
+    bool IHwDisconnectTransmitter(Slot& r) override { return note("unTx", unhw) && Slot::IHwDisconnectTransmitter(r); }
+    bool IHwDisconnectReceiver(Slot& s) override { return note("unRx", unhw) && Slot::IHwDisconnectReceiver(s); }
     bool IBeforeDestroy() override { return note("destroy", destroyNow); }
 
     bool note(const char* hook, bool answer)
@@ -58,7 +58,6 @@ public:
     int channel;
     int priority;
     bool output = true, input = true, hw = true, unhw = true, destroyNow = true;
-    bool useSwitch = true;
 };
 
 // What the table reports to the controller link.

@@ -121,10 +121,10 @@ Bytes bytes(Packet const& p)
     return b;
 }
 
-Packet packet(Bytes const& b, unsigned head)
+Packet packet(Bytes const& b)
 {
     Packet p;
-    p.reserve_head(head);
+    p.reserve_head(0);
     for (unsigned char c : b)
         p.put8(c);
     return p;

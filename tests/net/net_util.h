@@ -33,7 +33,7 @@ Bytes stream_of(std::vector<Bytes> const& payloads);
 // n octets that differ with the seed and along the run.
 Bytes pattern(size_t n, unsigned seed = 0);
 Bytes bytes(Packet const& p);
-Packet packet(Bytes const& b, unsigned head = 0);
+Packet packet(Bytes const& b);
 
 bool write_all(Fd const& fd, Bytes const& b);
 // Reads exactly n octets; fewer when the peer closes or the wait runs out.

@@ -11,16 +11,8 @@
 #include <arpa/inet.h>
 #include <cstring>
 #include <iostream>
-#include <sstream>
 
 namespace nettest {
-
-inline std::string header(Control::Service& s)
-{
-    std::ostringstream os;
-    s.PutHeader(os);
-    return os.str();
-}
 
 inline Bytes text(char const* s)
 {
@@ -30,18 +22,13 @@ inline Bytes text(char const* s)
 class Recorder : public Control::Notify
 {
 public:
-    void OnConnect(Control::Service& s) override
-    {
-        ++connects;
-        headers.push_back(header(s));
-    }
+    void OnConnect(Control::Service&) override { ++connects; }
     void OnDisconnect(Control::Service& s) override
     {
         ++disconnects;
         // What the owner sends while it tears down goes nowhere.
         Packet p = packet(Bytes{9});
         s.Send(p);
-        headers.push_back(header(s));
     }
     // Echoes when asked; "bye" disconnects from inside the layers.
     void OnMessage(Control::Service& s, Packet& p) override
@@ -64,7 +51,6 @@ public:
     int disconnects = 0;
     bool echo = false;
     std::vector<Bytes> messages;
-    std::vector<std::string> headers;
 };
 
 struct Served
