@@ -6,11 +6,14 @@
 #include "tests/core/link_fixture.h"
 #include "standin/mcc.h"
 
+#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <functional>
+#include <map>
 #include <string>
 
 namespace test {
@@ -44,6 +47,46 @@ inline TERM::HostAddress Address(std::string const& iaddr, unsigned port)
     a.set_iaddr(iaddr);
     a.set_port(port);
     return a;
+}
+
+inline std::vector<std::string> Entries(std::string const& dir)
+{
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d))
+            if (e->d_name[0] != '.')
+                names.push_back(e->d_name);
+        ::closedir(d);
+    }
+    return names;
+}
+
+// This process's children that have not been reaped.
+inline std::string Children()
+{
+    std::string all;
+    for (const auto& task : Entries("/proc/self/task")) {
+        std::ifstream in("/proc/self/task/" + task + "/children");
+        all += std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return all;
+}
+
+inline std::string FdTarget(int fd)
+{
+    char target[256];
+    const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
+    return n < 0 ? "-" : std::string(target, static_cast<size_t>(n));
+}
+
+// The open descriptors and what they lead to (the listing's own is closed).
+inline std::map<int, std::string> OpenDescriptors()
+{
+    std::map<int, std::string> open;
+    for (const auto& name : Entries("/proc/self/fd"))
+        if (FdTarget(std::stoi(name)) != "-")
+            open[std::stoi(name)] = FdTarget(std::stoi(name));
+    return open;
 }
 
 // A loopback TCP listener standing for the network host.
