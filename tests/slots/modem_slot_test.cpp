@@ -96,8 +96,6 @@ TEST_F(ModemFixture, PppdCommandLine)
     ownProgram.set_execfile(STANDIN_CHILD);
     ownProgram.set_execargs().push_back(ASN1::IA5String("-x"));
     std::vector<ArgvCase> cases{
-        {"answer", Params(),
-         {"/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/aoptions", "/dev/mdm0", "remotenumber", "5551234"}},
         {"originate, empty cid", originate,
          {"/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/coptions", "/dev/mdm0"}},
         {"70 execargs", many, expected},

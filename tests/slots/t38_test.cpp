@@ -32,9 +32,6 @@ protected:
         T38SoftFactory::instance();
         T38SoftFactory::set_program_for_test(T38_STANDIN);
         ChildWait::Activate();
-        char templ[] = "/tmp/t38test_XXXXXX";
-        ASSERT_NE(::mkdtemp(templ), nullptr);
-        dir = templ;
         ::setenv("T38_STANDIN_DIR", dir.c_str(), 1);
         ::unsetenv("T38_STANDIN_EXIT");
         ::unsetenv("T38_STANDIN_COUNT");
@@ -43,7 +40,6 @@ protected:
     {
         T38SoftFactory::set_program_for_test(T38SoftFactory::kProgram);
         SlotLink::TearDown();
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
 
     // The child on the time slot says hello on its channel: its pid.
@@ -73,8 +69,6 @@ protected:
     {
         return RunUntil([] { return Children().empty(); });
     }
-
-    std::string dir;
 };
 
 TEST_F(T38Test, ChildGetsTheExactArgumentsAndTheChannelAsInput)

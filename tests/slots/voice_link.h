@@ -4,14 +4,13 @@
 // MCC channels of the simulated board and loopback TCP hosts.
 
 #include "tests/core/link_fixture.h"
+#include "tests/framework/files.h"
 #include "standin/mcc.h"
 
-#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -49,23 +48,11 @@ inline TERM::HostAddress Address(std::string const& iaddr, unsigned port)
     return a;
 }
 
-inline std::vector<std::string> Entries(std::string const& dir)
-{
-    std::vector<std::string> names;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (dirent* e = ::readdir(d))
-            if (e->d_name[0] != '.')
-                names.push_back(e->d_name);
-        ::closedir(d);
-    }
-    return names;
-}
-
 // This process's children that have not been reaped.
 inline std::string Children()
 {
     std::string all;
-    for (const auto& task : Entries("/proc/self/task")) {
+    for (const auto& task : dir_entries("/proc/self/task")) {
         std::ifstream in("/proc/self/task/" + task + "/children");
         all += std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
@@ -83,7 +70,7 @@ inline std::string FdTarget(int fd)
 inline std::map<int, std::string> OpenDescriptors()
 {
     std::map<int, std::string> open;
-    for (const auto& name : Entries("/proc/self/fd"))
+    for (const auto& name : dir_entries("/proc/self/fd"))
         if (FdTarget(std::stoi(name)) != "-")
             open[std::stoi(name)] = FdTarget(std::stoi(name));
     return open;
@@ -171,6 +158,8 @@ protected:
 
     Standin::Mcc& mcc = board.Get<Standin::Mcc>("/dev/mcc/ctl");
     std::vector<LGCP::Message> inbox;
+    TempDir tmp; // files the test's programs and players use
+    const std::string dir = tmp.path;
 };
 
 } // namespace test
