@@ -9,6 +9,7 @@
 #include <signal.h>
 
 #include <cstring>
+#include <numeric>
 
 namespace test {
 namespace {
@@ -68,8 +69,7 @@ TEST_F(ModemFixture, ModemWalkEndsAtARepeatedNumberAndAtItsBound)
     EXPECT_EQ(errors.count("modem[2,0]: modem 1 reported twice, no more modems asked for\n"), 1u);
 
     std::vector<int> endless(300);
-    for (int i = 0; i < 300; ++i)
-        endless[static_cast<size_t>(i)] = i;
+    std::iota(endless.begin(), endless.end(), 0);
     mctl.Script(endless);
     EXPECT_EQ(Query(factory).first, 256);
     EXPECT_EQ(errors.count("enum fail"), 0u);
@@ -127,26 +127,22 @@ TEST_F(ModemFixture, ChildGetsNullInputTheLogOutputAndNothingElse)
         EXPECT_NE(line.compare(0, 6, "other:"), 0) << line;
 }
 
-TEST_F(ModemFixture, ProgramPathMustBeAbsolute)
+// A program path that is not absolute, and pppd ending outside a destroy,
+// abort with the status; ended already, the destroy completes at once.
+TEST_F(ModemFixture, PppdNotStartedOrEndedAbortsWithItsStatus)
 {
-    TERM::ModemParams p = Params();
-    p.set_execfile("pppd");
-    ModemSlot* slot = Create(1, p);
-    ASSERT_EQ(Connect(1), Answer::success);
-    EXPECT_FALSE(slot->pppd_executing());
-    EXPECT_EQ(controller.Aborts(), std::vector<int>{EINVAL});
-}
-
-TEST_F(ModemFixture, PppdEndingOutsideADestroyAbortsWithItsStatus)
-{
+    TERM::ModemParams relative = Params();
+    relative.set_execfile("pppd");
     ::setenv("STANDIN_CHILD_EXIT", "2", 1);
-    ModemSlot* slot = Create(1, Params());
-    ASSERT_EQ(Connect(1), Answer::success);
-    WaitChildEnd(*slot);
-    EXPECT_EQ(controller.Aborts(), std::vector<int>{512});
-    // Ended already: the destroy completes at once.
-    EXPECT_EQ(Slots::instance().Destroy(1), Answer::success);
-    EXPECT_TRUE(factory.modemSlots().empty());
+    for (const auto& [params, status] : {std::make_pair(relative, EINVAL), std::make_pair(Params(), 512)}) {
+        controller.signals.clear();
+        ModemSlot* slot = Create(1, params);
+        ASSERT_EQ(Connect(1), Answer::success);
+        WaitChildEnd(*slot);
+        EXPECT_EQ(controller.Aborts(), std::vector<int>{status});
+        EXPECT_EQ(Slots::instance().Destroy(1), Answer::success);
+        EXPECT_TRUE(factory.modemSlots().empty());
+    }
 }
 
 TEST_F(ModemFixture, DestroyWaitsForPppdThenKillsItAfterFiveSeconds)
