@@ -214,134 +214,94 @@ std::vector<Fill> Creates()
     return all;
 }
 
-void Lemz(LGCP::IoctlParams& p, std::function<void(TERM::LemzRadioModifierParams&)> fill)
+// The control in value notation.
+IoFill Avn(std::string const& text)
 {
-    TERM::LemzRadioModifier& m = p.select_rtpExt().select_lemz();
-    m.get_addr().set_session_addr("not an address");
-    m.get_addr().set_session_ssrc(4294967295u);
-    fill(m.get_params());
+    return [text](LGCP::IoctlParams& p) { EXPECT_TRUE(p.setFromValueNotation(text)) << text; };
+}
+
+// A LEMZ command in value notation on a session that is no address.
+IoFill Lemz(std::string const& params)
+{
+    return Avn("rtpExt : lemz : {addr {session-addr \"not an address\", session-ssrc 4294967295}, params " + params + "}");
+}
+
+// LEMZ flags: the priority given, and press-to-talk, squelch and a call set or all clear.
+std::string Flags(std::string const& prio, bool set = true)
+{
+    const std::string on = set ? "TRUE" : "FALSE";
+    return "flags {prio " + prio + ", ptt " + on + ", bss FALSE, vad-rx FALSE, vad-tx FALSE, sql " + on
+           + ", sh FALSE, pwr FALSE, rv FALSE, resv FALSE, selcall " + (set ? "3, li 511}" : "0, li 0}");
 }
 
 // Every control alternative, with values at or past their edges.
 std::vector<IoFill> Ioctls()
 {
-    const std::string longText(3000, '9');
-    std::vector<IoFill> all = {
-        [](LGCP::IoctlParams& p) { p.select_echoSuppressor() = true; },
-        [](LGCP::IoctlParams& p) { p.select_translateDTMF().set_digits("0123456789*#ABCDxyz!"); },
-        [](LGCP::IoctlParams& p) {
-            auto& d = p.select_dtmf_params();
-            d.set_on_time(INT_MIN);
-            d.set_off_time(INT_MAX);
-            d.set_level(INT_MIN);
-        },
-        [](LGCP::IoctlParams& p) { p.select_dtmf_enable() = true; },
-        [](LGCP::IoctlParams& p) { p.select_ss7RqBSN(); },
-        [](LGCP::IoctlParams& p) { p.select_ss7Log().set_state(true); },
-        [](LGCP::IoctlParams& p) { p.select_dtmf_disable(); },
-        [](LGCP::IoctlParams& p) {
-            auto& v = p.select_vad_params();
-            v.set_threshold(INT_MAX);
-            v.set_hangover(INT_MIN);
-        },
-        [](LGCP::IoctlParams& p) { p.select_vad_enable() = true; },
-        [](LGCP::IoctlParams& p) { p.select_vad_disable(); },
-        [](LGCP::IoctlParams& p) { p.select_dtmf_reject_enable() = true; },
-        [](LGCP::IoctlParams& p) { p.select_dtmf_reject_disable(); },
-        [](LGCP::IoctlParams& p) { p.select_sd_params().set_threshold(INT_MIN); },
-        [](LGCP::IoctlParams& p) { p.select_sd_enable() = true; },
-        [](LGCP::IoctlParams& p) { p.select_sd_disable(); },
-        [](LGCP::IoctlParams& p) { p.select_iva_enable() = true; },
-        [](LGCP::IoctlParams& p) { p.select_iva_params().set_level(INT_MAX); },
-        [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(INT_MIN); },
-        [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(-6); },
-        [](LGCP::IoctlParams& p) {
-            auto& d = p.select_delays();
-            d.set_rx(INT_MIN);
-            d.set_tx(INT_MAX);
-        },
-        [](LGCP::IoctlParams& p) { p.select_delays(); },
-        [](LGCP::IoctlParams& p) {
-            auto& f = p.select_tone_filter();
-            f.set_freq(INT_MIN);
-            f.set_enable(true);
-            f.set_duration_th_msec(INT_MAX);
-            f.set_det_level_dB(INT_MIN);
-        },
-        [](LGCP::IoctlParams& p) {
-            LGCP::HdlcPackage package;
-            package.set_body(std::vector<char>(300, 'h'));
-            p.select_hdlcPackages().push_back(package);
-        },
-        [](LGCP::IoctlParams& p) {
-            auto& t = p.select_tone_gen_enable();
-            t.set_freq(INT_MAX);
-            t.set_amp(-1);
-        },
-        [](LGCP::IoctlParams& p) {
-            auto& t = p.select_tone_gen_enable();
-            t.set_freq(440);
-            t.set_amp(1000);
-        },
-        [](LGCP::IoctlParams& p) { p.select_tone_gen_disable(); },
-        [](LGCP::IoctlParams& p) { p.select_activateWaitTone(); },
-        [](LGCP::IoctlParams& p) { p.select_deactivateWaitTone(); },
-        [](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(INT_MIN); },
-        [](LGCP::IoctlParams& p) { p.select_pd_disable(); },
-        [](LGCP::IoctlParams& p) { p.select_encoder_mode().setFromInt(2); },
-        [](LGCP::IoctlParams& p) { p.select_decoder_mode().setFromInt(1); },
-        [](LGCP::IoctlParams& p) { p.select_encoder_mode().setFromInt(0); },
-        [](LGCP::IoctlParams& p) { p.select_selcal() = "1234567890ABCDEF!"; },
-        [](LGCP::IoctlParams& p) { p.select_rtpExt().select_ed_137().get_params().select_tx(); },
-    };
+    const std::string longText = '"' + std::string(3000, '9') + '"';
+    std::vector<IoFill> all;
+    for (const std::string& text : std::vector<std::string>{"echoSuppressor : TRUE",
+                             "translateDTMF : {digits \"0123456789*#ABCDxyz!\"}",
+                             "dtmf-params : {on-time -2147483648, off-time 2147483647, level -2147483648}",
+                             "dtmf-enable : TRUE",
+                             "ss7RqBSN : NULL",
+                             "ss7Log : {state TRUE, raw-receive FALSE, raw-transmit FALSE, mtp-transmit FALSE,"
+                             " mtp-receive FALSE, mtp-activate FALSE, timers FALSE, msu-processing FALSE}",
+                             "dtmf-disable : NULL",
+                             "vad-params : {threshold 2147483647, hangover -2147483648}",
+                             "vad-enable : TRUE",
+                             "vad-disable : NULL",
+                             "dtmf-reject-enable : TRUE",
+                             "dtmf-reject-disable : NULL",
+                             "sd-params : {threshold -2147483648}",
+                             "sd-enable : TRUE",
+                             "sd-disable : NULL",
+                             "iva-enable : TRUE",
+                             "iva-params : {level 2147483647}",
+                             "rx-gain : {gainDB -2147483648}",
+                             "rx-gain : {gainDB -6}",
+                             "delays : {rx -2147483648, tx 2147483647}",
+                             "delays : {}",
+                             "tone-filter : {freq -2147483648, enable TRUE, duration-th-msec 2147483647,"
+                             " det-level-dB -2147483648}",
+                             "hdlcPackages : {{body '" + std::string(600, '6') + "'H}}",
+                             "tone-gen-enable : {freq 2147483647, amp -1}",
+                             "tone-gen-enable : {freq 440, amp 1000}",
+                             "tone-gen-disable : NULL",
+                             "activateWaitTone : NULL",
+                             "deactivateWaitTone : NULL",
+                             "pd-enable : {timeout -2147483648}",
+                             "pd-disable : NULL",
+                             "encoder-mode : lbrc",
+                             "decoder-mode : ulaw",
+                             "encoder-mode : alaw",
+                             "selcal : \"1234567890ABCDEF!\"",
+                             "rtpExt : ed-137 : {addr {session-addr \"\", session-ssrc 0}, params tx : {header {ptt ptt-off,"
+                             " squ squ-off, ptt-id 0, ptt-mute FALSE, ptt-summation FALSE, sct FALSE}}}"})
+        all.push_back(Avn(text));
     // Every LEMZ command, with text fields empty, absurd or too long.
-    using P = TERM::LemzRadioModifierParams;
-    std::vector<std::function<void(P&)>> lemz = {
-        [](P& p) { Flags(p.select_gw_set_flags().get_flags(), INT_MAX); },
-        [longText](P& p) { p.select_gw_set_freq().get_freq().set_frequency(longText); },
-        [](P& p) { Flags(p.select_gw_set_ptt().get_flags(), -1); },
-        [](P& p) { p.select_gw_set_bss(); },
-        [](P& p) { p.select_gw_set_sh(); },
-        [](P& p) { p.select_gw_set_pwr(); },
-        [](P& p) { p.select_gw_set_rv(); },
-        [](P& p) { p.select_gw_set_resv(); },
-        [longText](P& p) {
-            auto& s = p.select_gw_set_selcall();
-            s.set_ip(longText);
-            s.set_cid(longText);
-        },
-        [](P& p) { p.select_gw_set_remote().get_remote().set_no(255); },
-        [](P& p) { p.select_gw_set_squelshe().get_squelshe().setFromInt(2); },
-        [](P& p) { p.select_gw_set_rte().get_rte().setFromInt(7); },
-        [](P& p) { p.select_gw_set_standby().get_state().setFromInt(1); },
-        [](P& p) { Flags(p.select_wm_flags().get_flags(), 0); },
-        [](P& p) {
-            auto& t = p.select_wm_trans();
-            Flags(t.get_flags(), 16);
-            t.set_ip("");
-        },
-        [longText](P& p) { p.select_wm_quality().set_bss_val(longText); },
-        [](P& p) { p.select_wm_quality().set_bss_val("1e999"); },
-        [](P& p) {
-            auto& ch = p.select_wm_chan();
-            ch.get_freq().set_channel(INT_MIN);
-            ch.get_freq().set_frequency("-nan");
-        },
-        [longText](P& p) {
-            auto& s = p.select_wm_selcall();
-            s.set_ip("255.255.255.255");
-            s.set_cid(longText);
-        },
-        [](P& p) { p.select_wm_remote().get_remote().set_ch(255); },
-        [](P& p) {
-            auto& s = p.select_wm_standby();
-            s.get_state_channel().setFromInt(0);
-            s.set_group(255);
-            s.get_state_receiver().setFromInt(1);
-        },
-    };
-    for (auto& fill : lemz)
-        all.push_back([fill](LGCP::IoctlParams& p) { Lemz(p, fill); });
+    for (const std::string& params : std::vector<std::string>{
+             "gw-set-flags : {" + Flags("2147483647") + "}",
+             "gw-set-freq : {freq {channel 0, frequency " + longText + "}}",
+             "gw-set-ptt : {" + Flags("-1") + "}",
+             "gw-set-bss : {" + Flags("0", false) + "}",
+             "gw-set-sh : {" + Flags("0", false) + "}",
+             "gw-set-pwr : {" + Flags("0", false) + "}",
+             "gw-set-rv : {" + Flags("0", false) + "}",
+             "gw-set-resv : {" + Flags("0", false) + "}",
+             "gw-set-selcall : {" + Flags("0", false) + ", ip " + longText + ", ssrc 0, cid " + longText + "}",
+             "gw-set-remote : {remote {no 255, ch 0}}",
+             "gw-set-squelshe : {squelshe on}",
+             "gw-set-rte : {rte j3e}",
+             "gw-set-standby : {state standby}",
+             "wm-flags : {" + Flags("0") + "}",
+             "wm-trans : {" + Flags("16") + ", ip \"\", ssrc 0}",
+             "wm-quality : {bss-val " + longText + "}",
+             "wm-quality : {bss-val \"1e999\"}",
+             "wm-chan : {freq {channel -2147483648, frequency \"-nan\"}, squelshe no-config, rte no-config}",
+             "wm-selcall : {" + Flags("0", false) + ", ip \"255.255.255.255\", ssrc 0, cid " + longText + "}",
+             "wm-remote : {remote {no 0, ch 255}}",
+             "wm-standby : {state-channel active, group 255, state-receiver standby}"})
+        all.push_back(Lemz(params));
     return all;
 }
 
@@ -762,8 +722,8 @@ TEST_F(Hostile, RefusedControlsAndCountsAreNotPassedOffAsDone)
         {1, [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(-128); }, -1},
         {1, [](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(-1); }, refused},
         {1, [](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(INT_MAX); }, -1},
-        {5, [](LGCP::IoctlParams& p) { Lemz(p, [](auto& c) { Flags(c.select_wm_flags().get_flags(), -1); }); }, refused},
-        {5, [](LGCP::IoctlParams& p) { Lemz(p, [](auto& c) { Flags(c.select_wm_flags().get_flags(), 0); }); }, -1},
+        {5, Lemz("wm-flags : {" + Flags("-1") + "}"), refused},
+        {5, Lemz("wm-flags : {" + Flags("0") + "}"), -1},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Ioctl(c.slot, c.fill), c.cause);
