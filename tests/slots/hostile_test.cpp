@@ -57,6 +57,13 @@ Fill Lemz(std::string const& prio)
     return Rtp(", radio {status lemz : {" + Flags(prio) + ", freq {channel 0, frequency \"\"}, remote {no 0, ch 0}}}");
 }
 
+// A T.38 create with the packet size given.
+Fill T38(std::string const& size)
+{
+    return Avn("t38soft : {dhost {iaddr \"127.0.0.1\", port 900}, shost {iaddr \"\", port 0}, rx-packet-size " + size
+               + ", rx-threshold 0, tx-threshold 0, args {}}");
+}
+
 // Create parameters at and past the edges of every landed kind.
 std::vector<Fill> Creates()
 {
@@ -572,15 +579,10 @@ TEST_F(Hostile, SlotsRefusedForAHeldChannelLeaveNothingBehind)
     const int mixerBase = 13 * 128, mccBase = 12 * 128;
     ASSERT_EQ(Send(CreateMap(0, 1, mixerBase + 3)), -1);
     ASSERT_EQ(Send(CreateMap(0, 2, mccBase)), -1);
-    auto mixerIn = [](LGCP::CreateParams& c) { c.select_mixerIn().get_channel().select_tdm() = 3; };
+    const Fill mixerIn = Avn("mixerIn : {unit 0, channel tdm : 3}");
     EXPECT_EQ(Create(3, mixerIn), LGCP::ErrorCause::insufficientResources);
     EXPECT_EQ(Create(3, mixerIn), LGCP::ErrorCause::insufficientResources);
-    EXPECT_EQ(Create(4, [](LGCP::CreateParams& c) {
-                  LGCP::T38Soft& t = c.select_t38soft();
-                  t.set_dhost(Address("127.0.0.1", 900));
-                  t.set_rx_packet_size(160);
-              }),
-              LGCP::ErrorCause::insufficientResources);
+    EXPECT_EQ(Create(4, T38("160")), LGCP::ErrorCause::insufficientResources);
     EXPECT_TRUE(RunUntil([] { return Children().empty(); }, 3000)) << Children();
     EXPECT_NE(sw.At(8192 + mixerBase + 3).mode, Standin::Switch::Mode::Disabled);
     Send(Destroy(0, 1));
@@ -591,12 +593,7 @@ TEST_F(Hostile, SlotsRefusedForAHeldChannelLeaveNothingBehind)
 TEST_F(Hostile, ExternalSlotActivatedTwiceKeepsItsSource)
 {
     ASSERT_EQ(Send(CreateMap(0, 1, 10)), -1);
-    ASSERT_EQ(Create(2, [](LGCP::CreateParams& c) {
-                  LGCP::ExtParams& ext = c.select_ext();
-                  ext.set_transmitter(20);
-                  ext.set_receiver(21);
-              }),
-              -1);
+    ASSERT_EQ(Create(2, Avn("ext : {transmitter 20, receiver 21}")), -1);
     auto activate = [](LGCP::Command& c) { c.select_activate().select_none(); };
     ASSERT_EQ(On(2, activate), -1);
     ASSERT_EQ(Connect(1, {2}), -1);
@@ -608,21 +605,12 @@ TEST_F(Hostile, ExternalSlotActivatedTwiceKeepsItsSource)
 TEST_F(Hostile, RefusedControlsAndCountsAreNotPassedOffAsDone)
 {
     ASSERT_EQ(Create(1, Rtp()), -1);
-    ASSERT_EQ(Create(2, [](LGCP::CreateParams& c) {
-                  LGCP::MixerInParams& in = c.select_mixerIn();
-                  in.get_channel().select_tdm() = 3;
-              }),
-              -1);
+    ASSERT_EQ(Create(2, Avn("mixerIn : {unit 0, channel tdm : 3}")), -1);
     const int refused = LGCP::ErrorCause::invalidParams;
     // Priorities travel in four bits, T.38 sizes unsigned: past them is refused, not cut.
     EXPECT_EQ(Create(5, Lemz("16")), refused);
     ASSERT_EQ(Create(5, Lemz("15")), -1);
-    EXPECT_EQ(Create(6, [](LGCP::CreateParams& c) {
-                  LGCP::T38Soft& t = c.select_t38soft();
-                  t.set_dhost(Address("127.0.0.1", 900));
-                  t.set_rx_packet_size(-1);
-              }),
-              refused);
+    EXPECT_EQ(Create(6, T38("-1")), refused);
     struct Case {
         int slot;
         IoFill fill;
