@@ -333,97 +333,59 @@ TEST_F(MixerSlots, IoctlsReachTheReceivers)
     ASSERT_EQ(Ask(MixerIn(2, 60, 0, 1)), -1);
     ASSERT_EQ(Ask(MixerOut(3, 61, 0, 2)), -1);
     const int in = kBase + 1, out = kBase + 2;
-    using P = LGCP::IoctlParams;
+    // Each control in value notation.
     struct Case {
         const char* what;
         int slot;
-        std::function<void(P&)> fill;
+        const char* control;
         int cause;
         std::function<bool()> done;
     } cases[] = {
-        {"echo", 60, [](P& p) { p.select_echoSuppressor() = true; }, -1, [&] { return dtmf.At(in).echo; }},
-        {"dtmf", 60, [](P& p) { p.select_dtmf_enable() = true; }, -1, [&] { return dtmf.At(in).detect; }},
-        {"reject", 60, [](P& p) { p.select_dtmf_reject_enable() = true; }, -1, [&] { return dtmf.At(in).reject; }},
-        {"digits", 60, [](P& p) { p.select_translateDTMF().set_digits("12#"); }, -1,
-         [&] { return dtmf.At(in).digits == "12#"; }},
-        {"bad digits", 60, [](P& p) { p.select_translateDTMF().set_digits("x"); }, Cause::invalidParams,
-         [] { return true; }},
-        {"dtmf params", 60,
-         [](P& p) {
-             auto& d = p.select_dtmf_params();
-             d.set_on_time(80);
-             d.set_off_time(60);
-             d.set_level(-9);
-         },
-         -1, [&] { return dtmf.At(in).config.onTime == 80 && dtmf.At(in).config.level == -9; }},
-        {"vad", 60, [](P& p) { p.select_vad_enable() = true; }, -1, [&] { return dsp.At(in).vad; }},
-        {"vad params", 60,
-         [](P& p) {
-             p.select_vad_params().set_threshold(-40);
-             p.get_vad_params().set_hangover(300);
-         },
-         -1, [&] { return dsp.At(in).vadThreshold == -40 && dsp.At(in).vadHangover == 300; }},
-        {"vad off", 60, [](P& p) { p.select_vad_disable(); }, -1, [&] { return !dsp.At(in).vad; }},
-        {"sd", 60, [](P& p) { p.select_sd_enable() = true; }, -1, [&] { return dsp.At(in).sd; }},
-        {"sd params", 60, [](P& p) { p.select_sd_params().set_threshold(3); }, -1,
-         [&] { return dsp.At(in).sdDefaults == 1; }},
-        {"sd off", 60, [](P& p) { p.select_sd_disable(); }, -1, [&] { return !dsp.At(in).sd; }},
-        {"iva", 60, [](P& p) { p.select_iva_enable() = true; }, -1, [&] { return dtmf.At(in).iva; }},
-        {"iva params", 60, [](P& p) { p.select_iva_params().set_level(-12); }, -1,
-         [&] { return dtmf.At(in).ivaLevel == -12; }},
-        {"gain", 60, [](P& p) { p.select_rx_gain().set_gainDB(-6); }, -1, [&] { return dsp.At(in).rxGain == -6; }},
-        {"gain cut", 60, [](P& p) { p.select_rx_gain().set_gainDB(250); }, Cause::invalidParams,
-         [&] { return dsp.At(in).rxGain == -6; }},
-        {"filter", 60,
-         [](P& p) {
-             auto& f = p.select_tone_filter();
-             f.set_freq(2100);
-             f.set_enable(true);
-             f.set_duration_th_msec(40);
-             f.set_det_level_dB(-30);
-         },
-         -1, [&] { return dsp.At(in).filter.freq == 2100 && dsp.At(in).filter.level == -30; }},
-        {"delays", 60, [](P& p) { p.select_delays().set_tx(20); }, -1,
-         [&] { return dsp.At(in).rxDelay == 0 && dsp.At(in).txDelay == 20; }},
-        {"not on an input", 60, [](P& p) { p.select_tone_gen_disable(); }, Cause::unsupported, [] { return true; }},
+        {"echo", 60, "echoSuppressor : TRUE", -1, [&] { return dtmf.At(in).echo; }},
+        {"dtmf", 60, "dtmf-enable : TRUE", -1, [&] { return dtmf.At(in).detect; }},
+        {"reject", 60, "dtmf-reject-enable : TRUE", -1, [&] { return dtmf.At(in).reject; }},
+        {"digits", 60, "translateDTMF : {digits \"12#\"}", -1, [&] { return dtmf.At(in).digits == "12#"; }},
+        {"bad digits", 60, "translateDTMF : {digits \"x\"}", Cause::invalidParams, [] { return true; }},
+        {"dtmf params", 60, "dtmf-params : {on-time 80, off-time 60, level -9}", -1,
+         [&] { return dtmf.At(in).config.onTime == 80 && dtmf.At(in).config.level == -9; }},
+        {"vad", 60, "vad-enable : TRUE", -1, [&] { return dsp.At(in).vad; }},
+        {"vad params", 60, "vad-params : {threshold -40, hangover 300}", -1,
+         [&] { return dsp.At(in).vadThreshold == -40 && dsp.At(in).vadHangover == 300; }},
+        {"vad off", 60, "vad-disable : NULL", -1, [&] { return !dsp.At(in).vad; }},
+        {"sd", 60, "sd-enable : TRUE", -1, [&] { return dsp.At(in).sd; }},
+        {"sd params", 60, "sd-params : {threshold 3}", -1, [&] { return dsp.At(in).sdDefaults == 1; }},
+        {"sd off", 60, "sd-disable : NULL", -1, [&] { return !dsp.At(in).sd; }},
+        {"iva", 60, "iva-enable : TRUE", -1, [&] { return dtmf.At(in).iva; }},
+        {"iva params", 60, "iva-params : {level -12}", -1, [&] { return dtmf.At(in).ivaLevel == -12; }},
+        {"gain", 60, "rx-gain : {gainDB -6}", -1, [&] { return dsp.At(in).rxGain == -6; }},
+        {"gain cut", 60, "rx-gain : {gainDB 250}", Cause::invalidParams, [&] { return dsp.At(in).rxGain == -6; }},
+        {"filter", 60, "tone-filter : {freq 2100, enable TRUE, duration-th-msec 40, det-level-dB -30}", -1,
+         [&] { return dsp.At(in).filter.freq == 2100 && dsp.At(in).filter.level == -30; }},
+        {"delays", 60, "delays : {tx 20}", -1, [&] { return dsp.At(in).rxDelay == 0 && dsp.At(in).txDelay == 20; }},
+        {"not on an input", 60, "tone-gen-disable : NULL", Cause::unsupported, [] { return true; }},
 
-        {"tone", 61,
-         [](P& p) {
-             p.select_tone_gen_enable().set_freq(425);
-             p.get_tone_gen_enable().set_amp(1000);
-         },
-         -1,
+        {"tone", 61, "tone-gen-enable : {freq 425, amp 1000}", -1,
          [&] {
              auto& t = dtmf.At(out).tone;
              return dtmf.At(out).stops == 1 && !dtmf.At(out).forced && t.freq1 == 425 && t.freq2 == 0
                     && t.amp1 == 1000 && t.amp2 == 0;
          }},
-        {"tone cut", 61,
-         [](P& p) {
-             p.select_tone_gen_enable().set_freq(70000);
-             p.get_tone_gen_enable().set_amp(1000);
-         },
-         Cause::invalidParams, [&] { return dtmf.At(out).stops == 1; }},
-        {"amplitude cut", 61,
-         [](P& p) {
-             p.select_tone_gen_enable().set_freq(425);
-             p.get_tone_gen_enable().set_amp(70000);
-         },
-         Cause::invalidParams, [&] { return dtmf.At(out).stops == 1 && dtmf.At(out).tone.amp1 == 1000; }},
-        {"tone off", 61, [](P& p) { p.select_tone_gen_disable(); }, -1,
-         [&] { return dtmf.At(out).stops == 2 && dtmf.At(out).forced; }},
-        {"dtmf off", 61, [](P& p) { p.select_dtmf_disable(); }, -1,
-         [&] { return dtmf.At(out).stops == 3 && !dtmf.At(out).forced; }},
-        {"reject off", 61, [](P& p) { p.select_dtmf_reject_disable(); }, -1, [&] { return !dtmf.At(out).reject; }},
-        {"out vad", 61, [](P& p) { p.select_vad_enable() = true; }, -1, [&] { return dsp.At(out).vad; }},
-        {"out delays", 61, [](P& p) { p.select_delays().set_rx(7); }, -1, [&] { return dsp.At(out).rxDelay == 7; }},
-        {"not on an output", 61, [](P& p) { p.select_dtmf_enable() = true; }, Cause::unsupported,
-         [&] { return !dtmf.At(out).detect; }},
-        {"nor gain", 61, [](P& p) { p.select_rx_gain().set_gainDB(1); }, Cause::unsupported, [] { return true; }},
+        {"tone cut", 61, "tone-gen-enable : {freq 70000, amp 1000}", Cause::invalidParams,
+         [&] { return dtmf.At(out).stops == 1; }},
+        {"amplitude cut", 61, "tone-gen-enable : {freq 425, amp 70000}", Cause::invalidParams,
+         [&] { return dtmf.At(out).stops == 1 && dtmf.At(out).tone.amp1 == 1000; }},
+        {"tone off", 61, "tone-gen-disable : NULL", -1, [&] { return dtmf.At(out).stops == 2 && dtmf.At(out).forced; }},
+        {"dtmf off", 61, "dtmf-disable : NULL", -1, [&] { return dtmf.At(out).stops == 3 && !dtmf.At(out).forced; }},
+        {"reject off", 61, "dtmf-reject-disable : NULL", -1, [&] { return !dtmf.At(out).reject; }},
+        {"out vad", 61, "vad-enable : TRUE", -1, [&] { return dsp.At(out).vad; }},
+        {"out delays", 61, "delays : {rx 7}", -1, [&] { return dsp.At(out).rxDelay == 7; }},
+        {"not on an output", 61, "dtmf-enable : TRUE", Cause::unsupported, [&] { return !dtmf.At(out).detect; }},
+        {"nor gain", 61, "rx-gain : {gainDB 1}", Cause::unsupported, [] { return true; }},
     };
     unsigned seq = 10;
     for (Case& c : cases) {
-        EXPECT_EQ(Ask(Ioctl(seq++, c.slot, c.fill)), c.cause) << c.what;
+        auto fill = [&](LGCP::IoctlParams& p) { ASSERT_TRUE(p.setFromValueNotation(c.control)) << c.control; };
+        EXPECT_EQ(Ask(Ioctl(seq++, c.slot, fill)), c.cause) << c.what;
         EXPECT_TRUE(c.done()) << c.what;
     }
 }
