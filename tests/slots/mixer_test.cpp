@@ -28,15 +28,12 @@ void Tdm(LGCP::MixerChannel& c, int n)
     c.select_tdm() = n;
 }
 
-LGCP::Message MixerIn(unsigned seq, int slot, int unit, int channel, std::function<void(LGCP::MixerInParams&)> more = {})
+// More: further fields in value notation.
+LGCP::Message MixerIn(unsigned seq, int slot, int unit, int channel, std::string const& more = "")
 {
-    return Do(seq, slot, [&](LGCP::Command& c) {
-        auto& in = c.select_create().select_mixerIn();
-        in.set_unit(unit);
-        Tdm(in.get_channel(), channel);
-        if (more)
-            more(in);
-    });
+    const std::string text =
+        "mixerIn : {unit " + std::to_string(unit) + ", channel tdm : " + std::to_string(channel) + more + "}";
+    return Do(seq, slot, [&](LGCP::Command& c) { EXPECT_TRUE(c.select_create().setFromValueNotation(text)) << text; });
 }
 
 // Inputs as {channel, gain}.
@@ -144,7 +141,7 @@ TEST_F(MixerSlots, AUnitThatComesBackKeepsItsSlotsMixes)
     mixer.AddUnit(1, 8, 8, kBase + 64);
     Found(1);
     ASSERT_EQ(Ask(MixerOut(2, 20, 0, 4, {{1, 100}, {2, 200}})), -1);
-    ASSERT_EQ(Ask(MixerIn(3, 21, 0, 6, [](LGCP::MixerInParams& in) { Tdm(in.set_summator(), 5); })), -1);
+    ASSERT_EQ(Ask(MixerIn(3, 21, 0, 6, ", summator tdm : 5")), -1);
     Standin::Mixer::Mix four = mixer.MixOf(0, 4), five = mixer.MixOf(0, 5);
 
     mixer.Script({1}); // unit 0 missed once
@@ -245,14 +242,7 @@ TEST_F(MixerSlots, InputRequests)
 {
     Found(1);
     Capture errors(std::cerr);
-    auto summator = [](int s) { return [s](LGCP::MixerInParams& in) { Tdm(in.set_summator(), s); }; };
-    auto rtp = [](LGCP::MixerInParams& in) { in.set_summator().select_rtp() = 3; };
-    auto echo = [](bool ec, bool es) {
-        return [=](LGCP::MixerInParams& in) {
-            in.set_ecm().set_ec(ec);
-            in.set_ecm().set_es(es);
-        };
-    };
+    auto summator = [](int s) { return ", summator tdm : " + std::to_string(s); };
     struct Case {
         const char* what;
         LGCP::Message create;
@@ -263,11 +253,11 @@ TEST_F(MixerSlots, InputRequests)
         {"plain", MixerIn(2, 50, 0, 1), -1, {"TDM 0:1"}, {}},
         {"taken", MixerIn(3, 51, 0, 1), Cause::insufficientResources, {}, {}},
         {"summator", MixerIn(4, 51, 0, 2, summator(9)), -1, {"TDM 0:2", "ADD 0:9<0:2*32767"}, {"REMOVE 0:9<0:2"}},
-        {"rtp summator", MixerIn(5, 52, 0, 3, rtp), -1, {"TDM 0:3"}, {}},
+        {"rtp summator", MixerIn(5, 52, 0, 3, ", summator rtp : 3"), -1, {"TDM 0:3"}, {}},
         {"summator beyond", MixerIn(6, 53, 0, 4, summator(128)), Cause::invalidParams, {}, {}},
         {"channel beyond", MixerIn(7, 53, 0, -2), Cause::invalidParams, {}, {}},
-        {"echo suppressor", MixerIn(8, 53, 0, 5, echo(false, true)), -1, {"TDM 0:5"}, {}},
-        {"no echo", MixerIn(9, 54, 0, 6, echo(false, false)), -1, {"TDM 0:6"}, {}},
+        {"echo suppressor", MixerIn(8, 53, 0, 5, ", ecm {ec FALSE, es TRUE}"), -1, {"TDM 0:5"}, {}},
+        {"no echo", MixerIn(9, 54, 0, 6, ", ecm {ec FALSE, es FALSE}"), -1, {"TDM 0:6"}, {}},
         {"summator 0", MixerIn(10, 56, 0, 8, summator(0)), -1, {"TDM 0:8", "ADD 0:0<0:8*32767"}, {"REMOVE 0:0<0:8"}},
     };
     for (Case& c : cases) {
@@ -303,7 +293,7 @@ TEST_F(MixerSlots, AnOutputCarriesItsLiveMembers)
 {
     using Mix = Standin::Mixer::Mix;
     Found(1);
-    auto into9 = [](LGCP::MixerInParams& in) { Tdm(in.set_summator(), 9); };
+    const std::string into9 = ", summator tdm : 9";
     ASSERT_EQ(Ask(MixerIn(2, 70, 0, 1, into9)), -1);
     ASSERT_EQ(Ask(MixerIn(3, 71, 0, 2, into9)), -1);
     // Made after its members, made again, and each one leaving: only its
