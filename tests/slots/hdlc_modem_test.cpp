@@ -22,9 +22,7 @@ protected:
     }
     HdlcModemSlot* Digital(int id, const std::string& cid = "5551234")
     {
-        TERM::ModemParams p = Params(cid);
-        AddDdm(p, {TERM::DigitalDataModeEnum::ddmV110});
-        return dynamic_cast<HdlcModemSlot*>(Create(id, p));
+        return dynamic_cast<HdlcModemSlot*>(Create(id, Params(", ddm {ddmV110}", cid)));
     }
     std::vector<std::string> TearDownTrace() const
     {

@@ -14,8 +14,6 @@
 namespace test {
 namespace {
 
-using DDM = TERM::DigitalDataModeEnum;
-
 std::pair<int, int> Query(ModemFactory& factory)
 {
     LGCP::Resources resources;
@@ -32,10 +30,7 @@ TEST_F(ModemFixture, DigitalModesChooseAFreeInterfaceAndResourcesCountWhatIsFree
     EXPECT_EQ(Query(factory), std::make_pair(6, 3));
     EXPECT_EQ(factory.freeInterfaces(), (std::vector<std::string>{"hdlc0", "hdlc1", "hdlc3"}));
 
-    TERM::ModemParams digital = Params();
-    AddDdm(digital, {DDM::ddmV110});
-    TERM::ModemParams emptyDdm = Params();
-    AddDdm(emptyDdm, {});
+    const TERM::ModemParams digital = Params(", ddm {ddmV110}"), emptyDdm = Params(", ddm {}");
     EXPECT_STREQ(Create(1, Params())->GetName(), "dsp-modem");
     EXPECT_STREQ(Create(2, emptyDdm)->GetName(), "dsp-modem");
     auto* first = dynamic_cast<HdlcModemSlot*>(Create(3, digital));
@@ -83,8 +78,7 @@ struct ArgvCase {
 
 TEST_F(ModemFixture, PppdCommandLine)
 {
-    TERM::ModemParams originate = Params("");
-    originate.set_originate();
+    TERM::ModemParams originate = Params(", originate NULL", "");
     TERM::ModemParams many = Params();
     std::vector<std::string> expected{"/usr/local/sbin/pppd"};
     for (int i = 0; i < 70; ++i) {
@@ -92,9 +86,7 @@ TEST_F(ModemFixture, PppdCommandLine)
         if (i < 62)
             expected.push_back("a" + std::to_string(i));
     }
-    TERM::ModemParams ownProgram = Params();
-    ownProgram.set_execfile(STANDIN_CHILD);
-    ownProgram.set_execargs().push_back(ASN1::IA5String("-x"));
+    TERM::ModemParams ownProgram = Params(std::string(", execfile \"") + STANDIN_CHILD + "\", execargs {\"-x\"}");
     std::vector<ArgvCase> cases{
         {"originate, empty cid", originate,
          {"/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/coptions", "/dev/mdm0"}},
@@ -131,8 +123,7 @@ TEST_F(ModemFixture, ChildGetsNullInputTheLogOutputAndNothingElse)
 // abort with the status; ended already, the destroy completes at once.
 TEST_F(ModemFixture, PppdNotStartedOrEndedAbortsWithItsStatus)
 {
-    TERM::ModemParams relative = Params();
-    relative.set_execfile("pppd");
+    TERM::ModemParams relative = Params(", execfile \"pppd\"");
     ::setenv("STANDIN_CHILD_EXIT", "2", 1);
     for (const auto& [params, status] : {std::make_pair(relative, EINVAL), std::make_pair(Params(), 512)}) {
         controller.signals.clear();
@@ -190,9 +181,7 @@ protected:
         ::setenv("STANDIN_CHILD_HUP", "wait", 1);
         dsp0 = Create(1, Params());
         dsp1 = Create(2, Params());
-        TERM::ModemParams digital = Params();
-        AddDdm(digital, {DDM::ddm8BIT});
-        hdlc = Create(3, digital);
+        hdlc = Create(3, Params(", ddm {ddm8BIT}"));
         for (int id : {1, 2, 3})
             ASSERT_EQ(Connect(id), Answer::success);
         ASSERT_TRUE(loop.RunUntil([&] { return hdlc->pppd_executing(); }));
@@ -307,9 +296,7 @@ TEST_F(ModemAuthFixture, ActivateAnswersTheConnectionThatSpokeForTheSlot)
 
 TEST_F(ModemAuthFixture, DigitalSessionGoesOnlyWhereItIsUnambiguous)
 {
-    TERM::ModemParams digital = Params();
-    AddDdm(digital, {DDM::ddm8BIT});
-    ModemSlot* second = Create(4, digital);
+    ModemSlot* second = Create(4, Params(", ddm {ddm8BIT}"));
     ASSERT_EQ(Connect(4), Answer::success);
     ASSERT_TRUE(loop.RunUntil([&] { return second->pppd_executing(); }));
 
