@@ -425,21 +425,9 @@ TEST_F(Hostile, ModemSlotsTakeBoundaryCreatesAndDeferredDestroys)
 
     using ModemFill = std::function<void(TERM::ModemParams&)>;
     const std::string longText(16384, 'm');
-    const std::vector<ModemFill> modes = {
-        [](TERM::ModemParams&) {},
-        [](TERM::ModemParams& m) { m.set_originate(); },
-        [](TERM::ModemParams& m) { m.set_fax(); },
-        [](TERM::ModemParams& m) {
-            m.set_fax();
-            m.set_originate();
-        },
-        [](TERM::ModemParams& m) {
-            m.set_fax();
-            m.set_execargs();
-        },
-        [](TERM::ModemParams& m) { m.set_ddm().push_back(TERM::DigitalDataModeEnum::ddmV120); },
-        [](TERM::ModemParams& m) { m.set_ddm(); },
-    };
+    // Every kind and mode, in value notation after the empty numbers.
+    const std::vector<std::string> modes = {"", ", originate NULL", ", fax NULL", ", originate NULL, fax NULL",
+                                            ", fax NULL, execargs {}", ", ddm {ddmV120}", ", ddm {}"};
     const std::vector<ModemFill> mutations = {
         [](TERM::ModemParams&) {},
         [&](TERM::ModemParams& m) {
@@ -478,7 +466,7 @@ TEST_F(Hostile, ModemSlotsTakeBoundaryCreatesAndDeferredDestroys)
             const int id = static_cast<int>(round * 10 + mode);
             const int made = Create(id, [&](LGCP::CreateParams& c) {
                 TERM::ModemParams& m = c.select_modem();
-                modes[mode](m);
+                EXPECT_TRUE(m.setFromValueNotation("{cid \"\", cdid \"\"" + modes[mode] + "}")) << modes[mode];
                 mutations[round](m);
             });
             ASSERT_EQ(made, -1) << round << "/" << mode;

@@ -224,17 +224,10 @@ TEST_F(ModemAuthFixture, RecordsReachTheirSlotAsSignals)
     EXPECT_EQ(std::string(modem[0]->get_auth().get_password()), "s?same");
     EXPECT_EQ(errors.count("octets outside IA5"), 1u);
     ASSERT_TRUE(modem[1]->acct_isSelected());
-    const TERM::MdmAccounting& a = modem[1]->get_acct();
-    EXPECT_EQ(a.get_octetsOut().get_high().getValue(), 1u);
-    EXPECT_EQ(a.get_octetsOut().get_low().getValue(), 2u);
-    EXPECT_EQ(a.get_octetsIn().get_high().getValue(), 3u);
-    EXPECT_EQ(a.get_octetsIn().get_low().getValue(), 4u);
-    EXPECT_EQ(a.get_packetsOut().get_high().getValue(), 5u);
-    EXPECT_EQ(a.get_packetsOut().get_low().getValue(), 6u);
-    EXPECT_EQ(a.get_packetsIn().get_high().getValue(), 7u);
-    EXPECT_EQ(a.get_packetsIn().get_low().getValue(), 8u);
-    EXPECT_EQ(a.get_time().get_low().getValue(), 900u);
-    EXPECT_EQ(a.get_time().get_high().getValue(), 0u);
+    TERM::MdmAccounting expected;
+    ASSERT_TRUE(expected.setFromValueNotation("{octetsOut {low 2, high 1}, octetsIn {low 4, high 3}, packetsOut {low 6,"
+                                              " high 5}, packetsIn {low 8, high 7}, time {low 900, high 0}}"));
+    EXPECT_EQ(modem[1]->get_acct().asValueNotation(), expected.asValueNotation());
     EXPECT_EQ(std::string(modem[2]->get_auth().get_password()), std::string(64, 'p'));
 
     // Wrong sizes, peer-bound types, unknown types and sessions: one line each.
