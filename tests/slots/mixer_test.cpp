@@ -95,14 +95,10 @@ TEST_F(MixerSlots, UnitsFoundAndLost)
     ASSERT_EQ(res.get_mixer().size(), 2u);
     int units[] = {3, 5};
     for (size_t i = 0; i < 2; ++i) {
-        const auto& e = res.get_mixer()[i];
-        EXPECT_EQ(e.get_unit().getValue(), units[i]);
-        EXPECT_EQ(e.get_tdm_inputs().getValue(), 16);
-        EXPECT_EQ(e.get_tdm_outputs().getValue(), 16);
-        EXPECT_EQ(e.get_mixer_inputs().getValue(), 48);
-        EXPECT_EQ(e.get_dpu_per_mixer().getValue(), 770);
-        EXPECT_EQ(e.get_dpu_per_ec().getValue(), 17);
-        EXPECT_EQ(e.get_dpu_per_lms().getValue(), 24);
+        auto expected = res.get_mixer()[i];
+        ASSERT_TRUE(expected.setFromValueNotation("{unit " + std::to_string(units[i]) + ", tdm-inputs 16, tdm-outputs 16,"
+                                                  " mixer-inputs 48, dpu-per-mixer 770, dpu-per-ec 17, dpu-per-lms 24}"));
+        EXPECT_EQ(res.get_mixer()[i].asValueNotation(), expected.asValueNotation());
     }
     // Each new unit has every one of its channels cleared.
     EXPECT_EQ(mixer.Count("RESOURCES"), 3u);

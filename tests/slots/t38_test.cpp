@@ -65,10 +65,7 @@ protected:
             lines.push_back(line);
         return lines;
     }
-    bool NoChildren()
-    {
-        return RunUntil([] { return Children().empty(); });
-    }
+    bool NoChildren() { return RunUntil([] { return Children().empty(); }); }
 };
 
 TEST_F(T38Test, ChildGetsTheExactArgumentsAndTheChannelAsInput)
