@@ -444,12 +444,8 @@ TEST_F(Hostile, ModemSlotsTakeBoundaryCreatesAndDeferredDestroys)
                 m.set_execargs().push_back(ASN1::IA5String(i % 2 ? std::string(400, 'a') : std::string()));
         },
         [](TERM::ModemParams& m) {
-            for (int v : {INT_MIN, -1, INT_MAX}) {
-                TERM::DDModemParam param;
-                param.set_offset(v);
-                param.set_value(v == INT_MAX ? INT_MIN : v);
-                m.set_dmp().push_back(param);
-            }
+            EXPECT_TRUE(m.set_dmp().setFromValueNotation("{{offset -2147483648, value -2147483648}, {offset -1, value -1},"
+                                                         " {offset 2147483647, value -2147483648}}"));
         },
     };
     const auto ioctls = Ioctls();
@@ -475,14 +471,9 @@ TEST_F(Hostile, ModemSlotsTakeBoundaryCreatesAndDeferredDestroys)
             Connect(1000, {id});
             On(id, [](LGCP::Command& c) { c.select_activate().select_none(); });
             // A negative MTU is refused, not sent on as a huge word.
-            const int activated = On(id, [&](LGCP::Command& c) {
-                auto& u = c.select_activate().select_modem();
-                u.set_remoteAddr(longText);
-                u.set_netmask("");
-                u.set_gateway("1.2.3.4.5");
-                u.set_dns("255.255.255.255");
-                u.set_mtu(mode % 2 ? INT_MIN : INT_MAX);
-            });
+            const std::string activate = "activate : modem : {remoteAddr \"" + longText + "\", netmask \"\", gateway"
+                                         " \"1.2.3.4.5\", dns \"255.255.255.255\", mtu " + (mode % 2 ? "-2147483648}" : "2147483647}");
+            const int activated = On(id, [&](LGCP::Command& c) { EXPECT_TRUE(c.setFromValueNotation(activate)); });
             EXPECT_EQ(activated, mode % 2 ? LGCP::ErrorCause::invalidParams : -1);
             On(id, [](LGCP::Command& c) { c.select_userData() = std::vector<char>(8000, 'u'); });
             for (size_t i = round; i < ioctls.size(); i += round ? 7 : 1)

@@ -3,6 +3,7 @@
 // authentication service turned into signals and back.
 
 #include "modem_fixture.h"
+#include "voice_link.h"
 #include "tests/framework/loop_helpers.h"
 
 #include <linux/if.h>
@@ -104,17 +105,12 @@ TEST_F(ModemFixture, PppdCommandLine)
 
 TEST_F(ModemFixture, ChildGetsNullInputTheLogOutputAndNothingElse)
 {
-    auto target = [](int fd) {
-        char buf[512] = {};
-        ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), buf, sizeof buf - 1);
-        return std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
-    };
     // Descriptors the daemon holds while the child starts: the auth
     // service, a peer of it, the modem's control descriptor.
     Peer held(factory.auth().port());
     Create(1, Params());
     ASSERT_EQ(Connect(1), Answer::success);
-    EXPECT_EQ(Record("fd"), (std::vector<std::string>{"0: /dev/null", "1: " + target(1), "2: " + target(2)}));
+    EXPECT_EQ(Record("fd"), (std::vector<std::string>{"0: /dev/null", "1: " + FdTarget(1), "2: " + FdTarget(2)}));
     for (const std::string& line : recordLines)
         EXPECT_NE(line.compare(0, 6, "other:"), 0) << line;
 }
