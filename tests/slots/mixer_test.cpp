@@ -23,11 +23,6 @@ using Cause = LGCP::ErrorCause;
 class FreshMixer : public Mixer::MixerFactory {
 };
 
-void Tdm(LGCP::MixerChannel& c, int n)
-{
-    c.select_tdm() = n;
-}
-
 // More: further fields in value notation.
 LGCP::Message MixerIn(unsigned seq, int slot, int unit, int channel, std::string const& more = "")
 {
@@ -39,17 +34,11 @@ LGCP::Message MixerIn(unsigned seq, int slot, int unit, int channel, std::string
 // Inputs as {channel, gain}.
 LGCP::Message MixerOut(unsigned seq, int slot, int unit, int channel, std::vector<std::pair<int, int>> inputs = {})
 {
-    return Do(seq, slot, [&](LGCP::Command& c) {
-        auto& out = c.select_create().select_mixerOut();
-        out.set_unit(unit);
-        Tdm(out.get_channel(), channel);
-        for (auto& i : inputs) {
-            LGCP::MixerInput input;
-            Tdm(input.get_channel(), i.first);
-            input.set_gain(i.second);
-            out.get_inputs().push_back(input);
-        }
-    });
+    std::string text = "mixerOut : {unit " + std::to_string(unit) + ", channel tdm : " + std::to_string(channel) + ", inputs {";
+    for (size_t i = 0; i < inputs.size(); ++i)
+        text += std::string(i ? ", " : "") + "{channel tdm : " + std::to_string(inputs[i].first) + ", gain "
+                + std::to_string(inputs[i].second) + "}";
+    return Do(seq, slot, [&](LGCP::Command& c) { EXPECT_TRUE(c.select_create().setFromValueNotation(text + "}}")) << text; });
 }
 
 class MixerSlots : public LinkFixture {
