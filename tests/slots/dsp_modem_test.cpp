@@ -53,11 +53,9 @@ TEST_F(DspModemTest, EachModeProgramsTheModemAndStartsItsProgram)
         std::vector<std::string> trace;
         std::vector<std::string> argv; // empty: no program
     };
-    const std::vector<std::string> setup{"allocate 0", "timeslot 0"};
-    auto with = [&](std::vector<std::string> more) {
-        std::vector<std::string> all = setup;
-        all.insert(all.end(), more.begin(), more.end());
-        return all;
+    auto with = [](std::vector<std::string> more) {
+        more.insert(more.begin(), {"allocate 0", "timeslot 0"});
+        return more;
     };
     std::vector<Case> cases{
         {"answer, V.120 only", Params(", ddm {ddmV120}"), with({"ddm 0 0x0", "reset-dmp 0", "answer 0"}),

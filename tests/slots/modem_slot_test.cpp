@@ -190,10 +190,7 @@ protected:
         ModemFixture::TearDown();
     }
     std::unique_ptr<Peer> Join() { return test::Join(factory.auth(), loop); }
-    bool Signals(size_t n)
-    {
-        return loop.RunUntil([&] { return controller.signals.size() >= n; });
-    }
+    bool Signals(size_t n) { return loop.RunUntil([&] { return controller.signals.size() >= n; }); }
     ModemSlot* dsp0 = nullptr;
     ModemSlot* dsp1 = nullptr;
     ModemSlot* hdlc = nullptr;
