@@ -84,8 +84,7 @@ TEST_F(DspModemTest, EachModeProgramsTheModemAndStartsItsProgram)
             std::vector<std::string> argv = Record();
             if (c.argv.back() == "*") {
                 ASSERT_EQ(argv.size(), c.argv.size());
-                EXPECT_TRUE(IsFaxName(argv.back()))
-                    << argv.back();
+                EXPECT_TRUE(IsFaxName(argv.back())) << argv.back();
                 argv.back() = "*";
             }
             EXPECT_EQ(argv, c.argv) << c.name;

@@ -67,16 +67,14 @@ protected:
     Standin::Dsproc& dsp = board.Get<Standin::Dsproc>("/dev/dsp");
 };
 
-TEST_F(MixerSlots, NothingBeforeTheFirstQuery)
-{
-    EXPECT_EQ(Ask(MixerIn(1, 2, 0, 1)), Cause::insufficientResources);
-    EXPECT_EQ(Ask(MixerOut(2, 3, 0, 1)), Cause::insufficientResources);
-    EXPECT_TRUE(mixer.trace().empty());
-    EXPECT_EQ(factory.tdm_channels(), -1);
-}
-
 TEST_F(MixerSlots, UnitsFoundAndLost)
 {
+    // Nothing before the first query.
+    EXPECT_EQ(Ask(MixerIn(90, 2, 0, 1)), Cause::insufficientResources);
+    EXPECT_EQ(Ask(MixerOut(91, 3, 0, 1)), Cause::insufficientResources);
+    EXPECT_TRUE(mixer.trace().empty());
+    EXPECT_EQ(factory.tdm_channels(), -1);
+
     mixer.RemoveUnit(0);
     mixer.AddUnit(3, 32, 64, kBase);
     mixer.AddUnit(5, 16, 48, kBase + 32);
