@@ -1,6 +1,5 @@
 #include "voice_link.h"
 
-#include "board/mcc.h"
 #include "framework/child_wait.h"
 #include "slots/t38_slot.h"
 

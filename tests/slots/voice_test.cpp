@@ -3,7 +3,6 @@
 #include "board/mcc.h"
 #include "slots/voice.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <climits>
