@@ -10,8 +10,6 @@
 namespace test {
 namespace {
 
-using DDM = TERM::DigitalDataModeEnum;
-
 class DspModemTest : public ModemFixture {
 protected:
     void SetUp() override
@@ -21,13 +19,6 @@ protected:
         nets.Remove("hdlc0");
         nets.Remove("hdlc1");
         factory.update_hdlcDevices();
-    }
-    static TERM::DDModemParam Dmp(int offset, int value)
-    {
-        TERM::DDModemParam p;
-        p.set_offset(offset);
-        p.set_value(value);
-        return p;
     }
     // The board learns of closed descriptors when it looks.
     bool Allocated(int modem)
@@ -47,20 +38,7 @@ protected:
 
 TEST_F(DspModemTest, EachModeProgramsTheModemAndStartsItsProgram)
 {
-    TERM::ModemParams v120 = Params();
-    AddDdm(v120, {DDM::ddmV120});
-    TERM::ModemParams originate = Params();
-    AddDdm(originate, {DDM::ddmV110, DDM::ddm8BIT, DDM::ddm7BIT});
-    originate.set_dmp().push_back(Dmp(5, 7));
-    originate.get_dmp().push_back(Dmp(-1, 300));
-    originate.set_originate();
-    TERM::ModemParams faxOriginate = Params();
-    faxOriginate.set_fax();
-    faxOriginate.set_originate();
-    TERM::ModemParams faxSend = Params();
-    faxSend.set_fax();
-    faxSend.set_execargs().push_back(ASN1::IA5String("send"));
-    faxSend.get_execargs().push_back(ASN1::IA5String("doc.g3"));
+    TERM::ModemParams faxSend = Params(", fax NULL, execargs {\"send\", \"doc.g3\"}");
     // At most 60 arguments are passed: the 61st is not.
     std::vector<std::string> faxArgv{"/usr/local/sbin/fax", "-m", "0", "send", "doc.g3"};
     for (int i = 3; i <= 61; ++i) {
@@ -68,8 +46,6 @@ TEST_F(DspModemTest, EachModeProgramsTheModemAndStartsItsProgram)
         if (i <= 60)
             faxArgv.push_back(std::to_string(i));
     }
-    TERM::ModemParams faxReceive = Params();
-    faxReceive.set_fax();
 
     struct Case {
         const char* name;
@@ -77,20 +53,20 @@ TEST_F(DspModemTest, EachModeProgramsTheModemAndStartsItsProgram)
         std::vector<std::string> trace;
         std::vector<std::string> argv; // empty: no program
     };
-    const std::vector<std::string> setup{"allocate 0", "timeslot 0"};
-    auto with = [&](std::vector<std::string> more) {
-        std::vector<std::string> all = setup;
-        all.insert(all.end(), more.begin(), more.end());
-        return all;
+    auto with = [](std::vector<std::string> more) {
+        more.insert(more.begin(), {"allocate 0", "timeslot 0"});
+        return more;
     };
     std::vector<Case> cases{
-        {"answer, V.120 only", v120, with({"ddm 0 0x0", "reset-dmp 0", "answer 0"}),
+        {"answer, V.120 only", Params(", ddm {ddmV120}"), with({"ddm 0 0x0", "reset-dmp 0", "answer 0"}),
          {"/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/aoptions", "/dev/mdm0", "remotenumber", "5551234"}},
-        {"originate", originate, with({"ddm 0 0x7", "reset-dmp 0", "dmp 0 5 7", "dmp 0 -1 300", "originate 0"}),
+        {"originate",
+         Params(", ddm {ddmV110, ddm8BIT, ddm7BIT}, dmp {{offset 5, value 7}, {offset -1, value 300}}, originate NULL"),
+         with({"ddm 0 0x7", "reset-dmp 0", "dmp 0 5 7", "dmp 0 -1 300", "originate 0"}),
          {"/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/coptions", "/dev/mdm0", "remotenumber", "5551234"}},
-        {"fax originate", faxOriginate, with({"reset-dmp 0", "fax-originate 0"}), {}},
+        {"fax originate", Params(", originate NULL, fax NULL"), with({"reset-dmp 0", "fax-originate 0"}), {}},
         {"fax transfer", faxSend, with({"reset-dmp 0"}), faxArgv},
-        {"fax receiver", faxReceive, with({"reset-dmp 0"}), {"/usr/local/bin/fax", "-m", "0", "receive", "*"}},
+        {"fax receiver", Params(", fax NULL"), with({"reset-dmp 0"}), {"/usr/local/bin/fax", "-m", "0", "receive", "*"}},
     };
     for (auto& c : cases) {
         mctl.trace.clear();
@@ -108,8 +84,7 @@ TEST_F(DspModemTest, EachModeProgramsTheModemAndStartsItsProgram)
             std::vector<std::string> argv = Record();
             if (c.argv.back() == "*") {
                 ASSERT_EQ(argv.size(), c.argv.size());
-                EXPECT_TRUE(IsFaxName(argv.back()))
-                    << argv.back();
+                EXPECT_TRUE(IsFaxName(argv.back())) << argv.back();
                 argv.back() = "*";
             }
             EXPECT_EQ(argv, c.argv) << c.name;
@@ -125,10 +100,7 @@ TEST_F(DspModemTest, EachModeProgramsTheModemAndStartsItsProgram)
 
 TEST_F(DspModemTest, FailingStepsAbortAndLeaveTheStreamsClosed)
 {
-    TERM::ModemParams p = Params();
-    AddDdm(p, {DDM::ddm8BIT});
-    p.set_dmp().push_back(Dmp(1, 2));
-    p.get_dmp().push_back(Dmp(3, 4));
+    TERM::ModemParams p = Params(", ddm {ddm8BIT}, dmp {{offset 1, value 2}, {offset 3, value 4}}");
     struct Case {
         const char* name;
         bool open;
@@ -195,10 +167,7 @@ TEST_F(DspModemTest, FaxEndReportsPagesAndTheReceiverIsStoppedAtDestroy)
 {
     // A transfer ending with code 3: three pages, then the abort with the status.
     ::setenv("STANDIN_CHILD_EXIT", "3", 1);
-    TERM::ModemParams send = Params();
-    send.set_fax();
-    send.set_execargs();
-    ModemSlot* slot = Create(1, send);
+    ModemSlot* slot = Create(1, Params(", fax NULL, execargs {}"));
     ASSERT_EQ(Connect(1), Answer::success);
     WaitChildEnd(*slot);
     auto modem = controller.Modem();
@@ -212,9 +181,7 @@ TEST_F(DspModemTest, FaxEndReportsPagesAndTheReceiverIsStoppedAtDestroy)
     // The receiver is watched: the destroy stops it and completes at its end.
     ::setenv("STANDIN_CHILD_HUP", "wait", 1);
     controller.signals.clear();
-    TERM::ModemParams receive = Params();
-    receive.set_fax();
-    slot = Create(2, receive);
+    slot = Create(2, Params(", fax NULL"));
     ASSERT_EQ(Connect(2), Answer::success);
     Record();
     ASSERT_TRUE(slot->pppd_executing());

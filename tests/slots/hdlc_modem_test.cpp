@@ -6,8 +6,6 @@
 #include <linux/if.h>
 #include <linux/sockios.h>
 
-#include <cstdio>
-
 namespace test {
 namespace {
 
@@ -22,21 +20,10 @@ protected:
     }
     HdlcModemSlot* Digital(int id, const std::string& cid = "5551234")
     {
-        TERM::ModemParams p = Params(cid);
-        AddDdm(p, {TERM::DigitalDataModeEnum::ddmV110});
-        return dynamic_cast<HdlcModemSlot*>(Create(id, p));
+        return dynamic_cast<HdlcModemSlot*>(Create(id, Params(", ddm {ddmV110}", cid)));
     }
-    std::vector<std::string> TearDownTrace() const
-    {
-        return {"SIOCGIFFLAGS hdlc0", "SIOCSIFFLAGS hdlc0 " + Flags(IFF_POINTOPOINT | IFF_RUNNING),
-                "SIOCWANDEV hdlc0 hdlc 0 0"};
-    }
-    static std::string Flags(int flags)
-    {
-        char text[16];
-        std::snprintf(text, sizeof text, "0x%X", flags);
-        return text;
-    }
+    // Down: point-to-point and running (0x50) stay.
+    const std::vector<std::string> tearDown = {"SIOCGIFFLAGS hdlc0", "SIOCSIFFLAGS hdlc0 0x50", "SIOCWANDEV hdlc0 hdlc 0 0"};
 };
 
 TEST_F(HdlcModemTest, SetUpRunsPppdOnTheInterfaceAndDestroyPutsItBackToRawHdlc)
@@ -60,7 +47,7 @@ TEST_F(HdlcModemTest, SetUpRunsPppdOnTheInterfaceAndDestroyPutsItBackToRawHdlc)
 
     EXPECT_EQ(Slots::instance().Destroy(1), Answer::delayed);
     ASSERT_TRUE(loop.RunUntil([&] { return !controller.lines.empty() && controller.lines.back() == "1.released"; }));
-    EXPECT_EQ(nets.trace, TearDownTrace());
+    EXPECT_EQ(nets.trace, tearDown);
     EXPECT_EQ(nets.Find("hdlc0")->proto, IF_PROTO_HDLC);
     EXPECT_EQ(factory.freeInterfaces(), (std::vector<std::string>{"hdlc1", "hdlc0"})); // back at the end
     ::unsetenv("STANDIN_CHILD_HUP");
@@ -92,7 +79,7 @@ TEST_F(HdlcModemTest, FailuresOnlyLogAndALaterQueryTriesAgain)
     // No pppd: the destroy completes at once and still takes the interface down.
     nets.trace.clear();
     EXPECT_EQ(Slots::instance().Destroy(1), Answer::success);
-    EXPECT_EQ(nets.trace, TearDownTrace());
+    EXPECT_EQ(nets.trace, tearDown);
 
     // Tear-down steps stop at the first refusal.
     struct Case {

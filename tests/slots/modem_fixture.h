@@ -74,19 +74,13 @@ public:
 // daemon keep theirs. Set before any test builds the factory.
 inline const bool kAnyAuthPort = (ModemFactory::SetAuthPort(0), true);
 
-inline TERM::ModemParams Params(const std::string& cid = "5551234")
+// Modem parameters: further fields in value notation after the numbers.
+inline TERM::ModemParams Params(const std::string& more = "", const std::string& cid = "5551234")
 {
     TERM::ModemParams p;
-    p.set_cid(cid);
-    p.set_cdid("100");
+    const std::string text = "{cid \"" + cid + "\", cdid \"100\"" + more + "}";
+    EXPECT_TRUE(p.setFromValueNotation(text)) << text;
     return p;
-}
-
-inline void AddDdm(TERM::ModemParams& p, std::vector<TERM::DigitalDataModeEnum::NamedNumber> modes)
-{
-    auto& list = p.set_ddm();
-    for (auto m : modes)
-        list.push_back(TERM::DigitalDataModeEnum(m));
 }
 
 class ModemFixture : public ::testing::Test {

@@ -3,17 +3,17 @@
 // authentication service turned into signals and back.
 
 #include "modem_fixture.h"
+#include "voice_link.h"
 #include "tests/framework/loop_helpers.h"
 
 #include <linux/if.h>
 #include <signal.h>
 
 #include <cstring>
+#include <numeric>
 
 namespace test {
 namespace {
-
-using DDM = TERM::DigitalDataModeEnum;
 
 std::pair<int, int> Query(ModemFactory& factory)
 {
@@ -31,10 +31,7 @@ TEST_F(ModemFixture, DigitalModesChooseAFreeInterfaceAndResourcesCountWhatIsFree
     EXPECT_EQ(Query(factory), std::make_pair(6, 3));
     EXPECT_EQ(factory.freeInterfaces(), (std::vector<std::string>{"hdlc0", "hdlc1", "hdlc3"}));
 
-    TERM::ModemParams digital = Params();
-    AddDdm(digital, {DDM::ddmV110});
-    TERM::ModemParams emptyDdm = Params();
-    AddDdm(emptyDdm, {});
+    const TERM::ModemParams digital = Params(", ddm {ddmV110}"), emptyDdm = Params(", ddm {}");
     EXPECT_STREQ(Create(1, Params())->GetName(), "dsp-modem");
     EXPECT_STREQ(Create(2, emptyDdm)->GetName(), "dsp-modem");
     auto* first = dynamic_cast<HdlcModemSlot*>(Create(3, digital));
@@ -68,8 +65,7 @@ TEST_F(ModemFixture, ModemWalkEndsAtARepeatedNumberAndAtItsBound)
     EXPECT_EQ(errors.count("modem[2,0]: modem 1 reported twice, no more modems asked for\n"), 1u);
 
     std::vector<int> endless(300);
-    for (int i = 0; i < 300; ++i)
-        endless[static_cast<size_t>(i)] = i;
+    std::iota(endless.begin(), endless.end(), 0);
     mctl.Script(endless);
     EXPECT_EQ(Query(factory).first, 256);
     EXPECT_EQ(errors.count("enum fail"), 0u);
@@ -83,8 +79,7 @@ struct ArgvCase {
 
 TEST_F(ModemFixture, PppdCommandLine)
 {
-    TERM::ModemParams originate = Params("");
-    originate.set_originate();
+    TERM::ModemParams originate = Params(", originate NULL", "");
     TERM::ModemParams many = Params();
     std::vector<std::string> expected{"/usr/local/sbin/pppd"};
     for (int i = 0; i < 70; ++i) {
@@ -92,12 +87,8 @@ TEST_F(ModemFixture, PppdCommandLine)
         if (i < 62)
             expected.push_back("a" + std::to_string(i));
     }
-    TERM::ModemParams ownProgram = Params();
-    ownProgram.set_execfile(STANDIN_CHILD);
-    ownProgram.set_execargs().push_back(ASN1::IA5String("-x"));
+    TERM::ModemParams ownProgram = Params(std::string(", execfile \"") + STANDIN_CHILD + "\", execargs {\"-x\"}");
     std::vector<ArgvCase> cases{
-        {"answer", Params(),
-         {"/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/aoptions", "/dev/mdm0", "remotenumber", "5551234"}},
         {"originate, empty cid", originate,
          {"/usr/local/sbin/pppd", "file", "/usr/local/etc/ppp/coptions", "/dev/mdm0"}},
         {"70 execargs", many, expected},
@@ -114,41 +105,31 @@ TEST_F(ModemFixture, PppdCommandLine)
 
 TEST_F(ModemFixture, ChildGetsNullInputTheLogOutputAndNothingElse)
 {
-    auto target = [](int fd) {
-        char buf[512] = {};
-        ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), buf, sizeof buf - 1);
-        return std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
-    };
     // Descriptors the daemon holds while the child starts: the auth
     // service, a peer of it, the modem's control descriptor.
     Peer held(factory.auth().port());
     Create(1, Params());
     ASSERT_EQ(Connect(1), Answer::success);
-    EXPECT_EQ(Record("fd"), (std::vector<std::string>{"0: /dev/null", "1: " + target(1), "2: " + target(2)}));
+    EXPECT_EQ(Record("fd"), (std::vector<std::string>{"0: /dev/null", "1: " + FdTarget(1), "2: " + FdTarget(2)}));
     for (const std::string& line : recordLines)
         EXPECT_NE(line.compare(0, 6, "other:"), 0) << line;
 }
 
-TEST_F(ModemFixture, ProgramPathMustBeAbsolute)
+// A program path that is not absolute, and pppd ending outside a destroy,
+// abort with the status; ended already, the destroy completes at once.
+TEST_F(ModemFixture, PppdNotStartedOrEndedAbortsWithItsStatus)
 {
-    TERM::ModemParams p = Params();
-    p.set_execfile("pppd");
-    ModemSlot* slot = Create(1, p);
-    ASSERT_EQ(Connect(1), Answer::success);
-    EXPECT_FALSE(slot->pppd_executing());
-    EXPECT_EQ(controller.Aborts(), std::vector<int>{EINVAL});
-}
-
-TEST_F(ModemFixture, PppdEndingOutsideADestroyAbortsWithItsStatus)
-{
+    TERM::ModemParams relative = Params(", execfile \"pppd\"");
     ::setenv("STANDIN_CHILD_EXIT", "2", 1);
-    ModemSlot* slot = Create(1, Params());
-    ASSERT_EQ(Connect(1), Answer::success);
-    WaitChildEnd(*slot);
-    EXPECT_EQ(controller.Aborts(), std::vector<int>{512});
-    // Ended already: the destroy completes at once.
-    EXPECT_EQ(Slots::instance().Destroy(1), Answer::success);
-    EXPECT_TRUE(factory.modemSlots().empty());
+    for (const auto& [params, status] : {std::make_pair(relative, EINVAL), std::make_pair(Params(), 512)}) {
+        controller.signals.clear();
+        ModemSlot* slot = Create(1, params);
+        ASSERT_EQ(Connect(1), Answer::success);
+        WaitChildEnd(*slot);
+        EXPECT_EQ(controller.Aborts(), std::vector<int>{status});
+        EXPECT_EQ(Slots::instance().Destroy(1), Answer::success);
+        EXPECT_TRUE(factory.modemSlots().empty());
+    }
 }
 
 TEST_F(ModemFixture, DestroyWaitsForPppdThenKillsItAfterFiveSeconds)
@@ -196,9 +177,7 @@ protected:
         ::setenv("STANDIN_CHILD_HUP", "wait", 1);
         dsp0 = Create(1, Params());
         dsp1 = Create(2, Params());
-        TERM::ModemParams digital = Params();
-        AddDdm(digital, {DDM::ddm8BIT});
-        hdlc = Create(3, digital);
+        hdlc = Create(3, Params(", ddm {ddm8BIT}"));
         for (int id : {1, 2, 3})
             ASSERT_EQ(Connect(id), Answer::success);
         ASSERT_TRUE(loop.RunUntil([&] { return hdlc->pppd_executing(); }));
@@ -211,10 +190,7 @@ protected:
         ModemFixture::TearDown();
     }
     std::unique_ptr<Peer> Join() { return test::Join(factory.auth(), loop); }
-    bool Signals(size_t n)
-    {
-        return loop.RunUntil([&] { return controller.signals.size() >= n; });
-    }
+    bool Signals(size_t n) { return loop.RunUntil([&] { return controller.signals.size() >= n; }); }
     ModemSlot* dsp0 = nullptr;
     ModemSlot* dsp1 = nullptr;
     ModemSlot* hdlc = nullptr;
@@ -241,17 +217,10 @@ TEST_F(ModemAuthFixture, RecordsReachTheirSlotAsSignals)
     EXPECT_EQ(std::string(modem[0]->get_auth().get_password()), "s?same");
     EXPECT_EQ(errors.count("octets outside IA5"), 1u);
     ASSERT_TRUE(modem[1]->acct_isSelected());
-    const TERM::MdmAccounting& a = modem[1]->get_acct();
-    EXPECT_EQ(a.get_octetsOut().get_high().getValue(), 1u);
-    EXPECT_EQ(a.get_octetsOut().get_low().getValue(), 2u);
-    EXPECT_EQ(a.get_octetsIn().get_high().getValue(), 3u);
-    EXPECT_EQ(a.get_octetsIn().get_low().getValue(), 4u);
-    EXPECT_EQ(a.get_packetsOut().get_high().getValue(), 5u);
-    EXPECT_EQ(a.get_packetsOut().get_low().getValue(), 6u);
-    EXPECT_EQ(a.get_packetsIn().get_high().getValue(), 7u);
-    EXPECT_EQ(a.get_packetsIn().get_low().getValue(), 8u);
-    EXPECT_EQ(a.get_time().get_low().getValue(), 900u);
-    EXPECT_EQ(a.get_time().get_high().getValue(), 0u);
+    TERM::MdmAccounting expected;
+    ASSERT_TRUE(expected.setFromValueNotation("{octetsOut {low 2, high 1}, octetsIn {low 4, high 3}, packetsOut {low 6,"
+                                              " high 5}, packetsIn {low 8, high 7}, time {low 900, high 0}}"));
+    EXPECT_EQ(modem[1]->get_acct().asValueNotation(), expected.asValueNotation());
     EXPECT_EQ(std::string(modem[2]->get_auth().get_password()), std::string(64, 'p'));
 
     // Wrong sizes, peer-bound types, unknown types and sessions: one line each.
@@ -316,9 +285,7 @@ TEST_F(ModemAuthFixture, ActivateAnswersTheConnectionThatSpokeForTheSlot)
 
 TEST_F(ModemAuthFixture, DigitalSessionGoesOnlyWhereItIsUnambiguous)
 {
-    TERM::ModemParams digital = Params();
-    AddDdm(digital, {DDM::ddm8BIT});
-    ModemSlot* second = Create(4, digital);
+    ModemSlot* second = Create(4, Params(", ddm {ddm8BIT}"));
     ASSERT_EQ(Connect(4), Answer::success);
     ASSERT_TRUE(loop.RunUntil([&] { return second->pppd_executing(); }));
 

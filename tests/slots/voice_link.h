@@ -4,6 +4,7 @@
 // MCC channels of the simulated board and loopback TCP hosts.
 
 #include "tests/core/link_fixture.h"
+#include "tests/framework/files.h"
 #include "standin/mcc.h"
 
 #include <netinet/in.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <map>
 #include <string>
 
 namespace test {
@@ -44,6 +46,34 @@ inline TERM::HostAddress Address(std::string const& iaddr, unsigned port)
     a.set_iaddr(iaddr);
     a.set_port(port);
     return a;
+}
+
+// This process's children that have not been reaped.
+inline std::string Children()
+{
+    std::string all;
+    for (const auto& task : dir_entries("/proc/self/task")) {
+        std::ifstream in("/proc/self/task/" + task + "/children");
+        all += std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return all;
+}
+
+inline std::string FdTarget(int fd)
+{
+    char target[256];
+    const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
+    return n < 0 ? "-" : std::string(target, static_cast<size_t>(n));
+}
+
+// The open descriptors and what they lead to (the listing's own is closed).
+inline std::map<int, std::string> OpenDescriptors()
+{
+    std::map<int, std::string> open;
+    for (const auto& name : dir_entries("/proc/self/fd"))
+        if (FdTarget(std::stoi(name)) != "-")
+            open[std::stoi(name)] = FdTarget(std::stoi(name));
+    return open;
 }
 
 // A loopback TCP listener standing for the network host.
@@ -128,6 +158,8 @@ protected:
 
     Standin::Mcc& mcc = board.Get<Standin::Mcc>("/dev/mcc/ctl");
     std::vector<LGCP::Message> inbox;
+    TempDir tmp; // files the test's programs and players use
+    const std::string dir = tmp.path;
 };
 
 } // namespace test

@@ -3,10 +3,9 @@
 #include "board/mcc.h"
 #include "slots/voice.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
+#include <climits>
 #include <fstream>
 
 namespace {
@@ -56,16 +55,13 @@ protected:
     {
         SlotLink::SetUp();
         VoiceFactory::instance();
-        char templ[] = "/tmp/voicetest_XXXXXX";
-        ASSERT_NE(::mkdtemp(templ), nullptr);
-        dir = templ;
         PlaySlotFile::set_dir_for_test(dir);
     }
     void TearDown() override
     {
         PlaySlotFile::set_dir_for_test("/usr/local/voice/");
         SlotLink::TearDown();
-        std::system(("rm -rf '" + dir + "' '" + dir + "-outside'").c_str());
+        ::unlink((dir + "-outside").c_str());
     }
     void Write(std::string const& path, std::string const& text) { std::ofstream(path, std::ios::binary) << text; }
 
@@ -85,8 +81,6 @@ protected:
             text.append(frame.begin(), frame.end());
         return text;
     }
-
-    std::string dir;
 };
 
 // Missing, refused and non-regular names are skipped; the list plays twice,
@@ -121,6 +115,8 @@ TEST_F(VoiceTest, FilePlayerSkipsWhatItCannotPlayAndRepeats)
     EXPECT_EQ(errors.count("missing") + debug.count("missing"), 0u);
     ExpectQuiet();
     EXPECT_EQ(Aborts(2, 0), 1u);
+    // Played out, it is no source any more.
+    ExpectAnswer(Exchange(Connect(9, 2, {1}))[0], 9, 2, LGCP::ErrorCause::connectFail);
 }
 
 TEST_F(VoiceTest, FilePlayerWithNothingPlayableRefusesTheConnectAndAbortsOnce)
@@ -134,23 +130,26 @@ TEST_F(VoiceTest, FilePlayerWithNothingPlayableRefusesTheConnectAndAbortsOnce)
     EXPECT_EQ(inbox.size(), 1u);
 }
 
-// Repeat 0 plays until the slot goes; a list that plays nothing ends at once
-// instead of starting round after round.
+// Repeat 0, and a negative repeat that is no count, play until the slot
+// goes; a list that plays nothing ends at once instead of starting round
+// after round.
 TEST_F(VoiceTest, RepeatZeroPlaysOnUnlessTheRoundIsEmpty)
 {
     Write(dir + "/a", std::string(500, 'a'));
     Write(dir + "/empty", "");
-    Create(FilePlayer(1, 2, {"a"}, 0), 0);
-    int ts = ConnectToMap(2, 2);
-    std::string played;
-    ASSERT_TRUE(RunUntil([&] {
-        played += Played(ts);
-        return played.size() >= 5 * 500;
-    }));
-    EXPECT_EQ(Aborts(2, 0), 0u);
-    ExpectAnswer(Exchange(Destroy(4, 2))[0], 4, 2);
-    ExpectAnswer(Exchange(Destroy(5, 1))[0], 5, 1);
-    inbox.clear();
+    for (int repeat : {0, INT_MIN}) {
+        Create(FilePlayer(1, 2, {"a"}, repeat), 0);
+        int ts = ConnectToMap(2, 2);
+        std::string played;
+        ASSERT_TRUE(RunUntil([&] {
+            played += Played(ts);
+            return played.size() >= 5 * 500;
+        }));
+        EXPECT_EQ(Aborts(2, 0), 0u);
+        ExpectAnswer(Exchange(Destroy(4, 2))[0], 4, 2);
+        ExpectAnswer(Exchange(Destroy(5, 1))[0], 5, 1);
+        inbox.clear();
+    }
 
     Create(FilePlayer(6, 3, {"empty", "empty"}, 0), 0);
     ConnectToMap(3, 7);
@@ -226,6 +225,8 @@ TEST_F(VoiceTest, HostThatCannotBeReachedEndsThePlayerAndStopsTheRecorder)
         EXPECT_EQ(Aborts(slot, 0), 1u);
         EXPECT_EQ(Count(slot, IsTransmitterOff), 1u);
         EXPECT_EQ(debug.count("connection to " + logged + ":" + std::to_string(closed) + " fail.\n"), 1u);
+        // Ended, it is no source any more.
+        ExpectAnswer(Exchange(Connect(6, slot, {slot + 1}))[0], 6, slot, LGCP::ErrorCause::connectFail);
         ExpectAnswer(Exchange(Destroy(4, slot))[0], 4, slot);
         ExpectAnswer(Exchange(Destroy(5, slot + 1))[0], 5, slot + 1);
         slot += 2;
