@@ -145,6 +145,25 @@ protected:
         got.resize(count); // what did not come reads as an empty message
         return got;
     }
+    // The link still serves: a query is answered, whatever else arrives first.
+    void ExpectServing(unsigned seq)
+    {
+        seq += 100000; // apart from the commands still being answered
+        LGCP::Message query;
+        query.set_seq(seq);
+        query.get_pdu().select_command().select_query();
+        EXPECT_TRUE(client.Send(Encode(query)));
+        bool answered = false;
+        EXPECT_TRUE(loop.RunUntil([&] {
+            Octets payload;
+            while (!answered && client.Take(payload)) {
+                LGCP::Message m = Decode(payload);
+                answered = m.seq_isPresent() && m.get_seq().getValue() == seq && !m.slot_isPresent()
+                           && m.get_pdu().response_isSelected();
+            }
+            return answered;
+        }));
+    }
     // Nothing more arrives while the loop settles.
     void ExpectQuiet()
     {

@@ -377,22 +377,6 @@ protected:
         while (client.Take(payload))
             Decode(payload);
     }
-    void ExpectServing(unsigned seq)
-    {
-        seq += 100000;
-        Send(Cmd(seq, -1, [](LGCP::Command& c) { c.select_query(); }));
-        bool answered = false;
-        loop.RunUntil([&] {
-            Octets payload;
-            while (!answered && client.Take(payload)) {
-                LGCP::Message m = Decode(payload);
-                answered = m.seq_isPresent() && m.get_seq().getValue() == seq && !m.slot_isPresent()
-                           && m.get_pdu().response_isSelected();
-            }
-            return answered;
-        });
-        EXPECT_TRUE(answered);
-    }
     void ExpectNothingHeld()
     {
         for (int s = 0; s < 64; ++s)

@@ -73,22 +73,6 @@ protected:
         }
         return n;
     }
-    // The link still serves: a query is answered.
-    void ExpectServing(unsigned seq)
-    {
-        seq += 100000; // apart from the commands still being answered
-        Send(Query(seq));
-        bool answered = false;
-        EXPECT_TRUE(loop.RunUntil([&] {
-            Octets payload;
-            while (!answered && client.Take(payload)) {
-                LGCP::Message m = Decode(payload);
-                answered = m.seq_isPresent() && m.get_seq().getValue() == seq && !m.slot_isPresent()
-                           && m.get_pdu().response_isSelected();
-            }
-            return answered;
-        }));
-    }
     // All slots destroyed: every descriptor and packet is back.
     void ExpectNothingHeld(std::vector<int> const& slots)
     {
