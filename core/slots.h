@@ -79,6 +79,10 @@ public:
     // The same for channels a slot learns after its create (-1: none),
     // before it takes them.
     Slot* Holding(Slot& slot, int tx, int rx) const;
+    // Undoes every link of the slot, to its source and to its receivers,
+    // even where the switch refuses: at destroy, and when a slot's channel
+    // has gone back and may go to another slot.
+    void Teardown(Slot& slot);
     // success (destroyed), delayed (on_release ends it) or a cause.
     Answer::Type Destroy(int id);
     Answer::Type Connect(int source, std::vector<int> const& receivers);
@@ -100,7 +104,6 @@ private:
     void Stream(Slot& slot, bool transmitter, bool active, int channel);
     void Released(Slot& slot);
     void Signal(Slot& slot, LGCP::Signal const& signal);
-    void Teardown(Slot& slot);
     void Remove(Slot& slot);
     // A slot deleted outside the table leaves no entry behind.
     void Forget(Slot& slot);

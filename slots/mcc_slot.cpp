@@ -101,12 +101,9 @@ void MccSlot::Lost(const char* why)
     PutHeader(std::cerr);
     std::cerr << why << ", channel closed" << std::endl;
     mEvent.Release();
-    // The channel went back to the controller and may go to another slot:
+    // The channel went back to the driver and may go to another slot:
     // the switch connections on it are undone and the slot holds it no more.
-    std::vector<Slot*> receivers = GetReceivers();
-    for (Slot* receiver : receivers)
-        Unlink(*receiver);
-    Unlink(*this);
+    Slots::instance().Teardown(*this);
     mTimeslot = -1;
     // The controller learns that the slot carries nothing any more.
     OnAbort(0);

@@ -121,10 +121,7 @@ void T38SoftSlot::OnT38Terminate(int status)
     mPid = -1;
     // The channel went back with the program and may go to another slot:
     // the switch connections on it are undone and the slot holds it no more.
-    std::vector<Slot*> receivers = GetReceivers();
-    for (Slot* receiver : receivers)
-        Unlink(*receiver);
-    Unlink(*this);
+    Slots::instance().Teardown(*this);
     mTimeslot = -1;
     OnAbort(this, status);
 }
