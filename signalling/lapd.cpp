@@ -378,18 +378,22 @@ void LAPD::discard_queue()
 
 // ----------------------------------------------------------------- timers
 
+// One timer: arming one replaces the expiry of whichever was armed, so only
+// its flag stays set.
+void LAPD::arm(bool& running, unsigned ms, void (LAPD::*expiry)(Timer*))
+{
+    t200_running = t202_running = t203_running = false;
+    running = true;
+    mTimer.set(ms, expiry, this);
+}
+
 void LAPD::start_T200()
 {
     if (t202_running)
         on_error("trying to start T200 while T202 running");
     if (t203_running)
         on_error("trying to start T200 while T203 running");
-    // One timer: arming it replaces the other's expiry.
-    t202_running = t203_running = false;
-    if (t200_running)
-        stop_T200();
-    t200_running = true;
-    mTimer.set(T200, &LAPD::on_T200, this);
+    arm(t200_running, T200, &LAPD::on_T200);
 }
 
 void LAPD::start_T202()
@@ -398,12 +402,7 @@ void LAPD::start_T202()
         on_error("trying to start T202 while T200 running");
     if (t203_running)
         on_error("trying to start T202 while T203 running");
-    // One timer: arming it replaces the other's expiry.
-    t200_running = t203_running = false;
-    if (t202_running)
-        stop_T202();
-    t202_running = true;
-    mTimer.set(T202, &LAPD::on_T202, this);
+    arm(t202_running, T202, &LAPD::on_T202);
 }
 
 void LAPD::start_T203()
@@ -412,12 +411,7 @@ void LAPD::start_T203()
         on_error("trying to start T203 while T200 running");
     if (t202_running)
         on_error("trying to start T203 while T202 running");
-    // One timer: arming it replaces the other's expiry.
-    t200_running = t202_running = false;
-    if (t203_running)
-        stop_T203();
-    t203_running = true;
-    mTimer.set(T203, &LAPD::on_T203, this);
+    arm(t203_running, T203, &LAPD::on_T203);
 }
 
 void LAPD::stop_T200()

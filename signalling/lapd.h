@@ -221,6 +221,7 @@ private:
     void discard_queue();
     void set_flow(FlowStatus::Type f);
 
+    void arm(bool& running, unsigned ms, void (LAPD::*expiry)(Timer*));
     void start_T200();
     void start_T202();
     void start_T203();
