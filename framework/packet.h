@@ -36,6 +36,14 @@ public:
 
 typedef List_allocator<_Packet, 1024, Dummy_critical_section> PacketPool;
 
+// Buffers that the lines' queues leave in the pool: queues stalled by their
+// peers, on every line together, cannot run dry the pool the whole daemon
+// lives on. True when taking `more` buffers would cut into that reserve.
+inline bool PacketPoolLow(unsigned more = 0)
+{
+    return PacketPool::available() < 256 + more;
+}
+
 class Packet;
 
 // Snapshot of a packet for the assertion dump.

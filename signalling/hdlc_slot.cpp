@@ -133,9 +133,7 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params)
         return false;
     const LGCP::HdlcPackages& packages = params.get_hdlcPackages();
     // All or nothing, so that a refused command can be sent again whole.
-    // Every queued frame holds a pooled packet: the pool the whole daemon
-    // lives on is never run dry for one slot's queue.
-    if (PacketPool::available() < packages.size() + kPoolReserve) {
+    if (PacketPoolLow(static_cast<unsigned>(packages.size()))) {
         PutHeader(std::cerr);
         std::cerr << packages.size() << " packages refused: packet pool low" << std::endl;
         Answer::Refuse(Answer::insufficientResources);

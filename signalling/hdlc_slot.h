@@ -22,8 +22,6 @@ class HdlcSlot : public Slot, public HDLC::Notify
 public:
     // Frames that may wait for a closed or busy channel.
     static constexpr unsigned kQueueSize = 120;
-    // Pooled packets left for the rest of the daemon.
-    static constexpr size_t kPoolReserve = 256;
     // Received frames with the gathering bit set wait this long for more.
     static constexpr unsigned kGatherMs = 100;
     // What one packages signal can carry: the list's bound, and octets

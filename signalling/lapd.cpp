@@ -238,7 +238,7 @@ void LAPD::message(Packet& p)
         log_line(std::cerr, "discard outgoing message: longer than N201");
         return;
     }
-    if (mOut.count() >= max_queued || PacketPool::available() < pool_reserve) {
+    if (mOut.count() >= max_queued || PacketPoolLow()) {
         log_line(std::cerr, "discard outgoing message: buffer overflow");
         ++mStats.out_overflows;
         return;

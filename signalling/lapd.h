@@ -88,9 +88,6 @@ public:
         max_queued = 128,     // messages the outgoing queue accepts
         congestion_on = 89,   // queued messages that report congestion
         congestion_off = 64,  // queued messages that release it
-        // Pool buffers the links leave free: the links of every line
-        // together cannot run the packet pool dry.
-        pool_reserve = 256,
     };
 
     struct Stats

@@ -100,9 +100,7 @@ bool LAPD_NT_user::message(Packet& msg)
         return false;
     // Behind a busy terminal, a full window or earlier messages, in order.
     if (mBusy || mAckQueue.count() >= k || !mSendQueue.empty()) {
-        // Waiting messages hold pooled packets: eight stalled terminals
-        // must not take the pool the whole daemon lives on.
-        if (PacketPool::available() < pool_reserve) {
+        if (PacketPoolLow()) {
             std::cerr << "LAPD_NT: message dropped: packet pool low" << std::endl;
             return true;
         }
@@ -472,7 +470,7 @@ void LAPD_NT::send_to_layer1(Packet& p)
         return;
     if (!mHdlc->is_open())
         return;
-    if (PacketPool::available() < LAPD_NT_user::pool_reserve || !mPending.put(p))
+    if (PacketPoolLow() || !mPending.put(p))
         ++mRefused;
 }
 

@@ -40,7 +40,6 @@ public:
         k = 7, // frames outstanding at most (Q.921 5.9.5)
         send_queue_size = 135,
         max_queued = 128,
-        pool_reserve = 256, // pooled packets left for the rest of the daemon
     };
 
     LAPD_NT_user();

@@ -14,7 +14,6 @@ namespace {
 enum : unsigned {
     kTbFromAbove = 200, // the rest of the TB is room for a retransmission
     kMaxOutstanding = 127,
-    kPoolReserve = 256, // pooled packets left for the rest of the daemon
 };
 
 } // namespace
@@ -172,9 +171,7 @@ bool SLC::put_to_tb(Packet& p)
         head(std::cerr) << "msu of " << n << " octets can't be sent, ignoring it" << std::endl;
         return false;
     }
-    // Waiting MSUs hold pooled packets: links stalled by their peers must
-    // not take the pool the whole daemon lives on.
-    if (tb.count() >= kTbFromAbove || PacketPool::available() < kPoolReserve) {
+    if (tb.count() >= kTbFromAbove || PacketPoolLow()) {
         ++stats.overflow;
         head(std::cerr) << "no space in TB buffer, TB=" << tb.count() << " RTB=" << rtb_count
                         << " ignoring msu: " << p << std::endl;

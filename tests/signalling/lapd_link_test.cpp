@@ -275,7 +275,7 @@ TEST_F(LapdLink, LinksLeaveThePacketPoolAReserve)
 {
     Rig r;
     std::vector<Packet> held;
-    while (PacketPool::available() > LAPD::pool_reserve)
+    while (PacketPool::available() > 256)
         held.push_back(packet({0}));
     test::Capture err(std::cerr);
     r.send({0x08, 0x00, 0x01});
