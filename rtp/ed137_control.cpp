@@ -248,10 +248,7 @@ int ED137RadioControl::SendRadioStateToChan(ED137RadioState const& state)
         // A command the far end never got changes nothing here either.
         if (SendProtoToChan(record) <= 0) {
             mSent = before;
-            std::cerr << GetPrefix() << "command=0x" << std::hex << state.command << std::dec
-                      << " not written: nothing applied" << std::endl;
-            Answer::Refuse(Answer::internal);
-            return -1;
+            return Unwritten(static_cast<uint32_t>(state.command));
         }
         mLastProcess = Mux::milliseconds();
         // What the radio says itself restarts the keep-alive clock.

@@ -242,10 +242,7 @@ int LemzRadioControl::SendRadioStateToChan(LemzRadioState const& state)
         // A command the far end never got changes nothing here either.
         if (SendProtoToChan(packet) <= 0) {
             mAnnounced = before;
-            std::cerr << GetPrefix() << "command=0x" << std::hex << state.command << std::dec
-                      << " not written: nothing applied" << std::endl;
-            Answer::Refuse(Answer::internal);
-            return -1;
+            return Unwritten(static_cast<uint32_t>(state.command));
         }
         mLastProcess = Mux::milliseconds();
         int clock = ClockOf(state.command);

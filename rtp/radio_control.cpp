@@ -3,6 +3,7 @@
 #include "asn1/coder_env.h"
 #include "board/device.h"
 #include "board/device_names.h"
+#include "core/slots.h"
 #include "framework/mux_time.h"
 #include "protocol/term.h"
 
@@ -64,6 +65,14 @@ void RadioControl::Init(RadioControlType type)
 bool RadioControl::is_started() const
 {
     return mStarted;
+}
+
+int RadioControl::Unwritten(uint32_t command)
+{
+    std::cerr << GetPrefix() << "command=0x" << std::hex << command << std::dec << " not written: nothing applied"
+              << std::endl;
+    Answer::Refuse(Answer::internal);
+    return -1;
 }
 
 bool RadioControl::Fail(Fd& opened, const char* message)

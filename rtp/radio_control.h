@@ -147,6 +147,10 @@ protected:
     RadioControlType mType;
     Fd mRtp;
     Fd mExt;
+    // A command whose packet was not written: logged and answered as the
+    // daemon's failure; the caller has applied nothing. -1.
+    int Unwritten(uint32_t command);
+
     Event mEvent;
     Timer mTimer;
     rtp_attach_session_params mRtpAttach{};
