@@ -492,7 +492,6 @@ void CallerId(Text& t, const char* prefix, uint8_t length, const char* id)
         t.add("[%d] : 0x%02X,\n", i, static_cast<unsigned char>(id[i]));
 }
 
-
 } // namespace
 
 int32_t sprintf_sig_proto(char* text, int32_t size, const sig_proto* r, uint32_t mode)
