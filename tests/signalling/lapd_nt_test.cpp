@@ -16,52 +16,6 @@ using Out = std::vector<std::string>;
 
 namespace {
 
-// The layer as the only one of a list, on a recording channel.
-struct NtRig : ProtocolsList
-{
-    NtRig() : nt(new LAPD_NT)
-    {
-        nt->hdlc(&channel);
-        add_protocol_tail(nt);
-    }
-    void on_activated(Protocol*) override { activated = true; }
-    void list_on_message(Packet& p) override { up.push_back(hex(bytes(p))); }
-
-    void inject(std::string const& frame)
-    {
-        Packet p = packet(unhex(frame), 0);
-        nt->receive(p);
-    }
-    void send(Bytes const& message)
-    {
-        Packet p = packet(message);
-        nt->message(p);
-    }
-    Out out()
-    {
-        Out o;
-        for (Bytes const& b : channel.sent) {
-            o.push_back(hex(b));
-            all.push_back(b);
-        }
-        channel.sent.clear();
-        return o;
-    }
-    const LAPD_NT_user* link(unsigned tei) const
-    {
-        for (unsigned i = 0; i < LAPD_NT::users; ++i)
-            if (nt->user(i).get_Tei() == tei && (nt->user(i).is_assigned() || nt->user(i).is_reserved()))
-                return &nt->user(i);
-        return nullptr;
-    }
-
-    Channel channel;
-    LAPD_NT* nt;
-    bool activated = false;
-    Out up;
-    std::vector<Bytes> all; // every frame sent, for tshark
-};
-
 std::string octet(unsigned v)
 {
     return hex({uint8_t(v)});
@@ -87,7 +41,7 @@ protected:
     void Start(NtRig& r, unsigned n)
     {
         r.nt->activate();
-        EXPECT_TRUE(r.activated);
+        EXPECT_EQ(r.reports(), Out{"up"});
         EXPECT_EQ(r.out(), Out{to_te(0, 4, 127)});
         for (unsigned i = 0; i < n; ++i) {
             r.inject(from_te(0x100 + i, 1, 127));
@@ -183,7 +137,7 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
     EXPECT_TRUE(r.out().empty());
     // I frame with P 0: delivered, not acknowledged until the idle poll.
     r.inject("00 81 00 00 08 01 03 01");
-    EXPECT_EQ(r.up, Out{"08 01 03 01"});
+    EXPECT_EQ(r.messages, std::vector<Bytes>{unhex("08 01 03 01")});
     EXPECT_TRUE(r.out().empty());
     advance(LAPD_NT_user::idle);
     EXPECT_EQ(r.out(), Out{"02 81 01 03"});
@@ -197,32 +151,44 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
     EXPECT_TRUE(r.out().empty());
     for (int i = 0; i < 10; ++i)
         r.send({0x08, 0x01, 0x83, uint8_t(0x10 + i)});
-    // Seven outstanding at most; the rest wait in order.
+    // Seven outstanding at most, without poll; the rest wait in order.
     Out sent = r.out();
     ASSERT_EQ(sent.size(), 7u);
-    EXPECT_EQ(sent[0], "02 81 00 03 08 01 83 10");
-    EXPECT_EQ(sent[6], "02 81 0C 03 08 01 83 16");
+    EXPECT_EQ(sent[0], "02 81 00 02 08 01 83 10");
+    EXPECT_EQ(sent[6], "02 81 0C 02 08 01 83 16");
     EXPECT_EQ(r.link(64)->waiting(), 3u);
 
-    // REJ with N(R) 0 acknowledges nothing and asks for all seven again.
+    // REJ with N(R) 0 acknowledges nothing and asks for all seven again;
+    // the same REJ again, while they are outstanding, gets nothing.
     r.inject("02 81 09 00");
     sent = r.out();
     ASSERT_EQ(sent.size(), 7u);
-    EXPECT_EQ(sent[0], "02 81 00 03 08 01 83 10");
+    EXPECT_EQ(sent[0], "02 81 00 02 08 01 83 10");
+    r.inject("02 81 09 00");
+    EXPECT_TRUE(r.out().empty());
     EXPECT_EQ(r.link(64)->outstanding(), 7u);
-    // A retransmission carries the N(R) of its time.
+    // T200 resends them, with the N(R) of its time, the last with P.
     r.inject("00 81 02 00 08 01 03 02"); // N(S) 1, N(R) 0
     advance(LAPD_NT_user::T200);
     sent = r.out();
     ASSERT_EQ(sent.size(), 7u);
-    EXPECT_EQ(sent[2], "02 81 04 05 08 01 83 12");
+    EXPECT_EQ(sent[2], "02 81 04 04 08 01 83 12");
+    EXPECT_EQ(sent[6], "02 81 0C 05 08 01 83 16");
+    r.inject("02 81 09 00");
+    EXPECT_TRUE(r.out().empty());
+
+    // One REJ per gap; then only a poll is answered, until the gap closes.
+    for (const char* i : {"00 81 08 00 08 01 03 05", "00 81 0A 00 08 01 03 06", "00 81 0C 01 08 01 03 07",
+                          "00 81 04 00 08 01 03 03", "00 81 08 00 08 01 03 05"})
+        r.inject(i);
+    EXPECT_EQ(r.out(), (Out{"00 81 09 04", "00 81 01 05", "00 81 09 06"}));
 
     // Acknowledging three lets three waiting ones go; out of the window
     // ends the link.
     r.inject("02 81 01 06"); // RR response, N(R) 3
     sent = r.out();
     ASSERT_EQ(sent.size(), 3u);
-    EXPECT_EQ(sent[0], "02 81 0E 05 08 01 83 17");
+    EXPECT_EQ(sent[0], "02 81 0E 06 08 01 83 17");
     r.inject("02 81 01 40"); // N(R) 32
     EXPECT_EQ(r.link(64), nullptr);
 }
@@ -233,17 +199,16 @@ TEST_F(LapdNt, T200RunsWhileFramesAreOutstandingAndLostPollsEndTheLink)
 {
     NtRig r;
     Established(r);
-    const Out both = {"02 81 00 03 08 01 03 02", "02 81 02 03 08 01 03 03"};
     r.send({0x08, 0x01, 0x03, 0x02});
     advance(600);
     r.send({0x08, 0x01, 0x03, 0x03});
-    EXPECT_EQ(r.out(), both);
+    EXPECT_EQ(r.out(), (Out{"02 81 00 02 08 01 03 02", "02 81 02 02 08 01 03 03"}));
     advance(400);
-    EXPECT_EQ(r.out(), both);
+    EXPECT_EQ(r.out(), (Out{"02 81 00 02 08 01 03 02", "02 81 02 03 08 01 03 03"}));
     r.inject("02 81 01 02"); // RR response, N(R) 1
     EXPECT_TRUE(r.out().empty());
     advance(LAPD_NT_user::T200);
-    EXPECT_EQ(r.out(), Out{both[1]});
+    EXPECT_EQ(r.out(), Out{"02 81 02 03 08 01 03 03"});
 
     // All acknowledged, then quiet: the poll repeats three times, and the
     // fourth expiry, about four seconds on, ends the link.
@@ -265,17 +230,17 @@ TEST_F(LapdNt, T200RunsWhileFramesAreOutstandingAndLostPollsEndTheLink)
 TEST_F(LapdNt, FramesAsTsharkReadsThem)
 {
     NtRig r;
-    Start(r, 1);
+    r.nt->activate();
+    r.inject(from_te(0x100, 1, 127));
     r.inject(from_te(0x999, 1, 70));     // identity denied
     r.inject("00 81 7F");                // UA
     r.send({0x08, 0x01, 0x05, 0x05});    // SETUP broadcast
     r.inject("00 81 02 00 08 01 03 01"); // out of sequence: REJ
     r.inject("00 81 00 01 08 01 03 01"); // RR, F
     r.send({0x08, 0x01, 0x83, 0x07});    // I frame
-    r.out();
 
     test::Dissection d = test::Dissect(
-        test::OffsetDump(r.all), "-l 147",
+        test::OffsetDump(r.channel.sent), "-l 147",
         "-o 'uat:user_dlts:\"User 0 (DLT=147)\",\"lapd\",\"0\",\"\",\"0\",\"\"' -T fields -E separator=/s"
         " -E occurrence=f -e lapd.sapi -e lapd.cr -e lapd.tei -e lapd.control.n_s -e lapd.control.n_r"
         " -e lapd.control.s_ftype -e tei.msg -e tei.action -e q931.message_type -e q931.call_ref -e _ws.expert"
@@ -299,6 +264,35 @@ TEST_F(LapdNt, FramesAsTsharkReadsThem)
     EXPECT_EQ(lines, want);
 }
 
+// A terminal that acknowledges nothing: past 128 waiting a message is
+// refused, not the oldest; congestion is told at 89 and released at 64. A
+// link that ends reports what its queues held.
+TEST_F(LapdNt, FullQueueRefusesAndReports)
+{
+    test::Capture errors(std::cerr);
+    NtRig r;
+    Established(r);
+    for (unsigned i = 0; i < 7 + 129; ++i) {
+        EXPECT_EQ(r.flows.size(), i < 7 + 89 ? 0u : 1u) << i;
+        r.send({0x08, 0x01, 0x83, 0x7B, uint8_t(i)});
+    }
+    EXPECT_EQ(r.flows, std::vector<bool>{true});
+    EXPECT_EQ(r.link(64)->waiting(), 128u);
+    EXPECT_EQ(r.nt->overflows(), 1u);
+    EXPECT_NE(errors.text().find("TEI 64: discard outgoing message: buffer overflow"), std::string::npos);
+    r.out();
+    r.inject("02 81 01 0E"); // RR response, N(R) 7
+    EXPECT_EQ(r.out().front(), "02 81 0E 02 08 01 83 7B 07");
+    for (unsigned nr = 14; r.link(64)->waiting() > 64; nr += 7)
+        r.inject("02 81 01 " + octet(nr << 1));
+    EXPECT_EQ(r.link(64)->waiting(), 58u);
+    EXPECT_EQ(r.flows, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(r.reports().empty());
+    r.inject("02 81 1F"); // DM, F
+    EXPECT_EQ(r.reports(), std::vector<std::string>{"error:TEI 64: 65 messages discarded"});
+    EXPECT_EQ(r.nt->discarded(), 65u);
+}
+
 // Eight terminals, each answered by its call reference; then, never
 // acknowledging, each sent more than it can queue: the pool keeps a reserve.
 TEST_F(LapdNt, EightTerminalsByCallReferenceAndThePoolReserve)
@@ -313,14 +307,14 @@ TEST_F(LapdNt, EightTerminalsByCallReferenceAndThePoolReserve)
     r.out();
     for (unsigned i = 0; i < 8; ++i) {
         r.send({0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x10});
-        EXPECT_EQ(r.out(), Out{"02 " + octet((64 + i) << 1 | 1) + " 00 03 08 01 " + octet(0x80 | (i + 1)) + " 10"});
+        EXPECT_EQ(r.out(), Out{"02 " + octet((64 + i) << 1 | 1) + " 00 02 08 01 " + octet(0x80 | (i + 1)) + " 10"});
     }
     for (unsigned i = 0; i < 8; ++i)
         for (unsigned n = 0; n < 140; ++n)
             r.send({0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x10});
     r.channel.sent.clear();
     EXPECT_GE(PacketPool::available(), 200u);
-    EXPECT_NE(errors.text().find("packet pool low"), std::string::npos);
+    EXPECT_NE(errors.text().find("buffer overflow"), std::string::npos);
 }
 
 } // namespace

@@ -200,7 +200,7 @@ TEST_F(PstnSlots, BriNetworkSideOnBothHalvesOfALine)
     got = Receive(1);
     EXPECT_EQ(SELECTED(SignalOf(got[0]), userData), (std::vector<char>{0x08, 0x01, 0x07, 0x05}));
     ExpectAnswer(Exchange(UserData(5, 5, {0x08, 0x01, char(0x87), 0x02}))[0], 5, 5);
-    EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x02, 0x81, 0x00, 0x03, 0x08, 0x01, 0x87, 0x02}}));
+    EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x02, 0x81, 0x00, 0x02, 0x08, 0x01, 0x87, 0x02}}));
 
     // Disconnecting the line's sending half closes the channel too.
     ExpectAnswer(Exchange(Disconnect(6, 8))[0], 6, 8);
