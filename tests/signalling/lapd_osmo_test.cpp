@@ -7,7 +7,6 @@
 // exception, and answers no enquiry while it waits for the rejected frame.
 #include "lapd_rig.h"
 #include "samples/lapd/osmo_peer.h"
-#include "samples/lapd/wire.h"
 
 #include <gtest/gtest.h>
 
@@ -23,12 +22,6 @@ namespace {
 // Whether the wire loses a frame, given its direction.
 typedef std::function<bool(bool from_ours, Bytes const& frame)> Loss;
 
-// One call reference both ways: the network side routes by it.
-Bytes message(unsigned i, bool from_ours)
-{
-    return {0x08, 0x01, uint8_t(from_ours ? 0x81 : 0x01), 0x7B, uint8_t(i), uint8_t(i >> 8)};
-}
-
 class LapdOsmo : public Clocked
 {
 protected:
@@ -39,114 +32,72 @@ protected:
     }
     void TearDown() override
     {
+        run.reset();
         ours.reset();
         peer.reset();
         Clocked::TearDown();
     }
-    void tick(unsigned ms)
-    {
-        for (unsigned i = 0; i < ms; i += 10) {
-            osmopeer::clock_advance(10);
-            advance(10);
-            step();
-        }
-    }
-    // Hands the lines what both sides sent and delivers what has arrived;
-    // true when something moved.
-    bool step()
-    {
-        uint64_t const t = now * 1000;
-        std::vector<Bytes> up, down;
-        up.swap(ours->channel.sent);
-        down.swap(peer->sent);
-        for (Bytes& f : up)
-            to_peer.put(f, t);
-        for (Bytes& f : down)
-            to_ours.put(f, t);
-        frames += unsigned(up.size() + down.size());
-        std::vector<Bytes> in = to_peer.take(t), out = to_ours.take(t);
-        for (Bytes const& f : in)
-            EXPECT_TRUE(peer->receive(f.data(), f.size())) << hex(f);
-        for (Bytes const& f : out)
-            ours->receive(f);
-        return !up.empty() || !down.empty() || !in.empty() || !out.empty();
-    }
-    void pump()
-    {
-        while (step()) {
-        }
-    }
+    void tick(unsigned ms) { run->tick(ms); }
+    void pump() { run->pump(); }
     // Our user side against the peer as network, or our network side
     // against the peer as the terminal of TEI 64; up, on a line without
     // limit, with the first message of the terminal taken.
     void establish(bool network)
     {
-        to_peer = to_ours = lapdwire::Line();
+        run.reset();
+        peer.reset(new osmopeer::Peer(network ? LAPD_MODE_USER : LAPD_MODE_NETWORK));
+        if (network)
+            ours.reset(new NtRig);
+        else
+            ours.reset(new Rig);
+        run.reset(new lapdwire::Run(*ours, *peer, [this](unsigned ms) {
+            osmopeer::clock_advance(ms);
+            advance(ms);
+        }));
         if (network) {
-            auto* nt = new NtRig;
-            ours.reset(nt);
-            peer.reset(new osmopeer::Peer(LAPD_MODE_USER, "terminal"));
-            nt->nt->activate();
-            nt->inject("FC FF 03 0F 01 00 01 FF"); // identity request
+            auto& nt = static_cast<NtRig&>(*ours);
+            nt.nt->activate();
+            nt.inject("FC FF 03 0F 01 00 01 FF"); // identity request
             pump();
-            Bytes m = message(0, false);
-            peer->send(m.data(), m.size());
-            pump();
-            EXPECT_EQ(ours->messages, std::vector<Bytes>{m});
+            peer->offer(lapdwire::message(0, false));
         } else {
-            auto* rig = new Rig;
-            ours.reset(rig);
-            peer.reset(new osmopeer::Peer(LAPD_MODE_NETWORK, "network"));
-            rig->link->activate();
-            pump();
-            EXPECT_EQ(rig->link->get_state(), multiple_frame_established);
+            static_cast<Rig&>(*ours).link->activate();
         }
+        pump();
+        EXPECT_EQ(ours->messages.size(), unsigned(network));
         EXPECT_EQ(ours->reports(), std::vector<std::string>{"up"});
         EXPECT_EQ(peer->events, std::vector<std::string>{"est.ind"});
         peer->events.clear();
     }
-    // n messages each way, offered while few wait, over lines of bps with
-    // a transmit queue of queue_ms. Each must arrive once and in order, or
-    // the side that lost it must have said so. Returns the frames both
-    // sides sent; reestablished tells whether either side started anew.
+    // n messages each way over lines of bps with a transmit queue of
+    // queue_ms. Each must arrive once and in order, or the side that lost
+    // it must have said so. Returns the frames both sides sent;
+    // reestablished tells whether either side started anew.
     unsigned exchange(unsigned n, Loss loss, unsigned bps = 0, unsigned queue_ms = 0)
     {
         ours->messages.clear();
         peer->messages.clear();
-        frames = 0;
-        to_peer = to_ours = lapdwire::Line(bps, queue_ms);
+        run->frames = 0;
+        run->ab = run->ba = lapdwire::Line(bps, queue_ms);
         if (loss) {
-            to_peer.lose = [loss](Bytes const& f) { return loss(true, f); };
-            to_ours.lose = [loss](Bytes const& f) { return loss(false, f); };
+            run->ab.lose = [loss](Bytes const& f) { return loss(true, f); };
+            run->ba.lose = [loss](Bytes const& f) { return loss(false, f); };
         }
-        unsigned to_net = 0, to_user = 0;
-        // A bound on time and frames: a storm fails here, not in memory.
-        for (int t = 0; t < 20000 && frames < 100000; ++t) {
-            while (to_net < n && ours->waiting() < 16)
-                ours->send(message(to_net++, true));
-            while (to_user < n && llist_count(&peer->dl.send_queue) < 16) {
-                Bytes m = message(to_user++, false);
-                peer->send(m.data(), m.size());
-            }
-            bool quiet = !ours->waiting() && !ours->outstanding() && llist_empty(&peer->dl.send_queue)
-                && peer->dl.v_send == peer->dl.v_ack && to_peer.idle() && to_ours.idle();
-            if (to_net == n && to_user == n && quiet)
-                break;
-            tick(10);
-        }
+        run->exchange(n);
+        run->ab = run->ba = lapdwire::Line();
         std::vector<std::string> said = ours->reports();
         reestablished = !said.empty() || !peer->events.empty();
         delivered(peer->messages, n, true, !said.empty());
         delivered(ours->messages, n, false, !peer->events.empty());
         peer->events.clear();
-        to_peer = to_ours = lapdwire::Line();
-        return frames;
+        EXPECT_EQ(peer->unreadable, 0u);
+        return run->frames;
     }
     void delivered(std::vector<Bytes> const& got, unsigned n, bool from_ours, bool reported)
     {
         unsigned next = 0;
         for (Bytes const& m : got) {
-            while (next < n && m != message(next, from_ours))
+            while (next < n && m != lapdwire::message(next, from_ours))
                 ++next;
             ASSERT_LT(next++, n) << "out of order or twice: " << hex(m);
         }
@@ -186,8 +137,7 @@ protected:
 
     std::unique_ptr<Endpoint> ours;
     std::unique_ptr<osmopeer::Peer> peer;
-    lapdwire::Line to_peer, to_ours;
-    unsigned frames = 0;
+    std::unique_ptr<lapdwire::Run> run;
     bool reestablished = false;
 };
 

@@ -6,6 +6,7 @@
 #include "signalling/lapd_nt.h"
 
 #include "framework/multiplexer.h"
+#include "samples/lapd/wire.h"
 #include "tests/framework/loop_helpers.h"
 
 #include <cstdio>
@@ -74,12 +75,18 @@ struct Channel : GenericHDLC
 
 // A layer under test as its owner: what it sends goes to a recording
 // channel, what it hands up is kept.
-struct Endpoint : ProtocolsList
+struct Endpoint : ProtocolsList, lapdwire::End
 {
     virtual void receive(Bytes const& frame) = 0;
     virtual void send(Bytes const& message) = 0;
-    virtual unsigned waiting() const = 0;     // messages not yet sent
-    virtual unsigned outstanding() const = 0; // sent and not acknowledged
+    void on_frame(Bytes const& frame) override { receive(frame); }
+    void offer(Bytes const& message) override { send(message); }
+    std::vector<Bytes> take_frames() override
+    {
+        std::vector<Bytes> f;
+        f.swap(channel.sent);
+        return f;
+    }
 
     void on_activated(Protocol*) override { events.push_back("up"); }
     void on_deactivated(Protocol*, Protocol_status s) override { events.push_back("down:" + s->text()); }
@@ -105,7 +112,6 @@ struct Endpoint : ProtocolsList
 
     Channel channel;
     std::vector<std::string> events;
-    std::vector<Bytes> messages;
 };
 
 // Owns the link as its protocol list and keeps what the link reports.
