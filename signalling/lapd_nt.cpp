@@ -173,7 +173,7 @@ void LAPD_NT_user::discard(bool waiting)
     mAckQueue.clear();
     mResending = mRejectException = false;
     if (n)
-        mLapd->discarded(*this, n);
+        mLapd->report_discard(*this, n);
 }
 
 void LAPD_NT_user::set_busy()
@@ -516,7 +516,7 @@ void LAPD_NT::overflow(LAPD_NT_user const& link)
               << ": discard outgoing message: buffer overflow" << std::endl;
 }
 
-void LAPD_NT::discarded(LAPD_NT_user const& link, unsigned n)
+void LAPD_NT::report_discard(LAPD_NT_user const& link, unsigned n)
 {
     mDiscarded += n;
     flow();

@@ -130,6 +130,7 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
 {
     NtRig r;
     Start(r, 1);
+    r.inject("01 81 7F"); // EA bit set in the first octet: no frame
     r.inject("00 81 7F"); // SABME, P
     EXPECT_EQ(r.out(), Out{"00 81 73"});
     // A check response nobody asked for leaves the link as it is.
@@ -164,8 +165,8 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
     sent = r.out();
     ASSERT_EQ(sent.size(), 7u);
     EXPECT_EQ(sent[0], "02 81 00 02 08 01 83 10");
-    r.inject("02 81 09 00");
-    EXPECT_TRUE(r.out().empty());
+    r.inject("00 81 09 01"); // as a command with P: only answered
+    EXPECT_EQ(r.out(), Out{"00 81 01 03"});
     EXPECT_EQ(r.link(64)->outstanding(), 7u);
     // T200 resends them, with the N(R) of its time, the last with P.
     r.inject("00 81 02 00 08 01 03 02"); // N(S) 1, N(R) 0
@@ -189,6 +190,8 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
     sent = r.out();
     ASSERT_EQ(sent.size(), 3u);
     EXPECT_EQ(sent[0], "02 81 0E 06 08 01 83 17");
+    r.inject("00 81 06 00 08 01 03"); // N(S) 3, too short to carry a message
+    EXPECT_EQ(r.messages.size(), 3u);
     r.inject("02 81 01 40"); // N(R) 32
     EXPECT_EQ(r.link(64), nullptr);
 }
@@ -203,6 +206,7 @@ TEST_F(LapdNt, T200RunsWhileFramesAreOutstandingAndLostPollsEndTheLink)
     advance(600);
     r.send({0x08, 0x01, 0x03, 0x03});
     EXPECT_EQ(r.out(), (Out{"02 81 00 02 08 01 03 02", "02 81 02 02 08 01 03 03"}));
+    r.inject("02 81 05 00"); // RNR, N(R) 0: nothing acknowledged, T200 runs on
     advance(400);
     EXPECT_EQ(r.out(), (Out{"02 81 00 02 08 01 03 02", "02 81 02 03 08 01 03 03"}));
     r.inject("02 81 01 02"); // RR response, N(R) 1
