@@ -146,7 +146,12 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
 
     // SETUP to every terminal; others by call reference, the flag ignored;
     // an unknown reference goes nowhere.
+    // A busy channel is given the frame once, when it is ready.
+    r.channel.full = true;
     r.send({0x08, 0x01, 0x05, 0x05});
+    r.channel.full = false;
+    r.nt->on_hdlc_ready();
+    r.nt->on_hdlc_ready();
     EXPECT_EQ(r.out(), Out{"02 FF 03 08 01 05 05"});
     r.send({0x08, 0x01, 0x09, 0x07});
     EXPECT_TRUE(r.out().empty());
@@ -206,7 +211,8 @@ TEST_F(LapdNt, T200RunsWhileFramesAreOutstandingAndLostPollsEndTheLink)
     advance(600);
     r.send({0x08, 0x01, 0x03, 0x03});
     EXPECT_EQ(r.out(), (Out{"02 81 00 02 08 01 03 02", "02 81 02 02 08 01 03 03"}));
-    r.inject("02 81 05 00"); // RNR, N(R) 0: nothing acknowledged, T200 runs on
+    r.inject("00 81 05 01"); // RNR command, P, N(R) 0: T200 runs on
+    EXPECT_EQ(r.out(), Out{"00 81 01 03"});
     advance(400);
     EXPECT_EQ(r.out(), (Out{"02 81 00 02 08 01 03 02", "02 81 02 03 08 01 03 03"}));
     r.inject("02 81 01 02"); // RR response, N(R) 1
@@ -291,14 +297,21 @@ TEST_F(LapdNt, FullQueueRefusesAndReports)
         r.inject("02 81 01 " + octet(nr << 1));
     EXPECT_EQ(r.link(64)->waiting(), 58u);
     EXPECT_EQ(r.flows, (std::vector<bool>{true, false}));
+    r.inject("00 81 1F"); // DM and FRMR as commands: no frames
+    r.inject("00 81 97");
     EXPECT_TRUE(r.reports().empty());
     r.inject("02 81 1F"); // DM, F
     EXPECT_EQ(r.reports(), std::vector<std::string>{"error:TEI 64: 65 messages discarded"});
     EXPECT_EQ(r.nt->discarded(), 65u);
+    // A check response for a TEI no link holds takes the free link.
+    r.out();
+    r.inject(from_te(0x55, 5, 80));
+    EXPECT_EQ(r.out(), Out{sabme(80)});
 }
 
 // Eight terminals, each answered by its call reference; then, never
-// acknowledging, each sent more than it can queue: the pool keeps a reserve.
+// acknowledging, each sent more than it can queue: the pool keeps a reserve,
+// and the links end after three rounds of T200.
 TEST_F(LapdNt, EightTerminalsByCallReferenceAndThePoolReserve)
 {
     test::Capture errors(std::cerr);
@@ -313,11 +326,24 @@ TEST_F(LapdNt, EightTerminalsByCallReferenceAndThePoolReserve)
         r.send({0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x10});
         EXPECT_EQ(r.out(), Out{"02 " + octet((64 + i) << 1 | 1) + " 00 02 08 01 " + octet(0x80 | (i + 1)) + " 10"});
     }
+    // TEI 65 takes up call reference 1 too: the lower link alone gets it.
+    r.inject("00 83 02 00 08 01 01 01");
+    r.send({0x08, 0x01, 0x81, 0x11});
+    EXPECT_EQ(r.out(), Out{"02 81 02 02 08 01 81 11"});
     for (unsigned i = 0; i < 8; ++i)
         for (unsigned n = 0; n < 140; ++n)
             r.send({0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x10});
     r.channel.sent.clear();
     EXPECT_GE(PacketPool::available(), 200u);
+    // Unanswered, each link resends three times; a REJ starts the count
+    // anew, and the fourth expiry ends the link.
+    advance(LAPD_NT_user::T200);
+    r.inject("02 81 09 02"); // REJ from TEI 64, N(R) 1
+    advance(2 * LAPD_NT_user::T200);
+    EXPECT_NE(r.link(65), nullptr);
+    advance(LAPD_NT_user::T200);
+    EXPECT_EQ(r.link(65), nullptr);
+    EXPECT_NE(r.link(64), nullptr);
     EXPECT_NE(errors.text().find("buffer overflow"), std::string::npos);
 }
 
