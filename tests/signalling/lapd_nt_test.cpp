@@ -80,6 +80,7 @@ TEST_F(LapdNt, TeiAssignmentCheckAndRemoval)
     EXPECT_EQ(r.out(), (Out{to_te(0, 6, 90), to_te(0, 6, 90)}));
 
     // A check: all answer but TEI 71, whose link ends.
+    r.inject("FC FF 03 0F 09 00 07"); // verify request without Ai: no frame
     r.inject(from_te(9, 7, 127)); // verify request
     EXPECT_EQ(r.out(), Out{to_te(0, 4, 127)});
     for (unsigned tei = 64; tei < 71; ++tei)
@@ -128,6 +129,7 @@ TEST_F(LapdNt, TeiAssignmentCheckAndRemoval)
 
 TEST_F(LapdNt, DataLinkWindowAndRetransmission)
 {
+    test::Capture log(std::clog); // silent unless asked
     NtRig r;
     Start(r, 1);
     r.inject("01 81 7F"); // EA bit set in the first octet: no frame
@@ -185,9 +187,9 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
 
     // One REJ per gap; then only a poll is answered, until the gap closes.
     for (const char* i : {"00 81 08 00 08 01 03 05", "00 81 0A 00 08 01 03 06", "00 81 0C 01 08 01 03 07",
-                          "00 81 04 00 08 01 03 03", "00 81 08 00 08 01 03 05"})
+                          "00 81 04 01 08 01 03 03", "00 81 08 00 08 01 03 05"})
         r.inject(i);
-    EXPECT_EQ(r.out(), (Out{"00 81 09 04", "00 81 01 05", "00 81 09 06"}));
+    EXPECT_EQ(r.out(), (Out{"00 81 09 04", "00 81 01 05", "00 81 01 07", "00 81 09 06"}));
 
     // Acknowledging three lets three waiting ones go; out of the window
     // ends the link.
@@ -199,6 +201,7 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
     EXPECT_EQ(r.messages.size(), 3u);
     r.inject("02 81 01 40"); // N(R) 32
     EXPECT_EQ(r.link(64), nullptr);
+    EXPECT_EQ(log.text(), "");
 }
 
 // T200 runs from the oldest frame outstanding, and an acknowledgement that
@@ -293,16 +296,18 @@ TEST_F(LapdNt, FullQueueRefusesAndReports)
     r.out();
     r.inject("02 81 01 0E"); // RR response, N(R) 7
     EXPECT_EQ(r.out().front(), "02 81 0E 02 08 01 83 7B 07");
-    for (unsigned nr = 14; r.link(64)->waiting() > 64; nr += 7)
-        r.inject("02 81 01 " + octet(nr << 1));
-    EXPECT_EQ(r.link(64)->waiting(), 58u);
+    unsigned nr = 7;
+    while (r.link(64)->waiting() > 65)
+        r.inject("02 81 01 " + octet(++nr << 1));
+    EXPECT_EQ(r.flows, std::vector<bool>{true}); // released at 64, not before
+    r.inject("02 81 01 " + octet(++nr << 1));
     EXPECT_EQ(r.flows, (std::vector<bool>{true, false}));
     r.inject("00 81 1F"); // DM and FRMR as commands: no frames
     r.inject("00 81 97");
     EXPECT_TRUE(r.reports().empty());
     r.inject("02 81 1F"); // DM, F
-    EXPECT_EQ(r.reports(), std::vector<std::string>{"error:TEI 64: 65 messages discarded"});
-    EXPECT_EQ(r.nt->discarded(), 65u);
+    EXPECT_EQ(r.reports(), std::vector<std::string>{"error:TEI 64: 71 messages discarded"});
+    EXPECT_EQ(r.nt->discarded(), 71u);
     // A check response for a TEI no link holds takes the free link.
     r.out();
     r.inject(from_te(0x55, 5, 80));
@@ -326,14 +331,17 @@ TEST_F(LapdNt, EightTerminalsByCallReferenceAndThePoolReserve)
         r.send({0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x10});
         EXPECT_EQ(r.out(), Out{"02 " + octet((64 + i) << 1 | 1) + " 00 02 08 01 " + octet(0x80 | (i + 1)) + " 10"});
     }
-    // TEI 65 takes up call reference 1 too: the lower link alone gets it.
+    // TEI 65 takes up call reference 1 too: the lower link alone gets it,
+    // sent or queued.
     r.inject("00 83 02 00 08 01 01 01");
-    r.send({0x08, 0x01, 0x81, 0x11});
-    EXPECT_EQ(r.out(), Out{"02 81 02 02 08 01 81 11"});
+    for (unsigned n = 0; n < 8; ++n)
+        r.send({0x08, 0x01, 0x81, 0x11});
+    EXPECT_EQ(r.out().size(), 6u);
     for (unsigned i = 0; i < 8; ++i)
         for (unsigned n = 0; n < 140; ++n)
             r.send({0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x10});
     r.channel.sent.clear();
+    EXPECT_EQ(r.link(65)->outstanding() + r.link(65)->waiting(), 1u);
     EXPECT_GE(PacketPool::available(), 200u);
     // Unanswered, each link resends three times; a REJ starts the count
     // anew, and the fourth expiry ends the link.

@@ -142,6 +142,8 @@ TEST_F(LapdTei, LayerThreeInUiFrames)
     bri.inject("02 FF 03 08 01 01 05");
     EXPECT_EQ(bri.messages, std::vector<Bytes>{Bytes({0x08, 0x01, 0x01, 0x05})});
     EXPECT_EQ(bri.out(), std::vector<std::string>{"00 01 7F"});
+    bri.inject("02 FF 03 08 01 01 05"); // again while establishing: anew
+    EXPECT_EQ(bri.out(), std::vector<std::string>{"00 01 7F"});
     EXPECT_EQ(bri.link->get_state(), awaiting_establishment);
 
     // A PRI link ignores every UI frame.
