@@ -79,7 +79,7 @@ TEST_F(MixerSlots, UnitsFoundAndLost)
 
     mixer.RemoveUnit(0);
     mixer.AddUnit(3, 32, 64, kBase);
-    mixer.AddUnit(5, 16, 48, kBase + 32);
+    mixer.AddUnit(5, 16, 48, 0); // its channel 0 on switch channel 0
     LGCP::Resources res = QueryNow(1);
     ASSERT_EQ(res.get_mixer().size(), 2u);
     int units[] = {3, 5};
@@ -99,7 +99,8 @@ TEST_F(MixerSlots, UnitsFoundAndLost)
     EXPECT_EQ(Ask(MixerIn(2, 10, 3, 16)), Cause::invalidParams);
     EXPECT_EQ(Ask(MixerIn(3, 10, 3, 15)), -1);
     EXPECT_EQ(Ask(MixerOut(4, 11, 3, 0)), -1);
-    EXPECT_EQ(Ask(MixerIn(5, 12, 5, 0)), -1);
+    ASSERT_EQ(Ask(MixerIn(5, 12, 5, 0)), -1);
+    EXPECT_EQ(Ask(MixerOut(5, 14, 5, 0)), -1);
 
     mixer.RemoveUnit(3);
     auto got = Exchange(Query(6), 4);
@@ -378,6 +379,9 @@ TEST_F(MixerSlots, IoctlsReachTheReceivers)
         EXPECT_EQ(Ask(Ioctl(seq++, c.slot, fill)), c.cause) << c.what;
         EXPECT_TRUE(c.done()) << c.what;
     }
+    // Going while it sends digits, it leaves silence, the digit cut short.
+    EXPECT_EQ(Ask(Destroy(seq, 60)), -1);
+    EXPECT_TRUE(dtmf.At(in).silences == 1 && dtmf.At(in).stops == 1 && dtmf.At(in).forced);
 }
 
 TEST_F(MixerSlots, EventsReachTheirSlotKind)
