@@ -189,6 +189,7 @@ TEST_F(MixerSlots, OutputRequests)
 {
     Found(1);
     struct Case { const char* what; LGCP::Message create; int cause; Lines trace; } cases[] = {
+        {"mix not cleared", MixerOut(2, 30, 0, 10), Cause::insufficientResources, {"TDM 0:10", "CLEAR 0:10"}},
         {"own channel", MixerOut(2, 30, 0, 5), -1, {"TDM 0:5", "CLEAR 0:5", "ADD 0:5<0:5*32767"}},
         {"taken", MixerOut(3, 31, 0, 5), Cause::insufficientResources, {}},
         {"three inputs", MixerOut(4, 31, 0, 6, {{1, 100}, {2, 200}, {3, 300}}), -1,
@@ -200,6 +201,7 @@ TEST_F(MixerSlots, OutputRequests)
         {"no such unit", MixerOut(8, 32, 4, 9), Cause::insufficientResources, {}},
     };
     mixer.Break(0, 99);
+    board.FailRequest("/dev/mixer", MixerRequest::MIX_RX_CLEAR, EIO); // the first case's
     for (Case& c : cases) {
         EXPECT_EQ(Ask(c.create), c.cause) << c.what;
         EXPECT_EQ(mixer.Take(), c.trace) << c.what;
