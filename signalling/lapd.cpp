@@ -488,7 +488,7 @@ void LAPD::on_T200(Timer*)
             break;
         }
         rc = 0;
-        tx_enquiry();
+        tx_poll();
         rc = 1;
         if (mLog > 1)
             log_line(std::clog, "ack expired");
@@ -508,7 +508,7 @@ void LAPD::on_T200(Timer*)
                 line << "ack timeout expired RC=" << rc;
                 log_line(std::clog, line.str());
             }
-            tx_enquiry();
+            tx_poll();
             ++rc;
         }
         break;
@@ -572,6 +572,23 @@ void LAPD::tx_enquiry()
     if (mLog > 3)
         log_line(std::clog, std::string("tx_enquiry, ownBusy=") + (own_busy ? "1" : "0"));
     tx(own_busy ? frame_RNR(address(true), vr, true) : frame_RR(address(true), vr, true));
+    acknowledge_request = false;
+    start_T200();
+}
+
+// T200's poll (Q.921 5.6.7 allows either): the last I frame sent, again with
+// P = 1, while one is unacknowledged and the peer not busy; else the enquiry.
+// A peer that waits for a frame whose REJ was lost may answer no enquiry, but
+// it answers this.
+void LAPD::tx_poll()
+{
+    Packet last;
+    if (peer_busy || !mAck.get_last(&last)) {
+        tx_enquiry();
+        return;
+    }
+    mAck.put(last);
+    tx(frame_I(last, address(true), vs - Seq(1), vr, true));
     acknowledge_request = false;
     start_T200();
 }

@@ -190,6 +190,7 @@ private:
     void retransmission(Seq nr);
     void reject(Seq nr);
     void tx_enquiry();
+    void tx_poll();
     void tx_enquiry_response();
     void nr_recovery();
     void nr_error_recovery();

@@ -100,7 +100,7 @@ Packet unnumbered(uint8_t code, Address a, bool pf)
 
 } // namespace
 
-Packet frame_I(Packet const& message, Address a, Seq ns, Seq nr)
+Packet frame_I(Packet const& message, Address a, Seq ns, Seq nr, bool poll)
 {
     Packet p = message;
     if (p.null() || p._headroom() < lapd_head_room) {
@@ -111,7 +111,7 @@ Packet frame_I(Packet const& message, Address a, Seq ns, Seq nr)
         if (len)
             std::memcpy(p.put(len), &message[0], len);
     }
-    p.push8(uint8_t(unsigned(nr) << 1));
+    p.push8(uint8_t(unsigned(nr) << 1 | (poll ? 1 : 0)));
     p.push8(uint8_t(unsigned(ns) << 1));
     p.push8(uint8_t(a.tei << 1 | 1));
     p.push8(uint8_t(a.sapi << 2 | (a.cr ? 2 : 0)));

@@ -70,8 +70,8 @@ struct Address
 
 // The message with the I frame header in front: a copy of the packet, so a
 // queued message keeps no header and a retransmission gets a fresh one.
-// P is always 0 (Q.921 5.6.1).
-Packet frame_I(Packet const& message, Address a, Seq ns, Seq nr);
+// P is 0 (Q.921 5.6.1) but where T200 sends the frame again as its poll.
+Packet frame_I(Packet const& message, Address a, Seq ns, Seq nr, bool poll = false);
 Packet frame_RR(Address a, Seq nr, bool pf);
 Packet frame_RNR(Address a, Seq nr, bool pf);
 Packet frame_REJ(Address a, Seq nr, bool pf);

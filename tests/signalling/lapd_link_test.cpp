@@ -88,18 +88,20 @@ TEST_F(LapdLink, RepeatedRejectWaitsForT200)
     EXPECT_EQ(r.out(), both);
     // The same reject again while the resent frames are unacknowledged:
     // nothing is sent until T200 finds them still unacknowledged, three
-    // times at most; then the enquiry.
+    // times at most; then the last of them alone asks with P = 1.
     for (int i = 0; i < 4; ++i) {
         r.inject("00 01 09 00");
         EXPECT_TRUE(r.out().empty());
         EXPECT_EQ(r.timers(), "T200");
         advance(LAPD::T200);
-        EXPECT_EQ(r.out(), i < 3 ? both : std::vector<std::string>{"00 01 01 01"}) << i;
+        EXPECT_EQ(r.out(), i < 3 ? both : std::vector<std::string>{"00 01 02 01 08 00 02"}) << i;
     }
-    // The answer to it is acted on.
+    // The answer to it is acted on; a busy peer is then asked by enquiry.
     r.inject("00 01 01 03");
     EXPECT_EQ(r.out(), std::vector<std::string>{"00 01 02 00 08 00 02"});
-    EXPECT_EQ(r.link->get_state(), multiple_frame_established);
+    r.inject("00 01 05 02");
+    advance(LAPD::T200);
+    EXPECT_EQ(r.out(), std::vector<std::string>{"00 01 01 01"});
 }
 
 TEST_F(LapdLink, TimerFlagsSayWhatIsArmed)
@@ -114,11 +116,11 @@ TEST_F(LapdLink, TimerFlagsSayWhatIsArmed)
     EXPECT_EQ(r.reports(), (std::vector<std::string>{"down:success (deactivated locally)",
                                                      "error:trying to start T203 while T200 running", "up"}));
     EXPECT_EQ(r.timers(), "T203");
-    // A lost first I frame is asked after 1000 ms, not 10000.
+    // A lost first I frame is sent again with P = 1 after 1000 ms, not 10000.
     r.send({0x08, 0x00, 0x01});
     EXPECT_EQ(r.timers(), "T200");
     advance(LAPD::T200);
-    EXPECT_EQ(r.out(), (std::vector<std::string>{"00 01 00 00 08 00 01", "00 01 01 01"}));
+    EXPECT_EQ(r.out(), (std::vector<std::string>{"00 01 00 00 08 00 01", "00 01 00 01 08 00 01"}));
     EXPECT_EQ(r.link->get_state(), timer_recovery);
 }
 
@@ -140,8 +142,8 @@ TEST_F(LapdLink, FourSabmesBeforeGivingUp)
 
 TEST_F(LapdLink, EnquiriesBeforeReestablishment)
 {
-    // Departs from Q.921 (N200 enquiries): recovery entered from T203 sends
-    // four, from T200 three, before the link re-establishes.
+    // Departs from Q.921 (N200 polls): from T203 four enquiries, from T200
+    // three polls with the unacknowledged frame, then re-establishment.
     for (bool from_t203 : {true, false}) {
         Rig r;
         establish(r);
@@ -157,10 +159,8 @@ TEST_F(LapdLink, EnquiriesBeforeReestablishment)
         for (int i = 0; i < 4; ++i)
             advance(1000);
         std::vector<std::string> sent = r.out();
-        std::vector<std::string> expected(from_t203 ? 4 : 3, "00 01 01 01");
-        expected.push_back("00 01 7F");
-        if (!from_t203)
-            expected.push_back("00 01 7F");
+        std::vector<std::string> expected(from_t203 ? 4 : 3, from_t203 ? "00 01 01 01" : "00 01 00 01 08 00 01");
+        expected.resize(expected.size() + (from_t203 ? 1 : 2), "00 01 7F");
         EXPECT_EQ(sent, expected) << from_t203;
         EXPECT_EQ(r.link->get_state(), awaiting_establishment);
         std::vector<std::string> reports = r.reports();

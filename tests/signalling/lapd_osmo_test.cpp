@@ -168,4 +168,21 @@ TEST_F(LapdOsmo, NetworkSideUnderLoss)
     under_loss(true);
 }
 
+// Every frame kind lost either way, the peer's REJ and RR too. When every
+// REJ for a gap is lost the peer waits in its reject condition, answering no
+// enquiry: the last I frame sent again with P = 1 draws its REJ instead.
+TEST_F(LapdOsmo, LostRejectsRecoverWithoutReestablishment)
+{
+    establish(false);
+    unsigned const lossless = exchange(100, nullptr);
+    for (unsigned every : {12u, 8u})
+        for (unsigned seed = 0; seed < 20; ++seed) {
+            SCOPED_TRACE("1 in " + std::to_string(every) + ", seed " + std::to_string(seed));
+            establish(false);
+            std::mt19937 rng(seed);
+            EXPECT_LE(exchange(100, [&](bool, Bytes const&) { return rng() % every == 0; }), 3 * lossless);
+            EXPECT_FALSE(reestablished);
+        }
+}
+
 } // namespace

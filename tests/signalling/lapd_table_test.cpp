@@ -144,7 +144,9 @@ std::vector<Row> const rows = {
     // T200 expiry
     {R, s4, "T200", {sabme}, awaiting_establishment, "T200", {}},
     {R, s5, "T200", {disc}, awaiting_release, "T200", {}},
-    {R, s6_2, "T200", {"00 01 01 01"}, timer_recovery, "T200", {}},
+    // the last I frame again with P = 1 while one is unacknowledged (Q.921 5.6.7)
+    {R, s6_2, "T200", {"00 01 02 01 08 00 02"}, timer_recovery, "T200", {}},
+    {R, s7_2, "T200", {"00 01 02 01 08 00 02"}, timer_recovery, "T200", {}},
     {R, s7, "T200", {"00 01 01 01"}, timer_recovery, "T200", {}},
     // T203 expiry
     {R, s6, "T203", {"00 01 01 01"}, timer_recovery, "T200", {}},

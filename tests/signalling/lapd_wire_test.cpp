@@ -91,7 +91,7 @@ TEST_F(LapdWire, EveryFrameKindDissectsAsMeant)
         take(u, true);
         advance(LAPD::T200);
         take(u, true);
-        expected.push_back("TEI:00 S P, func=RR, N(R)=1 | ");
+        expected.push_back("TEI:00 I P, N(R)=1, N(S)=0 | SETUP"); // T200's poll
         u.inject("00 01 01 03");
         u.inject("02 01 02 02 08 01 81 07");
         take(u, true);
@@ -126,8 +126,9 @@ TEST_F(LapdWire, EveryFrameKindDissectsAsMeant)
         expected.push_back("TEI:00 U P, func=SABME | ");
         n.inject("02 01 73");
         n.inject("00 01 01 01");
+        advance(LAPD::T203); // the enquiry
         take(n, false);
-        expected.push_back("TEI:00 S F, func=RR, N(R)=0 | ");
+        expected.insert(expected.end(), {"TEI:00 S F, func=RR, N(R)=0 | ", "TEI:00 S P, func=RR, N(R)=0 | "});
     }
     // Ri goes out low octet first (the line's peers expect it so); tshark
     // reads the reference high octet first, hence the swapped refs above.
