@@ -17,3 +17,12 @@ TEST(TextTable, CentringOverflowAndRowCompletion)
     os << std::hex << u << ext::beginrow << "toolong" << ext::nextrow << 12 << ext::nextrow << ext::delimeter;
     EXPECT_EQ("|toolong|12|   |\n+----+--+---+\n", os.str());
 }
+
+// Whatever a log reader takes for a line end (UTF-8 U+2028, NEL, a terminal's
+// CSI) is written as \xHH; printable ASCII stays as it is.
+TEST(TextEscape, EveryOctetOutsidePrintableAscii)
+{
+    std::string out;
+    ext::escape(out, std::string("~\x7f\x80\xe2\x80\xa8\xc2\x85\x9b\xff\x1f ", 12));
+    EXPECT_EQ(out, "~\\x7f\\x80\\xe2\\x80\\xa8\\xc2\\x85\\x9b\\xff\\x1f ");
+}
