@@ -63,10 +63,6 @@ int main(int argc, char** argv)
     // One write per log line, whoever else writes to the same descriptors.
     StandardLineStreams lines;
 
-    IniFile::File config;
-    if (config.Open(kConfigFile))
-        Traces::instance().Read(config, std::cerr);
-
     SignalWatch& signals = SignalWatch::instance();
     signals.Install();
 
@@ -90,6 +86,19 @@ int main(int argc, char** argv)
     // started it.
     if (const pid_t other = Linux::Run::Holder("server"))
         return Refused(other);
+
+    // Detached before the first line of the start-up, so that all of them
+    // reach the log.
+    if (line.daemon) {
+        Daemon::Params params;
+        std::ostringstream name;
+        name << "kmx-" << Version::current;
+        params.mName = name.str();
+        Daemon::Init(params);
+    }
+    IniFile::File config;
+    if (config.Open(kConfigFile))
+        Traces::instance().Read(config, std::cerr);
 
     // The board's own devices when its switch is there, else the simulated
     // board behind the same device layer.
@@ -119,13 +128,6 @@ int main(int argc, char** argv)
     HdlcSlotFactory::instance();
     HwMux::instance().Open();
 
-    if (line.daemon) {
-        Daemon::Params params;
-        std::ostringstream name;
-        name << "kmx-" << Version::current;
-        params.mName = name.str();
-        Daemon::Init(params);
-    }
     {
         Linux::Run pidFile("server");
         if (pidFile.refused()) {

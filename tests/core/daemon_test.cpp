@@ -367,6 +367,24 @@ TEST(Daemon, ControllerOutOfDescriptorsIsClosedAndTheNextIsServed)
     test::ExpectAnswer(Exchange(client, Ping(2), 1)[0], 2, -1);
 }
 
+// Detached, it leaves the streams it was started with at once: even the
+// start-up lines and a bad configuration's go to the system log.
+TEST(Daemon, DetachedWritesNothingToItsCallersStreams)
+{
+    DaemonProcess daemon;
+    ASSERT_TRUE(daemon.Start({"-D", "--port", std::to_string(FreePort())}, "[traces]\nsignalling.hdlc=bogus\n"));
+    int status = daemon.Wait();
+    if (WIFEXITED(status) && WEXITSTATUS(status) == DaemonProcess::kNoNamespace)
+        GTEST_SKIP() << "no mount namespace here";
+    EXPECT_EQ(status, 0);
+    std::string const pid = daemon.Await("run/server.pid");
+    ASSERT_FALSE(pid.empty());
+    ASSERT_EQ(::kill(std::stoi(pid), SIGTERM), 0);
+    for (int i = 0; i < 500 && ::access(daemon.Path("run/server.pid").c_str(), F_OK) == 0; ++i)
+        usleep(10000);
+    EXPECT_EQ(daemon.output(), "");
+}
+
 TEST(Daemon, UnknownOptionPrintsTheUsageAndFails)
 {
     DaemonProcess daemon;
