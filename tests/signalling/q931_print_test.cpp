@@ -72,8 +72,15 @@ std::string element(ISDN::q931::Printer printer, Bytes const& e)
 TEST(Q931Print, FurtherElementPrinters)
 {
     using namespace ISDN::q931;
-    // Numbered by the extension bit of the octet just printed.
-    EXPECT_EQ(element(general_ni1, {0x7B, 0x02, 0x01, 0x81}), "    octet 3  00000001\n    octet 3a 10000001\n");
+    // general numbers each octet by the extension bit of the next one,
+    // general_ni1 by that of the octet just printed.
+    Bytes const run = {0x1E, 0x04, 0x80, 0x01, 0x02, 0x83};
+    Bytes status = {0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x7D};
+    status.insert(status.end(), run.begin(), run.end());
+    EXPECT_TRUE(has(print(status), "Progress indicator\n    octet 3  10000000\n    octet 3a 00000001\n"
+                                   "    octet 3b 00000010\n    octet 4  10000011\n"));
+    EXPECT_EQ(element(general_ni1, run),
+              "    octet 3  10000000\n    octet 4  00000001\n    octet 4a 00000010\n    octet 4b 10000011\n");
     EXPECT_EQ(element(prtext, {0x3A, 0x03, '0', '1', '2'}), "    012\n");
     EXPECT_EQ(element(prcharge, {0x02, 0x03, 0x81, '4', '2'}), "    GEA 10000001  Anzahl: 42\n");
     EXPECT_EQ(element(prbearer_ni1, {0x04, 0x04, 0x88, 0x90, 0x21, 0x8F}),

@@ -403,10 +403,12 @@ TEST(Ss7Transfer, BadUnitsAreDroppedWithoutHarm)
     EXPECT_EQ(l.state(), S::idle) << "two BSNs out of range in a row";
     EXPECT_EQ(l.slc->statistics()->bad_length, 3u) << "counters go on across failures";
 
-    // Status spare bits are ignored: 0x80 is an SIO, 0x41 an SIN; 0x84
-    // (SIPO) is none that idle acts on.
+    // The status octet is taken whole: 0x80 and 0x41 are no SIO or SIN, and
+    // 0x84 (SIPO) none that idle acts on either.
     for (unsigned status : {0x84u, 0x80u, 0x41u})
         l.rx(lssu(status));
+    EXPECT_EQ(l.state(), S::idle);
+    l.rx(lssu(0x01));
     EXPECT_EQ(l.state(), S::proving);
 }
 
