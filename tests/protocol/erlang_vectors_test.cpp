@@ -237,6 +237,19 @@ LGCP::Message lemzReport()
     return signal(9, LGCP::Signal(request));
 }
 
+// LEMZ commands with numbers beyond the names, as a controller built from
+// the by-value copies sends them.
+LGCP::Message lemzCommand(unsigned seq, TERM::LemzRadioModifierParams const& params)
+{
+    TERM::LemzRadioModifier modifier;
+    modifier.get_addr().set_session_addr("0.0.0.0");
+    modifier.get_addr().set_session_ssrc(0);
+    modifier.set_params(params);
+    LGCP::IoctlParams ioctl;
+    ioctl.select_rtpExt() = TERM::RadioModifier(modifier);
+    return command(seq, 9, LGCP::Command(ioctl));
+}
+
 LGCP::Message ed137Report()
 {
     TERM::ED137RadioStatus status;
@@ -426,6 +439,21 @@ TEST(ProtocolErlangVectors, MessagesEncodeAsErlangDoes)
         {"create_player", createPlayer()},
         {"create_pstn", createPstn()},
         {"trunk_status", trunkStatus()},
+        {"lemz_standby_beyond", lemzCommand(20, [] {
+             TERM::RadioCommandWMStandby b;
+             b.set_state_channel(TERM::RadioStandby::NamedNumber(62));
+             b.set_group(7);
+             b.set_state_receiver(TERM::RadioStandby::NamedNumber(255));
+             return TERM::LemzRadioModifierParams(b);
+         }())},
+        {"lemz_chan_beyond", lemzCommand(21, [] {
+             TERM::RadioCommandWMChan b;
+             b.get_freq().set_channel(1);
+             b.get_freq().set_frequency("1");
+             b.set_squelshe(TERM::RadioSquelshe::NamedNumber(63));
+             b.set_rte(TERM::RadioRTE::NamedNumber(200));
+             return TERM::LemzRadioModifierParams(b);
+         }())},
     };
     auto const vectors = loadVectors();
     ASSERT_EQ(vectors.size(), messages.size());
