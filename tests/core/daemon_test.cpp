@@ -377,7 +377,9 @@ TEST(Daemon, DetachedWritesNothingToItsCallersStreams)
     if (WIFEXITED(status) && WEXITSTATUS(status) == DaemonProcess::kNoNamespace)
         GTEST_SKIP() << "no mount namespace here";
     EXPECT_EQ(status, 0);
-    std::string const pid = daemon.Await("run/server.pid");
+    std::string pid;
+    for (int i = 0; i < 4 && pid.empty(); ++i) // 20 s, as Launch waits
+        pid = daemon.Await("run/server.pid");
     ASSERT_FALSE(pid.empty());
     ASSERT_EQ(::kill(std::stoi(pid), SIGTERM), 0);
     for (int i = 0; i < 500 && ::access(daemon.Path("run/server.pid").c_str(), F_OK) == 0; ++i)
