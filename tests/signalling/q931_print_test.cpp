@@ -31,13 +31,21 @@ bool has(std::string const& text, std::string const& part)
 TEST(Q931Print, EdgeCasesOfTheTrace)
 {
     // SETUP from the network, call reference 0x81 of length 1.
-    Bytes setup = {0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x81, 0x05, 0x04, 0x03, 0x80, 0x90, 0xA3,
+    Bytes setup = {0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x81, 0x05, 0x04, 0x05, 0x80, 0x90, 0xA3, 0x42, 0x66,
                    0x18, 0x01, 0x89, 0x70, 0x04, 0x81, '1', '2', '3', 0xA1};
     std::string t = print(setup);
-    EXPECT_EQ(t.rfind(" 02 01 00 00 08 01 81 05 04 03 80 90 A3 18 01 89 70 04 81 31 32 33 A1\n", 0), 0u);
-    EXPECT_TRUE(has(t, "frame network->user IFrame tei = 0\n")) << t;
-    EXPECT_TRUE(has(t, "callref 1 called size 19 message type SETUP\n")) << t;
-    EXPECT_TRUE(has(t, "    octet 3 10000001\n    number digits 123\n")) << t;
+    EXPECT_EQ(t.rfind(" 02 01 00 00 08 01 81 05 04 05 80 90 A3 42 66 18 01 89 70 04 81 31 32 33 A1\n", 0), 0u);
+    EXPECT_TRUE(has(t, "frame network->user IFrame tei = 0\ncallref 1 called size 21 message type SETUP\n")) << t;
+    // Bearer octets 5, 6 and 7 by their layer bits; a single-octet element.
+    EXPECT_TRUE(has(t, "    octet 5  10100011\n    octet 6  01000010\n    octet 7  01100110\n  Channel identification\n"
+                       "    octet 3 10001001\n  Called party number\n    octet 3 10000001\n    number digits 123\n"
+                       "  Sending complete\n"))
+        << t;
+    // An empty element is no overrun; a message of three octets no short frame.
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x7D, 0x1E, 0x00, 0x08, 0x02, 0xC2, 0x90}),
+                    "  Progress indicator\n  Cause\n    coding 10 location 0010\n  cause value 10 : Normal call "
+                    "clearing \n"));
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x7D}), "callref 0 caller size 3 message type STATUS\n"));
 
     // TEI management prints only the dump and its line.
     EXPECT_EQ(print({0xFC, 0xFF, 0x03, 0x0F, 0x34, 0x12, 0x01, 0xFF}, 0),
@@ -116,11 +124,11 @@ TEST(Q931Print, LongFramesAndOverrunningElementsStayInBounds)
     std::string t = print(setup);
     EXPECT_EQ(t.size(), size_t(ISDN::logbuf_size - 1));
 
-    // A small buffer cuts the text and keeps the NUL.
-    char small[16];
+    // A small buffer cuts the text, also within a write, and keeps the NUL.
+    char small[15];
     std::memset(small, 'x', sizeof small);
-    EXPECT_EQ(ISDN::dlogframe(setup.data(), int(setup.size()), 1, small, sizeof small), 15u);
-    EXPECT_EQ(std::string(small), " 02 01 00 00 08");
+    EXPECT_EQ(ISDN::dlogframe(setup.data(), int(setup.size()), 1, small, sizeof small), 14u);
+    EXPECT_EQ(std::string(small), " 02 01 00 00 0");
 
     // Each printer on an element whose length runs past the frame end.
     for (unsigned char code : {0x04, 0x08, 0x18, 0x1C, 0x28, 0x6C, 0x70, 0x7E, 0x2A}) {
