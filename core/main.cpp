@@ -63,6 +63,10 @@ int main(int argc, char** argv)
     // One write per log line, whoever else writes to the same descriptors.
     StandardLineStreams lines;
 
+    IniFile::File config;
+    if (config.Open(kConfigFile))
+        Traces::instance().Read(config, std::cerr);
+
     SignalWatch& signals = SignalWatch::instance();
     signals.Install();
 
@@ -96,9 +100,6 @@ int main(int argc, char** argv)
         params.mName = name.str();
         Daemon::Init(params);
     }
-    IniFile::File config;
-    if (config.Open(kConfigFile))
-        Traces::instance().Read(config, std::cerr);
 
     // The board's own devices when its switch is there, else the simulated
     // board behind the same device layer.

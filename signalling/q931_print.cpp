@@ -61,9 +61,9 @@ void line_bits(Out& o, char const* label, Element const& el, int octet)
     o.put("\n");
 }
 
-// Octet numbering follows the extension bits (Q.931 4.5.1). This trace has
-// always read them one octet ahead, from the octet to come; the NI-1 table's
-// printer reads the octet just printed.
+// Octet numbering follows the extension bits (Q.931 4.5.1), which the
+// trace reads one octet ahead: an octet takes its number from the bit of the
+// octet after it. The NI-1 table's printer reads the octet just printed.
 void numbered(Out& o, Element const& el, bool ahead)
 {
     int number = 3;
