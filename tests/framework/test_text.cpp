@@ -7,8 +7,8 @@ TEST(TextTable, CentringOverflowAndRowCompletion)
 {
     ext::Table t(5, 4);
     std::ostringstream os;
-    // The odd blank goes to the right.
-    os << t << ext::delimeter << ext::beginrow << "ab" << ext::nextrow << "xyz" << ext::nextrow;
+    // The odd blank goes to the right; a cell past the last column is dropped.
+    os << t << ext::delimeter << ext::beginrow << "ab" << ext::nextrow << "xyz" << ext::nextrow << "c" << ext::nextrow;
     EXPECT_EQ("+-----+----+\n| ab  |xyz |\n", os.str());
 
     // Too long for its column: written whole; a delimiter first completes a started row.

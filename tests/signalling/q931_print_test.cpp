@@ -41,11 +41,18 @@ TEST(Q931Print, EdgeCasesOfTheTrace)
                        "    octet 3 10001001\n  Called party number\n    octet 3 10000001\n    number digits 123\n"
                        "  Sending complete\n"))
         << t;
-    // An empty element is no overrun; a message of three octets no short frame.
-    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x7D, 0x1E, 0x00, 0x08, 0x02, 0xC2, 0x90}),
-                    "  Progress indicator\n  Cause\n    coding 10 location 0010\n  cause value 10 : Normal call "
-                    "clearing \n"));
-    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x7D}), "callref 0 caller size 3 message type STATUS\n"));
+    // An empty element is no overrun; bearer octets 6 and 7 without 5; a
+    // rejected value with bit 8 set ends the diagnostics. A message of three
+    // octets is no short frame.
+    t = print({0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x7D, 0x1E, 0x00, 0x04, 0x03, 0x80, 0x90, 0xC2, 0x04, 0x03,
+               0x80, 0x90, 0x66, 0x08, 0x05, 0xC2, 0x90, 0x01, 0x82, 0x03});
+    EXPECT_TRUE(has(t, "  Progress indicator\n  Bearer capability\n    octet 3  10000000\n    octet 4  10010000\n"
+                       "    octet 6  11000010\n  Bearer capability\n    octet 3  10000000\n    octet 4  10010000\n"
+                       "    octet 7  01100110\n  Cause\n    coding 10 location 0010\n"
+                       "  cause value 10 : Normal call clearing \n    diag attribute 1  rej 2 \n"))
+        << t;
+    EXPECT_TRUE(
+        has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x7D}), "callref 0 caller size 3 message type STATUS\n"));
 
     // TEI management prints only the dump and its line.
     EXPECT_EQ(print({0xFC, 0xFF, 0x03, 0x0F, 0x34, 0x12, 0x01, 0xFF}, 0),
@@ -90,7 +97,7 @@ TEST(Q931Print, FurtherElementPrinters)
     EXPECT_EQ(element(general_ni1, run),
               "    octet 3  10000000\n    octet 4  00000001\n    octet 4a 00000010\n    octet 4b 10000011\n");
     EXPECT_EQ(element(prtext, {0x3A, 0x03, '0', '1', '2'}), "    012\n");
-    EXPECT_EQ(element(prcharge, {0x02, 0x03, 0x81, '4', '2'}), "    GEA 10000001  Anzahl: 42\n");
+    EXPECT_EQ(element(prcharge, {0x02, 0x02, 0x81, '4'}), "    GEA 10000001  Anzahl: 4\n");
     EXPECT_EQ(element(prbearer_ni1, {0x04, 0x04, 0x88, 0x90, 0x21, 0x8F}),
               "    octet 3  10001000 Unrestricted digital information\n"
               "    octet 4  10010000 64 kbps, circuit mode\n"
@@ -99,7 +106,7 @@ TEST(Q931Print, FurtherElementPrinters)
               "    octet 3  10000000 Speech\n    octet 4  11000000 Packet mode\n");
     EXPECT_EQ(element(prfeatureind, {0x39, 0x02, 0x81, 0x82}),
               "    octet 3 10000001\n    octet 4 10000010\n    Status:  Prompt\n");
-    EXPECT_TRUE(has(element(prfeatureind, {0x39, 0x02, 0x81, 0x87}), "\n    Status:  (Reserved)\n"));
+    EXPECT_TRUE(has(element(prfeatureind, {0x39, 0x02, 0x81, 0x84}), "\n    Status:  (Reserved)\n"));
     EXPECT_EQ(element(disptext_ni1, {0x2A, 0x0E, 0x80, 0x80, 0x01, 'x', 0x81, 0x00, 0x8D, 0x03, 'B', 'o', 'b', 0x99, 0x01, 'y'}),
               "    Calling party name: Bob\n    (unknown display tag 99): y\n");
     EXPECT_EQ(element(disptext_ni1, {0x2A, 0x01, 0x81}), "    Unknown display type\n");
