@@ -184,31 +184,6 @@ LGCP::Message response(unsigned seq, unsigned slot, LGCP::Response const& r)
     return m;
 }
 
-LGCP::Message lemzReport()
-{
-    // a fresh radio state: every field that is still unset is left out
-    TERM::LemzRadioStatus status;
-    status.set_flags(flags());
-    status.get_freq().set_channel(-5);
-    status.get_freq().set_frequency("");
-    status.get_remote().set_no(1);
-    status.get_remote().set_ch(2);
-
-    TERM::RadioCommandWMStandby standby;
-    standby.set_state_channel(TERM::RadioStandby::active);
-    standby.set_group(255);
-    standby.set_state_receiver(TERM::RadioStandby::standby);
-    TERM::LemzRadioModifier modifier;
-    modifier.get_addr().set_session_addr("0.0.0.0");
-    modifier.get_addr().set_session_ssrc(0);
-    modifier.set_params(TERM::LemzRadioModifierParams(standby));
-
-    TERM::RtpRadioRequest request;
-    request.set_status(TERM::RadioStatus(status));
-    request.set_request(TERM::RadioModifier(modifier));
-    return signal(9, LGCP::Signal(request));
-}
-
 // LEMZ commands with numbers beyond the names, as a controller built from
 // the by-value copies sends them.
 LGCP::Message lemzCommand(unsigned seq, std::string const& params)
@@ -262,24 +237,6 @@ LGCP::Message mostUserData()
         data[i] = static_cast<char>(i % 256);
     c.select_userData() = data;
     return command(13, 44, c);
-}
-
-BASE::INTEGER64Bits word64(unsigned low, unsigned high)
-{
-    BASE::INTEGER64Bits w;
-    w.set_low(low);
-    w.set_high(high);
-    return w;
-}
-
-LGCP::Message modemAcct()
-{
-    TERM::MdmAccounting a;
-    a.set_octetsOut(word64(4294967295u, 1));
-    a.set_octetsIn(word64(12, 0));
-    a.set_packetsIn(word64(1, 2));
-    a.set_time(word64(3600, 0));
-    return signal(40, LGCP::Signal(TERM::ModemProceeding(TERM::ModemProceeding::acct_chosen, a)));
 }
 
 LGCP::Message activateModem()
@@ -346,7 +303,13 @@ TEST(ProtocolErlangVectors, MessagesEncodeAsErlangDoes)
              s.select_abort(512);
              return s;
          }())},
-        {"lemz_report", lemzReport()},
+        // a fresh radio state: every field that is still unset is left out
+        {"lemz_report",
+         fromText("{ slot 9, pdu signal : rtpExt : { status lemz : { flags { prio 15, ptt FALSE, bss TRUE, vad-rx "
+                  "FALSE, vad-tx FALSE, sql TRUE, sh FALSE, pwr FALSE, rv FALSE, resv TRUE, selcall 3, li 511 }, freq "
+                  "{ channel -5, frequency \"\" }, remote { no 1, ch 2 } }, request lemz : { addr { session-addr "
+                  "\"0.0.0.0\", session-ssrc 0 }, params wm-standby : { state-channel active, group 255, "
+                  "state-receiver standby } } } }")},
         {"ed137_report", ed137Report()},
         {"isdn_link_info",
          fromText("{ slot 77, pdu signal : ioctl : isdnLinkInfo : { msuTxCount 10, msuRxCount 9, mT200 1, mT203 2, "
@@ -361,7 +324,10 @@ TEST(ProtocolErlangVectors, MessagesEncodeAsErlangDoes)
         {"connect", connect(7, {1, 2, 1023})},
         {"connect_most", connect(8, mostReceivers())},
         {"user_data_most", mostUserData()},
-        {"modem_acct", modemAcct()},
+        {"modem_acct",
+         fromText("{ slot 40, pdu signal : modemProceeding : acct : { octetsOut { low 4294967295, high 1 }, octetsIn "
+                  "{ low 12, high 0 }, packetsOut { low 0, high 0 }, packetsIn { low 1, high 2 }, time { low 3600, "
+                  "high 0 } } }")},
         {"activate_modem", activateModem()},
         {"create_player", createPlayer()},
         {"create_pstn", createPstn()},

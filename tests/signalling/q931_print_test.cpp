@@ -104,6 +104,7 @@ TEST(Q931Print, FurtherElementPrinters)
               "    octet 5  00100001 Rate adaption\n    octet 5a 10001111\n");
     EXPECT_EQ(element(prbearer_ni1, {0x04, 0x02, 0x80, 0xC0, 0xA2}),
               "    octet 3  10000000 Speech\n    octet 4  11000000 Packet mode\n");
+    EXPECT_TRUE(has(element(prbearer_ni1, {0x04, 0x03, 0x80, 0xC0, 0xA2}), "mode\n    octet 5  10100010 u-law\n"));
     EXPECT_EQ(element(prfeatureind, {0x39, 0x02, 0x81, 0x82}),
               "    octet 3 10000001\n    octet 4 10000010\n    Status:  Prompt\n");
     EXPECT_TRUE(has(element(prfeatureind, {0x39, 0x02, 0x81, 0x84}), "\n    Status:  (Reserved)\n"));
@@ -132,10 +133,12 @@ TEST(Q931Print, LongFramesAndOverrunningElementsStayInBounds)
     EXPECT_EQ(t.size(), size_t(ISDN::logbuf_size - 1));
 
     // A small buffer cuts the text, also within a write, and keeps the NUL.
-    char small[15];
-    std::memset(small, 'x', sizeof small);
-    EXPECT_EQ(ISDN::dlogframe(setup.data(), int(setup.size()), 1, small, sizeof small), 14u);
-    EXPECT_EQ(std::string(small), " 02 01 00 00 0");
+    for (size_t size : {14u, 15u}) {
+        char small[15];
+        std::memset(small, 'x', sizeof small);
+        EXPECT_EQ(ISDN::dlogframe(setup.data(), int(setup.size()), 1, small, size), size - 1);
+        EXPECT_EQ(std::string(small), std::string(" 02 01 00 00 08", size - 1));
+    }
 
     // Each printer on an element whose length runs past the frame end.
     for (unsigned char code : {0x04, 0x08, 0x18, 0x1C, 0x28, 0x6C, 0x70, 0x7E, 0x2A}) {
@@ -150,8 +153,10 @@ TEST(Q931Print, LongFramesAndOverrunningElementsStayInBounds)
     }
     // Cause and facility walks that would read beyond the element.
     EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x05, 0x08, 0x01, 0x00}), "  Cause\n"));
-    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x05, 0x1C, 0x03, 0x91, 0x00, 0x7F}),
-                    "   octet 5 127\n   contents \n"));
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x05, 0x1C, 0x03, 0x91, 0x00, 0x7F, 0x1C, 0x05, 0x91,
+                           0x00, 0x01, 0xAB, 0xCD}),
+                    "   octet 5 127\n   contents \n  Facility\n    octet 3 10010001\n   octet 4 00000000\n"
+                    "   octet 5 1\n   contents ab \n   octet 4 11001101\n"));
     // Octets that would break a log line are shown as dots.
     EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x05, 0x28, 0x03, 'a', 0x00, '\n'}), "   \"a..\"\n"));
 }
