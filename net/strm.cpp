@@ -20,6 +20,9 @@ bool would_block(int err)
     return err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
 }
 
+// A hang-up is seen even while data from before it waits unread.
+const short reading = POLLIN | POLLRDHUP;
+
 } // namespace
 
 StrmProtocol::StrmProtocol(Fd const& socket) : mName("STRM"), mFd(socket)
@@ -75,7 +78,7 @@ void StrmProtocol::local_activate()
     if (!mActive) {
         mFd.NonBlock();
         mEvent.Bind("StrmProtocol::OnEvent", &StrmProtocol::OnEvent, this);
-        if (!mEvent.Schedule(mFd, POLLIN)) {
+        if (!mEvent.Schedule(mFd, reading)) {
             // Up but never read would leave the peer talking to nobody.
             fail(error_text("cannot watch the socket: ", errno));
             return;
@@ -184,8 +187,36 @@ bool StrmProtocol::flush()
         return false;
     }
     mWaitOut = left > 0;
-    mEvent.SetEvents(mWaitOut ? POLLIN | POLLOUT : POLLIN);
+    mEvent.SetEvents(mWaitOut ? reading | POLLOUT : reading);
     return true;
+}
+
+void StrmProtocol::hang_up(int fd)
+{
+    // Read out only to learn how the peer went.
+    Packet sink;
+    sink.reserve_head(0);
+    ssize_t n;
+    while ((n = ::read(fd, sink.data(), sink.tailroom())) > 0) {
+    }
+    int err = errno;
+    if (n == 0)
+        fail("connection closed by peer");
+    else if (!would_block(err))
+        fail(error_text("read failed: ", err));
+    else
+        fail("connection lost");
+}
+
+void StrmProtocol::discard(int fd, unsigned n)
+{
+    Packet sink;
+    sink.reserve_head(0);
+    ssize_t got = ::read(fd, sink.data(), n);
+    if (got == ssize_t(n))
+        mBytesIn += n;
+    else
+        fail(error_text("read failed: ", got < 0 ? errno : EIO));
 }
 
 void StrmProtocol::OnEvent(int fd, short revents)
@@ -198,18 +229,31 @@ void StrmProtocol::OnEvent(int fd, short revents)
     }
     if ((revents & POLLOUT) && !flush())
         return;
-    if (!(revents & (POLLIN | POLLHUP | POLLERR)))
+    if (revents & (POLLRDHUP | POLLHUP | POLLERR)) {
+        // The peer sends no more and reads no answer: what it sent and is
+        // still unread is not acted on.
+        hang_up(fd);
+        return;
+    }
+    if (!(revents & POLLIN))
         return;
 
+    // Peeked: what the layers above leave stays in the socket, which is
+    // then ready again in the next pass, and the peer is held back by TCP
+    // meanwhile.
     Packet p;
     p.reserve_head(0);
-    ssize_t n = ::read(fd, p.data(), p.tailroom());
+    ssize_t n = ::recv(fd, p.data(), p.tailroom(), MSG_PEEK);
     if (n > 0) {
         p.put(unsigned(n));
-        mBytesIn += n;
-        // Nothing of this layer is touched after the climb: the owner may
-        // take the link down from up there.
+        // The owner may take the link down from up there; it frees the
+        // layers only later.
         on_message(p);
+        if (!mActive)
+            return;
+        // A layer that took none of it never will: it is dropped.
+        unsigned left = p.length();
+        discard(fd, left < unsigned(n) ? unsigned(n) - left : unsigned(n));
         return;
     }
     if (n == 0) {
@@ -217,14 +261,6 @@ void StrmProtocol::OnEvent(int fd, short revents)
         return;
     }
     int err = errno;
-    if (!would_block(err)) {
+    if (!would_block(err))
         fail(error_text("read failed: ", err));
-        return;
-    }
-    if (revents & (POLLERR | POLLHUP)) {
-        int soerr = 0;
-        socklen_t len = sizeof(soerr);
-        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soerr, &len);
-        fail(soerr ? error_text("connection lost: ", soerr) : std::string("connection lost"));
-    }
 }

@@ -1,7 +1,9 @@
-// The bottom layer of a stream socket: what arrives is passed up as read;
-// what comes down is gathered and written with one call before the loop
-// polls again, and what the socket cannot take yet waits in a bounded
-// queue until the socket is writable again.
+// The bottom layer of a stream socket. What arrives is passed up as read;
+// what the layer above leaves of it (by not pulling it) comes again in the
+// next pass, after the loop has served the others. Nothing is passed up
+// once the peer has hung up. What comes down is gathered and written with
+// one call before the loop polls again, and what the socket cannot take
+// yet waits in a bounded queue until the socket is writable again.
 #pragma once
 
 #include "framework/clean_queue.h"
@@ -44,6 +46,9 @@ public:
 
 private:
     void OnEvent(int fd, short revents);
+    void hang_up(int fd);
+    // Takes the n octets the layers above are done with out of the socket.
+    void discard(int fd, unsigned n);
     void OnFlush();
     // Writes what waits, in order, with one call: the number of packets
     // left waiting, or -1 with err set when the socket failed.

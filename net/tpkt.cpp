@@ -66,7 +66,9 @@ bool Tpkt_protocol::header_complete()
 
 void Tpkt_protocol::receive(Packet& in)
 {
-    while (mActive && !in.empty()) {
+    // The rest after a burst stays in the packet: the stream layer offers
+    // it again in the next pass.
+    for (unsigned frames = 0; mActive && !in.empty() && frames < frames_per_receive; ++frames) {
         if (mHeaderLen < header_size) {
             if (mHeaderLen == 0 && in.length() >= header_size) {
                 std::memcpy(mHeader, in.pull(header_size), header_size);

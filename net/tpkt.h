@@ -11,6 +11,9 @@ public:
     enum { header_size = 4, version = 3 };
     // The largest payload a frame can carry.
     enum { max_payload = 0xFFFF - header_size };
+    // Whole frames passed up per receive, so one read of many small frames
+    // does not hold up the loop (a command may take milliseconds).
+    enum { frames_per_receive = 64 };
 
     Tpkt_protocol();
 
@@ -24,7 +27,8 @@ public:
     // Frames a payload and sends it down. A payload too long for one frame
     // is refused with a status report.
     void message(Packet& p) override;
-    // Any slice of the stream: whole frames go up one by one.
+    // Any slice of the stream: whole frames go up one by one, at most
+    // frames_per_receive of them; what follows them is left in the packet.
     void receive(Packet& p) override;
 
     void protocol_info(std::ostream& os) const override;

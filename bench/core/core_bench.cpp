@@ -128,12 +128,27 @@ public:
 
     void Send(LGCP::Message const& m)
     {
+        Octets frame;
+        Add(m, frame);
+        (void)::write(mFd, frame.data(), frame.size());
+    }
+    // Frames the message behind what `to` holds.
+    void Add(LGCP::Message const& m, Octets& to)
+    {
         Octets octets;
         mEnv.encodePER(m, octets);
         size_t length = octets.size() + 4;
-        Octets frame{3, 0, static_cast<char>(length >> 8), static_cast<char>(length)};
-        frame.insert(frame.end(), octets.begin(), octets.end());
-        (void)::write(mFd, frame.data(), frame.size());
+        to.insert(to.end(), {3, 0, static_cast<char>(length >> 8), static_cast<char>(length)});
+        to.insert(to.end(), octets.begin(), octets.end());
+    }
+    void SendRaw(Octets const& bytes)
+    {
+        for (size_t done = 0; done < bytes.size();) {
+            ssize_t n = ::write(mFd, bytes.data() + done, bytes.size() - done);
+            if (n <= 0)
+                return;
+            done += static_cast<size_t>(n);
+        }
     }
     // Reads one frame; false when the link is gone.
     bool Receive(LGCP::Message& m)
@@ -234,6 +249,27 @@ void BM_PingRss(benchmark::State& state)
     state.counters["rss_growth_KiB"] = double(RssKiB() - before);
 }
 BENCHMARK(BM_PingRss)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// Pings a controller writes in one go before it reads the answers: the
+// daemon takes them a burst per pass of its loop.
+void BM_PipelinedPings(benchmark::State& state)
+{
+    DaemonThread daemon;
+    Controller ctl(daemon.port());
+    size_t const count = size_t(state.range(0));
+    Octets pings;
+    for (size_t seq = 1; seq <= count; ++seq)
+        ctl.Add(Ping(unsigned(seq)), pings);
+    for (auto _ : state) {
+        ctl.SendRaw(pings);
+        if (!ctl.Skip(count)) {
+            state.SkipWithError("controller link lost");
+            return;
+        }
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(count));
+}
+BENCHMARK(BM_PipelinedPings)->Arg(1)->Arg(40)->Arg(2000)->UseRealTime();
 
 double Median(std::vector<double>& v)
 {

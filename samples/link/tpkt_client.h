@@ -43,13 +43,19 @@ public:
     }
     bool connected() const { return mFd >= 0; }
 
-    // Frames the payload (version 3, reserved 0, big-endian length).
-    bool Send(Octets const& payload)
+    // The payload framed (version 3, reserved 0, big-endian length) behind
+    // what `to` holds.
+    static Octets& Frame(Octets const& payload, Octets& to)
     {
         size_t length = payload.size() + 4;
-        Octets frame{3, 0, static_cast<char>(length >> 8), static_cast<char>(length & 0xFF)};
-        frame.insert(frame.end(), payload.begin(), payload.end());
-        return SendRaw(frame);
+        to.insert(to.end(), {3, 0, static_cast<char>(length >> 8), static_cast<char>(length & 0xFF)});
+        to.insert(to.end(), payload.begin(), payload.end());
+        return to;
+    }
+    bool Send(Octets const& payload)
+    {
+        Octets frame;
+        return SendRaw(Frame(payload, frame));
     }
     bool SendRaw(Octets const& bytes)
     {

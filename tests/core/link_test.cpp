@@ -162,6 +162,42 @@ TEST_F(LinkFixture, EveryErrorCause)
     ExpectQuiet();
 }
 
+// Thousands of commands in one write: a stop asked for meanwhile is served
+// within a second though a query may take 9 ms, and each command is
+// answered once and in order; those of a controller gone before they are
+// read are not run, and the next controller is served.
+TEST_F(LinkFixture, PipelinedCommandsLeaveTheLoopFreeAndGoWithTheController)
+{
+    struct Stop : CtrlSrv::Service {
+        bool OnCommand(LGCP::Message const&) override { multiplexer.terminate(); return false; }
+    } stop;
+    server.Unbind(*heartbeat);
+    server.Bind(stop);
+    server.Bind(*heartbeat);
+    Octets pings;
+    for (unsigned seq = 1; seq <= 3000; ++seq) {
+        LGCP::Message m = Command(seq);
+        Body(m).select_ping();
+        TpktClient::Frame(Encode(m), pings);
+    }
+    unsigned long const burst = 1000 / 9;
+    ASSERT_TRUE(client.SendRaw(pings));
+    loop.RunUntil([] { return false; }, 1000);
+    EXPECT_LE(server.commands(), burst);
+    server.Unbind(stop);
+    auto got = Receive(3000);
+    for (unsigned i = 0; i < got.size() && !HasFailure(); ++i)
+        ExpectAnswer(got[i], i + 1, -1);
+    ExpectQuiet();
+
+    ASSERT_TRUE(client.SendRaw(pings));
+    client.Close();
+    ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
+    EXPECT_LE(server.commands() - 3000, burst);
+    Reconnect();
+    ExpectServing(1);
+}
+
 // A trunk status signal of another service reaches the slots on that trunk.
 TEST_F(LinkFixture, TrunkStatusOfAnotherServiceReachesTheTrunkSlots)
 {
