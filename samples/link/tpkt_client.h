@@ -41,6 +41,12 @@ public:
             ::close(mFd);
         mFd = -1;
     }
+    // Sends no more; answers can still be read.
+    void Shutdown()
+    {
+        if (mFd >= 0)
+            ::shutdown(mFd, SHUT_WR);
+    }
     bool connected() const { return mFd >= 0; }
 
     // The payload framed (version 3, reserved 0, big-endian length) behind

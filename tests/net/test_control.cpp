@@ -73,6 +73,15 @@ TEST(StrmWrites, DeafPeerIsCutOffWhenTheQueueIsFullAfterTheSocketTookItsShare)
     EXPECT_GT(accepted - out, (unsigned(StrmProtocol::queue_size) - 1) * size);
 }
 
+TEST(StrmReads, WhatNoLayerAboveTakesIsReadOutNotOfferedForEver)
+{
+    Fd peer, ours;
+    tcp_pair(peer, ours);
+    Stack stack(ours);
+    ASSERT_TRUE(write_all(peer, Bytes{1, 2, 3}));
+    EXPECT_TRUE(run_until([&] { return stack.strm->bytes_in() == 3; }, 1000));
+}
+
 TEST(ControlService, OnePeerAtATimeTheNextWaitsUntilTheFirstLeaves)
 {
     Served s;

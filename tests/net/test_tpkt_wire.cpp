@@ -167,6 +167,9 @@ std::vector<Bytes> test_payloads()
     unsigned sizes[] = {0, 1, 64, 1400, 8000, Tpkt_protocol::max_payload, 2, 3, 5, 7, 0, 11};
     for (unsigned i = 0; i < sizeof(sizes) / sizeof(sizes[0]); ++i)
         p.push_back(pattern(sizes[i], i * 7 + 1));
+    // A burst longer than one pass takes, all in one segment.
+    for (unsigned i = 0; i < 100; ++i)
+        p.push_back(pattern(i % 7, i));
     return p;
 }
 enum { burst_from = 6 };
