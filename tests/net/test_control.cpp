@@ -85,7 +85,6 @@ TEST(StrmReads, WhatNoLayerAboveTakesIsReadOutNotOfferedForEver)
 TEST(ControlService, OnePeerAtATimeTheNextWaitsUntilTheFirstLeaves)
 {
     Served s;
-    Capture& err = s.err;
     s.rec.echo = true;
 
     // Frames split octet by octet, one octet per pass of the loop.
@@ -115,14 +114,14 @@ TEST(ControlService, OnePeerAtATimeTheNextWaitsUntilTheFirstLeaves)
     EXPECT_EQ(s.rec.disconnects, 1);
     EXPECT_EQ(read_n(b, 6), frame(text("b1")));
 
-    EXPECT_EQ(err.count("]: link lost: STRM: connection closed by peer"), 1u) << err.text();
+    EXPECT_EQ(s.err.count("]: link lost: STRM: connection closed by peer"), 1u) << s.err.text();
 
     // An abortive close shows as a read error.
     linger lg{1, 0};
     ::setsockopt(b.lowlevel_fd(), SOL_SOCKET, SO_LINGER, &lg, sizeof(lg));
     b.close();
     ASSERT_TRUE(run_until([&] { return s.rec.disconnects == 2; }));
-    EXPECT_EQ(err.count("]: link lost: STRM: read failed: "), 1u) << err.text();
+    EXPECT_EQ(s.err.count("]: link lost: STRM: read failed: "), 1u) << s.err.text();
 }
 
 TEST(ControlService, ThousandsOfFramesInOneWriteAndDisconnectInsideAMessage)
@@ -158,7 +157,6 @@ TEST(ControlService, ThousandsOfFramesInOneWriteAndDisconnectInsideAMessage)
 TEST(ControlService, VanishedPeerIsCutByTheConnectionCheck)
 {
     Served s(20);
-    Capture& err = s.err;
     Fd c = connect_local(s.port);
     ASSERT_TRUE(run_until([&] { return s.rec.connects == 1; }));
     int fd = s.service.lowlevel_fd();
@@ -176,13 +174,12 @@ TEST(ControlService, VanishedPeerIsCutByTheConnectionCheck)
     // check can notice.
     ::shutdown(fd, SHUT_WR);
     ASSERT_TRUE(run_until([&] { return s.rec.disconnects == 1; }));
-    EXPECT_EQ(err.count("connection check failed"), 1u) << err.text();
+    EXPECT_EQ(s.err.count("connection check failed"), 1u) << s.err.text();
 }
 
 TEST(ControlService, PeerThatNeverReadsIsCutOffNotTheDaemon)
 {
     Served s;
-    Capture& err = s.err;
     Fd deaf = connect_local(s.port, 4096);
     ASSERT_TRUE(run_until([&] { return s.rec.connects == 1; }));
     for (unsigned sends = 0; s.service.IsConnected() && sends < 2000; ++sends) {
@@ -193,7 +190,7 @@ TEST(ControlService, PeerThatNeverReadsIsCutOffNotTheDaemon)
     }
     EXPECT_FALSE(s.service.IsConnected());
     EXPECT_EQ(s.rec.disconnects, 1);
-    EXPECT_EQ(err.count("send queue full"), 1u) << err.text();
+    EXPECT_EQ(s.err.count("send queue full"), 1u) << s.err.text();
 }
 
 TEST(ControlService, ListenFailsOnABusyPortAndCloseDropsThePeer)
