@@ -29,7 +29,7 @@ AuthClient::AuthClient(AuthService& service, Fd socket, const INet4::Addr& peer,
 
 AuthClient::~AuthClient()
 {
-    EndRun();
+    CountFaults();
     mEvent.Release();
 }
 
@@ -49,7 +49,8 @@ bool AuthClient::Activate()
 
 void AuthClient::OnDisconnect()
 {
-    EndRun();
+    CountFaults();
+    mFaultTick.reset();
     mSilent.reset();
     mSocket.close();
     mEvent.Release();
@@ -59,29 +60,44 @@ void AuthClient::OnSilent(Timer*)
 {
     Guard guard(*this);
     mService.PutHeader(std::cerr);
-    std::cerr << "auth client " << mPeer << ": no record within " << AuthService::kFirstRecordMs / 1000
+    std::cerr << "auth client " << mPeer << ": no record for a modem within " << AuthService::kFirstRecordMs / 1000
               << " s, closed" << std::endl;
     OnDisconnect();
 }
 
-void AuthClient::Report(std::string fault)
+void AuthClient::Report(const std::string& fault)
 {
-    if (!fault.empty() && fault == mFault) {
-        ++mRepeats;
+    if (fault.empty())
         return;
-    }
-    EndRun();
-    if (!fault.empty())
+    // A few lines say what is wrong; more of them, whatever they hold,
+    // would only let one peer flood the log.
+    if (!mFaultTick.is_running())
+        mFaultTick.set(AuthService::kFaultPeriodMs, &AuthClient::OnFaultTick, this);
+    if (mFaultsLogged < AuthService::kFaultLines) {
+        ++mFaultsLogged;
         std::cerr << fault << std::endl;
-    mFault = std::move(fault);
+    } else {
+        ++mFaultsUnlogged;
+    }
 }
 
-void AuthClient::EndRun()
+void AuthClient::OnFaultTick(Timer*)
 {
-    if (mRepeats)
-        std::cerr << mFault << " (" << mRepeats + 1 << " times in a row)" << std::endl;
-    mRepeats = 0;
-    mFault.clear();
+    if (!mFaultsUnlogged) {
+        mFaultsLogged = 0;
+        return;
+    }
+    CountFaults();
+    mFaultTick.set(AuthService::kFaultPeriodMs, &AuthClient::OnFaultTick, this);
+}
+
+void AuthClient::CountFaults()
+{
+    if (!mFaultsUnlogged)
+        return;
+    mService.PutHeader(std::cerr);
+    std::cerr << "auth client " << mPeer << ": " << mFaultsUnlogged << " more faults not logged" << std::endl;
+    mFaultsUnlogged = 0;
 }
 
 bool AuthClient::Send(const std::vector<uint8_t>& record)
@@ -257,7 +273,6 @@ void AuthService::OnResume(Timer*)
 
 void AuthService::OnRecord(AuthClient& client, const ModemAuth::Record& record)
 {
-    client.mSilent.reset();
     // A record too short for its header holds no session to route by.
     if (record.size < ModemAuth::kHeaderSize) {
         std::ostringstream fault;
@@ -269,6 +284,9 @@ void AuthService::OnRecord(AuthClient& client, const ModemAuth::Record& record)
     client.mSessionId = static_cast<int>(record.session());
     client.mLastSpoke = ++mRecords;
     client.Report(mNotify.OnAuthRecord(client, record));
+    // Only a connection that speaks for a modem keeps its place.
+    if (client.owner())
+        client.mSilent.reset();
 }
 
 void AuthService::OnAuthSocketDisconnect(AuthClient* client)

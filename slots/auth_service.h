@@ -59,20 +59,22 @@ private:
     void OnSocketEvent(int fd, short events);
     void OnDisconnect();
     void OnSilent(Timer*);
-    // Logs a record's fault line (empty: none) unless it repeats the last
-    // one, which is only counted.
-    void Report(std::string fault);
-    // Logs how often the last fault repeated, and ends its run.
-    void EndRun();
+    // Logs a record's fault line (empty: none) while the connection's
+    // share of the log lasts, else only counts it.
+    void Report(const std::string& fault);
+    void OnFaultTick(Timer*);
+    // Logs how many faults went unlogged.
+    void CountFaults();
 
     AuthService& mService;
     Event mEvent;
     Timer mSilent;
+    Timer mFaultTick;
     Fd mSocket;
     INet4::Addr mPeer;
     int mRecursionLevel = 0;
-    std::string mFault;
-    uint64_t mRepeats = 0;
+    unsigned mFaultsLogged = 0;
+    uint64_t mFaultsUnlogged = 0;
     ModemAuth::Reader mReader;
     int mSessionId = -1;
     const void* mOwner = nullptr;
@@ -84,8 +86,9 @@ public:
     class Notify {
     public:
         virtual ~Notify() = default;
-        // A complete record of at least a header; its fault line, header
-        // included, or empty when it was taken.
+        // A complete record of at least a header; what is to be logged of
+        // it (a fault or a note, header included), empty when it was taken
+        // as it stands. Whoever takes it sets the client's owner.
         virtual std::string OnAuthRecord(AuthClient& client, const ModemAuth::Record& record) = 0;
         virtual void PutHeader(std::ostream& os) const = 0;
     };
@@ -97,9 +100,15 @@ public:
     // Listening pauses this long after an accept failure such as EMFILE,
     // which would otherwise wake the loop on every pass.
     static constexpr unsigned kAcceptPauseMs = 1000;
-    // A connection that has sent no complete record this long after its
-    // accept is closed, so silent ones cannot hold every place.
+    // A connection none of whose records has reached a modem this long
+    // after its accept is closed, so idle or babbling ones cannot hold
+    // every place.
     static constexpr unsigned kFirstRecordMs = 10000;
+    // Fault lines one connection writes before its faults are only counted;
+    // while they go on, one count line per period. A quiet period gives the
+    // lines back.
+    static constexpr unsigned kFaultLines = 4;
+    static constexpr unsigned kFaultPeriodMs = 1000;
     // Records taken from one connection per wake-up, so a flooding peer
     // cannot starve the loop; the rest wakes the next pass.
     static constexpr int kRecordsPerEvent = 32;

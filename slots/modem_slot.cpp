@@ -90,7 +90,7 @@ std::string ModemSlot::OnAuth(const ModemAuth::Record& record)
     switch (record.type()) {
     case ModemAuth::AuthRequest:
         if (record.size == ModemAuth::kAuthRequestSize)
-            OnAuthRequest(record);
+            OnAuthRequest(record, fault);
         else
             Head(fault) << "auth request, invalid size: " << record.size;
         break;
@@ -113,14 +113,14 @@ std::string ModemSlot::OnAuth(const ModemAuth::Record& record)
     return fault.str();
 }
 
-void ModemSlot::OnAuthRequest(const ModemAuth::Record& record)
+void ModemSlot::OnAuthRequest(const ModemAuth::Record& record, std::ostream& note)
 {
     bool replaced = false;
     TERM::MdmRequestUserAuth auth;
     auth.set_username(Ia5(record.Text(ModemAuth::kHeaderSize, ModemAuth::kTextSize), replaced));
     auth.set_password(Ia5(record.Text(ModemAuth::kHeaderSize + ModemAuth::kTextSize, ModemAuth::kTextSize), replaced));
     if (replaced)
-        Head(std::cerr) << "auth request: octets outside IA5 replaced by '?'" << std::endl;
+        Head(note) << "auth request: octets outside IA5 replaced by '?'";
     OnModem(TERM::ModemProceeding(auth));
 }
 

@@ -34,7 +34,8 @@ public:
     virtual void unbind() = 0;
 
     ModemFactory& factory() const;
-    // The fault line of a record it does not take, empty when it does.
+    // The fault line of a record it does not take, or the note on one it
+    // takes; empty when it takes it as it stands.
     std::string OnAuth(const ModemAuth::Record& record);
     bool EqAuthId(int id) const { return modem_id() == id; }
     bool pppd_executing() const { return mChild > 0; }
@@ -63,6 +64,6 @@ protected:
     Timer mTimer;
 
 private:
-    void OnAuthRequest(const ModemAuth::Record& record);
+    void OnAuthRequest(const ModemAuth::Record& record, std::ostream& note);
     void OnAcctInformation(const ModemAuth::Record& record);
 };

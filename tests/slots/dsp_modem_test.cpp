@@ -107,12 +107,9 @@ TEST_F(DspModemTest, FailingStepsAbortAndLeaveTheStreamsClosed)
         unsigned long code;
         std::vector<std::string> trace;
     };
-    std::vector<Case> cases{
-        {"open", true, 0, {}},
-        {"allocate", false, 0xBB0B, {}},
-        {"time slot", false, 0xBB15, {"allocate 0"}},
-        {"digital modes", false, 0xBB16, {"allocate 0", "timeslot 0"}},
-    };
+    std::vector<Case> cases{{"open", true, 0, {}}, {"allocate", false, 0xBB0B, {}},
+                            {"time slot", false, 0xBB15, {"allocate 0"}},
+                            {"digital modes", false, 0xBB16, {"allocate 0", "timeslot 0"}}};
     Create(1, p);
     for (const Case& c : cases) {
         mctl.trace.clear();
