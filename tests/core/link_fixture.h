@@ -97,16 +97,13 @@ inline LGCP::Message Connect(unsigned seq, int source, std::vector<int> const& r
 
 class LinkFixture : public ::testing::Test {
 protected:
-    // Long enough that no test but the heartbeat's own meets it.
-    virtual unsigned HeartbeatMs() const { return 600000; }
-
     void SetUp() override
     {
         // As in the daemon: a controller gone mid-write is no end of the process.
         ::signal(SIGPIPE, SIG_IGN);
         ASSERT_TRUE(HwMux::instance().Open());
         MapFactory::instance();
-        heartbeat = std::make_unique<CtrlSrv::Heartbeat>(HeartbeatMs());
+        heartbeat = std::make_unique<CtrlSrv::Heartbeat>(600000); // met by no test
         server.Bind(*heartbeat);
         server.Bind(slots);
         ASSERT_TRUE(server.Listen(0, htonl(INADDR_LOOPBACK)));

@@ -181,6 +181,10 @@ TEST_F(SlotTest, DestroyUndoesConnectionsAndLosingTheLinkDestroysNewestFirst)
     auto& deferred = make(1, 8503);
     ASSERT_EQ(slots.Connect(5, {3, 9}), Answer::success);
     ASSERT_EQ(slots.Connect(9, {1}), Answer::success);
+    std::ostringstream dump;
+    slots.Put(dump);
+    EXPECT_EQ(dump.str(), "slots: 4\n  01:test tx=8503 rx=8503 from=09:test\n  03:test tx=8501 rx=8501 from=05:test\n"
+                          "  05:test tx=8500 rx=8500 to=03:test to=09:test\n  09:test tx=8502 rx=8502 from=05:test to=01:test\n");
 
     // Destroying a source leaves its receivers unfed and idle.
     EXPECT_EQ(slots.Destroy(5), Answer::success);
@@ -196,6 +200,9 @@ TEST_F(SlotTest, DestroyUndoesConnectionsAndLosingTheLinkDestroysNewestFirst)
     EXPECT_TRUE(sw.Connections().empty());
     EXPECT_EQ(slots.count(), 1u);
     EXPECT_TRUE(deferred.is_releasing());
+    dump.str("");
+    slots.Put(dump);
+    EXPECT_EQ(dump.str(), "slots: 1\n  01:test tx=8503 rx=8503 releasing\n");
 
     // A deferred destroy still ends; its slot number is then free.
     deferred.on_release();

@@ -1,0 +1,21 @@
+// The loop's clock held where a test puts it, in ms from the start: moving
+// it fires the timers due and runs the deferred calls. Live again after.
+#pragma once
+
+#include "framework/multiplexer.h"
+#include "framework/mux_time.h"
+
+namespace test {
+
+struct FrozenClock {
+    FrozenClock() { at(0); }
+    ~FrozenClock() { Mux::mux_cleartimeofday(); }
+    void at(uint64_t ms) const
+    {
+        Mux::g_tv_mono = Mux::timeval(int((start + ms) / 1000), int((start + ms) % 1000 * 1000));
+        multiplexer.timers_schedule();
+    }
+    const uint64_t start = Mux::milliseconds();
+};
+
+} // namespace test
