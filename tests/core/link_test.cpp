@@ -154,12 +154,17 @@ TEST_F(LinkFixture, EveryErrorCause)
     signal.get_pdu().select_signal().select_activated();
     ExpectAnswer(Exchange(signal)[0], -1, -1, LGCP::ErrorCause::unexpectedMsgType);
 
-    // Octets that do not decode; the link stays and is served after.
-    ASSERT_TRUE(client.Send(Octets{'\x7f', '\x7f', '\x7f'}));
-    ExpectAnswer(Receive(1)[0], -1, -1, LGCP::ErrorCause::invalidParams);
-    ASSERT_TRUE(client.Send(Octets{}));
-    ExpectAnswer(Receive(1)[0], -1, -1, LGCP::ErrorCause::invalidParams);
-    EXPECT_EQ(server.undecoded(), 2u);
+    // Octets that do not decode, logged up to 32; the link stays and is served after.
+    for (size_t n : {33, 32, 0}) {
+        ASSERT_TRUE(client.Send(Octets(n, '\x7f')));
+        ExpectAnswer(Receive(1)[0], -1, -1, LGCP::ErrorCause::invalidParams);
+    }
+    std::string octets = "7F";
+    for (int i = 1; i < 32; ++i)
+        octets += " 7F";
+    for (std::string line : {"(33 octets): " + octets + " ...\n", "(32 octets): " + octets + "\n", std::string("(0 octets): \n")})
+        EXPECT_EQ(err.count("]: message not decoded " + line), 1u) << err.text();
+    EXPECT_EQ(server.undecoded(), 3u);
     EXPECT_EQ(Slots::instance().count(), 3u);
     EXPECT_TRUE(sw.Connections().empty());
     EXPECT_TRUE(sw.IsIdle(8193));
