@@ -170,8 +170,12 @@ TEST(ControlService, ListenFailsOnABusyPortAndCloseDropsThePeer)
     Served s;
     Fd c = connect_local(s.port);
     ASSERT_TRUE(run_until([&] { return s.rec.connects == 1; }));
+    // What was sent before still leaves, ahead of the end.
+    Packet last = packet(text("last"));
+    s.service.Send(last);
     s.service.Close();
     EXPECT_EQ(s.rec.disconnects, 1);
+    EXPECT_EQ(read_n(c, 8), frame(text("last")));
     EXPECT_TRUE(sees_eof(c));
     EXPECT_FALSE(connect_local(s.port));
 }
