@@ -1,5 +1,7 @@
 #include "link_fixture.h"
 
+#include "framework/version.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -15,6 +17,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -367,17 +370,26 @@ TEST(Daemon, ControllerOutOfDescriptorsIsClosedAndTheNextIsServed)
     test::ExpectAnswer(Exchange(client, Ping(2), 1)[0], 2, -1);
 }
 
-TEST(Daemon, UnknownOptionPrintsTheUsageAndFails)
+// Options that end the daemon at once, before any pid file: a bad one
+// fails with the usage, help and version succeed.
+TEST(Daemon, OptionsThatEndAtOnce)
 {
-    DaemonProcess daemon;
-    ASSERT_TRUE(daemon.Start({"--frobnicate"}));
-    int status = daemon.Wait();
-    ASSERT_NE(status, -1);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == DaemonProcess::kNoNamespace)
-        GTEST_SKIP() << "no mount namespace here";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << status;
-    EXPECT_EQ(daemon.output().rfind("Usage: server", 0), 0u) << daemon.output();
-    EXPECT_NE(access(daemon.Path("run/server.pid").c_str(), F_OK), 0);
+    std::ostringstream version;
+    version << Version::current << "\n";
+    for (auto [option, failed, usage] : {std::tuple{"--frobnicate", true, true}, {"-h", false, true},
+                                         {"--help", false, true}, {"--version", false, false}}) {
+        DaemonProcess daemon;
+        ASSERT_TRUE(daemon.Start({option}));
+        int status = daemon.Wait();
+        ASSERT_NE(status, -1);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == DaemonProcess::kNoNamespace)
+            GTEST_SKIP() << "no mount namespace here";
+        EXPECT_TRUE(WIFEXITED(status) && (WEXITSTATUS(status) != 0) == failed) << option << " " << status;
+        EXPECT_EQ(daemon.output().rfind("Usage: server", 0) == 0, usage) << daemon.output();
+        if (!usage)
+            EXPECT_EQ(daemon.output(), version.str());
+        EXPECT_NE(access(daemon.Path("run/server.pid").c_str(), F_OK), 0);
+    }
 }
 
 } // namespace
