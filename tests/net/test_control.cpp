@@ -19,7 +19,6 @@ using namespace nettest;
 TEST(ControlService, OnePeerAtATimeTheNextWaitsUntilTheFirstLeaves)
 {
     Served s;
-    Capture& err = s.err;
     s.rec.echo = true;
 
     // Frames split octet by octet, one octet per pass of the loop.
@@ -49,14 +48,14 @@ TEST(ControlService, OnePeerAtATimeTheNextWaitsUntilTheFirstLeaves)
     EXPECT_EQ(s.rec.disconnects, 1);
     EXPECT_EQ(read_n(b, 6), frame(text("b1")));
 
-    EXPECT_EQ(err.count("]: link lost: STRM: connection closed by peer"), 1u) << err.text();
+    EXPECT_EQ(s.err.count("]: link lost: STRM: connection closed by peer"), 1u) << s.err.text();
 
     // An abortive close shows as a read error.
     linger lg{1, 0};
     ::setsockopt(b.lowlevel_fd(), SOL_SOCKET, SO_LINGER, &lg, sizeof(lg));
     b.close();
     ASSERT_TRUE(run_until([&] { return s.rec.disconnects == 2; }));
-    EXPECT_EQ(err.count("]: link lost: STRM: read failed: "), 1u) << err.text();
+    EXPECT_EQ(s.err.count("]: link lost: STRM: read failed: "), 1u) << s.err.text();
 
     // One that resets before an answer leaves: the write fails first.
     Fd c = connect_local(s.port);
@@ -68,7 +67,7 @@ TEST(ControlService, OnePeerAtATimeTheNextWaitsUntilTheFirstLeaves)
     Packet p = packet(Bytes{1});
     s.service.Send(p);
     ASSERT_TRUE(run_until([&] { return s.rec.disconnects == 3; }));
-    EXPECT_EQ(err.count("]: link lost: STRM: write failed: "), 1u) << err.text();
+    EXPECT_EQ(s.err.count("]: link lost: STRM: write failed: "), 1u) << s.err.text();
 }
 
 TEST(ControlService, ThousandsOfFramesInOneWriteAndDisconnectInsideAMessage)
