@@ -66,10 +66,11 @@ public:
             if ((::access(onto, F_OK) < 0 && ::mkdir(onto, 0755) < 0)
                 || ::mount((mRoot + from).c_str(), onto, nullptr, MS_BIND, nullptr) < 0)
                 _exit(kNoNamespace);
-        // The board's switch device: an empty file on a /dev of our own.
+        // The board's switch device and watchdog: empty files on a /dev of our own.
         if (mBoardDevices
-            && (::mount("tmpfs", "/dev", "tmpfs", 0, nullptr) < 0
-                || ::close(::open("/dev/hal", O_RDWR | O_CREAT, 0600)) < 0))
+            && (::mount("tmpfs", "/dev", "tmpfs", 0, nullptr) < 0 || ::mkdir("/dev/misc", 0755) < 0
+                || ::close(::open("/dev/hal", O_RDWR | O_CREAT, 0600)) < 0
+                || ::close(::open("/dev/misc/gw-wd", O_RDWR | O_CREAT, 0600)) < 0))
             _exit(kNoNamespace);
         int out = ::open(Path(mOutput).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(out, 1);
@@ -112,7 +113,7 @@ public:
     }
     std::string output() const { return Read(mOutput); }
     std::string AwaitOutput(std::string const& text) const { return Await(mOutput, text); }
-    std::string Path(std::string const& relative) const { return mRoot + "/" + relative; }
+    std::string Path(std::string const& relative) const { return relative[0] == '/' ? relative : mRoot + "/" + relative; }
     pid_t pid() const { return mPid; }
     void WithBoardDevices() { mBoardDevices = true; }
 
@@ -327,6 +328,9 @@ TEST(Daemon, TheBoardsOwnDevicesAreUsedWhenItsSwitchIsThere)
     std::string out = daemon.AwaitOutput("Starting server");
     EXPECT_EQ(out.rfind("server: using the board's devices\n", 0), 0u) << out;
     EXPECT_EQ(out.find("stand-in"), std::string::npos) << out;
+    // The loop drives the watchdog.
+    std::string wd = daemon.Await("/proc/" + std::to_string(daemon.pid()) + "/root/dev/misc/gw-wd");
+    EXPECT_EQ(wd.rfind("START", 0), 0u) << wd;
 }
 
 TEST(Daemon, ControllerOutOfDescriptorsIsClosedAndTheNextIsServed)
