@@ -73,7 +73,7 @@ protected:
     Watcher watcher;
 };
 
-TEST_F(ServerTest, EachCommandGetsExactlyOneAnswer)
+TEST_F(ServerTest, EachCommandGetsExactlyOneAnswerAtOnceOrLater)
 {
     Capture err(std::cerr);
     display.Outside(); // before any command, too
@@ -91,10 +91,8 @@ TEST_F(ServerTest, EachCommandGetsExactlyOneAnswer)
     ExpectQuiet();
     EXPECT_EQ(err.count("answer without a command to answer, dropped"), 3u) << err.text();
     EXPECT_EQ(server.commands(), 4u);
-}
 
-TEST_F(ServerTest, DelayedAnswersKeepTheCommandAndDieWithTheConnection)
-{
+    // A delayed answer keeps its command, and dies with the connection.
     EXPECT_TRUE(client.Send(Encode(Show(41, 4))));
     ExpectQuiet();
     ASSERT_TRUE(display.token.valid());

@@ -194,13 +194,6 @@ bool Connect(test::TpktClient& client, unsigned short port)
     return client.connected();
 }
 
-LGCP::Message Ping(unsigned seq)
-{
-    LGCP::Message ping = test::Command(seq);
-    test::Body(ping).select_ping();
-    return ping;
-}
-
 TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
 {
     DaemonProcess daemon;
@@ -219,7 +212,7 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
         test::ExpectAnswer(got[0], m.get_seq().getValue(), m.get_slot().getValue());
         return got;
     };
-    test::ExpectAnswer(Exchange(client, Ping(1), 1)[0], 1, -1);
+    test::ExpectAnswer(Exchange(client, test::Ping(1), 1)[0], 1, -1);
     test::ExpectStream(created(test::CreateMap(2, 5, 40), 3)[2], 5, false, true, 8232);
     // The mixer's units are known after a query.
     LGCP::Message query = test::Command(3);
@@ -344,7 +337,7 @@ TEST(Daemon, ControllerOutOfDescriptorsIsClosedAndTheNextIsServed)
     {
         test::TpktClient first;
         ASSERT_TRUE(Connect(first, port)) << daemon.output();
-        ASSERT_EQ(Exchange(first, Ping(1), 1)[0].get_seq().getValue(), 1u) << daemon.output();
+        ASSERT_EQ(Exchange(first, test::Ping(1), 1)[0].get_seq().getValue(), 1u) << daemon.output();
     }
     std::string out = daemon.AwaitOutput("connection closed by peer");
     ASSERT_NE(out.find("connection closed by peer"), std::string::npos) << out;
@@ -371,7 +364,7 @@ TEST(Daemon, ControllerOutOfDescriptorsIsClosedAndTheNextIsServed)
     ASSERT_EQ(::prlimit(daemon.pid(), RLIMIT_NOFILE, &old, nullptr), 0);
     test::TpktClient client;
     ASSERT_TRUE(Connect(client, port));
-    test::ExpectAnswer(Exchange(client, Ping(2), 1)[0], 2, -1);
+    test::ExpectAnswer(Exchange(client, test::Ping(2), 1)[0], 2, -1);
 }
 
 // Options that end the daemon at once, before any pid file: a bad one

@@ -129,10 +129,7 @@ TEST_F(E1Test, TrunkGoingDownReachesTheFactoriesBeforeTheController)
     maintenance.SetAlarms(0, 0);
     e1->Poll();
     EXPECT_EQ(Heard(2), (std::vector<Status>{{0, kNormal}, {2, kNormal}}));
-}
 
-TEST_F(E1Test, AlarmsNameTheStateAndOnlyFittedTrunksAreReported)
-{
     // The most basic of several alarms names the state.
     EXPECT_EQ(E1Service::StateOf(Maintenance::kDisabled | Maintenance::kLossOfSignal), ACP::TrunkState::disabled);
     EXPECT_EQ(E1Service::StateOf(Maintenance::kLossOfSignal | Maintenance::kLossOfFrame | Maintenance::kAis),

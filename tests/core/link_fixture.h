@@ -61,6 +61,13 @@ inline LGCP::Command& Body(LGCP::Message& m)
     return m.get_pdu().get_command();
 }
 
+inline LGCP::Message Ping(unsigned seq, int slot = -1)
+{
+    LGCP::Message m = Command(seq, slot);
+    Body(m).select_ping();
+    return m;
+}
+
 inline LGCP::Message CreateE1(unsigned seq, int slot, int trunk, int timeslot)
 {
     LGCP::Message m = Command(seq, slot);

@@ -101,10 +101,7 @@ TEST_F(LifecycleTest, LosingTheControllerDestroysEverySlotAndVoidsLateAnswers)
     ASSERT_NE(slot, nullptr);
     slot->on_release();
     EXPECT_EQ(Slots::instance().count(), 0u);
-    LGCP::Message ping = Command(6);
-    Body(ping).select_ping();
-    auto got = Exchange(ping);
-    ExpectAnswer(got[0], 6, -1);
+    ExpectAnswer(Exchange(Ping(6))[0], 6, -1);
     ExpectQuiet();
 }
 

@@ -68,9 +68,7 @@ TEST_F(LinkFixture, QueryPingAndCommandsNoServiceTakes)
     EXPECT_EQ(bri, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
     ExpectAnswer(got[1], 7, -1);
 
-    LGCP::Message ping = Command(0xFFFFFFFFu, 1023);
-    Body(ping).select_ping();
-    ExpectAnswer(Exchange(ping)[0], 0xFFFFFFFFL, 1023);
+    ExpectAnswer(Exchange(Ping(0xFFFFFFFFu, 1023))[0], 0xFFFFFFFFL, 1023);
 
     // Nothing takes the board commands yet.
     LGCP::Message trunkCfg = Command(9, 2);

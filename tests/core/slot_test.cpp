@@ -159,23 +159,6 @@ TEST_F(SlotTest, StreamChangesAreReportedOnceAndInactiveOnesDisconnect)
     EXPECT_TRUE(sw.Connections().empty());
 }
 
-TEST_F(SlotTest, ASlotItsFactoryDropsLeavesNoEntryBehind)
-{
-    struct Plain : Slot {
-        using Slot::Slot;
-        const char* GetName() const override { return "plain"; }
-    };
-    auto* dropped = new Plain(factory);
-    std::ostringstream os;
-    os << *dropped; // no number yet
-    Slots::instance().Enter(8, *dropped);
-    os << " " << *dropped;
-    EXPECT_EQ(os.str(), "na:plain 08:plain");
-    delete dropped;
-    EXPECT_EQ(Slots::instance().Find(8), nullptr);
-    EXPECT_EQ(Slots::instance().Free(8), Answer::success);
-}
-
 TEST_F(SlotTest, DestroyUndoesConnectionsAndLosingTheLinkDestroysNewestFirst)
 {
     Slots& slots = Slots::instance();
@@ -216,6 +199,21 @@ TEST_F(SlotTest, DestroyUndoesConnectionsAndLosingTheLinkDestroysNewestFirst)
     auto& live = make(2, 8505);
     live.on_release();
     EXPECT_EQ(slots.Find(2), &live);
+
+    // A slot that its factory drops leaves no entry behind.
+    struct Plain : Slot {
+        using Slot::Slot;
+        const char* GetName() const override { return "plain"; }
+    };
+    auto* dropped = new Plain(factory);
+    std::ostringstream os;
+    os << *dropped; // no number yet
+    Slots::instance().Enter(8, *dropped);
+    os << " " << *dropped;
+    EXPECT_EQ(os.str(), "na:plain 08:plain");
+    delete dropped;
+    EXPECT_EQ(Slots::instance().Find(8), nullptr);
+    EXPECT_EQ(Slots::instance().Free(8), Answer::success);
 }
 
 } // namespace
