@@ -113,7 +113,7 @@ public:
     }
     std::string output() const { return Read(mOutput); }
     std::string AwaitOutput(std::string const& text) const { return Await(mOutput, text); }
-    std::string Path(std::string const& relative) const { return relative[0] == '/' ? relative : mRoot + "/" + relative; }
+    std::string Path(std::string const& path) const { return path[0] == '/' ? path : mRoot + "/" + path; }
     pid_t pid() const { return mPid; }
     void WithBoardDevices() { mBoardDevices = true; }
 

@@ -170,8 +170,9 @@ TEST_F(SlotTest, DestroyUndoesConnectionsAndLosingTheLinkDestroysNewestFirst)
     ASSERT_EQ(slots.Connect(9, {0}), Answer::success);
     std::ostringstream dump;
     slots.Put(dump);
-    EXPECT_EQ(dump.str(), "slots: 4\n  00:test tx=8503 rx=8503 from=09:test\n  03:test tx=8501 rx=8501 from=05:test\n"
-                          "  05:test tx=8500 rx=8500 to=03:test to=09:test\n  09:test tx=8502 rx=8502 from=05:test to=00:test\n");
+    EXPECT_EQ(dump.str(), "slots: 4\n  00:test tx=8503 rx=8503 from=09:test\n"
+                          "  03:test tx=8501 rx=8501 from=05:test\n  05:test tx=8500 rx=8500 to=03:test to=09:test\n"
+                          "  09:test tx=8502 rx=8502 from=05:test to=00:test\n");
 
     // Destroying a source leaves its receivers unfed and idle.
     EXPECT_EQ(slots.Destroy(5), Answer::success);
