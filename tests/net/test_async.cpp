@@ -229,23 +229,25 @@ TEST(AsyncCopy, DestinationClosingEndsWithErrorAndHandlerMayDelete)
     }
 }
 
-TEST(AsyncCopy, SourceEndingWithoutDataAndBadDescriptors)
+TEST(AsyncCopy, DefaultsAndBadDescriptors)
 {
-    // An empty source completes done, from the loop.
+    // Unset, the buffer is 1024 octets: each chunk one write, one record on a
+    // packet socket; the end of the source completes done, from the loop.
     {
-        Fd a, b;
-        unix_pair(a, b);
-        Fd reader, writer;
-        tcp_pair(reader, writer);
+        int sp[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sp), 0);
+        Fd reader(sp[0]), writer(sp[1]);
         CopyUser u;
         u.delete_self = true;
-        ASSERT_TRUE(u.copy->Start(b, writer));
-        a.close();
-        b.close();
+        ASSERT_TRUE(u.copy->Start(file_with(pattern(2500)), writer));
         writer.close();
         ASSERT_TRUE(run_until([&] { return !u.statuses.empty(); }));
         EXPECT_EQ(u.statuses, std::vector<int>{5});
-        EXPECT_TRUE(sees_eof(reader));
+        std::vector<ssize_t> records;
+        char buf[4096];
+        for (ssize_t n; (n = ::recv(reader.lowlevel_fd(), buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+            records.push_back(n);
+        EXPECT_EQ(records, (std::vector<ssize_t>{1024, 1024, 452}));
     }
     // A descriptor that is not open fails on the next pass, not inside Start.
     {
