@@ -1,5 +1,4 @@
-// The loop's clock held where a test puts it, in ms from the start: moving
-// it fires the timers due and runs the deferred calls. Live again after.
+// The loop's clock held at ms from the start; moving it fires what falls due.
 #pragma once
 
 #include "framework/multiplexer.h"

@@ -373,8 +373,10 @@ TEST(Daemon, OptionsThatEndAtOnce)
 {
     std::ostringstream version;
     version << Version::current << "\n";
-    for (auto [option, failed, usage] : {std::tuple{"--frobnicate", true, true}, {"-h", false, true},
-                                         {"--help", false, true}, {"--version", false, false}}) {
+    std::string const usage = "Usage: server";
+    for (auto [option, failed, start] : {std::tuple<char const*, bool, std::string>{"--frobnicate", true, usage},
+                                         {"-h", false, usage}, {"--help", false, usage},
+                                         {"--version", false, version.str()}}) {
         DaemonProcess daemon;
         ASSERT_TRUE(daemon.Start({option}));
         int status = daemon.Wait();
@@ -382,9 +384,7 @@ TEST(Daemon, OptionsThatEndAtOnce)
         if (WIFEXITED(status) && WEXITSTATUS(status) == DaemonProcess::kNoNamespace)
             GTEST_SKIP() << "no mount namespace here";
         EXPECT_TRUE(WIFEXITED(status) && (WEXITSTATUS(status) != 0) == failed) << option << " " << status;
-        EXPECT_EQ(daemon.output().rfind("Usage: server", 0) == 0, usage) << daemon.output();
-        if (!usage)
-            EXPECT_EQ(daemon.output(), version.str());
+        EXPECT_EQ(daemon.output().rfind(start, 0), 0u) << daemon.output();
         EXPECT_NE(access(daemon.Path("run/server.pid").c_str(), F_OK), 0);
     }
 }

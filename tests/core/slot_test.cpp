@@ -207,11 +207,11 @@ TEST_F(SlotTest, DestroyUndoesConnectionsAndLosingTheLinkDestroysNewestFirst)
         const char* GetName() const override { return "plain"; }
     };
     auto* dropped = new Plain(factory);
-    std::ostringstream os;
-    os << *dropped; // no number yet
+    dump.str("");
+    dump << *dropped << " "; // no number yet
     Slots::instance().Enter(8, *dropped);
-    os << " " << *dropped;
-    EXPECT_EQ(os.str(), "na:plain 08:plain");
+    dump << *dropped;
+    EXPECT_EQ(dump.str(), "na:plain 08:plain");
     delete dropped;
     EXPECT_EQ(Slots::instance().Find(8), nullptr);
     EXPECT_EQ(Slots::instance().Free(8), Answer::success);

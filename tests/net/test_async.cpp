@@ -154,10 +154,10 @@ Fd file_with(Bytes const& b)
 }
 
 // Both ends of a local stream socket pair.
-void unix_pair(Fd& a, Fd& b)
+void unix_pair(Fd& a, Fd& b, int type = SOCK_STREAM)
 {
     int sp[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, sp), 0);
+    ASSERT_EQ(::socketpair(AF_UNIX, type, 0, sp), 0);
     a = Fd(sp[0]);
     b = Fd(sp[1]);
 }
@@ -234,9 +234,8 @@ TEST(AsyncCopy, DefaultsAndBadDescriptors)
     // Unset, the buffer is 1024 octets: each chunk one write, one record on a
     // packet socket; the end of the source completes done, from the loop.
     {
-        int sp[2];
-        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sp), 0);
-        Fd reader(sp[0]), writer(sp[1]);
+        Fd reader, writer;
+        unix_pair(reader, writer, SOCK_SEQPACKET);
         CopyUser u;
         u.delete_self = true;
         ASSERT_TRUE(u.copy->Start(file_with(pattern(2500)), writer));
