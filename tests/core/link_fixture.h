@@ -153,9 +153,8 @@ protected:
     void ExpectServing(unsigned seq)
     {
         seq += 100000; // apart from the commands still being answered
-        LGCP::Message query;
-        query.set_seq(seq);
-        query.get_pdu().select_command().select_query();
+        LGCP::Message query = Command(seq);
+        Body(query).select_query();
         EXPECT_TRUE(client.Send(Encode(query)));
         bool answered = false;
         EXPECT_TRUE(loop.RunUntil([&] {
