@@ -264,6 +264,7 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     created(t38, 3);
 
     ASSERT_EQ(kill(daemon.pid(), SIGHUP), 0); // a resource update, nothing sent
+    EXPECT_NE(access(daemon.Path("log/server-status").c_str(), F_OK), 0) << "a status dump nobody asked for";
     ASSERT_EQ(kill(daemon.pid(), SIGUSR2), 0);
     std::string dump = daemon.Await("log/server-status", "05:map");
     EXPECT_NE(dump.find("05:map"), std::string::npos) << dump << daemon.output();

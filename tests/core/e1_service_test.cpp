@@ -2,6 +2,7 @@
 #include "board/maintenance.h"
 #include "standin/maintenance.h"
 #include "tests/core/link_fixture.h"
+#include "tests/frozen_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -62,12 +63,10 @@ constexpr int kLossCarrier = ACP::TrunkState::lossCarrier;
 
 class E1Test : public test::LinkFixture {
 protected:
-    virtual unsigned PeriodMs() const { return 600000; }
-
     void SetUp() override
     {
         LinkFixture::SetUp();
-        e1 = std::make_unique<E1Service>(PeriodMs());
+        e1 = std::make_unique<E1Service>(600000); // met by no test
         // Bound last, as in the daemon; the controller comes again to meet it.
         server.Bind(*e1);
         client.Close();
@@ -175,24 +174,30 @@ TEST_F(E1Test, FailingDeviceIsLoggedOnceAndRecovers)
     EXPECT_EQ(Heard(1), (std::vector<Status>{{2, ACP::TrunkState::lossBF}}));
 }
 
-class E1TimerTest : public E1Test {
-protected:
-    unsigned PeriodMs() const override { return 2; }
-};
-
-TEST_F(E1TimerTest, WatchesOnlyWhileAControllerIsConnected)
+// The daemon's own period, on a clock the test moves: a read every second
+// while a controller is connected, none after.
+TEST_F(E1Test, WatchesEverySecondOnlyWhileAControllerIsConnected)
 {
-    EXPECT_TRUE(e1->is_running());
-    maintenance.SetAlarms(3, Maintenance::kDisabled);
+    E1Service daemons;
+    server.Bind(daemons);
+    {
+        test::FrozenClock clock;
+        daemons.OnConnect();
+        maintenance.SetAlarms(3, Maintenance::kDisabled);
+        clock.at(999);
+        EXPECT_EQ(daemons.State(3), kNormal);
+        clock.at(1000);
+        EXPECT_EQ(daemons.State(3), ACP::TrunkState::disabled);
+    }
     EXPECT_EQ(Heard(1), (std::vector<Status>{{3, ACP::TrunkState::disabled}}));
 
     client.Close();
     ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
-    EXPECT_FALSE(e1->is_running());
+    EXPECT_FALSE(daemons.is_running());
     board.Prune();
     EXPECT_TRUE(board.Channels(Maintenance::kDevice).empty());
     size_t reads = maintenance.reads();
-    loop.Settle();
+    test::FrozenClock().at(5000);
     EXPECT_EQ(maintenance.reads(), reads);
 }
 
