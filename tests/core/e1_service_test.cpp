@@ -44,17 +44,14 @@ public:
         const ACP::TrunkStatus& s = signal.get_trunkStatus();
         seen.emplace_back(s.get_trunk().getValue(), s.get_state().asInt());
         test::Octets payload;
-        while (controller.Take(payload)) {
+        while (controller.Take(payload))
             early.push_back(test::Decode(payload));
-            ++heard;
-        }
-        heardAtOffer.push_back(heard);
+        heardAtOffer.push_back(early.size());
     }
 
     test::TpktClient& controller;
     std::vector<Status> seen;
     std::vector<LGCP::Message> early; // taken from the controller meanwhile
-    size_t heard = 0;
     std::vector<size_t> heardAtOffer; // signals the controller had at each offer
 };
 
@@ -84,7 +81,6 @@ protected:
             std::vector<LGCP::Message> rest = Receive(count - got.size());
             got.insert(got.end(), rest.begin(), rest.end());
         }
-        listener.heard = 0;
         listener.heardAtOffer.clear();
         return Statuses(got);
     }
