@@ -173,7 +173,7 @@ TEST(ControlService, ListenFailsOnABusyPortAndCloseDropsThePeer)
     Packet last = packet(text("last"));
     s.service.Send(last);
     s.service.Close();
-    EXPECT_EQ(s.rec.disconnects, 1);
+    EXPECT_EQ(s.out.count("]: disconnected: listener closed\n"), 1u) << s.out.text() << s.err.text();
     EXPECT_EQ(read_n(c, 8), frame(text("last")));
     EXPECT_TRUE(sees_eof(c));
     EXPECT_FALSE(connect_local(s.port));
