@@ -248,12 +248,14 @@ TEST(AsyncCopy, DefaultsAndBadDescriptors)
             records.push_back(n);
         EXPECT_EQ(records, (std::vector<ssize_t>{1024, 1024, 452}));
     }
-    // A descriptor that is not open fails on the next pass, not inside Start.
-    {
+    // A descriptor that is not open fails on the next pass, not inside Start;
+    // so does a source that cannot be read (a folder).
+    Fd reader, writer;
+    unix_pair(reader, writer);
+    for (bool folder : {false, true}) {
         CopyUser u;
-        Fd none;
-        Fd f = file_with(Bytes{1});
-        ASSERT_TRUE(u.copy->Start(f, none));
+        ASSERT_TRUE(folder ? u.copy->Start(Fd(::open("/", O_RDONLY | O_DIRECTORY)), writer)
+                           : u.copy->Start(file_with(Bytes{1}), Fd()));
         EXPECT_TRUE(u.statuses.empty());
         ASSERT_TRUE(run_until([&] { return !u.statuses.empty(); }));
         EXPECT_EQ(u.statuses, std::vector<int>{4});
