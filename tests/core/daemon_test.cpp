@@ -1,5 +1,7 @@
 #include "link_fixture.h"
 
+#include "framework/version.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -15,6 +17,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -63,10 +66,11 @@ public:
             if ((::access(onto, F_OK) < 0 && ::mkdir(onto, 0755) < 0)
                 || ::mount((mRoot + from).c_str(), onto, nullptr, MS_BIND, nullptr) < 0)
                 _exit(kNoNamespace);
-        // The board's switch device: an empty file on a /dev of our own.
+        // The board's switch device and watchdog: empty files on a /dev of our own.
         if (mBoardDevices
-            && (::mount("tmpfs", "/dev", "tmpfs", 0, nullptr) < 0
-                || ::close(::open("/dev/hal", O_RDWR | O_CREAT, 0600)) < 0))
+            && (::mount("tmpfs", "/dev", "tmpfs", 0, nullptr) < 0 || ::mkdir("/dev/misc", 0755) < 0
+                || ::close(::open("/dev/hal", O_RDWR | O_CREAT, 0600)) < 0
+                || ::close(::open("/dev/misc/gw-wd", O_RDWR | O_CREAT, 0600)) < 0))
             _exit(kNoNamespace);
         int out = ::open(Path(mOutput).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(out, 1);
@@ -109,7 +113,7 @@ public:
     }
     std::string output() const { return Read(mOutput); }
     std::string AwaitOutput(std::string const& text) const { return Await(mOutput, text); }
-    std::string Path(std::string const& relative) const { return mRoot + "/" + relative; }
+    std::string Path(std::string const& path) const { return path[0] == '/' ? path : mRoot + "/" + path; }
     pid_t pid() const { return mPid; }
     void WithBoardDevices() { mBoardDevices = true; }
 
@@ -190,13 +194,6 @@ bool Connect(test::TpktClient& client, unsigned short port)
     return client.connected();
 }
 
-LGCP::Message Ping(unsigned seq)
-{
-    LGCP::Message ping = test::Command(seq);
-    test::Body(ping).select_ping();
-    return ping;
-}
-
 TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
 {
     DaemonProcess daemon;
@@ -215,7 +212,7 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
         test::ExpectAnswer(got[0], m.get_seq().getValue(), m.get_slot().getValue());
         return got;
     };
-    test::ExpectAnswer(Exchange(client, Ping(1), 1)[0], 1, -1);
+    test::ExpectAnswer(Exchange(client, test::Ping(1), 1)[0], 1, -1);
     test::ExpectStream(created(test::CreateMap(2, 5, 40), 3)[2], 5, false, true, 8232);
     // The mixer's units are known after a query.
     LGCP::Message query = test::Command(3);
@@ -267,6 +264,7 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     created(t38, 3);
 
     ASSERT_EQ(kill(daemon.pid(), SIGHUP), 0); // a resource update, nothing sent
+    EXPECT_NE(access(daemon.Path("log/server-status").c_str(), F_OK), 0) << "a status dump nobody asked for";
     ASSERT_EQ(kill(daemon.pid(), SIGUSR2), 0);
     std::string dump = daemon.Await("log/server-status", "05:map");
     EXPECT_NE(dump.find("05:map"), std::string::npos) << dump << daemon.output();
@@ -324,6 +322,9 @@ TEST(Daemon, TheBoardsOwnDevicesAreUsedWhenItsSwitchIsThere)
     std::string out = daemon.AwaitOutput("Starting server");
     EXPECT_EQ(out.rfind("server: using the board's devices\n", 0), 0u) << out;
     EXPECT_EQ(out.find("stand-in"), std::string::npos) << out;
+    // The loop drives the watchdog.
+    std::string wd = daemon.Await("/proc/" + std::to_string(daemon.pid()) + "/root/dev/misc/gw-wd");
+    EXPECT_EQ(wd.rfind("START", 0), 0u) << wd;
 }
 
 TEST(Daemon, ControllerOutOfDescriptorsIsClosedAndTheNextIsServed)
@@ -337,7 +338,7 @@ TEST(Daemon, ControllerOutOfDescriptorsIsClosedAndTheNextIsServed)
     {
         test::TpktClient first;
         ASSERT_TRUE(Connect(first, port)) << daemon.output();
-        ASSERT_EQ(Exchange(first, Ping(1), 1)[0].get_seq().getValue(), 1u) << daemon.output();
+        ASSERT_EQ(Exchange(first, test::Ping(1), 1)[0].get_seq().getValue(), 1u) << daemon.output();
     }
     std::string out = daemon.AwaitOutput("connection closed by peer");
     ASSERT_NE(out.find("connection closed by peer"), std::string::npos) << out;
@@ -364,7 +365,7 @@ TEST(Daemon, ControllerOutOfDescriptorsIsClosedAndTheNextIsServed)
     ASSERT_EQ(::prlimit(daemon.pid(), RLIMIT_NOFILE, &old, nullptr), 0);
     test::TpktClient client;
     ASSERT_TRUE(Connect(client, port));
-    test::ExpectAnswer(Exchange(client, Ping(2), 1)[0], 2, -1);
+    test::ExpectAnswer(Exchange(client, test::Ping(2), 1)[0], 2, -1);
 }
 
 // Detached, it leaves the streams it was started with at once: even the
@@ -387,17 +388,26 @@ TEST(Daemon, DetachedWritesNothingToItsCallersStreams)
     EXPECT_EQ(daemon.output(), "");
 }
 
-TEST(Daemon, UnknownOptionPrintsTheUsageAndFails)
+// Options that end the daemon at once, before any pid file: a bad one
+// fails with the usage, help and version succeed.
+TEST(Daemon, OptionsThatEndAtOnce)
 {
-    DaemonProcess daemon;
-    ASSERT_TRUE(daemon.Start({"--frobnicate"}));
-    int status = daemon.Wait();
-    ASSERT_NE(status, -1);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == DaemonProcess::kNoNamespace)
-        GTEST_SKIP() << "no mount namespace here";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
-    EXPECT_EQ(daemon.output().rfind("Usage: server", 0), 0u) << daemon.output();
-    EXPECT_NE(access(daemon.Path("run/server.pid").c_str(), F_OK), 0);
+    std::ostringstream version;
+    version << Version::current << "\n";
+    std::string const usage = "Usage: server";
+    for (auto [option, failed, start] : {std::tuple<char const*, bool, std::string>{"--frobnicate", true, usage},
+                                         {"-h", false, usage}, {"--help", false, usage},
+                                         {"--version", false, version.str()}}) {
+        DaemonProcess daemon;
+        ASSERT_TRUE(daemon.Start({option}));
+        int status = daemon.Wait();
+        ASSERT_NE(status, -1);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == DaemonProcess::kNoNamespace)
+            GTEST_SKIP() << "no mount namespace here";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (failed ? 1 : 0)) << option << " " << status;
+        EXPECT_EQ(daemon.output().rfind(start, 0), 0u) << daemon.output();
+        EXPECT_NE(access(daemon.Path("run/server.pid").c_str(), F_OK), 0);
+    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "board/maintenance.h"
 #include "standin/maintenance.h"
 #include "tests/core/link_fixture.h"
+#include "tests/frozen_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -43,17 +44,14 @@ public:
         const ACP::TrunkStatus& s = signal.get_trunkStatus();
         seen.emplace_back(s.get_trunk().getValue(), s.get_state().asInt());
         test::Octets payload;
-        while (controller.Take(payload)) {
+        while (controller.Take(payload))
             early.push_back(test::Decode(payload));
-            ++heard;
-        }
-        heardAtOffer.push_back(heard);
+        heardAtOffer.push_back(early.size());
     }
 
     test::TpktClient& controller;
     std::vector<Status> seen;
     std::vector<LGCP::Message> early; // taken from the controller meanwhile
-    size_t heard = 0;
     std::vector<size_t> heardAtOffer; // signals the controller had at each offer
 };
 
@@ -62,12 +60,10 @@ constexpr int kLossCarrier = ACP::TrunkState::lossCarrier;
 
 class E1Test : public test::LinkFixture {
 protected:
-    virtual unsigned PeriodMs() const { return 600000; }
-
     void SetUp() override
     {
         LinkFixture::SetUp();
-        e1 = std::make_unique<E1Service>(PeriodMs());
+        e1 = std::make_unique<E1Service>(600000); // met by no test
         // Bound last, as in the daemon; the controller comes again to meet it.
         server.Bind(*e1);
         client.Close();
@@ -85,7 +81,6 @@ protected:
             std::vector<LGCP::Message> rest = Receive(count - got.size());
             got.insert(got.end(), rest.begin(), rest.end());
         }
-        listener.heard = 0;
         listener.heardAtOffer.clear();
         return Statuses(got);
     }
@@ -129,10 +124,7 @@ TEST_F(E1Test, TrunkGoingDownReachesTheFactoriesBeforeTheController)
     maintenance.SetAlarms(0, 0);
     e1->Poll();
     EXPECT_EQ(Heard(2), (std::vector<Status>{{0, kNormal}, {2, kNormal}}));
-}
 
-TEST_F(E1Test, AlarmsNameTheStateAndOnlyFittedTrunksAreReported)
-{
     // The most basic of several alarms names the state.
     EXPECT_EQ(E1Service::StateOf(Maintenance::kDisabled | Maintenance::kLossOfSignal), ACP::TrunkState::disabled);
     EXPECT_EQ(E1Service::StateOf(Maintenance::kLossOfSignal | Maintenance::kLossOfFrame | Maintenance::kAis),
@@ -178,24 +170,30 @@ TEST_F(E1Test, FailingDeviceIsLoggedOnceAndRecovers)
     EXPECT_EQ(Heard(1), (std::vector<Status>{{2, ACP::TrunkState::lossBF}}));
 }
 
-class E1TimerTest : public E1Test {
-protected:
-    unsigned PeriodMs() const override { return 2; }
-};
-
-TEST_F(E1TimerTest, WatchesOnlyWhileAControllerIsConnected)
+// The daemon's own period, on a clock the test moves: a read every second
+// while a controller is connected, none after.
+TEST_F(E1Test, WatchesEverySecondOnlyWhileAControllerIsConnected)
 {
-    EXPECT_TRUE(e1->is_running());
-    maintenance.SetAlarms(3, Maintenance::kDisabled);
+    E1Service daemons;
+    server.Bind(daemons);
+    {
+        test::FrozenClock clock;
+        daemons.OnConnect();
+        maintenance.SetAlarms(3, Maintenance::kDisabled);
+        clock.at(999);
+        EXPECT_EQ(daemons.State(3), kNormal);
+        clock.at(1000);
+        EXPECT_EQ(daemons.State(3), ACP::TrunkState::disabled);
+    }
     EXPECT_EQ(Heard(1), (std::vector<Status>{{3, ACP::TrunkState::disabled}}));
 
     client.Close();
     ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
-    EXPECT_FALSE(e1->is_running());
+    EXPECT_FALSE(daemons.is_running());
     board.Prune();
     EXPECT_TRUE(board.Channels(Maintenance::kDevice).empty());
     size_t reads = maintenance.reads();
-    loop.Settle();
+    test::FrozenClock().at(5000);
     EXPECT_EQ(maintenance.reads(), reads);
 }
 

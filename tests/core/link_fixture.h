@@ -61,6 +61,13 @@ inline LGCP::Command& Body(LGCP::Message& m)
     return m.get_pdu().get_command();
 }
 
+inline LGCP::Message Ping(unsigned seq, int slot = -1)
+{
+    LGCP::Message m = Command(seq, slot);
+    Body(m).select_ping();
+    return m;
+}
+
 inline LGCP::Message CreateE1(unsigned seq, int slot, int trunk, int timeslot)
 {
     LGCP::Message m = Command(seq, slot);
@@ -97,16 +104,13 @@ inline LGCP::Message Connect(unsigned seq, int source, std::vector<int> const& r
 
 class LinkFixture : public ::testing::Test {
 protected:
-    // Long enough that no test but the heartbeat's own meets it.
-    virtual unsigned HeartbeatMs() const { return 600000; }
-
     void SetUp() override
     {
         // As in the daemon: a controller gone mid-write is no end of the process.
         ::signal(SIGPIPE, SIG_IGN);
         ASSERT_TRUE(HwMux::instance().Open());
         MapFactory::instance();
-        heartbeat = std::make_unique<CtrlSrv::Heartbeat>(HeartbeatMs());
+        heartbeat = std::make_unique<CtrlSrv::Heartbeat>(600000); // met by no test
         server.Bind(*heartbeat);
         server.Bind(slots);
         ASSERT_TRUE(server.Listen(0, htonl(INADDR_LOOPBACK)));
@@ -149,9 +153,8 @@ protected:
     void ExpectServing(unsigned seq)
     {
         seq += 100000; // apart from the commands still being answered
-        LGCP::Message query;
-        query.set_seq(seq);
-        query.get_pdu().select_command().select_query();
+        LGCP::Message query = Command(seq);
+        Body(query).select_query();
         EXPECT_TRUE(client.Send(Encode(query)));
         bool answered = false;
         EXPECT_TRUE(loop.RunUntil([&] {

@@ -1,5 +1,7 @@
 #include "link_fixture.h"
 
+#include "tests/frozen_clock.h"
+
 namespace {
 
 using namespace test;
@@ -99,31 +101,33 @@ TEST_F(LifecycleTest, LosingTheControllerDestroysEverySlotAndVoidsLateAnswers)
     ASSERT_NE(slot, nullptr);
     slot->on_release();
     EXPECT_EQ(Slots::instance().count(), 0u);
-    LGCP::Message ping = Command(6);
-    Body(ping).select_ping();
-    auto got = Exchange(ping);
-    ExpectAnswer(got[0], 6, -1);
+    ExpectAnswer(Exchange(Ping(6))[0], 6, -1);
     ExpectQuiet();
 }
 
-class HeartbeatTest : public LinkFixture {
-protected:
-    // Long enough that a busy machine does not cut the test's own commands.
-    unsigned HeartbeatMs() const override { return 1000; }
-};
-
-TEST_F(HeartbeatTest, ASilentControllerIsCutOffAndItsSlotsDestroyed)
+// The daemon's own period, on a clock the test moves: two minutes from the
+// connection or from the last command, whatever command it was; then the
+// controller is cut off, its slots go, and the next one is served.
+TEST_F(LinkFixture, TwoMinutesWithoutACommandCutTheControllerOff)
 {
     Exchange(CreateE1(1, 1, 1, 1), 3);
+    CtrlSrv::Heartbeat daemons;
+    server.Bind(daemons);
+    {
+        FrozenClock clock;
+        daemons.OnConnect();
+        clock.at(119999);
+        EXPECT_FALSE(daemons.OnCommand(CreateMap(1, 2, 3)));
+        clock.at(239998);
+        EXPECT_TRUE(server.IsConnected());
+        clock.at(239999);
+        EXPECT_FALSE(server.IsConnected());
+        EXPECT_EQ(Slots::instance().count(), 0u);
+    }
     ASSERT_TRUE(loop.RunUntil([&] { return client.Closed(); }));
-    EXPECT_FALSE(server.IsConnected());
-    EXPECT_EQ(Slots::instance().count(), 0u);
-
     Reconnect();
-    LGCP::Message ping = Command(4);
-    Body(ping).select_ping();
-    ExpectAnswer(Exchange(ping)[0], 4, -1);
-    EXPECT_TRUE(heartbeat->is_running());
+    ExpectServing(4);
+    EXPECT_TRUE(daemons.is_running());
 }
 
 } // namespace

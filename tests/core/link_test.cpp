@@ -6,38 +6,39 @@ namespace {
 
 using namespace test;
 
-// E1 and map slots on the switch, from create to destroy.
+// E1 and map slots on the switch, from create to destroy, numbered at both
+// ends of the range.
 TEST_F(LinkFixture, CreateConnectDisconnectDestroyTrunkAndMapSlots)
 {
-    auto e1 = Exchange(CreateE1(100, 1, 2, 5), 3);
-    ExpectAnswer(e1[0], 100, 1);
-    ExpectStream(e1[1], 1, true, true, 8192 + 128 + 5);
-    ExpectStream(e1[2], 1, false, true, 8192 + 128 + 5);
+    auto e1 = Exchange(CreateE1(100, 0, 2, 5), 3);
+    ExpectAnswer(e1[0], 100, 0);
+    ExpectStream(e1[1], 0, true, true, 8192 + 128 + 5);
+    ExpectStream(e1[2], 0, false, true, 8192 + 128 + 5);
 
-    auto map = Exchange(CreateMap(101, 700, 300), 3);
-    ExpectAnswer(map[0], 101, 700);
-    ExpectStream(map[1], 700, true, true, 8492);
-    ExpectStream(map[2], 700, false, true, 8492);
+    auto map = Exchange(CreateMap(101, 1023, 300), 3);
+    ExpectAnswer(map[0], 101, 1023);
+    ExpectStream(map[1], 1023, true, true, 8492);
+    ExpectStream(map[2], 1023, false, true, 8492);
 
     auto bri = Exchange(CreateBri(102, 3, 8, 2), 3);
     ExpectAnswer(bri[0], 102, 3);
     ExpectStream(bri[1], 3, true, true, 8192 + 4 * 128 + 15);
 
     // Map feeds the E1 time slot.
-    ExpectAnswer(Exchange(Connect(103, 700, {1}))[0], 103, 700);
+    ExpectAnswer(Exchange(Connect(103, 1023, {0}))[0], 103, 1023);
     EXPECT_EQ(sw.Connections(), (std::map<int, int>{{8325, 8492}}));
-    Slot* e1Slot = Slots::instance().Find(1);
+    Slot* e1Slot = Slots::instance().Find(0);
     ASSERT_NE(e1Slot, nullptr);
     EXPECT_EQ(e1Slot->GetTrunk(), 1);
     EXPECT_EQ(e1Slot->GetTrunkTimeSlot(), 5);
 
-    LGCP::Message disconnect = Command(104, 1);
+    LGCP::Message disconnect = Command(104, 0);
     Body(disconnect).select_disconnect();
-    ExpectAnswer(Exchange(disconnect)[0], 104, 1);
+    ExpectAnswer(Exchange(disconnect)[0], 104, 0);
     EXPECT_TRUE(sw.Connections().empty());
     EXPECT_TRUE(sw.IsIdle(8325));
 
-    for (int slot : {1, 700, 3}) {
+    for (int slot : {0, 1023, 3}) {
         LGCP::Message destroy = Command(105, slot);
         Body(destroy).select_destroy();
         ExpectAnswer(Exchange(destroy)[0], 105, slot);
@@ -67,9 +68,7 @@ TEST_F(LinkFixture, QueryPingAndCommandsNoServiceTakes)
     EXPECT_EQ(bri, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
     ExpectAnswer(got[1], 7, -1);
 
-    LGCP::Message ping = Command(0xFFFFFFFFu, 1023);
-    Body(ping).select_ping();
-    ExpectAnswer(Exchange(ping)[0], 0xFFFFFFFFL, 1023);
+    ExpectAnswer(Exchange(Ping(0xFFFFFFFFu, 1023))[0], 0xFFFFFFFFL, 1023);
 
     // Nothing takes the board commands yet.
     LGCP::Message trunkCfg = Command(9, 2);
@@ -120,10 +119,13 @@ TEST_F(LinkFixture, EveryErrorCause)
     cases.push_back({command(30, 10, [](LGCP::Command& c) { c.select_userData() = std::vector<char>{'a'}; }), 10,
                      LGCP::ErrorCause::unsupported});
     cases.push_back({command(31, 13, disconnect), 13, LGCP::ErrorCause::slotNotExists});
+    Capture err(std::cerr);
     for (Case& c : cases) {
         SCOPED_TRACE(c.message.get_seq().getValue());
         ExpectAnswer(Exchange(c.message)[0], c.message.get_seq().getValue(), c.slot, c.cause);
     }
+    // A factory turns down a channel of its own kind itself; the table, only the others'.
+    EXPECT_EQ(err.count("its switch channel is held by"), 2u) << err.text();
 
     // The switch refusing: the connection, the disconnection, and the
     // disconnection that a reconnection needs first.
@@ -150,12 +152,17 @@ TEST_F(LinkFixture, EveryErrorCause)
     signal.get_pdu().select_signal().select_activated();
     ExpectAnswer(Exchange(signal)[0], -1, -1, LGCP::ErrorCause::unexpectedMsgType);
 
-    // Octets that do not decode; the link stays and is served after.
-    ASSERT_TRUE(client.Send(Octets{'\x7f', '\x7f', '\x7f'}));
-    ExpectAnswer(Receive(1)[0], -1, -1, LGCP::ErrorCause::invalidParams);
-    ASSERT_TRUE(client.Send(Octets{}));
-    ExpectAnswer(Receive(1)[0], -1, -1, LGCP::ErrorCause::invalidParams);
-    EXPECT_EQ(server.undecoded(), 2u);
+    // Octets that do not decode, logged up to 32; the link stays and is served after.
+    for (size_t n : {33, 32, 0}) {
+        ASSERT_TRUE(client.Send(Octets(n, '\x7f')));
+        ExpectAnswer(Receive(1)[0], -1, -1, LGCP::ErrorCause::invalidParams);
+    }
+    std::string octets = "7F";
+    for (int i = 1; i < 32; ++i)
+        octets += " 7F";
+    EXPECT_EQ(err.count("(33 octets): " + octets + " ...\n") + err.count("(32 octets): " + octets + "\n")
+                  + err.count("]: message not decoded (0 octets): \n"), 3u) << err.text();
+    EXPECT_EQ(server.undecoded(), 3u);
     EXPECT_EQ(Slots::instance().count(), 3u);
     EXPECT_TRUE(sw.Connections().empty());
     EXPECT_TRUE(sw.IsIdle(8193));

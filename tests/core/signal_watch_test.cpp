@@ -12,21 +12,33 @@
 
 namespace {
 
+int gUpdates = 0;
+
 // A stop that comes after start-up but before the loop clears its end flag
-// still ends the loop on its first pass.
+// still ends the loop on its first pass; the same pass serves a resource
+// update and a status dump, whose failure is logged.
 TEST(SignalWatch, StopBeforeTheLoopRunsIsKept)
 {
     SignalWatch& watch = SignalWatch::instance();
     ASSERT_TRUE(watch.Install());
+    watch.set_update([] { ++gUpdates; });
+    watch.set_status_path("/nonexistent/status");
     watch.Start();
-    ASSERT_EQ(std::raise(SIGTERM), 0);
+    test::Capture err(std::cerr);
+    for (int sig : {SIGHUP, SIGUSR2, SIGTERM})
+        ASSERT_EQ(std::raise(sig), 0);
 
     unsigned asked = 0;
     test::LoopDriver loop;
     loop.RunUntil([&] { return ++asked, false; }, 5000);
     // Without the kept stop the loop would have run until the bound.
     EXPECT_LT(asked, 1000u);
+    loop.RunUntil([] { return false; }, 5); // the stop is kept, the rest served once
+    EXPECT_EQ(gUpdates, 1);
+    EXPECT_EQ(err.text(), "server: status not written to /nonexistent/status: No such file or directory\n");
 
+    watch.set_update(nullptr);
+    watch.set_status_path(SignalWatch::kStatusFile);
     watch.Stop();
     SignalWatch::sStop = 0;
     for (int sig : {SIGTERM, SIGINT, SIGUSR2, SIGHUP, SIGPIPE})

@@ -159,28 +159,20 @@ TEST_F(SlotTest, StreamChangesAreReportedOnceAndInactiveOnesDisconnect)
     EXPECT_TRUE(sw.Connections().empty());
 }
 
-TEST_F(SlotTest, ASlotItsFactoryDropsLeavesNoEntryBehind)
-{
-    struct Plain : Slot {
-        using Slot::Slot;
-        const char* GetName() const override { return "plain"; }
-    };
-    auto* dropped = new Plain(factory);
-    Slots::instance().Enter(8, *dropped);
-    delete dropped;
-    EXPECT_EQ(Slots::instance().Find(8), nullptr);
-    EXPECT_EQ(Slots::instance().Free(8), Answer::success);
-}
-
 TEST_F(SlotTest, DestroyUndoesConnectionsAndLosingTheLinkDestroysNewestFirst)
 {
     Slots& slots = Slots::instance();
     make(5, 8500);
     auto& second = make(3, 8501);
     make(9, 8502);
-    auto& deferred = make(1, 8503);
+    auto& deferred = make(0, 8503);
     ASSERT_EQ(slots.Connect(5, {3, 9}), Answer::success);
-    ASSERT_EQ(slots.Connect(9, {1}), Answer::success);
+    ASSERT_EQ(slots.Connect(9, {0}), Answer::success);
+    std::ostringstream dump;
+    slots.Put(dump);
+    EXPECT_EQ(dump.str(), "slots: 4\n  00:test tx=8503 rx=8503 from=09:test\n"
+                          "  03:test tx=8501 rx=8501 from=05:test\n  05:test tx=8500 rx=8500 to=03:test to=09:test\n"
+                          "  09:test tx=8502 rx=8502 from=05:test to=00:test\n");
 
     // Destroying a source leaves its receivers unfed and idle.
     EXPECT_EQ(slots.Destroy(5), Answer::success);
@@ -192,10 +184,13 @@ TEST_F(SlotTest, DestroyUndoesConnectionsAndLosingTheLinkDestroysNewestFirst)
     make(7, 8504);
     journal.clear();
     slots.DestroyAll();
-    EXPECT_EQ(journal, (J{"7.destroy", "9.unTx", "1.inRel", "9.outRel", "1.destroy", "9.destroy", "3.destroy"}));
+    EXPECT_EQ(journal, (J{"7.destroy", "9.unTx", "0.inRel", "9.outRel", "0.destroy", "9.destroy", "3.destroy"}));
     EXPECT_TRUE(sw.Connections().empty());
     EXPECT_EQ(slots.count(), 1u);
     EXPECT_TRUE(deferred.is_releasing());
+    dump.str("");
+    slots.Put(dump);
+    EXPECT_EQ(dump.str(), "slots: 1\n  00:test tx=8503 rx=8503 releasing\n");
 
     // A deferred destroy still ends; its slot number is then free.
     deferred.on_release();
@@ -205,6 +200,21 @@ TEST_F(SlotTest, DestroyUndoesConnectionsAndLosingTheLinkDestroysNewestFirst)
     auto& live = make(2, 8505);
     live.on_release();
     EXPECT_EQ(slots.Find(2), &live);
+
+    // A slot that its factory drops leaves no entry behind.
+    struct Plain : Slot {
+        using Slot::Slot;
+        const char* GetName() const override { return "plain"; }
+    };
+    auto* dropped = new Plain(factory);
+    dump.str("");
+    dump << *dropped << " "; // no number yet
+    Slots::instance().Enter(8, *dropped);
+    dump << *dropped;
+    EXPECT_EQ(dump.str(), "na:plain 08:plain");
+    delete dropped;
+    EXPECT_EQ(Slots::instance().Find(8), nullptr);
+    EXPECT_EQ(Slots::instance().Free(8), Answer::success);
 }
 
 } // namespace

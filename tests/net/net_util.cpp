@@ -85,13 +85,9 @@ void tcp_pair(Fd& a, Fd& b)
 
 Bytes frame(Bytes const& payload)
 {
-    unsigned len = payload.size() + 4;
-    Bytes f(len);
-    f[0] = 3;
-    f[1] = 0;
-    f[2] = (unsigned char)(len >> 8);
-    f[3] = (unsigned char)len;
-    std::copy(payload.begin(), payload.end(), f.begin() + 4);
+    size_t len = payload.size() + 4;
+    Bytes f{3, 0, (unsigned char)(len >> 8), (unsigned char)len};
+    f.insert(f.end(), payload.begin(), payload.end());
     return f;
 }
 
@@ -115,10 +111,7 @@ Bytes pattern(size_t n, unsigned seed)
 
 Bytes bytes(Packet const& p)
 {
-    Bytes b;
-    for (unsigned i = 0; i < p.length(); ++i)
-        b.push_back(p[i]);
-    return b;
+    return p.null() ? Bytes() : Bytes(p->fdata, p->fdata + p.length());
 }
 
 Packet packet(Bytes const& b)

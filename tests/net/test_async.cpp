@@ -154,10 +154,10 @@ Fd file_with(Bytes const& b)
 }
 
 // Both ends of a local stream socket pair.
-void unix_pair(Fd& a, Fd& b)
+void unix_pair(Fd& a, Fd& b, int type = SOCK_STREAM)
 {
     int sp[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, sp), 0);
+    ASSERT_EQ(::socketpair(AF_UNIX, type, 0, sp), 0);
     a = Fd(sp[0]);
     b = Fd(sp[1]);
 }
@@ -166,13 +166,11 @@ void unix_pair(Fd& a, Fd& b)
 
 TEST(AsyncCopy, CopiesEverythingThroughABlockedDestinationThenFlushes)
 {
+    // Into a pipe, as into a device: no socket.
     Bytes data = pattern(300000);
-    Fd reader, writer;
-    tcp_pair(reader, writer);
-    int small = 32768;
-    ::setsockopt(writer.lowlevel_fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof(small));
-    ::setsockopt(reader.lowlevel_fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
-    reader.NonBlock();
+    int pipe[2];
+    ASSERT_EQ(::pipe2(pipe, O_CLOEXEC | O_NONBLOCK), 0);
+    Fd reader(pipe[0]), writer(pipe[1]);
 
     CopyUser u;
     u.copy->set_bufsize(1000);
@@ -187,7 +185,7 @@ TEST(AsyncCopy, CopiesEverythingThroughABlockedDestinationThenFlushes)
         blocked = blocked || (u.copy->status() == ASync::Copy::Status::writing);
         unsigned char buf[65536];
         ssize_t n;
-        while ((n = ::recv(reader.lowlevel_fd(), buf, sizeof(buf), 0)) > 0)
+        while ((n = ::read(reader.lowlevel_fd(), buf, sizeof(buf))) > 0)
             got.insert(got.end(), buf, buf + n);
         return !u.statuses.empty() && n == 0;
     }));
@@ -229,30 +227,33 @@ TEST(AsyncCopy, DestinationClosingEndsWithErrorAndHandlerMayDelete)
     }
 }
 
-TEST(AsyncCopy, SourceEndingWithoutDataAndBadDescriptors)
+TEST(AsyncCopy, DefaultsAndBadDescriptors)
 {
-    // An empty source completes done, from the loop.
+    // Unset, the buffer is 1024 octets: each chunk one write, one record on a
+    // packet socket; the end of the source completes done, from the loop.
     {
-        Fd a, b;
-        unix_pair(a, b);
         Fd reader, writer;
-        tcp_pair(reader, writer);
+        unix_pair(reader, writer, SOCK_SEQPACKET);
         CopyUser u;
         u.delete_self = true;
-        ASSERT_TRUE(u.copy->Start(b, writer));
-        a.close();
-        b.close();
+        ASSERT_TRUE(u.copy->Start(file_with(pattern(2500)), writer));
         writer.close();
         ASSERT_TRUE(run_until([&] { return !u.statuses.empty(); }));
         EXPECT_EQ(u.statuses, std::vector<int>{5});
-        EXPECT_TRUE(sees_eof(reader));
+        std::vector<ssize_t> records;
+        char buf[4096];
+        for (ssize_t n; (n = ::recv(reader.lowlevel_fd(), buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+            records.push_back(n);
+        EXPECT_EQ(records, (std::vector<ssize_t>{1024, 1024, 452}));
     }
-    // A descriptor that is not open fails on the next pass, not inside Start.
-    {
+    // A descriptor that is not open fails on the next pass, not inside Start;
+    // so does a source that cannot be read (a folder).
+    Fd reader, writer;
+    unix_pair(reader, writer);
+    for (bool folder : {false, true}) {
         CopyUser u;
-        Fd none;
-        Fd f = file_with(Bytes{1});
-        ASSERT_TRUE(u.copy->Start(f, none));
+        ASSERT_TRUE(folder ? u.copy->Start(Fd(::open("/", O_RDONLY | O_DIRECTORY)), writer)
+                           : u.copy->Start(file_with(Bytes{1}), Fd()));
         EXPECT_TRUE(u.statuses.empty());
         ASSERT_TRUE(run_until([&] { return !u.statuses.empty(); }));
         EXPECT_EQ(u.statuses, std::vector<int>{4});

@@ -134,6 +134,14 @@ TEST(ProtocolPaths, ActivationClimbsSuccessGoesDownErrorsGoUp)
         step.act();
         EXPECT_EQ(trace, step.want);
     }
+
+    // A report is printed with its layer's name, also once the layer is gone.
+    Tagged* l = new Tagged("lapd", 0, 0);
+    Protocol_status kept(new Protocol_status_error(l, "fault"));
+    delete l;
+    std::ostringstream os;
+    os << kept << "/" << Protocol_status(new Protocol_status_success(nullptr, "bye"));
+    EXPECT_EQ(os.str(), "lapd: fault/bye");
 }
 
 TEST(ProtocolPaths, PacketsCrossEveryLayerInOrderWithPreparedRoom)
@@ -173,17 +181,4 @@ TEST(ProtocolPaths, PacketsCrossEveryLayerInOrderWithPreparedRoom)
     s.inner->message(m);
     ASSERT_EQ(s.owner.down.size(), 2u);
     EXPECT_EQ(bytes(s.owner.down[1]), (Bytes{0xB0, 0xA1, 0xA2, 0x66}));
-}
-
-TEST(ProtocolStatus, PrintedWithTheLayerNameAndOutlivesTheLayer)
-{
-    Protocol_status kept;
-    {
-        Tagged* l = new Tagged("lapd", 0, 0);
-        kept = Protocol_status(new Protocol_status_error(l, "fault"));
-        delete l;
-    }
-    std::ostringstream os;
-    os << kept << "/" << Protocol_status(new Protocol_status_success(nullptr, "bye"));
-    EXPECT_EQ(os.str(), "lapd: fault/bye");
 }

@@ -204,6 +204,7 @@ TEST(TpktWire, FramesWeSendAreTheFramesTsharkSees)
     ::setsockopt(s.service.lowlevel_fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof(small));
 
     std::vector<Bytes> sent = test_payloads();
+    sent.push_back(pattern(60000, 99)); // last, and more than the sockets hold
     for (size_t i = 0; i < sent.size(); ++i) {
         Packet p;
         // Every other payload comes without head room and is copied.
