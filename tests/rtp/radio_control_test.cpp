@@ -284,6 +284,21 @@ TEST_F(LemzControlTest, CommandsBecomePacketsAndRestartTheirClock)
     EXPECT_TRUE(Session().filtered);
     EXPECT_EQ(Session().filter.s_addr, Address("192.168.1.20").s_addr);
     EXPECT_TRUE(ctl->GetSQU());
+    // A standby command restarts its own slot only: the next refresh repeats the other three.
+    Mux::g_tv_mono = Mux::timeval(50, 0);
+    ctl->ResetClocks(40000);
+    EXPECT_TRUE(ctl->SendASNToChan(Command([](TERM::LemzRadioModifierParams& p) {
+        auto& s = p.select_wm_standby();
+        s.get_state_channel() = TERM::RadioStandby::active;
+        s.set_group(2);
+        s.get_state_receiver() = TERM::RadioStandby::standby;
+    })));
+    EXPECT_EQ(Written(), (std::vector<Frame>{{135, 0x35, 0x09, 0x60, 0, 2, 1, 0}}));
+    ctl->ProcessRadioStatus(50500, 1000);
+    Mux::mux_cleartimeofday();
+    w = Written();
+    ASSERT_EQ(w.size(), 3u);
+    EXPECT_EQ(std::vector<int>({w[0][0], w[1][0], w[2][0]}), std::vector<int>({WM_TRANS, WM_CHAN, WM_SELECT_RC_CHAN}));
 
     // A gateway-kind command changes the state but sends nothing.
     EXPECT_TRUE(ctl->SendASNToChan(Command([](TERM::LemzRadioModifierParams& p) {
