@@ -122,6 +122,12 @@ TEST_F(PacketTest, CopyOnWriteTakesOneBufferAndGivesItBack)
         sent.push8(0xEE);
         EXPECT_EQ((Bytes{1, 2, 3}), bytes_of(queued));
         EXPECT_EQ((Bytes{0xEE, 1, 2, 3}), bytes_of(sent));
+        // So does reading off the head of a copy.
+        Packet r = make({1, 2}), r2 = r, s = make({1, 2}), s2 = s;
+        r2.pull(1);
+        s2.pull8();
+        EXPECT_EQ((Bytes{1, 2}), bytes_of(r));
+        EXPECT_EQ((Bytes{1, 2}), bytes_of(s));
     }
 }
 
