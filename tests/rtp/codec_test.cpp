@@ -103,6 +103,7 @@ TEST(LemzCodec, HeaderBitsAndTheExampleVectors)
 
     EXPECT_EQ(sig_proto_unpack(nullptr, chan.data(), 16), kSigProtoMissing);
     EXPECT_EQ(sig_proto_pack(nullptr, chan.data(), 16), 0);
+    r = Fresh(GW_FLAG); // a header alone still needs its four bytes
     EXPECT_EQ(sig_proto_pack(&r, chan.data(), 3), kSigProtoShort);
 }
 

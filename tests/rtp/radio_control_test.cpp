@@ -299,6 +299,13 @@ TEST_F(LemzControlTest, CommandsBecomePacketsAndRestartTheirClock)
     w = Written();
     ASSERT_EQ(w.size(), 3u);
     EXPECT_EQ(std::vector<int>({w[0][0], w[1][0], w[2][0]}), std::vector<int>({WM_TRANS, WM_CHAN, WM_SELECT_RC_CHAN}));
+    EXPECT_TRUE(ctl->SendASNToChan(Command([](TERM::LemzRadioModifierParams& p) {
+        p.select_wm_quality().set_bss_val("2.5");
+    })));
+    w = Written();
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_EQ(Frame(w[0].begin() + 4, w[0].end()), (Frame{0x40, 0x20, 0, 0})) << int(w[0][0]);
+    EXPECT_EQ(w[0][0], WM_RADIO_QUALITY);
 
     // A gateway-kind command changes the state but sends nothing.
     EXPECT_TRUE(ctl->SendASNToChan(Command([](TERM::LemzRadioModifierParams& p) {
