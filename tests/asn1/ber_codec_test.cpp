@@ -187,23 +187,4 @@ TEST(BerDecoder, ListsAndOpenValues)
     EXPECT_FALSE(decodes("Envelope", "3008800101a103010105", BER));
 }
 
-// A kept open value's octets decode into a value later, from the buffer.
-TEST(BerDecoder, RevisitDecodesTheKeptOctets)
-{
-    struct Revisit : BERDecoder {
-        using BERDecoder::BERDecoder;
-        bool again(OpenData& v) { return revisit(v); }
-    };
-    std::vector<char> const octets = PerTest::fromHex("0201fb");
-    OpenData open;
-    Revisit decoder(octets.data(), octets.data() + octets.size(), nullptr);
-    ASSERT_TRUE(open.accept(decoder));
-    EXPECT_FALSE(decoder.again(open)); // no value to decode into yet
-    open.set_data(new INTEGER);
-    ASSERT_TRUE(decoder.again(open));
-    EXPECT_EQ(static_cast<INTEGER&>(open.get_data()).getValue(), -5);
-    open.get_buf().push_back(0);
-    EXPECT_FALSE(decoder.again(open)); // octets left over
-}
-
 } // namespace
