@@ -346,11 +346,9 @@ TEST_F(LemzControlTest, RefreshEveryKindOnceASecondAcrossTheClockWrap)
         EXPECT_EQ(ctl->ProcessRadioStatus(t0 + 1000, 1000), 1000u);
         auto w = Written();
         ASSERT_EQ(w.size(), 3u) << t0;
-        EXPECT_EQ(w[0][0], WM_FLAG);
-        EXPECT_EQ(w[1][0], WM_CHAN);
-        EXPECT_EQ(w[1][12], 255); // squelch and RTE not known
-        EXPECT_EQ(w[1][13], 255);
-        EXPECT_EQ(w[2][0], WM_SELECT_RC_CHAN);
+        EXPECT_EQ(w[0], (Frame{WM_FLAG, 0xF0, 0, 0}));
+        EXPECT_EQ(w[1], (Frame{WM_CHAN, 0xF0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 255, 255, 0, 0})); // squelch, RTE unknown
+        EXPECT_EQ(w[2], (Frame{WM_SELECT_RC_CHAN, 0xF0, 0, 0, 0, 0, 0, 0}));
         EXPECT_EQ(ctl->clock(LemzRadioControl::kFlags), t0 + 1000);
         EXPECT_EQ(ctl->ProcessRadioStatus(t0 + 1500, 1000), 1000u);
         EXPECT_TRUE(Written().empty());
