@@ -183,8 +183,11 @@ TEST_F(HdlcTest, ClosedFarEndReportsErrorAndStopsWatching)
     Capture errors(std::cerr);
     ASSERT_TRUE(mcc.Hangup(ts));
     Packet lost = MakePacket({0x01});
+    Capture trace(std::clog);
+    hdlc->logLevel(1); // the lowest trace level shows failed writes
     EXPECT_FALSE(hdlc->hdlc_transmit(lost)) << "the device refuses the write";
     EXPECT_EQ(hdlc->statistics().errors, 1u);
+    EXPECT_EQ(trace.count("write failed: "), 1u);
     ASSERT_TRUE(loop.RunUntil([&] { return !listener.errors.empty(); }));
     loop.Settle();
     EXPECT_EQ(listener.frames, (std::vector<Bytes>{{0x11}})) << "what came before the hang-up is delivered";
