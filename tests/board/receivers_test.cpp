@@ -109,14 +109,15 @@ TEST_F(ReceiversTest, EventsReachOnlyTheirTimeSlotsReceiverAndLeaveAsSignals)
     ASSERT_EQ(dtmf.open(), 1u) << "one device for every receiver";
     ASSERT_EQ(dsp.open(), 1u);
 
-    ASSERT_EQ(dtmf.Detect(kT2, 11, 4000000000u), 1u);
+    // The driver's records: type 1 a detected digit, type 2 a finished tone.
+    ASSERT_EQ(dtmf.Raise(Tonec::EventRecord{1, kT2, 11, 4000000000u}), 1u);
     ASSERT_TRUE(Wait(1));
     EXPECT_EQ(signals.slots, std::vector<int>{6});
     ASSERT_TRUE(signals.signals[0].tonec_isSelected());
     EXPECT_EQ(signals.signals[0].get_tonec().get_code().getValue(), 11);
     EXPECT_EQ(static_cast<uint32_t>(signals.signals[0].get_tonec().get_timestamp().getValue()), 4000000000u);
 
-    dtmf.Finish(kT1);
+    dtmf.Raise(Tonec::EventRecord{2, kT1, 0, 0});
     ASSERT_TRUE(Wait(2));
     EXPECT_EQ(signals.slots[1], 5);
     EXPECT_TRUE(signals.signals[1].toneGenComplete_isSelected());
