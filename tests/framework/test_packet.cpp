@@ -89,6 +89,7 @@ TEST_F(PacketTest, ByteOrderAndReadsPastTheEnd)
     h.push8(0x03);
     EXPECT_EQ((Bytes{0x03, 0x02, 0x01}), bytes_of(h));
     EXPECT_EQ(0u, h._headroom());
+    EXPECT_EQ(h.data(), h.trim(3)); // all of it: empty, not broken
 }
 
 TEST_F(PacketTest, CopyOnWriteTakesOneBufferAndGivesItBack)
