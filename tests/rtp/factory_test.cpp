@@ -323,8 +323,9 @@ TEST_F(Rtcp, PacketsAreWholeWordsAndNeverOverrun)
     EXPECT_EQ(all[27], 4);
     EXPECT_EQ(all[28], 255);
     EXPECT_EQ(Bytes(all.end() - 5, all.end()), (Bytes{'p', 0, 0, 0, 0}));
-    // Room for the CNAME only: the PHONE item is left out, not cut.
-    Bytes first = Encode(sdes, 40);
+    // Room for the CNAME and its end octet to the last octet: the PHONE item
+    // is left out, not cut.
+    Bytes first = Encode(sdes, 28);
     EXPECT_EQ(first.size(), 28u);
     EXPECT_EQ(first[3], 6);
     EXPECT_EQ(Bytes(first.end() - 1, first.end()), Bytes{0});
