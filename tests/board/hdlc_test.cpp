@@ -205,6 +205,8 @@ TEST_F(HdlcTest, ClosedFarEndReportsErrorAndStopsWatching)
     // The listener may reopen the channel afterwards.
     ASSERT_TRUE(hdlc->activate());
     EXPECT_TRUE(hdlc->is_open());
+    EXPECT_TRUE(hdlc->hdlc_transmit(frame));
+    EXPECT_EQ(trace.count("tx "), 0u) << "frames are traced from level 2";
 }
 
 TEST_F(HdlcTest, BadFramesAreDroppedAndListenersMayCloseOrDelete)

@@ -202,6 +202,9 @@ TEST_F(ReceiversTest, OperationsProgramTheirTimeSlot)
     EXPECT_EQ(dtmf.At(kT1).silences, 1);
     EXPECT_TRUE(d.enableBSS(true));
     EXPECT_TRUE(dtmf.At(kT1).echo && dsp.At(kT1).bss);
+    EXPECT_TRUE(d.configureToneFilter(2100, true, 40, -30));
+    const Dsp::ToneFilter& f = dsp.At(kT1).filter;
+    EXPECT_EQ(std::vector<int>({f.timeslot, f.freq, f.enable, f.duration, f.level}), std::vector<int>({kT1, 2100, 1, 40, -30}));
 
     t.CleanBeforeDestroy();
     d.CleanBeforeDestroy();

@@ -261,6 +261,7 @@ TEST(RtpDriver, CodecNamesAndErrorTexts)
     EXPECT_STREQ(GetCodecAsStr(8), "conf");
     EXPECT_STREQ(GetCodecAsStr(9), "invalid");
     EXPECT_STREQ(GetCodecAsStr(-1), "invalid");
+    EXPECT_STREQ(RTPStrError(0), "No error");
     EXPECT_STREQ(RTPStrError(0x300010C), "Invalid port specified");
     const char* unknown = RTPStrError(0x300010D);
     EXPECT_STREQ(unknown, "Unknown RTP Error 50331917");
