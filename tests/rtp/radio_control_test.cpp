@@ -150,6 +150,7 @@ TEST_F(LemzControlTest, SessionStartStopAndTheSourceFilter)
     EXPECT_NE(err.text().find("set filer rtp_ext session fail !!!"), std::string::npos);
 
     EXPECT_TRUE(ctl->RtpExtStop());
+    EXPECT_EQ(err.count("detach"), 0u);
     board.Prune();
     EXPECT_TRUE(ext.Sessions().empty());
     EXPECT_FALSE(ctl->is_started());
