@@ -129,6 +129,11 @@ TEST_F(PacketTest, CopyOnWriteTakesOneBufferAndGivesItBack)
         s2.pull8();
         EXPECT_EQ((Bytes{1, 2}), bytes_of(r));
         EXPECT_EQ((Bytes{1, 2}), bytes_of(s));
+        // A copy may fill either room to its end.
+        Packet t = r, u = r;
+        t.put(t.tailroom());
+        u.push(u._headroom());
+        EXPECT_EQ(t._tailroom() + u._headroom(), 0u);
     }
 }
 
