@@ -343,7 +343,8 @@ TEST_F(LemzControlTest, RefreshEveryKindOnceASecondAcrossTheClockWrap)
         Written();
         EXPECT_EQ(ctl->ProcessRadioStatus(t0 + 300, 1000), 710u);
         EXPECT_TRUE(Written().empty());
-        // Flags, channel and remote radio; standby stays unknown.
+        // Flags, channel and remote radio; standby, with two of its three fields, stays unknown.
+        ctl->announcedState().standby_state_channel = ctl->announcedState().standby_state_receiver = 0;
         EXPECT_EQ(ctl->ProcessRadioStatus(t0 + 1000, 1000), 1000u);
         auto w = Written();
         ASSERT_EQ(w.size(), 3u) << t0;
@@ -383,7 +384,9 @@ TEST(LemzMapping, ControllerTypesToStateAndBack)
     ctl.EncodeStatusASN(LemzRadioState(), request);
     const TERM::LemzRadioStatus& status = request.get_status().get_lemz();
     EXPECT_EQ(status.get_flags().get_prio().getValue(), 15);
-    EXPECT_FALSE(status.get_flags().get_ptt());
+    const TERM::RadioFlags& f = status.get_flags();
+    EXPECT_EQ(f.get_ptt() + f.get_bss() + f.get_vad_rx() + f.get_vad_tx() + f.get_sql() + f.get_sh() + f.get_pwr()
+                  + f.get_rv() + f.get_resv(), 0);
     EXPECT_FALSE(status.squelshe_isPresent() || status.rte_isPresent() || status.standby_group_isPresent()
                  || status.standby_state_channel_isPresent() || status.standby_state_receiver_isPresent());
     EXPECT_EQ(status.get_freq().get_frequency(), "0.000000");

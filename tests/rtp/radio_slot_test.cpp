@@ -319,6 +319,7 @@ TEST_F(ED137SlotTest, DefaultsOwnSessionAndSignalsBothWays)
     EXPECT_EQ(r.get_request().get_ed_137().get_addr().get_session_addr(), "10.0.0.5");
     EXPECT_EQ(r.get_request().get_ed_137().get_params().get_tx().get_header().get_ptt_id().getValue(), 2u);
     EXPECT_EQ(r.get_status().get_ed_137().get_header().get_ptt_id().getValue(), 9u);
+    EXPECT_EQ(out.count("receive extension packet(s)!"), 0u) << "no debug lines unless asked for";
 
     Session().written.clear();
     ExpectAnswer(Exchange(Squelch(5, 4, true))[0], 5, 4);
