@@ -35,16 +35,6 @@ TEST(BerEncoder, EdgesBeyondTheVectors)
     EXPECT_EQ(encoded("Grown", "{5,_,_,{T,_,_,2}}", BER), "300b800105a3068001ff830102");
 }
 
-TEST(BerEncoder, ValuesThatCannotBeSentFailAndWriteNothing)
-{
-    EXPECT_EQ(encoded(*BerTest::make("Pick"), BER), "failed");   // nothing selected
-    EXPECT_EQ(encoded(*BerTest::make("Holder"), BER), "failed"); // an open value holding nothing
-    EXPECT_EQ(encoded(BMPString(L"a\U00010000"), BER), "failed");
-    EXPECT_EQ(encoded("Oid", "o1", BER), "failed");    // one arc has no encoding
-    EXPECT_EQ(encoded("Oid", "o1.40", BER), "failed"); // would read back as 2.0
-    EXPECT_EQ(encoded("Oid", "o2.40", BER), "060178");
-}
-
 TEST(BerDecoder, PrimitiveContents)
 {
     EXPECT_TRUE(decodesTo("Flag", "01020001", "T", BER)); // lenient beyond X.690: the last octet decides

@@ -68,10 +68,8 @@ TEST(Value, NamesFollowTheNumbering)
     other = err;
     EXPECT_EQ(other.asInt(), 33);
     EXPECT_EQ(other.info(), &standbyInfo);
-}
 
-TEST(Value, OctetsCompareUnsignedThenShorterFirst)
-{
+    // Octets compare unsigned, then the shorter first.
     char const ab[] = "ab", abc[] = "abc", high[] = "\x80", low[] = "\x01";
     EXPECT_EQ(lexicographic_compare_bytes(ab, ab + 2, abc, abc + 3), -1);
     EXPECT_EQ(lexicographic_compare_bytes(abc, abc + 3, ab, ab + 2), 1);
