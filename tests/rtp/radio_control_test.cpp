@@ -341,6 +341,7 @@ TEST_F(LemzControlTest, RefreshEveryKindOnceASecondAcrossTheClockWrap)
     for (uint32_t t0 : {5000u, 0xFFFFFE00u}) {
         ctl->ResetClocks(t0);
         Written();
+        EXPECT_EQ(ctl->ProcessRadioStatus(t0 + 1, 1000), 1009u);
         EXPECT_EQ(ctl->ProcessRadioStatus(t0 + 300, 1000), 710u);
         EXPECT_TRUE(Written().empty());
         // Flags, channel and remote radio; standby, with two of its three fields, stays unknown.

@@ -189,6 +189,7 @@ TEST_F(LemzSlotTest, PacketsReachTheController)
     EXPECT_EQ(m.get_addr().get_session_addr(), "10.0.0.5");
     EXPECT_EQ(m.get_addr().get_session_ssrc().getValue(), 55u);
     EXPECT_TRUE(m.get_params().get_gw_set_ptt().get_flags().get_ptt());
+    EXPECT_EQ(out.count("receive extension packet(s)!"), 0u) << "no debug lines unless asked for";
     EXPECT_EQ(r.get_status().get_lemz().get_flags().get_prio().getValue(), 15);
 }
 
