@@ -260,7 +260,7 @@ TEST_F(HdlcTest, DeviceFailuresLeaveNothingOpenOrConnected)
     } cases[] = {
         {[&] { board.FailOpen(Mcc::kDevice, ENODEV); }, -1, "HDLC[0/-1]: fail to open MCC device: " + std::string(strerror(ENODEV))},
         {[&] { board.FailRequest(Mcc::kDevice, Mcc::kAllocate, EIO); }, -1,
-         "MCC_ALLOCATE fail: " + std::string(strerror(EIO))},
+         "HDLC[0/-1]: MCC_ALLOCATE fail: " + std::string(strerror(EIO))},
         {[&] { board.FailRequest(Mcc::kDevice, Mcc::kTimeslot, EINVAL); }, -1, "MCC_TIMESLOT fail: "},
         // The switch refuses either connection: nothing stays fed.
         {[&] { board.FailRequest("/dev/hal", 0x80084D10UL, EIO); }, -1, "can't connect the channel to its line: "},
