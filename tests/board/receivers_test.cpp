@@ -110,8 +110,10 @@ TEST_F(ReceiversTest, EventsReachOnlyTheirTimeSlotsReceiverAndLeaveAsSignals)
     ASSERT_EQ(dsp.open(), 1u);
 
     // The driver's records: type 1 a detected digit, type 2 a finished tone.
+    const unsigned long unrouted = Hardware::TonecService::instance().unrouted();
     ASSERT_EQ(dtmf.Raise(Tonec::EventRecord{1, kT2, 11, 4000000000u}), 1u);
     ASSERT_TRUE(Wait(1));
+    EXPECT_EQ(Hardware::TonecService::instance().unrouted(), unrouted);
     EXPECT_EQ(signals.slots, std::vector<int>{6});
     ASSERT_TRUE(signals.signals[0].tonec_isSelected());
     EXPECT_EQ(signals.signals[0].get_tonec().get_code().getValue(), 11);
