@@ -74,21 +74,6 @@ TEST(ValueParser, NumbersNamesAndWords)
     EXPECT_FALSE(parses("Picks", "{ small 3 }"));
 }
 
-TEST(ValueParser, IdentifierForms)
-{
-    auto oid = parsed("Oid", "{ iso(1) member-body (2) 840 113549 }");
-    ASSERT_TRUE(oid);
-    EXPECT_EQ(static_cast<OBJECT_IDENTIFIER&>(*oid).getArcs(), (std::vector<unsigned>{1, 2, 840, 113549}));
-    EXPECT_TRUE(parsesTo("Oid", "{ 2 4294967295 }", "o2.4294967295"));
-    EXPECT_FALSE(parses("Oid", "{ 2 4294967296 }"));
-    EXPECT_FALSE(parses("Oid", "{ iso 2 }"));
-    EXPECT_FALSE(parses("Oid", "{ 1 2"));
-    EXPECT_FALSE(parses("Oid", "1 2 }"));
-    auto value = built("Oid", "o1.2.3");
-    ASSERT_TRUE(value->setFromValueNotation("{ 0 9 }"));
-    EXPECT_TRUE(*value == *built("Oid", "o0.9"));
-}
-
 // Quotes, backslashes and control characters are escaped by the printer and
 // undone here (the vectors' random texts hold them); BMP text outside the
 // locale comes as quadruples.

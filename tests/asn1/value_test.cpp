@@ -68,4 +68,11 @@ TEST(Value, NamesFollowTheNumbering)
     other = err;
     EXPECT_EQ(other.asInt(), 33);
     EXPECT_EQ(other.info(), &standbyInfo);
+
+    // Octets compare unsigned, then the shorter first.
+    char const ab[] = "ab", abc[] = "abc", high[] = "\x80", low[] = "\x01";
+    EXPECT_EQ(lexicographic_compare_bytes(ab, ab + 2, abc, abc + 3), -1);
+    EXPECT_EQ(lexicographic_compare_bytes(abc, abc + 3, ab, ab + 2), 1);
+    EXPECT_EQ(lexicographic_compare_bytes(ab, ab, abc, abc), 0);
+    EXPECT_GT(lexicographic_compare_bytes(high, high + 1, low, low + 1), 0);
 }

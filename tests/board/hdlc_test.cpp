@@ -141,6 +141,8 @@ TEST_F(HdlcTest, FramesBothWaysAndTheCountersMatch)
 {
     int ts = Open();
     ASSERT_GE(ts, 0);
+    Capture trace(std::clog);
+    hdlc->logLevel(1); // frames are traced from level 2
 
     ASSERT_TRUE(mcc.Inject(ts, {0x02, 0x01, 0x7F}));
     ASSERT_TRUE(mcc.Inject(ts, {0x03}));
@@ -173,6 +175,7 @@ TEST_F(HdlcTest, FramesBothWaysAndTheCountersMatch)
     EXPECT_EQ(s.errors, 0u);
     EXPECT_EQ(s.overflows, 1u);
     EXPECT_EQ(s.received, 2u);
+    EXPECT_EQ(trace.count("tx ") + trace.count("rx "), 0u);
 }
 
 TEST_F(HdlcTest, ClosedFarEndReportsErrorAndStopsWatching)
@@ -183,8 +186,11 @@ TEST_F(HdlcTest, ClosedFarEndReportsErrorAndStopsWatching)
     Capture errors(std::cerr);
     ASSERT_TRUE(mcc.Hangup(ts));
     Packet lost = MakePacket({0x01});
+    Capture trace(std::clog);
+    hdlc->logLevel(1); // the lowest trace level shows failed writes
     EXPECT_FALSE(hdlc->hdlc_transmit(lost)) << "the device refuses the write";
     EXPECT_EQ(hdlc->statistics().errors, 1u);
+    EXPECT_EQ(trace.count("write failed: "), 1u);
     ASSERT_TRUE(loop.RunUntil([&] { return !listener.errors.empty(); }));
     loop.Settle();
     EXPECT_EQ(listener.frames, (std::vector<Bytes>{{0x11}})) << "what came before the hang-up is delivered";
@@ -252,9 +258,9 @@ TEST_F(HdlcTest, DeviceFailuresLeaveNothingOpenOrConnected)
         int tdm2;
         std::string line;
     } cases[] = {
-        {[&] { board.FailOpen(Mcc::kDevice, ENODEV); }, -1, "fail to open MCC device: " + std::string(strerror(ENODEV))},
+        {[&] { board.FailOpen(Mcc::kDevice, ENODEV); }, -1, "HDLC[0/-1]: fail to open MCC device: " + std::string(strerror(ENODEV))},
         {[&] { board.FailRequest(Mcc::kDevice, Mcc::kAllocate, EIO); }, -1,
-         "MCC_ALLOCATE fail: " + std::string(strerror(EIO))},
+         "HDLC[0/-1]: MCC_ALLOCATE fail: " + std::string(strerror(EIO))},
         {[&] { board.FailRequest(Mcc::kDevice, Mcc::kTimeslot, EINVAL); }, -1, "MCC_TIMESLOT fail: "},
         // The switch refuses either connection: nothing stays fed.
         {[&] { board.FailRequest("/dev/hal", 0x80084D10UL, EIO); }, -1, "can't connect the channel to its line: "},

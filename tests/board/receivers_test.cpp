@@ -109,14 +109,17 @@ TEST_F(ReceiversTest, EventsReachOnlyTheirTimeSlotsReceiverAndLeaveAsSignals)
     ASSERT_EQ(dtmf.open(), 1u) << "one device for every receiver";
     ASSERT_EQ(dsp.open(), 1u);
 
-    ASSERT_EQ(dtmf.Detect(kT2, 11, 4000000000u), 1u);
+    // The driver's records: type 1 a detected digit, type 2 a finished tone.
+    const unsigned long unrouted = Hardware::TonecService::instance().unrouted();
+    ASSERT_EQ(dtmf.Raise(Tonec::EventRecord{1, kT2, 11, 4000000000u}), 1u);
     ASSERT_TRUE(Wait(1));
+    EXPECT_EQ(Hardware::TonecService::instance().unrouted(), unrouted);
     EXPECT_EQ(signals.slots, std::vector<int>{6});
     ASSERT_TRUE(signals.signals[0].tonec_isSelected());
     EXPECT_EQ(signals.signals[0].get_tonec().get_code().getValue(), 11);
     EXPECT_EQ(static_cast<uint32_t>(signals.signals[0].get_tonec().get_timestamp().getValue()), 4000000000u);
 
-    dtmf.Finish(kT1);
+    dtmf.Raise(Tonec::EventRecord{2, kT1, 0, 0});
     ASSERT_TRUE(Wait(2));
     EXPECT_EQ(signals.slots[1], 5);
     EXPECT_TRUE(signals.signals[1].toneGenComplete_isSelected());
@@ -201,6 +204,9 @@ TEST_F(ReceiversTest, OperationsProgramTheirTimeSlot)
     EXPECT_EQ(dtmf.At(kT1).silences, 1);
     EXPECT_TRUE(d.enableBSS(true));
     EXPECT_TRUE(dtmf.At(kT1).echo && dsp.At(kT1).bss);
+    EXPECT_TRUE(d.configureToneFilter(2100, true, 40, -30));
+    const Dsp::ToneFilter& f = dsp.At(kT1).filter;
+    EXPECT_EQ(std::vector<int>({f.timeslot, f.freq, f.enable, f.duration, f.level}), std::vector<int>({kT1, 2100, 1, 40, -30}));
 
     t.CleanBeforeDestroy();
     d.CleanBeforeDestroy();

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <sstream>
 
 using namespace looptest;
 
@@ -84,6 +86,46 @@ TEST_F(EventTest, EmptyMaskStillSeesHangUpAndCallbackMayDestroyEvent)
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0], "doomed:" + std::to_string(POLLHUP));
     EXPECT_EQ(log[1], "after:0");
+}
+
+TEST_F(EventTest, StatusDumpNamesEachEventAndItsPollBits)
+{
+    EXPECT_EQ(PollEventAsText(0) + "," + PollEventAsText(5) + "," + PollEventAsText(short(0xF800 | 1024 | 8 | 2)),
+              ",POLLIN|POLLOUT,POLLPRI|POLLERR|POLLMSG");
+    EXPECT_EQ(PollEventAsText(0x7FF), "POLLIN|POLLPRI|POLLOUT|POLLERR|POLLHUP|POLLNVAL|POLLRDNORM|POLLRDBAND|"
+                                      "POLLWRNORM|POLLWRBAND|POLLMSG");
+    Log log;
+    Pair p1, p2;
+    Recorder out(log, "out"), in(log, "in");
+    out.event.Schedule(p2.a, POLLIN | POLLOUT);
+    out.event.UnBind();
+    in.event.Schedule(p1.a, POLLIN | POLLPRI);
+    in.action = [] { multiplexer.terminate(); };
+    p1.send_to_a();
+    multiplexer.run(false, true);
+    std::ostringstream os;
+    multiplexer.dump(os);
+    const int widths[] = {40, 30, 10, 10, 5, 60};
+    std::string delim, zero = "min=0 max=0 avg=0 counter=0", text = os.str();
+    auto row = [&](std::vector<std::string> cells) {
+        std::string r;
+        for (int k = 0; k < 6; ++k) {
+            const int spare = std::max(0, widths[k] - int(cells[k].size()));
+            r += "|" + std::string(spare / 2, ' ') + cells[k] + std::string((spare + 1) / 2, ' ');
+        }
+        return r + "|\n";
+    };
+    for (int w : widths)
+        delim += "+" + std::string(w, '-');
+    delim += "+\n";
+    EXPECT_EQ(0u, text.find("dpc transition measurement (min/max/cur/counter): min="));
+    EXPECT_NE(text.find("\nevent transition measurement (min/max/cur/counter): min="), text.npos);
+    EXPECT_NE(text.find("\ntimer transition measurement (min/max/cur/counter): min="), text.npos);
+    EXPECT_NE(text.find(delim + row({"name", "events", "count", "handler", "fd", "measure"}) + delim), text.npos);
+    const std::string tail = row({"out", "POLLIN|POLLOUT", "1", "unattached", std::to_string(out.event.lowlevel_fd()), zero}) +
+                             row({"in", "POLLIN|POLLPRI", "1", "attached", std::to_string(in.event.lowlevel_fd()), zero}) +
+                             delim + "\n";
+    EXPECT_EQ(text.substr(text.size() - std::min(text.size(), tail.size())), tail);
 }
 
 } // namespace

@@ -68,7 +68,7 @@ TEST(CleanQueue, CapacityOrderWrapAndDroppedReferences)
     Ref x = std::make_shared<int>(1), y = std::make_shared<int>(2), z = std::make_shared<int>(3);
     q.put(x);
     q.put(y);
-    q.append(z);
+    EXPECT_TRUE(q.append(z));
     EXPECT_TRUE(q.preview(&out));
     EXPECT_EQ(out, z);
     EXPECT_TRUE(q.get_last(&out));

@@ -89,6 +89,7 @@ TEST_F(PacketTest, ByteOrderAndReadsPastTheEnd)
     h.push8(0x03);
     EXPECT_EQ((Bytes{0x03, 0x02, 0x01}), bytes_of(h));
     EXPECT_EQ(0u, h._headroom());
+    EXPECT_EQ(h.data(), h.trim(3)); // all of it: empty, not broken
 }
 
 TEST_F(PacketTest, CopyOnWriteTakesOneBufferAndGivesItBack)
@@ -122,6 +123,17 @@ TEST_F(PacketTest, CopyOnWriteTakesOneBufferAndGivesItBack)
         sent.push8(0xEE);
         EXPECT_EQ((Bytes{1, 2, 3}), bytes_of(queued));
         EXPECT_EQ((Bytes{0xEE, 1, 2, 3}), bytes_of(sent));
+        // So does reading off the head of a copy.
+        Packet r = make({1, 2}), r2 = r, s = make({1, 2}), s2 = s;
+        r2.pull(1);
+        s2.pull8();
+        EXPECT_EQ((Bytes{1, 2}), bytes_of(r));
+        EXPECT_EQ((Bytes{1, 2}), bytes_of(s));
+        // A copy may fill either room to its end.
+        Packet t = r, u = r;
+        t.put(t.tailroom());
+        u.push(u._headroom());
+        EXPECT_EQ(t._tailroom() + u._headroom(), 0u);
     }
 }
 

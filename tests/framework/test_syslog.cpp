@@ -157,6 +157,21 @@ TEST(SysLogManager, StreamSocketFallback)
     ASSERT_EQ(recs.size(), 2u);
     EXPECT_EQ(body(recs[0], LOG_USER | LOG_INFO), "st: one");
     EXPECT_EQ(body(recs[1], LOG_USER | LOG_INFO), "st: two");
+
+    // The reader went away: the full batch's send fails, and the record that
+    // filled it goes out again on a new connection.
+    const std::string big(1500, 'z');
+    for (int i = 0; i < 12; ++i)
+        m->log_text(LOG_INFO, big.data(), big.size());
+    m->syslog(LOG_INFO, "three");
+    m->sendmsg();
+    pollfd l{sink.fd, POLLIN, 0};
+    ASSERT_EQ(poll(&l, 1, 0), 1);
+    const int again = accept(sink.fd, nullptr, nullptr);
+    pollfd q{again, POLLIN, 0};
+    n = poll(&q, 1, 5000) == 1 ? read(again, buf, sizeof buf) : -1;
+    close(again);
+    EXPECT_EQ(n > 0 ? body(records(std::string(buf, size_t(n))).at(0), LOG_USER | LOG_INFO) : "", "st: three");
 }
 
 TEST(SysLogManager, UnreachableLogLosesRecordsQuietly)

@@ -93,6 +93,9 @@ TEST(LemzCodec, HeaderBitsAndTheExampleVectors)
     EXPECT_EQ(sig_proto_unpack(&seen, cut.data(), cut.size()), kSigProtoShort);
     EXPECT_EQ(std::memcmp(&seen, &before, sizeof seen), 0);
 
+    // A caller ID of no characters: the 13 bytes before it are enough.
+    Bytes bare{133, 0, 0, 0, 7, 8, 9, 10, 0, 0, 0, 1, 0};
+    EXPECT_EQ(sig_proto_unpack(&seen, bare.data(), bare.size()), 0);
     Bytes chan{132, 0, 0, 0, 0, 0, 0, 7, 0x43, 0x11, 0x80, 0x00, 2, 5, 0, 0, 0xEE};
     EXPECT_EQ(sig_proto_unpack(&seen, chan.data(), 8), kSigProtoShort);
     ASSERT_EQ(sig_proto_unpack(&seen, chan.data(), chan.size()), 0);
@@ -103,6 +106,7 @@ TEST(LemzCodec, HeaderBitsAndTheExampleVectors)
 
     EXPECT_EQ(sig_proto_unpack(nullptr, chan.data(), 16), kSigProtoMissing);
     EXPECT_EQ(sig_proto_pack(nullptr, chan.data(), 16), 0);
+    r = Fresh(GW_FLAG); // a header alone still needs its four bytes
     EXPECT_EQ(sig_proto_pack(&r, chan.data(), 3), kSigProtoShort);
 }
 

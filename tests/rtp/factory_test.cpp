@@ -82,8 +82,8 @@ TEST_F(RtpFactoryTest, BeginSessionRecordCarriesTheCreateParameters)
     TERM::RtpParams& params = p.get_rtp().get_codecRTP();
     params.set_shost().get_iaddr().assign("192.168.0.7");
     params.get_shost().get_port() = 5000;
-    params.set_pfactor(3);
-    params.set_ttl(64);
+    params.set_pfactor(255); // both at their largest
+    params.set_ttl(255);
     params.set_qos_dscp() = TERM::DSCP::ef;
     params.set_vad(true);
     params.set_crate(5);
@@ -98,16 +98,16 @@ TEST_F(RtpFactoryTest, BeginSessionRecordCarriesTheCreateParameters)
     EXPECT_EQ(r.src_port, 5000);
     EXPECT_EQ(r.rx_pt, 0);
     EXPECT_EQ(r.tx_pt, 8);
-    EXPECT_EQ(r.packet_factor, 3);
+    EXPECT_EQ(r.packet_factor, 255);
     EXPECT_EQ(r.vad, 1);
     EXPECT_EQ(r.crate, 1);
     EXPECT_EQ(r.ssrc, 0xFEDCBA98u);
-    EXPECT_EQ(r.ttl, 64u);
+    EXPECT_EQ(r.ttl, 255u);
     EXPECT_EQ(r.dscp, 184);
     EXPECT_EQ(r.reserved1 | r.reserved2 | r.reserved3[0] | r.reserved3[1], 0u);
     std::ostringstream text;
     text << r;
-    EXPECT_EQ(text.str(), "  rtp_connection_params\n  {\n   packet_factor = 3\n   rx_pt = 0\n   tx_pt = 8\n"
+    EXPECT_EQ(text.str(), "  rtp_connection_params\n  {\n   packet_factor = 255\n   rx_pt = 0\n   tx_pt = 8\n"
                           "   ssrc = 4275878552\n  }\n");
     // Add channel asks for a new channel, without best-signal selection.
     rtp_add_channel add;
@@ -261,6 +261,7 @@ TEST(RtpDriver, CodecNamesAndErrorTexts)
     EXPECT_STREQ(GetCodecAsStr(8), "conf");
     EXPECT_STREQ(GetCodecAsStr(9), "invalid");
     EXPECT_STREQ(GetCodecAsStr(-1), "invalid");
+    EXPECT_STREQ(RTPStrError(0), "No error");
     EXPECT_STREQ(RTPStrError(0x300010C), "Invalid port specified");
     const char* unknown = RTPStrError(0x300010D);
     EXPECT_STREQ(unknown, "Unknown RTP Error 50331917");
@@ -323,8 +324,9 @@ TEST_F(Rtcp, PacketsAreWholeWordsAndNeverOverrun)
     EXPECT_EQ(all[27], 4);
     EXPECT_EQ(all[28], 255);
     EXPECT_EQ(Bytes(all.end() - 5, all.end()), (Bytes{'p', 0, 0, 0, 0}));
-    // Room for the CNAME only: the PHONE item is left out, not cut.
-    Bytes first = Encode(sdes, 40);
+    // Room for the CNAME and its end octet to the last octet: the PHONE item
+    // is left out, not cut.
+    Bytes first = Encode(sdes, 28);
     EXPECT_EQ(first.size(), 28u);
     EXPECT_EQ(first[3], 6);
     EXPECT_EQ(Bytes(first.end() - 1, first.end()), Bytes{0});

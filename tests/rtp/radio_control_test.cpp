@@ -150,6 +150,7 @@ TEST_F(LemzControlTest, SessionStartStopAndTheSourceFilter)
     EXPECT_NE(err.text().find("set filer rtp_ext session fail !!!"), std::string::npos);
 
     EXPECT_TRUE(ctl->RtpExtStop());
+    EXPECT_EQ(err.count("detach"), 0u);
     board.Prune();
     EXPECT_TRUE(ext.Sessions().empty());
     EXPECT_FALSE(ctl->is_started());
@@ -284,6 +285,28 @@ TEST_F(LemzControlTest, CommandsBecomePacketsAndRestartTheirClock)
     EXPECT_TRUE(Session().filtered);
     EXPECT_EQ(Session().filter.s_addr, Address("192.168.1.20").s_addr);
     EXPECT_TRUE(ctl->GetSQU());
+    // A standby command restarts its own slot only: the next refresh repeats the other three.
+    Mux::g_tv_mono = Mux::timeval(50, 0);
+    ctl->ResetClocks(40000);
+    EXPECT_TRUE(ctl->SendASNToChan(Command([](TERM::LemzRadioModifierParams& p) {
+        auto& s = p.select_wm_standby();
+        s.get_state_channel() = TERM::RadioStandby::active;
+        s.set_group(2);
+        s.get_state_receiver() = TERM::RadioStandby::standby;
+    })));
+    EXPECT_EQ(Written(), (std::vector<Frame>{{135, 0x35, 0x09, 0x60, 0, 2, 1, 0}}));
+    ctl->ProcessRadioStatus(50500, 1000);
+    Mux::mux_cleartimeofday();
+    w = Written();
+    ASSERT_EQ(w.size(), 3u);
+    EXPECT_EQ(std::vector<int>({w[0][0], w[1][0], w[2][0]}), std::vector<int>({WM_TRANS, WM_CHAN, WM_SELECT_RC_CHAN}));
+    EXPECT_TRUE(ctl->SendASNToChan(Command([](TERM::LemzRadioModifierParams& p) {
+        p.select_wm_quality().set_bss_val("2.5");
+    })));
+    w = Written();
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_EQ(Frame(w[0].begin() + 4, w[0].end()), (Frame{0x40, 0x20, 0, 0})) << int(w[0][0]);
+    EXPECT_EQ(w[0][0], WM_RADIO_QUALITY);
 
     // A gateway-kind command changes the state but sends nothing.
     EXPECT_TRUE(ctl->SendASNToChan(Command([](TERM::LemzRadioModifierParams& p) {
@@ -318,17 +341,17 @@ TEST_F(LemzControlTest, RefreshEveryKindOnceASecondAcrossTheClockWrap)
     for (uint32_t t0 : {5000u, 0xFFFFFE00u}) {
         ctl->ResetClocks(t0);
         Written();
+        EXPECT_EQ(ctl->ProcessRadioStatus(t0 + 1, 1000), 1009u);
         EXPECT_EQ(ctl->ProcessRadioStatus(t0 + 300, 1000), 710u);
         EXPECT_TRUE(Written().empty());
-        // Flags, channel and remote radio; standby stays unknown.
+        // Flags, channel and remote radio; standby, with two of its three fields, stays unknown.
+        ctl->announcedState().standby_state_channel = ctl->announcedState().standby_state_receiver = 0;
         EXPECT_EQ(ctl->ProcessRadioStatus(t0 + 1000, 1000), 1000u);
         auto w = Written();
         ASSERT_EQ(w.size(), 3u) << t0;
-        EXPECT_EQ(w[0][0], WM_FLAG);
-        EXPECT_EQ(w[1][0], WM_CHAN);
-        EXPECT_EQ(w[1][12], 255); // squelch and RTE not known
-        EXPECT_EQ(w[1][13], 255);
-        EXPECT_EQ(w[2][0], WM_SELECT_RC_CHAN);
+        EXPECT_EQ(w[0], (Frame{WM_FLAG, 0xF0, 0, 0}));
+        EXPECT_EQ(w[1], (Frame{WM_CHAN, 0xF0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 255, 255, 0, 0})); // squelch, RTE unknown
+        EXPECT_EQ(w[2], (Frame{WM_SELECT_RC_CHAN, 0xF0, 0, 0, 0, 0, 0, 0}));
         EXPECT_EQ(ctl->clock(LemzRadioControl::kFlags), t0 + 1000);
         EXPECT_EQ(ctl->ProcessRadioStatus(t0 + 1500, 1000), 1000u);
         EXPECT_TRUE(Written().empty());
@@ -362,7 +385,9 @@ TEST(LemzMapping, ControllerTypesToStateAndBack)
     ctl.EncodeStatusASN(LemzRadioState(), request);
     const TERM::LemzRadioStatus& status = request.get_status().get_lemz();
     EXPECT_EQ(status.get_flags().get_prio().getValue(), 15);
-    EXPECT_FALSE(status.get_flags().get_ptt());
+    const TERM::RadioFlags& f = status.get_flags();
+    EXPECT_EQ(f.get_ptt() + f.get_bss() + f.get_vad_rx() + f.get_vad_tx() + f.get_sql() + f.get_sh() + f.get_pwr()
+                  + f.get_rv() + f.get_resv(), 0);
     EXPECT_FALSE(status.squelshe_isPresent() || status.rte_isPresent() || status.standby_group_isPresent()
                  || status.standby_state_channel_isPresent() || status.standby_state_receiver_isPresent());
     EXPECT_EQ(status.get_freq().get_frequency(), "0.000000");

@@ -189,6 +189,7 @@ TEST_F(LemzSlotTest, PacketsReachTheController)
     EXPECT_EQ(m.get_addr().get_session_addr(), "10.0.0.5");
     EXPECT_EQ(m.get_addr().get_session_ssrc().getValue(), 55u);
     EXPECT_TRUE(m.get_params().get_gw_set_ptt().get_flags().get_ptt());
+    EXPECT_EQ(out.count("receive extension packet(s)!"), 0u) << "no debug lines unless asked for";
     EXPECT_EQ(r.get_status().get_lemz().get_flags().get_prio().getValue(), 15);
 }
 
@@ -319,6 +320,7 @@ TEST_F(ED137SlotTest, DefaultsOwnSessionAndSignalsBothWays)
     EXPECT_EQ(r.get_request().get_ed_137().get_addr().get_session_addr(), "10.0.0.5");
     EXPECT_EQ(r.get_request().get_ed_137().get_params().get_tx().get_header().get_ptt_id().getValue(), 2u);
     EXPECT_EQ(r.get_status().get_ed_137().get_header().get_ptt_id().getValue(), 9u);
+    EXPECT_EQ(out.count("receive extension packet(s)!"), 0u) << "no debug lines unless asked for";
 
     Session().written.clear();
     ExpectAnswer(Exchange(Squelch(5, 4, true))[0], 5, 4);

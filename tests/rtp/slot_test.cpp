@@ -165,6 +165,8 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionWithWhatRan)
     EXPECT_EQ(s->pdTimeout, 40u);
     ASSERT_TRUE(rtp.Raise(kTdm, rtp_event{1, 7, 40, {}}));
     ExpectPd(7, 40);
+    // A detector switched off stays off through the restarts below.
+    ExpectAnswer(Exchange(Ioctl(70, 5, [](LGCP::IoctlParams& p) { p.select_pd_disable(); }))[0], 70, 5);
 
     // A restart that fails leaves no session and says so; the same request
     // again restarts (no "Nothing to do" on a slot without a session).
@@ -181,6 +183,7 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionWithWhatRan)
     std::memcpy(&begun, rtp.log()[before].record.data(), sizeof begun);
     EXPECT_EQ(begun.rx_pt, 8);
     EXPECT_EQ(board.Channels("/dev/rtp").size(), 1u);
+    EXPECT_EQ(rtp.At(kTdm)->pdTimeout, 0u);
     ExpectAnswer(Exchange(Destroy(9, 5))[0], 9, 5);
 }
 
