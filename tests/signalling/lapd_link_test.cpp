@@ -124,13 +124,15 @@ TEST_F(LapdLink, TimerFlagsSayWhatIsArmed)
     EXPECT_EQ(r.link->get_state(), timer_recovery);
 }
 
-TEST_F(LapdLink, FourSabmesBeforeGivingUp)
+TEST_F(LapdLink, FourSabmesOrDiscsBeforeGivingUp)
 {
     Rig r;
     r.link->local_activate();
-    for (int i = 0; i < 3; ++i)
-        advance(LAPD::T200);
-    EXPECT_EQ(r.out(), std::vector<std::string>(4, "00 01 7F"));
+    advance(999);
+    EXPECT_EQ(r.out().size(), 1u); // T200 is 1000 ms
+    advance(1);
+    advance(2000);
+    EXPECT_EQ(r.out(), std::vector<std::string>(3, "00 01 7F"));
     EXPECT_EQ(r.link->get_state(), awaiting_establishment);
     advance(LAPD::T200);
     EXPECT_TRUE(r.out().empty());
@@ -138,6 +140,21 @@ TEST_F(LapdLink, FourSabmesBeforeGivingUp)
     EXPECT_EQ(r.reports(), (std::vector<std::string>{"error:Unsuccessful retransmission (N200 times) - SABME",
                                                      "down:link error (T200 expired N200 times)"}));
     EXPECT_EQ(r.timers(), "-");
+    // Released in timer recovery after two polls: the count starts again.
+    Rig d;
+    establish(d);
+    d.send({0x08, 0x00, 0x01});
+    advance(2000);
+    d.out();
+    d.link->local_deactivate();
+    advance(4000);
+    EXPECT_EQ(d.out(), std::vector<std::string>(4, "00 01 53"));
+    EXPECT_EQ(d.reports(), (std::vector<std::string>{"error:Unsuccessful retransmission (N200 times) - DISC",
+                                                     "down:link error (T200 expired N200 times)"}));
+    // And again for an establishment asked for without TEI.
+    d.link->mdl_remove();
+    d.link->local_activate();
+    EXPECT_EQ(d.link->variables().rc, 0);
 }
 
 TEST_F(LapdLink, EnquiriesBeforeReestablishment)
@@ -284,9 +301,12 @@ TEST_F(LapdLink, LinksLeaveThePacketPoolAReserve)
     held.pop_back();
     r.send({0x08, 0x00, 0x01});
     EXPECT_EQ(r.link->queued(), 1u);
-    // A message over N201 would be refused by the peer: never queued.
-    r.send(Bytes(N201 + 1, 0x08));
-    EXPECT_EQ(r.link->queued(), 1u);
+    // A message over N201 = 260 octets would be refused by the peer: never
+    // queued; one of exactly 260 is.
+    held.clear();
+    r.send(Bytes(261, 0x08));
+    r.send(Bytes(260, 0x08));
+    EXPECT_EQ(r.link->queued(), 2u);
     EXPECT_EQ(r.link->stats().errors, 1u);
 }
 
@@ -296,6 +316,16 @@ TEST_F(LapdLink, InfoReportsOnlyChanges)
     ACP::IsdnLinkInfo a, b;
     EXPECT_TRUE(r.link->GetInfo(a));
     EXPECT_FALSE(r.link->GetInfo(b));
+    EXPECT_FALSE(a.get_ownBusy() || a.get_l3Initiated() || a.get_rejException());
+    EXPECT_EQ(a.get_ackOverflows().getValue() + a.get_errors().getValue(), 0u);
+    EXPECT_EQ(a.get_rc().getValue(), 0);
+    std::ostringstream dump;
+    r.link->status()->out(dump);
+    EXPECT_EQ(dump.str(), "current status\n   - state: TEI assigned\n   - self: TEI=0, SAPI=0, busy=0"
+                          "\n   - peer: TEI=0, SAPI=0, busy=0\n   - counters: VS=0, VA=0, VR=0, RC=0"
+                          "\n   - internal signals: AckRQ=0, RetrRQ=0, QueuedUp=0"
+                          "\n   - flags: L3Initiated=0, Establishable=1, RejectException=0"
+                          "\n   - timers: T200 stopped, T202 stopped, T203 stopped");
     establish(r);
     r.send({0x08, 0x00, 0x01});
     r.inject("02 01 00 02 08 00 05");

@@ -39,13 +39,14 @@ struct E1Reports : CtrlSrv::Service {
 
 // A source slot on any trunk and time slot.
 struct Line : Slot {
-    Line(int trunk, int timeslot) : Slot(MapFactory::instance()), trunk(trunk), timeslot(timeslot) {}
+    Line(int trunk, int timeslot, int tdm = 8192 + 5)
+        : Slot(MapFactory::instance()), trunk(trunk), timeslot(timeslot), tdm(tdm) {}
     const char* GetName() const override { return "line"; }
     int GetTrunk() override { return trunk; }
     int GetTrunkTimeSlot() override { return timeslot; }
     bool IOnOutputStream() override { return true; }
-    int IGetTransmitChannel() override { return 8192 + 5; }
-    int trunk, timeslot;
+    int IGetTransmitChannel() override { return tdm; }
+    int trunk, timeslot, tdm;
 };
 
 class PstnSlots : public SlotLink {
@@ -96,11 +97,14 @@ TEST_F(PstnSlots, Ss7LinkOnATrunkTimeSlot)
     Exchange(CreateBri(3, 8, 5, 1), 3); // BRI trunk 5 is trunk index 4
     test::Capture err(std::cerr);
     ExpectAnswer(Exchange(test::Connect(3, 8, {5}))[0], 3, 8, LGCP::ErrorCause::connectFail);
-    auto* line = new Line(0, 32);
-    Slots::instance().Enter(9, *line);
-    ExpectAnswer(Exchange(test::Connect(4, 9, {5}))[0], 4, 9, LGCP::ErrorCause::connectFail);
-    EXPECT_NE(err.text().find("pstn-slot: invalid trunk number: 4\n"), std::string::npos) << err.text();
-    EXPECT_NE(err.text().find("pstn-slot: invalid timeslot: 32\n"), std::string::npos) << err.text();
+    int at = 9;
+    for (Line* line : {new Line(-1, 0), new Line(4, 0), new Line(0, -1), new Line(0, 32)}) {
+        Slots::instance().Enter(at, *line);
+        ExpectAnswer(Exchange(test::Connect(4, at, {5}))[0], 4, at, LGCP::ErrorCause::connectFail);
+        ++at;
+    }
+    for (char const* e : {"trunk number: 4\n", "trunk number: -1\n", "timeslot: -1\n", "timeslot: 32\n"})
+        EXPECT_NE(err.text().find(std::string("pstn-slot: invalid ") + e), std::string::npos) << err.text();
     EXPECT_TRUE(mcc.Timeslots().empty());
 
     int ts = Connect(3, 5);
@@ -144,6 +148,12 @@ TEST_F(PstnSlots, Ss7LinkOnATrunkTimeSlot)
     e1.Send(0, ACP::TrunkState::lossCarrier);
     Receive(1);
     ExpectQuiet();
+    // Trunk 3 and time slot 31 are the last taken, trunk and time slot 0 the first.
+    for (int i : {0, 1}) {
+        ExpectAnswer(Exchange(CreateSs7(7, 20 + i, 1))[0], 7, 20 + i);
+        Slots::instance().Enter(30 + i, *new Line(3 * i, 31 * i));
+        ExpectAnswer(Exchange(test::Connect(8, 30 + i, {20 + i}))[0], 8, 30 + i);
+    }
 }
 
 // An ISDN slot opens its channel when made, a PSTN one on connection.
@@ -165,6 +175,7 @@ TEST_F(PstnSlots, PriLinksCarryMessagesBothWays)
         EXPECT_TRUE(Response(got[0]).isdnLinkInfo_isSelected());
         EXPECT_TRUE(SignalOf(got[1]).activated_isSelected());
 
+        ASSERT_TRUE(mcc.Refuse(ts)); // sent once ready, not lost to T200
         ExpectAnswer(Exchange(UserData(4, slot, {0x08, 0x01, 0x01, 0x05}))[0], 4, slot);
         EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x00, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05}}));
         ASSERT_TRUE(mcc.Inject(ts, {0x02, 0x01, 0x00, 0x02, 0x08, 0x01, 0x81, 0x01}));
@@ -326,6 +337,7 @@ TEST_F(IsdnSlots, QsigLinkAndItsBChannels)
     ExpectAnswer(Exchange(CreateQsig(12, 5))[0], 12, 5);
     ExpectAnswer(Exchange(CreateQsigB(13, 6, 5, 2))[0], 13, 6);
     EXPECT_EQ(dsp.removes(), 2u);
+    EXPECT_EQ(err.text().find("remove B channel"), std::string::npos) << err.text();
 }
 
 TEST_F(IsdnSlots, BlockedResettingAndBrokenDevices)
@@ -416,6 +428,10 @@ TEST_F(HdlcSlots, ChannelAndSequenceOctetsOfSentFrames)
     board.Prune();
     EXPECT_TRUE(mcc.Timeslots().empty());
     EXPECT_TRUE(sw.IsIdle(8192 + 5));
+    // A source with no TDM channel opens nothing.
+    Slots::instance().Enter(20, *new Line(1, 5, -1));
+    ExpectAnswer(Exchange(test::Connect(10, 20, {kSlot}))[0], 10, 20);
+    EXPECT_TRUE(mcc.Timeslots().empty());
 }
 
 TEST_F(HdlcSlots, ReceivedFramesAreGatheredWhileMoreIsMarked)

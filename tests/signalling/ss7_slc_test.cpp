@@ -163,6 +163,7 @@ TEST(Ss7Link, StateTable)
         EXPECT_EQ(kinds(l.wire.take()), r.out);
         EXPECT_EQ(l.owner.reports, r.reports);
         EXPECT_EQ(l.owner.delivered.size(), r.from == wk && r.event == MSU ? 1u : 0u);
+        EXPECT_TRUE(r.event == TRUNK_DOWN || debug.text().empty()) << debug.text(); // no trace unasked
         if (r.timer == 0) {
             EXPECT_EQ(multiplexer.timer_count(), 0u);
             continue;
