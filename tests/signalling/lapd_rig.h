@@ -121,14 +121,9 @@ struct Rig : ProtocolsList, ISDN::LAPD::Notify
     std::string timers() const
     {
         ISDN::LAPDFullState const& v = link->variables();
-        std::string t;
-        if (v.t200_running)
-            t += "T200 ";
-        if (v.t202_running)
-            t += "T202 ";
-        if (v.t203_running)
-            t += "T203 ";
-        return t.empty() ? "-" : t.substr(0, t.size() - 1);
+        std::string t = std::string(v.t200_running ? " T200" : "") + (v.t202_running ? " T202" : "")
+                        + (v.t203_running ? " T203" : "");
+        return t.empty() ? "-" : t.substr(1);
     }
 
     Channel channel;

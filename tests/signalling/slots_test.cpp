@@ -165,8 +165,9 @@ TEST_F(PstnSlots, PriLinksCarryMessagesBothWays)
         ExpectAnswer(Exchange(CreateIsdn(1, slot, false, false, pstn))[0], 1, slot);
         int ts = pstn ? Connect(2, slot) : Slots::instance().Find(slot)->GetTransmitChannel();
         ASSERT_NE(mcc.At(ts), nullptr);
-        EXPECT_EQ(mcc.At(ts)->kind, 0u);
-        EXPECT_EQ(mcc.At(ts)->packetSize, 512u);
+        const auto* a = mcc.At(ts); // data, 512 octets, third word 0, thresholds 1
+        EXPECT_EQ((std::vector<uint32_t>{a->kind, a->packetSize, a->reserved, a->rxThreshold, a->txThreshold}),
+                  (std::vector<uint32_t>{0, 512, 0, 1, 1}));
         if (!pstn)
             ExpectAnswer(Exchange(Activate(2, slot))[0], 2, slot);
         EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x00, 0x01, 0x7F}})); // SABME
@@ -216,6 +217,10 @@ TEST_F(PstnSlots, BriNetworkSideOnBothHalvesOfALine)
     // Disconnecting the line's sending half closes the channel too.
     ExpectAnswer(Exchange(Disconnect(6, 8))[0], 6, 8);
     board.Prune();
+    EXPECT_TRUE(mcc.Timeslots().empty());
+    // Both halves gone, the receiving one alone opens nothing again.
+    ExpectAnswer(Exchange(Disconnect(7, 5))[0], 7, 5);
+    ExpectAnswer(Exchange(test::Connect(8, 8, {5}))[0], 8, 8);
     EXPECT_TRUE(mcc.Timeslots().empty());
 }
 
