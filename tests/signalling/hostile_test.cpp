@@ -62,16 +62,11 @@ protected:
 
     // Sends without waiting, then takes whatever came back.
     void Send(LGCP::Message const& m) { EXPECT_TRUE(client.Send(Encode(m))); }
-    size_t Drain()
+    void Drain()
     {
         loop.Settle(3);
-        size_t n = 0;
-        Octets payload;
-        while (client.Take(payload)) {
+        for (Octets payload; client.Take(payload);)
             Decode(payload);
-            ++n;
-        }
-        return n;
     }
     // All slots destroyed: every descriptor and packet is back.
     void ExpectNothingHeld(std::vector<int> const& slots)
@@ -133,13 +128,10 @@ TEST_F(Hostile, ExtremeCreateParametersOddOrdersAndFullQueues)
         Send(UserData(seq, s, {}));
         for (auto& m : Ioctls(seq, s))
             Send(m);
-        Send(Deactivate(seq, s));
-        Send(Activate(seq, s));
-        Send(UserData(seq, s, std::vector<char>(16384, 0x08)));
-        Send(UserData(seq, s, {0x08, 0x01, 0x01, 0x05}));
-        Send(Activate(seq, s));
-        Send(Deactivate(seq, s));
-        Send(Deactivate(seq, s));
+        for (auto& m : {Deactivate(seq, s), Activate(seq, s), UserData(seq, s, std::vector<char>(16384, 0x08)),
+                        UserData(seq, s, {0x08, 0x01, 0x01, 0x05}), Activate(seq, s), Deactivate(seq, s),
+                        Deactivate(seq, s)})
+            Send(m);
         ++seq;
         Drain();
     }
@@ -278,10 +270,7 @@ TEST_F(Hostile, ControllerThatStopsReadingUnderALineFlood)
     ASSERT_GE(fd, 0);
     int small = 2048;
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(server.port());
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in addr{AF_INET, htons(server.port()), {htonl(INADDR_LOOPBACK)}, {}};
     ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     ASSERT_TRUE(loop.RunUntil([&] { return server.IsConnected(); }));
     auto send = [&](LGCP::Message const& m) {

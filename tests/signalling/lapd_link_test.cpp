@@ -265,6 +265,27 @@ TEST_F(LapdLink, UnexpectedUaKeepsTheUnacknowledgedFrames)
     EXPECT_EQ(unsigned(r.link->variables().vs) + unsigned(r.link->variables().vr), 0u);
 }
 
+TEST_F(LapdLink, LogLevelsSayWhatIsTraced)
+{
+    // Each line and the lowest log level that writes it.
+    std::pair<char const*, unsigned> const lines[] = {{"T203.", 0}, {"DL-ESTABLISH", 1}, {"DL-RELEASE", 2},
+        {"change state \"TEI assigned\" -> \"Awaiting establishment\"", 2}, {"tx: ", 3}, {"rx:", 3},
+        {"\"Multiple frame established\" -> \"Timer recovery\"", 4}, {"UA response", 4}, {"RR response pf=1", 4},
+        {"tx_enquiry, ownBusy=0", 4}, {"receive RR (solicited response) in MFE_EST", 4}};
+    for (unsigned log = 0; log <= 4; ++log) {
+        Rig r(Side::user, false, log);
+        test::Capture clog(std::clog);
+        r.link->activate();
+        r.inject("00 01 73");
+        advance(10000);
+        r.inject("00 01 01 01");
+        r.inject("00 01 01 01");
+        r.link->deactivate();
+        for (auto const& l : lines)
+            EXPECT_EQ(clog.text().find(l.first) != std::string::npos, log >= l.second) << l.first << " at " << log;
+    }
+}
+
 // Hands a message up before the frame's N(R) acknowledges anything.
 struct AckAtDelivery : Rig
 {

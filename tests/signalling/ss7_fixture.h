@@ -107,7 +107,6 @@ inline Bytes lssu(unsigned status) { return {0xFF, 0xFF, 0x01, static_cast<unsig
 inline Bytes su(unsigned bsn, bool bib, unsigned fsn, bool fib, const Bytes& payload = {})
 {
     Bytes b;
-    b.reserve(3 + payload.size());
     b.push_back(static_cast<unsigned char>(bsn | (bib ? 0x80 : 0)));
     b.push_back(static_cast<unsigned char>(fsn | (fib ? 0x80 : 0)));
     b.push_back(static_cast<unsigned char>(payload.size() < 63 ? payload.size() : 63));
