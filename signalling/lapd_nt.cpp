@@ -2,7 +2,9 @@
 
 #include "signalling/lapd_frame.h"
 
+#include <algorithm>
 #include <iostream>
+#include <sstream>
 
 namespace ISDN {
 
@@ -62,20 +64,22 @@ void LAPD_NT_user::tx_S(uint8_t code, bool pf, bool command)
     mLapd->send_to_layer1(frame);
 }
 
-void LAPD_NT_user::tx_I(Packet const& msg)
+void LAPD_NT_user::tx_I(Packet const& msg, bool poll)
 {
     log("transmit I frame");
-    // N(S) from the frame's place in the window, N(R) current; P always set
-    // so that every frame is answered.
+    // N(S) from the frame's place in the window, N(R) current. A poll on
+    // every frame would draw an answer to each, and each answer to a
+    // resent frame another round of frames.
     Seq ns = mVa + Seq(mAckQueue.count());
     Packet frame = frame_I(msg, Address{0, mTei, true}, ns, mVr);
-    frame[3] |= 1;
+    if (poll)
+        frame[3] |= 1;
     mLapd->send_to_layer1(frame);
 }
 
 void LAPD_NT_user::send(Packet const& msg)
 {
-    tx_I(msg);
+    tx_I(msg, false);
     mAckQueue.put(msg);
     ++mVs;
     // T200 times the oldest frame outstanding: a later one does not put it
@@ -100,13 +104,11 @@ bool LAPD_NT_user::message(Packet& msg)
         return false;
     // Behind a busy terminal, a full window or earlier messages, in order.
     if (mBusy || mAckQueue.count() >= k || !mSendQueue.empty()) {
-        if (PacketPoolLow()) {
-            std::cerr << "LAPD_NT: message dropped: packet pool low" << std::endl;
+        // What is queued stays: the new message is the one refused.
+        if (mSendQueue.count() >= max_queued || PacketPoolLow()) {
+            mLapd->overflow(*this);
             return true;
         }
-        Packet dropped;
-        if (mSendQueue.count() >= max_queued)
-            mSendQueue.get(&dropped);
         mSendQueue.put(msg);
         pump();
         return true;
@@ -125,6 +127,8 @@ bool LAPD_NT_user::ack_queue(Seq nr)
     for (unsigned n = seq_distance(mVa, nr); n > 0; --n)
         mAckQueue.get(&done);
     mVa = nr;
+    if (mVa != mResentFrom)
+        mResending = false;
     return true;
 }
 
@@ -144,18 +148,32 @@ void LAPD_NT_user::acknowledged(bool advanced)
     pump();
 }
 
-void LAPD_NT_user::retransmit()
+// Frames go out oldest first with their original N(S); the last polls when
+// T200 sent them (Q.921 5.6.7).
+void LAPD_NT_user::retransmit(bool poll)
 {
     log("retransmit queue");
-    // Frames go out oldest first with their original N(S).
     Packet msgs[k];
     unsigned n = 0;
     while (mAckQueue.get(&msgs[n]))
         ++n;
     for (unsigned i = 0; i < n; ++i) {
-        tx_I(msgs[i]);
+        tx_I(msgs[i], poll && i + 1 == n);
         mAckQueue.put(msgs[i]);
     }
+    mResentFrom = mVa;
+    mResending = n > 0;
+}
+
+void LAPD_NT_user::discard(bool waiting)
+{
+    unsigned n = mAckQueue.count() + (waiting ? mSendQueue.count() : 0);
+    if (waiting)
+        mSendQueue.clear();
+    mAckQueue.clear();
+    mResending = mRejectException = false;
+    if (n)
+        mLapd->report_discard(*this, n);
 }
 
 void LAPD_NT_user::set_busy()
@@ -238,6 +256,7 @@ void LAPD_NT_user::on_I(Packet& info, Seq ns, Seq nr, bool p)
     log("received I frame");
     if (ns == mVr) {
         ++mVr;
+        mRejectException = false;
         if (p)
             tx_S(s_rr, true, false);
         if (info.length() < 4)
@@ -246,8 +265,12 @@ void LAPD_NT_user::on_I(Packet& info, Seq ns, Seq nr, bool p)
         mLapd->send_to_layer3(info);
         if (mState == unassigned)
             return; // the layer above let the link go meanwhile
-    } else {
+    } else if (!mRejectException) {
+        // One REJ per gap (Q.921 5.6.2.1): each would resend the window.
+        mRejectException = true;
         tx_S(s_rej, p, false);
+    } else if (p) {
+        tx_S(s_rr, true, false);
     }
     Seq va = mVa;
     if (ack_queue(nr))
@@ -293,7 +316,14 @@ void LAPD_NT_user::on_REJ(Seq nr, bool pf, bool command)
         unassign();
         return;
     }
-    retransmit();
+    if (mResending && nr == mResentFrom) {
+        // Asked again for frames already resent and outstanding: a second
+        // copy would only draw more rejects. T200 resends if they are lost.
+        set_unbusy();
+        pump();
+        return;
+    }
+    retransmit(false);
     set_unbusy();
     mState = wait_answer;
     mRc = 0;
@@ -307,7 +337,9 @@ void LAPD_NT_user::on_SABME(bool p)
     mVr = mVa = mVs = Seq(0);
     if (p)
         tx_U(u_ua, true, false);
-    mAckQueue.clear();
+    // The frames outstanding went with the old numbering; the waiting ones
+    // go out on the new.
+    discard(false);
     set_unbusy();
     mState = assigned;
     mT200.set(idle, &LAPD_NT_user::on_timer, this);
@@ -343,8 +375,7 @@ void LAPD_NT_user::assign()
     tx_U(u_sabme, true, true);
     mBusy = mCheck = mReserved = false;
     mCheckTimer.reset();
-    mSendQueue.clear();
-    mAckQueue.clear();
+    discard(true);
     mRc = 0;
     mT200.set(idle, &LAPD_NT_user::on_timer, this);
 }
@@ -356,6 +387,8 @@ void LAPD_NT_user::unassign()
     mCheck = mReserved = false;
     mT200.reset();
     mCheckTimer.reset();
+    // Nothing routes to an unassigned link: what it holds is lost now.
+    discard(true);
 }
 
 void LAPD_NT_user::checking()
@@ -405,7 +438,7 @@ void LAPD_NT_user::on_timer(Timer*)
     if (mVa == mVs)
         tx_S(s_rr, true, true);
     else
-        retransmit();
+        retransmit(true);
     mT200.set(T200, &LAPD_NT_user::on_timer, this);
 }
 
@@ -418,6 +451,8 @@ LAPD_NT::LAPD_NT() : mName("LAPD(NT BRI)")
 }
 
 LAPD_NT::~LAPD_NT() = default;
+
+LAPD_NT::Notify::~Notify() = default;
 
 void LAPD_NT::PutHeader(std::ostream& os) const
 {
@@ -472,6 +507,38 @@ void LAPD_NT::send_to_layer1(Packet& p)
         return;
     if (PacketPoolLow() || !mPending.put(p))
         ++mRefused;
+}
+
+void LAPD_NT::overflow(LAPD_NT_user const& link)
+{
+    ++mOverflows;
+    std::cerr << "LAPD(NT BRI): TEI " << unsigned(link.get_Tei())
+              << ": discard outgoing message: buffer overflow" << std::endl;
+}
+
+void LAPD_NT::report_discard(LAPD_NT_user const& link, unsigned n)
+{
+    mDiscarded += n;
+    flow();
+    std::ostringstream text;
+    text << "TEI " << unsigned(link.get_Tei()) << ": " << n << " messages discarded";
+    std::cerr << "LAPD(NT BRI): " << text.str() << std::endl;
+    on_status(Protocol_status(new Protocol_status_error(this, text.str())));
+}
+
+// Congested while a terminal's queue is past the upper mark, until every
+// queue is down to the lower.
+void LAPD_NT::flow()
+{
+    unsigned most = 0;
+    for (LAPD_NT_user const& u : mUsers)
+        most = std::max(most, u.waiting());
+    bool congested = most >= LAPD_NT_user::congestion_on || (mCongested && most > LAPD_NT_user::congestion_off);
+    if (congested == mCongested)
+        return;
+    mCongested = congested;
+    if (mNotify)
+        mNotify->OnLAPD_NT_FlowStatusChange(this);
 }
 
 void LAPD_NT::on_hdlc_ready()
@@ -600,6 +667,7 @@ void LAPD_NT::receive(Packet& p)
     p.pull8();
     p.pull8();
     user->receive(p, cr);
+    flow();
 }
 
 void LAPD_NT::on_tei_procedure(Packet& p)
@@ -689,7 +757,8 @@ void LAPD_NT::message(Packet& p)
     }
     for (LAPD_NT_user& u : mUsers)
         if (u.message(p))
-            return;
+            break;
+    flow();
 }
 
 } // namespace ISDN

@@ -8,9 +8,11 @@
 // (terminal busy, or seven frames outstanding) in its send queue, and the
 // messages sent and not yet acknowledged in its acknowledgement queue, both
 // without frame header: a frame is built on a copy when it is sent, so a
-// retransmission carries the current N(R). The layer holds the frames its
-// channel refused until the channel is ready again. Everything is freed with
-// the layer.
+// retransmission carries the current N(R). A full send queue refuses the
+// new message; a link that ends, or that the terminal re-establishes, drops
+// what its queues held and the layer reports it to its owner. The layer
+// holds the frames its channel refused until the channel is ready again.
+// Everything is freed with the layer.
 #pragma once
 
 #include "board/hdlc.h"
@@ -39,7 +41,9 @@ public:
         N200 = 3,
         k = 7, // frames outstanding at most (Q.921 5.9.5)
         send_queue_size = 135,
-        max_queued = 128,
+        max_queued = 128,    // messages the send queue accepts
+        congestion_on = 89,  // queued messages that report congestion
+        congestion_off = 64, // queued messages that release it
     };
 
     LAPD_NT_user();
@@ -79,12 +83,13 @@ private:
     void log(const char* text) const;
     void tx_U(uint8_t code, bool pf, bool command);
     void tx_S(uint8_t code, bool pf, bool command);
-    void tx_I(Packet const& msg);
+    void tx_I(Packet const& msg, bool poll);
     void send(Packet const& msg);
     void pump();
     bool ack_queue(Seq nr);
     void acknowledged(bool advanced);
-    void retransmit();
+    void retransmit(bool poll);
+    void discard(bool waiting);
     void set_busy();
     void set_unbusy();
     void release();
@@ -108,6 +113,11 @@ private:
     uint8_t mCallRef = 0xFF; // matches no 7-bit call reference until an I frame sets it
     bool mBusy = false;
     bool mReserved = false;
+    bool mRejectException = false; // a REJ went out for the gap now open
+    // The N(S) the last retransmission began at, while frames it resent
+    // are outstanding: a REJ asking for them again resends nothing.
+    Seq mResentFrom;
+    bool mResending = false;
     unsigned mLog = 0;
     CleanQueue<Packet, send_queue_size> mSendQueue;
     CleanQueue<Packet, k> mAckQueue;
@@ -118,6 +128,14 @@ private:
 class LAPD_NT : public Protocol, public HDLC::Notify
 {
 public:
+    // Told when a terminal's send queue crosses the congestion marks.
+    class Notify
+    {
+    public:
+        virtual ~Notify();
+        virtual void OnLAPD_NT_FlowStatusChange(LAPD_NT* layer) = 0;
+    };
+
     enum : unsigned {
         users = 8,
         check_period = 60000, // ms
@@ -163,10 +181,16 @@ public:
 
     const LAPD_NT_user& user(unsigned i) const { return mUsers[i]; }
     unsigned refused() const { return mRefused; }
+    unsigned overflows() const { return mOverflows; }
+    unsigned discarded() const { return mDiscarded; }
+    bool congested() const { return mCongested; }
+    void BindNotify(Notify* n) { mNotify = n; }
 
     // For the links.
     void send_to_layer3(Packet& p) { on_message(p); }
     void send_to_layer1(Packet& p);
+    void overflow(LAPD_NT_user const& link);
+    void report_discard(LAPD_NT_user const& link, unsigned n);
 
 private:
     void check_all_Tei();
@@ -176,13 +200,18 @@ private:
     LAPD_NT_user* find_free_Tei(uint8_t tei);
     bool tei_in_use(uint8_t tei) const;
     void remove_twice(uint8_t ai);
+    void flow();
 
     Timer mCheckTimer;
     LAPD_NT_user mUsers[users];
     unsigned mLog = 0;
     GenericHDLC* mHdlc = nullptr;
     CleanQueue<Packet, pending_size> mPending;
-    unsigned mRefused = 0; // frames lost to a full channel
+    unsigned mRefused = 0;   // frames lost to a full channel
+    unsigned mOverflows = 0; // messages refused by a full send queue or a low pool
+    unsigned mDiscarded = 0; // messages dropped from the queues of a link that ended
+    bool mCongested = false;
+    Notify* mNotify = nullptr;
     Protocol_name_str mName;
 };
 

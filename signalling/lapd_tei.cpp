@@ -105,8 +105,9 @@ void LAPD::on_UI(Packet& info)
         if (state >= tei_assigned && (ai == 127 || int(ai) == own_tei))
             tx_identity(mRi, own_tei, 5);
         break;
-    case 6: // identity remove
-        if (ai == 127 || int(ai) == own_tei) {
+    case 6: // identity remove, sent twice (Q.921 5.3.4.1): a TEI already
+            // being asked for again is not lost again
+        if ((ai == 127 || int(ai) == own_tei) && state != assign_awaiting_tei && state != establish_awaiting_tei) {
             mdl_remove();
             BeginTeiAssignProcedure();
         }

@@ -50,6 +50,7 @@ PstnSlot::PstnSlot(SlotFactory& factory, LGCP::PstnParams const& params)
             mLapdNt = new ISDN::LAPD_NT;
             mLapdNt->set_log(log);
             mLapdNt->hdlc(mChannel.get());
+            mLapdNt->BindNotify(this);
             mHdlcListener = mLapdNt;
             add_protocol_tail(mLapdNt);
             mKind = bri_network;
@@ -226,10 +227,18 @@ void PstnSlot::on_deactivated(Protocol*, Protocol_status)
 
 void PstnSlot::OnLAPD_FlowStatusChange(ISDN::LAPD* lapd)
 {
+    FlowReport(lapd->GetFlowStatus() == ISDN::LAPD::FlowStatus::congested);
+}
+
+void PstnSlot::OnLAPD_NT_FlowStatusChange(ISDN::LAPD_NT* layer)
+{
+    FlowReport(layer->congested());
+}
+
+void PstnSlot::FlowReport(bool congested)
+{
     LGCP::IoctlResponse response;
-    response.select_isdnLinkStatus() = lapd->GetFlowStatus() == ISDN::LAPD::FlowStatus::congested
-                                           ? LGCP::IsdnLinkStatus::congested
-                                           : LGCP::IsdnLinkStatus::normal;
+    response.select_isdnLinkStatus() = congested ? LGCP::IsdnLinkStatus::congested : LGCP::IsdnLinkStatus::normal;
     OnIoctlResponse(response);
 }
 

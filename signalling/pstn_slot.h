@@ -12,20 +12,22 @@
 #include "framework/timer.h"
 #include "net/protocol.h"
 #include "signalling/lapd.h"
+#include "signalling/lapd_nt.h"
 
 #include <memory>
 
 namespace SS7 {
 class SLC;
 }
-namespace ISDN {
-class LAPD_NT;
-}
 namespace LGCP {
 class PstnParams;
 }
 
-class PstnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify, public HDLC::Notify
+class PstnSlot : public Slot,
+                 public ProtocolsFamily,
+                 public ISDN::LAPD::Notify,
+                 public ISDN::LAPD_NT::Notify,
+                 public HDLC::Notify
 {
 public:
     enum Kind : unsigned { ss7 = 0, pri = 1, bri_user = 2, bri_network = 3 };
@@ -62,6 +64,7 @@ public:
     void on_message(Packet& p) override;
 
     void OnLAPD_FlowStatusChange(ISDN::LAPD* lapd) override;
+    void OnLAPD_NT_FlowStatusChange(ISDN::LAPD_NT* layer) override;
 
     Kind kind() const { return mKind; }
     const HDLC& channel() const { return *mChannel; }
@@ -73,6 +76,7 @@ private:
     void HdlcReport();
     void IsdnReport();
     void Ss7Report();
+    void FlowReport(bool congested);
 
     std::unique_ptr<HDLC> mChannel;
     Kind mKind = ss7;

@@ -149,6 +149,17 @@ bool Mixer::Members(int channel)
     return added;
 }
 
+bool Mixer::Listed(int channel, int source) const
+{
+    for (MixerSlot* slot : mSlots) {
+        auto* output = dynamic_cast<TdmOutput*>(slot);
+        for (size_t i = 0; output && output->mChannel == channel && i < output->mSources.size(); ++i)
+            if (output->mSources[i].first == source)
+                return true;
+    }
+    return false;
+}
+
 void Mixer::Restore(int channel)
 {
     Clear(channel);
@@ -223,11 +234,14 @@ TdmInput* Mixer::New(LGCP::MixerInParams const& params)
     int ts = channel2timeslot(n);
     if (ts < 0)
         return nullptr;
+    // A source the summator's output lists is in its mix already. One the
+    // driver will not take is refused before the input exists.
+    if (summator && !Listed(s, n) && !Link(MIX_RX_ADD, s, n, kFullGain))
+        return nullptr;
     auto* input = new TdmInput(*this, n, ts);
     if (summator) {
         input->mSummator = s;
         input->mHasSummator = true;
-        Link(MIX_RX_ADD, s, n, kFullGain);
     } else if (params.summator_isPresent()) {
         PutHeader(std::cerr);
         std::cerr << "wrong summator coding !" << std::endl;
@@ -285,17 +299,9 @@ static void StopDigits(Hardware::TonecReceiver& tones)
 void Mixer::Release(TdmInput& input)
 {
     StopDigits(input);
-    if (input.mSummator >= 0) {
+    // A source the summator's output lists stays, at the output's gain.
+    if (input.mSummator >= 0 && !Listed(input.mSummator, input.mChannel))
         Link(MIX_RX_REMOVE, input.mSummator, input.mChannel, kFullGain);
-        // The driver holds one link per pair: an output that names the
-        // same source in its own mix has it back.
-        for (MixerSlot* slot : mSlots) {
-            auto* output = dynamic_cast<TdmOutput*>(slot);
-            for (size_t i = 0; output && output->mChannel == input.mSummator && i < output->mSources.size(); ++i)
-                if (output->mSources[i].first == input.mChannel)
-                    Link(MIX_RX_ADD, input.mSummator, input.mChannel, output->mSources[i].second);
-        }
-    }
     UnRegister(&input);
 }
 

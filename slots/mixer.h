@@ -94,6 +94,10 @@ private:
     // Adds again what the live inputs summed into the channel add to its
     // mix; false when one is refused.
     bool Members(int channel);
+    // Whether the live output of the channel names the source in its mix.
+    // The driver holds one link per pair, and the output's gain for it
+    // wins over an input's full gain, whichever slot came first.
+    bool Listed(int channel, int source) const;
     // The channel's mix back to what its live inputs add, no more.
     void Restore(int channel);
 

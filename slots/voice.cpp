@@ -2,6 +2,8 @@
 
 #include "board/device.h"
 #include "board/mcc.h"
+#include "core/slots.h"
+#include "framework/inet.h"
 #include "framework/text.h"
 #include "protocol/lgcp.h"
 #include "slots/voice_record.h"
@@ -263,10 +265,23 @@ Slot* VoiceFactory::INewSlot(LGCP::CreateParams const& params)
         return nullptr;
     const LGCP::VoiceParams& voice = params.get_voice();
     if (voice.record_isSelected())
-        return CreateRecord(dhost2str(voice.get_record()));
-    if (voice.player_isSelected())
-        return CreatePlay(voice.get_player());
+        return Dotted(voice.get_record()) ? CreateRecord(dhost2str(voice.get_record())) : nullptr;
+    if (voice.player_isSelected()) {
+        const LGCP::PlayerParams& player = voice.get_player();
+        return !player.network_isSelected() || Dotted(player.get_network().get_host()) ? CreatePlay(player) : nullptr;
+    }
     return nullptr;
+}
+
+bool VoiceFactory::Dotted(TERM::HostAddress const& host) const
+{
+    uint32_t address;
+    if (INet4::ParseDotted(host.get_iaddr(), address))
+        return true;
+    std::cerr << ext::header(this) << "host " << ext::quoted(host.get_iaddr()) << " is not a dotted IPv4 address"
+              << std::endl;
+    Answer::Refuse(Answer::invalidParams);
+    return false;
 }
 
 void VoiceFactory::Query(LGCP::Resources&)

@@ -139,6 +139,9 @@ public:
 
 private:
     VoiceFactory() = default;
+    // A host the connect can take; anything else is the controller's
+    // error, refused at create rather than found at the first connect.
+    bool Dotted(TERM::HostAddress const& host) const;
     // True when the channel is ready; else its failure is logged.
     bool Allocated(Mcc::Channel const& r, const char* direction) const;
 

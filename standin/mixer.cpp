@@ -40,6 +40,12 @@ Mixer::Mix Mixer::MixOf(int unit, int channel) const
     return m == u->second.mixes.end() ? Mix{} : m->second;
 }
 
+std::map<int, Mixer::Mix> Mixer::Mixes(int unit) const
+{
+    auto u = mUnits.find(unit);
+    return u == mUnits.end() ? std::map<int, Mix>{} : u->second.mixes;
+}
+
 size_t Mixer::Contributions() const
 {
     size_t n = 0;

@@ -35,6 +35,8 @@ public:
     void RemoveUnit(int id);
     // The unit's mix of a channel (empty when none).
     Mix MixOf(int unit, int channel) const;
+    // Every mix of the unit, by output channel (none when there is no unit).
+    std::map<int, Mix> Mixes(int unit) const;
     // Every channel of every unit with a contribution.
     size_t Contributions() const;
     // Requests naming the channel of the unit fail with EIO.

@@ -1,8 +1,10 @@
 // Layer-3 messages through two LAPD links joined back to back (user and
-// network side), each message acknowledged, at 3, 64 and 260 octets; and
-// the cost of retransmitting a full window of 7 after T200. Beside each,
-// libosmocore's LAPD core on the same workload in the same run.
+// network side), each message acknowledged, at 3, 64 and 260 octets; the
+// cost of retransmitting a full window of 7 after T200; and a run over a
+// slow D channel that loses frames. Beside each, libosmocore's LAPD core
+// on the same workload in the same run.
 #include "signalling/lapd.h"
+#include "signalling/lapd_nt.h"
 
 #include "framework/multiplexer.h"
 #include "framework/mux_time.h"
@@ -12,6 +14,7 @@
 
 #include <cstring>
 #include <memory>
+#include <random>
 #include <vector>
 
 namespace {
@@ -215,5 +218,115 @@ void BM_OsmoLapdRetransmitWindow(benchmark::State& state)
     state.SetItemsProcessed(int64_t(state.iterations()) * 7);
 }
 BENCHMARK(BM_OsmoLapdRetransmitWindow);
+
+// Our user side or our BRI network side as one end of a lossy run.
+struct OurEnd : ProtocolsList, lapdwire::End
+{
+    explicit OurEnd(bool network)
+    {
+        if (network) {
+            nt = new ISDN::LAPD_NT;
+            nt->hdlc(&channel);
+            add_protocol_tail(nt);
+        } else {
+            link = new ISDN::LAPD(ISDN::Side::user, 0);
+            link->hdlc(&channel);
+            add_protocol_tail(link);
+        }
+    }
+    std::vector<Bytes> take_frames() override
+    {
+        std::vector<Bytes> f;
+        f.swap(channel.frames);
+        return f;
+    }
+    void on_frame(Bytes const& f) override
+    {
+        Packet p;
+        p.reserve_head(ISDN::lapd_head_room);
+        std::memcpy(p.put(unsigned(f.size())), f.data(), f.size());
+        bottom_protocol()->receive(p);
+    }
+    void offer(Bytes const& m) override
+    {
+        Packet p;
+        bottom_protocol()->prepare_head(p);
+        std::memcpy(p.put(unsigned(m.size())), m.data(), m.size());
+        bottom_protocol()->message(p);
+    }
+    unsigned waiting() const override { return link ? link->queued() : sum(&ISDN::LAPD_NT_user::waiting); }
+    unsigned outstanding() const override
+    {
+        return link ? link->unacknowledged() : sum(&ISDN::LAPD_NT_user::outstanding);
+    }
+    unsigned sum(unsigned (ISDN::LAPD_NT_user::*count)() const) const
+    {
+        unsigned n = 0;
+        for (unsigned i = 0; i < ISDN::LAPD_NT::users; ++i)
+            n += (nt->user(i).*count)();
+        return n;
+    }
+    void list_on_message(Packet& p) override
+    {
+        const Packet& c = p;
+        messages.emplace_back(&c[0], &c[0] + c.length());
+    }
+
+    Channel channel;
+    ISDN::LAPD* link = nullptr;
+    ISDN::LAPD_NT* nt = nullptr;
+};
+
+// 200 messages each way at 16 kbit/s with a 500 ms transmit queue, one frame
+// in twelve lost each way, a seed per run: the frames sent, the seconds the
+// run took on its clock and the messages lost, each per run. Arg 0: our
+// user side against libosmocore as network; 1: our BRI network side against
+// it as terminal; 2: libosmocore at both ends.
+void BM_LapdLossyRun(benchmark::State& state)
+{
+    double frames = 0, seconds = 0, lost = 0;
+    unsigned seed = 0;
+    for (auto _ : state) {
+        Mux::g_tv_mono = Mux::timeval(int(clock_ms / 1000), 0);
+        osmopeer::clock_start();
+        const int kind = int(state.range(0));
+        std::unique_ptr<lapdwire::End> a;
+        if (kind == 2)
+            a.reset(new osmopeer::Peer(LAPD_MODE_USER));
+        else
+            a.reset(new OurEnd(kind == 1));
+        osmopeer::Peer b(kind == 1 ? LAPD_MODE_USER : LAPD_MODE_NETWORK);
+        lapdwire::Run run(*a, b, [](unsigned ms) {
+            osmopeer::clock_advance(ms);
+            advance(ms);
+        });
+        if (kind == 2)
+            static_cast<osmopeer::Peer&>(*a).establish();
+        else if (kind == 0)
+            static_cast<OurEnd&>(*a).link->activate();
+        else {
+            static_cast<OurEnd&>(*a).nt->activate();
+            a->on_frame({0xFC, 0xFF, 0x03, 0x0F, 0x01, 0x00, 0x01, 0xFF}); // identity request
+            run.pump();
+            b.offer(lapdwire::message(0, false)); // its call reference
+        }
+        run.pump();
+        a->messages.clear();
+        run.frames = 0;
+        run.ab = run.ba = lapdwire::Line(16000, 500);
+        std::mt19937 rng(++seed);
+        run.ab.lose = run.ba.lose = [&rng](Bytes const&) { return rng() % 12 == 0; };
+        uint64_t start = run.now;
+        run.exchange(200);
+        frames += run.frames;
+        seconds += double(run.now - start) / 1e6;
+        lost += 400.0 - double(a->messages.size() + b.messages.size());
+        Mux::mux_cleartimeofday();
+    }
+    state.counters["frames"] = benchmark::Counter(frames, benchmark::Counter::kAvgIterations);
+    state.counters["seconds"] = benchmark::Counter(seconds, benchmark::Counter::kAvgIterations);
+    state.counters["lost"] = benchmark::Counter(lost, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_LapdLossyRun)->Arg(0)->Arg(1)->Arg(2)->Iterations(20);
 
 } // namespace

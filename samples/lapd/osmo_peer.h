@@ -13,6 +13,8 @@ extern "C" {
 #include <osmocom/gsm/lapd_core.h>
 }
 
+#include "samples/lapd/wire.h"
+
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -63,13 +65,14 @@ inline void quiet_logging()
     done = true;
 }
 
-class Peer
+class Peer : public lapdwire::End
 {
 public:
-    explicit Peer(lapd_mode mode, char const* name = "osmo")
+    explicit Peer(lapd_mode mode, char const* name = "osmo") : dl(mLink.dl)
     {
+        mLink.self = this;
         quiet_logging();
-        std::memset(&dl, 0, sizeof dl);
+        std::memset(&mLink.dl, 0, sizeof mLink.dl);
         lapd_dl_init2(&dl, 7, 128, 260, name);
         lapd_set_mode(&dl, mode);
         dl.use_sabme = 1;
@@ -83,7 +86,7 @@ public:
         dl.send_ph_data_req = &Peer::ph_data_req;
         dl.send_dlsap = &Peer::dlsap;
     }
-    ~Peer() { lapd_dl_exit(&dl); }
+    ~Peer() override { lapd_dl_exit(&dl); }
     Peer(Peer const&) = delete;
     Peer& operator=(Peer const&) = delete;
 
@@ -136,16 +139,35 @@ public:
         return true;
     }
 
-    lapd_datalink dl;
-    std::vector<Bytes> sent;     // frames the core sent, in order
-    std::vector<Bytes> messages; // DL-DATA indications
+    // As one end of a run.
+    std::vector<Bytes> take_frames() override
+    {
+        std::vector<Bytes> f;
+        f.swap(sent);
+        return f;
+    }
+    void on_frame(Bytes const& f) override { unreadable += !receive(f.data(), f.size()); }
+    void offer(Bytes const& m) override { send(m.data(), m.size()); }
+    unsigned waiting() const override { return llist_count(&dl.send_queue); }
+    unsigned outstanding() const override { return (dl.v_send - dl.v_ack) & 0x7F; }
+
+    lapd_datalink& dl;
+    std::vector<Bytes> sent; // frames the core sent, in order
     std::vector<std::string> events;
+    unsigned unreadable = 0; // frames that were not LAPD
 
 private:
+    // The core calls back with its datalink: the peer is found beside it.
+    struct Link
+    {
+        lapd_datalink dl;
+        Peer* self;
+    };
     static Peer* of(lapd_datalink* d)
     {
-        return reinterpret_cast<Peer*>(reinterpret_cast<char*>(d) - offsetof(Peer, dl));
+        return reinterpret_cast<Link*>(reinterpret_cast<char*>(d) - offsetof(Link, dl))->self;
     }
+    Link mLink;
 
     void request(unsigned prim, unsigned char const* l3, size_t len)
     {

@@ -16,52 +16,6 @@ using Out = std::vector<std::string>;
 
 namespace {
 
-// The layer as the only one of a list, on a recording channel.
-struct NtRig : ProtocolsList
-{
-    NtRig() : nt(new LAPD_NT)
-    {
-        nt->hdlc(&channel);
-        add_protocol_tail(nt);
-    }
-    void on_activated(Protocol*) override { activated = true; }
-    void list_on_message(Packet& p) override { up.push_back(hex(bytes(p))); }
-
-    void inject(std::string const& frame)
-    {
-        Packet p = packet(unhex(frame), 0);
-        nt->receive(p);
-    }
-    void send(Bytes const& message)
-    {
-        Packet p = packet(message);
-        nt->message(p);
-    }
-    Out out()
-    {
-        Out o;
-        for (Bytes const& b : channel.sent) {
-            o.push_back(hex(b));
-            all.push_back(b);
-        }
-        channel.sent.clear();
-        return o;
-    }
-    const LAPD_NT_user* link(unsigned tei) const
-    {
-        for (unsigned i = 0; i < LAPD_NT::users; ++i)
-            if (nt->user(i).get_Tei() == tei && (nt->user(i).is_assigned() || nt->user(i).is_reserved()))
-                return &nt->user(i);
-        return nullptr;
-    }
-
-    Channel channel;
-    LAPD_NT* nt;
-    bool activated = false;
-    Out up;
-    std::vector<Bytes> all; // every frame sent, for tshark
-};
-
 std::string octet(unsigned v)
 {
     return hex({uint8_t(v)});
@@ -87,7 +41,7 @@ protected:
     void Start(NtRig& r, unsigned n)
     {
         r.nt->activate();
-        EXPECT_TRUE(r.activated);
+        EXPECT_EQ(r.reports(), Out{"up"});
         EXPECT_EQ(r.out(), Out{to_te(0, 4, 127)});
         for (unsigned i = 0; i < n; ++i) {
             r.inject(from_te(0x100 + i, 1, 127));
@@ -126,6 +80,7 @@ TEST_F(LapdNt, TeiAssignmentCheckAndRemoval)
     EXPECT_EQ(r.out(), (Out{to_te(0, 6, 90), to_te(0, 6, 90)}));
 
     // A check: all answer but TEI 71, whose link ends.
+    r.inject("FC FF 03 0F 09 00 07"); // verify request without Ai: no frame
     r.inject(from_te(9, 7, 127)); // verify request
     EXPECT_EQ(r.out(), Out{to_te(0, 4, 127)});
     for (unsigned tei = 64; tei < 71; ++tei)
@@ -174,8 +129,10 @@ TEST_F(LapdNt, TeiAssignmentCheckAndRemoval)
 
 TEST_F(LapdNt, DataLinkWindowAndRetransmission)
 {
+    test::Capture log(std::clog); // silent unless asked
     NtRig r;
     Start(r, 1);
+    r.inject("01 81 7F"); // EA bit set in the first octet: no frame
     r.inject("00 81 7F"); // SABME, P
     EXPECT_EQ(r.out(), Out{"00 81 73"});
     // A check response nobody asked for leaves the link as it is.
@@ -183,7 +140,7 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
     EXPECT_TRUE(r.out().empty());
     // I frame with P 0: delivered, not acknowledged until the idle poll.
     r.inject("00 81 00 00 08 01 03 01");
-    EXPECT_EQ(r.up, Out{"08 01 03 01"});
+    EXPECT_EQ(r.messages, std::vector<Bytes>{unhex("08 01 03 01")});
     EXPECT_TRUE(r.out().empty());
     advance(LAPD_NT_user::idle);
     EXPECT_EQ(r.out(), Out{"02 81 01 03"});
@@ -191,40 +148,60 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
 
     // SETUP to every terminal; others by call reference, the flag ignored;
     // an unknown reference goes nowhere.
+    // A busy channel is given the frame once, when it is ready.
+    r.channel.full = true;
     r.send({0x08, 0x01, 0x05, 0x05});
+    r.channel.full = false;
+    r.nt->on_hdlc_ready();
+    r.nt->on_hdlc_ready();
     EXPECT_EQ(r.out(), Out{"02 FF 03 08 01 05 05"});
     r.send({0x08, 0x01, 0x09, 0x07});
     EXPECT_TRUE(r.out().empty());
     for (int i = 0; i < 10; ++i)
         r.send({0x08, 0x01, 0x83, uint8_t(0x10 + i)});
-    // Seven outstanding at most; the rest wait in order.
+    // Seven outstanding at most, without poll; the rest wait in order.
     Out sent = r.out();
     ASSERT_EQ(sent.size(), 7u);
-    EXPECT_EQ(sent[0], "02 81 00 03 08 01 83 10");
-    EXPECT_EQ(sent[6], "02 81 0C 03 08 01 83 16");
+    EXPECT_EQ(sent[0], "02 81 00 02 08 01 83 10");
+    EXPECT_EQ(sent[6], "02 81 0C 02 08 01 83 16");
     EXPECT_EQ(r.link(64)->waiting(), 3u);
 
-    // REJ with N(R) 0 acknowledges nothing and asks for all seven again.
+    // REJ with N(R) 0 acknowledges nothing and asks for all seven again;
+    // the same REJ again, while they are outstanding, gets nothing.
     r.inject("02 81 09 00");
     sent = r.out();
     ASSERT_EQ(sent.size(), 7u);
-    EXPECT_EQ(sent[0], "02 81 00 03 08 01 83 10");
+    EXPECT_EQ(sent[0], "02 81 00 02 08 01 83 10");
+    r.inject("00 81 09 01"); // as a command with P: only answered
+    EXPECT_EQ(r.out(), Out{"00 81 01 03"});
     EXPECT_EQ(r.link(64)->outstanding(), 7u);
-    // A retransmission carries the N(R) of its time.
+    // T200 resends them, with the N(R) of its time, the last with P.
     r.inject("00 81 02 00 08 01 03 02"); // N(S) 1, N(R) 0
     advance(LAPD_NT_user::T200);
     sent = r.out();
     ASSERT_EQ(sent.size(), 7u);
-    EXPECT_EQ(sent[2], "02 81 04 05 08 01 83 12");
+    EXPECT_EQ(sent[2], "02 81 04 04 08 01 83 12");
+    EXPECT_EQ(sent[6], "02 81 0C 05 08 01 83 16");
+    r.inject("02 81 09 00");
+    EXPECT_TRUE(r.out().empty());
+
+    // One REJ per gap; then only a poll is answered, until the gap closes.
+    for (const char* i : {"00 81 08 00 08 01 03 05", "00 81 0A 00 08 01 03 06", "00 81 0C 01 08 01 03 07",
+                          "00 81 04 01 08 01 03 03", "00 81 08 00 08 01 03 05"})
+        r.inject(i);
+    EXPECT_EQ(r.out(), (Out{"00 81 09 04", "00 81 01 05", "00 81 01 07", "00 81 09 06"}));
 
     // Acknowledging three lets three waiting ones go; out of the window
     // ends the link.
     r.inject("02 81 01 06"); // RR response, N(R) 3
     sent = r.out();
     ASSERT_EQ(sent.size(), 3u);
-    EXPECT_EQ(sent[0], "02 81 0E 05 08 01 83 17");
+    EXPECT_EQ(sent[0], "02 81 0E 06 08 01 83 17");
+    r.inject("00 81 06 00 08 01 03"); // N(S) 3, too short to carry a message
+    EXPECT_EQ(r.messages.size(), 3u);
     r.inject("02 81 01 40"); // N(R) 32
     EXPECT_EQ(r.link(64), nullptr);
+    EXPECT_EQ(log.text(), "");
 }
 
 // T200 runs from the oldest frame outstanding, and an acknowledgement that
@@ -233,17 +210,18 @@ TEST_F(LapdNt, T200RunsWhileFramesAreOutstandingAndLostPollsEndTheLink)
 {
     NtRig r;
     Established(r);
-    const Out both = {"02 81 00 03 08 01 03 02", "02 81 02 03 08 01 03 03"};
     r.send({0x08, 0x01, 0x03, 0x02});
     advance(600);
     r.send({0x08, 0x01, 0x03, 0x03});
-    EXPECT_EQ(r.out(), both);
+    EXPECT_EQ(r.out(), (Out{"02 81 00 02 08 01 03 02", "02 81 02 02 08 01 03 03"}));
+    r.inject("00 81 05 01"); // RNR command, P, N(R) 0: T200 runs on
+    EXPECT_EQ(r.out(), Out{"00 81 01 03"});
     advance(400);
-    EXPECT_EQ(r.out(), both);
+    EXPECT_EQ(r.out(), (Out{"02 81 00 02 08 01 03 02", "02 81 02 03 08 01 03 03"}));
     r.inject("02 81 01 02"); // RR response, N(R) 1
     EXPECT_TRUE(r.out().empty());
     advance(LAPD_NT_user::T200);
-    EXPECT_EQ(r.out(), Out{both[1]});
+    EXPECT_EQ(r.out(), Out{"02 81 02 03 08 01 03 03"});
 
     // All acknowledged, then quiet: the poll repeats three times, and the
     // fourth expiry, about four seconds on, ends the link.
@@ -265,17 +243,17 @@ TEST_F(LapdNt, T200RunsWhileFramesAreOutstandingAndLostPollsEndTheLink)
 TEST_F(LapdNt, FramesAsTsharkReadsThem)
 {
     NtRig r;
-    Start(r, 1);
+    r.nt->activate();
+    r.inject(from_te(0x100, 1, 127));
     r.inject(from_te(0x999, 1, 70));     // identity denied
     r.inject("00 81 7F");                // UA
     r.send({0x08, 0x01, 0x05, 0x05});    // SETUP broadcast
     r.inject("00 81 02 00 08 01 03 01"); // out of sequence: REJ
     r.inject("00 81 00 01 08 01 03 01"); // RR, F
     r.send({0x08, 0x01, 0x83, 0x07});    // I frame
-    r.out();
 
     test::Dissection d = test::Dissect(
-        test::OffsetDump(r.all), "-l 147",
+        test::OffsetDump(r.channel.sent), "-l 147",
         "-o 'uat:user_dlts:\"User 0 (DLT=147)\",\"lapd\",\"0\",\"\",\"0\",\"\"' -T fields -E separator=/s"
         " -E occurrence=f -e lapd.sapi -e lapd.cr -e lapd.tei -e lapd.control.n_s -e lapd.control.n_r"
         " -e lapd.control.s_ftype -e tei.msg -e tei.action -e q931.message_type -e q931.call_ref -e _ws.expert"
@@ -299,8 +277,46 @@ TEST_F(LapdNt, FramesAsTsharkReadsThem)
     EXPECT_EQ(lines, want);
 }
 
+// A terminal that acknowledges nothing: past 128 waiting a message is
+// refused, not the oldest; congestion is told at 89 and released at 64. A
+// link that ends reports what its queues held.
+TEST_F(LapdNt, FullQueueRefusesAndReports)
+{
+    test::Capture errors(std::cerr);
+    NtRig r;
+    Established(r);
+    for (unsigned i = 0; i < 7 + 129; ++i) {
+        EXPECT_EQ(r.flows.size(), i < 7 + 89 ? 0u : 1u) << i;
+        r.send({0x08, 0x01, 0x83, 0x7B, uint8_t(i)});
+    }
+    EXPECT_EQ(r.flows, std::vector<bool>{true});
+    EXPECT_EQ(r.link(64)->waiting(), 128u);
+    EXPECT_EQ(r.nt->overflows(), 1u);
+    EXPECT_NE(errors.text().find("TEI 64: discard outgoing message: buffer overflow"), std::string::npos);
+    r.out();
+    r.inject("02 81 01 0E"); // RR response, N(R) 7
+    EXPECT_EQ(r.out().front(), "02 81 0E 02 08 01 83 7B 07");
+    unsigned nr = 7;
+    while (r.link(64)->waiting() > 65)
+        r.inject("02 81 01 " + octet(++nr << 1));
+    EXPECT_EQ(r.flows, std::vector<bool>{true}); // released at 64, not before
+    r.inject("02 81 01 " + octet(++nr << 1));
+    EXPECT_EQ(r.flows, (std::vector<bool>{true, false}));
+    r.inject("00 81 1F"); // DM and FRMR as commands: no frames
+    r.inject("00 81 97");
+    EXPECT_TRUE(r.reports().empty());
+    r.inject("02 81 1F"); // DM, F
+    EXPECT_EQ(r.reports(), std::vector<std::string>{"error:TEI 64: 71 messages discarded"});
+    EXPECT_EQ(r.nt->discarded(), 71u);
+    // A check response for a TEI no link holds takes the free link.
+    r.out();
+    r.inject(from_te(0x55, 5, 80));
+    EXPECT_EQ(r.out(), Out{sabme(80)});
+}
+
 // Eight terminals, each answered by its call reference; then, never
-// acknowledging, each sent more than it can queue: the pool keeps a reserve.
+// acknowledging, each sent more than it can queue: the pool keeps a reserve,
+// and the links end after three rounds of T200.
 TEST_F(LapdNt, EightTerminalsByCallReferenceAndThePoolReserve)
 {
     test::Capture errors(std::cerr);
@@ -313,14 +329,30 @@ TEST_F(LapdNt, EightTerminalsByCallReferenceAndThePoolReserve)
     r.out();
     for (unsigned i = 0; i < 8; ++i) {
         r.send({0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x10});
-        EXPECT_EQ(r.out(), Out{"02 " + octet((64 + i) << 1 | 1) + " 00 03 08 01 " + octet(0x80 | (i + 1)) + " 10"});
+        EXPECT_EQ(r.out(), Out{"02 " + octet((64 + i) << 1 | 1) + " 00 02 08 01 " + octet(0x80 | (i + 1)) + " 10"});
     }
+    // TEI 65 takes up call reference 1 too: the lower link alone gets it,
+    // sent or queued.
+    r.inject("00 83 02 00 08 01 01 01");
+    for (unsigned n = 0; n < 8; ++n)
+        r.send({0x08, 0x01, 0x81, 0x11});
+    EXPECT_EQ(r.out().size(), 6u);
     for (unsigned i = 0; i < 8; ++i)
         for (unsigned n = 0; n < 140; ++n)
             r.send({0x08, 0x01, uint8_t(0x80 | (i + 1)), 0x10});
     r.channel.sent.clear();
+    EXPECT_EQ(r.link(65)->outstanding() + r.link(65)->waiting(), 1u);
     EXPECT_GE(PacketPool::available(), 200u);
-    EXPECT_NE(errors.text().find("packet pool low"), std::string::npos);
+    // Unanswered, each link resends three times; a REJ starts the count
+    // anew, and the fourth expiry ends the link.
+    advance(LAPD_NT_user::T200);
+    r.inject("02 81 09 02"); // REJ from TEI 64, N(R) 1
+    advance(2 * LAPD_NT_user::T200);
+    EXPECT_NE(r.link(65), nullptr);
+    advance(LAPD_NT_user::T200);
+    EXPECT_EQ(r.link(65), nullptr);
+    EXPECT_NE(r.link(64), nullptr);
+    EXPECT_NE(errors.text().find("buffer overflow"), std::string::npos);
 }
 
 } // namespace

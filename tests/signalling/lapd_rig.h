@@ -3,8 +3,10 @@
 #pragma once
 
 #include "signalling/lapd.h"
+#include "signalling/lapd_nt.h"
 
 #include "framework/multiplexer.h"
+#include "samples/lapd/wire.h"
 #include "tests/framework/loop_helpers.h"
 
 #include <cstdio>
@@ -71,37 +73,27 @@ struct Channel : GenericHDLC
     bool full = false;
 };
 
-// Owns the link as its protocol list and keeps what the link reports.
-struct Rig : ProtocolsList, ISDN::LAPD::Notify
+// A layer under test as its owner: what it sends goes to a recording
+// channel, what it hands up is kept.
+struct Endpoint : ProtocolsList, lapdwire::End
 {
-    explicit Rig(ISDN::Side::type side = ISDN::Side::user, bool bri = false, unsigned log = 0)
-        : link(new ISDN::LAPD(ISDN::Side::user, 0))
+    virtual void receive(Bytes const& frame) = 0;
+    virtual void send(Bytes const& message) = 0;
+    void on_frame(Bytes const& frame) override { receive(frame); }
+    void offer(Bytes const& message) override { send(message); }
+    std::vector<Bytes> take_frames() override
     {
-        link->set_side(side);
-        link->set_log(log);
-        if (bri)
-            link->change_to_bri();
-        link->BindNotify(this);
-        link->hdlc(&channel);
-        add_protocol_tail(link);
+        std::vector<Bytes> f;
+        f.swap(channel.sent);
+        return f;
     }
 
     void on_activated(Protocol*) override { events.push_back("up"); }
     void on_deactivated(Protocol*, Protocol_status s) override { events.push_back("down:" + s->text()); }
     void list_on_message(Packet& p) override { messages.push_back(bytes(p)); }
     void list_on_status(Protocol*, Protocol_status s) override { events.push_back("error:" + s->text()); }
-    void OnLAPD_FlowStatusChange(ISDN::LAPD* l) override { flows.push_back(l->GetFlowStatus()); }
 
-    void inject(std::string const& frame)
-    {
-        Packet p = packet(unhex(frame));
-        link->receive(p);
-    }
-    void send(Bytes const& message)
-    {
-        Packet p = packet(message);
-        link->message(p);
-    }
+    void inject(std::string const& frame) { receive(unhex(frame)); }
     // What was sent since the last call, as hex.
     std::vector<std::string> out()
     {
@@ -117,6 +109,40 @@ struct Rig : ProtocolsList, ISDN::LAPD::Notify
         r.swap(events);
         return r;
     }
+
+    Channel channel;
+    std::vector<std::string> events;
+};
+
+// Owns the link as its protocol list and keeps what the link reports.
+struct Rig : Endpoint, ISDN::LAPD::Notify
+{
+    explicit Rig(ISDN::Side::type side = ISDN::Side::user, bool bri = false, unsigned log = 0)
+        : link(new ISDN::LAPD(ISDN::Side::user, 0))
+    {
+        link->set_side(side);
+        link->set_log(log);
+        if (bri)
+            link->change_to_bri();
+        link->BindNotify(this);
+        link->hdlc(&channel);
+        add_protocol_tail(link);
+    }
+
+    void OnLAPD_FlowStatusChange(ISDN::LAPD* l) override { flows.push_back(l->GetFlowStatus()); }
+
+    void receive(Bytes const& frame) override
+    {
+        Packet p = packet(frame);
+        link->receive(p);
+    }
+    void send(Bytes const& message) override
+    {
+        Packet p = packet(message);
+        link->message(p);
+    }
+    unsigned waiting() const override { return link->queued(); }
+    unsigned outstanding() const override { return link->unacknowledged(); }
     // The timers whose flags are set.
     std::string timers() const
     {
@@ -126,11 +152,50 @@ struct Rig : ProtocolsList, ISDN::LAPD::Notify
         return t.empty() ? "-" : t.substr(1);
     }
 
-    Channel channel;
     ISDN::LAPD* link;
-    std::vector<std::string> events;
-    std::vector<Bytes> messages;
     std::vector<ISDN::LAPD::FlowStatus::Type> flows;
+};
+
+// The network side of a BRI as the only layer of its list.
+struct NtRig : Endpoint, ISDN::LAPD_NT::Notify
+{
+    NtRig() : nt(new ISDN::LAPD_NT)
+    {
+        nt->hdlc(&channel);
+        nt->BindNotify(this);
+        add_protocol_tail(nt);
+    }
+    void OnLAPD_NT_FlowStatusChange(ISDN::LAPD_NT* l) override { flows.push_back(l->congested()); }
+
+    void receive(Bytes const& frame) override
+    {
+        Packet p = packet(frame, 0);
+        nt->receive(p);
+    }
+    void send(Bytes const& message) override
+    {
+        Packet p = packet(message);
+        nt->message(p);
+    }
+    unsigned waiting() const override { return sum(&ISDN::LAPD_NT_user::waiting); }
+    unsigned outstanding() const override { return sum(&ISDN::LAPD_NT_user::outstanding); }
+    unsigned sum(unsigned (ISDN::LAPD_NT_user::*count)() const) const
+    {
+        unsigned n = 0;
+        for (unsigned i = 0; i < ISDN::LAPD_NT::users; ++i)
+            n += (nt->user(i).*count)();
+        return n;
+    }
+    const ISDN::LAPD_NT_user* link(unsigned tei) const
+    {
+        for (unsigned i = 0; i < ISDN::LAPD_NT::users; ++i)
+            if (nt->user(i).get_Tei() == tei && (nt->user(i).is_assigned() || nt->user(i).is_reserved()))
+                return &nt->user(i);
+        return nullptr;
+    }
+
+    ISDN::LAPD_NT* nt;
+    std::vector<bool> flows; // congested or not, as reported
 };
 
 // The loop's clock by hand; every test starts at the same time.

@@ -30,7 +30,8 @@ protected:
 TEST_F(LapdTei, ObtainsChecksAndLosesItsTei)
 {
     Rig r(Side::user, true);
-    // The network removes TEI 0: state 0, then at once a new request.
+    // The network removes TEI 0, twice: state 0, then at once one request.
+    r.inject(mgmt(0, 6, 127));
     r.inject(mgmt(0, 6, 127));
     EXPECT_EQ(r.link->get_state(), assign_awaiting_tei);
     EXPECT_EQ(r.out(), std::vector<std::string>{request(r)});
@@ -71,7 +72,8 @@ TEST_F(LapdTei, ObtainsChecksAndLosesItsTei)
     r.inject(mgmt(0, 4, 70));
     EXPECT_EQ(r.out(), std::vector<std::string>{request(r, 5, 70)});
 
-    // Removal releases the link and asks again from state 1.
+    // Removal, sent twice, releases the link and asks once from state 1.
+    r.inject(mgmt(0, 6, 70));
     r.inject(mgmt(0, 6, 70));
     EXPECT_EQ(r.reports(), std::vector<std::string>{"down:error (MDL-REMOVE received)"});
     EXPECT_EQ(r.link->get_state(), assign_awaiting_tei);
@@ -139,6 +141,8 @@ TEST_F(LapdTei, LayerThreeInUiFrames)
     Rig bri(Side::user, true);
     bri.inject("02 FF 03 08 01 01 05");
     EXPECT_EQ(bri.messages, std::vector<Bytes>{Bytes({0x08, 0x01, 0x01, 0x05})});
+    EXPECT_EQ(bri.out(), std::vector<std::string>{"00 01 7F"});
+    bri.inject("02 FF 03 08 01 01 05"); // again while establishing: anew
     EXPECT_EQ(bri.out(), std::vector<std::string>{"00 01 7F"});
     EXPECT_EQ(bri.link->get_state(), awaiting_establishment);
 

@@ -212,10 +212,19 @@ TEST_F(PstnSlots, BriNetworkSideOnBothHalvesOfALine)
     got = Receive(1);
     EXPECT_EQ(SELECTED(SignalOf(got[0]), userData), (std::vector<char>{0x08, 0x01, 0x07, 0x05}));
     ExpectAnswer(Exchange(UserData(5, 5, {0x08, 0x01, char(0x87), 0x02}))[0], 5, 5);
-    EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x02, 0x81, 0x00, 0x03, 0x08, 0x01, 0x87, 0x02}}));
+    EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x02, 0x81, 0x00, 0x02, 0x08, 0x01, 0x87, 0x02}}));
+    // A terminal that acknowledges nothing: the 89th message waiting for it
+    // tells the controller of congestion.
+    for (unsigned i = 0; i < 6 + 89; ++i)
+        EXPECT_TRUE(client.Send(Encode(UserData(10 + i, 5, {0x08, 0x01, char(0x87), 0x7B}))));
+    got = Receive(6 + 89 + 1);
+    EXPECT_EQ(SELECTED(Response(got[6 + 88]), isdnLinkStatus).asInt(), LGCP::IsdnLinkStatus::congested);
 
-    // Disconnecting the line's sending half closes the channel too.
-    ExpectAnswer(Exchange(Disconnect(6, 8))[0], 6, 8);
+    // Disconnecting the line's sending half closes the channel too; what
+    // waited is dropped, and the congestion ends.
+    got = Exchange(Disconnect(6, 8), 2);
+    EXPECT_EQ(SELECTED(Response(got[0]), isdnLinkStatus).asInt(), LGCP::IsdnLinkStatus::normal);
+    ExpectAnswer(got[1], 6, 8);
     board.Prune();
     EXPECT_TRUE(mcc.Timeslots().empty());
     // Both halves gone, the receiving one alone opens nothing again.

@@ -9,7 +9,9 @@
 #include "standin/mixer.h"
 #include "standin/rtp.h"
 
+#include <algorithm>
 #include <numeric>
+#include <random>
 #include <set>
 #include <string>
 
@@ -77,7 +79,7 @@ TEST_F(MixerSlots, UnitsFoundAndLost)
 
     mixer.RemoveUnit(0);
     mixer.AddUnit(3, 32, 64, kBase);
-    mixer.AddUnit(5, 16, 48, kBase + 32);
+    mixer.AddUnit(5, 16, 48, 0); // its channel 0 on switch channel 0
     LGCP::Resources res = QueryNow(1);
     ASSERT_EQ(res.get_mixer().size(), 2u);
     int units[] = {3, 5};
@@ -97,14 +99,14 @@ TEST_F(MixerSlots, UnitsFoundAndLost)
     EXPECT_EQ(Ask(MixerIn(2, 10, 3, 16)), Cause::invalidParams);
     EXPECT_EQ(Ask(MixerIn(3, 10, 3, 15)), -1);
     EXPECT_EQ(Ask(MixerOut(4, 11, 3, 0)), -1);
-    EXPECT_EQ(Ask(MixerIn(5, 12, 5, 0)), -1);
+    ASSERT_EQ(Ask(MixerIn(5, 12, 5, 0)), -1);
+    EXPECT_EQ(Ask(MixerOut(5, 14, 5, 0)), -1);
 
     mixer.RemoveUnit(3);
     auto got = Exchange(Query(6), 4);
-    for (int i = 0; i < 2; ++i) {
-        ASSERT_TRUE(SignalOf(got[static_cast<size_t>(i)]).abort_isSelected());
-        EXPECT_EQ(SELECTED(SignalOf(got[static_cast<size_t>(i)]), abort).getValue(), 0);
-        EXPECT_EQ(got[static_cast<size_t>(i)].get_slot().getValue(), 10u + static_cast<unsigned>(i));
+    for (unsigned i = 0; i < 2; ++i) {
+        EXPECT_EQ(SELECTED(SignalOf(got[i]), abort).getValue(), 0);
+        EXPECT_EQ(got[i].get_slot().getValue(), 10u + i);
     }
     ASSERT_EQ(SELECTED(SignalOf(got[2]), resources).get_mixer().size(), 1u);
     EXPECT_EQ(SELECTED(SignalOf(got[2]), resources).get_mixer()[0].get_unit().getValue(), 5);
@@ -129,8 +131,7 @@ TEST_F(MixerSlots, AUnitThatComesBackKeepsItsSlotsMixes)
 
     mixer.Script({1}); // unit 0 missed once
     auto got = Exchange(Query(4), 4);
-    EXPECT_TRUE(SignalOf(got[0]).abort_isSelected());
-    EXPECT_TRUE(SignalOf(got[1]).abort_isSelected());
+    EXPECT_TRUE(SignalOf(got[0]).abort_isSelected() && SignalOf(got[1]).abort_isSelected());
     mixer.Script({});
     mixer.Take();
     QueryNow(5);
@@ -187,12 +188,8 @@ TEST_F(MixerSlots, ResetClearsEveryChannelAndCountsFailures)
 TEST_F(MixerSlots, OutputRequests)
 {
     Found(1);
-    struct Case {
-        const char* what;
-        LGCP::Message create;
-        int cause;
-        Lines trace;
-    } cases[] = {
+    struct Case { const char* what; LGCP::Message create; int cause; Lines trace; } cases[] = {
+        {"mix not cleared", MixerOut(2, 30, 0, 10), Cause::insufficientResources, {"TDM 0:10", "CLEAR 0:10"}},
         {"own channel", MixerOut(2, 30, 0, 5), -1, {"TDM 0:5", "CLEAR 0:5", "ADD 0:5<0:5*32767"}},
         {"taken", MixerOut(3, 31, 0, 5), Cause::insufficientResources, {}},
         {"three inputs", MixerOut(4, 31, 0, 6, {{1, 100}, {2, 200}, {3, 300}}), -1,
@@ -204,6 +201,7 @@ TEST_F(MixerSlots, OutputRequests)
         {"no such unit", MixerOut(8, 32, 4, 9), Cause::insufficientResources, {}},
     };
     mixer.Break(0, 99);
+    board.FailRequest("/dev/mixer", MixerRequest::MIX_RX_CLEAR, EIO); // the first case's
     for (Case& c : cases) {
         EXPECT_EQ(Ask(c.create), c.cause) << c.what;
         EXPECT_EQ(mixer.Take(), c.trace) << c.what;
@@ -226,13 +224,7 @@ TEST_F(MixerSlots, InputRequests)
     Found(1);
     Capture errors(std::cerr);
     auto summator = [](int s) { return ", summator tdm : " + std::to_string(s); };
-    struct Case {
-        const char* what;
-        LGCP::Message create;
-        int cause;
-        Lines trace;
-        Lines released;
-    } cases[] = {
+    struct Case { const char* what; LGCP::Message create; int cause; Lines trace, released; } cases[] = {
         {"plain", MixerIn(2, 50, 0, 1), -1, {"TDM 0:1"}, {}},
         {"taken", MixerIn(3, 51, 0, 1), Cause::insufficientResources, {}, {}},
         {"summator", MixerIn(4, 51, 0, 2, summator(9)), -1, {"TDM 0:2", "ADD 0:9<0:2*32767"}, {"REMOVE 0:9<0:2"}},
@@ -264,40 +256,68 @@ TEST_F(MixerSlots, InputRequests)
         EXPECT_EQ(mixer.Take(), c.released) << c.what;
     }
     EXPECT_TRUE(sw.Connections().empty());
-    board.FailRequest("/dev/mixer", MixerRequest::MIX_TDM, EIO);
-    EXPECT_EQ(Ask(MixerIn(21, 55, 0, 7)), Cause::insufficientResources);
-    EXPECT_EQ(mixer.Contributions(), 0u);
+    // A channel or summator the driver refuses: nothing is left, the slot
+    // number and the channel are free.
+    for (unsigned long request : {MixerRequest::MIX_TDM, MixerRequest::MIX_RX_ADD}) {
+        board.FailRequest("/dev/mixer", request, EIO);
+        EXPECT_EQ(Ask(MixerIn(21, 55, 0, 7, summator(9))), Cause::insufficientResources);
+        EXPECT_EQ(mixer.Contributions(), 0u);
+    }
+    EXPECT_EQ(Ask(MixerIn(22, 55, 0, 7, summator(9))), -1);
+    EXPECT_EQ(Ask(Destroy(23, 55)), -1);
     board.Prune();
     EXPECT_EQ(dtmf.open(), 0u);
     EXPECT_EQ(dsp.open(), 0u);
 }
 
-TEST_F(MixerSlots, AnOutputCarriesItsLiveMembers)
+// The same live slots give the same mix, whatever order they and others
+// were made and destroyed in: the gain an output lists for a source wins
+// over the full gain of an input summed into that output.
+TEST_F(MixerSlots, TheMixIsTheSameWhateverTheOrder)
 {
-    using Mix = Standin::Mixer::Mix;
     Found(1);
-    const std::string into9 = ", summator tdm : 9";
-    ASSERT_EQ(Ask(MixerIn(2, 70, 0, 1, into9)), -1);
-    ASSERT_EQ(Ask(MixerIn(3, 71, 0, 2, into9)), -1);
-    // Made after its members, made again, and each one leaving: only its
-    // own contributions come and go.
-    EXPECT_EQ(Ask(MixerOut(4, 72, 0, 9, {{3, 100}})), -1);
-    EXPECT_EQ(mixer.MixOf(0, 9), (Mix{{1, 32767}, {2, 32767}, {3, 100}}));
-    ASSERT_EQ(Ask(MixerIn(10, 73, 0, 3, into9)), -1);
-    EXPECT_EQ(Ask(Destroy(11, 73)), -1);
-    EXPECT_EQ(mixer.MixOf(0, 9), (Mix{{1, 32767}, {2, 32767}, {3, 100}}));
-    EXPECT_EQ(Ask(Destroy(5, 72)), -1);
-    EXPECT_EQ(mixer.MixOf(0, 9), (Mix{{1, 32767}, {2, 32767}}));
-    EXPECT_EQ(Ask(MixerOut(6, 72, 0, 9)), -1);
-    EXPECT_EQ(mixer.MixOf(0, 9), (Mix{{1, 32767}, {2, 32767}, {9, 32767}}));
-    EXPECT_EQ(Ask(Destroy(7, 70)), -1);
-    EXPECT_EQ(mixer.MixOf(0, 9), (Mix{{2, 32767}, {9, 32767}}));
+    const std::string into = ", summator tdm : ";
+    // Live at the end: the first nine; the others are made and destroyed on the way.
+    const std::vector<LGCP::Message> all = {
+        MixerOut(0, 80, 0, 9, {{2, 1000}, {3, 500}, {7, 250}}), MixerOut(0, 81, 0, 11),
+        MixerOut(0, 82, 0, 12, {{5, 700}, {2, 300}}), MixerIn(0, 83, 0, 2, into + "9"), MixerIn(0, 84, 0, 3, into + "9"),
+        MixerIn(0, 85, 0, 4, into + "9"), MixerIn(0, 86, 0, 5, into + "11"), MixerIn(0, 87, 0, 6, into + "12"),
+        MixerIn(0, 88, 0, 14, into + "13"), MixerIn(0, 89, 0, 7, into + "9"), MixerOut(0, 90, 0, 13, {{4, 100}, {14, 100}})};
+    const std::map<int, Standin::Mixer::Mix> expected = {{9, {{2, 1000}, {3, 500}, {4, 32767}, {7, 250}}},
+        {11, {{5, 32767}, {11, 32767}}}, {12, {{2, 300}, {5, 700}, {6, 32767}}}, {13, {{14, 32767}}}};
+    auto destroy = [](LGCP::Message const& m) { return Destroy(0, static_cast<int>(m.get_slot().getValue())); };
+    // Sent at once, answered in order: each one success.
+    auto run = [&](std::vector<LGCP::Message> const& commands) {
+        for (const auto& m : commands)
+            EXPECT_TRUE(client.Send(Encode(m)));
+        auto got = Receive(commands.size());
+        return std::all_of(got.begin(), got.end(), [](auto& m) { return !SELECTED(m.get_pdu(), response).error_isSelected(); });
+    };
+    std::mt19937 random(34);
+    for (int order = 0; order < 200; ++order) {
+        SCOPED_TRACE("order " + std::to_string(order));
+        // The slot of each turn: made, destroyed, made again; a live slot once or three times.
+        std::vector<size_t> turns, seen(all.size());
+        for (size_t i = 0; i < all.size(); ++i)
+            turns.insert(turns.end(), i < 9 ? 1 + random() % 2 * 2 : 2, i);
+        std::shuffle(turns.begin(), turns.end(), random);
+        std::vector<LGCP::Message> commands;
+        for (size_t i : turns)
+            commands.push_back(seen[i]++ % 2 ? destroy(all[i]) : all[i]);
+        ASSERT_TRUE(run(commands));
+        ASSERT_EQ(mixer.Mixes(0), expected);
+        std::vector<LGCP::Message> going(all.begin(), all.begin() + 9);
+        std::shuffle(going.begin(), going.end(), random);
+        std::transform(going.begin(), going.end(), going.begin(), destroy);
+        ASSERT_TRUE(run(going));
+        ASSERT_EQ(mixer.Contributions(), 0u);
+    }
 
     // A member the driver will not take back: the output is not made.
-    EXPECT_EQ(Ask(Destroy(8, 72)), -1);
+    ASSERT_EQ(Ask(all[3]), -1);
     mixer.Break(0, 2);
-    EXPECT_EQ(Ask(MixerOut(9, 72, 0, 9)), Cause::insufficientResources);
-    EXPECT_EQ(Slots::instance().Find(72), nullptr);
+    EXPECT_EQ(Ask(MixerOut(0, 91, 0, 9)), Cause::insufficientResources);
+    EXPECT_EQ(Slots::instance().Find(91), nullptr);
 }
 
 TEST_F(MixerSlots, IoctlsReachTheReceivers)
@@ -361,6 +381,9 @@ TEST_F(MixerSlots, IoctlsReachTheReceivers)
         EXPECT_EQ(Ask(Ioctl(seq++, c.slot, fill)), c.cause) << c.what;
         EXPECT_TRUE(c.done()) << c.what;
     }
+    // Going while it sends digits, it leaves silence, the digit cut short.
+    EXPECT_EQ(Ask(Destroy(seq, 60)), -1);
+    EXPECT_TRUE(dtmf.At(in).silences == 1 && dtmf.At(in).stops == 1 && dtmf.At(in).forced);
 }
 
 TEST_F(MixerSlots, EventsReachTheirSlotKind)

@@ -31,10 +31,10 @@ LGCP::Message NetworkPlayer(unsigned seq, int slot, std::string const& iaddr, un
     return m;
 }
 
-LGCP::Message Recorder(unsigned seq, int slot, unsigned port)
+LGCP::Message Recorder(unsigned seq, int slot, unsigned port, std::string const& iaddr = "127.0.0.1")
 {
     LGCP::Message m = Command(seq, slot);
-    Body(m).select_create().select_voice().select_record() = Address("127.0.0.1", port);
+    Body(m).select_create().select_voice().select_record() = Address(iaddr, port);
     return m;
 }
 
@@ -199,44 +199,38 @@ TEST_F(VoiceTest, NetworkPlayerSendsTheIdThenPlaysWhatTheHostSends)
     EXPECT_EQ(Count(2, IsTransmitterOff), 1u);
 }
 
-// A refused connection and addresses that are no address end the player
-// from the loop, after the connect was answered; the recorder reports it.
+// A host that is no dotted address is refused at create, before a channel
+// is taken; a refused connection ends the player from the loop, after the
+// connect was answered, and the recorder reports it.
 TEST_F(VoiceTest, HostThatCannotBeReachedEndsThePlayerAndStopsTheRecorder)
 {
-    unsigned closed;
-    {
-        Listener gone;
-        closed = gone.port;
+    Capture errors(std::cerr);
+    for (std::string iaddr : {"300.1.2.3", "localhost", "1.2.3.4:5", "1.2.3", "", "127.0.0.1\n", "1.2.3\nvoice: forged"}) {
+        ExpectAnswer(Exchange(NetworkPlayer(1, 10, iaddr, 80, 7))[0], 1, 10, LGCP::ErrorCause::invalidParams);
+        ExpectAnswer(Exchange(Recorder(2, 11, 80, iaddr))[0], 2, 11, LGCP::ErrorCause::invalidParams);
     }
+    EXPECT_EQ(errors.count("voice/mcc[0]: host \"1.2.3\\nvoice: forged\" is not a dotted IPv4 address\n"), 2u);
+    board.Prune();
+    ASSERT_TRUE(mcc.Timeslots().empty());
+
+    const unsigned closed = Listener().port; // nobody listens there any more
     Capture debug(std::clog);
-    int slot = 10;
-    const std::pair<std::string, std::string> hosts[] = {
-        {"127.0.0.1", "127.0.0.1"}, {"300.1.2.3", "300.1.2.3"}, {"localhost", "localhost"}, {"1.2.3.4:5", "1.2.3.4:5"},
-        {"1.2.3\nvoice: forged", "1.2.3\\nvoice: forged"}};
-    for (const auto& [iaddr, logged] : hosts) {
-        SCOPED_TRACE(iaddr);
-        inbox.clear();
-        Create(NetworkPlayer(1, slot, iaddr, closed, 7), 0);
-        Create(CreateMap(2, slot + 1, 300), 2);
-        auto got = Exchange(Connect(3, slot, {slot + 1}), 2);
-        ExpectAnswer(got[1], 3, slot);
-        ASSERT_TRUE(RunUntil([&] { return Aborts(slot, 0) > 0; }));
-        ExpectQuiet();
-        EXPECT_EQ(Aborts(slot, 0), 1u);
-        EXPECT_EQ(Count(slot, IsTransmitterOff), 1u);
-        EXPECT_EQ(debug.count("connection to " + logged + ":" + std::to_string(closed) + " fail.\n"), 1u);
-        // Ended, it is no source any more.
-        ExpectAnswer(Exchange(Connect(6, slot, {slot + 1}))[0], 6, slot, LGCP::ErrorCause::connectFail);
-        ExpectAnswer(Exchange(Destroy(4, slot))[0], 4, slot);
-        ExpectAnswer(Exchange(Destroy(5, slot + 1))[0], 5, slot + 1);
-        slot += 2;
-    }
+    Create(NetworkPlayer(1, 10, "127.0.0.1", closed, 7), 0);
+    Create(CreateMap(2, 11, 300), 2);
+    ExpectAnswer(Exchange(Connect(3, 10, {11}), 2)[1], 3, 10);
+    ASSERT_TRUE(RunUntil([&] { return Aborts(10, 0) > 0; }));
+    ExpectQuiet();
+    EXPECT_EQ(Aborts(10, 0), 1u);
+    EXPECT_EQ(Count(10, IsTransmitterOff), 1u);
+    EXPECT_EQ(debug.count("connection to 127.0.0.1:" + std::to_string(closed) + " fail.\n"), 1u);
+    // Ended, it is no source any more.
+    ExpectAnswer(Exchange(Connect(6, 10, {11}))[0], 6, 10, LGCP::ErrorCause::connectFail);
+    ExpectAnswer(Exchange(Destroy(4, 10))[0], 4, 10);
 
     // A recorder says so once, and stays.
     inbox.clear();
     Create(Recorder(1, 2, closed), 1);
-    Create(CreateMap(2, 1, 300), 2);
-    ExpectAnswer(Exchange(Connect(3, 1, {2}))[0], 3, 1);
+    ExpectAnswer(Exchange(Connect(3, 11, {2}))[0], 3, 11);
     ASSERT_TRUE(RunUntil([&] { return !inbox.empty(); }));
     ExpectQuiet();
     ASSERT_EQ(inbox.size(), 1u);
