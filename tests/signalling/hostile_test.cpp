@@ -31,15 +31,11 @@ std::vector<LGCP::Message> Ioctls(unsigned seq, int slot)
     std::vector<LGCP::Message> all;
     all.push_back(Ioctl(seq, slot, [](LGCP::IoctlParams& p) { p.select_ss7RqBSN(); }));
     all.push_back(Ioctl(seq, slot, [](LGCP::IoctlParams& p) {
-        auto& l = p.select_ss7Log();
-        l.set_state(true);
-        l.set_raw_receive(true);
-        l.set_raw_transmit(true);
-        l.set_mtp_transmit(true);
-        l.set_mtp_receive(true);
-        l.set_mtp_activate(true);
-        l.set_timers(true);
-        l.set_msu_processing(true);
+        using L = LGCP::SS7L2Log;
+        L& l = p.select_ss7Log();
+        for (auto set : {&L::set_state, &L::set_raw_receive, &L::set_raw_transmit, &L::set_mtp_transmit,
+                         &L::set_mtp_receive, &L::set_mtp_activate, &L::set_timers, &L::set_msu_processing})
+            (l.*set)(true);
     }));
     all.push_back(Packages(seq, slot, {}));
     std::vector<std::vector<char>> bodies;

@@ -28,12 +28,9 @@ TEST_F(LapdLink, OutgoingQueueLimitAndCongestion)
     test::Capture err(std::cerr);
     for (int i = 1; i <= 129; ++i) {
         r.send({0x08, 0x00, uint8_t(i)});
-        if (i == 88) {
-            EXPECT_TRUE(r.flows.empty());
-        } else if (i == 89) {
-            EXPECT_EQ(r.flows, std::vector<LAPD::FlowStatus::Type>{LAPD::FlowStatus::congested});
-        }
+        EXPECT_EQ(r.flows.size(), i < 89 ? 0u : 1u) << i; // congested from the 89th
     }
+    EXPECT_EQ(r.flows[0], LAPD::FlowStatus::congested);
     EXPECT_EQ(r.link->queued(), 128u); // the 129th is discarded
     EXPECT_EQ(r.link->stats().out_overflows, 1u);
     EXPECT_NE(err.text().find("discard outgoing message: buffer overflow"), std::string::npos);
@@ -134,27 +131,26 @@ TEST_F(LapdLink, FourSabmesOrDiscsBeforeGivingUp)
     advance(2000);
     EXPECT_EQ(r.out(), std::vector<std::string>(3, "00 01 7F"));
     EXPECT_EQ(r.link->get_state(), awaiting_establishment);
-    advance(LAPD::T200);
+    advance(1000);
     EXPECT_TRUE(r.out().empty());
     EXPECT_EQ(r.link->get_state(), tei_assigned);
     EXPECT_EQ(r.reports(), (std::vector<std::string>{"error:Unsuccessful retransmission (N200 times) - SABME",
                                                      "down:link error (T200 expired N200 times)"}));
     EXPECT_EQ(r.timers(), "-");
     // Released in timer recovery after two polls: the count starts again.
-    Rig d;
-    establish(d);
-    d.send({0x08, 0x00, 0x01});
+    establish(r);
+    r.send({0x08, 0x00, 0x01});
     advance(2000);
-    d.out();
-    d.link->local_deactivate();
+    r.out();
+    r.link->local_deactivate();
     advance(4000);
-    EXPECT_EQ(d.out(), std::vector<std::string>(4, "00 01 53"));
-    EXPECT_EQ(d.reports(), (std::vector<std::string>{"error:Unsuccessful retransmission (N200 times) - DISC",
+    EXPECT_EQ(r.out(), std::vector<std::string>(4, "00 01 53"));
+    EXPECT_EQ(r.reports(), (std::vector<std::string>{"error:Unsuccessful retransmission (N200 times) - DISC",
                                                      "down:link error (T200 expired N200 times)"}));
     // And again for an establishment asked for without TEI.
-    d.link->mdl_remove();
-    d.link->local_activate();
-    EXPECT_EQ(d.link->variables().rc, 0);
+    r.link->mdl_remove();
+    r.link->local_activate();
+    EXPECT_EQ(r.link->variables().rc, 0);
 }
 
 TEST_F(LapdLink, EnquiriesBeforeReestablishment)
@@ -335,16 +331,13 @@ TEST_F(LapdLink, InfoReportsOnlyChanges)
     ACP::IsdnLinkInfo a, b;
     EXPECT_TRUE(r.link->GetInfo(a));
     EXPECT_FALSE(r.link->GetInfo(b));
-    EXPECT_FALSE(a.get_ownBusy() || a.get_l3Initiated() || a.get_rejException());
     EXPECT_EQ(a.get_ackOverflows().getValue() + a.get_errors().getValue(), 0u);
-    EXPECT_EQ(a.get_rc().getValue(), 0);
     std::ostringstream dump;
     r.link->status()->out(dump);
-    EXPECT_EQ(dump.str(), "current status\n   - state: TEI assigned\n   - self: TEI=0, SAPI=0, busy=0"
-                          "\n   - peer: TEI=0, SAPI=0, busy=0\n   - counters: VS=0, VA=0, VR=0, RC=0"
-                          "\n   - internal signals: AckRQ=0, RetrRQ=0, QueuedUp=0"
-                          "\n   - flags: L3Initiated=0, Establishable=1, RejectException=0"
-                          "\n   - timers: T200 stopped, T202 stopped, T203 stopped");
+    EXPECT_EQ(dump.str(), "current status\n   - state: TEI assigned\n   - self: TEI=0, SAPI=0, busy=0\n   - peer: TEI=0, "
+                          "SAPI=0, busy=0\n   - counters: VS=0, VA=0, VR=0, RC=0\n   - internal signals: AckRQ=0, RetrRQ=0, "
+                          "QueuedUp=0\n   - flags: L3Initiated=0, Establishable=1, RejectException=0\n   - timers: T200 "
+                          "stopped, T202 stopped, T203 stopped");
     establish(r);
     r.send({0x08, 0x00, 0x01});
     r.inject("02 01 00 02 08 00 05");

@@ -453,10 +453,8 @@ TEST_F(HdlcSlots, ReceivedFramesAreGatheredWhileMoreIsMarked)
     int ts = Open();
     const unsigned char more = 0x80;
     // Three marked, then one unmarked: one signal with four packages.
-    Inject(ts, {0x12, 0x34, 0x00, 1, more});
-    Inject(ts, {0x12, 0x34, 0x00, 2, more});
-    Inject(ts, {0x12, 0x34, 0x00, 3, more});
-    Inject(ts, {0x12, 0x34, 0x00, 4, 0});
+    for (unsigned char i = 1; i <= 4; ++i)
+        Inject(ts, {0x12, 0x34, 0x00, i, uint8_t(i < 4 ? more : 0)});
     EXPECT_EQ(Bodies(Receive(1)[0]),
               (std::vector<std::vector<char>>{{1, char(more)}, {2, char(more)}, {3, char(more)}, {4, 0}}));
 
