@@ -91,6 +91,16 @@ int main(int argc, char** argv)
     if (const pid_t other = Linux::Run::Holder("server"))
         return Refused(other);
 
+    // Detached before the first line of the start-up, so that all of them
+    // reach the log.
+    if (line.daemon) {
+        Daemon::Params params;
+        std::ostringstream name;
+        name << "kmx-" << Version::current;
+        params.mName = name.str();
+        Daemon::Init(params);
+    }
+
     // The board's own devices when its switch is there, else the simulated
     // board behind the same device layer.
     std::optional<Standin::Board> board;
@@ -119,13 +129,6 @@ int main(int argc, char** argv)
     HdlcSlotFactory::instance();
     HwMux::instance().Open();
 
-    if (line.daemon) {
-        Daemon::Params params;
-        std::ostringstream name;
-        name << "kmx-" << Version::current;
-        params.mName = name.str();
-        Daemon::Init(params);
-    }
     {
         Linux::Run pidFile("server");
         if (pidFile.refused()) {

@@ -123,7 +123,9 @@ void escape(std::string& out, std::string_view text)
             out += "\\t";
             break;
         default:
-            if (u < 0x20 || u == 0x7F) {
+            // Octets above 0x7E too: read as UTF-8 or Latin-1 they can be
+            // line separators (E2 80 A8, C2 85) or a terminal's CSI (9B).
+            if (u < 0x20 || u > 0x7E) {
                 out += "\\x";
                 out += digits[u >> 4];
                 out += digits[u & 15];

@@ -138,7 +138,8 @@ OutUnsignedInHex hex(I value, unsigned digits)
 
 // Appends text so that it stays on one line of the log whatever the
 // controller, a peer or a line put into it: backslash, double quote and
-// control characters (NUL included) as \\, \", \n, \r, \t or \xHH.
+// control characters (NUL included) and every octet above 0x7E as \\, \",
+// \n, \r, \t or \xHH.
 void escape(std::string& out, std::string_view text);
 
 // A text from outside written escaped (escape above), bare or between

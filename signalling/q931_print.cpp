@@ -61,24 +61,32 @@ void line_bits(Out& o, char const* label, Element const& el, int octet)
     o.put("\n");
 }
 
-// Octet numbering follows the extension bit (Q.931 4.5.1): an octet with
-// bit 8 clear is continued by the next letter.
-void general(Out& o, Element const& el)
+// Octet numbering follows the extension bits (Q.931 4.5.1), which the
+// trace reads one octet ahead: an octet takes its number from the bit of the
+// octet after it. The NI-1 table's printer reads the octet just printed.
+void numbered(Out& o, Element const& el, bool ahead)
 {
     int number = 3;
     char suffix = ' ';
     for (int n = 3; el.has(n); ++n) {
-        u8 octet = el.at(n);
         o.put("    octet %d%c ", number, suffix);
-        o.bits(octet, 8, 8);
+        o.bits(el.at(n), 8, 8);
         o.put("\n");
-        if (octet & 0x80) {
+        int const judged = ahead ? n + 1 : n;
+        if (!el.has(judged))
+            break;
+        if (el.at(judged) & 0x80) {
             ++number;
             suffix = ' ';
         } else {
             suffix = suffix == ' ' ? 'a' : char(suffix + 1);
         }
     }
+}
+
+void general(Out& o, Element const& el)
+{
+    numbered(o, el, true);
 }
 
 void prchident(Out& o, Element const& el)
@@ -531,10 +539,9 @@ int QuickHex(char* out, unsigned char const* data, int count)
 
 namespace q931 {
 
-// general already numbers by the octet just printed.
 void general_ni1(Out& o, Element const& el)
 {
-    general(o, el);
+    numbered(o, el, false);
 }
 
 void prbearer_ni1(Out& o, Element const& el)

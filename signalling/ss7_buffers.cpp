@@ -115,8 +115,10 @@ void SLC::send_msu(Packet& p)
             head(std::cerr) << "fail to send msu (bad packet)" << std::endl;
         return;
     }
-    Packet unit = with_head_room(p);
-    send(unit, fsnt);
+    // As any MSU from above: with the current FSN the far end would drop it
+    // as a repeat, and with the next one but kept nowhere a loss could not
+    // be made good.
+    message(p);
 }
 
 bool SLC::CoutCongestion()

@@ -119,8 +119,8 @@ public:
     unsigned get_bsn() const { return bsnt; }
     const Statistics* statistics();
 
-    // An MSU straight to the channel, past the TB and the RTB, with the
-    // current sequence fields; a payload no MSU can carry is not sent.
+    // An MSU sent as message() sends it; a payload no MSU can carry is
+    // refused with a line of its own.
     void send_msu(Packet& p);
     // True within 999 ms of the last time this answered false (or of the
     // link's creation); else restarts that window and answers false.

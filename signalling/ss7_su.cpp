@@ -43,8 +43,9 @@ Parse parse(const unsigned char* data, unsigned length, SignalUnit& su)
         su.kind = SignalUnit::fisu;
     } else if (su.li <= 2) {
         su.kind = SignalUnit::lssu;
-        // Only C, B and A carry the status (Q.703 11.1.2); the rest is spare.
-        su.status = Indication(data[3] & 0x07u);
+        // Taken whole: a status with spare bits set (Q.703 11.1.2) is no
+        // indication the link acts on, rather than one guessed from C, B, A.
+        su.status = Indication(data[3]);
     } else {
         su.kind = SignalUnit::msu;
     }

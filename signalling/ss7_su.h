@@ -39,7 +39,7 @@ struct SignalUnit {
     bool fib = false;
     unsigned li = 0; // its two spare bits cleared
     Kind kind = fisu;
-    Indication status = SIO; // LSSU: first status octet, spare bits cleared
+    Indication status = SIO; // LSSU: first status octet, whole
     unsigned length = 0;     // octets after the LI
 };
 

@@ -208,7 +208,7 @@ TEST(Printer, ExceptionsBecomeTheStreamState)
 TEST(Printer, StringsStayOnOneLine)
 {
     std::string raw = std::string("q\"b\\s\nn\r\t\x01\x7f", 11) + "\xc3\xa9";
-    EXPECT_EQ(text(IA5String(raw)), "\"q\\\"b\\\\s\\nn\\r\\t\\x01\\x7f\xc3\xa9\"");
+    EXPECT_EQ(text(IA5String(raw)), "\"q\\\"b\\\\s\\nn\\r\\t\\x01\\x7f\\xc3\\xa9\"");
     // the raw text form for callers that want the characters themselves
     std::ostringstream o;
     o << static_cast<AbstractString const&>(IA5String("a\"b"));

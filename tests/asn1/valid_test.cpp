@@ -124,7 +124,7 @@ TEST(Validity, ChoicesSequencesAndPaths)
     static_cast<SEQUENCE&>(*pair).removeOptionalField(1);
     EXPECT_VERDICT(*pair, true, true);
     EXPECT_EQ(trace(*asn1_test::built("Pair", "{T,_,s6180,0}")),
-              ".name The character '\x80' is not valid for the string");
+              ".name The character '\\x80' is not valid for the string");
 }
 
 TEST(Validity, ListSizesAndElements)

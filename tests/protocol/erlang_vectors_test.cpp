@@ -25,6 +25,13 @@ std::map<std::string, std::string> loadVectors()
     return vectors;
 }
 
+LGCP::Message fromText(std::string const& text)
+{
+    LGCP::Message m;
+    EXPECT_TRUE(m.setFromValueNotation(text)) << text;
+    return m;
+}
+
 TERM::HostAddress host(std::string const& addr, unsigned port)
 {
     TERM::HostAddress h;
@@ -168,41 +175,6 @@ LGCP::Message ioctlHdlc()
     return command(3, 100, LGCP::Command(io));
 }
 
-LGCP::Message resources()
-{
-    LGCP::Resources r;
-    r.set_modem(4);
-    r.set_digital_modems(2);
-    r.set_mcc_data(8);
-    r.set_mcc_bri(4);
-    r.set_mcc_trans(2);
-    for (int bus : {0, 3, 15}) {
-        ASN1::INTEGER n;
-        n = bus;
-        r.set_echoBus().push_back(n);
-    }
-    for (int unit : {3, 5}) {
-        LGCP::MixerResources_subtype m;
-        m.set_unit(unit);
-        m.set_tdm_inputs(16);
-        m.set_tdm_outputs(16);
-        m.set_mixer_inputs(32);
-        m.set_dpu_per_mixer(770);
-        m.set_dpu_per_ec(17);
-        m.set_dpu_per_lms(24);
-        r.get_mixer().push_back(m);
-    }
-    r.set_t38_instances(12);
-    r.set_rtp_g729(30);
-    r.set_rtp_g723(30);
-    r.set_rtp_g711(60);
-    r.set_rtp_g711mcc(0);
-    r.set_universal(100000);
-    for (int trunk = 1; trunk <= 4; ++trunk)
-        r.get_e1().push_back(ASN1::INTEGER(trunk));
-    return signal(-1, LGCP::Signal(r));
-}
-
 LGCP::Message response(unsigned seq, unsigned slot, LGCP::Response const& r)
 {
     LGCP::Message m;
@@ -212,29 +184,12 @@ LGCP::Message response(unsigned seq, unsigned slot, LGCP::Response const& r)
     return m;
 }
 
-LGCP::Message lemzReport()
+// LEMZ commands with numbers beyond the names, as a controller built from
+// the by-value copies sends them.
+LGCP::Message lemzCommand(unsigned seq, std::string const& params)
 {
-    // a fresh radio state: every field that is still unset is left out
-    TERM::LemzRadioStatus status;
-    status.set_flags(flags());
-    status.get_freq().set_channel(-5);
-    status.get_freq().set_frequency("");
-    status.get_remote().set_no(1);
-    status.get_remote().set_ch(2);
-
-    TERM::RadioCommandWMStandby standby;
-    standby.set_state_channel(TERM::RadioStandby::active);
-    standby.set_group(255);
-    standby.set_state_receiver(TERM::RadioStandby::standby);
-    TERM::LemzRadioModifier modifier;
-    modifier.get_addr().set_session_addr("0.0.0.0");
-    modifier.get_addr().set_session_ssrc(0);
-    modifier.set_params(TERM::LemzRadioModifierParams(standby));
-
-    TERM::RtpRadioRequest request;
-    request.set_status(TERM::RadioStatus(status));
-    request.set_request(TERM::RadioModifier(modifier));
-    return signal(9, LGCP::Signal(request));
+    return fromText("{ seq " + std::to_string(seq) + ", slot 9, pdu command : ioctl : rtpExt : lemz : { addr { "
+                    "session-addr \"0.0.0.0\", session-ssrc 0 }, params " + params + " } }");
 }
 
 LGCP::Message ed137Report()
@@ -254,59 +209,6 @@ LGCP::Message ed137Report()
     request.set_status(TERM::RadioStatus(status));
     request.set_request(TERM::RadioModifier(modifier));
     return signal(10, LGCP::Signal(request));
-}
-
-LGCP::Message isdnLinkInfo()
-{
-    ACP::IsdnLinkInfo i;
-    i.set_msuTxCount(10);
-    i.set_msuRxCount(9);
-    i.set_mT200(1);
-    i.set_mT203(2);
-    i.set_errors(0);
-    i.set_retrains(3);
-    i.set_outOverflows(0);
-    i.set_ackOverflows(0);
-    i.set_rejected(1);
-    i.set_badconfirm(0);
-    i.set_lapdState(ACP::LapdState::multiple_frame_established);
-    i.set_rc(2);
-    i.set_peerBusy(false);
-    i.set_ownBusy(true);
-    i.set_rejException(false);
-    i.set_ackPending(false);
-    i.set_l3Initiated(true);
-    i.set_establishable(true);
-    i.set_queuedUpRQ(false);
-    i.set_retrRQ(false);
-    i.set_ackRQ(true);
-    i.set_t200run(true);
-    i.set_t203run(false);
-    i.set_vs(127);
-    i.set_va(0);
-    i.set_vr(64);
-    i.set_queueOut(5);
-    i.set_queueAck(6);
-    LGCP::IoctlResponse r;
-    r.select_isdnLinkInfo() = i;
-    return signal(77, LGCP::Signal(r));
-}
-
-LGCP::Message ss7LinkInfo()
-{
-    ACP::SS7LinkInfo i;
-    i.set_msuTxCount(1);
-    i.set_msuRxCount(2);
-    i.set_octetsTx(300);
-    i.set_octetsRx(400);
-    i.set_speedRx(0);
-    i.set_speedTx(0);
-    i.set_overflowCntr(5);
-    i.set_rtbSize(6);
-    i.set_repeatCntr(7);
-    i.set_badSeqCntr(8);
-    i.set_ss7state(ACP::SS7State::aligned_ready);
-    return signal(78, LGCP::Signal(LGCP::IoctlResponse(i)));
 }
 
 LGCP::Message connect(unsigned seq, std::vector<unsigned> const& slots)
@@ -335,24 +237,6 @@ LGCP::Message mostUserData()
         data[i] = static_cast<char>(i % 256);
     c.select_userData() = data;
     return command(13, 44, c);
-}
-
-BASE::INTEGER64Bits word64(unsigned low, unsigned high)
-{
-    BASE::INTEGER64Bits w;
-    w.set_low(low);
-    w.set_high(high);
-    return w;
-}
-
-LGCP::Message modemAcct()
-{
-    TERM::MdmAccounting a;
-    a.set_octetsOut(word64(4294967295u, 1));
-    a.set_octetsIn(word64(12, 0));
-    a.set_packetsIn(word64(1, 2));
-    a.set_time(word64(3600, 0));
-    return signal(40, LGCP::Signal(TERM::ModemProceeding(TERM::ModemProceeding::acct_chosen, a)));
 }
 
 LGCP::Message activateModem()
@@ -405,7 +289,12 @@ TEST(ProtocolErlangVectors, MessagesEncodeAsErlangDoes)
         {"create_rtp", createRtp()},
         {"create_ed137", createEd137()},
         {"ioctl_hdlc", ioctlHdlc()},
-        {"resources", resources()},
+        {"resources", fromText("{ pdu signal : resources : { modem 4, digital-modems 2, mcc-data 8, mcc-bri 4, "
+                               "mcc-trans 2, echoBus { 0, 3, 15 }, mixer { { unit 3, tdm-inputs 16, tdm-outputs 16, "
+                               "mixer-inputs 32, dpu-per-mixer 770, dpu-per-ec 17, dpu-per-lms 24 }, { unit 5, "
+                               "tdm-inputs 16, tdm-outputs 16, mixer-inputs 32, dpu-per-mixer 770, dpu-per-ec 17, "
+                               "dpu-per-lms 24 } }, t38-instances 12, rtp-g729 30, rtp-g723 30, rtp-g711 60, "
+                               "rtp-g711mcc 0, universal 100000, e1 { 1, 2, 3, 4 }, bri { } } }")},
         {"error", response(4294967295u, 1023, LGCP::Response(LGCP::ErrorCause::destroyInProgress))},
         {"success", response(0, 0, LGCP::Response(LGCP::Response::success_chosen))},
         {"transmitter", signal(12, transmitter)},
@@ -414,18 +303,38 @@ TEST(ProtocolErlangVectors, MessagesEncodeAsErlangDoes)
              s.select_abort(512);
              return s;
          }())},
-        {"lemz_report", lemzReport()},
+        // a fresh radio state: every field that is still unset is left out
+        {"lemz_report",
+         fromText("{ slot 9, pdu signal : rtpExt : { status lemz : { flags { prio 15, ptt FALSE, bss TRUE, vad-rx "
+                  "FALSE, vad-tx FALSE, sql TRUE, sh FALSE, pwr FALSE, rv FALSE, resv TRUE, selcall 3, li 511 }, freq "
+                  "{ channel -5, frequency \"\" }, remote { no 1, ch 2 } }, request lemz : { addr { session-addr "
+                  "\"0.0.0.0\", session-ssrc 0 }, params wm-standby : { state-channel active, group 255, "
+                  "state-receiver standby } } } }")},
         {"ed137_report", ed137Report()},
-        {"isdn_link_info", isdnLinkInfo()},
-        {"ss7_link_info", ss7LinkInfo()},
+        {"isdn_link_info",
+         fromText("{ slot 77, pdu signal : ioctl : isdnLinkInfo : { msuTxCount 10, msuRxCount 9, mT200 1, mT203 2, "
+                  "errors 0, retrains 3, outOverflows 0, ackOverflows 0, rejected 1, badconfirm 0, lapdState "
+                  "multiple-frame-established, rc 2, peerBusy FALSE, ownBusy TRUE, rejException FALSE, ackPending "
+                  "FALSE, l3Initiated TRUE, establishable TRUE, queuedUpRQ FALSE, retrRQ FALSE, ackRQ TRUE, t200run "
+                  "TRUE, t203run FALSE, vs 127, va 0, vr 64, queueOut 5, queueAck 6 } }")},
+        {"ss7_link_info",
+         fromText("{ slot 78, pdu signal : ioctl : ss7LinkInfo : { msuTxCount 1, msuRxCount 2, octetsTx 300, "
+                  "octetsRx 400, speedRx 0, speedTx 0, overflowCntr 5, rtbSize 6, repeatCntr 7, badSeqCntr 8, "
+                  "ss7state aligned-ready } }")},
         {"connect", connect(7, {1, 2, 1023})},
         {"connect_most", connect(8, mostReceivers())},
         {"user_data_most", mostUserData()},
-        {"modem_acct", modemAcct()},
+        {"modem_acct",
+         fromText("{ slot 40, pdu signal : modemProceeding : acct : { octetsOut { low 4294967295, high 1 }, octetsIn "
+                  "{ low 12, high 0 }, packetsOut { low 0, high 0 }, packetsIn { low 1, high 2 }, time { low 3600, "
+                  "high 0 } } }")},
         {"activate_modem", activateModem()},
         {"create_player", createPlayer()},
         {"create_pstn", createPstn()},
         {"trunk_status", trunkStatus()},
+        {"lemz_standby_beyond", lemzCommand(20, "wm-standby : { state-channel 62, group 7, state-receiver 255 }")},
+        {"lemz_chan_beyond",
+         lemzCommand(21, "wm-chan : { freq { channel 1, frequency \"1\" }, squelshe 63, rte 200 }")},
     };
     auto const vectors = loadVectors();
     ASSERT_EQ(vectors.size(), messages.size());

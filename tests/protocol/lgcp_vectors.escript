@@ -3,7 +3,8 @@
 %% usage: lgcp_vectors.escript DIR   (DIR holds the compiled test copies)
 %% Prints one line per message: its name and the octets in hex.
 %% Enumerations with values other than 0..n-1 are INTEGER in the test copy,
-%% so Payload, DSCP and RadioStandby appear here as numbers.
+%% so Payload and DSCP appear here as numbers; the extensible ones are
+%% CHOICEs of a named number and a number beyond the names.
 
 main([Dir]) ->
     true = code:add_patha(Dir),
@@ -17,8 +18,18 @@ hex(Bin) -> lists:flatten([io_lib:format("~2.16.0b", [B]) || <<B>> <= Bin]).
 flags() ->
     {'RadioFlags', 15, false, true, false, false, true, false, false, false, true, 3, 511}.
 
+%% A number V beyond the names, as the copy spells it (protocol/README.md).
+beyond(V) when V < 63 -> {beyond, {small, {list_to_atom("k" ++ integer_to_list(V + 1)), V}}};
+beyond(255) -> {beyond, {large, {c2, {'ByValueTwoOctets', 256, 255}}}};
+beyond(V) -> {beyond, {large, {c1, {list_to_atom("k" ++ integer_to_list(V + 1)), V}}}}.
+
+%% A LEMZ radio command to slot 9 by ioctl.
+lemz(Seq, Params) ->
+    {'Message', Seq, 9,
+     {command, {ioctl, {rtpExt, {lemz, {'LemzRadioModifier', {'RadioModifierAddr', "0.0.0.0", 0}, Params}}}}}}.
+
 header() ->
-    {'ED137RadioHeader', 'normal-ptt-on', 'squ-on', 63, false, true, false}.
+    {'ED137RadioHeader', {named, 'normal-ptt-on'}, 'squ-on', 63, false, true, false}.
 
 messages() ->
     [{"create_rtp",
@@ -29,7 +40,7 @@ messages() ->
            2, asn1_NOVALUE, true, {'RtpEcho', true, false}, 4000000000, 64, 46,
            {'RtpRadioRequest',
             {lemz, {'LemzRadioStatus', flags(), {'RadioFrequency', 7, "145.500000"},
-                    {'RadioRemote', 255, 0}, on, asn1_NOVALUE, 1, 200, asn1_NOVALUE}},
+                    {'RadioRemote', 255, 0}, {named, on}, asn1_NOVALUE, {named, 1}, 200, asn1_NOVALUE}},
             asn1_NOVALUE, 40, asn1_NOVALUE, true, asn1_NOVALUE},
            {'RtpE2M', {'only-rtp', {'RtpExtDescription', 7, 1234}}}},
           0, 1}}}}}},
@@ -43,7 +54,7 @@ messages() ->
            {'RtpRadioRequest',
             {'ed-137', {'ED137RadioStatus', header(),
                         {'ED137RadioResponse', true, 3, 500, asn1_NOVALUE, 'radio-txrx', txrx},
-                        {'ED137RadioExtensionSQI', psd, 31}}},
+                        {'ED137RadioExtensionSQI', {named, psd}, 31}}},
             asn1_NOVALUE, asn1_NOVALUE, 0, asn1_NOVALUE, false},
            asn1_NOVALUE},
           123, 123}}}}}},
@@ -75,17 +86,17 @@ messages() ->
                   {'RadioRemote', 1, 2}, asn1_NOVALUE, asn1_NOVALUE, asn1_NOVALUE,
                   asn1_NOVALUE, asn1_NOVALUE}},
           {lemz, {'LemzRadioModifier', {'RadioModifierAddr', "0.0.0.0", 0},
-                  {'wm-standby', {'RadioCommandWMStandby', 0, 255, 1}}}},
+                  {'wm-standby', {'RadioCommandWMStandby', {named, 0}, 255, {named, 1}}}}},
           asn1_NOVALUE, asn1_NOVALUE, asn1_NOVALUE, asn1_NOVALUE}}}}},
      {"ed137_report",
       {'Message', asn1_NOVALUE, 10,
        {signal, {rtpExt,
          {'RtpRadioRequest',
           {'ed-137', {'ED137RadioStatus', header(), asn1_NOVALUE,
-                      {'ED137RadioExtensionSQI', rssi, 0}}},
+                      {'ED137RadioExtensionSQI', {named, rssi}, 0}}},
           {'ed-137', {'ED137RadioModifier', {'RadioModifierAddr', "10.20.30.40", 305419896},
                       {rx, {'ED137RadioModifierParams_rx', header(),
-                            {'ED137RadioExtensionSQI', 'c-n', 17}}}}},
+                            {'ED137RadioExtensionSQI', {named, 'c-n'}, 17}}}}},
           asn1_NOVALUE, asn1_NOVALUE, asn1_NOVALUE, asn1_NOVALUE}}}}},
      {"isdn_link_info",
       {'Message', asn1_NOVALUE, 77,
@@ -120,6 +131,10 @@ messages() ->
       {'Message', 12, 43,
        {command, {create, {pstn, {isdn,
          {'IsdnParams', bri, 2, 3, {network, 'NULL'}}}}}}}},
+     {"lemz_standby_beyond",
+      lemz(20, {'wm-standby', {'RadioCommandWMStandby', beyond(62), 7, beyond(255)}})},
+     {"lemz_chan_beyond",
+      lemz(21, {'wm-chan', {'RadioCommandWMChan', {'RadioFrequency', 1, "1"}, beyond(63), beyond(200)}})},
      {"trunk_status",
       {'Message', asn1_NOVALUE, asn1_NOVALUE,
        {signal, {trunkStatus, {'TrunkStatus', 0, lossCarrier}}}}}

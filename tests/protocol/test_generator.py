@@ -187,3 +187,23 @@ class CommandLine(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class ToolkitCopy(unittest.TestCase):
+    # The octets a controller built from the copies sends are checked against
+    # the daemon's in erlang_vectors_test.cpp; here the folder and the text.
+    def test_writes_a_new_folder_and_every_radio_value(self):
+        sys.path.insert(0, os.path.join(here, "..", "..", "protocol"))
+        import toolkit_copy
+        term = os.path.join(here, "..", "..", "protocol", "term", "term.asn")
+        with tempfile.TemporaryDirectory() as d:
+            out = os.path.join(d, "not", "yet")
+            toolkit_copy.main(["--by-value", out, term])
+            with open(os.path.join(out, "TERM.asn")) as f:
+                text = f.read()
+        self.assertIn("RadioStandby ::= CHOICE { named INTEGER { active(0), standby(1) } (0..1), "
+                      "beyond ByValueBeyond }", text)
+        self.assertIn("DSCP ::= INTEGER (0..56)", text)
+        self.assertIn("k63 INTEGER (0..62)\n}", text)
+        self.assertIn("k255 INTEGER (0..254)\n}", text)
+        self.assertEqual(text.count("ByValueBeyond ::="), 1)

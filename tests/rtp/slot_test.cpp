@@ -233,6 +233,7 @@ TEST_F(RtpSlotTest, ControllerTextsAreLoggedEscaped)
         {"1.2.3\nslots: forged line\n", "\"1.2.3\\nslots: forged line\\n\""},
         {std::string("127.0.0.1\0xx", 12), "\"127.0.0.1\\x00xx\""},
         {"10.0.0.1\r\t\"\\", "\"10.0.0.1\\r\\t\\\"\\\\\""},
+        {"1.2\xe2\x80\xa8\xc2\x85\x9b", "\"1.2\\xe2\\x80\\xa8\\xc2\\x85\\x9b\""},
     };
     unsigned seq = 1;
     for (const auto& c : cases) {

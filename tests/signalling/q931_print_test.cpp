@@ -31,13 +31,28 @@ bool has(std::string const& text, std::string const& part)
 TEST(Q931Print, EdgeCasesOfTheTrace)
 {
     // SETUP from the network, call reference 0x81 of length 1.
-    Bytes setup = {0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x81, 0x05, 0x04, 0x03, 0x80, 0x90, 0xA3,
+    Bytes setup = {0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x81, 0x05, 0x04, 0x05, 0x80, 0x90, 0xA3, 0x42, 0x66,
                    0x18, 0x01, 0x89, 0x70, 0x04, 0x81, '1', '2', '3', 0xA1};
     std::string t = print(setup);
-    EXPECT_EQ(t.rfind(" 02 01 00 00 08 01 81 05 04 03 80 90 A3 18 01 89 70 04 81 31 32 33 A1\n", 0), 0u);
-    EXPECT_TRUE(has(t, "frame network->user IFrame tei = 0\n")) << t;
-    EXPECT_TRUE(has(t, "callref 1 called size 19 message type SETUP\n")) << t;
-    EXPECT_TRUE(has(t, "    octet 3 10000001\n    number digits 123\n")) << t;
+    EXPECT_EQ(t.rfind(" 02 01 00 00 08 01 81 05 04 05 80 90 A3 42 66 18 01 89 70 04 81 31 32 33 A1\n", 0), 0u);
+    EXPECT_TRUE(has(t, "frame network->user IFrame tei = 0\ncallref 1 called size 21 message type SETUP\n")) << t;
+    // Bearer octets 5, 6 and 7 by their layer bits; a single-octet element.
+    EXPECT_TRUE(has(t, "    octet 5  10100011\n    octet 6  01000010\n    octet 7  01100110\n  Channel identification\n"
+                       "    octet 3 10001001\n  Called party number\n    octet 3 10000001\n    number digits 123\n"
+                       "  Sending complete\n"))
+        << t;
+    // An empty element is no overrun; bearer octets 6 and 7 without 5; a
+    // rejected value with bit 8 set ends the diagnostics. A message of three
+    // octets is no short frame.
+    t = print({0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x7D, 0x1E, 0x00, 0x04, 0x03, 0x80, 0x90, 0xC2, 0x04, 0x03,
+               0x80, 0x90, 0x66, 0x08, 0x05, 0xC2, 0x90, 0x01, 0x82, 0x03});
+    EXPECT_TRUE(has(t, "  Progress indicator\n  Bearer capability\n    octet 3  10000000\n    octet 4  10010000\n"
+                       "    octet 6  11000010\n  Bearer capability\n    octet 3  10000000\n    octet 4  10010000\n"
+                       "    octet 7  01100110\n  Cause\n    coding 10 location 0010\n"
+                       "  cause value 10 : Normal call clearing \n    diag attribute 1  rej 2 \n"))
+        << t;
+    EXPECT_TRUE(
+        has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x7D}), "callref 0 caller size 3 message type STATUS\n"));
 
     // TEI management prints only the dump and its line.
     EXPECT_EQ(print({0xFC, 0xFF, 0x03, 0x0F, 0x34, 0x12, 0x01, 0xFF}, 0),
@@ -72,19 +87,27 @@ std::string element(ISDN::q931::Printer printer, Bytes const& e)
 TEST(Q931Print, FurtherElementPrinters)
 {
     using namespace ISDN::q931;
-    // Numbered by the extension bit of the octet just printed.
-    EXPECT_EQ(element(general_ni1, {0x7B, 0x02, 0x01, 0x81}), "    octet 3  00000001\n    octet 3a 10000001\n");
+    // general numbers each octet by the extension bit of the next one,
+    // general_ni1 by that of the octet just printed.
+    Bytes const run = {0x1E, 0x04, 0x80, 0x01, 0x02, 0x83};
+    Bytes status = {0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x7D};
+    status.insert(status.end(), run.begin(), run.end());
+    EXPECT_TRUE(has(print(status), "Progress indicator\n    octet 3  10000000\n    octet 3a 00000001\n"
+                                   "    octet 3b 00000010\n    octet 4  10000011\n"));
+    EXPECT_EQ(element(general_ni1, run),
+              "    octet 3  10000000\n    octet 4  00000001\n    octet 4a 00000010\n    octet 4b 10000011\n");
     EXPECT_EQ(element(prtext, {0x3A, 0x03, '0', '1', '2'}), "    012\n");
-    EXPECT_EQ(element(prcharge, {0x02, 0x03, 0x81, '4', '2'}), "    GEA 10000001  Anzahl: 42\n");
+    EXPECT_EQ(element(prcharge, {0x02, 0x02, 0x81, '4'}), "    GEA 10000001  Anzahl: 4\n");
     EXPECT_EQ(element(prbearer_ni1, {0x04, 0x04, 0x88, 0x90, 0x21, 0x8F}),
               "    octet 3  10001000 Unrestricted digital information\n"
               "    octet 4  10010000 64 kbps, circuit mode\n"
               "    octet 5  00100001 Rate adaption\n    octet 5a 10001111\n");
     EXPECT_EQ(element(prbearer_ni1, {0x04, 0x02, 0x80, 0xC0, 0xA2}),
               "    octet 3  10000000 Speech\n    octet 4  11000000 Packet mode\n");
+    EXPECT_TRUE(has(element(prbearer_ni1, {0x04, 0x03, 0x80, 0xC0, 0xA2}), "mode\n    octet 5  10100010 u-law\n"));
     EXPECT_EQ(element(prfeatureind, {0x39, 0x02, 0x81, 0x82}),
               "    octet 3 10000001\n    octet 4 10000010\n    Status:  Prompt\n");
-    EXPECT_TRUE(has(element(prfeatureind, {0x39, 0x02, 0x81, 0x87}), "\n    Status:  (Reserved)\n"));
+    EXPECT_TRUE(has(element(prfeatureind, {0x39, 0x02, 0x81, 0x84}), "\n    Status:  (Reserved)\n"));
     EXPECT_EQ(element(disptext_ni1, {0x2A, 0x0E, 0x80, 0x80, 0x01, 'x', 0x81, 0x00, 0x8D, 0x03, 'B', 'o', 'b', 0x99, 0x01, 'y'}),
               "    Calling party name: Bob\n    (unknown display tag 99): y\n");
     EXPECT_EQ(element(disptext_ni1, {0x2A, 0x01, 0x81}), "    Unknown display type\n");
@@ -109,11 +132,13 @@ TEST(Q931Print, LongFramesAndOverrunningElementsStayInBounds)
     std::string t = print(setup);
     EXPECT_EQ(t.size(), size_t(ISDN::logbuf_size - 1));
 
-    // A small buffer cuts the text and keeps the NUL.
-    char small[16];
-    std::memset(small, 'x', sizeof small);
-    EXPECT_EQ(ISDN::dlogframe(setup.data(), int(setup.size()), 1, small, sizeof small), 15u);
-    EXPECT_EQ(std::string(small), " 02 01 00 00 08");
+    // A small buffer cuts the text, also within a write, and keeps the NUL.
+    for (size_t size : {14u, 15u}) {
+        char small[15];
+        std::memset(small, 'x', sizeof small);
+        EXPECT_EQ(ISDN::dlogframe(setup.data(), int(setup.size()), 1, small, size), size - 1);
+        EXPECT_EQ(std::string(small), std::string(" 02 01 00 00 08", size - 1));
+    }
 
     // Each printer on an element whose length runs past the frame end.
     for (unsigned char code : {0x04, 0x08, 0x18, 0x1C, 0x28, 0x6C, 0x70, 0x7E, 0x2A}) {
@@ -128,8 +153,10 @@ TEST(Q931Print, LongFramesAndOverrunningElementsStayInBounds)
     }
     // Cause and facility walks that would read beyond the element.
     EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x05, 0x08, 0x01, 0x00}), "  Cause\n"));
-    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x05, 0x1C, 0x03, 0x91, 0x00, 0x7F}),
-                    "   octet 5 127\n   contents \n"));
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x05, 0x1C, 0x03, 0x91, 0x00, 0x7F, 0x1C, 0x05, 0x91,
+                           0x00, 0x01, 0xAB, 0xCD}),
+                    "   octet 5 127\n   contents \n  Facility\n    octet 3 10010001\n   octet 4 00000000\n"
+                    "   octet 5 1\n   contents ab \n   octet 4 11001101\n"));
     // Octets that would break a log line are shown as dots.
     EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x05, 0x28, 0x03, 'a', 0x00, '\n'}), "   \"a..\"\n"));
 }
