@@ -555,13 +555,16 @@ TEST_F(HdlcSlots, StatisticsAndFailures)
         ASSERT_TRUE(s.ioctl_isSelected() && s.get_ioctl().hdlcLinkInfo_isSelected());
     }
     HdlcSlot::sUpdateMs = 600000;
+    Receive(1); // the one still armed with the short period
     ExpectAnswer(Exchange(Packages(3, kSlot, {{'a'}}))[0], 3, kSlot);
     ExpectAnswer(Exchange(Activate(4, kSlot))[0], 4, kSlot);
     auto got = Exchange(Deactivate(5, kSlot), 2);
     ASSERT_TRUE(SignalOf(got[0]).ioctl_isSelected());
     const LGCP::HdlcLinkInfo& info = SELECTED(SignalOf(got[0]), ioctl).get_hdlcLinkInfo();
-    EXPECT_EQ(info.get_txSU().getValue(), 1u);
-    EXPECT_EQ(info.get_rxSU().getValue(), 0u);
+    EXPECT_EQ((std::vector<unsigned>{unsigned(info.get_txSU().getValue()), unsigned(info.get_txDiscard().getValue()),
+                                     unsigned(info.get_txError().getValue()), unsigned(info.get_txOverflow().getValue()),
+                                     unsigned(info.get_rxSU().getValue())}),
+              (std::vector<unsigned>{1, 0, 0, 0, 0}));
     ExpectAnswer(got[1], 5, kSlot);
 
     // A channel that cannot be opened: deactivated, and the command fails.
