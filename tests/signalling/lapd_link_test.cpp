@@ -246,6 +246,8 @@ TEST_F(LapdLink, UnexpectedUaKeepsTheUnacknowledgedFrames)
     r.inject("02 01 00 00 08 00 05");
     r.inject("00 01 01 08"); // N(R) = 4: an error, re-establishment
     ASSERT_EQ(r.link->get_state(), awaiting_establishment);
+    r.link->local_activate(); // now asked for by layer 3 too
+    EXPECT_TRUE(r.link->variables().l3_initiated);
     r.inject("00 01 63");
     EXPECT_EQ(r.link->get_state(), awaiting_establishment);
     EXPECT_EQ(r.link->unacknowledged(), 0u);
