@@ -270,7 +270,7 @@ TEST_F(LapdLink, LogLevelsSayWhatIsTraced)
         {"change state \"TEI assigned\" -> \"Awaiting establishment\"", 2}, {"tx: ", 3}, {"rx:", 3},
         {"\"Multiple frame established\" -> \"Timer recovery\"", 4}, {"UA response", 4}, {"RR response pf=1", 4},
         {"tx_enquiry, ownBusy=0", 4}, {"receive RR (solicited response) in MFE_EST", 4},
-        {"receive RR with out of order N(R)", 5}};
+        {"receive RR with out of order N(R)", 5}, {"add to tx queue: ", 3}};
     for (unsigned log = 0; log <= 4; ++log) {
         Rig r(Side::user, false, log);
         test::Capture clog(std::clog);
@@ -281,6 +281,7 @@ TEST_F(LapdLink, LogLevelsSayWhatIsTraced)
         r.inject("00 01 01 01");
         advance(10000);
         r.inject("00 01 09 10"); // a REJ, not an RR, with an N(R) out of order
+        r.send({0x08, 0x00, 0x01});
         r.link->deactivate();
         for (auto const& l : lines)
             EXPECT_EQ(clog.text().find(l.first) != std::string::npos, log >= l.second) << l.first << " at " << log;
