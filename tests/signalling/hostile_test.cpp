@@ -175,12 +175,10 @@ TEST_F(Hostile, LineFloodsAndOddConnectionsOnEveryKind)
     // of a BRI line; ISDN PRI, BRI user and network sides, QSIG; HDLC; CAS.
     Send(CreateSs7(1, 5, 1, 0, true));
     // Every trace on for some, so that the floods run through the printers.
-    Send(CreateIsdn(1, 6, false, false, true, 1, 5));
-    Send(CreateIsdn(1, 7, true, true, true, 1, 5));
-    Send(CreateIsdn(1, 8, true, false, true));
-    Send(CreateIsdn(1, 9, false, true, false, 1, 5));
-    Send(CreateIsdn(1, 10, true, false, false));
-    Send(CreateIsdn(1, 11, true, true, false));
+    for (auto& m : {CreateIsdn(1, 6, false, false, true, 1, 5), CreateIsdn(1, 7, true, true, true, 1, 5),
+                    CreateIsdn(1, 8, true, false, true), CreateIsdn(1, 9, false, true, false, 1, 5),
+                    CreateIsdn(1, 10, true, false, false), CreateIsdn(1, 11, true, true, false)})
+        Send(m);
     Send(Do(1, 12, [](LGCP::Command& c) { c.select_create().select_ats_qsig().get_side().select_network(); }));
     Send(CreateHdlc(1, 13, 1, 0x1234));
     Send(Do(1, 14, [](LGCP::Command& c) { c.select_create().select_pstn().select_cas(); }));

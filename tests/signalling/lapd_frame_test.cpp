@@ -33,18 +33,12 @@ TEST(LapdFrame, RefusesMalformedFramesAndParsesFields)
         Bytes frame;
         FrameError error;
     } const rows[] = {
-        {{}, FrameError::too_short},
-        {{0x02}, FrameError::too_short},
-        {{0x02, 0x01}, FrameError::too_short},
-        {{0x02, 0x01, 0x00}, FrameError::too_short},       // I frame without N(R)
-        {{0x02, 0x01, 0x01}, FrameError::too_short},       // RR without N(R)
-        {{0x03, 0x01, 0x7F}, FrameError::ea0},
-        {{0x02, 0x00, 0x7F}, FrameError::ea1},
+        {{}, FrameError::too_short}, {{0x02}, FrameError::too_short}, {{0x02, 0x01}, FrameError::too_short},
+        {{0x02, 0x01, 0x00}, FrameError::too_short}, {{0x02, 0x01, 0x01}, FrameError::too_short}, // I, RR without N(R)
+        {{0x03, 0x01, 0x7F}, FrameError::ea0}, {{0x02, 0x00, 0x7F}, FrameError::ea1},
         {{0x02, 0x01, 0x0D, 0x00}, FrameError::unknown_control}, // S kind 3
-        {{0x02, 0x01, 0xAF}, FrameError::unknown_control},       // XID
-        {{0x02, 0x01, 0x8F}, FrameError::unknown_control},
-        {{0x02, 0x01, 0x7F}, FrameError::none},
-        {{0x02, 0x01, 0x00, 0x00}, FrameError::none}, // I frame, empty field
+        {{0x02, 0x01, 0xAF}, FrameError::unknown_control}, {{0x02, 0x01, 0x8F}, FrameError::unknown_control}, // XID
+        {{0x02, 0x01, 0x7F}, FrameError::none}, {{0x02, 0x01, 0x00, 0x00}, FrameError::none}, // I, empty field
     };
     for (Row const& r : rows)
         EXPECT_EQ(parse(r.frame), r.error) << ::testing::PrintToString(r.frame);

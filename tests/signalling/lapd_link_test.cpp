@@ -266,11 +266,15 @@ TEST_F(LapdLink, UnexpectedUaKeepsTheUnacknowledgedFrames)
 TEST_F(LapdLink, LogLevelsSayWhatIsTraced)
 {
     // Each line and the lowest log level that writes it.
-    std::pair<char const*, unsigned> const lines[] = {{"T203.", 0}, {"DL-ESTABLISH", 1}, {"DL-RELEASE", 2},
-        {"change state \"TEI assigned\" -> \"Awaiting establishment\"", 2}, {"tx: ", 3}, {"rx:", 3},
-        {"\"Multiple frame established\" -> \"Timer recovery\"", 4}, {"UA response", 4}, {"RR response pf=1", 4},
-        {"tx_enquiry, ownBusy=0", 4}, {"receive RR (solicited response) in MFE_EST", 4},
-        {"receive RR with out of order N(R)", 5}, {"add to tx queue: ", 3}};
+    std::pair<char const*, unsigned> const lines[] = {{"T203.", 0}, {"MDL-REMOVE", 0}, {"DL-ESTABLISH", 1},
+        {"discard queue  OutData=", 1}, {"retransmission  VS=", 1}, {"DL-RELEASE", 2}, {"MDL-ASSIGN (tei=0)", 2},
+        {"change state \"TEI assigned\" -> \"Awaiting establishment\"", 2}, {"ack expired", 2},
+        {"ack timeout expired RC=1", 2}, {"frame dropped: ", 2}, {"tx: ", 3}, {"rx:", 3}, {"add to tx queue: ", 3},
+        {"acknowledge 1 frames", 3}, {"outgoing queue empty.", 3}, {"UA response", 4}, {"RR response pf=1", 4},
+        {"\"Multiple frame established\" -> \"Timer recovery\"", 4}, {"tx_enquiry, ownBusy=0", 4},
+        {"receive RR (solicited response) in MFE_EST", 4}, {"DISC command", 4}, {"SABME command", 4},
+        {"I-Command pf=1", 4}, {"tx_enquiry_response", 4}, {"RNR response pf=0", 4}, {"REJ response pf=0", 4},
+        {"DM response", 4}, {"FRMR response pf=1", 4}};
     for (unsigned log = 0; log <= 4; ++log) {
         Rig r(Side::user, false, log);
         test::Capture clog(std::clog);
@@ -282,9 +286,20 @@ TEST_F(LapdLink, LogLevelsSayWhatIsTraced)
         advance(10000);
         r.inject("00 01 09 10"); // a REJ, not an RR, with an N(R) out of order
         r.send({0x08, 0x00, 0x01});
+        for (char const* f : {"02 01 53", "02 01 7F", "00 01 73", "00 01 01 02", "02 01 00 03 08 00 05", "02 01 01 03",
+                              "00 01 05 02", "00 01 01 02"})
+            r.inject(f);
+        r.send({0x08, 0x00, 0x02});
+        r.inject("00 01 09 02");
+        advance(2000);
+        for (char const* f : {"00 01 01 10", "00 01 1F", "00 01 97 00 00 00 00 00", "02"}) // an RR out of order first
+            r.inject(f);
+        r.link->mdl_remove();
+        r.link->mdl_assign(0);
         r.link->deactivate();
         for (auto const& l : lines)
             EXPECT_EQ(clog.text().find(l.first) != std::string::npos, log >= l.second) << l.first << " at " << log;
+        EXPECT_EQ(clog.count("with out of order N(R)"), log > 3 ? 1u : 0u);
     }
 }
 

@@ -442,8 +442,7 @@ TEST_F(HdlcSlots, ChannelAndSequenceOctetsOfSentFrames)
     board.Prune();
     EXPECT_TRUE(mcc.Timeslots().empty());
     EXPECT_TRUE(sw.IsIdle(8192 + 5));
-    // A source with no TDM channel opens nothing.
-    Slots::instance().Enter(20, *new Line(1, 5, -1));
+    Slots::instance().Enter(20, *new Line(1, 5, -1)); // a source with no TDM channel opens nothing
     ExpectAnswer(Exchange(test::Connect(10, 20, {kSlot}))[0], 10, 20);
     EXPECT_TRUE(mcc.Timeslots().empty());
 }
