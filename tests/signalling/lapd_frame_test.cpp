@@ -26,53 +26,37 @@ Bytes bytes(Packet const& p)
     return p.length() ? Bytes(&p[0], &p[0] + p.length()) : Bytes();
 }
 
-TEST(LapdFrame, RefusesMalformedFrames)
+TEST(LapdFrame, RefusesMalformedFramesAndParsesFields)
 {
     struct Row
     {
         Bytes frame;
         FrameError error;
     } const rows[] = {
-        {{}, FrameError::too_short},
-        {{0x02}, FrameError::too_short},
-        {{0x02, 0x01}, FrameError::too_short},
-        {{0x02, 0x01, 0x00}, FrameError::too_short},       // I frame without N(R)
-        {{0x02, 0x01, 0x01}, FrameError::too_short},       // RR without N(R)
-        {{0x03, 0x01, 0x7F}, FrameError::ea0},
-        {{0x02, 0x00, 0x7F}, FrameError::ea1},
+        {{}, FrameError::too_short}, {{0x02}, FrameError::too_short}, {{0x02, 0x01}, FrameError::too_short},
+        {{0x02, 0x01, 0x00}, FrameError::too_short}, {{0x02, 0x01, 0x01}, FrameError::too_short}, // I, RR without N(R)
+        {{0x03, 0x01, 0x7F}, FrameError::ea0}, {{0x02, 0x00, 0x7F}, FrameError::ea1},
         {{0x02, 0x01, 0x0D, 0x00}, FrameError::unknown_control}, // S kind 3
-        {{0x02, 0x01, 0xAF}, FrameError::unknown_control},       // XID
-        {{0x02, 0x01, 0x8F}, FrameError::unknown_control},
-        {{0x02, 0x01, 0x7F}, FrameError::none},
-        {{0x02, 0x01, 0x00, 0x00}, FrameError::none}, // I frame, empty field
+        {{0x02, 0x01, 0xAF}, FrameError::unknown_control}, {{0x02, 0x01, 0x8F}, FrameError::unknown_control}, // XID
+        {{0x02, 0x01, 0x7F}, FrameError::none}, {{0x02, 0x01, 0x00, 0x00}, FrameError::none}, // I, empty field
     };
     for (Row const& r : rows)
         EXPECT_EQ(parse(r.frame), r.error) << ::testing::PrintToString(r.frame);
 
     // Taken as sent: an S frame with bits 5-8 set, a field over N201.
     Frame f;
-    EXPECT_EQ(parse({0x02, 0x01, 0xF9, 0x00}, &f), FrameError::none);
-    EXPECT_EQ(f.kind, FrameKind::REJ);
+    EXPECT_TRUE(parse({0x02, 0x01, 0xF9, 0x00}, &f) == FrameError::none && f.kind == FrameKind::REJ);
     Bytes i = {0x02, 0x01, 0x00, 0x00};
     i.resize(4 + N201 + 1);
     EXPECT_EQ(parse(i, &f), FrameError::none);
     EXPECT_EQ(f.info_len, N201 + 1);
-}
 
-TEST(LapdFrame, ParsesFields)
-{
-    Frame f;
-    Bytes i = {0xFE, 0x85, 0xFE, 0x3B, 'x'};
+    // Every field of a frame at its high end.
+    i = {0xFE, 0x85, 0xFE, 0x3B, 'x'};
     ASSERT_EQ(parse(i, &f), FrameError::none);
-    EXPECT_EQ(f.kind, FrameKind::I);
-    EXPECT_EQ(f.sapi, 63);
-    EXPECT_TRUE(f.cr);
-    EXPECT_EQ(f.tei, 66);
-    EXPECT_EQ(unsigned(f.ns), 127u);
-    EXPECT_EQ(unsigned(f.nr), 29u);
-    EXPECT_TRUE(f.pf);
-    EXPECT_EQ(f.info_len, 1u);
-    EXPECT_EQ(f.info[0], 'x');
+    EXPECT_TRUE(f.kind == FrameKind::I && f.cr && f.pf && f.info_len == 1 && f.info[0] == 'x');
+    EXPECT_EQ((std::vector<unsigned>{unsigned(f.sapi), unsigned(f.tei), unsigned(f.ns), unsigned(f.nr)}),
+              (std::vector<unsigned>{63, 66, 127, 29}));
 }
 
 TEST(LapdFrame, BuildersWriteQ921Octets)
@@ -106,11 +90,10 @@ TEST(LapdSeq, ArithmeticAtTheWrap)
     EXPECT_EQ(seq_outstanding(Seq(127), Seq(0)), 1u);
     EXPECT_TRUE(seq_window_full(Seq(124), Seq(3), 7));
     EXPECT_FALSE(seq_window_full(Seq(124), Seq(2), 7));
-    EXPECT_TRUE(seq_in_window(Seq(126), Seq(126), Seq(1)));
-    EXPECT_TRUE(seq_in_window(Seq(126), Seq(0), Seq(1)));
-    EXPECT_TRUE(seq_in_window(Seq(126), Seq(1), Seq(1)));
-    EXPECT_FALSE(seq_in_window(Seq(126), Seq(2), Seq(1)));
-    EXPECT_FALSE(seq_in_window(Seq(126), Seq(125), Seq(1)));
+    std::vector<bool> in;
+    for (unsigned nr : {126, 0, 1, 2, 125})
+        in.push_back(seq_in_window(Seq(126), Seq(nr), Seq(1)));
+    EXPECT_EQ(in, (std::vector<bool>{true, true, true, false, false}));
     Seq s(127);
     EXPECT_EQ(unsigned(++s), 0u);
 }

@@ -28,12 +28,9 @@ TEST_F(LapdLink, OutgoingQueueLimitAndCongestion)
     test::Capture err(std::cerr);
     for (int i = 1; i <= 129; ++i) {
         r.send({0x08, 0x00, uint8_t(i)});
-        if (i == 88) {
-            EXPECT_TRUE(r.flows.empty());
-        } else if (i == 89) {
-            EXPECT_EQ(r.flows, std::vector<LAPD::FlowStatus::Type>{LAPD::FlowStatus::congested});
-        }
+        EXPECT_EQ(r.flows.size(), i < 89 ? 0u : 1u) << i; // congested from the 89th
     }
+    EXPECT_EQ(r.flows[0], LAPD::FlowStatus::congested);
     EXPECT_EQ(r.link->queued(), 128u); // the 129th is discarded
     EXPECT_EQ(r.link->stats().out_overflows, 1u);
     EXPECT_NE(err.text().find("discard outgoing message: buffer overflow"), std::string::npos);
@@ -124,20 +121,36 @@ TEST_F(LapdLink, TimerFlagsSayWhatIsArmed)
     EXPECT_EQ(r.link->get_state(), timer_recovery);
 }
 
-TEST_F(LapdLink, FourSabmesBeforeGivingUp)
+TEST_F(LapdLink, FourSabmesOrDiscsBeforeGivingUp)
 {
     Rig r;
     r.link->local_activate();
-    for (int i = 0; i < 3; ++i)
-        advance(LAPD::T200);
-    EXPECT_EQ(r.out(), std::vector<std::string>(4, "00 01 7F"));
+    advance(999);
+    EXPECT_EQ(r.out().size(), 1u); // T200 is 1000 ms
+    advance(1);
+    advance(2000);
+    EXPECT_EQ(r.out(), std::vector<std::string>(3, "00 01 7F"));
     EXPECT_EQ(r.link->get_state(), awaiting_establishment);
-    advance(LAPD::T200);
+    advance(1000);
     EXPECT_TRUE(r.out().empty());
     EXPECT_EQ(r.link->get_state(), tei_assigned);
     EXPECT_EQ(r.reports(), (std::vector<std::string>{"error:Unsuccessful retransmission (N200 times) - SABME",
                                                      "down:link error (T200 expired N200 times)"}));
     EXPECT_EQ(r.timers(), "-");
+    // Released in timer recovery after two polls: the count starts again.
+    establish(r);
+    r.send({0x08, 0x00, 0x01});
+    advance(2000);
+    r.out();
+    r.link->local_deactivate();
+    advance(4000);
+    EXPECT_EQ(r.out(), std::vector<std::string>(4, "00 01 53"));
+    EXPECT_EQ(r.reports(), (std::vector<std::string>{"error:Unsuccessful retransmission (N200 times) - DISC",
+                                                     "down:link error (T200 expired N200 times)"}));
+    // And again for an establishment asked for without TEI.
+    r.link->mdl_remove();
+    r.link->local_activate();
+    EXPECT_EQ(r.link->variables().rc, 0);
 }
 
 TEST_F(LapdLink, EnquiriesBeforeReestablishment)
@@ -190,7 +203,8 @@ TEST_F(LapdLink, MalformedFramesChangeNothing)
     establish(r);
     r.send({0x08, 0x00, 0x01});
     r.out();
-    LAPDFullState before = r.link->variables();
+    std::ostringstream before, after;
+    r.link->variables().out(before);
     std::string const frames[] = {
         "", "02", "02 01", "02 01 00", "02 01 01",     // 0 to 3 octets
         "03 01 01 01", "02 00 01 01",                  // EA bits
@@ -201,11 +215,8 @@ TEST_F(LapdLink, MalformedFramesChangeNothing)
     EXPECT_TRUE(r.out().empty());
     EXPECT_TRUE(r.reports().empty());
     EXPECT_TRUE(r.messages.empty());
-    LAPDFullState after = r.link->variables();
-    EXPECT_EQ(after.state, before.state);
-    EXPECT_EQ(unsigned(after.vs), unsigned(before.vs));
-    EXPECT_EQ(unsigned(after.vr), unsigned(before.vr));
-    EXPECT_EQ(r.timers(), "T200");
+    r.link->variables().out(after);
+    EXPECT_EQ(after.str(), before.str());
     EXPECT_EQ(r.link->stats().errors, 10u);
     // Taken as the peer sent them: a field over N201 goes up, an RR with
     // bits 5-8 set acknowledges.
@@ -235,6 +246,8 @@ TEST_F(LapdLink, UnexpectedUaKeepsTheUnacknowledgedFrames)
     r.inject("02 01 00 00 08 00 05");
     r.inject("00 01 01 08"); // N(R) = 4: an error, re-establishment
     ASSERT_EQ(r.link->get_state(), awaiting_establishment);
+    r.link->local_activate(); // now asked for by layer 3 too
+    EXPECT_TRUE(r.link->variables().l3_initiated);
     r.inject("00 01 63");
     EXPECT_EQ(r.link->get_state(), awaiting_establishment);
     EXPECT_EQ(r.link->unacknowledged(), 0u);
@@ -248,6 +261,46 @@ TEST_F(LapdLink, UnexpectedUaKeepsTheUnacknowledgedFrames)
     r.inject("00 01 63");
     EXPECT_EQ(r.link->get_state(), awaiting_release);
     EXPECT_EQ(unsigned(r.link->variables().vs) + unsigned(r.link->variables().vr), 0u);
+}
+
+TEST_F(LapdLink, LogLevelsSayWhatIsTraced)
+{
+    // Each line and the lowest log level that writes it.
+    std::pair<char const*, unsigned> const lines[] = {{"T203.", 0}, {"MDL-REMOVE", 0}, {"DL-ESTABLISH", 1},
+        {"discard queue  OutData=", 1}, {"retransmission  VS=", 1}, {"DL-RELEASE", 2}, {"MDL-ASSIGN (tei=0)", 2},
+        {"change state \"TEI assigned\" -> \"Awaiting establishment\"", 2}, {"ack expired", 2},
+        {"ack timeout expired RC=1", 2}, {"frame dropped: ", 2}, {"tx: ", 3}, {"rx:", 3}, {"add to tx queue: ", 3},
+        {"acknowledge 1 frames", 3}, {"outgoing queue empty.", 3}, {"UA response", 4}, {"RR response pf=1", 4},
+        {"\"Multiple frame established\" -> \"Timer recovery\"", 4}, {"tx_enquiry, ownBusy=0", 4},
+        {"receive RR (solicited response) in MFE_EST", 4}, {"DISC command", 4}, {"SABME command", 4},
+        {"I-Command pf=1", 4}, {"tx_enquiry_response", 4}, {"RNR response pf=0", 4}, {"REJ response pf=0", 4},
+        {"DM response", 4}, {"FRMR response pf=1", 4}};
+    for (unsigned log = 0; log <= 4; ++log) {
+        Rig r(Side::user, false, log);
+        test::Capture clog(std::clog);
+        r.link->activate();
+        r.inject("00 01 73");
+        advance(10000);
+        r.inject("00 01 01 01");
+        r.inject("00 01 01 01");
+        advance(10000);
+        r.inject("00 01 09 10"); // a REJ, not an RR, with an N(R) out of order
+        r.send({0x08, 0x00, 0x01});
+        for (char const* f : {"02 01 53", "02 01 7F", "00 01 73", "00 01 01 02", "02 01 00 03 08 00 05", "02 01 01 03",
+                              "00 01 05 02", "00 01 01 02"})
+            r.inject(f);
+        r.send({0x08, 0x00, 0x02});
+        r.inject("00 01 09 02");
+        advance(2000);
+        for (char const* f : {"00 01 01 10", "00 01 1F", "00 01 97 00 00 00 00 00", "02"}) // an RR out of order first
+            r.inject(f);
+        r.link->mdl_remove();
+        r.link->mdl_assign(0);
+        r.link->deactivate();
+        for (auto const& l : lines)
+            EXPECT_EQ(clog.text().find(l.first) != std::string::npos, log >= l.second) << l.first << " at " << log;
+        EXPECT_EQ(clog.count("with out of order N(R)"), log > 3 ? 1u : 0u);
+    }
 }
 
 // Hands a message up before the frame's N(R) acknowledges anything.
@@ -284,9 +337,12 @@ TEST_F(LapdLink, LinksLeaveThePacketPoolAReserve)
     held.pop_back();
     r.send({0x08, 0x00, 0x01});
     EXPECT_EQ(r.link->queued(), 1u);
-    // A message over N201 would be refused by the peer: never queued.
-    r.send(Bytes(N201 + 1, 0x08));
-    EXPECT_EQ(r.link->queued(), 1u);
+    // A message over N201 = 260 octets would be refused by the peer: never
+    // queued; one of exactly 260 is.
+    held.clear();
+    r.send(Bytes(261, 0x08));
+    r.send(Bytes(260, 0x08));
+    EXPECT_EQ(r.link->queued(), 2u);
     EXPECT_EQ(r.link->stats().errors, 1u);
 }
 
@@ -296,6 +352,13 @@ TEST_F(LapdLink, InfoReportsOnlyChanges)
     ACP::IsdnLinkInfo a, b;
     EXPECT_TRUE(r.link->GetInfo(a));
     EXPECT_FALSE(r.link->GetInfo(b));
+    EXPECT_EQ(a.get_ackOverflows().getValue() + a.get_errors().getValue(), 0u);
+    std::ostringstream dump;
+    r.link->status()->out(dump);
+    EXPECT_EQ(dump.str(), "current status\n   - state: TEI assigned\n   - self: TEI=0, SAPI=0, busy=0\n   - peer: TEI=0, "
+                          "SAPI=0, busy=0\n   - counters: VS=0, VA=0, VR=0, RC=0\n   - internal signals: AckRQ=0, RetrRQ=0, "
+                          "QueuedUp=0\n   - flags: L3Initiated=0, Establishable=1, RejectException=0\n   - timers: T200 "
+                          "stopped, T202 stopped, T203 stopped");
     establish(r);
     r.send({0x08, 0x00, 0x01});
     r.inject("02 01 00 02 08 00 05");

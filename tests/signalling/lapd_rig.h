@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lapdtest {
@@ -37,14 +38,9 @@ inline std::string hex(Bytes const& b)
 inline Bytes unhex(std::string const& s)
 {
     Bytes b;
-    for (size_t i = 0; i + 1 < s.size();) {
-        if (s[i] == ' ') {
-            ++i;
-            continue;
-        }
-        b.push_back((unsigned char)std::stoul(s.substr(i, 2), nullptr, 16));
-        i += 2;
-    }
+    for (size_t i = 0; i + 1 < s.size(); i += s[i] == ' ' ? 1 : 2)
+        if (s[i] != ' ')
+            b.push_back((unsigned char)std::stoul(s.substr(i, 2), nullptr, 16));
     return b;
 }
 
@@ -81,12 +77,7 @@ struct Endpoint : ProtocolsList, lapdwire::End
     virtual void send(Bytes const& message) = 0;
     void on_frame(Bytes const& frame) override { receive(frame); }
     void offer(Bytes const& message) override { send(message); }
-    std::vector<Bytes> take_frames() override
-    {
-        std::vector<Bytes> f;
-        f.swap(channel.sent);
-        return f;
-    }
+    std::vector<Bytes> take_frames() override { return std::exchange(channel.sent, {}); }
 
     void on_activated(Protocol*) override { events.push_back("up"); }
     void on_deactivated(Protocol*, Protocol_status s) override { events.push_back("down:" + s->text()); }
@@ -98,17 +89,11 @@ struct Endpoint : ProtocolsList, lapdwire::End
     std::vector<std::string> out()
     {
         std::vector<std::string> o;
-        for (Bytes const& b : channel.sent)
+        for (Bytes const& b : take_frames())
             o.push_back(hex(b));
-        channel.sent.clear();
         return o;
     }
-    std::vector<std::string> reports()
-    {
-        std::vector<std::string> r;
-        r.swap(events);
-        return r;
-    }
+    std::vector<std::string> reports() { return std::exchange(events, {}); }
 
     Channel channel;
     std::vector<std::string> events;
@@ -147,14 +132,9 @@ struct Rig : Endpoint, ISDN::LAPD::Notify
     std::string timers() const
     {
         ISDN::LAPDFullState const& v = link->variables();
-        std::string t;
-        if (v.t200_running)
-            t += "T200 ";
-        if (v.t202_running)
-            t += "T202 ";
-        if (v.t203_running)
-            t += "T203 ";
-        return t.empty() ? "-" : t.substr(0, t.size() - 1);
+        std::string t = std::string(v.t200_running ? " T200" : "") + (v.t202_running ? " T202" : "")
+                        + (v.t203_running ? " T203" : "");
+        return t.empty() ? "-" : t.substr(1);
     }
 
     ISDN::LAPD* link;

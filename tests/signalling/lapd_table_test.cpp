@@ -175,8 +175,8 @@ protected:
             r.send({0x08, 0x00, 0x01});
             r.send({0x08, 0x00, 0x02});
             break;
-        case s7: prepare(r, s6); advance(LAPD::T203); break;
-        case s7_2: prepare(r, s6_2); advance(LAPD::T200); break;
+        case s7: prepare(r, s6); advance(10000); break;
+        case s7_2: prepare(r, s6_2); advance(1000); break;
         }
         r.out();
         r.reports();
@@ -190,12 +190,8 @@ protected:
             r.link->local_deactivate();
         else if (e == "remove")
             r.link->mdl_remove();
-        else if (e == "T200")
-            advance(LAPD::T200);
-        else if (e == "T202")
-            advance(LAPD::T202);
-        else if (e == "T203")
-            advance(LAPD::T203);
+        else if (e[0] == 'T') // T200 1000 ms, T202 2000 ms, T203 10000 ms
+            advance(e == "T200" ? 1000 : e == "T202" ? 2000 : 10000);
         else
             r.inject(e);
     }

@@ -45,14 +45,8 @@ bool dissect(std::vector<Sent> const& frames, std::vector<std::string>* lines, s
             continue;
         std::vector<std::string> f = test::Split(line, '\t');
         f.resize(4);
-        std::string l = f[0];
-        if (!f[1].empty())
-            l += " ref=" + f[1];
-        if (!f[2].empty())
-            l += " MALFORMED";
-        if (!f[3].empty())
-            l += " expert=" + f[3];
-        lines->push_back(l);
+        lines->push_back(f[0] + (f[1].empty() ? std::string() : " ref=" + f[1]) + (f[2].empty() ? "" : " MALFORMED")
+                         + (f[3].empty() ? std::string() : " expert=" + f[3]));
     }
     return true;
 }

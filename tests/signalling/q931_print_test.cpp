@@ -59,10 +59,10 @@ TEST(Q931Print, EdgeCasesOfTheTrace)
               " FC FF 03 0F 34 12 01 FF\nframe user->network tei management:\n");
     // An S frame: every octet from the control field, each and a blank.
     EXPECT_EQ(print({0x00, 0x01, 0x01, 0x05}, 0), " 00 01 01 05\nframe user->network SFrame tei = 0 (01 05 )\n");
-    // An element missing from the table (0x96 would be a single-octet
-    // shift: its bit 8 is set).
-    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x7D, 0x2A, 0x02, 0x11, 0x22}),
-                    "callref 1 caller size 8 message type STATUS\n  attribute 2a attribute size 2\n"));
+    // An element missing from the table, then single-octet elements (bit 8 set).
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x7D, 0x2A, 0x02, 0x11, 0x22, 0x91, 0xB2, 0xD3, 0xA0, 0xE4}),
+                    "callref 1 caller size 13 message type STATUS\n  attribute 2a attribute size 2\n  Shift 1\n"
+                    "  Congestion level 2\n  Repeat indicator 3\n  More data\n  Reserved e4\n"));
     // Broadcast SETUP in a UI frame; other protocols stop at the discriminator.
     EXPECT_TRUE(has(print({0x02, 0xFF, 0x03, 0x08, 0x01, 0x01, 0x05}), "broadcast\ncallref 1 caller size 4"));
     EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x09, 0x01}), "Unknown protocol 9!"));
@@ -151,8 +151,11 @@ TEST(Q931Print, LongFramesAndOverrunningElementsStayInBounds)
             }
         }
     }
-    // Cause and facility walks that would read beyond the element.
+    // Cause, calling number and facility walks that would read beyond the element.
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x05, 0x6C, 0x00}), "    number digits \n"));
     EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x05, 0x08, 0x01, 0x00}), "  Cause\n"));
+    EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x05, 0x08, 0x05, 0x80, 0x90, 0x01, 0x02, 0x83}),
+                    "    diag attribute 1  rej 2  av 3\n"));
     EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x08, 0x00, 0x05, 0x1C, 0x03, 0x91, 0x00, 0x7F, 0x1C, 0x05, 0x91,
                            0x00, 0x01, 0xAB, 0xCD}),
                     "   octet 5 127\n   contents \n  Facility\n    octet 3 10010001\n   octet 4 00000000\n"

@@ -70,6 +70,8 @@ class SlotLink : public LinkFixture {
 protected:
     void SetUp() override
     {
+        // The daemon's period, restored after every test: a report every 3 s.
+        EXPECT_EQ(std::make_pair(PstnSlot::sUpdateMs, HdlcSlot::sUpdateMs), std::make_pair(3000u, 3000u));
         PstnSlot::sUpdateMs = 600000;
         HdlcSlot::sUpdateMs = 600000;
         PstnFactory::instance();

@@ -39,13 +39,14 @@ struct E1Reports : CtrlSrv::Service {
 
 // A source slot on any trunk and time slot.
 struct Line : Slot {
-    Line(int trunk, int timeslot) : Slot(MapFactory::instance()), trunk(trunk), timeslot(timeslot) {}
+    Line(int trunk, int timeslot, int tdm = 8192 + 5)
+        : Slot(MapFactory::instance()), trunk(trunk), timeslot(timeslot), tdm(tdm) {}
     const char* GetName() const override { return "line"; }
     int GetTrunk() override { return trunk; }
     int GetTrunkTimeSlot() override { return timeslot; }
     bool IOnOutputStream() override { return true; }
-    int IGetTransmitChannel() override { return 8192 + 5; }
-    int trunk, timeslot;
+    int IGetTransmitChannel() override { return tdm; }
+    int trunk, timeslot, tdm;
 };
 
 class PstnSlots : public SlotLink {
@@ -96,11 +97,14 @@ TEST_F(PstnSlots, Ss7LinkOnATrunkTimeSlot)
     Exchange(CreateBri(3, 8, 5, 1), 3); // BRI trunk 5 is trunk index 4
     test::Capture err(std::cerr);
     ExpectAnswer(Exchange(test::Connect(3, 8, {5}))[0], 3, 8, LGCP::ErrorCause::connectFail);
-    auto* line = new Line(0, 32);
-    Slots::instance().Enter(9, *line);
-    ExpectAnswer(Exchange(test::Connect(4, 9, {5}))[0], 4, 9, LGCP::ErrorCause::connectFail);
-    EXPECT_NE(err.text().find("pstn-slot: invalid trunk number: 4\n"), std::string::npos) << err.text();
-    EXPECT_NE(err.text().find("pstn-slot: invalid timeslot: 32\n"), std::string::npos) << err.text();
+    int at = 9;
+    for (Line* line : {new Line(-1, 0), new Line(4, 0), new Line(0, -1), new Line(0, 32)}) {
+        Slots::instance().Enter(at, *line);
+        ExpectAnswer(Exchange(test::Connect(4, at, {5}))[0], 4, at, LGCP::ErrorCause::connectFail);
+        ++at;
+    }
+    for (char const* e : {"trunk number: 4\n", "trunk number: -1\n", "timeslot: -1\n", "timeslot: 32\n"})
+        EXPECT_NE(err.text().find(std::string("pstn-slot: invalid ") + e), std::string::npos) << err.text();
     EXPECT_TRUE(mcc.Timeslots().empty());
 
     int ts = Connect(3, 5);
@@ -144,6 +148,12 @@ TEST_F(PstnSlots, Ss7LinkOnATrunkTimeSlot)
     e1.Send(0, ACP::TrunkState::lossCarrier);
     Receive(1);
     ExpectQuiet();
+    // Trunk 3 and time slot 31 are the last taken, trunk and time slot 0 the first.
+    for (int i : {0, 1}) {
+        ExpectAnswer(Exchange(CreateSs7(7, 20 + i, 1))[0], 7, 20 + i);
+        Slots::instance().Enter(30 + i, *new Line(3 * i, 31 * i));
+        ExpectAnswer(Exchange(test::Connect(8, 30 + i, {20 + i}))[0], 8, 30 + i);
+    }
 }
 
 // An ISDN slot opens its channel when made, a PSTN one on connection.
@@ -155,8 +165,9 @@ TEST_F(PstnSlots, PriLinksCarryMessagesBothWays)
         ExpectAnswer(Exchange(CreateIsdn(1, slot, false, false, pstn))[0], 1, slot);
         int ts = pstn ? Connect(2, slot) : Slots::instance().Find(slot)->GetTransmitChannel();
         ASSERT_NE(mcc.At(ts), nullptr);
-        EXPECT_EQ(mcc.At(ts)->kind, 0u);
-        EXPECT_EQ(mcc.At(ts)->packetSize, 512u);
+        const auto* a = mcc.At(ts); // data, 512 octets, third word 0, thresholds 1
+        EXPECT_EQ((std::vector<uint32_t>{a->kind, a->packetSize, a->reserved, a->rxThreshold, a->txThreshold}),
+                  (std::vector<uint32_t>{0, 512, 0, 1, 1}));
         if (!pstn)
             ExpectAnswer(Exchange(Activate(2, slot))[0], 2, slot);
         EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x00, 0x01, 0x7F}})); // SABME
@@ -165,6 +176,7 @@ TEST_F(PstnSlots, PriLinksCarryMessagesBothWays)
         EXPECT_TRUE(Response(got[0]).isdnLinkInfo_isSelected());
         EXPECT_TRUE(SignalOf(got[1]).activated_isSelected());
 
+        ASSERT_TRUE(mcc.Refuse(ts)); // sent once ready, not lost to T200
         ExpectAnswer(Exchange(UserData(4, slot, {0x08, 0x01, 0x01, 0x05}))[0], 4, slot);
         EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x00, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05}}));
         ASSERT_TRUE(mcc.Inject(ts, {0x02, 0x01, 0x00, 0x02, 0x08, 0x01, 0x81, 0x01}));
@@ -214,6 +226,10 @@ TEST_F(PstnSlots, BriNetworkSideOnBothHalvesOfALine)
     EXPECT_EQ(SELECTED(Response(got[0]), isdnLinkStatus).asInt(), LGCP::IsdnLinkStatus::normal);
     ExpectAnswer(got[1], 6, 8);
     board.Prune();
+    EXPECT_TRUE(mcc.Timeslots().empty());
+    // Both halves gone, the receiving one alone opens nothing again.
+    ExpectAnswer(Exchange(Disconnect(7, 5))[0], 7, 5);
+    ExpectAnswer(Exchange(test::Connect(8, 8, {5}))[0], 8, 8);
     EXPECT_TRUE(mcc.Timeslots().empty());
 }
 
@@ -335,6 +351,7 @@ TEST_F(IsdnSlots, QsigLinkAndItsBChannels)
     ExpectAnswer(Exchange(CreateQsig(12, 5))[0], 12, 5);
     ExpectAnswer(Exchange(CreateQsigB(13, 6, 5, 2))[0], 13, 6);
     EXPECT_EQ(dsp.removes(), 2u);
+    EXPECT_EQ(err.text().find("remove B channel"), std::string::npos) << err.text();
 }
 
 TEST_F(IsdnSlots, BlockedResettingAndBrokenDevices)
@@ -425,6 +442,9 @@ TEST_F(HdlcSlots, ChannelAndSequenceOctetsOfSentFrames)
     board.Prune();
     EXPECT_TRUE(mcc.Timeslots().empty());
     EXPECT_TRUE(sw.IsIdle(8192 + 5));
+    Slots::instance().Enter(20, *new Line(1, 5, -1)); // a source with no TDM channel opens nothing
+    ExpectAnswer(Exchange(test::Connect(10, 20, {kSlot}))[0], 10, 20);
+    EXPECT_TRUE(mcc.Timeslots().empty());
 }
 
 TEST_F(HdlcSlots, ReceivedFramesAreGatheredWhileMoreIsMarked)
@@ -432,10 +452,8 @@ TEST_F(HdlcSlots, ReceivedFramesAreGatheredWhileMoreIsMarked)
     int ts = Open();
     const unsigned char more = 0x80;
     // Three marked, then one unmarked: one signal with four packages.
-    Inject(ts, {0x12, 0x34, 0x00, 1, more});
-    Inject(ts, {0x12, 0x34, 0x00, 2, more});
-    Inject(ts, {0x12, 0x34, 0x00, 3, more});
-    Inject(ts, {0x12, 0x34, 0x00, 4, 0});
+    for (unsigned char i = 1; i <= 4; ++i)
+        Inject(ts, {0x12, 0x34, 0x00, i, uint8_t(i < 4 ? more : 0)});
     EXPECT_EQ(Bodies(Receive(1)[0]),
               (std::vector<std::vector<char>>{{1, char(more)}, {2, char(more)}, {3, char(more)}, {4, 0}}));
 
@@ -457,26 +475,24 @@ TEST_F(HdlcSlots, ReceivedFramesAreGatheredWhileMoreIsMarked)
     EXPECT_EQ(Bodies(Receive(1)[0]), (std::vector<std::vector<char>>{{10}}));
     ExpectQuiet();
 
-    // A peer that never ends a gathering: full-size frames, more than one
-    // signal can carry, go up in several, nothing lost, nothing cut.
-    Frame f(512, 0x55);
+    // A peer that never ends a gathering: a signal carries 128 packages or
+    // 60000 octets at most, and the next frame goes in the next one.
+    auto sizes = [&](size_t count, Frame const& f) {
+        for (size_t i = 0; i < count; ++i) {
+            Inject(ts, f);
+            if (i % 16 == 15)
+                loop.Settle(1);
+        }
+        Inject(ts, {0x12, 0x34, 0x00, 1});
+        std::vector<size_t> n;
+        for (size_t got = 0; got <= count && n.size() < 3; got += n.back())
+            n.push_back(Bodies(Receive(1)[0]).size());
+        return n;
+    };
+    EXPECT_EQ(sizes(129, {0x12, 0x34, 0x00, 1, more}), (std::vector<size_t>{128, 2}));
+    Frame f(503, 0x55); // 500 octets of body
     f[0] = 0x12, f[1] = 0x34, f[2] = 0, f[4] = more;
-    for (int i = 0; i < 300; ++i) {
-        Inject(ts, f);
-        if (i % 16 == 15)
-            loop.Settle(1);
-    }
-    f[4] = 0;
-    Inject(ts, f);
-    size_t packages = 0, signals = 0;
-    loop.RunUntil([&] {
-        Octets payload;
-        for (; client.Take(payload); ++signals)
-            packages += Bodies(Decode(payload)).size();
-        return packages > 300;
-    });
-    EXPECT_EQ(packages, 301u);
-    EXPECT_GT(signals, 2u);
+    EXPECT_EQ(sizes(120, f), (std::vector<size_t>{120, 1}));
 }
 
 TEST_F(HdlcSlots, FullQueueRefusesTheWholeCommand)
@@ -536,13 +552,16 @@ TEST_F(HdlcSlots, StatisticsAndFailures)
         ASSERT_TRUE(s.ioctl_isSelected() && s.get_ioctl().hdlcLinkInfo_isSelected());
     }
     HdlcSlot::sUpdateMs = 600000;
+    Receive(1); // the one still armed with the short period
     ExpectAnswer(Exchange(Packages(3, kSlot, {{'a'}}))[0], 3, kSlot);
     ExpectAnswer(Exchange(Activate(4, kSlot))[0], 4, kSlot);
     auto got = Exchange(Deactivate(5, kSlot), 2);
     ASSERT_TRUE(SignalOf(got[0]).ioctl_isSelected());
     const LGCP::HdlcLinkInfo& info = SELECTED(SignalOf(got[0]), ioctl).get_hdlcLinkInfo();
-    EXPECT_EQ(info.get_txSU().getValue(), 1u);
-    EXPECT_EQ(info.get_rxSU().getValue(), 0u);
+    EXPECT_EQ((std::vector<unsigned>{unsigned(info.get_txSU().getValue()), unsigned(info.get_txDiscard().getValue()),
+                                     unsigned(info.get_txError().getValue()), unsigned(info.get_txOverflow().getValue()),
+                                     unsigned(info.get_rxSU().getValue())}),
+              (std::vector<unsigned>{1, 0, 0, 0, 0}));
     ExpectAnswer(got[1], 5, kSlot);
 
     // A channel that cannot be opened: deactivated, and the command fails.

@@ -107,7 +107,6 @@ inline Bytes lssu(unsigned status) { return {0xFF, 0xFF, 0x01, static_cast<unsig
 inline Bytes su(unsigned bsn, bool bib, unsigned fsn, bool fib, const Bytes& payload = {})
 {
     Bytes b;
-    b.reserve(3 + payload.size());
     b.push_back(static_cast<unsigned char>(bsn | (bib ? 0x80 : 0)));
     b.push_back(static_cast<unsigned char>(fsn | (fib ? 0x80 : 0)));
     b.push_back(static_cast<unsigned char>(payload.size() < 63 ? payload.size() : 63));
@@ -130,10 +129,8 @@ inline std::vector<std::string> kinds(const std::vector<Bytes>& units)
 {
     static const char* const status[] = {"SIO", "SIN", "SIE", "SIOS", "SIPO", "SIB", "?", "?"};
     std::vector<std::string> out;
-    for (const Bytes& u : units) {
-        unsigned li = u[2] & 0x3F;
-        out.push_back(li == 0 ? "FISU" : li > 2 ? "MSU" : status[u[3] & 7]);
-    }
+    for (const Bytes& u : units)
+        out.push_back((u[2] & 0x3F) == 0 ? "FISU" : (u[2] & 0x3F) > 2 ? "MSU" : status[u[3] & 7]);
     return out;
 }
 

@@ -65,10 +65,7 @@ TEST(Ss7Wire, UnitsWeSendAreTheUnitsTsharkSees)
     l.send(msu_payload(3, 62));
     l.send(msu_payload(4, 63));
     l.send(msu_payload(5, 273));
-    expect(l, {{127, 1, 0, 1, 3, -1, 3},
-               {0, 1, 0, 1, 0, -1, 0},
-               {0, 1, 1, 1, 62, -1, 62},
-               {0, 1, 2, 1, 63, -1, 63},
+    expect(l, {{127, 1, 0, 1, 3, -1, 3}, {0, 1, 0, 1, 0, -1, 0}, {0, 1, 1, 1, 62, -1, 62}, {0, 1, 2, 1, 63, -1, 63},
                {0, 1, 3, 1, 63, -1, 273}});
     // The far end asks for FSN 1 on: the repeats carry FIB 0.
     l.rx(su(0, false, 0, true));
