@@ -245,9 +245,10 @@ void LAPD::message(Packet& p)
     }
     if (mLog > 2) {
         std::ostringstream line;
-        if (mOut.count() > 7)
+        if (mOut.count() > 7) {
             line << "outgoing queue size = " << mOut.count() << " tx counter = " << mStats.offered << '\n';
-        PutHeader(line);
+            PutHeader(line); // log_line heads only the first line
+        }
         line << "add to tx queue: " << p;
         log_line(std::clog, line.str());
     }

@@ -300,6 +300,7 @@ TEST_F(LapdLink, LogLevelsSayWhatIsTraced)
         for (auto const& l : lines)
             EXPECT_EQ(clog.text().find(l.first) != std::string::npos, log >= l.second) << l.first << " at " << log;
         EXPECT_EQ(clog.count("with out of order N(R)"), log > 3 ? 1u : 0u);
+        EXPECT_EQ(clog.count("): LAPD["), 0u) << "a line headed twice";
     }
 }
 

@@ -65,6 +65,8 @@ TEST(Q931Print, EdgeCasesOfTheTrace)
                     "  Congestion level 2\n  Repeat indicator 3\n  More data\n  Reserved e4\n"));
     // Broadcast SETUP in a UI frame; other protocols stop at the discriminator.
     EXPECT_TRUE(has(print({0x02, 0xFF, 0x03, 0x08, 0x01, 0x01, 0x05}), "broadcast\ncallref 1 caller size 4"));
+    EXPECT_TRUE(has(print({0x04, 0xFF, 0x03}), "unknown sapi 1 broadcast\n"));
+    EXPECT_TRUE(has(print({0xF8, 0xFF, 0x03}), "unknown sapi 62 broadcast\n"));
     EXPECT_TRUE(has(print({0x02, 0x01, 0x00, 0x00, 0x09, 0x01}), "Unknown protocol 9!"));
 
     // Short frames never keep the last text.
