@@ -169,7 +169,9 @@ TEST_F(DspModemTest, FaxEndReportsPagesAndTheReceiverIsStoppedAtDestroy)
     ::setenv("STANDIN_CHILD_EXIT", "3", 1);
     ModemSlot* slot = Create(1, Params(", fax NULL, execargs {}"));
     ASSERT_EQ(Connect(1), Answer::success);
+    Capture debug(std::clog);
     WaitChildEnd(*slot);
+    EXPECT_EQ(debug.count("fax transfer failed"), 0u);
     auto modem = controller.Modem();
     ASSERT_EQ(modem.size(), 1u);
     ASSERT_TRUE(modem[0]->acct_isSelected());
@@ -196,6 +198,7 @@ TEST_F(DspModemTest, FaxEndReportsPagesAndTheReceiverIsStoppedAtDestroy)
     ASSERT_TRUE(loop.RunUntil([&] { return !controller.lines.empty() && controller.lines.back() == "2.released"; }));
     EXPECT_NE(::kill(pid, 0), 0); // ended and reaped
     EXPECT_EQ(controller.Modem().size(), 1u); // its end is reported
+    EXPECT_EQ(debug.count("fax transfer failed"), 1u); // ended by SIGHUP
     EXPECT_TRUE(controller.Aborts().empty());
     ::unsetenv("STANDIN_CHILD_HUP");
 }

@@ -224,12 +224,9 @@ TEST_F(ModemAuthFixture, RecordsReachTheirSlotAsSignals)
     EXPECT_EQ(std::string(modem[2]->get_auth().get_password()), std::string(64, 'p'));
 
     // Wrong sizes, peer-bound types, unknown types and sessions: one line each.
-    ASSERT_TRUE(peer1->Send(RawRecord(100, 1, 1)));
-    ASSERT_TRUE(peer1->Send(RawRecord(16, 2, 1)));
-    ASSERT_TRUE(peer1->Send(RawRecord(36, 3, 1)));
-    ASSERT_TRUE(peer1->Send(RawRecord(60, 4, 1)));
-    ASSERT_TRUE(peer1->Send(RawRecord(65, 4, 1)));
-    ASSERT_TRUE(peer1->Send(RawRecord(12, 9, 1)));
+    for (auto record : {RawRecord(100, 1, 1), RawRecord(16, 2, 1), RawRecord(36, 3, 1), RawRecord(60, 4, 1),
+                        RawRecord(65, 4, 1), RawRecord(12, 9, 1)})
+        ASSERT_TRUE(peer1->Send(record));
     // The same fault again: counted, and logged when a record is taken.
     for (int i = 0; i < 3; ++i)
         ASSERT_TRUE(peer1->Send(AuthRequest(7, "x", "y")));
