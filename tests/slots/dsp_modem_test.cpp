@@ -143,9 +143,8 @@ TEST_F(DspModemTest, FailingStepsAbortAndLeaveTheStreamsClosed)
     // after the streams were announced, and the modem is kept.
     mctl.trace.clear();
     controller.signals.clear();
-    board.FailRequest("/dev/mctl", 0xBB3A, EIO);
-    board.FailRequest("/dev/mctl", 0xBB38, EIO);
-    board.FailRequest("/dev/mctl", 0xBB03, EIO);
+    for (unsigned long request : {0xBB3A, 0xBB38, 0xBB03})
+        board.FailRequest("/dev/mctl", request, EIO);
     Capture errors(std::cerr);
     EXPECT_EQ(Connect(1), Answer::success);
     EXPECT_EQ(mctl.trace, (std::vector<std::string>{"allocate 0", "timeslot 0", "ddm 0 0x2", "dmp 0 3 4"}));

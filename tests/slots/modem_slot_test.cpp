@@ -224,7 +224,7 @@ TEST_F(ModemAuthFixture, RecordsReachTheirSlotAsSignals)
     EXPECT_EQ(std::string(modem[2]->get_auth().get_password()), std::string(64, 'p'));
 
     // Wrong sizes, peer-bound types, unknown types and sessions: one line each.
-    for (auto record : {RawRecord(100, 1, 1), RawRecord(16, 2, 1), RawRecord(36, 3, 1), RawRecord(60, 4, 1),
+    for (auto record : {RawRecord(512, 1, 1), RawRecord(16, 2, 1), RawRecord(36, 3, 1), RawRecord(60, 4, 1),
                         RawRecord(65, 4, 1), RawRecord(12, 9, 1)})
         ASSERT_TRUE(peer1->Send(record));
     // The same fault again: counted, and logged when a record is taken.
@@ -232,7 +232,7 @@ TEST_F(ModemAuthFixture, RecordsReachTheirSlotAsSignals)
         ASSERT_TRUE(peer1->Send(AuthRequest(7, "x", "y")));
     ASSERT_TRUE(peer1->Send(acct));
     ASSERT_TRUE(Signals(4));
-    for (const char* line : {"auth request, invalid size: 100", "auth accept, ignored.", "auth ip, ignored.",
+    for (const char* line : {"auth request, invalid size: 512", "auth accept, ignored.", "auth ip, ignored.",
                              "auth accounting, invalid size: 60", "auth accounting, invalid size: 65",
                              "unknown request from portslave: 0x9", "unknown session 7\n",
                              "unknown session 7 (3 times in a row)\n"})

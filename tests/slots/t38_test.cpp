@@ -227,7 +227,8 @@ TEST_F(T38Test, RemoteThatIsNoDottedAddressFailsTheCreate)
     // Arguments reach the child as given and the log escaped.
     Capture debug(std::clog);
     Create(T38(2, 3, "10.0.0.7", {"-v\nt38soft: forged", std::string("a\0b", 3)}), 2);
-    EXPECT_EQ(debug.count("arg[4]=-v\\nt38soft: forged\n"), 1u);
+    EXPECT_EQ(debug.count("t38soft: arg[0]=/usr/local/sbin/t38\nt38soft: arg[1]=--child\nt38soft: arg[2]=--remote\n"
+                          "t38soft: arg[3]=10.0.0.7/900/902\nt38soft: arg[4]=-v\\nt38soft: forged\n"), 1u);
     EXPECT_EQ(debug.count("arg[5]=a\\x00b\n"), 1u);
     EXPECT_EQ(debug.count("\nt38soft: forged"), 0u);
     ExpectAnswer(Exchange(Destroy(3, 3))[0], 3, 3);

@@ -150,14 +150,12 @@ TEST_F(MccSlots, AllocatesTheKindTheParametersName)
 TEST_F(MccSlots, RefusedAllocations)
 {
     // No device, no channel, and a channel that names no time slot (it could never be connected).
-    for (unsigned seq : {1u, 2u, 3u}) {
-        if (seq == 1)
-            board.FailOpen("/dev/mcc/ctl", ENODEV);
-        else
-            board.FailRequest("/dev/mcc/ctl", seq == 2 ? 0x40144D00UL : 0x20004D02UL, seq == 2 ? ENOSPC : EIO);
+    board.FailOpen("/dev/mcc/ctl", ENODEV);
+    board.FailRequest("/dev/mcc/ctl", 0x40144D00UL, ENOSPC);
+    board.FailRequest("/dev/mcc/ctl", 0x20004D02UL, EIO);
+    for (unsigned seq : {1u, 2u, 3u})
         ExpectAnswer(Exchange(CreateMcc(seq, 2, LGCP::MccType::data, LGCP::MccMode::standard))[0], seq, 2,
                      LGCP::ErrorCause::insufficientResources);
-    }
     board.Prune();
     EXPECT_EQ(mcc.free(), 32u); // nothing held by the refusals
 }
