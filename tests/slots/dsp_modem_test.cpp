@@ -140,9 +140,8 @@ TEST_F(DspModemTest, FailingStepsAbortAndLeaveTheStreamsClosed)
     // after the streams were announced, and the modem is kept.
     mctl.trace.clear();
     controller.signals.clear();
-    board.FailRequest("/dev/mctl", 0xBB3A, EIO);
-    board.FailRequest("/dev/mctl", 0xBB38, EIO);
-    board.FailRequest("/dev/mctl", 0xBB03, EIO);
+    for (unsigned long request : {0xBB3A, 0xBB38, 0xBB03})
+        board.FailRequest("/dev/mctl", request, EIO);
     Capture errors(std::cerr);
     EXPECT_EQ(Connect(1), Answer::success);
     EXPECT_EQ(mctl.trace, (std::vector<std::string>{"allocate 0", "timeslot 0", "ddm 0 0x2", "dmp 0 3 4"}));
@@ -166,7 +165,9 @@ TEST_F(DspModemTest, FaxEndReportsPagesAndTheReceiverIsStoppedAtDestroy)
     ::setenv("STANDIN_CHILD_EXIT", "3", 1);
     ModemSlot* slot = Create(1, Params(", fax NULL, execargs {}"));
     ASSERT_EQ(Connect(1), Answer::success);
+    Capture debug(std::clog);
     WaitChildEnd(*slot);
+    EXPECT_EQ(debug.count("fax transfer failed"), 0u);
     auto modem = controller.Modem();
     ASSERT_EQ(modem.size(), 1u);
     ASSERT_TRUE(modem[0]->acct_isSelected());
@@ -193,6 +194,7 @@ TEST_F(DspModemTest, FaxEndReportsPagesAndTheReceiverIsStoppedAtDestroy)
     ASSERT_TRUE(loop.RunUntil([&] { return !controller.lines.empty() && controller.lines.back() == "2.released"; }));
     EXPECT_NE(::kill(pid, 0), 0); // ended and reaped
     EXPECT_EQ(controller.Modem().size(), 1u); // its end is reported
+    EXPECT_EQ(debug.count("fax transfer failed"), 1u); // ended by SIGHUP
     EXPECT_TRUE(controller.Aborts().empty());
     ::unsetenv("STANDIN_CHILD_HUP");
 }

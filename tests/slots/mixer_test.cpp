@@ -357,16 +357,16 @@ TEST_F(MixerSlots, IoctlsReachTheReceivers)
         {"delays", 60, "delays : {tx 20}", -1, [&] { return dsp.At(in).rxDelay == 0 && dsp.At(in).txDelay == 20; }},
         {"not on an input", 60, "tone-gen-disable : NULL", Cause::unsupported, [] { return true; }},
 
-        {"tone", 61, "tone-gen-enable : {freq 425, amp 1000}", -1,
+        {"tone", 61, "tone-gen-enable : {freq 65535, amp 0}", -1,
          [&] {
              auto& t = dtmf.At(out).tone;
-             return dtmf.At(out).stops == 1 && !dtmf.At(out).forced && t.freq1 == 425 && t.freq2 == 0
-                    && t.amp1 == 1000 && t.amp2 == 0;
+             return dtmf.At(out).stops == 1 && !dtmf.At(out).forced && t.freq1 == 65535 && t.freq2 == 0
+                    && t.amp1 == 0 && t.amp2 == 0;
          }},
         {"tone cut", 61, "tone-gen-enable : {freq 70000, amp 1000}", Cause::invalidParams,
          [&] { return dtmf.At(out).stops == 1; }},
         {"amplitude cut", 61, "tone-gen-enable : {freq 425, amp 70000}", Cause::invalidParams,
-         [&] { return dtmf.At(out).stops == 1 && dtmf.At(out).tone.amp1 == 1000; }},
+         [&] { return dtmf.At(out).stops == 1 && dtmf.At(out).tone.freq1 == 65535; }},
         {"tone off", 61, "tone-gen-disable : NULL", -1, [&] { return dtmf.At(out).stops == 2 && dtmf.At(out).forced; }},
         {"dtmf off", 61, "dtmf-disable : NULL", -1, [&] { return dtmf.At(out).stops == 3 && !dtmf.At(out).forced; }},
         {"reject off", 61, "dtmf-reject-disable : NULL", -1, [&] { return !dtmf.At(out).reject; }},

@@ -96,9 +96,8 @@ protected:
         factory.update_modemDevices();
         factory.update_hdlcDevices();
         ChildWait::Activate();
-        ModemSlot::RedirectProgram(ModemSlot::kPppd, STANDIN_CHILD);
-        ModemSlot::RedirectProgram(DspModemSlot::kFaxSender, STANDIN_CHILD);
-        ModemSlot::RedirectProgram(DspModemSlot::kFaxReceiver, STANDIN_CHILD);
+        for (const char* program : {ModemSlot::kPppd, DspModemSlot::kFaxSender, DspModemSlot::kFaxReceiver})
+            ModemSlot::RedirectProgram(program, STANDIN_CHILD);
         record = dir.path + "/record";
         ::setenv("STANDIN_CHILD_RECORD", record.c_str(), 1);
         ::unsetenv("STANDIN_CHILD_EXIT");

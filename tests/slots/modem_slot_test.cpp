@@ -226,7 +226,7 @@ TEST_F(ModemAuthFixture, RecordsReachTheirSlotAsSignals)
     // Wrong sizes, peer-bound types, unknown types and sessions: one line
     // each while the connection's few lines last, then only counted.
     auto other = Join();
-    const std::vector<uint8_t> bad[] = {RawRecord(100, 1, 1), RawRecord(16, 2, 1), RawRecord(36, 3, 1),
+    const std::vector<uint8_t> bad[] = {RawRecord(512, 1, 1), RawRecord(16, 2, 1), RawRecord(36, 3, 1),
                                         RawRecord(60, 4, 1),  RawRecord(65, 4, 1), RawRecord(12, 9, 1)};
     for (size_t i = 0; i < 9; ++i) // the last three alike
         ASSERT_TRUE((i < 3 ? peer1 : other)->Send(i < 6 ? bad[i] : AuthRequest(7, "x", "y")));
@@ -234,7 +234,7 @@ TEST_F(ModemAuthFixture, RecordsReachTheirSlotAsSignals)
     ASSERT_TRUE(peer1->Send(acct));
     ASSERT_TRUE(Signals(4));
     ASSERT_TRUE(loop.RunUntil([&] { return errors.count("2 more faults not logged") == 1; }));
-    for (const char* line : {"auth request, invalid size: 100", "auth accept, ignored.", "auth ip, ignored.",
+    for (const char* line : {"auth request, invalid size: 512", "auth accept, ignored.", "auth ip, ignored.",
                              "auth accounting, invalid size: 60", "auth accounting, invalid size: 65",
                              "unknown request from portslave: 0x9", "unknown session 7\n"})
         EXPECT_EQ(errors.count(line), 1u) << line;

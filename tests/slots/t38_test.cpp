@@ -3,21 +3,23 @@
 #include "framework/child_wait.h"
 #include "slots/t38_slot.h"
 
+#include <sys/resource.h>
 #include <cstdlib>
 
 namespace {
 
 using namespace test;
 
-LGCP::Message T38(unsigned seq, int slot, std::string const& remote, std::vector<std::string> const& args)
+LGCP::Message T38(unsigned seq, int slot, std::string const& remote, std::vector<std::string> const& args,
+                  std::vector<int> sizes = {160, 3, 4})
 {
     LGCP::Message m = Command(seq, slot);
     LGCP::T38Soft& t38 = Body(m).select_create().select_t38soft();
     t38.set_dhost(Address(remote, 900));
     t38.set_shost(Address("10.0.0.1", 902));
-    t38.set_rx_packet_size(160);
-    t38.set_rx_threshold(3);
-    t38.set_tx_threshold(4);
+    t38.set_rx_packet_size(sizes[0]);
+    t38.set_rx_threshold(sizes[1]);
+    t38.set_tx_threshold(sizes[2]);
     for (const auto& arg : args)
         t38.get_args().push_back(ASN1::IA5String(arg));
     return m;
@@ -79,6 +81,15 @@ TEST_F(T38Test, ChildGetsTheExactArgumentsAndTheChannelAsInput)
               (std::vector<std::string>{"arg /usr/local/sbin/t38", "arg --child", "arg --remote", "arg 10.0.0.7/900/902",
                                         "arg -v", "fd1 " + FdTarget(1), "fd2 " + FdTarget(2), "fd3 -"}));
 
+    // Sizes reach the driver as given, 0 too; any one of them negative is refused.
+    got = Create(T38(5, 4, "10.0.0.7", {}, {1, 0, 0}), 2);
+    EXPECT_EQ(Allocation(StreamChannel(got[1])), (std::vector<uint32_t>{2, 1, 0, 0, 0}));
+    Capture errors(std::cerr);
+    ExpectAnswer(Exchange(T38(6, 5, "10.0.0.7", {}, {0, 0, 0}))[0], 6, 5, LGCP::ErrorCause::insufficientResources);
+    EXPECT_EQ(errors.count("MCC_ALLOCATE [22]"), 1u);
+    for (std::vector<int> bad : {std::vector<int>{-1, 0, 0}, {0, -1, 0}, {0, 0, -1}})
+        ExpectAnswer(Exchange(T38(6, 5, "10.0.0.7", {}, bad))[0], 6, 5, LGCP::ErrorCause::invalidParams);
+
     // 40 args: the vector ends at 31 strings.
     std::vector<std::string> args;
     for (int i = 0; i < 40; ++i)
@@ -90,8 +101,8 @@ TEST_F(T38Test, ChildGetsTheExactArgumentsAndTheChannelAsInput)
     EXPECT_EQ(lines[30], "arg a26");
 
     // Destroy ends the children with SIGTERM; no abort follows, nothing is held.
-    ExpectAnswer(Exchange(Destroy(3, 2))[0], 3, 2);
-    ExpectAnswer(Exchange(Destroy(4, 3))[0], 4, 3);
+    for (int slot : {2, 3, 4})
+        ExpectAnswer(Exchange(Destroy(slot + 10, slot))[0], slot + 10, slot);
     EXPECT_TRUE(NoChildren());
     ExpectQuiet();
     EXPECT_TRUE(inbox.empty());
@@ -156,7 +167,7 @@ TEST_F(T38Test, InstanceCountIsTheProgramsNumberOrZero)
         {nullptr, false, 0, "t38soft: t38: can't detect T38 resources"},
         {"8x", false, 0, "t38soft: t38: not a count: \"8x\""},
         {"-1", false, 0, "not a count"},
-        {"12345678901", false, 0, "not a count"},
+        {"1234567890123456789012345678901234567890", false, 0, "not a count: \"1234567890123456789012345678901\"\n"},
         {"hang", false, 0, "t38soft: t38: no answer within 200 ms"},
         {"8", true, 0, "t38soft: t38 daemon not found!"},
     };
@@ -178,8 +189,18 @@ TEST_F(T38Test, InstanceCountIsTheProgramsNumberOrZero)
         EXPECT_TRUE(Children().empty());
     }
 
+    // No descriptor left for the pipe: no program, 0.
+    rlimit fds, none;
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &fds), 0);
+    none = {static_cast<rlim_t>(::dup(0)), fds.rlim_max};
+    ::close(static_cast<int>(none.rlim_cur));
+    Capture debug(std::clog);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    EXPECT_EQ(T38SoftFactory::instance().QueryNumOfInstances(), 0);
+    ::setrlimit(RLIMIT_NOFILE, &fds);
+    EXPECT_EQ(debug.count("t38 daemon not found!"), 1u);
+
     // Through the link: the resource query reports it.
-    ::setenv("T38_STANDIN_COUNT", "8", 1);
     T38SoftFactory::set_program_for_test(T38_STANDIN);
     LGCP::Message query = Command(7);
     Body(query).select_query();
@@ -206,7 +227,8 @@ TEST_F(T38Test, RemoteThatIsNoDottedAddressFailsTheCreate)
     // Arguments reach the child as given and the log escaped.
     Capture debug(std::clog);
     Create(T38(2, 3, "10.0.0.7", {"-v\nt38soft: forged", std::string("a\0b", 3)}), 2);
-    EXPECT_EQ(debug.count("arg[4]=-v\\nt38soft: forged\n"), 1u);
+    EXPECT_EQ(debug.count("t38soft: arg[0]=/usr/local/sbin/t38\nt38soft: arg[1]=--child\nt38soft: arg[2]=--remote\n"
+                          "t38soft: arg[3]=10.0.0.7/900/902\nt38soft: arg[4]=-v\\nt38soft: forged\n"), 1u);
     EXPECT_EQ(debug.count("arg[5]=a\\x00b\n"), 1u);
     EXPECT_EQ(debug.count("\nt38soft: forged"), 0u);
     ExpectAnswer(Exchange(Destroy(3, 3))[0], 3, 3);

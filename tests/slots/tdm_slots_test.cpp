@@ -149,16 +149,13 @@ TEST_F(MccSlots, AllocatesTheKindTheParametersName)
 
 TEST_F(MccSlots, RefusedAllocations)
 {
+    // No device, no channel, and a channel that names no time slot (it could never be connected).
     board.FailOpen("/dev/mcc/ctl", ENODEV);
-    ExpectAnswer(Exchange(CreateMcc(1, 2, LGCP::MccType::data, LGCP::MccMode::standard))[0], 1, 2,
-                 LGCP::ErrorCause::insufficientResources);
     board.FailRequest("/dev/mcc/ctl", 0x40144D00UL, ENOSPC);
-    ExpectAnswer(Exchange(CreateMcc(2, 2, LGCP::MccType::data, LGCP::MccMode::standard))[0], 2, 2,
-                 LGCP::ErrorCause::insufficientResources);
-    // A channel that names no time slot could never be connected.
     board.FailRequest("/dev/mcc/ctl", 0x20004D02UL, EIO);
-    ExpectAnswer(Exchange(CreateMcc(3, 2, LGCP::MccType::data, LGCP::MccMode::standard))[0], 3, 2,
-                 LGCP::ErrorCause::insufficientResources);
+    for (unsigned seq : {1u, 2u, 3u})
+        ExpectAnswer(Exchange(CreateMcc(seq, 2, LGCP::MccType::data, LGCP::MccMode::standard))[0], seq, 2,
+                     LGCP::ErrorCause::insufficientResources);
     board.Prune();
     EXPECT_EQ(mcc.free(), 32u); // nothing held by the refusals
 }

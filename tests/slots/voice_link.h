@@ -28,6 +28,8 @@ inline const LGCP::Signal* SignalOf(LGCP::Message const& m, int slot)
 // The switch channel of a stream signal.
 inline int StreamChannel(LGCP::Message const& m)
 {
+    if (!m.get_pdu().signal_isSelected())
+        return -1; // it did not come: the test fails, not the binary
     const LGCP::Signal& s = m.get_pdu().get_signal();
     const LGCP::StreamState& state = s.transmitter_isSelected() ? s.get_transmitter() : s.get_receiver();
     return static_cast<int>(state.get_channel().getValue());
