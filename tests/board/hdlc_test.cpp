@@ -231,9 +231,11 @@ TEST_F(HdlcTest, BadFramesAreDroppedAndListenersMayCloseOrDelete)
     listener.onReceive = [&] { hdlc->deactivate(); };
     ASSERT_TRUE(mcc.Inject(ts, {0x01}));
     ASSERT_TRUE(mcc.Inject(ts, {0x02}));
+    ASSERT_TRUE(mcc.Hangup(ts)); // no error for a hang-up behind them
     ASSERT_TRUE(loop.RunUntil([&] { return listener.frames.size() == 2; }));
     loop.Settle();
     EXPECT_EQ(listener.frames.size(), 2u);
+    EXPECT_TRUE(listener.errors.empty());
     EXPECT_FALSE(hdlc->is_open());
 
     // So does deleting the channel.

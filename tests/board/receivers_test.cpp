@@ -203,7 +203,7 @@ TEST_F(ReceiversTest, OperationsProgramTheirTimeSlot)
     EXPECT_FALSE(dtmf.At(kT1).generating);
     EXPECT_EQ(dtmf.At(kT1).silences, 1);
     EXPECT_TRUE(d.enableBSS(true));
-    EXPECT_TRUE(dtmf.At(kT1).echo && dsp.At(kT1).bss);
+    EXPECT_EQ(std::make_pair(dtmf.At(kT1).echo, dsp.At(kT1).bss), std::make_pair(1, 1)) << "1 is on";
     EXPECT_TRUE(d.configureToneFilter(2100, true, 40, -30));
     const Dsp::ToneFilter& f = dsp.At(kT1).filter;
     EXPECT_EQ(std::vector<int>({f.timeslot, f.freq, f.enable, f.duration, f.level}), std::vector<int>({kT1, 2100, 1, 40, -30}));
@@ -267,6 +267,11 @@ TEST_F(ReceiversTest, DeviceFailuresAndBadRecordsAreLoggedAndDropped)
     ::shutdown(open[0]->fd(), SHUT_RDWR);
     ASSERT_TRUE(loop.RunUntil([] { return !Hardware::TonecService::instance().is_open(); }));
     EXPECT_EQ(errors.count("/dev/dtmf lost, closed"), 1u);
+    EXPECT_TRUE(t.echoCancel(true));
+    board.FailRead(Tonec::kDevice); // so is one whose read fails
+    ASSERT_TRUE(loop.RunUntil([] { return !Hardware::TonecService::instance().is_open(); }));
+    EXPECT_EQ(errors.count("read failed: " + std::string(strerror(EISDIR))), 1u);
+    EXPECT_EQ(errors.count("/dev/dtmf lost, closed"), 2u);
     EXPECT_TRUE(t.echoCancel(true));
     EXPECT_TRUE(dtmf.At(kT1).echo);
     dtmf.Detect(kT1, 4, 5);
