@@ -178,9 +178,10 @@ TEST_F(ReceiversTest, OperationsProgramTheirTimeSlot)
     // Digits: sending until the device says done.
     EXPECT_FALSE(t.is_inDTMFTransmit());
     LGCP::TranslateDtmfParams digits;
-    digits.set_digits("12*#AD");
+    const std::string longest = "12*#AD" + std::string(58, '9'); // as many as a record holds
+    digits.set_digits(longest);
     EXPECT_TRUE(t.translateDTMF(digits));
-    EXPECT_EQ(dtmf.At(kT1).digits, "12*#AD");
+    EXPECT_EQ(dtmf.At(kT1).digits, longest);
     EXPECT_TRUE(t.is_inDTMFTransmit());
     EXPECT_FALSE(static_cast<Hardware::TonecReceiver&>(other).is_inDTMFTransmit());
     dtmf.Finish(kT1);
@@ -189,12 +190,12 @@ TEST_F(ReceiversTest, OperationsProgramTheirTimeSlot)
     EXPECT_FALSE(t.is_inDTMFTransmit());
 
     Capture errors(std::cerr);
-    for (const char* bad : {"12x", "", "1234567890123456789012345678901234567890123456789012345678901234567"}) {
+    for (std::string bad : {std::string("12x"), std::string(), longest + "1"}) {
         digits.set_digits(bad);
         EXPECT_FALSE(t.translateDTMF(digits)) << bad;
     }
     EXPECT_EQ(errors.count("refused on time slot"), 3u);
-    EXPECT_EQ(dtmf.At(kT1).digits, "12*#AD");
+    EXPECT_EQ(dtmf.At(kT1).digits, longest);
 
     EXPECT_TRUE(t.enableToneGenerator(425, 0, 3000, 0));
     EXPECT_TRUE(dtmf.At(kT1).generating);
