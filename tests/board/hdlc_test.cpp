@@ -190,9 +190,10 @@ TEST_F(HdlcTest, ClosedFarEndReportsErrorAndStopsWatching)
     ASSERT_TRUE(mcc.Hangup(ts));
     Packet lost = MakePacket({0x01});
     Capture trace(std::clog);
-    hdlc->logLevel(1); // the lowest trace level shows failed writes
     EXPECT_FALSE(hdlc->hdlc_transmit(lost)) << "the device refuses the write";
-    EXPECT_EQ(hdlc->statistics().errors, 1u);
+    EXPECT_EQ(trace.take(), "") << "silently at the first trace level, 0";
+    hdlc->logLevel(1); // the lowest trace level shows failed writes
+    EXPECT_TRUE(!hdlc->hdlc_transmit(lost) && hdlc->statistics().errors == 2u);
     EXPECT_EQ(trace.count("write failed: "), 1u);
     ASSERT_TRUE(loop.RunUntil([&] { return !listener.errors.empty(); }));
     loop.Settle();

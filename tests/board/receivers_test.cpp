@@ -324,11 +324,12 @@ TEST(ReceiverRegistry, ReceiversMayGoWhileAnEventIsDelivered)
         other.reset();
         first.reset(); // the last thing this closure does
     };
+    Capture errors(std::cerr);
     dtmf.Detect(kT1, 3, 0);
     dtmf.Detect(kT1, 4, 0);
     ASSERT_TRUE(loop.RunUntil([&] { return !first; }));
     loop.Settle();
-    EXPECT_FALSE(Hardware::TonecService::instance().is_open());
+    EXPECT_FALSE(Hardware::TonecService::instance().is_open() || errors.count("read failed")) << "no read after the close";
     EXPECT_EQ(multiplexer.handler_count(), 0u);
 }
 
