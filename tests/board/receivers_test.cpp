@@ -203,6 +203,7 @@ TEST_F(ReceiversTest, OperationsProgramTheirTimeSlot)
     EXPECT_TRUE(t.disableToneGenerator(true));
     EXPECT_FALSE(dtmf.At(kT1).generating);
     EXPECT_EQ(dtmf.At(kT1).silences, 1);
+    EXPECT_TRUE(t.activateAudibleCall() && dtmf.At(kT1).audible == 1 && t.cancelAudibleCall() && !dtmf.At(kT1).audible);
     EXPECT_TRUE(d.enableBSS(true));
     EXPECT_EQ(std::make_pair(dtmf.At(kT1).echo, dsp.At(kT1).bss), std::make_pair(1, 1)) << "1 is on";
     EXPECT_TRUE(d.configureToneFilter(2100, true, 40, -30));
@@ -329,7 +330,7 @@ TEST(ReceiverRegistry, ReceiversMayGoWhileAnEventIsDelivered)
     dtmf.Detect(kT1, 4, 0);
     ASSERT_TRUE(loop.RunUntil([&] { return !first; }));
     loop.Settle();
-    EXPECT_FALSE(Hardware::TonecService::instance().is_open() || errors.count("read failed")) << "no read after the close";
+    EXPECT_FALSE(Hardware::TonecService::instance().is_open() || errors.count("read failed"));
     EXPECT_EQ(multiplexer.handler_count(), 0u);
 }
 
