@@ -202,15 +202,15 @@ TEST_F(HdlcTest, ClosedFarEndReportsErrorAndStopsWatching)
     EXPECT_EQ(listener.frames, (std::vector<Bytes>{{0x11}})) << "what came before the hang-up is delivered";
     EXPECT_EQ(listener.errors, (std::vector<int>{HDLC::Notify::Cause::read_error}));
     EXPECT_TRUE(!hdlc->is_open() && multiplexer.handler_count() == 0u);
-    EXPECT_TRUE(sw.Connections().empty()) << "a lost channel feeds nothing";
-    EXPECT_EQ(errors.count("channel closed"), 1u);
+    EXPECT_TRUE(sw.Connections().empty() && errors.count("channel closed") == 1u) << "a lost channel feeds nothing";
     board.Prune();
     EXPECT_TRUE(mcc.Timeslots().empty());
 
     EXPECT_TRUE(!hdlc->hdlc_transmit(lost) && hdlc->statistics().discarded == 1u);
     // The listener may reopen the channel afterwards.
-    ASSERT_TRUE(hdlc->activate());
-    EXPECT_TRUE(hdlc->is_open());
+    ASSERT_TRUE(hdlc->activate() && hdlc->is_open());
+    hdlc->deactivate();
+    EXPECT_EQ(trace.count("deactivated"), 1u) << "traced from level 1";
 }
 
 TEST_F(HdlcTest, BadFramesAreDroppedAndListenersMayCloseOrDelete)
