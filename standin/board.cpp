@@ -119,6 +119,18 @@ void Board::FailRequest(const std::string& path, unsigned long code, int error, 
     mFailures.push_back({path, false, code, error, count});
 }
 
+void Board::FailRead(const std::string& path)
+{
+    // A directory in place of the daemon's end: always readable, never read.
+    int dir = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int fd = 0; dir >= 0 && fd < 1024; ++fd)
+        for (auto& channel : mChannels)
+            if (fd != dir && channel->path() == path && channel->Holds(fd))
+                ::dup3(dir, fd, O_CLOEXEC);
+    if (dir >= 0)
+        ::close(dir);
+}
+
 bool Board::TakeFailure(const std::string& path, bool open, unsigned long code)
 {
     for (auto it = mFailures.begin(); it != mFailures.end(); ++it) {

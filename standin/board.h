@@ -121,6 +121,8 @@ public:
     void FailOpen(const std::string& path, int error, int count = 1);
     // The next `count` requests with the code on the path fail with the error.
     void FailRequest(const std::string& path, unsigned long code, int error, int count = 1);
+    // From now on every read of the path's open channels fails (EISDIR).
+    void FailRead(const std::string& path);
 
     // The open channels of a path, oldest first (closed ones are dropped).
     std::vector<Channel*> Channels(const std::string& path);

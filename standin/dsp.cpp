@@ -14,29 +14,30 @@ dsproc_event_header Header(uint32_t type, int timeslot)
 
 } // namespace
 
+// The device's event types, written out: 1 VAD, 2 BSS, 3 SD, 4 tone, 5 flags.
 size_t Dsproc::Vad(int timeslot, bool active)
 {
-    return Raise(dsproc_vad_event{Header(Dsp::kVadEvent, timeslot), active ? 1 : 0});
+    return Raise(dsproc_vad_event{Header(1, timeslot), active ? 1 : 0});
 }
 
 size_t Dsproc::Bss(int timeslot, int score)
 {
-    return Raise(dsproc_bss_event{Header(Dsp::kBssEvent, timeslot), score});
+    return Raise(dsproc_bss_event{Header(2, timeslot), score});
 }
 
 size_t Dsproc::Sd(int timeslot, int code)
 {
-    return Raise(dsproc_sd_event{Header(Dsp::kSdEvent, timeslot), code});
+    return Raise(dsproc_sd_event{Header(3, timeslot), code});
 }
 
 size_t Dsproc::Tone(int timeslot, int freq, bool detected)
 {
-    return Raise(dsproc_tone_event{Header(Dsp::kToneEvent, timeslot), freq, detected ? 1 : 0});
+    return Raise(dsproc_tone_event{Header(4, timeslot), freq, detected ? 1 : 0});
 }
 
 size_t Dsproc::Flags(int timeslot, uint32_t flags)
 {
-    return Raise(dsproc_flags_event{Header(Dsp::kFlagsEvent, timeslot), flags});
+    return Raise(dsproc_flags_event{Header(5, timeslot), flags});
 }
 
 int Dsproc::Answer(unsigned long code, int32_t timeslot, void* arg)

@@ -13,17 +13,17 @@ namespace Standin {
 class Dsproc : public EventDriver {
 public:
     struct Line {
-        bool vad = false;
+        int32_t vad = 0; // the switches keep the word written: 1 is on
         int vadThreshold = 0;
         int vadHangover = 0;
-        bool sd = false;
+        int32_t sd = 0;
         int sdDefaults = 0; // times the defaults were loaded
         int rxGain = 0;
         Dsp::ToneFilter filter{};
         int rxDelay = 0;
         int txDelay = 0;
-        bool bss = false;
-        bool noiseGate = false;
+        int32_t bss = 0;
+        int32_t noiseGate = 0;
         int releases = 0;
     };
 

@@ -14,7 +14,7 @@ size_t Dtmf::Finish(int timeslot)
 {
     Line& line = mLines[timeslot];
     line.generating = line.sendingDigits = false;
-    return Raise(Tonec::EventRecord{Tonec::kToneDone, timeslot, 0, 0});
+    return Raise(Tonec::EventRecord{2, timeslot, 0, 0});
 }
 
 int Dtmf::Answer(unsigned long code, int32_t timeslot, void* arg)
@@ -69,8 +69,8 @@ int Dtmf::Answer(unsigned long code, int32_t timeslot, void* arg)
         ++line.silences;
         return 0;
     case Tonec::kStatus: {
-        Tonec::Status status{timeslot, (line.sendingDigits ? Tonec::kSendingDigits : 0u)
-                                           | (line.generating ? Tonec::kGenerating : 0u)};
+        Tonec::Status status{timeslot, (line.sendingDigits ? 1u : 0u)
+                                           | (line.generating ? 2u : 0u)};
         std::memcpy(arg, &status, sizeof status);
         return 0;
     }

@@ -14,11 +14,11 @@ namespace Standin {
 class Dtmf : public EventDriver {
 public:
     struct Line {
-        bool echo = false;
-        bool detect = false;
-        bool reject = false;
-        bool iva = false;
-        bool audible = false;
+        int32_t echo = 0; // the switches keep the word written: 1 is on
+        int32_t detect = 0;
+        int32_t reject = 0;
+        int32_t iva = 0;
+        int32_t audible = 0;
         int ivaLevel = 0;
         Tonec::DtmfConfig config{};
         Tonec::Tone tone{};
@@ -28,7 +28,7 @@ public:
         std::string selcal;
         int silences = 0;
         int stops = 0;
-        bool forced = false; // the last stop was forced
+        int32_t forced = 0; // the last stop was forced
         int releases = 0;
     };
 

@@ -13,7 +13,7 @@ namespace {
 std::ostream& operator<<(std::ostream& os, const mix_slot& s)
 {
     os << s.dev_no << ":";
-    if (s.type != MixerRequest::kTdm)
+    if (s.type != 0) // 0: a TDM channel
         os << "type" << s.type << ":";
     return os << s.number;
 }
@@ -72,7 +72,7 @@ size_t Mixer::Count(const std::string& word) const
 Mixer::Unit* Mixer::Find(const mix_slot& slot)
 {
     auto it = mUnits.find(slot.dev_no);
-    if (it == mUnits.end() || slot.type != MixerRequest::kTdm || slot.number < 0
+    if (it == mUnits.end() || slot.type != 0 || slot.number < 0
         || slot.number >= it->second.tdmChannels)
         return nullptr;
     return &it->second;

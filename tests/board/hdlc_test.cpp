@@ -44,9 +44,10 @@ public:
             onReceive();
     }
     void on_hdlc_error(Cause::Type cause) override { errors.push_back(cause); }
-    void on_hdlc_ready() override {}
+    void on_hdlc_ready() override { ++readies; }
 
     std::vector<Bytes> frames;
+    int readies = 0;
     std::vector<int> errors;
     std::function<void()> onReceive;
 };
@@ -104,11 +105,8 @@ TEST_F(HdlcTest, EachModeAllocatesItsKindAndDeactivationRestoresTheSwitch)
         EXPECT_EQ(hdlc->channel(), ts);
         const Standin::Mcc::Allocation* a = mcc.At(ts);
         ASSERT_NE(a, nullptr);
-        EXPECT_EQ(a->kind, m.kind);
-        EXPECT_EQ(a->packetSize, 512u);
-        EXPECT_EQ(a->reserved, 0u);
-        EXPECT_EQ(a->rxThreshold, 1u);
-        EXPECT_EQ(a->txThreshold, 1u);
+        EXPECT_EQ((std::vector<uint32_t>{a->kind, a->packetSize, a->reserved, a->rxThreshold, a->txThreshold}),
+                  (std::vector<uint32_t>{m.kind, 512, 0, 1, 1}));
         // Both ways: the channel hears the line and the line hears it.
         EXPECT_EQ(sw.Connections(), (std::map<int, int>{{ts, kLine}, {kLine, ts}}));
 
@@ -147,8 +145,7 @@ TEST_F(HdlcTest, FramesBothWaysAndTheCountersMatch)
     ASSERT_TRUE(mcc.Inject(ts, {0x02, 0x01, 0x7F}));
     ASSERT_TRUE(mcc.Inject(ts, {0x03}));
     ASSERT_TRUE(loop.RunUntil([&] { return listener.frames.size() == 2; }));
-    EXPECT_EQ(listener.frames[0], (Bytes{0x02, 0x01, 0x7F}));
-    EXPECT_EQ(listener.frames[1], (Bytes{0x03}));
+    EXPECT_EQ(listener.frames, (std::vector<Bytes>{{0x02, 0x01, 0x7F}, {0x03}}));
 
     Packet frame = MakePacket({0x00, 0x01, 0x08, 0x01});
     EXPECT_TRUE(hdlc->hdlc_transmit(frame));
@@ -165,17 +162,25 @@ TEST_F(HdlcTest, FramesBothWaysAndTheCountersMatch)
     EXPECT_EQ(written[0], (Bytes{0x00, 0x01, 0x08, 0x01}));
     EXPECT_EQ(written[1].size(), 512u);
 
+    EXPECT_EQ(trace.count("tx ") + trace.count("rx "), 0u) << "frames are traced from level 2";
+    hdlc->logLevel(2);
+    // A full device: frames still come in; the channel says once that it drained.
+    ASSERT_TRUE(mcc.Refuse(ts));
+    EXPECT_FALSE(hdlc->hdlc_transmit(frame));
+    ASSERT_TRUE(mcc.Inject(ts, {0x04}));
+    ASSERT_TRUE(loop.RunUntil([&] { return listener.frames.size() == 3; }));
+    EXPECT_FALSE(hdlc->is_ready() || listener.readies);
+    mcc.Drain(ts);
+    ASSERT_TRUE(loop.RunUntil([&] { return hdlc->is_ready(); }));
+    EXPECT_EQ(listener.readies, 1);
+    EXPECT_TRUE(hdlc->hdlc_transmit(frame) && trace.count("rx ") == 1 && trace.count("tx ") == 1) << trace.text();
     hdlc->deactivate();
     EXPECT_FALSE(hdlc->hdlc_transmit(frame));
     EXPECT_FALSE(hdlc->is_ready());
 
     const HDLC::Statistics& s = hdlc->statistics();
-    EXPECT_EQ(s.sent, 2u);
-    EXPECT_EQ(s.discarded, 1u);
-    EXPECT_EQ(s.errors, 0u);
-    EXPECT_EQ(s.overflows, 1u);
-    EXPECT_EQ(s.received, 2u);
-    EXPECT_EQ(trace.count("tx ") + trace.count("rx "), 0u);
+    EXPECT_EQ((std::vector<unsigned>{s.sent, s.discarded, s.errors, s.overflows, s.received}),
+              (std::vector<unsigned>{3, 1, 0, 1, 3}));
 }
 
 TEST_F(HdlcTest, ClosedFarEndReportsErrorAndStopsWatching)
@@ -187,27 +192,25 @@ TEST_F(HdlcTest, ClosedFarEndReportsErrorAndStopsWatching)
     ASSERT_TRUE(mcc.Hangup(ts));
     Packet lost = MakePacket({0x01});
     Capture trace(std::clog);
-    hdlc->logLevel(1); // the lowest trace level shows failed writes
     EXPECT_FALSE(hdlc->hdlc_transmit(lost)) << "the device refuses the write";
-    EXPECT_EQ(hdlc->statistics().errors, 1u);
+    EXPECT_EQ(trace.take(), "") << "silently at the first trace level, 0";
+    hdlc->logLevel(1); // the lowest trace level shows failed writes
+    EXPECT_TRUE(!hdlc->hdlc_transmit(lost) && hdlc->statistics().errors == 2u);
     EXPECT_EQ(trace.count("write failed: "), 1u);
     ASSERT_TRUE(loop.RunUntil([&] { return !listener.errors.empty(); }));
     loop.Settle();
     EXPECT_EQ(listener.frames, (std::vector<Bytes>{{0x11}})) << "what came before the hang-up is delivered";
     EXPECT_EQ(listener.errors, (std::vector<int>{HDLC::Notify::Cause::read_error}));
-    EXPECT_FALSE(hdlc->is_open());
-    EXPECT_EQ(multiplexer.handler_count(), 0u);
-    EXPECT_TRUE(sw.Connections().empty()) << "a lost channel feeds nothing";
-    EXPECT_EQ(errors.count("channel closed"), 1u);
+    EXPECT_TRUE(!hdlc->is_open() && multiplexer.handler_count() == 0u);
+    EXPECT_TRUE(sw.Connections().empty() && errors.count("channel closed") == 1u) << "a lost channel feeds nothing";
     board.Prune();
     EXPECT_TRUE(mcc.Timeslots().empty());
 
-    Packet frame = MakePacket({0x01});
-    EXPECT_FALSE(hdlc->hdlc_transmit(frame));
-    EXPECT_EQ(hdlc->statistics().discarded, 1u);
+    EXPECT_TRUE(!hdlc->hdlc_transmit(lost) && hdlc->statistics().discarded == 1u);
     // The listener may reopen the channel afterwards.
-    ASSERT_TRUE(hdlc->activate());
-    EXPECT_TRUE(hdlc->is_open());
+    ASSERT_TRUE(hdlc->activate() && hdlc->is_open());
+    hdlc->deactivate();
+    EXPECT_EQ(trace.count("deactivated"), 1u) << "traced from level 1";
 }
 
 TEST_F(HdlcTest, BadFramesAreDroppedAndListenersMayCloseOrDelete)
@@ -231,10 +234,11 @@ TEST_F(HdlcTest, BadFramesAreDroppedAndListenersMayCloseOrDelete)
     listener.onReceive = [&] { hdlc->deactivate(); };
     ASSERT_TRUE(mcc.Inject(ts, {0x01}));
     ASSERT_TRUE(mcc.Inject(ts, {0x02}));
+    ASSERT_TRUE(mcc.Hangup(ts)); // no error for a hang-up behind them
     ASSERT_TRUE(loop.RunUntil([&] { return listener.frames.size() == 2; }));
     loop.Settle();
     EXPECT_EQ(listener.frames.size(), 2u);
-    EXPECT_FALSE(hdlc->is_open());
+    EXPECT_TRUE(!hdlc->is_open() && listener.errors.empty());
 
     // So does deleting the channel.
     ts = Open();

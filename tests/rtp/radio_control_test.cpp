@@ -614,6 +614,7 @@ TEST_F(ED137ControlTest, BurstsAndRepeatsReachTheControllerOnce)
     EXPECT_EQ(reports.got[0].get_request().get_ed_137().get_addr().get_session_addr(), "10.0.0.5");
     EXPECT_EQ(reports.got[0].get_request().get_ed_137().get_addr().get_session_ssrc().getValue(), 5u);
     EXPECT_EQ(ctl->statistics().received, 3u);
+    EXPECT_EQ(reports.got[0].get_status().get_ed_137().get_sqi().get_bss_method().asInt(), 0) << "rssi at first";
 
     for (Frame const& f : {Tx(2, 4), Tx(2, 5)})
         ext.Receive(f, Address("10.0.0.5"), 5);
