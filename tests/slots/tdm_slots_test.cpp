@@ -224,6 +224,11 @@ TEST_F(MccSlots, FailedWriteAndLostChannel)
         EXPECT_EQ(SignalOf(last[i]).get_userData(), std::vector<char>{static_cast<char>(i)}) << i;
     EXPECT_TRUE(SignalOf(last[70]).abort_isSelected());
     ExpectQuiet();
+
+    // A failed read ends the channel as a hang-up does.
+    ASSERT_TRUE(mcc.FailReads(Make(8, 6, LGCP::MccType::data, LGCP::MccMode::standard)));
+    EXPECT_TRUE(SignalOf(Receive(1)[0]).abort_isSelected());
+    ExpectQuiet();
 }
 
 TEST_F(MccSlots, Resources)
