@@ -257,8 +257,7 @@ TEST_F(AuthServiceTest, AnswersGoToTheNewestSpeakerOfTheOwner)
 
 TEST_F(AuthServiceTest, AcceptFailurePausesListeningAndARestartGetsThePortBack)
 {
-    static int calls;
-    static uint32_t failed;
+    static uint32_t calls, failed;
     calls = 0;
     AuthService::SetAccept([](int, sockaddr*, socklen_t*, int) {
         errno = ++calls == 1 ? ECONNABORTED : calls == 2 ? EINTR : EMFILE; // the first two are no fault
@@ -270,7 +269,7 @@ TEST_F(AuthServiceTest, AcceptFailurePausesListeningAndARestartGetsThePortBack)
     loop.Settle();
     AuthService::SetAccept(nullptr);
     ASSERT_TRUE(paused);
-    EXPECT_EQ(calls, 3);
+    EXPECT_EQ(calls, 3u);
     EXPECT_EQ(errors.count("auth accept failed"), 1u);
 
     // Listening again after a pause of a second, on a manual clock.
