@@ -193,14 +193,14 @@ TEST_F(AuthServiceTest, BadLengthsAndHostilePeersEndOnlyTheirConnection)
     for (uint32_t length : {513u, 3u, 0xFFFFFFFFu, 0u}) {
         auto bad = Join();
         ASSERT_TRUE(bad->Send(RawRecord(length == 513 ? 513 : 12, 1, 0)));
-        if (length != 513) {
-            std::vector<uint8_t> word;
-            PutWord(word, length);
-            ASSERT_TRUE(bad->Send(word)); // a second record with the bad length
-        }
+        std::vector<uint8_t> word; // a second record with the bad length
+        PutWord(word, length);
+        ASSERT_TRUE(length == 513 || bad->Send(word));
         ASSERT_TRUE(loop.RunUntil([&] { return bad->IsClosedByService(); })) << length;
         EXPECT_EQ(errors.count("record length " + std::to_string(length) + " refused"), 1u) << length;
     }
+    // A read error is no empty socket.
+    EXPECT_EQ(ModemAuth::Reader().Pump([](void*, size_t) { errno = ECONNRESET; return ssize_t{-1}; }, nullptr), ModemAuth::Reader::Failed);
     // Garbage, a peer gone mid-record, and many connections at once.
     {
         auto garbage = Join();
