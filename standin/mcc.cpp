@@ -37,8 +37,9 @@ int Error(int error)
     return -1;
 }
 
-// A duplicate of one of the daemon's descriptors of the channel, or -1.
-int DaemonEnd(const Channel& channel)
+// One of the daemon's descriptors of the channel (a duplicate of it when
+// dup is set), or -1.
+int DaemonEnd(const Channel& channel, bool dup = true)
 {
     DIR* dir = ::opendir("/proc/self/fd");
     if (!dir)
@@ -51,7 +52,7 @@ int DaemonEnd(const Channel& channel)
         if (*end || end == entry->d_name || fd == own || fd == channel.fd())
             continue;
         if (channel.Holds(static_cast<int>(fd))) {
-            found = ::fcntl(static_cast<int>(fd), F_DUPFD_CLOEXEC, 0);
+            found = dup ? ::fcntl(static_cast<int>(fd), F_DUPFD_CLOEXEC, 0) : static_cast<int>(fd);
             break;
         }
     }
@@ -205,6 +206,21 @@ bool Mcc::Hangup(int timeslot)
 {
     Channel* channel = Find(timeslot);
     return channel && ::shutdown(channel->fd(), SHUT_RDWR) == 0;
+}
+
+bool Mcc::FailReads(int timeslot)
+{
+    Channel* channel = Find(timeslot);
+    // Reading this process's memory at address 0 fails with EIO, and the
+    // descriptor always polls readable.
+    int bad = channel ? ::open("/proc/self/mem", O_RDONLY | O_CLOEXEC) : -1;
+    if (bad < 0)
+        return false;
+    int replaced = 0;
+    for (int fd; (fd = DaemonEnd(*channel, false)) >= 0 && ::dup2(bad, fd) >= 0;)
+        ++replaced;
+    ::close(bad);
+    return replaced > 0;
 }
 
 bool Mcc::BreakWrites(int timeslot)

@@ -56,6 +56,9 @@ public:
     // The daemon's writes on the channel fail (EPIPE) while it still polls
     // without error, as a device that refuses frames outright.
     bool BreakWrites(int timeslot);
+    // Every descriptor the daemon holds of the channel fails its reads with
+    // EIO from now on, as a channel the controller lost.
+    bool FailReads(int timeslot);
 
 private:
     struct State;

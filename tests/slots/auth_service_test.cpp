@@ -193,14 +193,14 @@ TEST_F(AuthServiceTest, BadLengthsAndHostilePeersEndOnlyTheirConnection)
     for (uint32_t length : {513u, 3u, 0xFFFFFFFFu, 0u}) {
         auto bad = Join();
         ASSERT_TRUE(bad->Send(RawRecord(length == 513 ? 513 : 12, 1, 0)));
-        if (length != 513) {
-            std::vector<uint8_t> word;
-            PutWord(word, length);
-            ASSERT_TRUE(bad->Send(word)); // a second record with the bad length
-        }
+        std::vector<uint8_t> word; // a second record with the bad length
+        PutWord(word, length);
+        ASSERT_TRUE(length == 513 || bad->Send(word));
         ASSERT_TRUE(loop.RunUntil([&] { return bad->IsClosedByService(); })) << length;
         EXPECT_EQ(errors.count("record length " + std::to_string(length) + " refused"), 1u) << length;
     }
+    // A read error is no empty socket.
+    EXPECT_EQ(ModemAuth::Reader().Pump([](void*, size_t) { errno = ECONNRESET; return ssize_t{-1}; }, nullptr), ModemAuth::Reader::Failed);
     // Garbage, a peer gone mid-record, and many connections at once.
     {
         auto garbage = Join();
@@ -257,10 +257,11 @@ TEST_F(AuthServiceTest, AnswersGoToTheNewestSpeakerOfTheOwner)
 
 TEST_F(AuthServiceTest, AcceptFailurePausesListeningAndARestartGetsThePortBack)
 {
-    static int calls;
+    static uint32_t calls, failed;
     calls = 0;
     AuthService::SetAccept([](int, sockaddr*, socklen_t*, int) {
         errno = ++calls == 1 ? ECONNABORTED : calls == 2 ? EINTR : EMFILE; // the first two are no fault
+        failed = Mux::milliseconds();
         return -1;
     });
     Peer waiting(service.port());
@@ -268,11 +269,13 @@ TEST_F(AuthServiceTest, AcceptFailurePausesListeningAndARestartGetsThePortBack)
     loop.Settle();
     AuthService::SetAccept(nullptr);
     ASSERT_TRUE(paused);
-    EXPECT_EQ(calls, 3);
+    EXPECT_EQ(calls, 3u);
     EXPECT_EQ(errors.count("auth accept failed"), 1u);
 
-    // Listening again after the pause, on a manual clock.
-    At(Mux::milliseconds() + AuthService::kAcceptPauseMs);
+    // Listening again after a pause of a second, on a manual clock.
+    At(failed + 1000 - 1);
+    EXPECT_FALSE(service.IsListening());
+    At(failed + 1000);
     EXPECT_TRUE(service.IsListening());
     EXPECT_TRUE(loop.RunUntil([&] { return service.clients() == 1; }));
 

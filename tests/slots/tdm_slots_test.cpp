@@ -224,6 +224,13 @@ TEST_F(MccSlots, FailedWriteAndLostChannel)
         EXPECT_EQ(SignalOf(last[i]).get_userData(), std::vector<char>{static_cast<char>(i)}) << i;
     EXPECT_TRUE(SignalOf(last[70]).abort_isSelected());
     ExpectQuiet();
+
+    // A write refused outright is the channel's fault; a failed read ends the channel as a hang-up does.
+    ASSERT_TRUE(mcc.BreakWrites(ts = Make(8, 6, LGCP::MccType::data, LGCP::MccMode::standard)));
+    ExpectAnswer(Exchange(UserData(9, 6, {'v'}))[0], 9, 6, LGCP::ErrorCause::internal);
+    ASSERT_TRUE(mcc.FailReads(ts));
+    EXPECT_TRUE(SignalOf(Receive(1)[0]).abort_isSelected());
+    ExpectQuiet();
 }
 
 TEST_F(MccSlots, Resources)
