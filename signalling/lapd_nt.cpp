@@ -171,6 +171,7 @@ void LAPD_NT_user::discard(bool waiting)
     if (waiting)
         mSendQueue.clear();
     mAckQueue.clear();
+    mVa = mVs; // what went is no longer outstanding
     mResending = mRejectException = false;
     if (n)
         mLapd->report_discard(*this, n);
