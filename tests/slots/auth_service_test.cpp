@@ -287,6 +287,7 @@ TEST_F(AuthServiceTest, AcceptFailurePausesListeningAndARestartGetsThePortBack)
     const uint16_t port = first->port();
     first.reset();
     EXPECT_TRUE(AuthService(sink).Open(port));
+    EXPECT_FALSE(AuthService(sink).Open(service.port())); // a port in use is refused, not moved
 }
 
 } // namespace

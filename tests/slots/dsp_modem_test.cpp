@@ -68,6 +68,7 @@ TEST_F(DspModemTest, EachModeProgramsTheModemAndStartsItsProgram)
         {"fax transfer", faxSend, with({"reset-dmp 0"}), faxArgv},
         {"fax receiver", Params(", fax NULL"), with({"reset-dmp 0"}), {"/usr/local/bin/fax", "-m", "0", "receive", "*"}},
     };
+    Capture errors(std::cerr);
     for (auto& c : cases) {
         mctl.trace.clear();
         controller.lines.clear();
@@ -96,6 +97,7 @@ TEST_F(DspModemTest, EachModeProgramsTheModemAndStartsItsProgram)
         EXPECT_FALSE(Allocated(0)) << c.name;
     }
     EXPECT_TRUE(controller.Aborts().size() == 4u); // every program exited 0 outside a destroy
+    EXPECT_EQ(errors.count("failed"), 0u) << errors.text();
 }
 
 TEST_F(DspModemTest, FailingStepsAbortAndLeaveTheStreamsClosed)

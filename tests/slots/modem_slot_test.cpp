@@ -121,7 +121,9 @@ TEST_F(ModemFixture, PppdNotStartedOrEndedAbortsWithItsStatus)
 {
     TERM::ModemParams relative = Params(", execfile \"pppd\"");
     ::setenv("STANDIN_CHILD_EXIT", "2", 1);
-    for (const auto& [params, status] : {std::make_pair(relative, EINVAL), std::make_pair(Params(), 512)}) {
+    // A program that cannot be run ends the child with status 2, as pppd's own exit 2 does.
+    for (const auto& [params, status] : {std::make_pair(relative, EINVAL), std::make_pair(Params(), 512),
+                                         std::make_pair(Params(", execfile \"/nonexistent/pppd\""), 512)}) {
         controller.signals.clear();
         ModemSlot* slot = Create(1, params);
         ASSERT_EQ(Connect(1), Answer::success);
