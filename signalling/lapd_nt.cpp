@@ -110,7 +110,7 @@ bool LAPD_NT_user::message(Packet& msg)
             return true;
         }
         mSendQueue.put(msg);
-        pump();
+        supervise(false);
         return true;
     }
     send(msg);
@@ -132,20 +132,32 @@ bool LAPD_NT_user::ack_queue(Seq nr)
     return true;
 }
 
-void LAPD_NT_user::acknowledged(bool advanced)
+// Frames still outstanding stay under T200: the idle timer would only poll,
+// and a lost frame would never be sent again. A busy terminal with messages
+// waiting is polled at T200 too (Q.921 5.6.5), so its end of busy is not
+// missed for long when its RR is lost.
+void LAPD_NT_user::supervise(bool restart)
 {
-    // Frames still outstanding stay under T200: the idle timer would only
-    // poll, and a lost frame would never be sent again.
-    if (mVa == mVs) {
+    if (mVa == mVs && (!mBusy || mSendQueue.empty())) {
         mState = assigned;
+        mPolled = false;
         mT200.set(idle, &LAPD_NT_user::on_timer, this);
-    } else if (advanced || mState != wait_answer) {
-        // Q.921 5.5.3.1: T200 restarts when the acknowledgement advances.
+    } else if (restart || mState != wait_answer) {
         mState = wait_answer;
         mRc = 0;
         mT200.set(T200, &LAPD_NT_user::on_timer, this);
     }
     pump();
+}
+
+// A response with F = 1 to our poll ends the poll round (Q.921 5.6.7): the
+// terminal is there, whatever it says, and the count starts anew.
+bool LAPD_NT_user::answers_poll(bool pf, bool command)
+{
+    if (command || !pf || !mPolled)
+        return false;
+    mPolled = false;
+    return true;
 }
 
 // Frames go out oldest first with their original N(S); the last polls when
@@ -275,7 +287,7 @@ void LAPD_NT_user::on_I(Packet& info, Seq ns, Seq nr, bool p)
     }
     Seq va = mVa;
     if (ack_queue(nr))
-        acknowledged(mVa != va);
+        supervise(mVa != va); // Q.921 5.5.3.1: T200 restarts when the acknowledgement advances
     else
         unassign();
 }
@@ -290,8 +302,15 @@ void LAPD_NT_user::on_RR(Seq nr, bool pf, bool command)
         unassign();
         return;
     }
+    bool restart = answers_poll(pf, command) || mVa != va;
+    if (mBusy && mVa != mVs) {
+        // A busy terminal discarded what it did not acknowledge: resent
+        // now, ahead of the messages that waited.
+        retransmit(false);
+        restart = true;
+    }
     set_unbusy();
-    acknowledged(mVa != va);
+    supervise(restart);
 }
 
 void LAPD_NT_user::on_RNR(Seq nr, bool pf, bool command)
@@ -301,10 +320,12 @@ void LAPD_NT_user::on_RNR(Seq nr, bool pf, bool command)
     if (command && pf)
         tx_S(s_rr, true, false);
     Seq va = mVa;
-    if (ack_queue(nr))
-        acknowledged(mVa != va);
-    else
+    if (!ack_queue(nr)) {
         unassign();
+        return;
+    }
+    // Answered, the enquiries go on at T200 for as long as it is busy.
+    supervise(answers_poll(pf, command) || mVa != va);
 }
 
 void LAPD_NT_user::on_REJ(Seq nr, bool pf, bool command)
@@ -313,23 +334,21 @@ void LAPD_NT_user::on_REJ(Seq nr, bool pf, bool command)
     if (command && pf)
         tx_S(s_rr, true, false);
     // Q.921 5.6.4: N(R) acknowledges what precedes it and asks for the rest.
+    Seq va = mVa;
     if (!ack_queue(nr)) {
         unassign();
         return;
     }
-    if (mResending && nr == mResentFrom) {
-        // Asked again for frames already resent and outstanding: a second
-        // copy would only draw more rejects. T200 resends if they are lost.
-        set_unbusy();
-        pump();
-        return;
-    }
-    retransmit(false);
+    bool restart = answers_poll(pf, command) || mVa != va;
     set_unbusy();
-    mState = wait_answer;
-    mRc = 0;
-    mT200.set(T200, &LAPD_NT_user::on_timer, this);
-    pump();
+    // Nothing outstanding: nothing to resend, and no answer to wait for, as
+    // after an RR. Asked again for frames already resent and outstanding: a
+    // second copy would only draw more rejects; T200 resends if they are lost.
+    if (mVa != mVs && !(mResending && nr == mResentFrom)) {
+        retransmit(false);
+        restart = true;
+    }
+    supervise(restart);
 }
 
 void LAPD_NT_user::on_SABME(bool p)
@@ -343,6 +362,7 @@ void LAPD_NT_user::on_SABME(bool p)
     discard(false);
     set_unbusy();
     mState = assigned;
+    mPolled = false;
     mT200.set(idle, &LAPD_NT_user::on_timer, this);
     pump();
 }
@@ -374,7 +394,7 @@ void LAPD_NT_user::assign()
     mCallRef = 0xFF;
     log("assigned");
     tx_U(u_sabme, true, true);
-    mBusy = mCheck = mReserved = false;
+    mBusy = mCheck = mReserved = mPolled = false;
     mCheckTimer.reset();
     discard(true);
     mRc = 0;
@@ -423,6 +443,7 @@ void LAPD_NT_user::on_timer(Timer*)
     if (mState == assigned) {
         mState = wait_answer;
         tx_S(s_rr, true, true);
+        mPolled = true;
         mRc = 0;
         mT200.set(T200, &LAPD_NT_user::on_timer, this);
         return;
@@ -435,11 +456,14 @@ void LAPD_NT_user::on_timer(Timer*)
         return;
     }
     ++mRc;
-    // Nothing outstanding: the poll itself was lost, so poll again.
-    if (mVa == mVs)
+    // Nothing outstanding: the poll itself was lost, so poll again. A busy
+    // terminal would discard the frames: it is asked whether it still is
+    // (Q.921 5.6.5).
+    if (mVa == mVs || mBusy)
         tx_S(s_rr, true, true);
     else
         retransmit(true);
+    mPolled = true;
     mT200.set(T200, &LAPD_NT_user::on_timer, this);
 }
 

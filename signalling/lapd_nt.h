@@ -87,7 +87,8 @@ private:
     void send(Packet const& msg);
     void pump();
     bool ack_queue(Seq nr);
-    void acknowledged(bool advanced);
+    void supervise(bool restart);
+    bool answers_poll(bool pf, bool command);
     void retransmit(bool poll);
     void discard(bool waiting);
     void set_busy();
@@ -112,6 +113,7 @@ private:
     unsigned mRc = 0;
     uint8_t mCallRef = 0xFF; // matches no 7-bit call reference until an I frame sets it
     bool mBusy = false;
+    bool mPolled = false; // a frame with P = 1 went out and no F = 1 came back
     bool mReserved = false;
     bool mRejectException = false; // a REJ went out for the gap now open
     // The N(S) the last retransmission began at, while frames it resent

@@ -34,6 +34,94 @@ std::string sabme(unsigned tei)
     return "02 " + octet(tei << 1 | 1) + " 7F";
 }
 
+// A terminal of TEI 64 written for these tests, after Q.921: it takes I
+// frames in sequence and acknowledges each batch with one RR, rejects once
+// per gap, and answers every poll at once. While busy (own receiver busy,
+// Q.921 5.6.5) it discards I frames and answers polls with RNR, F = 1. It
+// sends no I frames, so its N(R) is its V(R) and its N(S) always 0.
+struct Terminal
+{
+    explicit Terminal(NtRig& r) : r(r) {}
+
+    void go_busy()
+    {
+        busy = true;
+        say(0x05, false); // RNR response
+    }
+    void end_busy()
+    {
+        busy = false;
+        say(0x01, false); // RR response
+    }
+    // Frames from the network, handled in order.
+    void take(std::vector<Bytes> const& frames)
+    {
+        bool ack = false;
+        for (Bytes const& f : frames)
+            ack |= on_frame(f);
+        if (ack)
+            say(0x01, false);
+    }
+    // Until nothing moves.
+    void settle()
+    {
+        while (!r.channel.sent.empty())
+            take(std::exchange(r.channel.sent, {}));
+    }
+    bool on_frame(Bytes const& f)
+    {
+        if (f.size() < 3 || f[0] != 0x02 || f[1] != 0x81) {
+            ++other; // SABME, DM, identity remove: the link is not as it was
+            return false;
+        }
+        const bool pf = f.size() > 3 && (f[3] & 1);
+        if ((f[2] & 1) == 0) {
+            ++frames;
+            if (busy) {
+                ++discarded;
+                if (pf)
+                    say(0x05, true);
+                return false;
+            }
+            if ((f[2] >> 1) == vr) {
+                vr = (vr + 1) % 128;
+                rejected = false;
+                got.push_back(Bytes(f.begin() + 4, f.end()));
+                if (pf)
+                    say(0x01, true);
+                return !pf;
+            }
+            if (!rejected) {
+                rejected = true;
+                say(0x09, pf);
+            } else if (pf) {
+                say(0x01, true);
+            }
+            return false;
+        }
+        if (f[2] == 0x01 || f[2] == 0x05 || f[2] == 0x09) {
+            if (pf) {
+                ++polls;
+                say(busy ? 0x05 : 0x01, true);
+            }
+            return false;
+        }
+        ++other;
+        return false;
+    }
+    // An S frame to the network: a response carries C/R 1 from a terminal.
+    void say(uint8_t kind, bool f)
+    {
+        r.inject(hex({0x02, 0x81, kind, uint8_t(vr << 1 | (f ? 1 : 0))}));
+    }
+
+    NtRig& r;
+    unsigned vr = 0;
+    bool busy = false, rejected = false;
+    std::vector<Bytes> got;
+    unsigned frames = 0, discarded = 0, polls = 0, other = 0;
+};
+
 class LapdNt : public Clocked
 {
 protected:
@@ -217,9 +305,10 @@ TEST_F(LapdNt, T200RunsWhileFramesAreOutstandingAndLostPollsEndTheLink)
     r.inject("00 81 05 01"); // RNR command, P, N(R) 0: T200 runs on
     EXPECT_EQ(r.out(), Out{"00 81 01 03"});
     advance(400);
-    EXPECT_EQ(r.out(), (Out{"02 81 00 02 08 01 03 02", "02 81 02 03 08 01 03 03"}));
-    r.inject("02 81 01 02"); // RR response, N(R) 1
-    EXPECT_TRUE(r.out().empty());
+    // The busy terminal would discard the frames: it is only asked.
+    EXPECT_EQ(r.out(), Out{"02 81 01 03"});
+    r.inject("02 81 01 02"); // RR response, N(R) 1: no longer busy
+    EXPECT_EQ(r.out(), Out{"02 81 02 02 08 01 03 03"});
     advance(LAPD_NT_user::T200);
     EXPECT_EQ(r.out(), Out{"02 81 02 03 08 01 03 03"});
 
@@ -236,6 +325,107 @@ TEST_F(LapdNt, T200RunsWhileFramesAreOutstandingAndLostPollsEndTheLink)
     advance(LAPD_NT_user::T200);
     EXPECT_TRUE(r.out().empty());
     EXPECT_EQ(r.link(64), nullptr);
+}
+
+// A terminal busy for longer than N200 rounds of T200, while the owner has
+// 50 or 300 messages for it, seven of them already on the way: it is asked
+// every T200 whether it still is, and sent nothing else; answering, it keeps
+// its link and its queue. Then it gets what it gets with no busy time at
+// all: each message once and in order, those past the queue refused when
+// offered and reported; nothing dropped later, no new establishment.
+TEST_F(LapdNt, BusyTerminalKeepsItsLinkAndQueue)
+{
+    auto message = [](unsigned i) { return Bytes{0x08, 0x01, 0x83, 0x7B, uint8_t(i), uint8_t(i >> 8)}; };
+    for (unsigned n : {50u, 300u}) {
+        std::vector<Bytes> baseline;
+        for (unsigned busy_ms : {0u, 4500u, 5000u, 30000u}) {
+            SCOPED_TRACE(std::to_string(n) + " messages, busy for " + std::to_string(busy_ms) + " ms");
+            test::Capture errors(std::cerr);
+            NtRig r;
+            Established(r);
+            Terminal t(r);
+            for (unsigned i = 0; i < n; ++i)
+                r.send(message(i));
+            std::vector<Bytes> in_flight = std::exchange(r.channel.sent, {});
+            EXPECT_EQ(in_flight.size(), 7u);
+            if (busy_ms)
+                t.go_busy();
+            t.take(in_flight);
+            t.settle();
+            EXPECT_EQ(t.discarded, busy_ms ? 7u : 0u);
+            // 1000 ms is T200, three expiries unanswered end the link.
+            unsigned polls = 0;
+            for (unsigned ms = 0; ms < busy_ms; ms += 50) {
+                advance(50);
+                t.settle();
+                if (ms % 1000 == 950) {
+                    ASSERT_EQ(t.polls, ++polls) << ms;
+                    ASSERT_EQ(t.frames, 7u) << ms;
+                }
+            }
+            if (busy_ms)
+                t.end_busy();
+            for (unsigned ms = 0; ms < 60000 && r.waiting() + r.outstanding(); ms += 50) {
+                t.settle();
+                advance(50);
+            }
+            t.settle();
+            if (busy_ms == 0) {
+                baseline = t.got;
+                ASSERT_EQ(baseline.size(), std::min(n, 7u + 128u));
+                for (unsigned i = 0; i < baseline.size(); ++i)
+                    EXPECT_EQ(baseline[i], message(i));
+            }
+            EXPECT_EQ(t.got, baseline);
+            EXPECT_EQ(t.frames, t.got.size() + t.discarded) << "each sent once, those discarded twice";
+            EXPECT_EQ(t.other, 0u);
+            EXPECT_EQ(r.nt->discarded(), 0u);
+            EXPECT_EQ(r.nt->overflows(), n - t.got.size());
+            EXPECT_EQ(errors.count("TEI 64: discard outgoing message: buffer overflow"), n - t.got.size());
+            EXPECT_TRUE(r.reports().empty());
+            ASSERT_NE(r.link(64), nullptr);
+            EXPECT_EQ(r.link(64)->state(), LAPD_NT_user::assigned);
+        }
+    }
+}
+
+// Only a command with P = 1 is answered. A busy terminal with a message
+// waiting is asked every second whether it still is, as long as it
+// answers; a REJ ends its busy time. A REJ that acknowledges every frame
+// outstanding asks for nothing: the link rests as after an RR, and a
+// terminal that answers no enquiry keeps it until the idle poll at 10 s.
+TEST_F(LapdNt, AnswersPollsAndARejectThatAsksForNothing)
+{
+    NtRig r;
+    Established(r);
+    r.inject("00 81 05 00"); // RNR command, P 0
+    r.inject("02 81 05 01"); // RNR response, F 1, unasked
+    EXPECT_TRUE(r.out().empty());
+    r.inject("00 81 05 01"); // RNR command, P 1
+    EXPECT_EQ(r.out(), Out{"00 81 01 03"});
+    r.send({0x08, 0x01, 0x83, 0x10});
+    EXPECT_TRUE(r.out().empty());
+    for (int i = 0; i < 5; ++i) {
+        advance(1000);
+        EXPECT_EQ(r.out(), Out{"02 81 01 03"}) << i; // RR command, P 1
+        r.inject("02 81 05 01");                      // RNR response, F 1
+    }
+    r.inject("02 81 09 01"); // REJ response, F 1, N(R) 0: nothing to resend
+    EXPECT_EQ(r.out(), Out{"02 81 00 02 08 01 83 10"});
+    r.inject("02 81 01 02"); // RR response, N(R) 1
+
+    r.send({0x08, 0x01, 0x83, 0x11});
+    r.send({0x08, 0x01, 0x83, 0x12});
+    EXPECT_EQ(r.out().size(), 2u);
+    r.inject("02 81 09 06"); // REJ response, N(R) 3
+    r.inject("00 81 09 07"); // REJ command, P 1, N(R) 3: only answered
+    EXPECT_EQ(r.out(), Out{"00 81 01 03"});
+    EXPECT_EQ(r.link(64)->state(), LAPD_NT_user::assigned);
+    advance(9950);
+    EXPECT_TRUE(r.out().empty());
+    EXPECT_EQ(r.link(64)->state(), LAPD_NT_user::assigned);
+    advance(50);
+    EXPECT_EQ(r.out(), Out{"02 81 01 03"});
 }
 
 // What the network side sends, read by tshark's LAPD and TEI management
