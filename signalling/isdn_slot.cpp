@@ -71,7 +71,7 @@ bool IsdnSlot::IUserData(std::vector<char> const& data)
         return false;
     }
     UserDataDown(*this, data);
-    return true;
+    return UserDataTaken(mLapd ? mLapd->refusal() : mLapdNt->refusal());
 }
 
 void IsdnSlot::on_message(Packet& p)

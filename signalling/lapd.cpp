@@ -228,6 +228,7 @@ bool LAPD::GetInfo(ACP::IsdnLinkInfo& info) const
 void LAPD::message(Packet& p)
 {
     ++mStats.offered;
+    mRefusal = Refusal::none;
     if (p.empty()) {
         ++mStats.empty;
         return;
@@ -241,6 +242,7 @@ void LAPD::message(Packet& p)
     if (mOut.count() >= max_queued || PacketPoolLow()) {
         log_line(std::cerr, "discard outgoing message: buffer overflow");
         ++mStats.out_overflows;
+        mRefusal = Refusal::full;
         return;
     }
     if (mLog > 2) {

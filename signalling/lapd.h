@@ -20,6 +20,7 @@
 #include "protocol/acp.h"
 #include "signalling/lapd_frame.h"
 #include "signalling/lapd_seq.h"
+#include "signalling/refusal.h"
 
 #include <iosfwd>
 #include <string>
@@ -167,6 +168,8 @@ public:
     State get_state() const { return state; }
     LAPDFullState const& variables() const { return *this; }
     Stats const& stats() const { return mStats; }
+    // What became of the last message from above.
+    Refusal refusal() const { return mRefusal; }
     unsigned queued() const { return mOut.count(); }
     unsigned unacknowledged() const { return mAck.count(); }
     unsigned short ri() const { return mRi; }
@@ -233,6 +236,7 @@ private:
 
     Side::type mSide;
     Stats mStats;
+    Refusal mRefusal = Refusal::none;
     Notify* mNotify = nullptr;
     FlowStatus::Type mFlow = FlowStatus::normal;
     mutable ACP::IsdnLinkInfo mLastInfo;

@@ -537,6 +537,7 @@ void LAPD_NT::send_to_layer1(Packet& p)
 void LAPD_NT::overflow(LAPD_NT_user const& link)
 {
     ++mOverflows;
+    mRefusal = Refusal::full;
     std::cerr << "LAPD(NT BRI): TEI " << unsigned(link.get_Tei())
               << ": discard outgoing message: buffer overflow" << std::endl;
 }
@@ -772,18 +773,30 @@ void LAPD_NT::on_tei_procedure(Packet& p)
 
 void LAPD_NT::message(Packet& p)
 {
-    if (p.length() < 4)
+    mRefusal = Refusal::none;
+    if (p.empty())
         return;
-    if (p[3] == mt_setup) {
+    if (p.length() >= 4 && p[3] == mt_setup) {
         // Every terminal may answer a call: a UI command to the group TEI.
         Packet frame = frame_UI(Address{0, group_tei, true}, p.data(), p.length());
         send_to_layer1(frame);
         return;
     }
-    for (LAPD_NT_user& u : mUsers)
-        if (u.message(p))
-            break;
-    flow();
+    if (p.length() >= 4)
+        for (LAPD_NT_user& u : mUsers)
+            if (u.message(p)) {
+                flow();
+                return;
+            }
+    // Too short to name a call, or no terminal uses its call reference.
+    ++mUnrouted;
+    mRefusal = Refusal::unrouted;
+    std::ostringstream why;
+    if (p.length() < 4)
+        why << "too short (" << p.length() << " octets)";
+    else
+        why << "no terminal holds call reference " << unsigned(p[2] & 0x7F);
+    std::cerr << "LAPD(NT BRI): message refused: " << why.str() << std::endl;
 }
 
 } // namespace ISDN

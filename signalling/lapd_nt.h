@@ -21,6 +21,7 @@
 #include "framework/timer.h"
 #include "net/protocol.h"
 #include "signalling/lapd_seq.h"
+#include "signalling/refusal.h"
 
 #include <cstdint>
 #include <iosfwd>
@@ -184,6 +185,9 @@ public:
     const LAPD_NT_user& user(unsigned i) const { return mUsers[i]; }
     unsigned refused() const { return mRefused; }
     unsigned overflows() const { return mOverflows; }
+    unsigned unrouted() const { return mUnrouted; }
+    // What became of the last message from above.
+    Refusal refusal() const { return mRefusal; }
     unsigned discarded() const { return mDiscarded; }
     bool congested() const { return mCongested; }
     void BindNotify(Notify* n) { mNotify = n; }
@@ -211,6 +215,8 @@ private:
     CleanQueue<Packet, pending_size> mPending;
     unsigned mRefused = 0;   // frames lost to a full channel
     unsigned mOverflows = 0; // messages refused by a full send queue or a low pool
+    unsigned mUnrouted = 0;  // messages for a call reference no link holds
+    Refusal mRefusal = Refusal::none;
     unsigned mDiscarded = 0; // messages dropped from the queues of a link that ended
     bool mCongested = false;
     Notify* mNotify = nullptr;

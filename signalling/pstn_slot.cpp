@@ -184,7 +184,7 @@ bool PstnSlot::IUserData(std::vector<char> const& data)
         return false;
     }
     UserDataDown(*this, data);
-    return true;
+    return UserDataTaken(mSlc ? mSlc->refusal() : mLapd ? mLapd->refusal() : mLapdNt->refusal());
 }
 
 void PstnSlot::on_message(Packet& p)

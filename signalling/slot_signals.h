@@ -2,8 +2,10 @@
 
 #include "board/hdlc.h"
 #include "core/slot.h"
+#include "core/slots.h"
 #include "net/protocol.h"
 #include "protocol/lgcp.h"
+#include "signalling/refusal.h"
 
 #include <vector>
 
@@ -43,6 +45,25 @@ inline void UserDataDown(Protocol& family, std::vector<char> const& data)
     if (!data.empty())
         std::copy(data.begin(), data.end(), p.put(static_cast<unsigned>(data.size())));
     family.message(p);
+}
+
+// The answer to user data its link did not take (the link has logged and
+// counted it): a full queue or a link out of service may take it later; a
+// message for a call no terminal holds names the wrong call.
+inline bool UserDataTaken(Refusal why)
+{
+    switch (why) {
+    case Refusal::none:
+        return true;
+    case Refusal::full:
+    case Refusal::out_of_service:
+        Answer::Refuse(Answer::insufficientResources);
+        return false;
+    case Refusal::unrouted:
+        Answer::Refuse(Answer::invalidParams);
+        return false;
+    }
+    return false;
 }
 
 // A payload leaving the family upward, as the slot's user data.

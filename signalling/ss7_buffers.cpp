@@ -158,6 +158,7 @@ void SLC::message(Packet& p)
         dump_octets(std::clog, p);
         std::clog << std::endl;
     }
+    refused = Refusal::none;
     current->message(*this, p);
 }
 
@@ -175,6 +176,7 @@ bool SLC::put_to_tb(Packet& p)
     }
     if (tb.count() >= kTbFromAbove || PacketPoolLow()) {
         ++stats.overflow;
+        refused = Refusal::full;
         head(std::cerr) << "no space in TB buffer, TB=" << tb.count() << " RTB=" << rtb_count
                         << " ignoring msu: " << p << std::endl;
         return false;

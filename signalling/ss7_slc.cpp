@@ -187,6 +187,14 @@ void SLC::lssu(StWorked&, Indication i)
     next_state(st_idle);
 }
 
+// Q.703 carries MSUs only in service: the one offered before is not kept.
+void SLC::message(State&, Packet& p)
+{
+    ++stats.unsent;
+    refused = Refusal::out_of_service;
+    head(std::cerr) << "msu of " << p.length() << " octets refused: link not in service" << std::endl;
+}
+
 void SLC::message(StWorked&, Packet& p)
 {
     if (put_to_tb(p))

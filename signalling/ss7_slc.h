@@ -15,6 +15,7 @@
 #include "framework/packet.h"
 #include "framework/timer.h"
 #include "net/protocol.h"
+#include "signalling/refusal.h"
 #include "signalling/ss7_seq.h"
 #include "signalling/ss7_su.h"
 
@@ -94,6 +95,7 @@ public:
         unsigned bad_seq = 0;   // negative acknowledgements sent
         unsigned bad_length = 0; // frames dropped: too short, or LI wrong
         unsigned bad_msu = 0;    // payloads from above no MSU can carry
+        unsigned unsent = 0;     // MSUs from above while not in service
     };
 
     // Prints the sequence fields of the last unit received.
@@ -118,6 +120,8 @@ public:
     // FSN of the last MSU accepted.
     unsigned get_bsn() const { return bsnt; }
     const Statistics* statistics();
+    // What became of the last message from above.
+    Refusal refusal() const { return refused; }
 
     // An MSU sent as message() sends it; a payload no MSU can carry is
     // refused with a line of its own.
@@ -180,7 +184,7 @@ private:
     void msu(State&, Packet&) {}
     void msu(StProving&, Packet&);
     void msu(StWorked&, Packet& p);
-    void message(State&, Packet&) {}
+    void message(State&, Packet& p);
     void message(StWorked&, Packet& p);
 
     // Units and buffers.
@@ -244,6 +248,7 @@ private:
     uint32_t congestion_time; // ms, the loop's clock
     unsigned slc = 0, dpc = 0, opc = 0;
     Statistics stats;
+    Refusal refused = Refusal::none;
     GenericHDLC* hdlc_channel = nullptr;
 };
 

@@ -136,12 +136,15 @@ TEST_F(Hostile, ExtremeCreateParametersOddOrdersAndFullQueues)
     ExpectAnswer(Exchange(Destroy(seq + 1, made[0]))[0], seq + 1, made[0], LGCP::ErrorCause::slotNotExists);
     made.erase(made.begin());
     ExpectServing(seq + 2);
-    // User data longer than any frame of the link is refused; the longest goes.
+    // User data longer than any frame of the link is refused; the longest
+    // goes, but for the SS7 link not in service, which takes none.
     ExpectAnswer(Exchange(CreateSs7(1, 100, 1, 0, true))[0], 1, 100);
     ExpectAnswer(Exchange(CreateIsdn(1, 101, false, false, true))[0], 1, 101);
     ExpectAnswer(Exchange(CreateIsdn(1, 102, false, false, false))[0], 1, 102);
+    const int idle = LGCP::ErrorCause::insufficientResources;
     for (auto [slot, most] : {std::pair{100, 273}, {101, 260}, {102, 260}}) {
-        ExpectAnswer(Exchange(UserData(2, slot, std::vector<char>(size_t(most), 1)))[0], 2, slot);
+        ExpectAnswer(Exchange(UserData(2, slot, std::vector<char>(size_t(most), 1)))[0], 2, slot,
+                     slot == 100 ? idle : -1);
         ExpectAnswer(Exchange(UserData(3, slot, std::vector<char>(size_t(most) + 1, 1)))[0], 3, slot,
                      LGCP::ErrorCause::invalidParams);
         made.push_back(slot);
@@ -149,7 +152,7 @@ TEST_F(Hostile, ExtremeCreateParametersOddOrdersAndFullQueues)
     // Fewer than three octets would reach the far end as a FISU or an LSSU.
     for (size_t n : {0, 2})
         ExpectAnswer(Exchange(UserData(4, 100, std::vector<char>(n, 3)))[0], 4, 100, LGCP::ErrorCause::invalidParams);
-    ExpectAnswer(Exchange(UserData(5, 100, {3, 1, 1}))[0], 5, 100);
+    ExpectAnswer(Exchange(UserData(5, 100, {3, 1, 1}))[0], 5, 100, idle);
     ExpectAnswer(Exchange(UserData(5, 101, {}))[0], 5, 101); // ISDN: nothing to send, no fault
     // Frames queued on closed channels hold pooled packets: a controller that
     // fills queue after queue is refused before the pool runs dry.

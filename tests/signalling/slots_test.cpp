@@ -233,6 +233,55 @@ TEST_F(PstnSlots, BriNetworkSideOnBothHalvesOfALine)
     EXPECT_TRUE(mcc.Timeslots().empty());
 }
 
+// User data the link did not take is answered with a cause and logged: a
+// message for a call no terminal holds, the one past a full queue, and an
+// MSU for an SS7 link not in service.
+TEST_F(PstnSlots, UserDataTheLinkDidNotTakeIsRefused)
+{
+    test::Capture err(std::cerr);
+    ExpectAnswer(Exchange(CreateIsdn(1, 5, true, true, true))[0], 1, 5);
+    Exchange(CreateBri(2, 8, 1, 1), 3);
+    ExpectAnswer(Exchange(test::Connect(3, 8, {5}))[0], 3, 8);
+    Exchange(test::Connect(4, 5, {8}), 2);
+    int ts = mcc.Timeslots().at(0);
+    ASSERT_TRUE(mcc.Inject(ts, {0xFC, 0xFF, 0x03, 0x0F, 0x00, 0x10, 0x01, 0xFF})); // identity request
+    EXPECT_EQ(Written(ts, 3).size(), 3u);
+
+    const int refused = LGCP::ErrorCause::insufficientResources, unknown = LGCP::ErrorCause::invalidParams;
+    ExpectAnswer(Exchange(UserData(5, 5, {0x08, 0x01, char(0x87), 0x02}))[0], 5, 5, unknown);
+    ExpectAnswer(Exchange(UserData(5, 5, {0x08, 0x01, 0x07}))[0], 5, 5, unknown);
+    EXPECT_EQ(err.count("LAPD(NT BRI): message refused: no terminal holds call reference 7\n"), 1u);
+    EXPECT_EQ(err.count("LAPD(NT BRI): message refused: too short (3 octets)\n"), 1u);
+    ASSERT_TRUE(mcc.Inject(ts, {0x00, 0x81, 0x00, 0x00, 0x08, 0x01, 0x07, 0x05}));
+    Receive(1);
+    // Seven sent, 128 waiting for a terminal that acknowledges nothing.
+    for (unsigned i = 0; i < 7 + 128; ++i)
+        EXPECT_TRUE(client.Send(Encode(UserData(10 + i, 5, {0x08, 0x01, char(0x87), 0x7B}))));
+    auto got = Receive(7 + 128 + 1);
+    for (auto& m : got)
+        if (m.get_pdu().response_isSelected()) {
+            EXPECT_TRUE(m.get_pdu().get_response().success_isSelected()) << m;
+        }
+    ExpectAnswer(Exchange(UserData(6, 5, {0x08, 0x01, char(0x87), 0x7C}))[0], 6, 5, refused);
+    EXPECT_EQ(err.count("TEI 64: discard outgoing message: buffer overflow\n"), 1u);
+    EXPECT_EQ(static_cast<PstnSlot*>(Slots::instance().Find(5))->network()->unrouted(), 2u);
+
+    ExpectAnswer(Exchange(CreateSs7(7, 6, 1))[0], 7, 6);
+    ExpectAnswer(Exchange(UserData(8, 6, {0x03, 0x01, 0x02}))[0], 8, 6, refused);
+    EXPECT_EQ(err.count("(idle): msu of 3 octets refused: link not in service\n"), 1u);
+
+    // A PRI link takes 128 while it is down, and refuses the next.
+    ExpectAnswer(Exchange(CreateIsdn(9, 7, false, false, true))[0], 9, 7);
+    for (unsigned i = 0; i < 128; ++i)
+        EXPECT_TRUE(client.Send(Encode(UserData(200 + i, 7, {0x08, 0x01, 0x01, 0x05}))));
+    got = Receive(128 + 1); // and the congestion
+    for (auto& m : got)
+        if (m.get_pdu().response_isSelected()) {
+            EXPECT_TRUE(m.get_pdu().get_response().success_isSelected()) << m;
+        }
+    ExpectAnswer(Exchange(UserData(10, 7, {0x08, 0x01, 0x01, 0x05}))[0], 10, 7, refused);
+}
+
 // A disconnected link lets its line go: left open, its channel would hold the
 // time slot both ways and let the far end align the link again.
 TEST_F(PstnSlots, DisconnectionClosesTheChannel)
@@ -311,6 +360,26 @@ TEST_F(IsdnSlots, BriChannelsAndTheNetworkSide)
     ExpectAnswer(Exchange(CreateIsdn(6, 7, false, false))[0], 6, 7, LGCP::ErrorCause::insufficientResources);
     board.Prune();
     EXPECT_EQ(mcc.free(), held);
+}
+
+// The D channel slots too: a PRI user side whose queue is full, a BRI
+// network side with no terminal for the call.
+TEST_F(IsdnSlots, UserDataTheLinkDidNotTakeIsRefused)
+{
+    test::Capture err(std::cerr);
+    Make(1, 5, false, false);
+    for (unsigned i = 0; i < 128; ++i)
+        EXPECT_TRUE(client.Send(Encode(UserData(10 + i, 5, {0x08, 0x01, 0x01, 0x05}))));
+    auto got = Receive(128);
+    for (auto& m : got)
+        ExpectAnswer(m, m.get_seq().getValue(), 5);
+    ExpectAnswer(Exchange(UserData(2, 5, {0x08, 0x01, 0x01, 0x06}))[0], 2, 5,
+                 LGCP::ErrorCause::insufficientResources);
+    EXPECT_EQ(err.count("discard outgoing message: buffer overflow\n"), 1u);
+
+    Make(3, 6, true, true);
+    ExpectAnswer(Exchange(UserData(4, 6, {0x08, 0x01, 0x01, 0x06}))[0], 4, 6, LGCP::ErrorCause::invalidParams);
+    EXPECT_EQ(err.count("LAPD(NT BRI): message refused: no terminal holds call reference 1\n"), 1u);
 }
 
 TEST_F(IsdnSlots, QsigLinkAndItsBChannels)

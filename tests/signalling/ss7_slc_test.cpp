@@ -344,6 +344,7 @@ TEST(Ss7Transfer, ChannelRefusalsAndBufferLimits)
     for (unsigned i = 0; i < 201; ++i)
         l.send(msu_payload(i, 3));
     EXPECT_EQ(l.slc->statistics()->overflow, 1u);
+    EXPECT_EQ(l.slc->refusal(), Refusal::full);
     EXPECT_EQ(errors.count("no space in TB buffer, TB=200 RTB=2 ignoring msu: 03 00 C8"), 1u) << errors.text();
     l.wire.refuse = false;
     l.slc->on_hdlc_ready();
