@@ -166,6 +166,8 @@ TEST_F(LapdNt, TeiAssignmentCheckAndRemoval)
     // A frame from a TEI no link holds, with none free, removes it.
     r.inject("00 B5 01 01");
     EXPECT_EQ(r.out(), (Out{to_te(0, 6, 90), to_te(0, 6, 90)}));
+    r.inject("00 B5"); // address alone: no frame
+    EXPECT_TRUE(r.out().empty());
 
     // A check: all answer but TEI 71, whose link ends.
     r.inject("FC FF 03 0F 09 00 07"); // verify request without Ai: no frame
@@ -242,6 +244,7 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
     r.channel.full = false;
     r.nt->on_hdlc_ready();
     r.nt->on_hdlc_ready();
+    EXPECT_EQ(r.nt->refused(), 0u);
     EXPECT_EQ(r.out(), Out{"02 FF 03 08 01 05 05"});
     r.send({0x08, 0x01, 0x09, 0x07});
     EXPECT_TRUE(r.out().empty());
@@ -286,7 +289,12 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
     ASSERT_EQ(sent.size(), 3u);
     EXPECT_EQ(sent[0], "02 81 0E 06 08 01 83 17");
     r.inject("00 81 06 00 08 01 03"); // N(S) 3, too short to carry a message
+    r.inject("00 81 08 0A");          // N(S) 4, no information: its N(R) unread
     EXPECT_EQ(r.messages.size(), 3u);
+    EXPECT_EQ(r.link(64)->outstanding(), 7u);
+    r.inject("00 81 0A 0E 08 01 03 08"); // N(S) 5, N(R) 7
+    EXPECT_EQ(r.messages.size(), 4u);
+    EXPECT_EQ(r.link(64)->outstanding(), 3u);
     r.inject("02 81 01 40"); // N(R) 32
     EXPECT_EQ(r.link(64), nullptr);
     EXPECT_EQ(log.text(), "");
