@@ -408,6 +408,11 @@ TEST(Ss7Transfer, BadUnitsAreDroppedWithoutHarm)
     l.rx(su(9, true, 127, true));
     EXPECT_EQ(l.state(), S::idle) << "two BSNs out of range in a row";
     EXPECT_EQ(l.slc->statistics()->bad_length, 3u) << "counters go on across failures";
+    // A FISU naming an MSU that never came: negative acknowledgement.
+    reach(l, clock, S::worked);
+    l.rx(su(127, true, 3, true));
+    EXPECT_EQ(kinds(l.wire.take()), std::vector<std::string>{"FISU"});
+    EXPECT_EQ(l.slc->statistics()->bad_seq, 2u);
 
     // The status octet is taken whole: 0x80 and 0x41 are no SIO or SIN, and
     // 0x84 (SIPO) none that idle acts on either.
