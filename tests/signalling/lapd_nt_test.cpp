@@ -263,6 +263,7 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
     sent = r.out();
     ASSERT_EQ(sent.size(), 7u);
     EXPECT_EQ(sent[0], "02 81 00 02 08 01 83 10");
+    EXPECT_EQ(sent[6], "02 81 0C 02 08 01 83 16"); // no poll
     r.inject("00 81 09 01"); // as a command with P: only answered
     EXPECT_EQ(r.out(), Out{"00 81 01 03"});
     EXPECT_EQ(r.link(64)->outstanding(), 7u);
@@ -404,8 +405,10 @@ TEST_F(LapdNt, BusyTerminalKeepsItsLinkAndQueue)
 // terminal that answers no enquiry keeps it until the idle poll at 10 s.
 TEST_F(LapdNt, AnswersPollsAndARejectThatAsksForNothing)
 {
+    test::Capture log(std::clog);
     NtRig r;
     Established(r);
+    r.nt->set_log(2);
     r.inject("00 81 05 00"); // RNR command, P 0
     r.inject("02 81 05 01"); // RNR response, F 1, unasked
     EXPECT_TRUE(r.out().empty());
@@ -420,6 +423,7 @@ TEST_F(LapdNt, AnswersPollsAndARejectThatAsksForNothing)
     }
     r.inject("02 81 09 01"); // REJ response, F 1, N(R) 0: nothing to resend
     EXPECT_EQ(r.out(), Out{"02 81 00 02 08 01 83 10"});
+    EXPECT_EQ(std::make_pair(log.count("]set busy\n"), log.count("]set unbusy\n")), std::make_pair(size_t(1), size_t(1)));
     r.inject("02 81 01 02"); // RR response, N(R) 1
 
     r.send({0x08, 0x01, 0x83, 0x11});
@@ -433,6 +437,17 @@ TEST_F(LapdNt, AnswersPollsAndARejectThatAsksForNothing)
     EXPECT_TRUE(r.out().empty());
     EXPECT_EQ(r.link(64)->state(), LAPD_NT_user::assigned);
     advance(50);
+    EXPECT_EQ(r.out(), Out{"02 81 01 03"});
+    // The answer to that poll, busy, starts T200 anew for the frame sent
+    // meanwhile.
+    advance(500);
+    r.send({0x08, 0x01, 0x83, 0x13});
+    EXPECT_EQ(r.out(), Out{"02 81 06 02 08 01 83 13"});
+    advance(100);
+    r.inject("02 81 05 07"); // RNR response, F 1, N(R) 3
+    advance(900);
+    EXPECT_TRUE(r.out().empty());
+    advance(100);
     EXPECT_EQ(r.out(), Out{"02 81 01 03"});
 }
 
