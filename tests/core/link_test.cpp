@@ -1,6 +1,9 @@
 #include "link_fixture.h"
 
 #include "protocol/acp.h"
+#include "tests/framework/loop_helpers.h"
+
+#include <functional>
 
 namespace {
 
@@ -203,6 +206,51 @@ TEST_F(LinkFixture, PipelinedCommandsLeaveTheLoopFreeAndGoWithTheController)
     EXPECT_LE(server.commands() - 3000, 1000u / 9);
     Reconnect();
     ExpectServing(1);
+}
+
+// Calls `on` when a controller's socket has something to read.
+struct Readable {
+    Readable(TpktClient& c, std::function<void()> f) : on(std::move(f))
+    {
+        event.Bind("test::Readable", &Readable::Fire, this);
+        event.Schedule(Fd(::dup(c.fd())), POLLIN);
+    }
+    void Fire(int, short revents)
+    {
+        if (revents & POLLIN)
+            on();
+    }
+    Event event;
+    std::function<void()> on;
+};
+
+// A controller that reads none of its answers goes while more are being
+// written: its close is a reset, and the link ends in the write that
+// meets it. The next controller, waiting with a ping, is answered without
+// the loop waiting for anything else (no tick drives it here).
+TEST_F(LinkFixture, AResetWhileAnswersAreWrittenLeavesTheNextControllerServed)
+{
+    Capture errors(std::cerr);
+    Octets pings;
+    for (unsigned seq = 1; seq <= 1000; ++seq)
+        TpktClient::Frame(Encode(Ping(seq)), pings);
+    TpktClient next;
+    ASSERT_TRUE(next.Connect(server.port())); // in the listener's backlog
+    ASSERT_TRUE(next.Send(Encode(Ping(7))));
+    ASSERT_TRUE(client.SendRaw(pings));
+    // The first answers have come, the link has just read more pings.
+    Readable first(client, [&] {
+        first.event.Release();
+        client.Close();
+    });
+    Readable answered(next, [] { multiplexer.terminate(); });
+    looptest::Safety safety(2000);
+    multiplexer.run(false, true);
+    EXPECT_FALSE(safety.fired);
+    EXPECT_EQ(errors.count("link lost: STRM: write failed: "), 1u) << errors.text();
+    Octets payload;
+    ASSERT_TRUE(next.Take(payload));
+    ExpectAnswer(Decode(payload), 7, -1);
 }
 
 // A trunk status signal of another service reaches the slots on that trunk.
