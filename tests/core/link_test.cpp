@@ -2,6 +2,7 @@
 
 #include "protocol/acp.h"
 #include "tests/framework/loop_helpers.h"
+#include "tests/frozen_clock.h"
 
 #include <functional>
 
@@ -172,11 +173,22 @@ TEST_F(LinkFixture, EveryErrorCause)
     ExpectQuiet();
 }
 
+// Commands 1 to n, framed for one write.
+template <class Make>
+Octets Pipelined(unsigned n, Make make)
+{
+    Octets frames;
+    for (unsigned seq = 1; seq <= n; ++seq)
+        TpktClient::Frame(Encode(make(seq)), frames);
+    return frames;
+}
+
 // Thousands of commands in one write: a stop asked for meanwhile is served
 // within a second though a query may take 9 ms, and each command is
-// answered once and in order. Those unread when the controller hangs up
-// are not run, though it might still read: the hang-up ends its session
-// (and its slots) anyway. The next controller is served.
+// answered once and in order. A controller that closed outright with
+// thousands of queries sent refuses the first answers with a reset: its
+// session ends there, the rest unrun, a stop is served as soon, and the
+// next controller is served.
 TEST_F(LinkFixture, PipelinedCommandsLeaveTheLoopFreeAndGoWithTheController)
 {
     struct Stop : CtrlSrv::Service {
@@ -185,12 +197,7 @@ TEST_F(LinkFixture, PipelinedCommandsLeaveTheLoopFreeAndGoWithTheController)
     server.Unbind(*heartbeat);
     server.Bind(stop);
     server.Bind(*heartbeat);
-    Octets pings;
-    for (unsigned seq = 1; seq <= 3000; ++seq) {
-        LGCP::Message m = Command(seq);
-        Body(m).select_ping();
-        TpktClient::Frame(Encode(m), pings);
-    }
+    const Octets pings = Pipelined(3000, [](unsigned seq) { return Ping(seq); });
     ASSERT_TRUE(client.SendRaw(pings));
     loop.RunUntil([] { return false; }, 1000);
     EXPECT_LE(server.commands(), 1000u / 9);
@@ -200,12 +207,49 @@ TEST_F(LinkFixture, PipelinedCommandsLeaveTheLoopFreeAndGoWithTheController)
         ExpectAnswer(got[i], i + 1, -1);
     ExpectQuiet();
 
-    ASSERT_TRUE(client.SendRaw(pings));
-    client.Shutdown();
+    ASSERT_TRUE(client.SendRaw(Pipelined(10000, [](unsigned seq) {
+        LGCP::Message m = Command(seq);
+        Body(m).select_query();
+        return m;
+    })));
+    client.Close();
+    server.Unbind(*heartbeat);
+    server.Bind(stop);
+    server.Bind(*heartbeat);
+    loop.RunUntil([] { return false; }, 1000);
+    server.Unbind(stop);
     ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
     EXPECT_LE(server.commands() - 3000, 1000u / 9);
     Reconnect();
     ExpectServing(1);
+}
+
+// A controller that ends its stream after its commands may still read: each
+// is run and answered, in order and in the passes that keep the loop free,
+// and then the link ends. A connection check that falls due meanwhile does
+// not take the half-closed connection for a broken one.
+TEST_F(LinkFixture, CommandsSentBeforeAHalfCloseAreAllAnsweredInOrder)
+{
+    Capture errors(std::cerr);
+    for (unsigned n : {1u, 10u, 100u, 1000u}) {
+        const unsigned long before = server.commands();
+        ASSERT_TRUE(client.SendRaw(Pipelined(n, [](unsigned seq) { return Ping(seq); })));
+        client.Shutdown();
+        FrozenClock().at(1000);
+        ASSERT_TRUE(loop.RunUntil([&] { return client.Closed(); })) << n;
+        EXPECT_FALSE(server.IsConnected());
+        EXPECT_EQ(server.commands() - before, n);
+        std::vector<LGCP::Message> got;
+        Octets payload;
+        while (client.Take(payload))
+            got.push_back(Decode(payload));
+        ASSERT_EQ(got.size(), n);
+        for (unsigned i = 0; i < n && !HasFailure(); ++i)
+            ExpectAnswer(got[i], i + 1, -1);
+        EXPECT_EQ(errors.count("link lost: STRM: connection closed by peer\n"), 1u) << errors.text();
+        errors.take();
+        Reconnect();
+    }
 }
 
 // Calls `on` when a controller's socket has something to read.
@@ -231,9 +275,7 @@ struct Readable {
 TEST_F(LinkFixture, AResetWhileAnswersAreWrittenLeavesTheNextControllerServed)
 {
     Capture errors(std::cerr);
-    Octets pings;
-    for (unsigned seq = 1; seq <= 1000; ++seq)
-        TpktClient::Frame(Encode(Ping(seq)), pings);
+    const Octets pings = Pipelined(1000, [](unsigned seq) { return Ping(seq); });
     TpktClient next;
     ASSERT_TRUE(next.Connect(server.port())); // in the listener's backlog
     ASSERT_TRUE(next.Send(Encode(Ping(7))));
