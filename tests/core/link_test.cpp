@@ -226,7 +226,8 @@ TEST_F(LinkFixture, PipelinedCommandsLeaveTheLoopFreeAndGoWithTheController)
 
 // A controller that ends its stream after its commands may still read: each
 // is run and answered, in order and in the passes that keep the loop free,
-// and then the link ends. A connection check that falls due meanwhile does
+// and then the link ends. One that closed outright has what it sent run
+// until an answer meets its reset. A connection check that falls due meanwhile does
 // not take the half-closed connection for a broken one.
 TEST_F(LinkFixture, CommandsSentBeforeAHalfCloseAreAllAnsweredInOrder)
 {
@@ -250,6 +251,12 @@ TEST_F(LinkFixture, CommandsSentBeforeAHalfCloseAreAllAnsweredInOrder)
         errors.take();
         Reconnect();
     }
+    // Closed outright just after a command: that command is still run.
+    const unsigned long before = server.commands();
+    ASSERT_TRUE(client.Send(Encode(Ping(1))));
+    client.Close();
+    ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
+    EXPECT_EQ(server.commands() - before, 1u);
 }
 
 // Calls `on` when a controller's socket has something to read.
