@@ -192,7 +192,13 @@ Octets Pipelined(unsigned n, Make make)
 TEST_F(LinkFixture, PipelinedCommandsLeaveTheLoopFreeAndGoWithTheController)
 {
     struct Stop : CtrlSrv::Service {
-        bool OnCommand(LGCP::Message const&) override { multiplexer.terminate(); return false; }
+        bool OnCommand(LGCP::Message const&) override
+        {
+            ++asked;
+            multiplexer.terminate();
+            return false;
+        }
+        unsigned asked = 0;
     } stop;
     server.Unbind(*heartbeat);
     server.Bind(stop);
@@ -213,11 +219,14 @@ TEST_F(LinkFixture, PipelinedCommandsLeaveTheLoopFreeAndGoWithTheController)
         return m;
     })));
     client.Close();
-    server.Unbind(*heartbeat);
+    server.Unbind(slots); // which takes queries
     server.Bind(stop);
-    server.Bind(*heartbeat);
+    server.Bind(slots);
+    stop.asked = 0;
     loop.RunUntil([] { return false; }, 1000);
     server.Unbind(stop);
+    EXPECT_GE(stop.asked, 1u);
+    EXPECT_LE(server.commands() - 3000, 1000u / 9);
     ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
     EXPECT_LE(server.commands() - 3000, 1000u / 9);
     Reconnect();
