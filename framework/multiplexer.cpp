@@ -195,6 +195,24 @@ void Multiplexer::drop_detached_entries()
     detached_entries = false;
 }
 
+void Multiplexer::fill_entries()
+{
+    refill_asked = false;
+    if (!fill_pending)
+        return;
+    // A refill asked for from inside the walk sets it again.
+    fill_pending = false;
+    const std::size_t n = entries.size();
+    for (std::size_t k = 0; k < n; ++k)
+        if (entry_fill[k]) {
+            EventHandler* h = entry_owner[k];
+            h->shedule_event(entries[k]);
+            entry_fill[k] = !h->reports_changes;
+            if (entry_fill[k])
+                fill_pending = true;
+        }
+}
+
 void Multiplexer::one_pass(bool live_clock, uint32_t& last_ping)
 {
     timers_schedule();
@@ -212,29 +230,23 @@ void Multiplexer::one_pass(bool live_clock, uint32_t& last_ping)
         entry_stored.push_back(h->revents);
         fill_pending = true;
     }
-    const std::size_t n = entries.size();
-    if (fill_pending) {
-        // A refill asked for from inside the walk sets it again.
-        fill_pending = false;
-        for (std::size_t k = 0; k < n; ++k)
-            if (entry_fill[k]) {
-                EventHandler* h = entry_owner[k];
-                h->shedule_event(entries[k]);
-                entry_fill[k] = !h->reports_changes;
-                if (entry_fill[k])
-                    fill_pending = true;
-            }
-    }
+    fill_entries();
 
     execute_dpc();
+    // What the last sweep changed in a handler's events is polled now: the
+    // link a failed write ended may hand the loop back to its listener.
+    if (refill_asked)
+        fill_entries();
+    const std::size_t n = entries.size();
 
     // Computed after the last sweep, so a timer it armed counts.
     int timeout = next_timer_wait();
     if (terminate_flag) {
         timeout = 0; // the pass still polls, but nothing may hold the end back
-    } else if (!fresh.empty()) {
-        // Handlers attached by the sweep are polled from the next pass: this
-        // wait must not outlast a descriptor that is ready already.
+    } else if (!fresh.empty() || dpc_added || refill_asked) {
+        // Handlers attached by the sweep are polled from the next pass, and
+        // deferred calls it activated run from there: this wait must not
+        // outlast a descriptor that is ready already, nor put them off.
         timeout = 0;
     } else if (timeout < 0 && entries.empty()) {
         std::cerr << "multiplexer: system hang detected!!!" << std::endl;
@@ -336,6 +348,7 @@ void Multiplexer::detach(EventHandler* h)
     if (h->entry >= 0) {
         entry_owner[h->entry] = nullptr;
         entries[h->entry].fd = -1; // a poll still to come skips it
+        entry_fill[h->entry] = 0;  // nor is it filled again
         detached_entries = true;
         h->entry = -1;
     }
@@ -442,6 +455,7 @@ int Multiplexer::timers_schedule()
 
 void Multiplexer::attach(Dpc* d)
 {
+    dpc_added = true;
     dpcs.push_back(d);
     std::sort(dpcs.begin(), dpcs.end(), std::less<Dpc*>());
     dpcs.erase(std::unique(dpcs.begin(), dpcs.end()), dpcs.end());
@@ -455,6 +469,7 @@ void Multiplexer::dettach(Dpc* d)
 
 void Multiplexer::execute_dpc()
 {
+    dpc_added = false;
     if (dpcs.empty())
         return; // the common case: nothing to copy or run
     sweep.assign(dpcs.begin(), dpcs.end());

@@ -104,7 +104,10 @@ private:
     {
         entry_fill[static_cast<std::size_t>(entry)] = 1;
         fill_pending = true;
+        refill_asked = true;
     }
+    // Lets the flagged handlers fill their entries.
+    void fill_entries();
     void one_pass(bool live_clock, uint32_t& last_ping);
     void drop_detached_entries();
     void open_watchdog();
@@ -134,12 +137,17 @@ private:
     std::vector<unsigned char> entry_fill;
     // False when no entry_fill flag is set, so a pass skips the walk.
     bool fill_pending = false;
+    // A refill was asked for since the last walk.
+    bool refill_asked = false;
     // The returned events each entry's handler holds, so only changes are
     // stored in the handlers.
     std::vector<short> entry_stored;
     bool detached_entries = false;
     std::vector<Dpc*> dpcs;
     std::deque<Dpc*> sweep;
+    // A deferred call was activated since the current sweep began: it runs
+    // from the next one.
+    bool dpc_added = false;
     volatile sig_atomic_t terminate_flag = 0;
     Measure dpc_measure;
     Measure event_measure;

@@ -168,7 +168,8 @@ void Service::OnCheck(Timer*)
     if (!IsConnected())
         return;
     int state = tcp_state(mStrm->lowlevel_fd());
-    if (state != TCP_ESTABLISHED) {
+    // A peer that ended its stream may still be reading its answers.
+    if (state != TCP_ESTABLISHED && state != TCP_CLOSE_WAIT) {
         link_down(Protocol_status(new Protocol_status_error(
             nullptr, "connection check failed (state " + std::to_string(state) + ")")));
         return;

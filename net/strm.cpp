@@ -20,8 +20,8 @@ bool would_block(int err)
     return err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
 }
 
-// A hang-up is seen even while data from before it waits unread.
-const short reading = POLLIN | POLLRDHUP;
+// The end of the peer's stream is read as such, after what came before it.
+const short reading = POLLIN;
 
 } // namespace
 
@@ -57,6 +57,7 @@ void StrmProtocol::stop(bool drain)
     }
     mActive = false;
     mWaitOut = false;
+    mEnded = false;
     if (mEvent.IsActive())
         mEvent.Release();
     mFd.close();
@@ -139,8 +140,16 @@ void StrmProtocol::message(Packet& p)
 void StrmProtocol::OnFlush()
 {
     mFlush.Deactivate();
-    if (mActive && !mWaitOut)
-        flush();
+    if (mActive && !mWaitOut && flush())
+        finish();
+}
+
+bool StrmProtocol::finish()
+{
+    if (!mEnded || mQueue.count())
+        return false;
+    fail("connection closed by peer");
+    return true;
 }
 
 int StrmProtocol::write_queue(int& err)
@@ -187,7 +196,7 @@ bool StrmProtocol::flush()
         return false;
     }
     mWaitOut = left > 0;
-    mEvent.SetEvents(mWaitOut ? reading | POLLOUT : reading);
+    mEvent.SetEvents((mEnded ? 0 : reading) | (mWaitOut ? POLLOUT : 0));
     return true;
 }
 
@@ -227,11 +236,11 @@ void StrmProtocol::OnEvent(int fd, short revents)
         fail("socket invalid");
         return;
     }
-    if ((revents & POLLOUT) && !flush())
+    if ((revents & POLLOUT) && (!flush() || finish()))
         return;
-    if (revents & (POLLRDHUP | POLLHUP | POLLERR)) {
-        // The peer sends no more and reads no answer: what it sent and is
-        // still unread is not acted on.
+    if (revents & (POLLHUP | POLLERR)) {
+        // No answer reaches the peer any more: what it sent and is still
+        // unread is not acted on.
         hang_up(fd);
         return;
     }
@@ -257,7 +266,11 @@ void StrmProtocol::OnEvent(int fd, short revents)
         return;
     }
     if (n == 0) {
-        fail("connection closed by peer");
+        // The peer sends no more but may still read: the answers to what
+        // it sent leave first, and nothing is read meanwhile.
+        mEnded = true;
+        if (!finish())
+            mEvent.SetEvents(mWaitOut ? POLLOUT : 0);
         return;
     }
     int err = errno;

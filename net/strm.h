@@ -1,9 +1,11 @@
 // The bottom layer of a stream socket. What arrives is passed up as read;
 // what the layer above leaves of it (by not pulling it) comes again in the
-// next pass, after the loop has served the others. Nothing is passed up
-// once the peer has hung up. What comes down is gathered and written with
-// one call before the loop polls again, and what the socket cannot take
-// yet waits in a bounded queue until the socket is writable again.
+// next pass, after the loop has served the others. A peer that ends its
+// stream has all it sent passed up; the layer goes down once the answers
+// have left. Nothing more is passed up once answers can no longer reach
+// the peer. What comes down is gathered and written with one call before
+// the loop polls again, and what the socket cannot take yet waits in a
+// bounded queue until the socket is writable again.
 #pragma once
 
 #include "framework/clean_queue.h"
@@ -56,6 +58,9 @@ private:
     // Writes what waits and watches for room when some is left; false when
     // the link went down.
     bool flush();
+    // Ends the link of a peer that ended its stream once nothing waits to
+    // be written; true when it did.
+    bool finish();
     // False when the link went down.
     bool enqueue(Packet& p);
     // drain: an orderly end hands the socket what waits before closing it.
@@ -69,6 +74,7 @@ private:
     CleanQueue<Packet, queue_size> mQueue;
     bool mActive = false;
     bool mWaitOut = false; // the queue waits for POLLOUT, not for mFlush
+    bool mEnded = false;   // the peer's stream has ended
     unsigned long long mBytesIn = 0;
     unsigned long long mBytesOut = 0;
 };

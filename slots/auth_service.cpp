@@ -21,15 +21,61 @@ void AuthService::SetAccept(AcceptFn accept)
     gAccept = accept ? accept : ::accept4;
 }
 
+bool LogShare::Take()
+{
+    if (!mTick.is_running())
+        mTick.set(mPeriodMs, &LogShare::OnTick, this);
+    if (mLogged < mLines) {
+        ++mLogged;
+        return true;
+    }
+    ++mUnlogged;
+    return false;
+}
+
+void LogShare::OnTick(Timer*)
+{
+    if (!mUnlogged) {
+        mLogged = 0;
+        return;
+    }
+    Count();
+    mTick.set(mPeriodMs, &LogShare::OnTick, this);
+}
+
+void LogShare::Count()
+{
+    if (!mUnlogged)
+        return;
+    const uint64_t n = mUnlogged;
+    mUnlogged = 0;
+    mCounted(n);
+}
+
+void LogShare::Reset()
+{
+    mTick.reset();
+    mLogged = 0;
+    mUnlogged = 0;
+}
+
 AuthClient::AuthClient(AuthService& service, Fd socket, const INet4::Addr& peer, uint64_t serial)
-    : mService(service), mSocket(std::move(socket)), mPeer(peer), mLastSpoke(serial)
+    : mService(service), mSocket(std::move(socket)), mPeer(peer),
+      mFaults(AuthService::kFaultLines, AuthService::kFaultPeriodMs,
+              [this](uint64_t n) {
+                  std::ostringstream line;
+                  mService.PutHeader(line);
+                  line << "auth client " << mPeer << ": " << n << " more faults not logged";
+                  mService.Log(std::cerr, line.str());
+              }),
+      mLastSpoke(serial)
 {
     mEvent.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);
 }
 
 AuthClient::~AuthClient()
 {
-    CountFaults();
+    mFaults.Count();
     mEvent.Release();
 }
 
@@ -49,8 +95,8 @@ bool AuthClient::Activate()
 
 void AuthClient::OnDisconnect()
 {
-    CountFaults();
-    mFaultTick.reset();
+    mFaults.Count();
+    mFaults.Reset();
     mSilent.reset();
     mSocket.close();
     mEvent.Release();
@@ -59,9 +105,11 @@ void AuthClient::OnDisconnect()
 void AuthClient::OnSilent(Timer*)
 {
     Guard guard(*this);
-    mService.PutHeader(std::cerr);
-    std::cerr << "auth client " << mPeer << ": no record for a modem within " << AuthService::kFirstRecordMs / 1000
-              << " s, closed" << std::endl;
+    std::ostringstream line;
+    mService.PutHeader(line);
+    line << "auth client " << mPeer << ": no record for a modem within " << AuthService::kFirstRecordMs / 1000
+         << " s, closed";
+    mService.Log(std::cerr, line.str());
     OnDisconnect();
 }
 
@@ -71,33 +119,8 @@ void AuthClient::Report(const std::string& fault)
         return;
     // A few lines say what is wrong; more of them, whatever they hold,
     // would only let one peer flood the log.
-    if (!mFaultTick.is_running())
-        mFaultTick.set(AuthService::kFaultPeriodMs, &AuthClient::OnFaultTick, this);
-    if (mFaultsLogged < AuthService::kFaultLines) {
-        ++mFaultsLogged;
-        std::cerr << fault << std::endl;
-    } else {
-        ++mFaultsUnlogged;
-    }
-}
-
-void AuthClient::OnFaultTick(Timer*)
-{
-    if (!mFaultsUnlogged) {
-        mFaultsLogged = 0;
-        return;
-    }
-    CountFaults();
-    mFaultTick.set(AuthService::kFaultPeriodMs, &AuthClient::OnFaultTick, this);
-}
-
-void AuthClient::CountFaults()
-{
-    if (!mFaultsUnlogged)
-        return;
-    mService.PutHeader(std::cerr);
-    std::cerr << "auth client " << mPeer << ": " << mFaultsUnlogged << " more faults not logged" << std::endl;
-    mFaultsUnlogged = 0;
+    if (mFaults.Take())
+        mService.Log(std::cerr, fault);
 }
 
 bool AuthClient::Send(const std::vector<uint8_t>& record)
@@ -139,14 +162,19 @@ void AuthClient::OnSocketEvent(int fd, short events)
     case ModemAuth::Reader::Drained:
     case ModemAuth::Reader::Stopped:
         return;
-    case ModemAuth::Reader::BadLength:
-        mService.PutHeader(std::cerr);
-        std::cerr << "auth client " << mPeer << ": record length " << mReader.badLength() << " refused" << std::endl;
+    case ModemAuth::Reader::BadLength: {
+        std::ostringstream line;
+        mService.PutHeader(line);
+        line << "auth client " << mPeer << ": record length " << mReader.badLength() << " refused";
+        mService.Log(std::cerr, line.str());
         break;
+    }
     case ModemAuth::Reader::Failed: {
         Errno error;
-        mService.PutHeader(std::cerr);
-        std::cerr << "auth client " << mPeer << ": read failed: " << error << std::endl;
+        std::ostringstream line;
+        mService.PutHeader(line);
+        line << "auth client " << mPeer << ": read failed: " << error;
+        mService.Log(std::cerr, line.str());
         break;
     }
     case ModemAuth::Reader::Ended:
@@ -156,7 +184,12 @@ void AuthClient::OnSocketEvent(int fd, short events)
 }
 
 AuthService::AuthService(Notify& notify)
-    : mNotify(notify)
+    : mNotify(notify), mLog(kLogLines, kFaultPeriodMs, [this](uint64_t n) {
+          std::ostringstream line;
+          PutHeader(line);
+          line << n << " more lines about auth clients not logged";
+          std::cerr << line.str() << std::endl;
+      })
 {
 }
 
@@ -245,9 +278,11 @@ bool AuthService::AcceptOne(int fd)
         mResume.set(kAcceptPauseMs, &AuthService::OnResume, this);
         return false;
     }
+    std::ostringstream line;
+    PutHeader(line);
     if (mClients.size() >= kMaxClients) {
-        PutHeader(std::cerr);
-        std::cerr << "too many auth connections, " << peer << " refused" << std::endl;
+        line << "too many auth connections, " << peer << " refused";
+        Log(std::cerr, line.str());
         return true;
     }
     auto client = std::make_unique<AuthClient>(*this, std::move(sock), peer, mRecords);
@@ -255,13 +290,13 @@ bool AuthService::AcceptOne(int fd)
         // Out of descriptors, most likely: a connection never read would
         // keep its descriptor and its place for good.
         Errno error;
-        PutHeader(std::cerr);
-        std::cerr << "auth connection from " << peer << " closed: cannot watch the socket: " << error << std::endl;
+        line << "auth connection from " << peer << " closed: cannot watch the socket: " << error;
+        Log(std::cerr, line.str());
         return false;
     }
     mClients.push_back(std::move(client));
-    PutHeader(std::cerr);
-    std::cerr << "incoming auth connection from " << peer << std::endl;
+    line << "incoming auth connection from " << peer;
+    Log(std::cerr, line.str());
     return true;
 }
 
@@ -289,10 +324,18 @@ void AuthService::OnRecord(AuthClient& client, const ModemAuth::Record& record)
         client.mSilent.reset();
 }
 
+void AuthService::Log(std::ostream& os, const std::string& line)
+{
+    if (mLog.Take())
+        os << line << std::endl;
+}
+
 void AuthService::OnAuthSocketDisconnect(AuthClient* client)
 {
-    PutHeader(std::clog);
-    std::clog << "auth client " << client->GetAddr() << " disconnected." << std::endl;
+    std::ostringstream line;
+    PutHeader(line);
+    line << "auth client " << client->GetAddr() << " disconnected.";
+    Log(std::clog, line.str());
     auto it = std::find_if(mClients.begin(), mClients.end(),
                            [client](const std::unique_ptr<AuthClient>& c) { return c.get() == client; });
     if (it != mClients.end())

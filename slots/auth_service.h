@@ -13,12 +13,41 @@
 #include <sys/socket.h>
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
 #include <vector>
 
 class AuthService;
+
+// A share of the log: so many lines a period, then lines are only counted,
+// with one count a period while they go on. A quiet period gives the lines
+// back.
+class LogShare {
+public:
+    // counted: writes how many lines were not.
+    LogShare(unsigned lines, unsigned periodMs, std::function<void(uint64_t)> counted)
+        : mLines(lines), mPeriodMs(periodMs), mCounted(std::move(counted))
+    {
+    }
+    // True when a line may be written; else it is counted.
+    bool Take();
+    // Has the count written now, if any.
+    void Count();
+    // The whole share back, nothing counted.
+    void Reset();
+
+private:
+    void OnTick(Timer*);
+
+    const unsigned mLines;
+    const unsigned mPeriodMs;
+    std::function<void(uint64_t)> mCounted;
+    Timer mTick;
+    unsigned mLogged = 0;
+    uint64_t mUnlogged = 0;
+};
 
 // One accepted connection.
 class AuthClient {
@@ -62,19 +91,14 @@ private:
     // Logs a record's fault line (empty: none) while the connection's
     // share of the log lasts, else only counts it.
     void Report(const std::string& fault);
-    void OnFaultTick(Timer*);
-    // Logs how many faults went unlogged.
-    void CountFaults();
 
     AuthService& mService;
     Event mEvent;
     Timer mSilent;
-    Timer mFaultTick;
     Fd mSocket;
     INet4::Addr mPeer;
     int mRecursionLevel = 0;
-    unsigned mFaultsLogged = 0;
-    uint64_t mFaultsUnlogged = 0;
+    LogShare mFaults;
     ModemAuth::Reader mReader;
     int mSessionId = -1;
     const void* mOwner = nullptr;
@@ -109,6 +133,10 @@ public:
     // lines back.
     static constexpr unsigned kFaultLines = 4;
     static constexpr unsigned kFaultPeriodMs = 1000;
+    // The same for every line about the peers, all of them together,
+    // connections and their ends included, so peers that keep
+    // reconnecting cannot flood the log either.
+    static constexpr unsigned kLogLines = 20;
     // Records taken from one connection per wake-up, so a flooding peer
     // cannot starve the loop; the rest wakes the next pass.
     static constexpr int kRecordsPerEvent = 32;
@@ -135,6 +163,10 @@ public:
     using AcceptFn = int (*)(int fd, sockaddr* address, socklen_t* size, int flags);
     static void SetAccept(AcceptFn accept);
 
+    // Test-only: the whole share of the log back, nothing counted, as at
+    // the start of the process the service lives for.
+    void ForgetLog() { mLog.Reset(); }
+
     size_t clients() const { return mClients.size(); }
     const std::vector<std::unique_ptr<AuthClient>>& clientList() const { return mClients; }
     bool IsListening() const { return mEvent.IsActive() && mEvent.events() != 0; }
@@ -148,11 +180,15 @@ private:
     void OnRecord(AuthClient& client, const ModemAuth::Record& record);
     void OnAuthSocketDisconnect(AuthClient* client);
     void PutHeader(std::ostream& os) const { mNotify.PutHeader(os); }
+    // Writes a line about a peer, header included, while the service's
+    // share of the log lasts; else only counts it.
+    void Log(std::ostream& os, const std::string& line);
 
     Notify& mNotify;
     Fd mListen;
     Event mEvent;
     Timer mResume;
+    LogShare mLog;
     std::vector<std::unique_ptr<AuthClient>> mClients;
     uint64_t mRecords = 0;
 };

@@ -48,6 +48,7 @@ public:
             ::shutdown(mFd, SHUT_WR);
     }
     bool connected() const { return mFd >= 0; }
+    int fd() const { return mFd; }
 
     // The payload framed (version 3, reserved 0, big-endian length) behind
     // what `to` holds.

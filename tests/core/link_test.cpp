@@ -1,6 +1,10 @@
 #include "link_fixture.h"
 
 #include "protocol/acp.h"
+#include "tests/framework/loop_helpers.h"
+#include "tests/frozen_clock.h"
+
+#include <functional>
 
 namespace {
 
@@ -169,25 +173,37 @@ TEST_F(LinkFixture, EveryErrorCause)
     ExpectQuiet();
 }
 
+// Commands 1 to n, framed for one write.
+template <class Make>
+Octets Pipelined(unsigned n, Make make)
+{
+    Octets frames;
+    for (unsigned seq = 1; seq <= n; ++seq)
+        TpktClient::Frame(Encode(make(seq)), frames);
+    return frames;
+}
+
 // Thousands of commands in one write: a stop asked for meanwhile is served
 // within a second though a query may take 9 ms, and each command is
-// answered once and in order. Those unread when the controller hangs up
-// are not run, though it might still read: the hang-up ends its session
-// (and its slots) anyway. The next controller is served.
+// answered once and in order. A controller that closed outright with
+// thousands of queries sent refuses the first answers with a reset: its
+// session ends there, the rest unrun, a stop is served as soon, and the
+// next controller is served.
 TEST_F(LinkFixture, PipelinedCommandsLeaveTheLoopFreeAndGoWithTheController)
 {
     struct Stop : CtrlSrv::Service {
-        bool OnCommand(LGCP::Message const&) override { multiplexer.terminate(); return false; }
+        bool OnCommand(LGCP::Message const&) override
+        {
+            ++asked;
+            multiplexer.terminate();
+            return false;
+        }
+        unsigned asked = 0;
     } stop;
     server.Unbind(*heartbeat);
     server.Bind(stop);
     server.Bind(*heartbeat);
-    Octets pings;
-    for (unsigned seq = 1; seq <= 3000; ++seq) {
-        LGCP::Message m = Command(seq);
-        Body(m).select_ping();
-        TpktClient::Frame(Encode(m), pings);
-    }
+    const Octets pings = Pipelined(3000, [](unsigned seq) { return Ping(seq); });
     ASSERT_TRUE(client.SendRaw(pings));
     loop.RunUntil([] { return false; }, 1000);
     EXPECT_LE(server.commands(), 1000u / 9);
@@ -197,12 +213,102 @@ TEST_F(LinkFixture, PipelinedCommandsLeaveTheLoopFreeAndGoWithTheController)
         ExpectAnswer(got[i], i + 1, -1);
     ExpectQuiet();
 
-    ASSERT_TRUE(client.SendRaw(pings));
-    client.Shutdown();
+    ASSERT_TRUE(client.SendRaw(Pipelined(10000, [](unsigned seq) {
+        LGCP::Message m = Command(seq);
+        Body(m).select_query();
+        return m;
+    })));
+    client.Close();
+    server.Unbind(slots); // which takes queries
+    server.Bind(stop);
+    server.Bind(slots);
+    stop.asked = 0;
+    loop.RunUntil([] { return false; }, 1000);
+    server.Unbind(stop);
+    EXPECT_GE(stop.asked, 1u);
+    EXPECT_LE(server.commands() - 3000, 1000u / 9);
     ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
     EXPECT_LE(server.commands() - 3000, 1000u / 9);
     Reconnect();
     ExpectServing(1);
+}
+
+// A controller that ends its stream after its commands may still read: each
+// is run and answered, in order and in the passes that keep the loop free,
+// and then the link ends. One that closed outright has what it sent run
+// until an answer meets its reset. A connection check that falls due meanwhile does
+// not take the half-closed connection for a broken one.
+TEST_F(LinkFixture, CommandsSentBeforeAHalfCloseAreAllAnsweredInOrder)
+{
+    Capture errors(std::cerr);
+    for (unsigned n : {1u, 10u, 100u, 1000u}) {
+        const unsigned long before = server.commands();
+        ASSERT_TRUE(client.SendRaw(Pipelined(n, [](unsigned seq) { return Ping(seq); })));
+        client.Shutdown();
+        FrozenClock().at(1000);
+        ASSERT_TRUE(loop.RunUntil([&] { return client.Closed(); })) << n;
+        EXPECT_FALSE(server.IsConnected());
+        EXPECT_EQ(server.commands() - before, n);
+        std::vector<LGCP::Message> got;
+        Octets payload;
+        while (client.Take(payload))
+            got.push_back(Decode(payload));
+        ASSERT_EQ(got.size(), n);
+        for (unsigned i = 0; i < n && !HasFailure(); ++i)
+            ExpectAnswer(got[i], i + 1, -1);
+        EXPECT_EQ(errors.count("link lost: STRM: connection closed by peer\n"), 1u) << errors.text();
+        errors.take();
+        Reconnect();
+    }
+    // Closed outright just after a command: that command is still run.
+    const unsigned long before = server.commands();
+    ASSERT_TRUE(client.Send(Encode(Ping(1))));
+    client.Close();
+    ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
+    EXPECT_EQ(server.commands() - before, 1u);
+}
+
+// Calls `on` when a controller's socket has something to read.
+struct Readable {
+    Readable(TpktClient& c, std::function<void()> f) : on(std::move(f))
+    {
+        event.Bind("test::Readable", &Readable::Fire, this);
+        event.Schedule(Fd(::dup(c.fd())), POLLIN);
+    }
+    void Fire(int, short revents)
+    {
+        if (revents & POLLIN)
+            on();
+    }
+    Event event;
+    std::function<void()> on;
+};
+
+// A controller that reads none of its answers goes while more are being
+// written: its close is a reset, and the link ends in the write that
+// meets it. The next controller, waiting with a ping, is answered without
+// the loop waiting for anything else (no tick drives it here).
+TEST_F(LinkFixture, AResetWhileAnswersAreWrittenLeavesTheNextControllerServed)
+{
+    Capture errors(std::cerr);
+    const Octets pings = Pipelined(1000, [](unsigned seq) { return Ping(seq); });
+    TpktClient next;
+    ASSERT_TRUE(next.Connect(server.port())); // in the listener's backlog
+    ASSERT_TRUE(next.Send(Encode(Ping(7))));
+    ASSERT_TRUE(client.SendRaw(pings));
+    // The first answers have come, the link has just read more pings.
+    Readable first(client, [&] {
+        first.event.Release();
+        client.Close();
+    });
+    Readable answered(next, [] { multiplexer.terminate(); });
+    looptest::Safety safety(2000);
+    multiplexer.run(false, true);
+    EXPECT_FALSE(safety.fired);
+    EXPECT_EQ(errors.count("link lost: STRM: write failed: "), 1u) << errors.text();
+    Octets payload;
+    ASSERT_TRUE(next.Take(payload));
+    ExpectAnswer(Decode(payload), 7, -1);
 }
 
 // A trunk status signal of another service reaches the slots on that trunk.

@@ -322,6 +322,65 @@ TEST_F(PassTest, HandlerAttachedInLastSweepIsNotHeldBack)
     EXPECT_EQ(log, (Log{"idle:0", "late:" + std::to_string(POLLIN)}));
 }
 
+// A write that fails in a pass's first sweep ends a link, whose cleanup
+// runs in the second and has the listener watch its ready descriptor again
+// (the link's own event is changed and released meanwhile). That pass's poll
+// sees it. A cleanup activated by the second sweep runs from the next pass,
+// which must not wait for it, also with the watchdog open.
+TEST_F(PassTest, EventsChangedByTheLastSweepCountInThatPoll)
+{
+    struct Link
+    {
+        Link(Recorder* l, Recorder* p, int n) : listener(l), peer(p), fail_on(n) {}
+        void flush()
+        {
+            if (++calls < fail_on)
+                return;
+            flush_dpc.Deactivate();
+            cleanup_dpc.Activate();
+            peer->event.SetEvents(0);
+        }
+        void cleanup()
+        {
+            cleanup_dpc.Deactivate();
+            peer->event.SetEvents(POLLIN);
+            peer->event.Release();
+            listener->event.SetEvents(POLLIN);
+        }
+        Recorder* listener;
+        Recorder* peer;
+        int fail_on;
+        int calls = 0;
+        Dpc flush_dpc, cleanup_dpc;
+    };
+    TempDir dir;
+    const std::string device = dir.path + "/wd";
+    std::ofstream{device};
+    multiplexer.set_watchdog_path(device);
+    for (int run = 0; run < 4; ++run) {
+        const int fail_on = 1 + run % 2;
+        const bool watchdog = run >= 2;
+        Log log;
+        Pair waiting, talking;
+        Recorder listener(log, "listener"), peer(log, "peer");
+        listener.action = [] { multiplexer.terminate(); };
+        listener.event.Schedule(waiting.a, 0);
+        peer.event.Schedule(talking.a, POLLIN);
+        waiting.send_to_a();
+        Link link(&listener, &peer, fail_on);
+        link.flush_dpc.Bind(&link, &Link::flush);
+        link.cleanup_dpc.Bind(&link, &Link::cleanup);
+        link.flush_dpc.Activate();
+        Safety safety(500);
+        multiplexer.run(watchdog, true);
+        EXPECT_FALSE(safety.fired) << run;
+        EXPECT_EQ(log, (Log{"listener:" + std::to_string(POLLIN)})) << run;
+        EXPECT_FALSE(peer.event.IsActive());
+        listener.event.Release();
+    }
+    multiplexer.set_watchdog_path(Multiplexer::WatchdogPath);
+}
+
 // More entries than open descriptors are allowed: poll fails with EINVAL.
 void run_with_too_many_entries()
 {

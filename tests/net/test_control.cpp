@@ -1,6 +1,7 @@
 // The controller's listener over loopback TCP with the real event loop:
 // one peer at a time, bad input closes only that peer, a vanished or
 // deaf peer is cut off, and a disconnect from inside a message is safe.
+#include "framework/dpc.h"
 #include "net/strm.h"
 
 #include "tests/frozen_clock.h"
@@ -165,6 +166,50 @@ TEST(ControlService, PeerThatNeverReadsIsCutOffWhenTheQueueIsFullAfterTheSocketT
     unsigned long long dropped = accepted - framed - read_n(deaf, accepted).size();
     EXPECT_LE(dropped, StrmProtocol::queue_size * framed);
     EXPECT_GT(dropped, (StrmProtocol::queue_size - 1) * framed);
+}
+
+// A peer that ended its stream and reads late: its answers wait for room,
+// the loop idles meanwhile instead of reading the end of the stream on
+// every pass, and once the peer has read them all the link ends.
+TEST(ControlService, HalfClosedPeerThatReadsLateGetsEveryAnswerWhileTheLoopIdles)
+{
+    Served s;
+    s.rec.echo = true;
+    Fd late = connect_local(s.port, 4096);
+    ASSERT_TRUE(run_until([&] { return s.rec.connects == 1; }));
+    int small = 4096;
+    ::setsockopt(s.service.lowlevel_fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof(small));
+    std::vector<Bytes> sent;
+    for (unsigned i = 0; i < 8; ++i)
+        sent.push_back(pattern(6000, i));
+    const Bytes stream = stream_of(sent);
+    ASSERT_TRUE(write_all(late, stream));
+    ::shutdown(late.lowlevel_fd(), SHUT_WR);
+    ASSERT_TRUE(run_until([&] { return s.rec.messages.size() == sent.size(); }));
+
+    struct Passes {
+        void go() { ++n; }
+        unsigned n = 0;
+        Dpc dpc;
+    } passes;
+    passes.dpc.Bind(&passes, &Passes::go);
+    passes.dpc.Activate();
+    run_for(50);
+    passes.dpc.Deactivate();
+    EXPECT_TRUE(s.service.IsConnected());
+    EXPECT_LE(passes.n, 2 * 100u); // two sweeps a pass, a pass or so a tick
+
+    Bytes got;
+    ASSERT_TRUE(run_until([&] {
+        char buf[8192];
+        ssize_t n;
+        while ((n = ::recv(late.lowlevel_fd(), buf, sizeof buf, MSG_DONTWAIT)) > 0)
+            got.insert(got.end(), buf, buf + n);
+        return n == 0;
+    }));
+    EXPECT_EQ(got, stream);
+    EXPECT_EQ(s.rec.disconnects, 1);
+    EXPECT_EQ(s.err.count("link lost: STRM: connection closed by peer"), 1u) << s.err.text();
 }
 
 TEST(ControlService, ListenFailsOnABusyPortAndCloseDropsThePeer)

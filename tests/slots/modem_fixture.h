@@ -95,6 +95,7 @@ protected:
         MapFactory::instance();
         factory.update_modemDevices();
         factory.update_hdlcDevices();
+        factory.auth().ForgetLog(); // the service outlives the tests
         ChildWait::Activate();
         for (const char* program : {ModemSlot::kPppd, DspModemSlot::kFaxSender, DspModemSlot::kFaxReceiver})
             ModemSlot::RedirectProgram(program, STANDIN_CHILD);
