@@ -93,6 +93,24 @@ TEST_F(LapdLimits, NetworkSideTimersOnTheirMillisecond)
     r.nt->deactivate();
 }
 
+// Identity requests to the network side: Ai 0 to 63 are ignored, 64 to 126
+// denied, 127 asks for a TEI from 64 on.
+TEST_F(LapdLimits, NetworkSideTeiRanges)
+{
+    lapdtest::NtRig r;
+    r.nt->activate();
+    r.out();
+    r.inject("FC FF 03 0F 05 00 01 7F"); // Ai 63
+    EXPECT_TRUE(r.out().empty());
+    r.inject("FC FF 03 0F 05 00 01 81"); // Ai 64
+    EXPECT_EQ(r.out(), std::vector<std::string>{"FE FF 03 0F 05 00 03 81"});
+    r.inject("FC FF 03 0F 06 00 01 FD"); // Ai 126
+    EXPECT_EQ(r.out(), std::vector<std::string>{"FE FF 03 0F 06 00 03 FD"});
+    r.inject("FC FF 03 0F 07 00 01 FF"); // Ai 127
+    EXPECT_EQ(r.out(), (std::vector<std::string>{"FE FF 03 0F 07 00 02 81", "02 81 7F"}));
+    r.nt->deactivate();
+}
+
 using namespace ss7test;
 
 // LI 1 and 2 are link status units, 3 and up message units; a payload of 62

@@ -28,4 +28,32 @@ TEST(Q931Bounds, FrameEndAndLastOctetOfAnElement)
                        "    octet 4  10010000 64 kbps, circuit mode\n");
 }
 
+// A calling party number has octet 3a exactly when bit 8 of octet 3 is 0;
+// a charge of one octet is its GEA alone.
+TEST(Q931Bounds, CallingNumberOctet3aAndAChargeOfOneOctet)
+{
+    for (bool ext : {false, true}) {
+        std::vector<unsigned char> f = {0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x81, 0x05, 0x6C, 0x04,
+                                        uint8_t(ext ? 0xA1 : 0x21), 0x83, '1', '2'};
+        ISDN::dlogframe(f.data(), int(f.size()), 1);
+        std::string t = ISDN::logbuf;
+        EXPECT_NE(t.find(ext ? "  Calling party number\n    octet 3 10100001\n    number digits .12\n"
+                             : "  Calling party number\n    octet 3 00100001\n    octet 3a 10000011\n"
+                               "    number digits 12\n"),
+                  std::string::npos)
+            << t;
+    }
+    // A multirate bearer (octet 4 ending in 11000) has octet 4.1.
+    std::vector<unsigned char> f = {0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x81, 0x05, 0x04, 0x03, 0x88, 0x18, 0x85};
+    ISDN::dlogframe(f.data(), int(f.size()), 1);
+    EXPECT_NE(std::string(ISDN::logbuf).find("    octet 3  10001000\n    octet 4  00011000\n    octet 4.1 10000101\n"),
+              std::string::npos)
+        << ISDN::logbuf;
+    char text[64];
+    std::vector<unsigned char> charge = {0x02, 0x01, 0x81};
+    ISDN::q931::Out o(text, sizeof text);
+    ISDN::q931::prcharge(o, ISDN::q931::Element{charge.data(), charge.data() + charge.size()});
+    EXPECT_STREQ(text, "    GEA 10000001  Anzahl: \n");
+}
+
 } // namespace

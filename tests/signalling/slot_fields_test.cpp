@@ -192,9 +192,8 @@ TEST_F(SlotFields, IsdnCreateParameters)
         EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{uint8_t(log != 2 ? 0x02 : 0x00), 0x01, 0x7F}}));
         const std::string lapd = "LAPD[" + std::to_string(3 + log) + "]";
         std::string text = clog.text();
-        EXPECT_EQ(text.find(lapd + " : change state \"TEI assigned\" -> \"Awaiting establishment\"\n") != std::string::npos,
-                  log > 1)
-            << text;
+        const std::string change = " : change state \"TEI assigned\" -> \"Awaiting establishment\"\n";
+        EXPECT_EQ(text.find(lapd + change) != std::string::npos, log > 1) << text;
         EXPECT_EQ(text.find(lapd + " (TEI assigned): tx:  02 01 7F\n") != std::string::npos, log > 2) << text;
     }
     // A PSTN slot's channel logs behind the trunk's number.
@@ -220,6 +219,73 @@ TEST_F(SlotFields, IsdnCreateParameters)
             EXPECT_EQ(Frame(sent[0].begin() + 6, sent[0].end()), (Frame{0x01, 0xFF}));
         }
     }
+}
+
+// An HDLC slot's channel logs behind the create's trunk from log level 1;
+// its frames carry the address high octet first.
+TEST_F(SlotFields, HdlcCreateParameters)
+{
+    for (int log : {0, 1}) {
+        SCOPED_TRACE(log);
+        const int slot = 7 + log;
+        test::Capture clog(std::clog);
+        ExpectAnswer(Exchange(CreateHdlc(1, slot, 3, 0x2345 + log, log))[0], 1, slot);
+        int ts = Connect(2, slot);
+        EXPECT_EQ(clog.text().find("HDLC[3/" + std::to_string(ts) + "]: activated") != std::string::npos, log == 1)
+            << clog.text();
+        ExpectAnswer(Exchange(Packages(3, slot, {{'p'}}))[0], 3, slot);
+        EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x23, uint8_t(0x45 + log), 0x00, 'p'}}));
+        ExpectAnswer(Exchange(Disconnect(4, slot))[0], 4, slot);
+        board.Prune();
+    }
+}
+
+// A QSIG link's side sets the C/R bit of its commands; subslot 3 is B
+// channel index 2.
+TEST_F(SlotFields, QsigCreateParameters)
+{
+    auto create = Do(1, 5, [](LGCP::Command& c) { c.select_create().select_ats_qsig().get_side().select_network(); });
+    ExpectAnswer(Exchange(create)[0], 1, 5);
+    ExpectAnswer(Exchange(Activate(2, 5))[0], 2, 5);
+    auto channels = board.Channels("/dev/dsp-data");
+    ASSERT_EQ(channels.size(), 1u);
+    Frame frame;
+    ASSERT_TRUE(loop.RunUntil([&] { return channels[0]->Receive(frame); }));
+    EXPECT_EQ(frame, (Frame{0x02, 0x01, 0x7F})); // SABME, a command from the network
+    auto b = Do(3, 6, [](LGCP::Command& c) {
+        auto& p = c.select_create().select_ats_qsig_b();
+        p.set_slot(5);
+        p.set_subslot(3);
+    });
+    ExpectAnswer(Exchange(b)[0], 3, 6);
+    EXPECT_EQ(dsp.BChannel(2), Slots::instance().Find(6)->GetTransmitChannel());
+    EXPECT_EQ(dsp.BChannel(0), -1);
+    EXPECT_EQ(dsp.BChannel(1), -1);
+}
+
+// A PRI link on a PSTN slot reports congestion when the 89th message waits
+// for the link to come up.
+TEST_F(SlotFields, PriLinkCongestionReport)
+{
+    ExpectAnswer(Exchange(CreateIsdn(1, 5, false, false, true))[0], 1, 5);
+    Connect(2, 5); // SABME, unanswered
+    for (unsigned i = 0; i < 88; ++i)
+        EXPECT_TRUE(client.Send(Encode(UserData(10 + i, 5, {0x08, 0x01, 0x01, 0x05}))));
+    auto got = Receive(88);
+    for (auto const& m : got)
+        EXPECT_FALSE(m.get_pdu().signal_isSelected());
+    got = Exchange(UserData(100, 5, {0x08, 0x01, 0x01, 0x05}), 2);
+    EXPECT_EQ(SELECTED(Response(got[0]), isdnLinkStatus).asInt(), LGCP::IsdnLinkStatus::congested);
+}
+
+
+// A frame that ends a gathering while nothing was gathered sends no signal.
+TEST_F(SlotFields, NothingGatheredNothingSent)
+{
+    ExpectAnswer(Exchange(CreateHdlc(1, 7, 1, 0x1234))[0], 1, 7);
+    int ts = Connect(2, 7);
+    ASSERT_TRUE(mcc.Inject(ts, {0x55, 0x55, 0x00, 1, 0})); // another address, unmarked
+    ExpectQuiet();
 }
 
 } // namespace
