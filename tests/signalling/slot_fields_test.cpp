@@ -23,17 +23,15 @@ LGCP::Message Ss7Log(unsigned seq, int slot, unsigned only)
 
 class SlotFields : public SlotLink {
 protected:
-    // Connects a source on E1 trunk 1, time slot 16 to the slot; the time
-    // slot of the channel it opened.
+    // Connects a source on E1 trunk 1, time slot 16 (slot 40 on) to the
+    // slot; the time slot of the channel it opened.
     int Connect(unsigned seq, int slot)
     {
-        Slots::instance().Enter(40, *new Line(1, 16));
-        ExpectAnswer(Exchange(test::Connect(seq, 40, {slot}))[0], seq, 40);
+        Slots::instance().Enter(40 + slot, *new Line(1, 16));
+        ExpectAnswer(Exchange(test::Connect(seq, 40 + slot, {slot}))[0], seq, 40 + slot);
         auto held = mcc.Timeslots();
         return held.empty() ? -1 : held.back();
     }
-    // Everything written to a time slot so far.
-    std::vector<Frame> All(int ts) { return mcc.Written(ts); }
 };
 
 TEST_F(SlotFields, Ss7CreateParametersAndLinkReport)
