@@ -147,4 +147,25 @@ TEST_F(LapdFields, RecoveryTraceLinesAtTheirLevels)
     }
 }
 
+// The network side's log lines carry each link's TEI, state and check;
+// the links write from log level 2, the layer from 1.
+TEST_F(LapdFields, NetworkSideLinkHeaders)
+{
+    for (unsigned log : {1u, 2u}) {
+        NtRig r;
+        test::Capture clog(std::clog);
+        r.nt->set_log(log);
+        r.nt->activate();
+        r.inject("FC FF 03 0F 01 01 01 FF"); // identity request: TEI 64
+        advance(10000);                      // the idle poll
+        r.inject("FC FF 03 0F 03 03 07 FF"); // verify request: a check
+        advance(2000);                       // unanswered
+        r.nt->deactivate();                  // every link, free ones too
+        std::string t = clog.text();
+        for (char const* line : {"LAPD(NT BRI):recieved identity request,TEI assigned:64", "[Tei=64,assigned]",
+                                 "[Tei=64,wait_answer]", "[Tei=64,wait_answer,check]", "[unassigned]:unassigned"})
+            EXPECT_EQ(t.find(line) != std::string::npos, log == 2 || line[0] == 'L') << line << "\n" << t;
+    }
+}
+
 } // namespace

@@ -56,4 +56,18 @@ TEST(Q931Bounds, CallingNumberOctet3aAndAChargeOfOneOctet)
     EXPECT_STREQ(text, "    GEA 10000001  Anzahl: \n");
 }
 
+// A cause of no octets prints its name and nothing of the next element;
+// a 1TR6 cause cut after its length prints nothing.
+TEST(Q931Bounds, ElementsCutShort)
+{
+    std::vector<unsigned char> f = {0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x81, 0x5A, 0x08, 0x00, 0xA1};
+    ISDN::dlogframe(f.data(), int(f.size()), 1);
+    EXPECT_NE(std::string(ISDN::logbuf).find("  Cause\n  Sending complete\n"), std::string::npos) << ISDN::logbuf;
+    char text[64];
+    std::vector<unsigned char> cause = {0x08, 0x05, 0x85};
+    ISDN::q931::Out o(text, sizeof text);
+    ISDN::q931::prcause_1tr6(o, ISDN::q931::Element{cause.data(), cause.data() + 2});
+    EXPECT_STREQ(text, "");
+}
+
 } // namespace
