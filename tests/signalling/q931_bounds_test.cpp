@@ -68,6 +68,26 @@ TEST(Q931Bounds, ElementsCutShort)
     ISDN::q931::Out o(text, sizeof text);
     ISDN::q931::prcause_1tr6(o, ISDN::q931::Element{cause.data(), cause.data() + 2});
     EXPECT_STREQ(text, "");
+    // Octet 3 alone gives the coding and location; a 1TR6 cause of two
+    // octets its location too.
+    f = {0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x81, 0x5A, 0x08, 0x01, 0x82};
+    ISDN::dlogframe(f.data(), int(f.size()), 1);
+    EXPECT_NE(std::string(ISDN::logbuf).find("  Cause\n    coding 00 location 0010\n"), std::string::npos)
+        << ISDN::logbuf;
+    cause = {0x08, 0x02, 0x01, 0x84};
+    ISDN::q931::Out o2(text, sizeof text);
+    ISDN::q931::prcause_1tr6(o2, ISDN::q931::Element{cause.data(), cause.data() + cause.size()});
+    EXPECT_EQ(std::string(text).rfind("    coding 00 location 0100\n", 0), 0u) << text;
+}
+
+// The trace buffer holds 1024 characters: a long frame's text is cut to
+// 1023 and its NUL.
+TEST(Q931Bounds, TraceBufferOf1024)
+{
+    std::vector<unsigned char> f(400, 0x28);
+    f[0] = 0x02, f[1] = 0x01, f[2] = 0x00, f[3] = 0x00;
+    EXPECT_EQ(ISDN::dlogframe(f.data(), int(f.size()), 1), 1023u);
+    EXPECT_EQ(std::string(ISDN::logbuf).size(), 1023u);
 }
 
 } // namespace

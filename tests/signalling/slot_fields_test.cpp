@@ -286,4 +286,18 @@ TEST_F(SlotFields, NothingGatheredNothingSent)
     ExpectQuiet();
 }
 
+// An empty frame from the device is no read error: the link goes on.
+TEST_F(SlotFields, EmptyFrameFromTheDevice)
+{
+    ExpectAnswer(Exchange(CreateIsdn(1, 5, false, false))[0], 1, 5);
+    int ts = Slots::instance().Find(5)->GetTransmitChannel();
+    ExpectAnswer(Exchange(Activate(2, 5))[0], 2, 5);
+    EXPECT_EQ(Written(ts, 1), (std::vector<Frame>{{0x00, 0x01, 0x7F}}));
+    ASSERT_TRUE(mcc.Inject(ts, {}));
+    ASSERT_TRUE(mcc.Inject(ts, {0x00, 0x01, 0x73})); // UA
+    auto got = Receive(2);
+    EXPECT_TRUE(Response(got[0]).isdnLinkInfo_isSelected());
+    EXPECT_TRUE(SignalOf(got[1]).activated_isSelected());
+}
+
 } // namespace
