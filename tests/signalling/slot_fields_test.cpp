@@ -300,4 +300,30 @@ TEST_F(SlotFields, EmptyFrameFromTheDevice)
     EXPECT_TRUE(SignalOf(got[1]).activated_isSelected());
 }
 
+// Connections both ways: a QSIG B channel to another; a PSTN SS7 slot whose
+// sending side is disconnected keeps its link.
+TEST_F(SlotFields, ConnectionsOfEitherSide)
+{
+    auto qsig = Do(1, 5, [](LGCP::Command& c) { c.select_create().select_ats_qsig().get_side().select_user(); });
+    ExpectAnswer(Exchange(qsig)[0], 1, 5);
+    for (int sub : {1, 2}) {
+        auto b = Do(2, 5 + sub, [&](LGCP::Command& c) {
+            auto& p = c.select_create().select_ats_qsig_b();
+            p.set_slot(5);
+            p.set_subslot(static_cast<unsigned>(sub));
+        });
+        ExpectAnswer(Exchange(b)[0], 2, 5 + sub);
+    }
+    ExpectAnswer(Exchange(test::Connect(3, 6, {7}))[0], 3, 6);
+    EXPECT_EQ(sw.Source(dsp.BChannel(1)), dsp.BChannel(0));
+
+    ExpectAnswer(Exchange(CreateSs7(4, 10, 1))[0], 4, 10);
+    Connect(5, 10);
+    Exchange(CreateE1(6, 11, 1, 17), 3);
+    ExpectAnswer(Exchange(test::Connect(7, 10, {11}))[0], 7, 10);
+    ExpectAnswer(Exchange(Disconnect(8, 11))[0], 8, 11);
+    ExpectQuiet();
+    EXPECT_EQ(mcc.Timeslots().size(), 1u);
+}
+
 } // namespace
