@@ -136,6 +136,7 @@ TEST_F(LapdFields, RecoveryTraceLinesAtTheirLevels)
         for (int i = 0; i < 4; ++i) // the fourth gives up on the enquiry
             advance(1000);
         ASSERT_EQ(r.link->get_state(), awaiting_establishment);
+        EXPECT_FALSE(r.link->variables().l3_initiated); // the link's own re-establishment
         r.inject("00 01 73");
         advance(10000);
         r.inject("00 01 01 01");
@@ -165,6 +166,18 @@ TEST_F(LapdFields, NetworkSideLinkHeaders)
         for (char const* line : {"LAPD(NT BRI):recieved identity request,TEI assigned:64", "[Tei=64,assigned]",
                                  "[Tei=64,wait_answer]", "[Tei=64,wait_answer,check]", "[unassigned]:unassigned"})
             EXPECT_EQ(t.find(line) != std::string::npos, log == 2 || line[0] == 'L') << line << "\n" << t;
+    }
+}
+
+// A UI frame is traced as such from log level 4.
+TEST_F(LapdFields, UiTraceFromLevelFour)
+{
+    for (unsigned log : {3u, 4u}) {
+        Rig r(Side::user, true, log);
+        test::Capture clog(std::clog);
+        r.inject(network_mgmt(0, 4, 127)); // check request
+        EXPECT_EQ(clog.text().find("): on_UI()\n") != std::string::npos, log == 4) << clog.text();
+        EXPECT_EQ(clog.text().find("on_UI() type=4 Ai=127") != std::string::npos, log == 4) << clog.text();
     }
 }
 

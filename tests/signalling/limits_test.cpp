@@ -113,6 +113,18 @@ TEST_F(LapdLimits, NetworkSideTeiRanges)
 
 using namespace ss7test;
 
+// A FISU whose FSN names a unit never received is answered by a negative
+// acknowledgement: the BIB inverted.
+TEST(Ss7Limits, FisuAheadOfTheLastUnitIsNacked)
+{
+    Clock clock;
+    Link l;
+    reach(l, clock, S::worked);
+    l.rx(su(127, true, 1, true));
+    EXPECT_EQ(l.wire.take(), std::vector<Bytes>{su(127, false, 127, true)});
+    EXPECT_EQ(l.slc->statistics()->bad_seq, 1u);
+}
+
 // LI 1 and 2 are link status units, 3 and up message units; a payload of 62
 // octets carries LI 62, one of 63 or more LI 63, and a received unit is
 // taken when its LI says so.

@@ -90,4 +90,17 @@ TEST(Q931Bounds, TraceBufferOf1024)
     EXPECT_EQ(std::string(ISDN::logbuf).size(), 1023u);
 }
 
+// The NI-1 bearer's transfer capabilities by their codes.
+TEST(Q931Bounds, Ni1TransferCapabilities)
+{
+    char text[128];
+    for (unsigned char v : {0x90, 0xA0}) {
+        std::vector<unsigned char> bearer = {0x04, 0x01, v};
+        ISDN::q931::Out o(text, sizeof text);
+        ISDN::q931::prbearer_ni1(o, ISDN::q931::Element{bearer.data(), bearer.data() + bearer.size()});
+        EXPECT_STREQ(text, v == 0x90 ? "    octet 3  10010000 3.1 kHz audio\n"
+                                     : "    octet 3  10100000 Unknown information-transfer capability\n");
+    }
+}
+
 } // namespace
