@@ -44,6 +44,12 @@ inline Bytes unhex(std::string const& s)
     return b;
 }
 
+// A TEI management frame from the network to the group TEI (C/R = 1).
+inline std::string network_mgmt(unsigned ri, unsigned type, unsigned ai)
+{
+    return "FE FF 03 0F " + hex({uint8_t(ri), uint8_t(ri >> 8), uint8_t(type), uint8_t(ai << 1 | 1)});
+}
+
 inline Packet packet(Bytes const& b, unsigned head = ISDN::lapd_head_room)
 {
     Packet p;

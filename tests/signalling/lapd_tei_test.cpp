@@ -16,10 +16,7 @@ class LapdTei : public Clocked
 {
 protected:
     // A network management frame to the group TEI (C/R = 1 from the network).
-    static std::string mgmt(unsigned ri, unsigned type, unsigned ai)
-    {
-        return "FE FF 03 0F " + hex({uint8_t(ri), uint8_t(ri >> 8), uint8_t(type), uint8_t(ai << 1 | 1)});
-    }
+    static std::string mgmt(unsigned ri, unsigned type, unsigned ai) { return network_mgmt(ri, type, ai); }
     static std::string request(Rig& r, unsigned type = 1, unsigned ai = 127)
     {
         return "FC FF 03 0F " + hex({uint8_t(r.link->ri()), uint8_t(r.link->ri() >> 8), uint8_t(type),

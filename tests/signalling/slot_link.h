@@ -4,6 +4,8 @@
 
 #include "tests/slots/tdm_link.h"
 
+#include "core/ctrl_srv.h"
+
 #include "signalling/hdlc_slot.h"
 #include "signalling/isdn_slot.h"
 #include "signalling/pstn_slot.h"
@@ -64,6 +66,36 @@ inline LGCP::Message Packages(unsigned seq, int slot, std::vector<std::vector<ch
         }
     });
 }
+
+inline const LGCP::IoctlResponse& Response(LGCP::Message const& m)
+{
+    return SELECTED(SignalOf(m), ioctl);
+}
+
+// Stands for the E1 service: trunk reports into the link.
+struct E1Reports : CtrlSrv::Service {
+    bool OnCommand(LGCP::Message const&) override { return false; }
+    void Send(int trunk, ACP::TrunkState::NamedNumber state)
+    {
+        LGCP::Signal signal;
+        ACP::TrunkStatus& status = signal.select_trunkStatus();
+        status.set_trunk(trunk);
+        status.get_state() = state;
+        SendSignal(-1, signal);
+    }
+};
+
+// A source slot on any trunk and time slot.
+struct Line : Slot {
+    Line(int trunk, int timeslot, int tdm = 8192 + 5)
+        : Slot(MapFactory::instance()), trunk(trunk), timeslot(timeslot), tdm(tdm) {}
+    const char* GetName() const override { return "line"; }
+    int GetTrunk() override { return trunk; }
+    int GetTrunkTimeSlot() override { return timeslot; }
+    bool IOnOutputStream() override { return true; }
+    int IGetTransmitChannel() override { return tdm; }
+    int trunk, timeslot, tdm;
+};
 
 // Every signalling slot kind made, reports seldom enough not to interleave.
 class SlotLink : public LinkFixture {

@@ -3,8 +3,6 @@
 
 #include "tests/signalling/slot_link.h"
 
-#include "core/ctrl_srv.h"
-
 namespace {
 
 using namespace tdmtest;
@@ -18,36 +16,6 @@ LGCP::Message RqBsn(unsigned seq, int slot)
 {
     return Ioctl(seq, slot, [](LGCP::IoctlParams& p) { p.select_ss7RqBSN(); });
 }
-
-const LGCP::IoctlResponse& Response(LGCP::Message const& m)
-{
-    return SELECTED(SignalOf(m), ioctl);
-}
-
-// Stands for the E1 service: trunk reports into the link.
-struct E1Reports : CtrlSrv::Service {
-    bool OnCommand(LGCP::Message const&) override { return false; }
-    void Send(int trunk, ACP::TrunkState::NamedNumber state)
-    {
-        LGCP::Signal signal;
-        ACP::TrunkStatus& status = signal.select_trunkStatus();
-        status.set_trunk(trunk);
-        status.get_state() = state;
-        SendSignal(-1, signal);
-    }
-};
-
-// A source slot on any trunk and time slot.
-struct Line : Slot {
-    Line(int trunk, int timeslot, int tdm = 8192 + 5)
-        : Slot(MapFactory::instance()), trunk(trunk), timeslot(timeslot), tdm(tdm) {}
-    const char* GetName() const override { return "line"; }
-    int GetTrunk() override { return trunk; }
-    int GetTrunkTimeSlot() override { return timeslot; }
-    bool IOnOutputStream() override { return true; }
-    int IGetTransmitChannel() override { return tdm; }
-    int trunk, timeslot, tdm;
-};
 
 class PstnSlots : public SlotLink {
 protected:
