@@ -1,6 +1,7 @@
 // BER encoder and decoder: the octets of the edge values, and every kind of
 // malformed input the decoder must refuse.
 #include "asn1/ber_decoder.h"
+#include "asn1/ber_encoder.h"
 #include "tests/asn1/helpers.h"
 
 namespace {
@@ -17,6 +18,8 @@ TEST(BerEncoder, EdgesBeyondTheVectors)
     bits.resize(3);
     bits.getData()[0] = char(0xFF);
     EXPECT_EQ(encoded(bits, BER), "030205e0");
+    EXPECT_EQ(getIntegerDataLength(0x7FFFFF), 3u);
+    EXPECT_EQ(getIntegerDataLength(-0x800001), 4u);
     // the number an unsigned range holds, not the negative int it is stored in
     EXPECT_EQ(encoded("Word", "2147483648", BER), "02050080000000");
     EXPECT_FALSE(decodes("Word", "0201ff", BER));
@@ -26,6 +29,7 @@ TEST(BerEncoder, EdgesBeyondTheVectors)
     INTEGER::InfoType const tag128 = {&INTEGER::create, ContextSpecificTag + 128, Unconstrained, 0, 4294967295u};
     EXPECT_EQ(encoded(INTEGER(5, &tag31), BER), "9f1f0105");
     EXPECT_EQ(encoded(INTEGER(5, &tag128), BER), "9f81000105");
+    EXPECT_EQ(getObjectLength(INTEGER(5, &tag128), ContextSpecificTag + 128), 5u);
 
     // A CHOICE field is wrapped in the field's constructed tag around the
     // alternative, which carries its own; a SEQUENCE field only takes the
@@ -35,12 +39,24 @@ TEST(BerEncoder, EdgesBeyondTheVectors)
     EXPECT_EQ(encoded("Grown", "{5,_,_,{T,_,_,2}}", BER), "300b800105a3068001ff830102");
 }
 
+TEST(BerEncoder, ValuesThatCannotBeSentFailAndWriteNothing)
+{
+    EXPECT_EQ(encoded(*BerTest::make("Pick"), BER), "failed");   // nothing selected
+    EXPECT_EQ(encoded(*BerTest::make("Holder"), BER), "failed"); // an open value holding nothing
+    EXPECT_EQ(encoded(BMPString(L"a\U00010000"), BER), "failed");
+    EXPECT_EQ(encoded("Oid", "o1", BER), "failed");    // one arc has no encoding
+    EXPECT_EQ(encoded("Oid", "o1.40", BER), "failed"); // would read back as 2.0
+    EXPECT_EQ(encoded("Oid", "o2.40", BER), "060178");
+}
+
 TEST(BerDecoder, PrimitiveContents)
 {
     EXPECT_TRUE(decodesTo("Flag", "01020001", "T", BER)); // lenient beyond X.690: the last octet decides
+    EXPECT_TRUE(decodesTo("Flag", "010100", "F", BER));
     EXPECT_TRUE(decodesTo("Bits", "030205a7", "b101", BER)); // unused bits dropped
     EXPECT_TRUE(decodesTo("Wide16", "1e0400410100", "w00410100", BER));
     // enumerated values are signed like integers
+    EXPECT_TRUE(decodesTo("Signed", "0a01ff", "-1", BER));
     EXPECT_TRUE(decodesTo("Colour", "0a0200ff", "255", BER));
     EXPECT_TRUE(decodesTo("Colour", "0a03000004", "4", BER));
     // the first subidentifier splits at 80, and for 2.4294967295 needs more
@@ -91,6 +107,7 @@ TEST(BerDecoder, HeadersOutOfRangeFail)
     EXPECT_FALSE(decodes("Octets", "1f908080808000", BER));
     EXPECT_FALSE(decodes("Octets", "1f8080", BER));
     EXPECT_FALSE(decodes("BigTag", "9f8148", BER));
+    EXPECT_TRUE(decodesTo("BigTag", "9f814800", "x", BER));
 }
 
 TEST(BerDecoder, SequenceFieldsAndEnds)
@@ -107,6 +124,9 @@ TEST(BerDecoder, SequenceFieldsAndEnds)
     // fields out of order, or an unknown one in a type without extensions
     EXPECT_FALSE(decodes("Pair", "3006830100" "8001ff", BER));
     EXPECT_FALSE(decodes("Pair", "30098001ff8301008401aa", BER));
+    // an empty SEQUENCE at the very end of the input
+    EXPECT_TRUE(decodesTo("Empty", "3000", "{_,_}", BER));
+    EXPECT_TRUE(decodesTo("Names", "3000", "[]", BER));
     // additions that our version of Grown does not know are skipped; a known
     // one that does not decode fails the value
     EXPECT_TRUE(decodesTo("Grown", "300c800105820107" "8402aabb" "8500", "{5,_,7,_}", BER));
@@ -122,6 +142,8 @@ TEST(BerDecoder, SequenceFieldsAndEnds)
 
 TEST(BerDecoder, ChoiceAlternativesByTag)
 {
+    EXPECT_TRUE(decodesTo("Alt", "8301ff", "2:T", BER));
+    EXPECT_TRUE(decodesTo("Nested", "1600", "0:1:s", BER));
     EXPECT_TRUE(decodesTo("Nested", "850107", "1:7", BER));
     EXPECT_FALSE(decodes("Alt", "0401aa", BER));      // no alternative has the tag
     EXPECT_FALSE(decodes("Nested", "840107", BER));
@@ -134,6 +156,12 @@ TEST(BerDecoder, ChoiceAlternativesByTag)
     ASSERT_TRUE(value);
     EXPECT_TRUE(static_cast<CHOICE&>(*value).isUnknownSelection());
     EXPECT_EQ(encoded(*value, BER), "failed");
+    // decoded again into the same value, nothing of the old selection stays
+    auto reused = built("PickExt", "0:5");
+    std::vector<char> const longTag = PerTest::fromHex("9f8480800000");
+    BERDecoder decoder(longTag.data(), longTag.data() + longTag.size(), nullptr);
+    ASSERT_TRUE(reused->accept(decoder));
+    EXPECT_TRUE(static_cast<CHOICE&>(*reused).isUnknownSelection());
     // an untagged optional CHOICE is present only when one of its
     // alternatives has the tag
     EXPECT_TRUE(decodesTo("Loose", "3003160161", "{_,1:s61}", BER));
@@ -169,6 +197,25 @@ TEST(BerDecoder, ListsAndOpenValues)
     EXPECT_EQ(encoded(*envelope, BER), "3008800101a103020105");
     EXPECT_FALSE(decodes("Envelope", "3009800101a10402010500", BER));
     EXPECT_FALSE(decodes("Envelope", "3008800101a103010105", BER));
+}
+
+// A kept open value's octets decode into a value later, from the buffer.
+TEST(BerDecoder, RevisitDecodesTheKeptOctets)
+{
+    struct Revisit : BERDecoder {
+        using BERDecoder::BERDecoder;
+        bool again(OpenData& v) { return revisit(v); }
+    };
+    std::vector<char> const octets = PerTest::fromHex("0201fb");
+    OpenData open;
+    Revisit decoder(octets.data(), octets.data() + octets.size(), nullptr);
+    ASSERT_TRUE(open.accept(decoder));
+    EXPECT_FALSE(decoder.again(open)); // no value to decode into yet
+    open.set_data(new INTEGER);
+    ASSERT_TRUE(decoder.again(open));
+    EXPECT_EQ(static_cast<INTEGER&>(open.get_data()).getValue(), -5);
+    open.get_buf().push_back(0);
+    EXPECT_FALSE(decoder.again(open)); // octets left over
 }
 
 } // namespace

@@ -105,6 +105,7 @@ TEST(PerDepartures, ExtensionMapCoversHeldAdditions)
 // carry more than the range holds is checked.
 TEST(PerDecoderFaults, NumbersBeyondTheirBoundsFail)
 {
+    EXPECT_TRUE(decodes("Int1024", "03ff"));
     EXPECT_FALSE(decodes("Int1024", "0400"));
     EXPECT_FALSE(decodes("Int1024", "ffff"));
     auto kept = built("Int1024", "7"); // a failed read leaves the number as it was
@@ -116,6 +117,7 @@ TEST(PerDecoderFaults, NumbersBeyondTheirBoundsFail)
     EXPECT_FALSE(decodes("Pick", "c0"));       // root index 3 of 3
     EXPECT_FALSE(decodes("Wide", "80ffffff")); // 3 octets holding more than the range
     EXPECT_FALSE(decodes("Wide", "c0ffffff")); // a count of 4 octets where 3 is the most
+    EXPECT_TRUE(decodes("Wide", "800464e7"));  // 399975: offset 287975
     EXPECT_FALSE(decodes("Digits", "1bb0"));   // index 11 of 11 characters
     EXPECT_FALSE(decodes("LowOnly", "0104"));  // below the lower bound
 }
@@ -131,6 +133,8 @@ TEST(PerEncoderFaults, NumbersOutsideTheModelAreRefused)
     EXPECT_EQ(encoded(*v), "04" "7fffffff");
     number.setValue(-1); // 4294967295 in the type's unsigned view
     EXPECT_EQ(encoded(*v), "failed");
+    // Beyond an extensible root the number goes signed and comes back the same.
+    EXPECT_EQ(encoded("ExtInt", "-1"), "8001ff");
 }
 
 // Every length is checked against the input left before it is used.
@@ -223,10 +227,15 @@ TEST(PerEncoderFaults, ValuesThatCannotBeSentFailAndWriteNothing)
     EXPECT_EQ(encoded(*BerTest::make("Pick")), "failed"); // nothing selected
 }
 
-// A value ends where its encoding ends; octets after it are ignored (the
-// Erlang vector tests add one to every vector).
+// A value ends where its encoding ends; octets after it are ignored, under
+// every rule.
 TEST(CoderEnv, OctetsAfterTheValueAreIgnored)
 {
+    auto exact = decoded("Pair", "a0000500");
+    auto longer = decoded("Pair", "a000050000ff");
+    ASSERT_TRUE(exact && longer);
+    EXPECT_TRUE(*exact == *longer);
+    EXPECT_TRUE(decodesTo("Flag", "8000", "T"));
     EXPECT_TRUE(decodes("Nothing", "00")); // a value of no bits is one octet
     EXPECT_TRUE(decodes("Nothing", ""));
     EXPECT_TRUE(decodes("Nothing", "01"));
@@ -234,6 +243,7 @@ TEST(CoderEnv, OctetsAfterTheValueAreIgnored)
     EXPECT_TRUE(decodes("Ping", ""));
     EXPECT_TRUE(decodes("Ping", "00"));
     EXPECT_EQ(encoded("Ping", "0:N"), "00");
+    EXPECT_TRUE(decodesTo("Pair", "300c8001ff810105" "82016e" "830102" "0500", "{T,5,s6e,2}", BER));
 }
 
 // The rule defaults to aligned PER; an unknown rule codes nothing and leaves
@@ -246,14 +256,17 @@ TEST(CoderEnv, RulesAndEntryPoints)
     std::vector<char> out;
     ASSERT_TRUE(env.encode(*pair, std::back_inserter(out)));
     EXPECT_EQ(PerTest::toHex(out), "e00005" "006e" "40");
+    EXPECT_EQ(encoded(*pair, BER), "300c8001ff810105" "82016e" "830102");
     EXPECT_EQ(encoded(*pair, Rule(3)), "failed");
     EXPECT_FALSE(decodeInto(*pair, "30038001ff", Rule(3)));
     EXPECT_TRUE(*pair == *built("Pair", "{T,5,s6e,2}"));
 
-    // the value-notation rule reads up to the value's end
     env.set_encodingRule(ASN1::CoderEnv::avn);
-    std::string const trailing = pair->asValueNotation() + " x";
+    std::string text;
+    ASSERT_TRUE(env.encode(*pair, std::back_inserter(text)));
+    EXPECT_EQ(text, "{\n  flag TRUE,\n  slot 5,\n  name \"n\",\n  colour blue\n}");
     auto back = BerTest::make("Pair");
+    std::string const trailing = text + " x";
     EXPECT_TRUE(env.decode(trailing.data(), trailing.data() + trailing.size(), *back, true));
     EXPECT_TRUE(*back == *pair);
 }
