@@ -86,6 +86,9 @@ TEST(ValueParser, IdentifierForms)
     auto oid = parsed("Oid", "{ iso(1) member-body (2) 840 113549 }");
     ASSERT_TRUE(oid);
     EXPECT_EQ(static_cast<OBJECT_IDENTIFIER&>(*oid).getArcs(), (std::vector<unsigned>{1, 2, 840, 113549}));
+    EXPECT_TRUE(parsesTo("Oid", "{ iso(1) 2 }", "o1.2"));
+    EXPECT_TRUE(parsesTo("Oid", "{ 1 iso(2) }", "o1.2"));
+    EXPECT_TRUE(parsesTo("Oid", "{ iso (1) 2 }", "o1.2"));
     EXPECT_TRUE(parsesTo("Oid", "{ 2 4294967295 }", "o2.4294967295"));
     EXPECT_FALSE(parses("Oid", "{ 2 4294967296 }"));
     EXPECT_FALSE(parses("Oid", "{ iso 2 }"));

@@ -39,6 +39,43 @@ TEST(BerEncoder, EdgesBeyondTheVectors)
     EXPECT_EQ(encoded("Grown", "{5,_,_,{T,_,_,2}}", BER), "300b800105a3068001ff830102");
 }
 
+// A length is one octet up to 127, then a count of the octets that hold
+// it; a tag number is in the identifier octet up to 30, then in base 128.
+TEST(BerLimits, LengthAndTagForms)
+{
+    struct Case {
+        unsigned size;
+        char const* head;
+    } const lengths[] = {{0, "0400"},       {127, "047f"},       {128, "048180"},        {255, "0481ff"},
+                         {256, "04820100"}, {300, "0482012c"}, {65535, "0482ffff"}, {65536, "0483010000"}};
+    for (auto const& l : lengths) {
+        std::string const contents(2 * l.size, '5');
+        std::string const hex = encoded("Octets", "x" + contents, BER);
+        EXPECT_EQ(hex.substr(0, std::string(l.head).size()), l.head) << l.size;
+        EXPECT_EQ(hex.size(), std::string(l.head).size() + contents.size()) << l.size;
+        EXPECT_TRUE(decodesTo("Octets", l.head + contents, "x" + contents, BER)) << l.size;
+    }
+    // a long form with more octets than it needs
+    EXPECT_TRUE(decodesTo("Octets", "0482000155", "x55", BER));
+
+    struct Tag {
+        unsigned number;
+        char const* head;
+    } const tags[] = {{30, "9e"},         {31, "9f1f"},         {127, "9f7f"},          {128, "9f8100"},
+                      {16383, "9fff7f"}, {16384, "9f818000"}, {65535, "9f83ff7f"}};
+    for (auto const& t : tags) {
+        INTEGER::InfoType const info = {&INTEGER::create, ContextSpecificTag + t.number, Unconstrained, 0,
+                                        4294967295u};
+        INTEGER v(-1, &info);
+        EXPECT_EQ(encoded(v, BER), std::string(t.head) + "01ff") << t.number;
+        EXPECT_EQ(getObjectLength(v, ContextSpecificTag + t.number), std::string(t.head).size() / 2 + 2)
+            << t.number;
+        INTEGER back(0, &info);
+        EXPECT_TRUE(decodeInto(back, std::string(t.head) + "01ff", BER)) << t.number;
+        EXPECT_EQ(back.getValue(), -1);
+    }
+}
+
 TEST(BerEncoder, ValuesThatCannotBeSentFailAndWriteNothing)
 {
     EXPECT_EQ(encoded(*BerTest::make("Pick"), BER), "failed");   // nothing selected
@@ -55,6 +92,7 @@ TEST(BerDecoder, PrimitiveContents)
     EXPECT_TRUE(decodesTo("Flag", "010100", "F", BER));
     EXPECT_TRUE(decodesTo("Bits", "030205a7", "b101", BER)); // unused bits dropped
     EXPECT_TRUE(decodesTo("Wide16", "1e0400410100", "w00410100", BER));
+    EXPECT_TRUE(decodesTo("Wide16", "1e06000000410000", "w000000410000", BER));
     // enumerated values are signed like integers
     EXPECT_TRUE(decodesTo("Signed", "0a01ff", "-1", BER));
     EXPECT_TRUE(decodesTo("Colour", "0a0200ff", "255", BER));

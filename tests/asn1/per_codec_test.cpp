@@ -296,3 +296,155 @@ TEST(PerCoderEnv, TypeConstrainedOpenValue)
 }
 
 } // namespace
+
+// The last value each range holds and the first it refuses, both ways; the
+// edges themselves are in the Erlang vectors.
+TEST(PerLimits, ConstrainedNumbers)
+{
+    struct Case {
+        char const *type, *last, *lastHex, *refused;
+    } const cases[] = {
+        {"Bit1", "1", "80", "2"},                 // range 2: one bit
+        {"Int7", "127", "fe", "128"},             // 7 bits
+        {"Int255", "255", "fe", "256"},           // range 255: 8 bits unaligned
+        {"Int256", "255", "ff", "256"},           // range 256: an aligned octet
+        {"Int1024", "1023", "03ff", "1024"},      // 16 bits
+        {"Int65536", "65535", "ffff", "65536"},   // 16 bits still
+        {"Int65537", "65536", "80010000", "65537"}, // a 2-bit count of 1..3 octets
+        {"Wide", "399975", "800464e7", "399976"},
+        {"Signed8", "127", "ff", "128"},
+        {"Word", "4294967295", "c0ffffffff", nullptr},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.type);
+        EXPECT_EQ(encoded(c.type, c.last), c.lastHex);
+        EXPECT_TRUE(decodesTo(c.type, c.lastHex, c.last));
+        if (c.refused) {
+            EXPECT_EQ(encoded(c.type, c.refused), "failed");
+        }
+    }
+    EXPECT_EQ(encoded("Int255", "1"), "00");
+    EXPECT_EQ(encoded("Int255", "0"), "failed");
+    EXPECT_EQ(encoded("Signed8", "-128"), "00");
+    EXPECT_EQ(encoded("Signed8", "-129"), "failed");
+    EXPECT_EQ(encoded("Wide", "112000"), "0000");
+    EXPECT_EQ(encoded("Wide", "111999"), "failed");
+    // The count of a range above 65536 grows at each octet boundary.
+    EXPECT_EQ(encoded("Int65537", "255"), "00ff");
+    EXPECT_EQ(encoded("Int65537", "256"), "400100");
+    EXPECT_TRUE(decodesTo("Int65537", "400100", "256"));
+    EXPECT_FALSE(decodes("Int65537", "80010001")); // 65537 in three octets
+    // An extensible root: its last value inside, the next one outside.
+    EXPECT_EQ(encoded("ExtInt", "100"), "64");
+    EXPECT_EQ(encoded("ExtInt", "101"), "800165");
+    EXPECT_EQ(encoded("ExtNeg", "-10"), "00");
+    EXPECT_EQ(encoded("ExtNeg", "-11"), "8001f5");
+}
+
+// Lengths: a constrained whole number while the upper bound is at most
+// 65535 (X.691 10.9.3.3), the general form above it.
+TEST(PerLimits, LengthsAndCounts)
+{
+    EXPECT_EQ(encoded("Octets64K", "xab"), "0001ab");
+    EXPECT_EQ(encoded("Octets64K1", "xab"), "01ab");
+    EXPECT_TRUE(decodesTo("Octets64K", "0001ab", "xab"));
+    EXPECT_EQ(encoded("Bytes64K", "[7]"), "000107");
+    EXPECT_TRUE(decodesTo("Bytes64K", "000107", "[7]"));
+    std::string const big(2 * 300, 'c');
+    EXPECT_EQ(encoded("Octets64K", "x" + big), "012c" + big);
+    EXPECT_EQ(encoded("Octets64K1", "x" + big), "812c" + big);
+
+    // The general form: one octet to 127, two from 128.
+    EXPECT_EQ(encoded("Octets", "x" + std::string(2 * 127, 'd')), "7f" + std::string(2 * 127, 'd'));
+    EXPECT_EQ(encoded("Octets", "x" + std::string(2 * 128, 'd')), "8080" + std::string(2 * 128, 'd'));
+
+    // Sizes at the ends of their ranges, and one past.
+    EXPECT_EQ(encoded("Octets10", "x" + std::string(20, 'e')), "a0" + std::string(20, 'e'));
+    EXPECT_EQ(encoded("Octets10", "x" + std::string(22, 'e')), "failed");
+    EXPECT_FALSE(decodes("Octets10", "b0" + std::string(22, 'e'))); // 11 in the 4-bit field
+    EXPECT_EQ(encoded("Name", "s" + std::string(128, '6')).substr(0, 4), "fc66");
+    EXPECT_EQ(encoded("Name", "s" + std::string(130, '6')), "failed");
+    std::string eight = "[s61";
+    for (int i = 1; i < 8; ++i)
+        eight += ",s61";
+    EXPECT_EQ(encoded("Names", eight + "]").substr(0, 4), "8000"); // 8 in 4 bits, then a 1 in 6
+    EXPECT_EQ(encoded("Names", eight + ",s61]"), "failed");
+    EXPECT_EQ(encoded("OctetsExt", "x01020304"), "6001020304"); // root bit, then 4 in 1..4
+    EXPECT_EQ(encoded("OctetsExt", "x0102030405"), "80050102030405");
+
+    // A string of up to 16384 units is read; one more is refused before
+    // anything is made for it.
+    EXPECT_TRUE(decodes("Octets64K", "4000" + std::string(2 * 16384, '1')));
+    EXPECT_FALSE(decodes("Octets64K", "4001" + std::string(2 * 16385, '1')));
+
+    // A list count of 128 is read, 129 is refused, also under a constraint.
+    EXPECT_TRUE(decodes("Bytes64K", "0080" + std::string(256, '0')));
+    EXPECT_FALSE(decodes("Bytes64K", "0081" + std::string(258, '0')));
+}
+
+// A normally small number is 6 bits up to 63, then an octet count and the
+// octets; an extension value v of an ENUMERATED goes as v + 1, then v in
+// 0..v.
+TEST(PerLimits, NormallySmallNumbers)
+{
+    struct Case {
+        char const *value, *hex;
+    } const cases[] = {
+        {"3", "84c0"},         // 4: 0000100, then 3 in 2 bits
+        {"62", "bff8"},        // 63: 0111111, then 62 in 6 bits
+        {"63", "c00140fc"},    // 64: 1, count 1, 0x40, then 63 in 6 bits
+        {"254", "c001fffe"},   // 255: one octet, then 254 in 8 bits
+        {"255", "c0020100ff"}, // 256: two octets, then 255 in an aligned octet
+    };
+    for (auto const& c : cases) {
+        EXPECT_EQ(encoded("Mode", c.value), c.hex) << c.value;
+        EXPECT_TRUE(decodesTo("Mode", c.hex, c.value)) << c.value;
+    }
+}
+
+// The contents of an OBJECT IDENTIFIER stand behind a one-octet count: 255
+// octets go, 256 do not.
+TEST(PerLimits, ObjectIdentifierContents)
+{
+    std::string oid = "o1.2", hex = "2a";
+    for (int i = 0; i < 254; ++i) {
+        oid += ".1";
+        hex += "01";
+    }
+    EXPECT_EQ(encoded("Oid", oid), "ff" + hex);
+    EXPECT_TRUE(decodesTo("Oid", "ff" + hex, oid));
+    EXPECT_EQ(encoded("Oid", oid + ".1"), "failed");
+}
+
+// An open value of 8191 octets has a two-octet count; one more is refused.
+TEST(PerLimits, OpenValueCount)
+{
+    std::string const most(2 * 8191, 'a');
+    EXPECT_EQ(encoded("Holder", "{x" + most + ",T}"), "9fff" + most + "80");
+    EXPECT_EQ(encoded("Holder", "{x" + most + "aa,T}"), "failed");
+    EXPECT_EQ(encoded("Holder", "{x" + std::string(2 * 127, 'b') + ",F}"), "7f" + std::string(2 * 127, 'b') + "00");
+    EXPECT_EQ(encoded("Holder", "{x" + std::string(2 * 128, 'b') + ",F}"),
+              "8080" + std::string(2 * 128, 'b') + "00");
+}
+
+// A BMP range is sent as the offset from its first character, in the
+// type's width; a character outside it is refused.
+TEST(PerLimits, BmpCharacterRange)
+{
+    static ASN1::BMPString::InfoType const latin = {&ASN1::BMPString::create, 30, ASN1::FixedConstraint, 1, 3,
+                                                    32, 255, 8, 8};
+    ASN1::BMPString w(L"a", &latin);
+    for (auto [c, hex] : std::initializer_list<std::pair<unsigned, char const*>>{
+             {32, "0000"}, {'a', "0041"}, {255, "00df"}, {31, "failed"}, {256, "failed"}}) {
+        w[0] = wchar_t(c);
+        EXPECT_EQ(encoded(w), hex) << c;
+    }
+    w = std::wstring{wchar_t(32), wchar_t(255), wchar_t(65)};
+    EXPECT_EQ(encoded(w), "8000df21");
+    ASN1::BMPString back(&latin);
+    ASSERT_TRUE(decodeInto(back, "8000df21"));
+    EXPECT_TRUE(back == w);
+    // unconstrained: the whole plane, U+0000 and U+FFFF included
+    EXPECT_EQ(encoded(ASN1::BMPString(std::wstring{wchar_t(0), wchar_t(0xFFFF)})), "020000ffff");
+    EXPECT_TRUE(decodesTo("Wide16", "020000ffff", "w0000ffff"));
+}

@@ -82,6 +82,24 @@ TEST(Strings, Ordering)
     EXPECT_EQ(PerTest::toHex(b.getData()), "8080");
     EXPECT_TRUE(b[8]);
     EXPECT_FALSE(b[9]);
+    // A bit set at or past the size is not there when the string grows, nor
+    // is one that a shrink cut off.
+    BIT_STRING grown;
+    grown.resize(3);
+    grown.set(3);
+    grown.set(2);
+    grown.resize(4);
+    EXPECT_FALSE(grown[3]);
+    EXPECT_TRUE(grown[2]);
+    grown.set(3);
+    grown.resize(3);
+    grown.resize(8);
+    EXPECT_FALSE(grown[3]);
+    EXPECT_EQ(PerTest::toHex(grown.getData()), "20");
+    grown.resize(16);
+    grown.set(15);
+    grown.set(16);
+    EXPECT_EQ(PerTest::toHex(grown.getData()), "2001");
     BIT_STRING shorter;
     shorter.resize(8);
     shorter.set(0);

@@ -229,3 +229,76 @@ TEST(Validity, ValuesAtTheirLimitsTraceNothing)
         clean(l);
     }
 }
+
+// Every field of a time at both ends of its range, and one past each.
+TEST(Validity, TimeFieldLimits)
+{
+    struct Case {
+        int year, month, day, hour, minute, second, mindiff;
+        bool valid;
+    } const cases[] = {
+        {1, 1, 1, 0, 0, 0, -720, true},    {9999, 12, 31, 24, 59, 59, 720, true},
+        {0, 1, 1, 0, 0, 0, 0, false},      {2024, 0, 1, 0, 0, 0, 0, false},
+        {2024, 13, 1, 0, 0, 0, 0, false},  {2024, 1, 0, 0, 0, 0, 0, false},
+        {2024, 1, 32, 0, 0, 0, 0, false},  {2024, 1, 1, -1, 0, 0, 0, false},
+        {2024, 1, 1, 25, 0, 0, 0, false},  {2024, 1, 1, 0, -1, 0, 0, false},
+        {2024, 1, 1, 0, 60, 0, 0, false},  {2024, 1, 1, 0, 0, -1, 0, false},
+        {2024, 1, 1, 0, 0, 60, 0, false},  {2024, 1, 1, 0, 0, 0, -721, false},
+        {2024, 1, 1, 0, 0, 0, 721, false},
+    };
+    for (auto const& c : cases) {
+        GeneralizedTime t(c.year, c.month, c.day, c.hour, c.minute, c.second, 0, c.mindiff, false);
+        SCOPED_TRACE(t.get());
+        EXPECT_VERDICT(t, c.valid, c.valid);
+        EXPECT_EQ(trace(t), c.valid ? "" : " This GeneralizedTime is not valid");
+    }
+}
+
+// Sizes at both ends of each range and one past, and the characters at the
+// ends of a BMP range.
+TEST(Validity, SizeLimitsOfEachKind)
+{
+    OCTET_STRING o(&octets1to4);
+    for (unsigned n : {0u, 1u, 4u, 5u}) {
+        o.resize(n);
+        EXPECT_VERDICT(o, n >= 1 && n <= 4, n >= 1 && n <= 4);
+    }
+    BIT_STRING b(&bits2to3ext);
+    for (unsigned n : {1u, 2u, 3u, 4u}) {
+        b.resize(n);
+        EXPECT_VERDICT(b, n >= 2, n >= 2 && n <= 3);
+    }
+    EXPECT_EQ(trace(b), "");
+    for (unsigned n : {0u, 1u, 64u, 65u}) {
+        auto name = asn1_test::built("Name", "s" + std::string(2 * n, '6'));
+        EXPECT_VERDICT(*name, n >= 1 && n <= 64, n >= 1 && n <= 64);
+    }
+    BMPString w(L"a", &latin);
+    for (unsigned c : {31u, 32u, 255u, 256u}) {
+        w[0] = wchar_t(c);
+        EXPECT_VERDICT(w, c >= 32 && c <= 255, c >= 32 && c <= 255);
+        EXPECT_EQ(w.first_illegal_at(), c >= 32 && c <= 255 ? 1u : 0u);
+    }
+    w = std::wstring(L"abc");
+    EXPECT_VERDICT(w, true, true);
+    w = std::wstring();
+    EXPECT_EQ(trace(w), " This BMPString has size 0 smaller than its lower bound 1");
+    SEQUENCE_OF_Base l(&slots1to2), e(&slots1to2ext);
+    for (unsigned n : {0u, 1u, 2u, 3u}) {
+        l.resize(n);
+        e.resize(n);
+        EXPECT_VERDICT(l, n >= 1 && n <= 2, n >= 1 && n <= 2);
+        EXPECT_VERDICT(e, n >= 1, n >= 1 && n <= 2);
+    }
+    ENUMERATED x(&extEnum);
+    for (int v : {5, 6}) {
+        x.setFromInt(v);
+        EXPECT_VERDICT(x, true, v <= 5);
+    }
+    for (unsigned v : {100u, 101u}) {
+        EXPECT_VERDICT(PercentExt(v), true, v <= 100);
+        EXPECT_VERDICT(Percent(v), v <= 100, v <= 100);
+    }
+    EXPECT_VERDICT(AtLeast5(4u), false, false);
+    EXPECT_VERDICT(AtLeast5(5u), true, true);
+}
