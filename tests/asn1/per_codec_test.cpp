@@ -222,6 +222,7 @@ TEST(PerEncoderFaults, ValuesThatCannotBeSentFailAndWriteNothing)
     EXPECT_EQ(encoded(*wide), "failed");
     EXPECT_EQ(encoded("Fixed", "8"), "failed");           // 7..7 cannot carry 8
     EXPECT_EQ(encoded("Pair", "{T,1024,_,0}"), "failed"); // nested field out of range
+    EXPECT_EQ(encoded("Grown", "{5,_,_,{T,1024,_,0}}"), "failed"); // so is one in an addition
     EXPECT_EQ(encoded("Name", "s"), "failed");            // SIZE (1..64)
     EXPECT_EQ(encoded("Digits", "s3161"), "failed");      // 'a' is no digit
     EXPECT_EQ(encoded(*BerTest::make("Pick")), "failed"); // nothing selected
