@@ -134,6 +134,16 @@ TEST_F(PacketTest, StringsCarryALengthByte)
     EXPECT_EQ(255, b[0]);
     EXPECT_EQ(big.substr(0, 255), b.pull_string());
     EXPECT_EQ(0x77, b.pull8());
+    // 255 bytes fit the length byte whole; 256 are cut to 255.
+    for (std::size_t n : {255u, 256u}) {
+        std::string const s(n, 'y');
+        Packet q = make({});
+        q.put(s);
+        EXPECT_EQ(256u, q.length()) << n;
+        EXPECT_EQ(255, q[0]) << n;
+        EXPECT_EQ(std::string(255, 'y'), q.pull_string()) << n;
+        EXPECT_TRUE(q.empty()) << n;
+    }
 }
 
 TEST_F(PacketTest, CopyOnWriteTakesOneBufferAndGivesItBack)
