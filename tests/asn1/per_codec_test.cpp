@@ -4,6 +4,7 @@
 #include "tests/asn1/helpers.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -377,6 +378,24 @@ TEST(PerLimits, LengthsAndCounts)
     // anything is made for it.
     EXPECT_TRUE(decodes("Octets64K", "4000" + std::string(2 * 16384, '1')));
     EXPECT_FALSE(decodes("Octets64K", "4001" + std::string(2 * 16385, '1')));
+    static ASN1::BIT_STRING::InfoType const bits64K = {&ASN1::BIT_STRING::create, 3, ASN1::FixedConstraint, 0, 65535};
+    static ASN1::AbstractString::InfoType const text64K = {
+        &ASN1::AbstractString::create, 22, ASN1::FixedConstraint, 0, 65535, ASN1::IA5StringSet, 128, 7, 7, 8};
+    static ASN1::BMPString::InfoType const wide64K = {&ASN1::BMPString::create, 30, ASN1::FixedConstraint, 0, 65535,
+                                                      0, 65535, 16, 16};
+    struct Kind {
+        void const* info;
+        unsigned octetsPerUnit, unitsPerOctet;
+    } const kinds[] = {{&bits64K, 1, 8}, {&text64K, 1, 1}, {&wide64K, 2, 1}};
+    for (auto const& k : kinds) {
+        for (unsigned n : {16384u, 16385u}) {
+            std::unique_ptr<ASN1::AbstractData> v(ASN1::AbstractData::create(k.info));
+            char length[5];
+            std::snprintf(length, sizeof length, "%04x", n);
+            std::size_t const octets = (n * k.octetsPerUnit + k.unitsPerOctet - 1) / k.unitsPerOctet;
+            EXPECT_EQ(decodeInto(*v, length + std::string(2 * octets, '2')), n == 16384) << n;
+        }
+    }
 
     // A list count of 128 is read, 129 is refused, also under a constraint.
     EXPECT_TRUE(decodes("Bytes64K", "0080" + std::string(256, '0')));
