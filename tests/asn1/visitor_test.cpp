@@ -23,10 +23,12 @@ TEST(Visitor, SequenceWalkFollowsHookCodes)
         {&Recorder::preRoots, Visitor::STOP, true, 1},
         {&Recorder::preRoots, Visitor::FAIL, false, 1},
         {&Recorder::preRoots, Visitor::NO_EXTENSION, true, 4},
+        {&Recorder::root, Visitor::NO_EXTENSION, true, all.size()}, // goes on as 3 does
         {&Recorder::root, Visitor::STOP, true, 2},
         {&Recorder::root, Visitor::FAIL, false, 2},
         {&Recorder::preExt, Visitor::STOP, true, 5},
         {&Recorder::preExt, Visitor::FAIL, false, 5},
+        {&Recorder::preExt, Visitor::NO_EXTENSION, true, 5},
         {&Recorder::known, Visitor::NO_EXTENSION, true, 6}, // ends the walk with success
         {&Recorder::known, Visitor::FAIL, false, 6},
     };
