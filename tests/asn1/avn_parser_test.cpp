@@ -68,6 +68,11 @@ TEST(ValueParser, NumbersNamesAndWords)
     EXPECT_FALSE(parses("LowOnly", "4294967295"));
     EXPECT_FALSE(parses("LowOnly", "2147483648"));
     EXPECT_FALSE(parses("Plain", "99999999999999999999999"));
+    // up to 18 digits are read, leading zeros too; a sign or letters alone are no number
+    EXPECT_TRUE(parsesTo("Word", "000000004294967295", "4294967295"));
+    EXPECT_FALSE(parses("Word", "0000000004294967295"));
+    for (char const* text : {"-", "x", "- 1", ""})
+        EXPECT_FALSE(parses("Plain", text)) << text;
     EXPECT_FALSE(parses("Plain", "9999999999999999999")); // past 64 bits: refused, not thrown
     EXPECT_FALSE(parses("Plain", "-999999999999999999"));
     EXPECT_FALSE(parses("Plain", "-"));

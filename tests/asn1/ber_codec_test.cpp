@@ -220,6 +220,8 @@ TEST(BerDecoder, ListsAndOpenValues)
     EXPECT_TRUE(*list == *built("Anys", "[x0400,x0403aabbcc]"));
     EXPECT_EQ(encoded(*list, BER), "30070400" "0403aabbcc");
     EXPECT_FALSE(decodes("Anys", "30020000", BER));
+    EXPECT_FALSE(decodes("Anys", "30020480", BER)); // indefinite length
+    EXPECT_FALSE(decodes("Anys", "300204ff", BER)); // reserved length octet
     EXPECT_FALSE(decodes("Anys", "3004" "0000" "0000", BER));
     // a tagged open value holds exactly one complete element
     EXPECT_FALSE(decodes("Holder", "3005a0008101ff", BER));
