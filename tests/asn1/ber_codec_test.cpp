@@ -184,6 +184,8 @@ TEST(BerDecoder, ChoiceAlternativesByTag)
     EXPECT_TRUE(decodesTo("Nested", "1600", "0:1:s", BER));
     EXPECT_TRUE(decodesTo("Nested", "850107", "1:7", BER));
     EXPECT_FALSE(decodes("Alt", "0401aa", BER));      // no alternative has the tag
+    EXPECT_FALSE(decodes("Pick", "830100", BER));     // [3] of three alternatives
+    EXPECT_TRUE(decodesTo("Pick", "800105", "0:5", BER));
     EXPECT_FALSE(decodes("Pick", "8000", BER));       // the alternative's number has no octets
     EXPECT_FALSE(decodes("Nested", "840107", BER));
     EXPECT_FALSE(decodes("Pick", "830105", BER));

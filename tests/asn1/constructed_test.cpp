@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -56,6 +57,13 @@ TEST(Sequence, BitMapLayout)
     m.set(9);
     m.set(10); // beyond the count: ignored
     EXPECT_EQ(PerTest::toHex(m.getData()), "8040");
+    // the octets as a writable range, as the decoders fill them
+    auto& octets = m.getData();
+    ASSERT_EQ(octets.end() - octets.begin(), 2);
+    std::fill(octets.begin(), octets.end(), char(0xFF));
+    EXPECT_TRUE(m[9]);
+    octets[0] = char(0x80);
+    octets[1] = 0x40;
     m.clear(0);
     EXPECT_FALSE(m[0]);
     // bits cut off by a shrink do not come back with a grow

@@ -372,6 +372,10 @@ TEST(PerLimits, LengthsAndCounts)
     EXPECT_EQ(encoded("Names", eight + "]").substr(0, 4), "8000"); // 8 in 4 bits, then a 1 in 6
     EXPECT_EQ(encoded("Names", eight + ",s61]"), "failed");
     EXPECT_EQ(encoded("OctetsExt", "x01020304"), "6001020304"); // root bit, then 4 in 1..4
+    EXPECT_EQ(encoded("Bits20", "b" + std::string(20, '1')), "a0fffff0"); // 20 in 5 bits, then a block
+    EXPECT_EQ(encoded("Bits20", "b" + std::string(21, '1')), "failed");
+    EXPECT_EQ(encoded("Bits12", "b" + std::string(11, '1')), "failed");
+    EXPECT_EQ(encoded("Bits12", "b" + std::string(13, '1')), "failed");
     EXPECT_EQ(encoded("OctetsExt", "x0102030405"), "80050102030405");
 
     // A string of up to 16384 units is read; one more is refused before
