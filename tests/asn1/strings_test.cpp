@@ -74,6 +74,19 @@ TEST(Strings, Ordering)
     EXPECT_GT(IA5String("\xe9").compare(IA5String("z")), 0); // characters unsigned
     EXPECT_LT(BMPString(L"a").compare(BMPString(L"\uffff")), 0);
 
+    // identifiers arc by arc, unsigned, then the shorter first
+    auto oid = [](std::initializer_list<unsigned> arcs) {
+        OBJECT_IDENTIFIER o;
+        for (unsigned a : arcs)
+            o.append(a);
+        return o;
+    };
+    EXPECT_LT(oid({1}).compare(oid({1, 2, 840})), 0);
+    EXPECT_GT(oid({1, 2, 840}).compare(oid({1})), 0);
+    EXPECT_LT(oid({1, 2, 840}).compare(oid({1, 3})), 0);
+    EXPECT_LT(oid({2, 5}).compare(oid({2, 4294967295u})), 0);
+    EXPECT_EQ(oid({0, 9}).compare(oid({0, 9})), 0);
+
     BIT_STRING b;
     b.resize(9);
     b.set(0);
