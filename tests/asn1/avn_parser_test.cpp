@@ -99,6 +99,8 @@ TEST(ValueParser, IdentifierForms)
     EXPECT_FALSE(parses("Oid", "{ iso 2 }"));
     EXPECT_FALSE(parses("Oid", "{ 1 2"));
     EXPECT_FALSE(parses("Oid", "1 2 }"));
+    // read into a value that holds arcs, the text replaces them, as a decode
+    // into a reused value does under every rule
     auto value = built("Oid", "o1.2.3");
     ASSERT_TRUE(value->setFromValueNotation("{ 0 9 }"));
     EXPECT_TRUE(*value == *built("Oid", "o0.9"));
