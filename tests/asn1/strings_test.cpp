@@ -148,6 +148,13 @@ TEST(Strings, GeneralizedTimeText)
     EXPECT_EQ(GeneralizedTime("20240131120000+0100").compare(GeneralizedTime("20240131120000-0200")), 0);
     EXPECT_LT(GeneralizedTime("20240131120000+0100").compare(GeneralizedTime("20240131120000Z")), 0);
     EXPECT_LT(GeneralizedTime("20240131120000").compare(GeneralizedTime("20240131120001")), 0);
+    // every field takes part, from the year down to the milliseconds
+    for (char const* later : {"20250131120000.500", "20240231120000.500", "20240201120000.500", "20240131130000.500",
+                              "20240131120100.500", "20240131120001.500", "20240131120000.501"}) {
+        GeneralizedTime const base("20240131120000.500"), other(later);
+        EXPECT_LT(base.compare(other), 0) << later;
+        EXPECT_GT(other.compare(base), 0) << later;
+    }
 
     GeneralizedTime fromT;
     fromT.set_time_t(86400 + 3661);

@@ -281,6 +281,15 @@ TEST(Validity, SizeLimitsOfEachKind)
     }
     w = std::wstring(L"abc");
     EXPECT_VERDICT(w, true, true);
+    // at either end of the size range the bad character is what is wrong
+    for (std::wstring text : {std::wstring{wchar_t(300)}, std::wstring{L'a', L'b', wchar_t(300)}}) {
+        w = text;
+        EXPECT_EQ(trace(w), " The character '300' is not valid for the string");
+    }
+    EXPECT_EQ(trace(*asn1_test::built("Name", "s80")), " The character '\\x80' is not valid for the string");
+    EXPECT_EQ(trace(*asn1_test::built("Name", "s" + std::string(126, '6') + "80")),
+              " The character '\\x80' is not valid for the string");
+    EXPECT_EQ(trace(*asn1_test::built("Digits", "s3132333435363761")), " The character 'a' is not valid for the string");
     w = std::wstring();
     EXPECT_EQ(trace(w), " This BMPString has size 0 smaller than its lower bound 1");
     SEQUENCE_OF_Base l(&slots1to2), e(&slots1to2ext);
@@ -300,5 +309,9 @@ TEST(Validity, SizeLimitsOfEachKind)
         EXPECT_VERDICT(Percent(v), v <= 100, v <= 100);
     }
     EXPECT_VERDICT(AtLeast5(4u), false, false);
+    // an upper bound above the int range is written as the unsigned number it is
+    using Big = Constrained_INTEGER<FixedConstraint, 0, 3000000000u>;
+    EXPECT_VERDICT(Big(3000000000u), true, true);
+    EXPECT_EQ(trace(Big(3000000001u)), " The INTEGER value 3000000001 is greater than upper bound 3000000000");
     EXPECT_VERDICT(AtLeast5(5u), true, true);
 }
