@@ -1,6 +1,7 @@
 // Aligned-PER wire cases that Erlang cannot check for us: where our links
 // depart from X.691, the decoder's limits, and input a peer must not get
 // past.
+#include "asn1/per_decoder.h"
 #include "tests/asn1/helpers.h"
 
 #include <algorithm>
@@ -471,4 +472,25 @@ TEST(PerLimits, BmpCharacterRange)
     // unconstrained: the whole plane, U+0000 and U+FFFF included
     EXPECT_EQ(encoded(ASN1::BMPString(std::wstring{wchar_t(0), wchar_t(0xFFFF)})), "020000ffff");
     EXPECT_TRUE(decodesTo("Wide16", "020000ffff", "w0000ffff"));
+}
+
+// A saved place is gone back to as it was, and never past the input's end.
+TEST(PerDecoderFaults, RollbackStaysInTheInput)
+{
+    std::vector<char> const octets = PerTest::fromHex("a5c3");
+    ASN1::PERDecoder d(octets.data(), octets.data() + octets.size(), nullptr);
+    unsigned v;
+    ASSERT_TRUE(d.decodeMultiBit(12, v));
+    d.rollback({0, 4, true}); // the fifth bit of the first octet
+    EXPECT_EQ(d.getBitsLeft(), 12u);
+    ASSERT_TRUE(d.decodeMultiBit(8, v));
+    EXPECT_EQ(v, 0x5cu);
+    d.rollback({0, 0, false}); // nothing saved: stays
+    EXPECT_EQ(d.getBitsLeft(), 4u);
+    d.rollback({2, 4, true}); // a place at the end has no bits left
+    EXPECT_TRUE(d.atEnd());
+    EXPECT_EQ(d.getBitsLeft(), 0u);
+    EXPECT_FALSE(d.decodeMultiBit(4, v));
+    d.rollback({9, 8, true});
+    EXPECT_EQ(d.getBitsLeft(), 0u);
 }
