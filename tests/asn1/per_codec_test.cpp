@@ -227,6 +227,9 @@ TEST(PerEncoderFaults, ValuesThatCannotBeSentFailAndWriteNothing)
     EXPECT_EQ(encoded("Grown", "{5,_,_,{T,1024,_,0}}"), "failed"); // so is one in an addition
     EXPECT_EQ(encoded("Name", "s"), "failed");            // SIZE (1..64)
     EXPECT_EQ(encoded("Digits", "s3161"), "failed");      // 'a' is no digit
+    // characters of eight bits go as a block, unlooked-at
+    EXPECT_EQ(encoded("Text", "s41ff"), "0241ff");
+    EXPECT_EQ(encoded("Name", "s41ff"), "0441ff");
     EXPECT_EQ(encoded(*BerTest::make("Pick")), "failed"); // nothing selected
 }
 
@@ -479,6 +482,7 @@ TEST(PerDecoderFaults, RollbackStaysInTheInput)
 {
     std::vector<char> const octets = PerTest::fromHex("a5c3");
     ASN1::PERDecoder d(octets.data(), octets.data() + octets.size(), nullptr);
+    EXPECT_TRUE(d.aligned()); // the only variant the links use
     unsigned v;
     ASSERT_TRUE(d.decodeMultiBit(12, v));
     d.rollback({0, 4, true}); // the fifth bit of the first octet

@@ -37,6 +37,11 @@ TEST(Strings, AlphabetsAndWidthsOfEachKind)
         std::unique_ptr<AbstractData> v(AbstractData::create(&k.info));
         auto& s = dynamic_cast<AbstractString&>(*v);
         EXPECT_EQ(s.getTag(), k.tag);
+        // no size constraint: an empty string is as valid as any
+        EXPECT_EQ(s.getConstraintType(), Unconstrained);
+        EXPECT_EQ(s.getLowerLimit(), 0);
+        EXPECT_EQ(s.getUpperLimit(), 4294967295u);
+        EXPECT_TRUE(s.isStrictlyValid());
         ASSERT_EQ(s.getCharacterSetSize(), k.set.size());
         EXPECT_EQ(std::string(s.getCharacterSet(), s.getCharacterSetSize()), k.set);
         EXPECT_EQ(s.getCharacterSet()[s.getCharacterSetSize()], '\0');
@@ -46,6 +51,17 @@ TEST(Strings, AlphabetsAndWidthsOfEachKind)
     }
     BMPString b;
     EXPECT_EQ(b.getTag(), 30u);
+    EXPECT_EQ(b.getLowerLimit(), 0);
+    EXPECT_EQ(b.getUpperLimit(), 4294967295u);
+    EXPECT_TRUE(b.isStrictlyValid());
+    for (void const* info : {&BIT_STRING::theInfo, &OCTET_STRING::theInfo}) {
+        std::unique_ptr<AbstractData> v(AbstractData::create(info));
+        auto& c = dynamic_cast<ConstrainedObject&>(*v);
+        EXPECT_EQ(c.getConstraintType(), Unconstrained);
+        EXPECT_EQ(c.getLowerLimit(), 0);
+        EXPECT_EQ(c.getUpperLimit(), 4294967295u);
+        EXPECT_TRUE(v->isStrictlyValid());
+    }
     EXPECT_EQ(b.getFirstChar(), 0);
     EXPECT_EQ(b.getLastChar(), 65535);
     EXPECT_EQ(b.getNumBits(true), 16u);
