@@ -159,6 +159,8 @@ TEST(PerDecoderFaults, LengthsBeyondTheInputFail)
              {"Grown", "828180090101"},     // extension addition of 9 octets
              {"Grown", "828180010201"},     // a known addition must fit in its own length
              {"Plain", "05"},               // more octets than a number holds
+             {"Plain", ""},                 // no count at all
+             {"Plain", "c0"},               // a fragmented count
          })
         EXPECT_FALSE(decodes(type, hex)) << type << " " << hex;
 }
@@ -423,6 +425,10 @@ TEST(PerLimits, NormallySmallNumbers)
         {"63", "c00140fc"},    // 64: 1, count 1, 0x40, then 63 in 6 bits
         {"254", "c001fffe"},   // 255: one octet, then 254 in 8 bits
         {"255", "c0020100ff"}, // 256: two octets, then 255 in an aligned octet
+        {"65534", "c002fffffffe"},                // 65535: two octets, then 16 bits
+        {"65535", "c003010000ffff"},              // 65536: three octets
+        {"16777214", "c003ffffff80fffffe"},       // 2^24 - 1: three octets; then a count of 3 (10), 3 octets
+        {"16777215", "c00401000000" "80ffffff"},  // 2^24: four octets
     };
     for (auto const& c : cases) {
         EXPECT_EQ(encoded("Mode", c.value), c.hex) << c.value;
@@ -497,4 +503,24 @@ TEST(PerDecoderFaults, RollbackStaysInTheInput)
     EXPECT_FALSE(d.decodeMultiBit(4, v));
     d.rollback({9, 8, true});
     EXPECT_EQ(d.getBitsLeft(), 0u);
+}
+
+// A range of 255 values is a bit field that follows the bit before it; one
+// of 256 starts on an octet.
+TEST(PerLimits, BitFieldUpToARangeOf255)
+{
+    static void const* const fields[] = {&ASN1::BOOLEAN::theInfo, &ASN1::Constrained_INTEGER<ASN1::FixedConstraint,
+                                                                                             1, 255>::theInfo,
+                                         &ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 255>::theInfo};
+    static int const ids[] = {-1, -1, -1};
+    static char const* const names[] = {"flag", "n", "octet"};
+    static const ASN1::SEQUENCE::InfoType info = {&ASN1::SEQUENCE::create, 16, false, fields, ids, 3, 0, 0,
+                                                  nullptr, nullptr, names};
+    ASN1::SEQUENCE value(&info);
+    static_cast<ASN1::BOOLEAN&>(*value.getField(0)) = true;
+    static_cast<ASN1::INTEGER&>(*value.getField(1)).setValue(255);
+    static_cast<ASN1::INTEGER&>(*value.getField(2)).setValue(255);
+    EXPECT_EQ(encoded(value), "ff00" "ff"); // 1, 254 in 8 bits, then an aligned octet
+    ASN1::SEQUENCE back(&info);
+    EXPECT_TRUE(decodeInto(back, "ff00ff") && back == value);
 }

@@ -58,6 +58,17 @@ TEST(ConstVisitor, WalkOffersPresentFieldsOnly)
     s.includeOptionalField(OPT_X1, X1);
     EXPECT_EQ(walk(), (Calls{"root 0", "root 2", "preExt", "known 3", "known 5"}));
 
+    // an extension part refused fails the walk before any addition
+    struct Refuses : ConstRecorder {
+        bool preVisitExtensions(SEQUENCE const& v) override
+        {
+            ConstRecorder::preVisitExtensions(v);
+            return false;
+        }
+    } refuses;
+    EXPECT_FALSE(static_cast<SEQUENCE const&>(s).accept(refuses));
+    EXPECT_EQ(refuses.calls, (Calls{"root 0", "root 2", "preExt"}));
+
     // a present field without an object is a broken value, not a crash
     s.optionalMap().set(OPT_O1);
     ConstRecorder r;
