@@ -152,6 +152,8 @@ TEST(ValueParser, SequencesChoicesAndLists)
     EXPECT_FALSE(parses("Bytes", "{ 1"));
     EXPECT_TRUE(parsesTo("Holder", "{ body '0401AA'H, tail TRUE }", "{x0401aa,T}"));
     EXPECT_FALSE(parses("Holder", "{ body 5, tail TRUE }"));
+    EXPECT_FALSE(parses("Holder", "{ body '0G'H, tail TRUE }"));
+    EXPECT_FALSE(parses("Holder", "{ body '0A'X, tail TRUE }"));
 }
 
 TEST(ValueParser, StreamOperator)

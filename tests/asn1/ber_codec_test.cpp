@@ -240,6 +240,7 @@ TEST(BerDecoder, ListsAndOpenValues)
     EXPECT_EQ(encoded(*envelope, BER), "3008800101a103020105");
     EXPECT_FALSE(decodes("Envelope", "3009800101a10402010500", BER));
     EXPECT_FALSE(decodes("Envelope", "3008800101a103010105", BER));
+    EXPECT_FALSE(decodes("Envelope", "3007800101a1020200", BER)); // a number of no octets
 }
 
 // A kept open value's octets decode into a value later, from the buffer.

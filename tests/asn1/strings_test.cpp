@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -129,6 +131,10 @@ TEST(Strings, Ordering)
     grown.set(15);
     grown.set(16);
     EXPECT_EQ(PerTest::toHex(grown.getData()), "2001");
+    BIT_STRING first = b;
+    first.getData()[0] = 0;
+    EXPECT_GT(b.compare(first), 0); // the first octet decides too
+    EXPECT_FALSE(b == first);
     BIT_STRING shorter;
     shorter.resize(8);
     shorter.set(0);
@@ -175,4 +181,17 @@ TEST(Strings, GeneralizedTimeText)
     GeneralizedTime fromT;
     fromT.set_time_t(86400 + 3661);
     EXPECT_EQ(fromT.get(), "19700102010101");
+    // to a time_t as a local time, each field in its place
+    for (auto [text, fields] : {std::pair<char const*, std::array<int, 6>>{"20240131120000", {2024, 1, 31, 12, 0, 0}},
+                                {"19991231235958.5Z", {1999, 12, 31, 23, 59, 58}}}) {
+        std::tm t{};
+        t.tm_year = fields[0] - 1900;
+        t.tm_mon = fields[1] - 1;
+        t.tm_mday = fields[2];
+        t.tm_hour = fields[3];
+        t.tm_min = fields[4];
+        t.tm_sec = fields[5];
+        t.tm_isdst = -1;
+        EXPECT_EQ(GeneralizedTime(text).get_time_t(), std::mktime(&t)) << text;
+    }
 }
