@@ -103,6 +103,7 @@ bool AVNDecoder::readLetters(std::string& word)
 
 bool AVNDecoder::readNumber(long long& n)
 {
+    n = 0; // defined even when no number is there
     bool const negative = skipSpace() == '-';
     if (negative)
         strm.get();

@@ -190,7 +190,7 @@ bool PERDecoder::decodeInteger(INTEGER& value)
         return false;
     if (extension || type == Unconstrained || type == PartiallyConstrained) {
         // Two's complement in a general-form count of octets.
-        unsigned octets;
+        unsigned octets = 0;
         if (decodeLength(0, 0xFFFFFFFF, octets) < 0 || octets > 4)
             return false;
         unsigned bits = 0;

@@ -66,6 +66,9 @@ void BIT_STRING::set(unsigned i, bool v)
 void BIT_STRING::resize(unsigned n)
 {
     data_.resize((std::size_t(n) + 7) / 8, 0);
+    // Bits a shrink cut off must not come back with the next grow.
+    if (n % 8)
+        data_.back() = char(static_cast<unsigned char>(data_.back()) & (0xFF00 >> (n % 8)));
     bits_ = n;
 }
 

@@ -162,9 +162,16 @@ inline OutEscaped escaped(std::string_view v)
     return OutEscaped(v, false);
 }
 
-inline OutEscaped quoted(std::string_view v)
+// What quoted() gives: the escaped text between double quotes.
+class OutQuoted : public OutEscaped
 {
-    return OutEscaped(v, true);
+public:
+    explicit OutQuoted(std::string_view v) : OutEscaped(v, true) {}
+};
+
+inline OutQuoted quoted(std::string_view v)
+{
+    return OutQuoted(v);
 }
 
 // The log-line prefix of an object: its PutHeader(std::ostream&) const.

@@ -36,6 +36,8 @@ ENUMERATED::InfoType const Sparse = {&ENUMERATED::create, 10, false, 10, SparseN
 OCTET_STRING::InfoType const Octets10 = {&OCTET_STRING::create, 4, FixedConstraint, 0, 10};
 OCTET_STRING::InfoType const Octets3 = {&OCTET_STRING::create, 4, FixedConstraint, 3, 3};
 OCTET_STRING::InfoType const OctetsExt = {&OCTET_STRING::create, 4, ExtendableConstraint, 1, 4};
+OCTET_STRING::InfoType const Octets64K = {&OCTET_STRING::create, 4, FixedConstraint, 0, 65535};
+OCTET_STRING::InfoType const Octets64K1 = {&OCTET_STRING::create, 4, FixedConstraint, 0, 65536};
 
 AbstractString::InfoType const Name = {&AbstractString::create, 22, FixedConstraint, 1, 64, IA5StringSet, 128, 7, 7, 8};
 AbstractString::InfoType const Short = {&AbstractString::create, 22, FixedConstraint, 0, 2, IA5StringSet, 128, 7, 7, 8};
@@ -48,6 +50,7 @@ BIT_STRING::InfoType const Bits20 = {&BIT_STRING::create, 3, FixedConstraint, 0,
 
 SEQUENCE_OF_Base::InfoType const Bytes = {&SEQUENCE_OF_Base::create, 16, Unconstrained, 0, NoUpper, &Int256::theInfo};
 SEQUENCE_OF_Base::InfoType const Names = {&SEQUENCE_OF_Base::create, 16, FixedConstraint, 0, 8, &Name};
+SEQUENCE_OF_Base::InfoType const Bytes64K = {&SEQUENCE_OF_Base::create, 16, FixedConstraint, 0, 65535, &Int256::theInfo};
 
 void const* const PairInfos[] = {&BOOLEAN::theInfo, &Int1024::theInfo, &Name, &Colour};
 int const PairIds[] = {-1, 0, 1, -1};
@@ -139,6 +142,7 @@ std::map<std::string, void const*> const tables = {
     {"Names", &Names}, {"Pair", &Pair}, {"Grown", &Grown}, {"Pick", &Pick}, {"PickExt", &PickExt},
     {"Single", &Single}, {"Holder", &Holder}, {"Picks", &Picks}, {"Deep", &Deep}, {"Counted", &Counted},
     {"Wrapped", &Wrapped}, {"Ping", &Ping}, {"Tail", &Tail}, {"Extras", &Extras},
+    {"Octets64K", &Octets64K}, {"Octets64K1", &Octets64K1}, {"Bytes64K", &Bytes64K}, {"WideEnds", &BMPString::theInfo},
 };
 
 } // namespace

@@ -35,9 +35,16 @@ void roundTrip(AbstractData const& value)
 
 TEST(ValueParser, DigitStrings)
 {
-    EXPECT_TRUE(parsesTo("Bits", "'ABC'H", "b101010111100"));
+    auto octets = parsed("Octets", "'0A FF'H");
+    ASSERT_TRUE(octets);
+    EXPECT_EQ(PerTest::toHex(static_cast<OCTET_STRING&>(*octets)), "0aff");
+    auto bits = parsed("Bits", "'ABC'H");
+    ASSERT_TRUE(bits);
+    EXPECT_EQ(static_cast<BIT_STRING&>(*bits).size(), 12u);
+    EXPECT_EQ(PerTest::toHex(static_cast<BIT_STRING&>(*bits).getData()), "abc0");
     EXPECT_TRUE(parsesTo("Octets", "'ABC'H", "xabc0"));
     EXPECT_TRUE(parsesTo("Octets", "'1 0\n1'B", "xa0"));
+    EXPECT_TRUE(parsesTo("Octets", "''H", "x"));
     EXPECT_FALSE(parses("Octets", "'0G'H"));
     EXPECT_FALSE(parses("Bits", "'102'B"));
     EXPECT_FALSE(parses("Octets", "'0A'X"));
@@ -61,6 +68,11 @@ TEST(ValueParser, NumbersNamesAndWords)
     EXPECT_FALSE(parses("LowOnly", "4294967295"));
     EXPECT_FALSE(parses("LowOnly", "2147483648"));
     EXPECT_FALSE(parses("Plain", "99999999999999999999999"));
+    // up to 18 digits are read, leading zeros too; a sign or letters alone are no number
+    EXPECT_TRUE(parsesTo("Word", "000000004294967295", "4294967295"));
+    EXPECT_FALSE(parses("Word", "0000000004294967295"));
+    for (char const* text : {"-", "x", "- 1", ""})
+        EXPECT_FALSE(parses("Plain", text)) << text;
     EXPECT_FALSE(parses("Plain", "9999999999999999999")); // past 64 bits: refused, not thrown
     EXPECT_FALSE(parses("Plain", "-999999999999999999"));
     EXPECT_FALSE(parses("Plain", "-"));
@@ -74,13 +86,34 @@ TEST(ValueParser, NumbersNamesAndWords)
     EXPECT_FALSE(parses("Picks", "{ small 3 }"));
 }
 
+TEST(ValueParser, IdentifierForms)
+{
+    auto oid = parsed("Oid", "{ iso(1) member-body (2) 840 113549 }");
+    ASSERT_TRUE(oid);
+    EXPECT_EQ(static_cast<OBJECT_IDENTIFIER&>(*oid).getArcs(), (std::vector<unsigned>{1, 2, 840, 113549}));
+    EXPECT_TRUE(parsesTo("Oid", "{ iso(1) 2 }", "o1.2"));
+    EXPECT_TRUE(parsesTo("Oid", "{ 1 iso(2) }", "o1.2"));
+    EXPECT_TRUE(parsesTo("Oid", "{ iso (1) 2 }", "o1.2"));
+    EXPECT_TRUE(parsesTo("Oid", "{ 2 4294967295 }", "o2.4294967295"));
+    EXPECT_FALSE(parses("Oid", "{ 2 4294967296 }"));
+    EXPECT_FALSE(parses("Oid", "{ iso 2 }"));
+    EXPECT_FALSE(parses("Oid", "{ 1 2"));
+    EXPECT_FALSE(parses("Oid", "1 2 }"));
+    // read into a value that holds arcs, the text replaces them, as a decode
+    // into a reused value does under every rule
+    auto value = built("Oid", "o1.2.3");
+    ASSERT_TRUE(value->setFromValueNotation("{ 0 9 }"));
+    EXPECT_TRUE(*value == *built("Oid", "o0.9"));
+}
+
 // Quotes, backslashes and control characters are escaped by the printer and
-// undone here (the vectors' random texts hold them); BMP text outside the
-// locale comes as quadruples.
+// undone here; BMP text outside the locale comes as quadruples.
 TEST(ValueParser, EscapedAndWideStrings)
 {
+    roundTrip(IA5String(std::string("a\"b\\c\nd\te\rf\x01g\x7fh", 15)));
     roundTrip(IA5String(std::string("\0", 1)));
-    roundTrip(BMPString(L"a\"\\\u0430\uffff\u0000x"));
+    roundTrip(BMPString(L"a\"\\"));
+    roundTrip(BMPString(L"\u0430\uffff\u0000x"));
     EXPECT_TRUE(parsesTo("Wide16", "{{ 0, 0, 4, 48}, { 0, 0, 0, 65}}", "w04300041"));
     EXPECT_FALSE(parses("Wide16", "{{ 0, 1, 4, 48}}"));
     EXPECT_FALSE(parses("Wide16", "{{ 0, 0, 256, 0}}"));
@@ -119,6 +152,8 @@ TEST(ValueParser, SequencesChoicesAndLists)
     EXPECT_FALSE(parses("Bytes", "{ 1"));
     EXPECT_TRUE(parsesTo("Holder", "{ body '0401AA'H, tail TRUE }", "{x0401aa,T}"));
     EXPECT_FALSE(parses("Holder", "{ body 5, tail TRUE }"));
+    EXPECT_FALSE(parses("Holder", "{ body '0G'H, tail TRUE }"));
+    EXPECT_FALSE(parses("Holder", "{ body '0A'X, tail TRUE }"));
 }
 
 TEST(ValueParser, StreamOperator)
@@ -161,6 +196,8 @@ TEST(ValueParser, OtherKindsRoundTrip)
                                                      entries, 2};
     for (int v : {4, -1, 5, -7})
         roundTrip(IntegerWithNamedNumber(v, &named));
+    roundTrip(*built("Colour", "9"));
+    roundTrip(*built("Oid", "o0.0"));
     roundTrip(OBJECT_IDENTIFIER());
 }
 

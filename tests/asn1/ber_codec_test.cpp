@@ -1,6 +1,7 @@
 // BER encoder and decoder: the octets of the edge values, and every kind of
 // malformed input the decoder must refuse.
 #include "asn1/ber_decoder.h"
+#include "asn1/ber_encoder.h"
 #include "tests/asn1/helpers.h"
 
 namespace {
@@ -17,6 +18,8 @@ TEST(BerEncoder, EdgesBeyondTheVectors)
     bits.resize(3);
     bits.getData()[0] = char(0xFF);
     EXPECT_EQ(encoded(bits, BER), "030205e0");
+    EXPECT_EQ(getIntegerDataLength(0x7FFFFF), 3u);
+    EXPECT_EQ(getIntegerDataLength(-0x800001), 4u);
     // the number an unsigned range holds, not the negative int it is stored in
     EXPECT_EQ(encoded("Word", "2147483648", BER), "02050080000000");
     EXPECT_FALSE(decodes("Word", "0201ff", BER));
@@ -26,6 +29,7 @@ TEST(BerEncoder, EdgesBeyondTheVectors)
     INTEGER::InfoType const tag128 = {&INTEGER::create, ContextSpecificTag + 128, Unconstrained, 0, 4294967295u};
     EXPECT_EQ(encoded(INTEGER(5, &tag31), BER), "9f1f0105");
     EXPECT_EQ(encoded(INTEGER(5, &tag128), BER), "9f81000105");
+    EXPECT_EQ(getObjectLength(INTEGER(5, &tag128), ContextSpecificTag + 128), 5u);
 
     // A CHOICE field is wrapped in the field's constructed tag around the
     // alternative, which carries its own; a SEQUENCE field only takes the
@@ -35,12 +39,62 @@ TEST(BerEncoder, EdgesBeyondTheVectors)
     EXPECT_EQ(encoded("Grown", "{5,_,_,{T,_,_,2}}", BER), "300b800105a3068001ff830102");
 }
 
+// A length is one octet up to 127, then a count of the octets that hold
+// it; a tag number is in the identifier octet up to 30, then in base 128.
+TEST(BerLimits, LengthAndTagForms)
+{
+    struct Case {
+        unsigned size;
+        char const* head;
+    } const lengths[] = {{0, "0400"},       {127, "047f"},       {128, "048180"},        {255, "0481ff"},
+                         {256, "04820100"}, {300, "0482012c"}, {65535, "0482ffff"}, {65536, "0483010000"}};
+    for (auto const& l : lengths) {
+        std::string const contents(2 * l.size, '5');
+        std::string const hex = encoded("Octets", "x" + contents, BER);
+        EXPECT_EQ(hex.substr(0, std::string(l.head).size()), l.head) << l.size;
+        EXPECT_EQ(hex.size(), std::string(l.head).size() + contents.size()) << l.size;
+        EXPECT_TRUE(decodesTo("Octets", l.head + contents, "x" + contents, BER)) << l.size;
+    }
+    // a long form with more octets than it needs
+    EXPECT_TRUE(decodesTo("Octets", "0482000155", "x55", BER));
+
+    struct Tag {
+        unsigned number;
+        char const* head;
+    } const tags[] = {{30, "9e"},         {31, "9f1f"},         {127, "9f7f"},          {128, "9f8100"},
+                      {16383, "9fff7f"}, {16384, "9f818000"}, {65535, "9f83ff7f"}};
+    for (auto const& t : tags) {
+        INTEGER::InfoType const info = {&INTEGER::create, ContextSpecificTag + t.number, Unconstrained, 0,
+                                        4294967295u};
+        INTEGER v(-1, &info);
+        EXPECT_EQ(encoded(v, BER), std::string(t.head) + "01ff") << t.number;
+        EXPECT_EQ(getObjectLength(v, ContextSpecificTag + t.number), std::string(t.head).size() / 2 + 2)
+            << t.number;
+        INTEGER back(0, &info);
+        EXPECT_TRUE(decodeInto(back, std::string(t.head) + "01ff", BER)) << t.number;
+        EXPECT_EQ(back.getValue(), -1);
+    }
+}
+
+TEST(BerEncoder, ValuesThatCannotBeSentFailAndWriteNothing)
+{
+    EXPECT_EQ(encoded(*BerTest::make("Pick"), BER), "failed");   // nothing selected
+    EXPECT_EQ(encoded(*BerTest::make("Holder"), BER), "failed"); // an open value holding nothing
+    EXPECT_EQ(encoded(BMPString(L"a\U00010000"), BER), "failed");
+    EXPECT_EQ(encoded("Oid", "o1", BER), "failed");    // one arc has no encoding
+    EXPECT_EQ(encoded("Oid", "o1.40", BER), "failed"); // would read back as 2.0
+    EXPECT_EQ(encoded("Oid", "o2.40", BER), "060178");
+}
+
 TEST(BerDecoder, PrimitiveContents)
 {
     EXPECT_TRUE(decodesTo("Flag", "01020001", "T", BER)); // lenient beyond X.690: the last octet decides
+    EXPECT_TRUE(decodesTo("Flag", "010100", "F", BER));
     EXPECT_TRUE(decodesTo("Bits", "030205a7", "b101", BER)); // unused bits dropped
     EXPECT_TRUE(decodesTo("Wide16", "1e0400410100", "w00410100", BER));
+    EXPECT_TRUE(decodesTo("Wide16", "1e06000000410000", "w000000410000", BER));
     // enumerated values are signed like integers
+    EXPECT_TRUE(decodesTo("Signed", "0a01ff", "-1", BER));
     EXPECT_TRUE(decodesTo("Colour", "0a0200ff", "255", BER));
     EXPECT_TRUE(decodesTo("Colour", "0a03000004", "4", BER));
     // the first subidentifier splits at 80, and for 2.4294967295 needs more
@@ -91,6 +145,7 @@ TEST(BerDecoder, HeadersOutOfRangeFail)
     EXPECT_FALSE(decodes("Octets", "1f908080808000", BER));
     EXPECT_FALSE(decodes("Octets", "1f8080", BER));
     EXPECT_FALSE(decodes("BigTag", "9f8148", BER));
+    EXPECT_TRUE(decodesTo("BigTag", "9f814800", "x", BER));
 }
 
 TEST(BerDecoder, SequenceFieldsAndEnds)
@@ -107,6 +162,9 @@ TEST(BerDecoder, SequenceFieldsAndEnds)
     // fields out of order, or an unknown one in a type without extensions
     EXPECT_FALSE(decodes("Pair", "3006830100" "8001ff", BER));
     EXPECT_FALSE(decodes("Pair", "30098001ff8301008401aa", BER));
+    // an empty SEQUENCE at the very end of the input
+    EXPECT_TRUE(decodesTo("Empty", "3000", "{_,_}", BER));
+    EXPECT_TRUE(decodesTo("Names", "3000", "[]", BER));
     // additions that our version of Grown does not know are skipped; a known
     // one that does not decode fails the value
     EXPECT_TRUE(decodesTo("Grown", "300c800105820107" "8402aabb" "8500", "{5,_,7,_}", BER));
@@ -122,8 +180,13 @@ TEST(BerDecoder, SequenceFieldsAndEnds)
 
 TEST(BerDecoder, ChoiceAlternativesByTag)
 {
+    EXPECT_TRUE(decodesTo("Alt", "8301ff", "2:T", BER));
+    EXPECT_TRUE(decodesTo("Nested", "1600", "0:1:s", BER));
     EXPECT_TRUE(decodesTo("Nested", "850107", "1:7", BER));
     EXPECT_FALSE(decodes("Alt", "0401aa", BER));      // no alternative has the tag
+    EXPECT_FALSE(decodes("Pick", "830100", BER));     // [3] of three alternatives
+    EXPECT_TRUE(decodesTo("Pick", "800105", "0:5", BER));
+    EXPECT_FALSE(decodes("Pick", "8000", BER));       // the alternative's number has no octets
     EXPECT_FALSE(decodes("Nested", "840107", BER));
     EXPECT_FALSE(decodes("Pick", "830105", BER));
     EXPECT_FALSE(decodes("Tagged", "62038001f9", BER)); // the CHOICE's own tag is wrong
@@ -134,6 +197,12 @@ TEST(BerDecoder, ChoiceAlternativesByTag)
     ASSERT_TRUE(value);
     EXPECT_TRUE(static_cast<CHOICE&>(*value).isUnknownSelection());
     EXPECT_EQ(encoded(*value, BER), "failed");
+    // decoded again into the same value, nothing of the old selection stays
+    auto reused = built("PickExt", "0:5");
+    std::vector<char> const longTag = PerTest::fromHex("9f8480800000");
+    BERDecoder decoder(longTag.data(), longTag.data() + longTag.size(), nullptr);
+    ASSERT_TRUE(reused->accept(decoder));
+    EXPECT_TRUE(static_cast<CHOICE&>(*reused).isUnknownSelection());
     // an untagged optional CHOICE is present only when one of its
     // alternatives has the tag
     EXPECT_TRUE(decodesTo("Loose", "3003160161", "{_,1:s61}", BER));
@@ -153,6 +222,8 @@ TEST(BerDecoder, ListsAndOpenValues)
     EXPECT_TRUE(*list == *built("Anys", "[x0400,x0403aabbcc]"));
     EXPECT_EQ(encoded(*list, BER), "30070400" "0403aabbcc");
     EXPECT_FALSE(decodes("Anys", "30020000", BER));
+    EXPECT_FALSE(decodes("Anys", "30020480", BER)); // indefinite length
+    EXPECT_FALSE(decodes("Anys", "300204ff", BER)); // reserved length octet
     EXPECT_FALSE(decodes("Anys", "3004" "0000" "0000", BER));
     // a tagged open value holds exactly one complete element
     EXPECT_FALSE(decodes("Holder", "3005a0008101ff", BER));
@@ -169,6 +240,26 @@ TEST(BerDecoder, ListsAndOpenValues)
     EXPECT_EQ(encoded(*envelope, BER), "3008800101a103020105");
     EXPECT_FALSE(decodes("Envelope", "3009800101a10402010500", BER));
     EXPECT_FALSE(decodes("Envelope", "3008800101a103010105", BER));
+    EXPECT_FALSE(decodes("Envelope", "3007800101a1020200", BER)); // a number of no octets
+}
+
+// A kept open value's octets decode into a value later, from the buffer.
+TEST(BerDecoder, RevisitDecodesTheKeptOctets)
+{
+    struct Revisit : BERDecoder {
+        using BERDecoder::BERDecoder;
+        bool again(OpenData& v) { return revisit(v); }
+    };
+    std::vector<char> const octets = PerTest::fromHex("0201fb");
+    OpenData open;
+    Revisit decoder(octets.data(), octets.data() + octets.size(), nullptr);
+    ASSERT_TRUE(open.accept(decoder));
+    EXPECT_FALSE(decoder.again(open)); // no value to decode into yet
+    open.set_data(new INTEGER);
+    ASSERT_TRUE(decoder.again(open));
+    EXPECT_EQ(static_cast<INTEGER&>(open.get_data()).getValue(), -5);
+    open.get_buf().push_back(0);
+    EXPECT_FALSE(decoder.again(open)); // octets left over
 }
 
 } // namespace

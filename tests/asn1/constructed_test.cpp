@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -12,6 +13,11 @@ using namespace fixtures;
 TEST(Sequence, OptionalAndExtensionPresence)
 {
     SEQUENCE s(&extInfo);
+    ASSERT_EQ(s.fieldCount(), 7u);
+    ASSERT_NE(s.getField(M), nullptr); // a new value holds its mandatory fields only
+    for (unsigned opt = 0; opt < 8; ++opt)
+        EXPECT_FALSE(s.hasOptionalField(opt)) << opt;
+    EXPECT_EQ(s.optionalMap().size(), 2u);
     EXPECT_EQ(s.extensionMap().size(), 0u);
 
     // extension addition 3 (optional index numOptional + 3, field numRootFields + 3)
@@ -34,6 +40,37 @@ TEST(Sequence, OptionalAndExtensionPresence)
     s.removeOptionalField(40); // beyond both maps
     EXPECT_EQ(s.compare(before), 0);
     EXPECT_EQ(s.extensionMap().size(), 4u);
+
+    // createField makes the object without touching presence
+    AbstractData* x1 = s.createField(X1);
+    EXPECT_NE(x1, nullptr);
+    EXPECT_EQ(s.createField(X1), x1);
+    EXPECT_FALSE(s.hasOptionalField(OPT_X1));
+}
+
+TEST(Sequence, BitMapLayout)
+{
+    SEQUENCE::BitMap m;
+    m.resize(10);
+    ASSERT_EQ(m.getData().size(), 2u);
+    m.set(0);
+    m.set(9);
+    m.set(10); // beyond the count: ignored
+    EXPECT_EQ(PerTest::toHex(m.getData()), "8040");
+    // the octets as a writable range, as the decoders fill them
+    auto& octets = m.getData();
+    ASSERT_EQ(octets.end() - octets.begin(), 2);
+    std::fill(octets.begin(), octets.end(), char(0xFF));
+    EXPECT_TRUE(m[9]);
+    octets[0] = char(0x80);
+    octets[1] = 0x40;
+    m.clear(0);
+    EXPECT_FALSE(m[0]);
+    // bits cut off by a shrink do not come back with a grow
+    m.resize(9);
+    m.resize(10);
+    EXPECT_FALSE(m[9]);
+    EXPECT_FALSE(m.any());
 }
 
 // The octet layout is the one the Erlang vectors' presence maps show.
@@ -60,12 +97,17 @@ TEST(Sequence, BitMapBeyondItsInlineOctets)
     EXPECT_TRUE(small[69]);
     EXPECT_EQ(copy.size(), 2u);
     EXPECT_TRUE(copy[1]);
+    copy = small;
+    EXPECT_TRUE(copy[64]);
 
     m.resize(65);
     m.resize(120);
     EXPECT_TRUE(m[64]);
     EXPECT_FALSE(m[69]); // cut off by the shrink
     EXPECT_FALSE(m[119]);
+    m.resize(0);
+    m.resize(16);
+    EXPECT_FALSE(m.any());
 
     // An extension map that grows far through the accessors.
     SEQUENCE s(&extInfo);
@@ -76,7 +118,7 @@ TEST(Sequence, BitMapBeyondItsInlineOctets)
     EXPECT_FALSE(t.hasOptionalField(2 + 99));
 }
 
-TEST(Sequence, DefaultExtensions)
+TEST(Sequence, DefaultExtensionsAndTags)
 {
     static unsigned char const defaults[] = {0x40 | 0x01}; // addition 1, and a bit past the count
     static void const* const fields[] = {&INTEGER::theInfo, &BOOLEAN::theInfo, &Null::theInfo};
@@ -90,6 +132,15 @@ TEST(Sequence, DefaultExtensions)
     EXPECT_TRUE(s.hasOptionalField(1));
     EXPECT_EQ(s.getField(1), nullptr);
     EXPECT_NE(s.getField(2), nullptr);
+    EXPECT_EQ(s.tagMode(), 0);
+    EXPECT_EQ(s.getFieldTag(2), 0x800002u); // automatic: context tag of the index
+
+    static const SEQUENCE::InfoType ownTags = {&SEQUENCE::create, 16, false, fields, ids, 1, 2, 0,
+                                               nullptr, &SEQUENCE::defaultTag, names};
+    SEQUENCE o(&ownTags);
+    EXPECT_EQ(o.tagMode(), 2);
+    EXPECT_EQ(o.getFieldTag(0), 2u);
+    EXPECT_EQ(o.getFieldTag(2), 5u);
 }
 
 namespace {
@@ -139,7 +190,8 @@ TEST(Sequence, CompareCopyAndAssign)
     SEQUENCE a(&extInfo), b(&extInfo);
     EXPECT_EQ(a.compare(b), 0);
     boolean(a.includeOptionalField(OPT_O1, O1)) = true;
-    EXPECT_NE(a.compare(b), 0); // present against absent
+    EXPECT_EQ(a.compare(b), 1); // present against absent
+    EXPECT_EQ(b.compare(a), -1);
     boolean(b.includeOptionalField(OPT_O1, O1)) = true;
     EXPECT_EQ(a.compare(b), 0);
 
@@ -165,6 +217,9 @@ TEST(Sequence, CompareCopyAndAssign)
     EXPECT_EQ(integer(c.getField(M)).getValue(), 99);
     a = c;
     EXPECT_EQ(integer(a.getField(M)).getValue(), 99);
+    std::unique_ptr<AbstractData> clone(a.clone());
+    EXPECT_EQ(clone->compare(a), 0);
+
     SEQUENCE d(&extInfo);
     d.swap(a);
     EXPECT_EQ(integer(d.getField(M)).getValue(), 99);
@@ -180,10 +235,14 @@ TEST(Choice, SelectionNumbers)
     EXPECT_EQ(c.getSelection(), nullptr);
 
     ASSERT_TRUE(c.select(1));
+    EXPECT_EQ(c.getSelectionTag(), 0x800001u);
+    EXPECT_STREQ(c.getSelectionName(), "b");
     integer(c.getSelection()) = 12;
     AbstractData* v = c.getSelection();
     EXPECT_TRUE(c.select(1));
     EXPECT_EQ(c.getSelection(), v); // kept
+    ASSERT_TRUE(c.select(4));
+    EXPECT_NE(dynamic_cast<SEQUENCE*>(c.getSelection()), nullptr);
 
     for (int unknown : {5, -2, -7}) {
         EXPECT_FALSE(c.select(unknown));
@@ -204,7 +263,7 @@ TEST(Choice, CompareAndCopy)
     EXPECT_EQ(a.compare(b), 0); // both unselected
     a.select(1);
     b.select(4);
-    EXPECT_NE(a.compare(b), 0);
+    EXPECT_EQ(a.compare(b), -3);
     b.select(1);
     integer(b.getSelection()) = 5;
     EXPECT_LT(a.compare(b), 0);
@@ -236,8 +295,9 @@ TEST(SequenceOf, ResizeCompareAndCopies)
     ASSERT_EQ(l.size(), 1u);
     EXPECT_EQ(&l.at(0), first);
 
-    EXPECT_NE(ints({1, 2}).compare(ints({1, 2, 3})), 0);
-    EXPECT_NE(ints({1, 5}).compare(ints({1, 2, 5})), 0);
+    EXPECT_EQ(ints({1, 2}).compare(ints({1, 2, 3})), -1);
+    EXPECT_GT(ints({1, 5}).compare(ints({1, 2, 3})), 0);
+    EXPECT_EQ(ints({}).compare(ints({})), 0);
 
     SEQUENCE_OF_Base src = ints({1, 2});
     SEQUENCE_OF_Base copy(src);
@@ -278,6 +338,7 @@ TEST(SequenceOf, TypedViewCleanAndPushBack)
 {
     using List = SEQUENCE_OF<INTEGER>;
     List l;
+    EXPECT_EQ(SET_OF<BOOLEAN>().getTag(), 17u);
     INTEGER x(4);
     l.push_back(x);
     x = 5;
@@ -312,15 +373,16 @@ TEST(OpenType, CompareAndCopy)
     EXPECT_EQ(a.compare(b), 0);
     a.grab(octets("ab"));
     b.grab(octets("abc"));
-    EXPECT_NE(a.compare(b), 0);
+    EXPECT_EQ(a.compare(b), -1);
     a.grab(octets("ap"));
     b.grab(octets("ab"));
-    EXPECT_NE(a.compare(b), 0);
+    EXPECT_EQ(a.compare(b), 14);
 
     OpenData empty, withData(new INTEGER(3), &OpenData::theInfo);
-    EXPECT_NE(a.compare(empty), 0);
-    EXPECT_NE(withData.compare(a), 0);
-    EXPECT_NE(withData.compare(OpenData(new INTEGER(4), &OpenData::theInfo)), 0);
+    EXPECT_EQ(a.compare(empty), -1); // octets only before empty
+    EXPECT_EQ(empty.compare(a), -1);
+    EXPECT_EQ(withData.compare(a), 1);
+    EXPECT_LT(withData.compare(OpenData(new INTEGER(4), &OpenData::theInfo)), 0);
 
     OpenData both(a);
     both.set_data(new INTEGER(1));

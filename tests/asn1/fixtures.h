@@ -42,7 +42,48 @@ ASN1::SEQUENCE_OF_Base ints(std::initializer_list<int> values);
 
 using Calls = std::vector<std::string>;
 
-// The read-only walk of a SEQUENCE.
+// Records the entries and hooks it is called with, and answers the SEQUENCE
+// hooks with scripted codes.
+class Recorder : public ASN1::Visitor {
+public:
+    int preRoots = CONTINUE, root = CONTINUE, preExt = CONTINUE, known = CONTINUE;
+    Calls calls;
+
+protected:
+    int note(std::string what, int code = true)
+    {
+        calls.push_back(what);
+        return code;
+    }
+    bool do_visit(ASN1::Null&) override { return note("null"); }
+    bool do_visit(ASN1::BOOLEAN&) override { return note("boolean"); }
+    bool do_visit(ASN1::INTEGER&) override { return note("integer"); }
+    bool do_visit(ASN1::ENUMERATED&) override { return note("enumerated"); }
+    bool do_visit(ASN1::OBJECT_IDENTIFIER&) override { return note("oid"); }
+    bool do_visit(ASN1::OCTET_STRING&) override { return note("octets"); }
+    bool do_visit(ASN1::BIT_STRING&) override { return note("bits"); }
+    bool do_visit(ASN1::AbstractString&) override { return note("string"); }
+    bool do_visit(ASN1::BMPString&) override { return note("bmp"); }
+    bool do_visit(ASN1::CHOICE&) override { return note("choice"); }
+    bool do_visit(ASN1::SEQUENCE_OF_Base&) override { return note("list"); }
+    bool do_visit(ASN1::OpenData&) override { return note("open"); }
+    bool do_revisit(ASN1::OpenData&) override { return note("reopen"); }
+    bool do_visit(ASN1::TypeConstrainedOpenData&) override { return note("typed-open"); }
+    bool do_visit(ASN1::GeneralizedTime&) override { return note("time"); }
+    int preVisitExtensionRoots(ASN1::SEQUENCE&) override { return note("preRoots", preRoots); }
+    int visitExtensionRoot(ASN1::SEQUENCE&, int index, int id) override
+    {
+        return note("root " + std::to_string(index) + " " + std::to_string(id), root);
+    }
+    int preVisitExtensions(ASN1::SEQUENCE&) override { return note("preExt", preExt); }
+    int visitKnownExtension(ASN1::SEQUENCE&, int index, int opt) override
+    {
+        return note("known " + std::to_string(index) + " " + std::to_string(opt), known);
+    }
+    bool visitUnknownExtensions(ASN1::SEQUENCE&) override { return note("unknown"); }
+};
+
+// The read-only walk, with entries for numbers and open values only.
 class ConstRecorder : public ASN1::ConstVisitor {
 public:
     Calls calls;
@@ -53,6 +94,8 @@ protected:
         calls.push_back(what);
         return true;
     }
+    bool do_visit(ASN1::INTEGER const&) override { return note("integer"); }
+    bool do_visit(ASN1::OpenData const&) override { return note("open"); }
     bool preVisitExtensions(ASN1::SEQUENCE const&) override { return note("preExt"); }
     bool visitExtensionRoot(ASN1::SEQUENCE const&, int index) override { return note("root " + std::to_string(index)); }
     bool visitKnownExtension(ASN1::SEQUENCE const&, int index) override

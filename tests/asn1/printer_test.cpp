@@ -119,10 +119,11 @@ TEST(Printer, BlocksAndNumbers)
                                                    nullptr, nullptr, innerInfo.fieldNames};
     EXPECT_EQ(text(SEQUENCE(&allOptional)), "{\n}");
 
+    EXPECT_EQ(text(Uint32(0xFFFFFFFFu)), "4294967295");
     EXPECT_EQ(text(Constrained_INTEGER<FixedConstraint, -128, 127>(static_cast<unsigned>(-128))), "-128");
     ENUMERATED e(&sparseInfo);
     for (auto [v, t] : {std::pair<int, char const*>{0, "a"}, {5, "f"}, {6, "6"}, {12, "12"}, {14, "14"}, {122, "122"},
-                        {123, "h"}, {124, "124"}, {-3, "-3"}}) {
+                        {123, "h"}, {124, "124"}, {-3, "-3"}, {7, "7"}}) {
         e.setFromInt(v);
         EXPECT_EQ(text(e), t);
     }
@@ -143,11 +144,14 @@ TEST(Printer, PlaceholdersNeverFailTheStream)
     CHOICE unknown(&pickInfo);
     unknown.select(9);
     EXPECT_EQ(text(unknown), UnknownSelectionText);
+    EXPECT_EQ(unknown.asValueNotation(), UnknownSelectionText);
 
     // an index stored unchecked is never looked up in the names
     CHOICE stored(&pickInfo);
     stored.setSelection(40, new Null);
+    EXPECT_TRUE(stored.isUnknownSelection());
     EXPECT_EQ(text(stored), UnknownSelectionText);
+    EXPECT_FALSE(stored.isValid());
     stored.setSelection(1, nullptr);
     EXPECT_EQ(text(stored), NoSelectionText);
 

@@ -8,8 +8,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <climits>
@@ -166,12 +168,13 @@ TEST(PidFile, WrittenAndRemoved)
     EXPECT_TRUE(dir_entries(dir.path).empty());
 }
 
-TEST(LogFileStreamBuf, HourlyFileLinePrefixAndPendingText)
+TEST(LogFileStreamBuf, HourlyFileLinePrefixAndCallersBuffer)
 {
     TempDir dir;
     const std::string name = hour_file_name();
     // A restart within the hour keeps the lines already there.
     std::ofstream(dir.path + "/" + name) << "earlier run\n";
+    char own[8];
     {
         LogFileStreamBuf buf(dir.path);
         // Programs the daemon starts do not inherit the log file.
@@ -179,7 +182,11 @@ TEST(LogFileStreamBuf, HourlyFileLinePrefixAndPendingText)
         std::ostream os(&buf);
         os << "abc" << std::flush << "def" << std::flush << "\n" << std::flush;
         os << "two\nlines past the put area\n" << std::flush;
-        os << "unflushed"; // the destructor writes what is left
+        // Pending text survives a change to a caller's buffer, which is
+        // not freed; the destructor writes what is left.
+        os << "unfl";
+        buf.pubsetbuf(own, sizeof own);
+        os << "ushed and longer";
     }
     if (name != hour_file_name())
         GTEST_SKIP() << "the hour changed meanwhile";
@@ -187,7 +194,46 @@ TEST(LogFileStreamBuf, HourlyFileLinePrefixAndPendingText)
     const std::string content = read_file(dir.path + "/" + name);
     ASSERT_EQ(content.compare(0, 12, "earlier run\n"), 0) << content;
     EXPECT_EQ(strip_prefixes(content.substr(12)),
-              (std::vector<std::string>{"abcdef", "two", "lines past the put area", "unflushed"}));
+              (std::vector<std::string>{"abcdef", "two", "lines past the put area", "unflushed and longer"}));
+}
+
+TEST(FindProcByName, FindsAStartedProcess)
+{
+    // Parentheses and blanks in the name must not confuse the stat parser.
+    const std::string name = "fp) (" + std::to_string(getpid() % 100000);
+    int ready[2], hold[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(hold), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(ready[0]);
+        close(hold[1]);
+        prctl(PR_SET_NAME, name.c_str());
+        if (write(ready[1], "x", 1) != 1)
+            _exit(1);
+        pollfd p{hold[0], POLLIN, 0};
+        poll(&p, 1, 60000);
+        _exit(0);
+    }
+    close(ready[1]);
+    close(hold[0]);
+    pollfd p{ready[0], POLLIN, 0};
+    char c;
+    ASSERT_EQ(poll(&p, 1, 10000), 1);
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+
+    EXPECT_EQ(find_proc_by_name(name.c_str(), 0), child);
+    EXPECT_EQ(find_proc_by_name(name.c_str(), child), child);
+    EXPECT_EQ(find_proc_by_name(name.c_str(), getpid()), child);
+    EXPECT_EQ(find_proc_by_name(name.c_str(), 999999999), child);
+    EXPECT_EQ(find_proc_by_name((name + "x").c_str(), child), -1);
+    EXPECT_EQ(find_proc_by_name(name.substr(0, 3).c_str(), 0), -1);
+
+    close(hold[1]);
+    close(ready[0]);
+    int status;
+    waitpid(child, &status, 0);
 }
 
 // Runs body in a detached grandchild; returns when it has ended.

@@ -69,6 +69,26 @@ TEST_F(EventTest, ScheduleKeepsOwnDuplicateAndRearmsAtTheEnd)
     EXPECT_EQ(errno, EBADF);
 }
 
+TEST_F(EventTest, BindingReplacesAndNullActionDoesNothing)
+{
+    Log log;
+    Pair p;
+    Recorder r(log, "first");
+    Recorder other(log, "second");
+    // Rebinding the event of "r" to the other recorder renames it.
+    r.event.Bind("renamed", &Recorder::on_event, &other);
+    EXPECT_EQ(r.event.event_name(), "renamed");
+    r.event.svc_event(short(POLLIN));
+    EXPECT_EQ(log, (Log{"second:1"}));
+
+    r.event.Bind(new Event::THandler<Recorder>(nullptr, &r));
+    r.event.svc_event(short(POLLIN));
+    r.event.UnBind();
+    EXPECT_FALSE(r.event.is_bound());
+    r.event.svc_event(short(POLLIN));
+    EXPECT_EQ(log.size(), 1u);
+}
+
 TEST_F(EventTest, EmptyMaskStillSeesHangUpAndCallbackMayDestroyEvent)
 {
     Log log;

@@ -64,7 +64,7 @@ TEST(Fd, OwnershipCopiesAndCloseOnExec)
     ::close(w);
 }
 
-TEST(Fd, InvalidHandlesKeepErrno)
+TEST(Fd, InvalidHandlesAndFailedOpenKeepErrno)
 {
     Fd none;
     EXPECT_FALSE(none.is_valid());
@@ -88,6 +88,18 @@ TEST(Fd, InvalidHandlesKeepErrno)
     errno = EMFILE;
     unopened = Fd(-1);
     EXPECT_EQ(EMFILE, errno);
+
+    Fd fd;
+    ASSERT_TRUE(fd.open("/dev/null", O_RDONLY));
+    const int first = fd.lowlevel_fd();
+    EXPECT_TRUE(has_cloexec(first));
+    ASSERT_TRUE(fd.open("/dev/null", O_WRONLY));
+    EXPECT_EQ(O_WRONLY, ::fcntl(fd.lowlevel_fd(), F_GETFL) & O_ACCMODE);
+    errno = 0;
+    EXPECT_FALSE(fd.open("/nonexistent/path/for/fd/test", O_RDONLY));
+    EXPECT_EQ(ENOENT, errno);
+    EXPECT_FALSE(fd.is_valid());
+    EXPECT_FALSE(is_open(first));
 }
 
 // Success must read as true: callers test `if (!SetCloexec(...))` for failure.

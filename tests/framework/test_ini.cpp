@@ -45,6 +45,7 @@ struct ParseCase {
 };
 
 const ParseCase kParseCases[] = {
+    {"empty input", "", ""},
     {"comments only", "# one\n   # k=1\n#three", ""},
     {"text before the first header", "k=v\nx = y\n[a]\nz=1\n", "a#3 z=1@4\n"},
     {"repeated header opens a numbered subsection", "[a]\nk=1\n[b]\n[a]\nk=2\n",
@@ -53,6 +54,7 @@ const ParseCase kParseCases[] = {
     {"inner blank runs kept, outer dropped", "[s]\n  k   x  =   a  b   \n", "s#1 k   x=a  b@2\n"},
     {"hash without a blank before it stays", "[s]\nk = a#b\n", "s#1 k=a#b@2\n"},
     {"hash after a blank starts a comment", "[s]\nk = a #b\n", "s#1 k=a@2\n"},
+    {"doubled hash inside a value", "[s]\nk = a##\n", "s#1 k=a##@2\n"},
     {"comment right after the equals sign", "[s]\nk = # note\n", "s#1 k=@2\n"},
     {"last line without newline", "[s]\nk = v", "s#1 k=v@2\n"},
     {"input ends right after the equals sign", "[s]\nk =", "s#1 k=@2\n"},
@@ -67,6 +69,7 @@ const ParseCase kParseCases[] = {
     {"comment after header", "[s] # note [x]\nk=v\n", "s#1 k=v@2\n"},
     {"empty section name", "[]\nk=v\n", "#1 k=v@2\n"},
     {"key may start with equals or contain hash", "[s]\n==x\nk#y=1\n", "s#1 ==x@2\ns#1 k#y=1@3\n"},
+    {"bracket in the middle of a key is part of it", "[s]\na[b]=c\n", "s#1 a[b]=c@2\n"},
     {"header on a line start after entries", "[s]\nk=1\n  [t]\nk=2\n", "s#1 k=1@2\nt#3 k=2@4\n"},
     {"high bytes are kept", "[s]\nk=\xc3\xa9\xff\n", "s#1 k=\xc3\xa9\xff@2\n"},
 };
@@ -87,11 +90,17 @@ TEST(IniFile, LookupsOpenAndReopen)
 
     // Lookups create what is missing.
     EXPECT_EQ(file["nope"].begin(), file["nope"].end());
+    EXPECT_EQ(file.GetSectionCount(), 2);
     IniFile::SubSection& sub = *file["a"].begin();
     EXPECT_EQ(sub["k"].GetCount(), 2);
     EXPECT_EQ(sub["k"].GetLastSubKey()->GetStr(), "2");
     EXPECT_EQ(sub["k"].GetLastSubKey()->GetLineNo(), 3);
-    EXPECT_EQ(sub["fresh"].GetStr(), "");
+    IniFile::Key& fresh = sub["fresh"];
+    EXPECT_EQ(fresh.GetStr(), "");
+    EXPECT_EQ(fresh.GetFirstSubKey()->GetLineNo(), -1);
+    file["empty"].CheckEmpty();
+    file["empty"].CheckEmpty();
+    EXPECT_EQ(file["empty"].GetSubSectionCount(), 1);
 
     // A second parse replaces the first; a failed open leaves nothing.
     std::istringstream again("[z]\n");
@@ -100,6 +109,31 @@ TEST(IniFile, LookupsOpenAndReopen)
     EXPECT_FALSE(file.Open(dir.path + "/absent.conf"));
     EXPECT_FALSE(file.IsOpen());
     EXPECT_EQ(file.begin(), file.end());
+}
+
+TEST(IniFile, TypedAccessors)
+{
+    IniFile::SubKey sk("on", 1);
+    EXPECT_TRUE(sk.GetBool(false));
+    sk.GetStr() = "YES"; // comparisons are exact
+    EXPECT_FALSE(sk.GetBool(false));
+    sk.SetBool(false);
+    EXPECT_EQ(sk.GetStr(), "no");
+
+    const struct {
+        const char* text;
+        int want;
+    } ints[] = {{"  -7", -7},         {"12abc", 12},           {"abc", -1},
+                {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1},
+                {"2147483648", -1}, {"-2147483649", -1}, {"99999999999999999999999", -1}};
+    for (const auto& i : ints) {
+        sk.GetStr() = i.text;
+        EXPECT_EQ(sk.GetInt(-1), i.want) << i.text;
+    }
+    sk.GetStr() = "1e99";
+    EXPECT_FLOAT_EQ(sk.GetFloat(3), 3.0f);
+    sk.SetFloat(3.14159265f);
+    EXPECT_EQ(sk.GetStr(), "3.14159");
 }
 
 // ---- key reader -----------------------------------------------------------

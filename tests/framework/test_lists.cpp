@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -11,6 +12,9 @@ namespace {
 
 struct Item : F_dual_list_item<Item>
 {
+    explicit Item(int k = 0) : key(k) {}
+    int compare(const Item* o) const { return key - o->key; }
+    int key;
 };
 
 using Items = std::vector<Item*>;
@@ -28,13 +32,13 @@ Items contents(const F_dual_list<Item>& l)
     return v;
 }
 
-TEST(DualList, InsertAndRemoveKeepBothLinks)
+TEST(DualList, InsertRemoveMergeAndSortedOrder)
 {
     F_dual_list<Item> l;
     EXPECT_EQ(l.remove_from_head(), nullptr);
     EXPECT_EQ(l.remove_from_tail(), nullptr);
 
-    Item a, b, c, d;
+    Item a(1), b(2), c(3), d(4);
     l.insert_to_tail(&b);
     l.insert_to_head(&a);
     l.push_back(&d);
@@ -45,6 +49,49 @@ TEST(DualList, InsertAndRemoveKeepBothLinks)
     EXPECT_EQ(l.remove_from_tail(), &d);
     EXPECT_EQ(l.remove_from_head(), &a);
     EXPECT_EQ(contents(l), (Items{&c}));
+    EXPECT_EQ(*std::find(l.begin(), l.end(), &c), &c);
+    EXPECT_TRUE(!std::find(l.begin(), l.end(), &b));
+
+    F_dual_list<Item> none;
+    l.merge(none);
+    EXPECT_EQ(contents(l), Items{});
+    EXPECT_EQ(contents(none), (Items{&c}));
+
+    // Ascending; equal keys stay in insertion order.
+    F_sorted_list<Item> s;
+    Item first5(5), three(3), second5(5), four(4), one(1), nine(9);
+    for (Item* e : {&first5, &three, &second5, &four, &one, &nine})
+        s.insert_to_tail_by_grown(e);
+    EXPECT_EQ(contents(s), (Items{&one, &three, &four, &first5, &second5, &nine}));
+}
+
+struct Receiver
+{
+    int id;
+    Containers::CyclicList link;
+};
+
+TEST(CyclicList, RingIterationMoveAndSelfUnlink)
+{
+    Containers::CyclicList ring, other;
+    auto ids = [&] {
+        std::vector<int> v;
+        for (auto it = ring.begin(); it != ring.end(); ++it)
+            v.push_back(Containers::offset<Receiver>(*it, &Receiver::link)->id);
+        return v;
+    };
+    EXPECT_TRUE(ring.begin() == ring.end());
+    Receiver r1{1, {}}, r2{2, {}};
+    ring.AddToTail(&r1.link);
+    other.AddToTail(&r2.link);
+    ring.AddToTail(&r2.link); // moves out of `other`
+    EXPECT_TRUE(other.begin() == other.end());
+    {
+        Receiver r3{3, {}};
+        ring.AddToTail(&r3.link);
+        EXPECT_EQ(ids(), (std::vector<int>{1, 2, 3}));
+    }
+    EXPECT_EQ(ids(), (std::vector<int>{1, 2}));
 }
 
 using Ref = std::shared_ptr<int>;

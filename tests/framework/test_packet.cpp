@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <initializer_list>
+#include <memory>
 #include <new>
 #include <sstream>
 #include <vector>
@@ -51,6 +52,13 @@ TEST_F(PacketTest, WindowMovesAndReturnedPointers)
     p.reserve_head(4);
     EXPECT_EQ(free_at_start - 1, PacketPool::available());
     EXPECT_EQ(packet_max_size - 8, p._tailroom());
+    Packet q;
+    q.reserve_tail(0);
+    q.reserve_tail(5);
+    EXPECT_EQ(packet_max_size - 5, q._headroom());
+    q.clear();
+    EXPECT_TRUE(q.null());
+    EXPECT_EQ(free_at_start - 1, PacketPool::available());
 
     unsigned char* at = p.put(3);
     EXPECT_EQ(p.data(), at);
@@ -62,27 +70,36 @@ TEST_F(PacketTest, WindowMovesAndReturnedPointers)
     unsigned char* old = p.pull(2);
     EXPECT_EQ(0xA, old[0]);
     EXPECT_EQ(old + 2, p.data());
-    EXPECT_EQ((Bytes{1, 2, 3, 4}), bytes_of(p));
+    EXPECT_EQ(p.data() + 3, p.trim(1));
+    EXPECT_EQ((Bytes{1, 2, 3}), bytes_of(p));
 
     // Exactly filling the rooms is allowed.
     p.put(p.tailroom());
     p.push(p._headroom());
     EXPECT_EQ(packet_max_size, p.length());
-    p.pull(p.length());
+    p.trim(p.length());
     EXPECT_TRUE(p.empty());
 }
 
-TEST_F(PacketTest, ByteOrderAndReadsPastTheEnd)
+TEST_F(PacketTest, ByteOrdersOfTheSixteenBitForms)
 {
     Packet p = make({});
+    p.put16(0x1234);
     p.put16_b(0x1234);
-    EXPECT_EQ((Bytes{0x12, 0x34}), bytes_of(p));
-    EXPECT_EQ(0x12, p.pull8());
-    EXPECT_EQ(0x34, p.pull8());
+    EXPECT_EQ((Bytes{0x34, 0x12, 0x12, 0x34}), bytes_of(p));
+    p.push16_b(0xABCD);
+    EXPECT_EQ((Bytes{0xAB, 0xCD, 0x34, 0x12, 0x12, 0x34}), bytes_of(p));
+    EXPECT_EQ(0xABCD, p.pull16_b());
+    EXPECT_EQ(0x1234, p.pull16());
+    EXPECT_EQ(0x3412, p.pull16_l());
+    EXPECT_TRUE(p.empty());
 
-    // A missing byte reads as 0 and nothing is removed from an empty packet.
+    // Missing bytes read as 0 and nothing is removed from an empty packet.
     EXPECT_EQ(0, p.pull8());
     EXPECT_EQ(0u, p.length());
+    Packet one = make({0xAB, 0xAB, 0xCD});
+    EXPECT_EQ(0xABAB, one.pull16_b());
+    EXPECT_EQ(0x00CD, one.pull16());
 
     Packet h = make({0x01}, 2);
     h.push8(0x02);
@@ -90,6 +107,43 @@ TEST_F(PacketTest, ByteOrderAndReadsPastTheEnd)
     EXPECT_EQ((Bytes{0x03, 0x02, 0x01}), bytes_of(h));
     EXPECT_EQ(0u, h._headroom());
     EXPECT_EQ(h.data(), h.trim(3)); // all of it: empty, not broken
+}
+
+TEST_F(PacketTest, StringsCarryALengthByte)
+{
+    Packet p = make({});
+    p.put(std::string("ab"));
+    EXPECT_EQ((Bytes{0x02, 0x61, 0x62}), bytes_of(p));
+    EXPECT_EQ("ab", p.pull_string());
+    p.put(std::string());
+    EXPECT_EQ((Bytes{0x00}), bytes_of(p));
+    EXPECT_EQ("", p.pull_string());
+
+    // A string cut short reads its missing bytes as 0.
+    Packet cut = make({0x03, 'x'});
+    EXPECT_EQ(std::string("x\0\0", 3), cut.pull_string());
+
+    // The length byte must describe what follows: a long string is cut to
+    // 255 bytes instead of writing its length modulo 256.
+    std::string big(300, 'z');
+    big[254] = 'e';
+    Packet b = make({});
+    b.put(big);
+    b.put8(0x77);
+    EXPECT_EQ(257u, b.length());
+    EXPECT_EQ(255, b[0]);
+    EXPECT_EQ(big.substr(0, 255), b.pull_string());
+    EXPECT_EQ(0x77, b.pull8());
+    // 255 bytes fit the length byte whole; 256 are cut to 255.
+    for (std::size_t n : {255u, 256u}) {
+        std::string const s(n, 'y');
+        Packet q = make({});
+        q.put(s);
+        EXPECT_EQ(256u, q.length()) << n;
+        EXPECT_EQ(255, q[0]) << n;
+        EXPECT_EQ(std::string(255, 'y'), q.pull_string()) << n;
+        EXPECT_TRUE(q.empty()) << n;
+    }
 }
 
 TEST_F(PacketTest, CopyOnWriteTakesOneBufferAndGivesItBack)
@@ -155,9 +209,17 @@ TEST_F(PacketTest, AppendingPackets)
     EXPECT_EQ((Bytes{3}), bytes_of(b));
 }
 
-TEST_F(PacketTest, Dumps)
+TEST_F(PacketTest, SubPacketsAndDumps)
 {
     Packet p = make({0x01, 0xAB, 0x30, 0x40}, 3);
+    unsigned before = PacketPool::available();
+    Packet s = p.sub(1, 2);
+    EXPECT_EQ(before - 1, PacketPool::available());
+    s[0] = 0;
+    EXPECT_EQ((Bytes{0, 0x30}), bytes_of(s));
+    EXPECT_EQ((Bytes{0x01, 0xAB, 0x30, 0x40}), bytes_of(p));
+    EXPECT_TRUE(p.sub(4, 0).empty());
+
     std::ostringstream os;
     os << p << "|" << PacketInfo(p) << PacketInfo(Packet()) << PacketInfo(make({}, 0));
     EXPECT_EQ("01 AB 30 40|head=3, data=4, tail=65529\ndump: 1 ab 30 40\n(null)\n"
@@ -252,10 +314,15 @@ TEST_F(PacketDeathTest, NullPacketAssertionsDumpThePacket)
 {
     EXPECT_DEATH({ Packet p; p.put8(1); }, "PACKET ASSERTION FAILED!\n(.|\n)*null packet\n\\(null\\)");
     EXPECT_DEATH({ Packet p; p.data(); }, "null packet");
+    EXPECT_DEATH({ Packet p; p.tail(); }, "null packet");
+    EXPECT_DEATH({ Packet p; p.tailroom(); }, "null packet");
     EXPECT_DEATH({ Packet p; p.push8(1); }, "null packet");
     EXPECT_DEATH({ Packet p; p.pull8(); }, "null packet");
+    EXPECT_DEATH({ Packet p; p.trim(0); }, "null packet");
     EXPECT_DEATH({ Packet p; p[0] = 1; }, "null packet");
     EXPECT_DEATH({ Packet const p; (void)p[0]; }, "null packet");
+    EXPECT_DEATH({ Packet p; p.sub(0, 0); }, "null packet");
+    EXPECT_DEATH({ Packet p; p.put(std::string("x")); }, "null packet");
     EXPECT_DEATH({ Smart_pointer<_Packet> sp; sp->ref_counter = 1; }, "SMART POINTER ASSERTION!");
     EXPECT_DEATH({ Smart_pointer<_Packet> const sp; (void)sp->ref_counter; }, "SMART POINTER ASSERTION!");
     EXPECT_DEATH({ Packet p = make({0x01, 0xAB}, 3); p.pull(3); },

@@ -70,6 +70,18 @@ TEST(SysLogManager, RecordFormat)
     EXPECT_EQ(body(recs[0], LOG_DAEMON | LOG_ERR), "kmx-T1: value 5 x");
     EXPECT_EQ(body(recs[1], LOG_LOCAL0 | LOG_INFO), "kmx-T1: facility given");
 
+    // Process id after the identity; an empty identity drops ": "; a
+    // facility with bits outside the facility field is ignored.
+    m->openlog("kmx", SysLogManager::OptPid | SysLogManager::OptNDelay, 0);
+    m->syslog(LOG_NOTICE, "with pid");
+    m->openlog("", SysLogManager::OptNDelay, 0);
+    m->syslog(LOG_NOTICE, "no ident");
+    m->openlog("f", SysLogManager::OptNDelay, 5);
+    m->syslog(LOG_NOTICE, "still daemon");
+    m->sendmsg();
+    EXPECT_EQ(batch(sink, LOG_DAEMON | LOG_NOTICE),
+              (Lines{"kmx[" + std::to_string(getpid()) + "]: with pid", "no ident", "f: still daemon"}));
+
     // closelog drops the waiting batch and restores the default identity.
     m->syslog(LOG_NOTICE, "dropped");
     m->closelog();
@@ -80,10 +92,16 @@ TEST(SysLogManager, RecordFormat)
     EXPECT_EQ(batch(sink, LOG_DAEMON | LOG_NOTICE), Lines{"syslog-sx: again"});
 }
 
-TEST(SysLogManager, CutAndLiteralText)
+TEST(SysLogManager, MaskCutAndLiteralText)
 {
     LogSink sink;
     auto m = connected(sink, "id");
+    EXPECT_EQ(m->setlogmask(LOG_UPTO(LOG_WARNING)), 0xFF);
+    m->syslog(LOG_DEBUG, "masked");
+    m->log_text(LOG_INFO, "masked", 6);
+    EXPECT_EQ(m->sendmsg(), 0);
+    EXPECT_EQ(m->setlogmask(0), LOG_UPTO(LOG_WARNING)); // 0 only reads
+
     const std::string literal = "100%s done %n %d%%";
     m->log_text(LOG_ERR, literal.data(), literal.size());
     // An embedded NUL must not start a forged record.
@@ -180,10 +198,14 @@ TEST(SysLogManager, UnreachableLogLosesRecordsQuietly)
     SysLogManager m;
     ASSERT_TRUE(m.set_path_for_test((dir.path + "/none").c_str()));
     EXPECT_FALSE(m.set_path_for_test(std::string(200, 'p').c_str()));
-    m.openlog("lost", SysLogManager::OptNDelay, 0);
+    m.openlog("lost", SysLogManager::OptNDelay | SysLogManager::OptPerror, 0);
     EXPECT_FALSE(m.connected());
-    m.syslog(LOG_ERR, "nowhere");
+    // The copy to standard error still happens.
+    testing::internal::CaptureStderr();
+    m.syslog(LOG_ERR, "to stderr");
+    m.syslog(LOG_ERR, "ends with newline\n");
     EXPECT_EQ(m.sendmsg(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "lost: to stderr\nlost: ends with newline\n");
 }
 
 TEST(SysLogManager, FullReaderDropsAndCountsInsteadOfBlocking)
@@ -310,14 +332,28 @@ TEST_F(ManagedStream, LinesOfOneFlushShareADatagram)
     EXPECT_EQ(batch(sink, pri), Lines{"kmx-test: b"});
 }
 
-TEST_F(ManagedStream, PendingTextLeavesAtDestruction)
+TEST_F(ManagedStream, PendingTextSurvivesBufferChangeAndDestruction)
 {
     const int pri = LOG_DAEMON | LOG_ERR;
+    char own[64];
+    {
+        // Nothing pending: the caller's buffer is simply not freed.
+        SysLogStreamBuf plain(LOG_DAEMON, LOG_INFO);
+        plain.pubsetbuf(own, sizeof own);
+    }
     {
         ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_ERR);
         std::ostream os(&buf);
-        os << "last words" << std::flush;
+        os << "before" << std::flush;
         EXPECT_TRUE(sink.all().empty());
+        // The caller's buffer is not freed by the stream buffer.
+        buf.pubsetbuf(own, sizeof own);
+        EXPECT_EQ(batch(sink, pri), Lines{"kmx-test: before"});
+        // Its put area keeps one byte for the NUL: 63 characters fill it.
+        os << std::string(63, 'c') << std::flush;
+        EXPECT_EQ(batch(sink, pri), Lines{"kmx-test: " + std::string(63, 'c')});
+        buf.pubsetbuf(own, 1);
+        os << "last words";
     }
     EXPECT_EQ(batch(sink, pri), Lines{"kmx-test: last words"});
 }

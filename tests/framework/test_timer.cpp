@@ -1,6 +1,7 @@
 #include "loop_helpers.h"
 
 #include <algorithm>
+#include <memory>
 #include <random>
 #include <tuple>
 
@@ -109,6 +110,35 @@ TEST_F(TimerTest, CallbackMayDeleteItsOwner)
     EXPECT_EQ(after.calls.size(), 1u);
 }
 
+TEST_F(TimerTest, EqualExpiriesFireInArmingOrder)
+{
+    std::vector<std::string> order;
+    struct Named
+    {
+        void go() { order->push_back(name); }
+        std::vector<std::string>* order;
+        std::string name;
+    };
+    Named a{&order, "a"}, b{&order, "b"}, c{&order, "c"}, d{&order, "d"};
+    Timer ta, tb, tc, td;
+    ta.set(20, &Named::go, &a);
+    tb.set(10, &Named::go, &b);
+    tc.set(20, &Named::go, &c);
+    td.set(20, &Named::go, &d);
+    tc.set(20, &Named::go, &c); // re-arming moves it behind d
+    advance(20);
+    EXPECT_EQ(order, (std::vector<std::string>{"b", "a", "d", "c"}));
+
+    // A new earliest expiry, then one equal to it: still first in, first out.
+    order.clear();
+    ta.set(50, &Named::go, &a);
+    tb.set(5, &Named::go, &b);
+    tc.set(5, &Named::go, &c);
+    td.set(4, &Named::go, &d);
+    advance(50);
+    EXPECT_EQ(order, (std::vector<std::string>{"d", "b", "c", "a"}));
+}
+
 TEST_F(TimerTest, OrderHoldsAcrossTheWrap)
 {
     base = 4294967040ull; // 256 ms below the wrap of the 32-bit count
@@ -188,6 +218,32 @@ TEST_F(TimerTest, OverlongDelayDoesNotFireAtOnce)
     EXPECT_EQ(soon.calls.size(), 1u);
     EXPECT_TRUE(x.calls.empty());
     EXPECT_EQ(multiplexer.next_timer_wait(), INT32_MAX - 100);
+}
+
+struct Periodic
+{
+    static const TimerSpec<Periodic>::Spec spec;
+    void OnUpdateTimer()
+    {
+        timer.set(this);
+        ++ticks;
+    }
+    TimerSpec<Periodic>::SpecTimer<spec> timer;
+    int ticks = 0;
+};
+const TimerSpec<Periodic>::Spec Periodic::spec = {&Periodic::OnUpdateTimer, 3000};
+
+TEST_F(TimerTest, SpecTimerRearmsWithItsPeriod)
+{
+    Periodic p;
+    p.timer.set(&p);
+    advance(2999);
+    EXPECT_EQ(p.ticks, 0);
+    advance(1);
+    EXPECT_EQ(p.ticks, 1);
+    advance(3000);
+    EXPECT_EQ(p.ticks, 2);
+    EXPECT_TRUE(p.timer.is_running());
 }
 
 // Many timers at random delays, some re-armed and some cancelled, under a

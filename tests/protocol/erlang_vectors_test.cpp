@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "codec.h"

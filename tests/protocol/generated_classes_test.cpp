@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <type_traits>
 #include <typeinfo>
 
 #include "codec.h"
@@ -11,6 +12,12 @@
 namespace {
 
 using namespace GenTest;
+
+static_assert(std::is_same_v<Alias, GenTest_Base::Pair>);
+static_assert(std::is_same_v<Counter, ASN1::INTEGER>);
+static_assert(std::is_same_v<GenTest_Base::Small, ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 7>>);
+static_assert(std::is_base_of_v<ASN1::SEQUENCE_OF<GenTest_Base::Pair>, Record_pairs>);
+static_assert(std::is_base_of_v<ASN1::IA5String, Record_labels_subtype>);
 
 Record fullRecord()
 {
@@ -56,6 +63,7 @@ TEST(GeneratedClasses, OptionalFieldsAndExtensionAdditions)
     r.set_added_one(3);
     EXPECT_TRUE(r.hasOptionalField(4));
     EXPECT_EQ(r.get_added_one().getValue(), 3);
+    EXPECT_EQ(typeid(r.get_added_two()), typeid(Empty));
 
     // a field left out is not read by mistake
     EXPECT_DEATH(r.get_name(), "GenTest::Record::get_name");
@@ -94,17 +102,34 @@ TEST(GeneratedClasses, ChoiceAlternativesAndConstructors)
     EXPECT_EQ(root.get_leaf().getValue(), -3);
 }
 
-// Copies are deep (Sequence.CompareCopyAndAssign); a clone keeps its class.
+TEST(GeneratedClasses, CopiesAreDeepAndKeepTheirClass)
+{
+    Record a = fullRecord();
+    Record b = a;
+    EXPECT_TRUE(a == b);
+    b.get_pairs()[0].set_b(false);
+    b.get_nested().get_inner().get_list()[0].set_x(Dense::zero);
+    EXPECT_TRUE(a.get_pairs()[0].get_b());
+    EXPECT_EQ(a.get_nested().get_inner().get_list()[0].get_x().asNamedNumber(), Dense::two);
+    EXPECT_FALSE(a == b);
+
+    std::unique_ptr<ASN1::AbstractData> c(a.clone());
+    EXPECT_EQ(typeid(*c), typeid(Record));
+    EXPECT_TRUE(*c == a);
+}
+
 TEST(GeneratedClasses, ValuesTravelThroughTheCodec)
 {
     Record r = fullRecord();
-    std::unique_ptr<ASN1::AbstractData> c(r.clone());
-    EXPECT_EQ(typeid(*c), typeid(Record));
     std::vector<char> octets = protocol_test::encode(r);
     ASSERT_FALSE(octets.empty());
     auto back = protocol_test::decode(&Record::theInfo, octets);
     ASSERT_TRUE(back);
     EXPECT_TRUE(*back == r) << *back;
+    auto const& d = static_cast<Record const&>(*back);
+    EXPECT_EQ(d.get_id().getValue(), 4294967295u);
+    EXPECT_EQ(d.get_kind().asNamedNumber(), Sparse::asInt_);
+    EXPECT_TRUE(d.added_two_isPresent());
 
     // names of the printed value are those of the text
     std::ostringstream text;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "codec.h"
 #include "protocol/lgcp.h"

@@ -1,6 +1,8 @@
 // Radio values and link counters that must reach the controller.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "codec.h"
 #include "protocol/lgcp.h"
 
@@ -31,6 +33,15 @@ TEST(ProtocolRadioValues, UnsetFieldsAreLeftOutAndWideValuesTravel)
     status.omit_standby_group();
     status.omit_squelshe();
     EXPECT_TRUE(travels(status));
+    auto back = protocol_test::decode(&TERM::LemzRadioStatus::theInfo, protocol_test::encode(status));
+    ASSERT_TRUE(back);
+    auto const& decoded = static_cast<TERM::LemzRadioStatus const&>(*back);
+    EXPECT_FALSE(decoded.squelshe_isPresent());
+    EXPECT_FALSE(decoded.rte_isPresent());
+    EXPECT_FALSE(decoded.standby_state_channel_isPresent());
+    EXPECT_FALSE(decoded.standby_group_isPresent());
+    EXPECT_FALSE(decoded.standby_state_receiver_isPresent());
+    EXPECT_EQ(decoded.get_flags().get_prio().getValue(), 15);
 
     // octets from the radio: squelch 200, RTE 255, standby 9, PTT type 7,
     // BSS method 7

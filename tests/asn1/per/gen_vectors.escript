@@ -35,7 +35,7 @@ types() ->
      'Colour', 'Mode', 'Octets', 'Octets10', 'Octets3', 'OctetsExt', 'Text',
      'Name', 'Short', 'Digits', 'Wide16', 'Bits', 'Bits12', 'Bits24', 'Bits20', 'Oid',
      'Time', 'Bytes', 'Names', 'Pair', 'Grown', 'Pick', 'PickExt', 'Single',
-     'Holder', 'Picks', 'Deep'].
+     'Holder', 'Picks', 'Deep', 'Octets64K', 'Octets64K1', 'Bytes64K', 'WideEnds'].
 
 t('Bit1') -> {int, 0, 1};
 t('Int7') -> {int, 0, 127};
@@ -75,6 +75,11 @@ t('Bits12') -> {bits, [12]};
 t('Bits24') -> {bits, [24]};
 %% Up to 16 bits after a length are sent unaligned on our links.
 t('Bits20') -> {bits, [0, 17, 18, 19, 20]};
+t('Octets64K') -> {oct, [0, 1, 2, 3, 127, 128, 255, 256, 300]};
+t('Octets64K1') -> {oct, [0, 1, 2, 3, 127, 128, 300]};
+t('Bytes64K') -> {list, 'Int256', [0, 1, 2, 127, 128]};
+%% The first and last characters of the plane, alone and among others.
+t('WideEnds') -> bmp_ends;
 t('Oid') -> oid;
 t('Time') -> time;
 t('Bytes') -> {list, 'Int256', lists:seq(0, 20)};
@@ -100,6 +105,7 @@ count({seq, 'Deep', _, _}) -> 40;
 count({seq, _, _, _}) -> 25;
 count({choice, _, _}) -> 20;
 count({list, _, _}) -> 12;
+count(bmp_ends) -> 0;
 count(_) -> 6.
 
 vectors(Type) ->
@@ -137,6 +143,7 @@ edges({oct, Sizes}) -> [oct(N) || N <- Sizes];
 edges({str, Kind, Sizes}) -> [str(Kind, N) || N <- Sizes];
 edges({bmp, Sizes}) -> [bmp(N) || N <- Sizes];
 edges({bits, Sizes}) -> [bits(N) || N <- Sizes];
+edges(bmp_ends) -> [bmp_chars(S) || S <- [[0], [16#FFFF], [0, 16#FFFF, 0], [16#41, 0], [0, 0]]];
 edges(oid) -> [oid([0, 0]), oid([1, 2, 840, 113549, 1]), oid([2, 999, 3]), oid([2, 39]),
                oid([1, 39, 127, 128, 16383, 16384, 2097151, 2097152, 268435455, 268435456, 4294967295])];
 edges(time) -> [time_text("20240131120000Z"), time_text("20240131120000.250Z"),
@@ -246,6 +253,10 @@ bmp(N) ->
              2 -> 16#0400 + rand:uniform(256) - 1;
              3 -> 16#E000 + rand:uniform(16#2000) - 1
          end || _ <- lists:seq(1, N)],
+    Erl = [case C of C when C > 255 -> {0, 0, C bsr 8, C band 255}; _ -> C end || C <- S],
+    {Erl, "w" ++ lists:flatten([io_lib:format("~4.16.0b", [C]) || C <- S]), false}.
+
+bmp_chars(S) ->
     Erl = [case C of C when C > 255 -> {0, 0, C bsr 8, C band 255}; _ -> C end || C <- S],
     {Erl, "w" ++ lists:flatten([io_lib:format("~4.16.0b", [C]) || C <- S]), false}.
 
