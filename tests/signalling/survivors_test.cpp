@@ -1,0 +1,143 @@
+// The user side's link report, field by field.
+#include "lapd_rig.h"
+
+#include "samples/link/loop_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+using lapdtest::hex;
+
+// ---- the user side's link report ----
+
+using LinkReport = lapdtest::Clocked;
+
+// The counters and numbers of a report, each by its name.
+std::string Numbers(ACP::IsdnLinkInfo const& i)
+{
+    std::ostringstream s;
+    s << "msuTxCount " << i.get_msuTxCount().getValue() << ", msuRxCount " << i.get_msuRxCount().getValue()
+      << ", mT200 " << i.get_mT200().getValue() << ", mT203 " << i.get_mT203().getValue() << ", errors "
+      << i.get_errors().getValue() << ", retrains " << i.get_retrains().getValue() << ", outOverflows "
+      << i.get_outOverflows().getValue() << ", ackOverflows " << i.get_ackOverflows().getValue() << ", rejected "
+      << i.get_rejected().getValue() << ", badconfirm " << i.get_badconfirm().getValue() << ", lapdState "
+      << i.get_lapdState().asInt() << ", rc " << i.get_rc().getValue() << ", vs " << i.get_vs().getValue()
+      << ", va " << i.get_va().getValue() << ", vr " << i.get_vr().getValue() << ", queueOut "
+      << i.get_queueOut().getValue() << ", queueAck " << i.get_queueAck().getValue();
+    return s.str();
+}
+
+// The names of the flags that are set.
+std::string Flags(ACP::IsdnLinkInfo const& i)
+{
+    std::string s;
+    auto add = [&s](bool set, const char* name) {
+        if (set)
+            s += std::string(s.empty() ? "" : " ") + name;
+    };
+    add(i.get_peerBusy(), "peerBusy");
+    add(i.get_ownBusy(), "ownBusy");
+    add(i.get_rejException(), "rejException");
+    add(i.get_ackPending(), "ackPending");
+    add(i.get_l3Initiated(), "l3Initiated");
+    add(i.get_establishable(), "establishable");
+    add(i.get_queuedUpRQ(), "queuedUpRQ");
+    add(i.get_retrRQ(), "retrRQ");
+    add(i.get_ackRQ(), "ackRQ");
+    add(i.get_t200run(), "t200run");
+    add(i.get_t203run(), "t203run");
+    return s;
+}
+
+// Frames of the network side to a PRI user link: an I frame (command), and
+// a supervisory response (RR 0x01, RNR 0x05, REJ 0x09) with F = 0.
+std::string I(unsigned ns, unsigned nr)
+{
+    return "02 01 " + hex({uint8_t(ns << 1), uint8_t(nr << 1)}) + " 08 01 01 07";
+}
+std::string S(unsigned code, unsigned nr)
+{
+    return "00 01 " + hex({uint8_t(code), uint8_t(nr << 1)});
+}
+
+// Every number of the report brought to a value of its own, and the flags
+// over four reports to a pattern of their own, so that any field taken from
+// its neighbour shows. ackPending is never set, even while an acknowledgement
+// is owed (ackRQ).
+TEST_F(LinkReport, EveryFieldInItsPlace)
+{
+    test::Capture err(std::cerr);
+    lapdtest::Rig r;
+    ACP::IsdnLinkInfo info;
+    ASSERT_TRUE(r.link->GetInfo(info));
+    EXPECT_EQ(info.get_lapdState().asInt(), 3);
+    EXPECT_EQ(Flags(info), "establishable");
+
+    // Established from here after one unanswered SABME: T200 once.
+    r.link->activate();
+    advance(ISDN::LAPD::T200);
+    r.inject("00 01 73"); // UA, F
+    for (unsigned ns = 0; ns < 10; ++ns)
+        r.inject(I(ns, 0));
+    for (int i = 0; i < 9; ++i) { // T203 nine times, each enquiry answered
+        advance(ISDN::LAPD::T203);
+        r.inject("00 01 01 01"); // RR, F, N(R) 0
+    }
+    for (int i = 0; i < 12; ++i)
+        r.inject("02 01"); // too short to be a frame
+    {
+        std::vector<Packet> held; // the pool at its reserve: 13 refused
+        while (PacketPool::available() > 256)
+            held.push_back(lapdtest::packet({0}));
+        for (int i = 0; i < 13; ++i)
+            r.send({0x08, 0x01, 0x01, 0x05});
+    }
+    for (unsigned ns = 20; ns < 25; ++ns)
+        r.inject(I(ns, 0)); // out of sequence: one REJ
+    r.channel.full = true;
+    for (int i = 0; i < 7; ++i)
+        r.send({0x08, 0x01, 0x01, 0x05});
+    ASSERT_TRUE(r.link->GetInfo(info));
+    EXPECT_EQ(info.get_lapdState().asInt(), 6);
+    EXPECT_EQ(Flags(info), "rejException l3Initiated establishable queuedUpRQ t203run");
+
+    // An N(R) error; the peer's UA; REJ from 0, then from 3: 7 + 4 put back.
+    r.channel.full = false;
+    r.inject(S(0x01, 5));
+    r.inject("00 01 73");
+    r.inject(S(0x09, 0));
+    r.inject(S(0x09, 3));
+    r.inject(I(3, 3)); // out of sequence
+    r.inject(S(0x05, 3)); // RNR: busy
+    r.send({0x08, 0x01, 0x01, 0x05});
+    r.send({0x08, 0x01, 0x01, 0x05});
+    ASSERT_TRUE(r.link->GetInfo(info));
+    EXPECT_EQ(info.get_lapdState().asInt(), 6);
+    EXPECT_EQ(Flags(info), "peerBusy rejException establishable queuedUpRQ t200run");
+
+    // Established again from here, 22 messages: 14 sent, 10 acknowledged,
+    // T200 twice into timer recovery; 5 I frames taken, the last one's RR
+    // refused by the channel.
+    r.link->activate();
+    r.inject("00 01 73");
+    for (int i = 0; i < 22; ++i)
+        r.send({0x08, 0x01, 0x01, 0x05});
+    r.inject(S(0x01, 7));
+    advance(ISDN::LAPD::T200);
+    r.inject(S(0x01, 10));
+    advance(ISDN::LAPD::T200);
+    for (unsigned ns = 0; ns < 4; ++ns)
+        r.inject(I(ns, 10));
+    r.channel.full = true;
+    r.inject(I(4, 10));
+    ASSERT_TRUE(r.link->GetInfo(info));
+    EXPECT_EQ(Numbers(info), "msuTxCount 44, msuRxCount 15, mT200 3, mT203 9, errors 12, retrains 11, "
+                             "outOverflows 13, ackOverflows 0, rejected 6, badconfirm 1, lapdState 7, rc 2, "
+                             "vs 14, va 10, vr 5, queueOut 8, queueAck 4");
+    EXPECT_EQ(Flags(info), "l3Initiated establishable queuedUpRQ ackRQ t200run");
+}
+
+} // namespace
