@@ -1,10 +1,17 @@
-// The user side's link report, field by field.
+// The user side's link report field by field, and the ISDN slot's device
+// wake-ups: a frame and room to write in one, an empty frame, a read error.
 #include "lapd_rig.h"
 
+#include "board/mcc.h"
 #include "samples/link/loop_driver.h"
+#include "tests/signalling/slot_link.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 
 namespace {
@@ -138,6 +145,111 @@ TEST_F(LinkReport, EveryFieldInItsPlace)
                              "outOverflows 13, ackOverflows 0, rejected 6, badconfirm 1, lapdState 7, rc 2, "
                              "vs 14, va 10, vr 5, queueOut 8, queueAck 4");
     EXPECT_EQ(Flags(info), "l3Initiated establishable queuedUpRQ ackRQ t200run");
+}
+
+// ---- the ISDN slot's device ----
+
+using namespace tdmtest;
+
+// An ISDN slot on an MCC channel whose device events the test hands over
+// itself, as one wake-up of the loop would.
+struct Probe : IsdnSlot {
+    explicit Probe(Mcc::Channel const& channel)
+        : IsdnSlot(IsdnFactory::instance(), channel.fd, channel.timeslot, new ISDN::LAPD(ISDN::Side::user, 0),
+                   "Probe::OnEvent")
+    {
+    }
+    using IsdnSlot::OnEvent;
+    int fd() const { return mEvent.lowlevel_fd(); }
+    unsigned refusedFrames() const { return mLapd->stats().errors; }
+};
+
+class DChannel : public SlotLink
+{
+protected:
+    // Slot 9, its link established; its time slot.
+    int Establish()
+    {
+        Mcc::Channel channel = Mcc::Allocate(O_RDWR | O_NONBLOCK, {Mcc::kData, 512, 0, 1, 1});
+        EXPECT_EQ(channel.failed, Mcc::Channel::ok);
+        probe = new Probe(channel);
+        Slots::instance().Enter(9, *probe);
+        ExpectAnswer(Exchange(Activate(1, 9))[0], 1, 9);
+        EXPECT_EQ(Written(channel.timeslot, 1), (std::vector<Frame>{{0x00, 0x01, 0x7F}}));
+        EXPECT_TRUE(mcc.Inject(channel.timeslot, {0x00, 0x01, 0x73}));
+        auto got = Receive(2);
+        EXPECT_TRUE(SignalOf(got[1]).activated_isSelected());
+        return channel.timeslot;
+    }
+    // A message the blocked device did not take: it waits for room.
+    void Blocked(int ts, unsigned seq, char last)
+    {
+        ASSERT_TRUE(mcc.Refuse(ts));
+        ExpectAnswer(Exchange(UserData(seq, 9, {0x08, 0x01, 0x01, last}))[0], seq, 9);
+        EXPECT_FALSE(probe->is_ready());
+        mcc.Drain(ts);
+    }
+
+    Probe* probe = nullptr;
+};
+
+// Room to write that comes with a frame is not lost behind the frame: the
+// frame goes up and the waiting frame goes out in the same wake-up.
+TEST_F(DChannel, FrameAndRoomInOneWakeUp)
+{
+    test::Capture err(std::cerr);
+    int ts = Establish();
+
+    Blocked(ts, 2, 0x05);
+    ASSERT_TRUE(mcc.Inject(ts, {0x02, 0x01, 0x00, 0x00, 0x08, 0x01, 0x81, 0x07}));
+    probe->OnEvent(probe->fd(), POLLIN | POLLOUT);
+    EXPECT_TRUE(probe->is_ready());
+    EXPECT_EQ(mcc.Written(ts), (std::vector<Frame>{{0x00, 0x01, 0x00, 0x02, 0x08, 0x01, 0x01, 0x05}}));
+    auto got = Receive(1);
+    EXPECT_EQ(SELECTED(SignalOf(got[0]), userData), (std::vector<char>{0x08, 0x01, char(0x81), 0x07}));
+
+    // A frame the link drops unread sends nothing itself: only the room does.
+    Blocked(ts, 3, 0x06);
+    ASSERT_TRUE(mcc.Inject(ts, {0x02, 0x01}));
+    probe->OnEvent(probe->fd(), POLLIN | POLLOUT);
+    EXPECT_TRUE(probe->is_ready());
+    EXPECT_EQ(mcc.Written(ts), (std::vector<Frame>{{0x00, 0x01, 0x02, 0x02, 0x08, 0x01, 0x01, 0x06}}));
+    EXPECT_EQ(probe->refusedFrames(), 1u);
+
+    // An empty frame, whatever error an earlier call left, is dropped: no
+    // read error, no frame for the link, and the room is still taken.
+    Blocked(ts, 4, 0x07);
+    ASSERT_TRUE(mcc.Inject(ts, {}));
+    errno = EIO;
+    probe->OnEvent(probe->fd(), POLLIN | POLLOUT);
+    EXPECT_TRUE(probe->is_open());
+    EXPECT_TRUE(probe->is_ready());
+    EXPECT_EQ(mcc.Written(ts), (std::vector<Frame>{{0x00, 0x01, 0x04, 0x02, 0x08, 0x01, 0x01, 0x07}}));
+    EXPECT_EQ(probe->refusedFrames(), 1u); // not handed to the link at all
+
+    // Woken with nothing to read: nothing happens.
+    probe->OnEvent(probe->fd(), POLLIN);
+    EXPECT_TRUE(probe->is_open());
+    EXPECT_TRUE(mcc.Written(ts).empty());
+    EXPECT_EQ(err.text().find("isdn[9]"), std::string::npos) << err.text();
+}
+
+// A device whose reads fail is released once and the controller told; the
+// loop does not spin on it and the other slots are served.
+TEST_F(DChannel, ReadErrorReleasesTheDevice)
+{
+    int ts = Establish();
+    test::Capture err(std::cerr);
+    ASSERT_TRUE(mcc.FailReads(ts));
+    auto got = Receive(1);
+    EXPECT_TRUE(SignalOf(got[0]).deactivated_isSelected());
+    EXPECT_EQ(err.count("isdn[9]: read failed: " + std::string(std::strerror(EIO)) + "\n"), 1u) << err.text();
+    EXPECT_EQ(err.count("isdn[9]: read error, device released\n"), 1u);
+    EXPECT_FALSE(probe->is_open());
+    EXPECT_FALSE(probe->is_ready());
+    ExpectAnswer(Exchange(Activate(2, 9))[0], 2, 9, LGCP::ErrorCause::insufficientResources);
+    ExpectServing(3);
+    EXPECT_EQ(err.count("read failed"), 1u);
 }
 
 } // namespace
