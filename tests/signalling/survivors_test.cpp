@@ -1,5 +1,6 @@
-// The user side's link report field by field, and the ISDN slot's device
-// wake-ups: a frame and room to write in one, an empty frame, a read error.
+// The user side's link report field by field, the network side's refusal
+// when the packet pool is low, and the ISDN slot's device wake-ups: a frame
+// and room to write in one, an empty frame, a read error.
 #include "lapd_rig.h"
 
 #include "board/mcc.h"
@@ -145,6 +146,39 @@ TEST_F(LinkReport, EveryFieldInItsPlace)
                              "outOverflows 13, ackOverflows 0, rejected 6, badconfirm 1, lapdState 7, rc 2, "
                              "vs 14, va 10, vr 5, queueOut 8, queueAck 4");
     EXPECT_EQ(Flags(info), "l3Initiated establishable queuedUpRQ ackRQ t200run");
+}
+
+// ---- the network side at the pool's reserve ----
+
+using NtPool = lapdtest::Clocked;
+
+// A terminal with nothing outstanding: a message would go straight out, yet
+// with the pool at its reserve it is refused as one that would wait.
+TEST_F(NtPool, ReserveRefusesAMessageNothingWaitsBefore)
+{
+    test::Capture err(std::cerr);
+    lapdtest::NtRig r;
+    r.nt->activate();
+    r.inject("FC FF 03 0F 00 01 01 FF"); // identity request: TEI 64
+    r.inject("00 81 7F");                // SABME
+    r.inject("00 81 00 00 08 01 03 01"); // an I frame of call reference 3
+    r.out();
+    std::vector<Packet> held;
+    while (PacketPool::available() > 256)
+        held.push_back(lapdtest::packet({0}));
+    r.send({0x08, 0x01, 0x83, 0x7B});
+    EXPECT_TRUE(r.out().empty());
+    EXPECT_EQ(r.nt->refusal(), Refusal::full);
+    EXPECT_EQ(r.nt->overflows(), 1u);
+    EXPECT_EQ(err.count("LAPD(NT BRI): TEI 64: discard outgoing message: buffer overflow\n"), 1u);
+    ASSERT_NE(r.link(64), nullptr);
+    EXPECT_EQ(r.link(64)->outstanding() + r.link(64)->waiting(), 0u);
+    // One buffer above the reserve: sent at once.
+    held.pop_back();
+    r.send({0x08, 0x01, 0x83, 0x7C});
+    EXPECT_EQ(r.out(), std::vector<std::string>{"02 81 00 02 08 01 83 7C"});
+    EXPECT_EQ(r.nt->refusal(), Refusal::none);
+    EXPECT_EQ(r.nt->overflows(), 1u);
 }
 
 // ---- the ISDN slot's device ----
