@@ -1,6 +1,7 @@
 // The user side's link report field by field, the network side's refusal
-// when the packet pool is low, and the ISDN slot's device wake-ups: a frame
-// and room to write in one, an empty frame, a read error.
+// when the packet pool is low, and the ISDN and QSIG slots' devices: a
+// frame and room to write in one wake-up, an empty frame, a read error, a D
+// channel on time slot 0.
 #include "lapd_rig.h"
 
 #include "board/mcc.h"
@@ -148,6 +149,42 @@ TEST_F(LinkReport, EveryFieldInItsPlace)
     EXPECT_EQ(Flags(info), "l3Initiated establishable queuedUpRQ ackRQ t200run");
 }
 
+// In state 4 the report tells who began the establishment, and whether
+// what waits is flagged to go: only when the peer's error began it.
+TEST_F(LinkReport, EstablishingAfterAPeerErrorOrOnRequest)
+{
+    test::Capture err(std::cerr);
+    lapdtest::Rig r;
+    r.link->activate();
+    r.inject("00 01 73");
+    r.channel.full = true;
+    r.send({0x08, 0x01, 0x01, 0x05});
+    r.channel.full = false;
+    r.inject("00 01 0F"); // DM, F = 0
+    ACP::IsdnLinkInfo info;
+    ASSERT_TRUE(r.link->GetInfo(info));
+    EXPECT_EQ(info.get_lapdState().asInt(), 4);
+    EXPECT_EQ(info.get_queueOut().getValue(), 1);
+    EXPECT_EQ(Flags(info), "establishable queuedUpRQ t200run");
+
+    r.link->activate(); // DL-ESTABLISH in state 4 drops what waited
+    r.send({0x08, 0x01, 0x01, 0x06});
+    ASSERT_TRUE(r.link->GetInfo(info));
+    EXPECT_EQ(info.get_lapdState().asInt(), 4);
+    EXPECT_EQ(info.get_queueOut().getValue(), 1);
+    EXPECT_EQ(Flags(info), "l3Initiated establishable t200run");
+    r.out();
+    r.inject("00 01 73"); // established: it goes
+    EXPECT_EQ(r.out(), std::vector<std::string>{"00 01 00 00 08 01 01 06"});
+}
+
+TEST(LapdSide, PrintsItsName)
+{
+    std::ostringstream s;
+    s << ISDN::Side::user << ' ' << ISDN::Side::network;
+    EXPECT_EQ(s.str(), "user network");
+}
+
 // ---- the network side at the pool's reserve ----
 
 using NtPool = lapdtest::Clocked;
@@ -284,6 +321,24 @@ TEST_F(DChannel, ReadErrorReleasesTheDevice)
     ExpectAnswer(Exchange(Activate(2, 9))[0], 2, 9, LGCP::ErrorCause::insufficientResources);
     ExpectServing(3);
     EXPECT_EQ(err.count("read failed"), 1u);
+}
+
+// The QSIG D channel's time slot as the driver gives it: 0 is a time slot,
+// only a failed request refuses the slot.
+TEST_F(DChannel, QsigDChannelOnTimeSlotZero)
+{
+    auto qsig = [](unsigned seq) {
+        return Do(seq, 10, [](LGCP::Command& c) { c.select_create().select_ats_qsig().get_side().select_user(); });
+    };
+    board.Add("/dev/dsp-data", std::make_unique<Standin::DspData>(0));
+    ExpectAnswer(Exchange(qsig(1))[0], 1, 10);
+    ASSERT_NE(Slots::instance().Find(10), nullptr);
+    EXPECT_EQ(Slots::instance().Find(10)->GetTransmitChannel(), 0);
+    ExpectAnswer(Exchange(Destroy(2, 10))[0], 2, 10);
+    test::Capture err(std::cerr);
+    board.FailRequest("/dev/dsp-data", 0x40044211UL, EIO);
+    ExpectAnswer(Exchange(qsig(3))[0], 3, 10, LGCP::ErrorCause::insufficientResources);
+    EXPECT_EQ(err.count("QSIG D time slot fail: "), 1u) << err.text();
 }
 
 } // namespace
