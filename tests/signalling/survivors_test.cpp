@@ -1,7 +1,7 @@
 // The user side's link report field by field, the network side's refusal
 // when the packet pool is low, and the ISDN and QSIG slots' devices: a
-// frame and room to write in one wake-up, an empty frame, a read error, a D
-// channel on time slot 0.
+// frame and room to write in one wake-up, an empty frame, a read error, the
+// PRI network side, a D channel on time slot 0.
 #include "lapd_rig.h"
 
 #include "board/mcc.h"
@@ -176,6 +176,17 @@ TEST_F(LinkReport, EstablishingAfterAPeerErrorOrOnRequest)
     r.out();
     r.inject("00 01 73"); // established: it goes
     EXPECT_EQ(r.out(), std::vector<std::string>{"00 01 00 00 08 01 01 06"});
+
+    // A FRMR from the peer is its error too.
+    r.channel.full = true;
+    r.send({0x08, 0x01, 0x01, 0x07});
+    r.send({0x08, 0x01, 0x01, 0x08});
+    r.channel.full = false;
+    r.inject("00 01 87"); // FRMR
+    ASSERT_TRUE(r.link->GetInfo(info));
+    EXPECT_EQ(info.get_lapdState().asInt(), 4);
+    EXPECT_EQ(info.get_queueOut().getValue(), 2);
+    EXPECT_EQ(Flags(info), "establishable queuedUpRQ t200run");
 }
 
 TEST(LapdSide, PrintsItsName)
@@ -323,6 +334,16 @@ TEST_F(DChannel, ReadErrorReleasesTheDevice)
     EXPECT_EQ(err.count("read failed"), 1u);
 }
 
+// The network side of a PRI runs the link of one terminal, not the BRI
+// network side's TEI management: its SABME is a network command.
+TEST_F(DChannel, PriNetworkSide)
+{
+    ExpectAnswer(Exchange(CreateIsdn(1, 10, false, true))[0], 1, 10);
+    ExpectAnswer(Exchange(Activate(2, 10))[0], 2, 10);
+    EXPECT_EQ(Written(Slots::instance().Find(10)->GetTransmitChannel(), 1),
+              (std::vector<Frame>{{0x02, 0x01, 0x7F}}));
+}
+
 // The QSIG D channel's time slot as the driver gives it: 0 is a time slot,
 // only a failed request refuses the slot.
 TEST_F(DChannel, QsigDChannelOnTimeSlotZero)
@@ -334,6 +355,11 @@ TEST_F(DChannel, QsigDChannelOnTimeSlotZero)
     ExpectAnswer(Exchange(qsig(1))[0], 1, 10);
     ASSERT_NE(Slots::instance().Find(10), nullptr);
     EXPECT_EQ(Slots::instance().Find(10)->GetTransmitChannel(), 0);
+    {
+        test::Capture log(std::clog); // its link logs nothing
+        ExpectAnswer(Exchange(Activate(4, 10))[0], 4, 10);
+        EXPECT_EQ(log.count("LAPD["), 0u) << log.text();
+    }
     ExpectAnswer(Exchange(Destroy(2, 10))[0], 2, 10);
     test::Capture err(std::cerr);
     board.FailRequest("/dev/dsp-data", 0x40044211UL, EIO);
