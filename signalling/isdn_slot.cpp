@@ -156,9 +156,8 @@ void IsdnSlot::OnEvent(int fd, short revents)
             std::cerr << "read failed: " << error << std::endl;
             Lost("read error");
             return;
-        } else if (n == 0 && !(revents & (POLLHUP | POLLERR))) {
-            return; // an empty frame
         }
+        // An empty frame is dropped; room that came with it is still taken.
     }
     // A broken device stays readable or in error: polling it again would
     // spin the loop.

@@ -102,10 +102,16 @@ bool LAPD_NT_user::message(Packet& msg)
 {
     if (mState == unassigned || mCallRef != (msg[2] & 0x7F))
         return false;
+    // A message sent is kept until acknowledged, as one queued until sent:
+    // neither may cut into the pool's reserve.
+    if (PacketPoolLow()) {
+        mLapd->overflow(*this);
+        return true;
+    }
     // Behind a busy terminal, a full window or earlier messages, in order.
     if (mBusy || mAckQueue.count() >= k || !mSendQueue.empty()) {
         // What is queued stays: the new message is the one refused.
-        if (mSendQueue.count() >= max_queued || PacketPoolLow()) {
+        if (mSendQueue.count() >= max_queued) {
             mLapd->overflow(*this);
             return true;
         }

@@ -8,11 +8,11 @@
 // (terminal busy, or seven frames outstanding) in its send queue, and the
 // messages sent and not yet acknowledged in its acknowledgement queue, both
 // without frame header: a frame is built on a copy when it is sent, so a
-// retransmission carries the current N(R). A full send queue refuses the
-// new message; a link that ends, or that the terminal re-establishes, drops
-// what its queues held and the layer reports it to its owner. The layer
-// holds the frames its channel refused until the channel is ready again.
-// Everything is freed with the layer.
+// retransmission carries the current N(R). A full send queue, or the packet
+// pool at its reserve, refuses the new message; a link that ends, or that
+// the terminal re-establishes, drops what its queues held and the layer
+// reports it to its owner. The layer holds the frames its channel refused
+// until the channel is ready again. Everything is freed with the layer.
 #pragma once
 
 #include "board/hdlc.h"
