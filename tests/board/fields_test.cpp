@@ -313,6 +313,22 @@ TEST_F(ReceiverFields, TimeSlotZeroIsRoutedAndReleased)
     EXPECT_EQ(errors.count("no time slot for request"), 2u);
 }
 
+TEST_F(ReceiverFields, ARequestOnADeviceThatWillNotOpenFails)
+{
+    Capture errors(std::cerr);
+    board.FailOpen(Tonec::kDevice, EACCES, 2);
+    board.FailOpen(Dsp::kDevice, EACCES, 2);
+    Receiver r(kT1);
+    EXPECT_FALSE(r.echoCancel(true));
+    EXPECT_FALSE(r.enableVAD(true));
+    EXPECT_EQ(errors.count("can't open " + std::string(Tonec::kDevice)), 2u);
+    EXPECT_EQ(errors.count("can't open " + std::string(Dsp::kDevice)), 2u);
+    EXPECT_EQ(dtmf.At(kT1).echo + dsp.At(kT1).vad, 0);
+    // The third try opens it.
+    EXPECT_TRUE(r.echoCancel(true) && r.enableVAD(true));
+    EXPECT_EQ(dtmf.At(kT1).echo + dsp.At(kT1).vad, 2);
+}
+
 TEST_F(ReceiverFields, EventRecordsLandFieldByField)
 {
     Receiver r(kT1), neighbour(kT2);

@@ -1,0 +1,373 @@
+// The runtime's stated bounds, each at its last accepted and first refused
+// value: packet rooms, queue capacities, sequence numbers, address octets
+// and ports, hex widths, table cells, timer and watchdog
+// intervals of the hand-driven clock.
+
+#include "framework/clean_queue.h"
+#include "framework/cyclic.h"
+#include "framework/inet.h"
+#include "framework/packet.h"
+#include "framework/text.h"
+#include "files.h"
+#include "loop_helpers.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iomanip>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace looptest;
+
+namespace {
+
+TEST(PacketLimits, RoomsReachExactly65536Octets)
+{
+    const unsigned max = 65536;
+    Packet head;
+    head.reserve_head(max);
+    EXPECT_EQ(head._headroom(), max);
+    EXPECT_EQ(head.tailroom(), 0u);
+    Packet tail;
+    tail.reserve_tail(max);
+    EXPECT_EQ(tail._tailroom(), max);
+    EXPECT_EQ(tail._headroom(), 0u);
+
+    // Stacked reservations up to the end of the buffer.
+    Packet stacked;
+    stacked.reserve_head(10);
+    stacked.reserve_head(max - 10);
+    EXPECT_EQ(stacked._headroom(), max);
+    stacked.clear();
+    stacked.reserve_tail(10);
+    stacked.reserve_tail(max - 10);
+    EXPECT_EQ(stacked._tailroom(), max);
+
+    Packet p;
+    p.reserve_head(0);
+    for (int i = 0; i < 4; ++i)
+        p.put8(static_cast<unsigned char>(0x10 * (i + 1)));
+    EXPECT_EQ(p[3], 0x40);
+    EXPECT_EQ(p[0], 0x10);
+    Packet empty = p.sub(4, 0);
+    EXPECT_EQ(empty.length(), 0u);
+    Packet last = p.sub(3, 1);
+    ASSERT_EQ(last.length(), 1u);
+    EXPECT_EQ(last[0], 0x40);
+    EXPECT_TRUE(p < 5);
+    EXPECT_FALSE(p < 4);
+
+    // A string of 255 octets is the longest its length octet carries.
+    Packet s;
+    s.reserve_head(0);
+    s.put(std::string(255, 'x'));
+    EXPECT_EQ(s.length(), 256u);
+    EXPECT_EQ(s[0], 255);
+}
+
+template <unsigned N>
+void FillAndDrain()
+{
+    SCOPED_TRACE(N);
+    CleanQueue<Packet, N> q;
+    EXPECT_EQ(q.size(), N);
+    std::vector<Packet> ps(N + 1);
+    for (unsigned i = 0; i <= N; ++i) {
+        ps[i].reserve_head(0);
+        ps[i].put8(static_cast<unsigned char>(i));
+        ps[i].put8(static_cast<unsigned char>(i >> 8));
+    }
+    // Filled from the front only: the head wraps below index 0.
+    for (unsigned i = 0; i < N; ++i)
+        ASSERT_TRUE(q.append(ps[i]));
+    EXPECT_EQ(q.count(), N);
+    EXPECT_FALSE(q.append(ps[N]));
+    EXPECT_FALSE(q.put(ps[N]));
+    EXPECT_EQ(q.count(), N);
+    Packet out;
+    ASSERT_TRUE(q.preview(nullptr));
+    ASSERT_TRUE(q.preview(&out));
+    EXPECT_EQ(out.pull16(), N - 1);
+    ASSERT_TRUE(q.get_last(&out));
+    EXPECT_EQ(out.pull16(), 0u);
+    ASSERT_TRUE(q.get(&out));
+    EXPECT_EQ(out.pull16(), N - 1);
+    EXPECT_EQ(q.count(), N - 2);
+    // One place short of full, then full again from the back.
+    EXPECT_TRUE(q.put(ps[N]));
+    EXPECT_TRUE(q.put(ps[0]));
+    EXPECT_FALSE(q.put(ps[1]));
+    unsigned taken = 0;
+    std::vector<unsigned> order;
+    while (q.get(out)) {
+        order.push_back(out.pull16());
+        ++taken;
+    }
+    EXPECT_EQ(taken, N);
+    EXPECT_EQ(order.front(), N - 2);
+    EXPECT_EQ(order[N - 3], 1u);
+    EXPECT_EQ(order[N - 2], N);
+    EXPECT_EQ(order.back(), 0u);
+    EXPECT_TRUE(q.empty());
+    EXPECT_FALSE(q.preview(nullptr));
+    EXPECT_FALSE(q.get_last(&out));
+}
+
+TEST(CleanQueueLimits, EveryCapacityInUseHoldsExactlyItsCount)
+{
+    const unsigned free = PacketPool::available();
+    FillAndDrain<7>();
+    FillAndDrain<120>();
+    FillAndDrain<135>();
+    FillAndDrain<327>();
+    EXPECT_EQ(PacketPool::available(), free);
+    EXPECT_EQ((CleanQueue<int, 7>::inc_index(5)), 6u);
+    EXPECT_EQ((CleanQueue<int, 7>::inc_index(6)), 0u);
+    EXPECT_EQ((CleanQueue<int, 7>::dec_index(1)), 0u);
+    EXPECT_EQ((CleanQueue<int, 7>::dec_index(0)), 6u);
+}
+
+TEST(CyclicLimits, ValuesStayIn0To127)
+{
+    using Seq = Cyclic<unsigned int, 127u>;
+    EXPECT_EQ(unsigned(Seq(127)), 127u);
+    EXPECT_EQ(unsigned(Seq(128)), 0u);
+    EXPECT_EQ(unsigned(Seq(255)), 127u);
+    Seq s(126);
+    EXPECT_EQ(unsigned(++s), 127u);
+    EXPECT_EQ(unsigned(++s), 0u);
+    EXPECT_EQ(unsigned(s--), 0u);
+    EXPECT_EQ(unsigned(s), 127u);
+    s = Seq(1);
+    EXPECT_EQ(unsigned(--s), 0u);
+    EXPECT_EQ(unsigned(s--), 0u);
+    EXPECT_EQ(unsigned(s), 127u);
+    EXPECT_EQ(unsigned(Seq(64) + Seq(63)), 127u);
+    EXPECT_EQ(unsigned(Seq(64) + Seq(64)), 0u);
+    EXPECT_EQ(unsigned(Seq(5) - Seq(5)), 0u);
+    EXPECT_EQ(unsigned(Seq(0) - Seq(127)), 1u);
+    EXPECT_EQ(unsigned(Seq(100) - Seq(3)), 97u);
+
+    // The window 120..3: its ends are in, their outer neighbours out.
+    EXPECT_TRUE(Seq(120) <= Seq(120) <= Seq(3));
+    EXPECT_TRUE(Seq(120) <= Seq(127) <= Seq(3));
+    EXPECT_TRUE(Seq(120) <= Seq(0) <= Seq(3));
+    EXPECT_TRUE(Seq(120) <= Seq(3) <= Seq(3));
+    EXPECT_FALSE(Seq(120) <= Seq(4) <= Seq(3));
+    EXPECT_FALSE(Seq(120) <= Seq(119) <= Seq(3));
+    // A window of one, and the widest: all 128 values.
+    EXPECT_TRUE(Seq(9) <= Seq(9) <= Seq(9));
+    EXPECT_FALSE(Seq(9) <= Seq(10) <= Seq(9));
+    EXPECT_TRUE(Seq(9) <= Seq(8) <= Seq(8));
+}
+
+TEST(INet4Limits, OctetsTo255AndPortsTo65535)
+{
+    INet4::Addr a;
+    int port = 0;
+    EXPECT_TRUE(a.Assign("255.255.255.255:65535", &port));
+    EXPECT_EQ(a.GetVector(), (std::vector<unsigned char>{255, 255, 255, 255}));
+    EXPECT_EQ(a.port(), 65535);
+    EXPECT_EQ(port, 65535);
+    EXPECT_EQ(a.GetString(), "255.255.255.255:65535");
+    EXPECT_TRUE(a.Assign("0.0.0.0:0", &port));
+    EXPECT_EQ(a.GetVector(), (std::vector<unsigned char>{0, 0, 0, 0}));
+    EXPECT_EQ(a.port(), 0);
+    EXPECT_EQ(port, 0);
+    for (const char* bad : {"256.1.1.1", "1.256.1.1", "1.1.256.1", "1.1.1.256"})
+        EXPECT_FALSE(a.Assign(bad, nullptr)) << bad;
+    EXPECT_EQ(a.GetVector(), (std::vector<unsigned char>{0, 0, 0, 0})) << "a refused text keeps the address";
+    // Sixteen bits of port: one past the last wraps to 0.
+    EXPECT_TRUE(a.Assign("10.20.30.40:65536", nullptr));
+    EXPECT_EQ(a.port(), 0);
+    EXPECT_TRUE(a.Assign("10.20.30.40:1", nullptr));
+    EXPECT_EQ(a.port(), 1);
+
+    // Equal means the address and the port; both in network order inside.
+    INet4::Addr b(std::string("10.20.30.40:1"));
+    EXPECT_TRUE(a == b);
+    b.port(2);
+    EXPECT_FALSE(a == b);
+    b.port(1);
+    b.Assign(htonl(0x0A141E29));
+    EXPECT_FALSE(a.IsEqual(b));
+    EXPECT_EQ(b.GetString(), "10.20.30.41:1");
+    const sockaddr_in* raw = reinterpret_cast<const sockaddr_in*>(static_cast<sockaddr*>(b));
+    EXPECT_EQ(raw->sin_port, htons(1));
+    EXPECT_EQ(raw->sin_family, AF_INET);
+    EXPECT_EQ(b.size(), 16u);
+    // A text without a port keeps the one before.
+    b = std::string("192.0.2.7");
+    EXPECT_EQ(b.GetString(), "192.0.2.7:1");
+}
+
+unsigned long Dotted(const char* text)
+{
+    return ntohl(::inet_addr(text));
+}
+
+TEST(INet4Limits, InterfaceSelectionAtTheEdgesOfEachRange)
+{
+    using Net::ifconfig_selects;
+    const Net::ifconfig_mode_t priv = Net::IF_PRIVATE, local = Net::IF_LINK_LOCAL, named = Net::IF_NOT_LOOPBACK;
+    EXPECT_EQ(int(priv), 4);
+    EXPECT_EQ(int(local), 2);
+    EXPECT_EQ(int(named), 1);
+    for (const char* in : {"10.0.0.0", "10.255.255.255", "172.16.0.0", "172.31.255.255", "192.168.0.0",
+                           "192.168.255.255"})
+        EXPECT_TRUE(ifconfig_selects("eth0", Dotted(in), priv)) << in;
+    for (const char* out : {"9.255.255.255", "11.0.0.0", "172.15.255.255", "172.32.0.0", "192.167.255.255",
+                            "192.169.0.0", "169.254.1.1", "127.0.0.1"})
+        EXPECT_FALSE(ifconfig_selects("eth0", Dotted(out), priv)) << out;
+    EXPECT_TRUE(ifconfig_selects("lo", Dotted("169.254.0.0"), local));
+    EXPECT_TRUE(ifconfig_selects("lo", Dotted("169.254.255.255"), local));
+    EXPECT_FALSE(ifconfig_selects("eth0", Dotted("169.253.255.255"), local));
+    EXPECT_FALSE(ifconfig_selects("eth0", Dotted("169.255.0.0"), local));
+    EXPECT_FALSE(ifconfig_selects("eth0", Dotted("10.0.0.1"), local));
+    EXPECT_FALSE(ifconfig_selects("lo", Dotted("10.0.0.1"), named));
+    EXPECT_FALSE(ifconfig_selects("LO", Dotted("10.0.0.1"), named));
+    EXPECT_TRUE(ifconfig_selects("lo0", Dotted("127.0.0.1"), named));
+    EXPECT_TRUE(ifconfig_selects("lo", Dotted("127.0.0.1"), 0));
+    EXPECT_TRUE(ifconfig_selects("lo", Dotted("169.254.3.3"), named | local));
+    EXPECT_FALSE(ifconfig_selects("lo", Dotted("10.0.0.1"), named | local));
+}
+
+TEST(TextLimits, HexWidthsAndTheStreamLeftAsItWas)
+{
+    std::ostringstream os;
+    const unsigned char bytes[] = {0x0A, 0xFF, 0x00};
+    os << ext::hex(bytes, bytes + 3) << '|' << ext::hex(bytes, bytes) << '|'
+       << ext::hex(reinterpret_cast<const char*>(bytes), 2) << '|';
+    EXPECT_EQ(os.str(), "0A FF 00 ||0A FF |");
+    for (unsigned w : {0u, 1u, 2u, 3u, 4u, 8u, 9u}) {
+        os.str("");
+        os << ext::hex(26, w);
+        const std::string digits = w > 2 ? std::string(w - 2, '0') + "1A" : "1A";
+        EXPECT_EQ(os.str(), "0x" + digits) << w;
+    }
+    os.str("");
+    os << ext::hex(0, 0) << ' ' << ext::hex(0xFFFFFFFFu, 0) << ' ' << ext::hex(0xABCu, 3);
+    EXPECT_EQ(os.str(), "0x0 0xFFFFFFFF 0xABC");
+
+    // Decimal again afterwards, with blanks as fill.
+    os.str("");
+    os << std::showbase << ext::hex(255, 2) << ' ' << 255 << ' ' << std::setw(4) << 7;
+    EXPECT_EQ(os.str(), "0xFF 255    7");
+    EXPECT_TRUE(os.flags() & std::ios::showbase);
+}
+
+TEST(TextLimits, TableCellsAtAndPastTheirWidth)
+{
+    std::ostringstream os;
+    ext::Table t(4, 5, 1);
+    // Exactly the width: no blanks; one short: the blank goes right.
+    os << t << ext::beginrow << "abcd" << ext::nextrow << "abcd" << ext::nextrow << "" << ext::nextrow;
+    EXPECT_EQ(os.str(), "|abcd|abcd | |\n");
+    os.str("");
+    os << t << ext::beginrow << "abcde" << ext::nextrow << 123 << ext::nextrow << "xy" << ext::nextrow << "z"
+       << ext::nextrow;
+    EXPECT_EQ(os.str(), "|abcde| 123 |xy|\n") << "a fourth cell of a three-column row is dropped";
+    os.str("");
+    os << t << ext::beginrow << "q" << ext::nextrow;
+    EXPECT_EQ(os.str(), "| q  |     | |\n");
+    os.str("");
+    t.gap(os);
+    t.delimeter(os);
+    EXPECT_EQ(os.str(), "|    |     | |\n+----+-----+-+\n");
+    t.add(2);
+    os.str("");
+    os << t << ext::delimeter;
+    EXPECT_EQ(os.str(), "+----+-----+-+--+\n");
+
+    ext::Table none;
+    os.str("");
+    none.delimeter(os);
+    none.gap(os);
+    os << none << ext::beginrow << "x" << ext::nextrow;
+    EXPECT_EQ(os.str(), "");
+}
+
+// Times are whole milliseconds of the loop's clock.
+class MsLimits : public LoopTest {
+protected:
+    void SetUp() override
+    {
+        LoopTest::SetUp();
+        set_clock(base);
+    }
+    void at(uint64_t ms)
+    {
+        set_clock(base + ms);
+        multiplexer.timers_schedule();
+    }
+    uint64_t base = 50000;
+};
+
+struct Fired
+{
+    void fire() { ++count; }
+    int count = 0;
+};
+
+TEST_F(MsLimits, ATimerFallsDueOnItsMillisecondNotBefore)
+{
+    Fired f;
+    int& fired = f.count;
+    Timer t;
+    t.set(250, &Fired::fire, &f);
+    EXPECT_EQ(multiplexer.next_timer_wait(), 250);
+    at(1);
+    EXPECT_EQ(multiplexer.next_timer_wait(), 249);
+    at(249);
+    EXPECT_EQ(fired, 0);
+    EXPECT_TRUE(t.is_running());
+    EXPECT_EQ(multiplexer.next_timer_wait(), 1);
+    at(250);
+    EXPECT_EQ(fired, 1);
+    EXPECT_FALSE(t.is_running());
+    EXPECT_EQ(multiplexer.next_timer_wait(), -1);
+
+    // One second, from the millisecond it was armed.
+    t.set(1000, &Fired::fire, &f);
+    at(1249);
+    EXPECT_EQ(fired, 1);
+    at(1250);
+    EXPECT_EQ(fired, 2);
+}
+
+TEST_F(MsLimits, WatchdogPingedOncePerThousandMillisecondsOfTheLoopClock)
+{
+    TempDir dir;
+    const std::string path = dir.path + "/wd";
+    std::ofstream{path};
+    multiplexer.set_watchdog_path(path);
+    // Always writable: every pass polls without waiting, and its handler
+    // moves the clock the next pass's ping check reads. A ping at the
+    // first pass, none 999 ms later, one at 1000 ms; one at once when the
+    // clock steps back; then 1000 ms again.
+    const std::vector<uint64_t> steps{999, 1000, 1999, 500, 1499, 1500};
+    size_t next = 0;
+    Pair p;
+    Log log;
+    Recorder clock(log, "clock");
+    clock.action = [&] {
+        if (next == steps.size())
+            multiplexer.terminate();
+        else
+            set_clock(base + steps[next++]);
+    };
+    clock.event.Schedule(p.a, POLLOUT);
+    multiplexer.run(true, true);
+    clock.event.Release();
+    multiplexer.set_watchdog_path(Multiplexer::WatchdogPath);
+
+    std::ifstream in(path);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(bytes, "START" "PING" "PING" "PING" "PING" "STOP");
+    EXPECT_EQ(log.size(), steps.size() + 1);
+}
+
+} // namespace
