@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -169,6 +170,25 @@ TEST_F(HdlcFields, TimeSlotZeroIsAChannelAndOnlyANegativeAnswerFails)
         EXPECT_TRUE(mcc.Timeslots().empty());
     }
     EXPECT_EQ(std::string(Mcc::FailureText(Mcc::Channel::ok)), "");
+}
+
+// Descriptor 0 is as good as any other.
+TEST_F(HdlcFields, AChannelOnDescriptorZero)
+{
+    auto& mcc = board.Get<Standin::Mcc>(Mcc::kDevice);
+    const int saved = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
+    ASSERT_GE(saved, 0);
+    ::close(0);
+    Mcc::Channel c = Mcc::Allocate(O_RDWR, Mcc::Allocation{Mcc::kData, 512, 0, 1, 1});
+    const int fd = c.fd.lowlevel_fd();
+    c.fd.close();
+    ::dup2(saved, 0);
+    ::close(saved);
+    EXPECT_EQ(fd, 0);
+    EXPECT_EQ(c.failed, Mcc::Channel::ok);
+    EXPECT_GE(c.timeslot, 8192);
+    board.Prune();
+    EXPECT_TRUE(mcc.Timeslots().empty());
 }
 
 TEST_F(HdlcFields, LogLineAndCountersEachInTheirPlace)
@@ -327,6 +347,24 @@ TEST_F(ReceiverFields, ARequestOnADeviceThatWillNotOpenFails)
     // The third try opens it.
     EXPECT_TRUE(r.echoCancel(true) && r.enableVAD(true));
     EXPECT_EQ(dtmf.At(kT1).echo + dsp.At(kT1).vad, 2);
+}
+
+TEST_F(ReceiverFields, RecordsOfOneOctetAndNoneAreToldApart)
+{
+    Receiver r(kT1);
+    Capture errors(std::cerr);
+    const unsigned char one[1] = {1};
+    dtmf.Raise(one, 1);
+    dtmf.Raise(nullptr, 0);
+    dsp.Raise(one, 1);
+    dsp.Raise(nullptr, 0);
+    dtmf.Detect(kT1, 5, 6);
+    ASSERT_TRUE(Wait(r, 1));
+    EXPECT_EQ(errors.count("tonec: record of 1 octets dropped\n"), 1u);
+    EXPECT_EQ(errors.count("dsproc: record of 1 octets dropped\n"), 1u);
+    EXPECT_EQ(errors.count("tonec: empty record dropped\n"), 1u);
+    EXPECT_EQ(errors.count("dsproc: empty record dropped\n"), 1u);
+    EXPECT_EQ(errors.count("dropped"), 4u);
 }
 
 TEST_F(ReceiverFields, EventRecordsLandFieldByField)
