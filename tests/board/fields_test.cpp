@@ -170,6 +170,15 @@ TEST_F(HdlcFields, TimeSlotZeroIsAChannelAndOnlyANegativeAnswerFails)
         EXPECT_TRUE(mcc.Timeslots().empty());
     }
     EXPECT_EQ(std::string(Mcc::FailureText(Mcc::Channel::ok)), "");
+
+    // Modes 0 to 2 only.
+    uint32_t kind = 99;
+    EXPECT_TRUE(HDLC::KindOf(2, kind));
+    EXPECT_EQ(kind, 1u);
+    kind = 99;
+    EXPECT_FALSE(HDLC::KindOf(3, kind));
+    EXPECT_FALSE(HDLC::KindOf(-1, kind));
+    EXPECT_EQ(kind, 99u);
 }
 
 // Descriptor 0 is as good as any other.
