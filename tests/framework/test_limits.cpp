@@ -12,6 +12,7 @@
 #include "loop_helpers.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -290,6 +291,34 @@ TEST(TextLimits, TableCellsAtAndPastTheirWidth)
     EXPECT_EQ(os.str(), "");
 }
 
+TEST(SelectSetLimits, Descriptors0To1023)
+{
+    Mux::Set s;
+    EXPECT_EQ(s.highest, -1);
+    EXPECT_EQ(s.get(), nullptr);
+    EXPECT_FALSE(s.add(-1));
+    EXPECT_FALSE(s.add(1024));
+    EXPECT_EQ(s.highest, -1);
+    EXPECT_TRUE(s.add(0));
+    EXPECT_EQ(s.highest, 0);
+    EXPECT_NE(s.get(), nullptr);
+    EXPECT_TRUE(s.add(1023));
+    EXPECT_TRUE(s.add(5));
+    EXPECT_EQ(s.highest, 1023);
+    EXPECT_TRUE(s.is_set(0) && s.is_set(5) && s.is_set(1023));
+    EXPECT_FALSE(s.is_set(1) || s.is_set(1022) || s.is_set(1024) || s.is_set(-1));
+    Mux::Set t, u;
+    t.add(7);
+    EXPECT_EQ(Mux::max_fd(t, u), 7);
+    EXPECT_EQ(Mux::max_fd(u, t), 7);
+    EXPECT_EQ(Mux::max_fd(u, t, s), 1023);
+    EXPECT_EQ(Mux::max_fd(s, t, u), 1023);
+    EXPECT_EQ(Mux::max_fd(u, u), -1);
+    s.clear();
+    EXPECT_EQ(s.highest, -1);
+    EXPECT_FALSE(s.is_set(0));
+}
+
 // Times are whole milliseconds of the loop's clock.
 class MsLimits : public LoopTest {
 protected:
@@ -360,7 +389,15 @@ TEST_F(MsLimits, WatchdogPingedOncePerThousandMillisecondsOfTheLoopClock)
             set_clock(base + steps[next++]);
     };
     clock.event.Schedule(p.a, POLLOUT);
+    // The device on descriptor 0 is as good as on any other.
+    testing::internal::CaptureStderr();
+    const int saved = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
+    ASSERT_GE(saved, 0);
+    ::close(0);
     multiplexer.run(true, true);
+    ::dup2(saved, 0);
+    ::close(saved);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Mux: terminating...\n");
     clock.event.Release();
     multiplexer.set_watchdog_path(Multiplexer::WatchdogPath);
 
