@@ -19,6 +19,7 @@
 #include <iomanip>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace looptest;
@@ -289,6 +290,59 @@ TEST(TextLimits, TableCellsAtAndPastTheirWidth)
     none.gap(os);
     os << none << ext::beginrow << "x" << ext::nextrow;
     EXPECT_EQ(os.str(), "");
+}
+
+std::pair<long, long> Parts(const Mux::timeval& tv)
+{
+    return {static_cast<long>(tv.tv_sec), static_cast<long>(tv.tv_usec)};
+}
+
+TEST(TimeLimits, MicrosecondsCarryAtOneMillion)
+{
+    using Mux::timeval;
+    using P = std::pair<long, long>;
+    timeval r;
+    Mux::timevaladd2(timeval(1, 499999), timeval(0, 500000), r);
+    EXPECT_EQ(Parts(r), P(1, 999999));
+    Mux::timevaladd2(timeval(1, 500000), timeval(0, 500000), r);
+    EXPECT_EQ(Parts(r), P(2, 0));
+    Mux::timevalsub2(timeval(2, 0), timeval(0, 1), r);
+    EXPECT_EQ(Parts(r), P(1, 999999));
+    Mux::timevalsub2(timeval(2, 5), timeval(1, 5), r);
+    EXPECT_EQ(Parts(r), P(1, 0));
+    timeval a(3, 999999), one(0, 1);
+    Mux::timevaladd(a, one);
+    EXPECT_EQ(Parts(a), P(4, 0));
+    Mux::timevalsub(a, one);
+    EXPECT_EQ(Parts(a), P(3, 999999));
+
+    EXPECT_EQ(Parts(Mux::make_from_msec(999)), P(0, 999000));
+    EXPECT_EQ(Parts(Mux::make_from_msec(1000)), P(1, 0));
+    EXPECT_EQ(Parts(Mux::make_from_usec(999999)), P(0, 999999));
+    EXPECT_EQ(Parts(Mux::make_from_usec(1000000)), P(1, 0));
+    Mux::timevalset(r, 1999);
+    EXPECT_EQ(Parts(r), P(1, 999000));
+
+    // Within one second the microseconds decide.
+    EXPECT_EQ(Mux::timevalcompare(timeval(1, 5), timeval(1, 6)), -1);
+    EXPECT_EQ(Mux::timevalcompare(timeval(1, 6), timeval(1, 5)), 1);
+    EXPECT_EQ(Mux::timevalcompare(timeval(1, 6), timeval(1, 6)), 0);
+    EXPECT_EQ(Mux::timevalcompare(timeval(1, 999999), timeval(2, 0)), -1);
+    EXPECT_EQ(Mux::timevaldiff(timeval(7, 1000), timeval(7, 3000)), 2u);
+    EXPECT_EQ(Mux::timevaldiff(timeval(7, 3000), timeval(7, 1000)), 0u);
+    EXPECT_EQ(Mux::timevaldiff(timeval(7, 0), timeval(7, 999)), 0u);
+    EXPECT_EQ(Mux::timevaldiff(timeval(7, 0), timeval(7, 1000)), 1u);
+    EXPECT_EQ(Mux::timevaldiff(timeval(7, 5), timeval(7, 5)), 0u);
+
+    // A period of 1 ms: one millisecond after the start is not yet past it.
+    Mux::timeval_timer t;
+    t.init(timeval(5, 0), 1);
+    EXPECT_FALSE(t.is_expired(timeval(5, 1000)));
+    EXPECT_TRUE(t.is_expired(timeval(5, 2000)));
+    t.inc();
+    EXPECT_EQ(Parts(t.start), P(5, 1000));
+    t.init(timeval(5, 0), -1);
+    EXPECT_FALSE(t.is_expired(timeval(50, 0)));
 }
 
 TEST(SelectSetLimits, Descriptors0To1023)
