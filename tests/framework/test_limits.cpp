@@ -1,7 +1,7 @@
 // The runtime's stated bounds, each at its last accepted and first refused
 // value: packet rooms, queue capacities, sequence numbers, address octets
-// and ports, hex widths, table cells, timer and watchdog
-// intervals of the hand-driven clock.
+// and ports, hex widths, table cells, time values, timer and watchdog
+// intervals of the hand-driven clock; and the loop's timing statistics.
 
 #include "framework/clean_queue.h"
 #include "framework/cyclic.h"
@@ -343,6 +343,42 @@ TEST(TimeLimits, MicrosecondsCarryAtOneMillion)
     EXPECT_EQ(Parts(t.start), P(5, 1000));
     t.init(timeval(5, 0), -1);
     EXPECT_FALSE(t.is_expired(timeval(50, 0)));
+}
+
+void Sample(Measure& m, Mux::timeval from, Mux::timeval to)
+{
+    Mux::g_tv_mono = from;
+    m.begin();
+    Mux::g_tv_mono = to;
+    m.end();
+}
+
+TEST(MeasureFields, EachStatisticInItsPlaceAcrossTheWrap)
+{
+    using Mux::timeval;
+    Measure m;
+    Sample(m, timeval(10, 0), timeval(10, 30));
+    EXPECT_EQ(std::vector<uint32_t>({m.min(), m.max(), m.last(), m.counter()}), std::vector<uint32_t>({30, 30, 30, 1}));
+    Sample(m, timeval(11, 0), timeval(11, 10));
+    Sample(m, timeval(12, 0), timeval(12, 20));
+    EXPECT_EQ(std::vector<uint32_t>({m.min(), m.max(), m.last(), m.counter()}), std::vector<uint32_t>({10, 30, 20, 3}));
+    std::ostringstream os;
+    os << m;
+    EXPECT_EQ(os.str(), "min=10 max=30 avg=20 counter=3");
+
+    // 4294.967295 s is the last microsecond before the counter wraps.
+    Measure w;
+    Sample(w, timeval(4294, 967295), timeval(4294, 967301));
+    EXPECT_EQ(w.last(), 6u);
+    // A lap ends one sample and starts the next at the same reading.
+    Mux::g_tv_mono = timeval(20, 0);
+    w.begin();
+    Mux::g_tv_mono = timeval(20, 40);
+    w.lap();
+    Mux::g_tv_mono = timeval(20, 45);
+    w.end();
+    EXPECT_EQ(std::vector<uint32_t>({w.min(), w.max(), w.last(), w.counter()}), std::vector<uint32_t>({5, 40, 5, 3}));
+    Mux::mux_cleartimeofday();
 }
 
 TEST(SelectSetLimits, Descriptors0To1023)
