@@ -358,7 +358,7 @@ TEST_F(ReceiverFields, ARequestOnADeviceThatWillNotOpenFails)
     EXPECT_EQ(dtmf.At(kT1).echo + dsp.At(kT1).vad, 2);
 }
 
-TEST_F(ReceiverFields, RecordsOfOneOctetAndNoneAreToldApart)
+TEST_F(ReceiverFields, DroppedRecordsNameTheirSizeTypeAndTimeSlot)
 {
     Receiver r(kT1);
     Capture errors(std::cerr);
@@ -374,6 +374,24 @@ TEST_F(ReceiverFields, RecordsOfOneOctetAndNoneAreToldApart)
     EXPECT_EQ(errors.count("tonec: empty record dropped\n"), 1u);
     EXPECT_EQ(errors.count("dsproc: empty record dropped\n"), 1u);
     EXPECT_EQ(errors.count("dropped"), 4u);
+
+    // What is dropped is named by its size, type and time slot.
+    const std::string ts = std::to_string(kT1), other = std::to_string(kT2);
+    dtmf.Raise(Tonec::EventRecord{3, kT1, 1, 1});
+    dtmf.Raise(Tonec::EventRecord{1, kT2, 1, 1});
+    dsp.Raise(dsproc_flags_event{{6, kT1}, 1});
+    dsp.Raise(dsproc_sd_event{{Dsp::kBssEvent + 1, kT2}, 1});
+    dsp.Raise(dsproc_tone_event{{Dsp::kSdEvent, kT1}, 1, 1});
+    ASSERT_TRUE(loop.RunUntil([&] { return errors.count("dropped") == 9; }));
+    EXPECT_EQ(errors.count("tonec: unknown event (type 3, time slot " + ts + ") dropped\n"), 1u);
+    EXPECT_EQ(errors.count("tonec: event for a time slot without receiver (type 1, time slot " + other + ") dropped\n"),
+              1u);
+    EXPECT_EQ(errors.count("dsproc: unknown event (type 6, time slot " + ts + ") dropped\n"), 1u);
+    EXPECT_EQ(errors.count("dsproc: event for a time slot without receiver (type 3, time slot " + other
+                           + ") dropped\n"),
+              1u);
+    EXPECT_EQ(errors.count("dsproc: record of 16 octets (type 3) dropped\n"), 1u);
+    EXPECT_EQ(r.events(), 1u);
 }
 
 TEST_F(ReceiverFields, EventRecordsLandFieldByField)
