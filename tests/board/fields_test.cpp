@@ -259,6 +259,22 @@ TEST_F(HdlcFields, LogLineAndCountersEachInTheirPlace)
               (std::vector<unsigned>{1, 2, 3, 4, 5}));
 }
 
+TEST_F(HdlcFields, AHangUpIsOneLineNotEmptyFrames)
+{
+    auto& mcc = board.Get<Standin::Mcc>(Mcc::kDevice);
+    Frames frames;
+    hdlc->bind(&frames);
+    hdlc->trunk(2);
+    ASSERT_TRUE(hdlc->activate());
+    const int ts = hdlc->channel();
+    ASSERT_TRUE(mcc.Inject(ts, {0x01}));
+    Capture errors(std::cerr);
+    ASSERT_TRUE(mcc.Hangup(ts));
+    ASSERT_TRUE(loop.RunUntil([&] { return !hdlc->is_open(); }));
+    EXPECT_EQ(frames.sizes, std::vector<unsigned>{1});
+    EXPECT_EQ(errors.text(), "HDLC[2/" + std::to_string(ts) + "]: device hung up, channel closed\n");
+}
+
 // Both receivers of one time slot, keeping every event whole.
 class Receiver : public Hardware::TonecReceiver, public Hardware::DSProcReceiver {
 public:
