@@ -275,6 +275,29 @@ TEST_F(HdlcFields, AHangUpIsOneLineNotEmptyFrames)
     EXPECT_EQ(errors.text(), "HDLC[2/" + std::to_string(ts) + "]: device hung up, channel closed\n");
 }
 
+TEST_F(HdlcFields, ANewChannelHasNoSwitchChannelsAndALineOnlyWhileGiven)
+{
+    const HDLC::Params& fresh = hdlc->params();
+    EXPECT_EQ((std::vector<int>{fresh.tdm, fresh.tdm2, hdlc->channel()}), (std::vector<int>{-1, -1, -1}));
+    EXPECT_FALSE(hdlc->is_open());
+
+    auto& sw = board.Get<Standin::Switch>("/dev/hal");
+    HDLC::Params p;
+    p.tdm = 8192 + 3 * 128 + 1;
+    hdlc->params(p);
+    ASSERT_TRUE(hdlc->activate());
+    hdlc->deactivate();
+    // Opened again without a line: closing it touches no switch output.
+    p.tdm = -1;
+    hdlc->params(p);
+    ASSERT_TRUE(hdlc->activate());
+    const size_t requests = sw.requests();
+    Capture errors(std::cerr);
+    hdlc->deactivate();
+    EXPECT_EQ(sw.requests(), requests);
+    EXPECT_EQ(errors.text(), "");
+}
+
 // Both receivers of one time slot, keeping every event whole.
 class Receiver : public Hardware::TonecReceiver, public Hardware::DSProcReceiver {
 public:
