@@ -13,9 +13,12 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <list>
 #include <iomanip>
 #include <sstream>
 #include <string>
@@ -228,6 +231,31 @@ TEST(INet4Limits, InterfaceSelectionAtTheEdgesOfEachRange)
     EXPECT_TRUE(ifconfig_selects("lo", Dotted("127.0.0.1"), 0));
     EXPECT_TRUE(ifconfig_selects("lo", Dotted("169.254.3.3"), named | local));
     EXPECT_FALSE(ifconfig_selects("lo", Dotted("10.0.0.1"), named | local));
+
+    // The listings append to what the caller holds.
+    std::list<std::string> names(1, "keep");
+    ASSERT_GE(Net::ifconfig(names, 0, 0), 1);
+    std::list<INet4::Addr> addresses(1, INet4::Addr(std::string("192.0.2.1:9")));
+    const int found = Net::ifconfig(addresses, 0);
+    EXPECT_EQ(found + 1, int(addresses.size()));
+    EXPECT_EQ(addresses.front().GetString(), "192.0.2.1:9");
+    if (std::find(names.begin(), names.end(), "lo") == names.end())
+        GTEST_SKIP() << "no loopback IPv4 interface here";
+    EXPECT_EQ(names.front(), "keep");
+    EXPECT_NE(std::find_if(addresses.begin(), addresses.end(),
+                           [](const INet4::Addr& a) { return std::string(a.GetStrAddr()) == "127.0.0.1"; }),
+              addresses.end());
+    names.assign(1, "keep");
+    const int named_found = Net::ifconfig(names, named, 0);
+    EXPECT_EQ(named_found + 1, int(names.size()));
+    EXPECT_EQ(std::find(names.begin(), names.end(), "lo"), names.end());
+    // A flag the loopback has, then one no interface has.
+    names.clear();
+    EXPECT_GE(Net::ifconfig(names, 0, IFF_LOOPBACK), 1);
+    EXPECT_NE(std::find(names.begin(), names.end(), "lo"), names.end());
+    names.clear();
+    EXPECT_EQ(Net::ifconfig(names, 0, 0x80000000u), 0);
+    EXPECT_TRUE(names.empty());
 }
 
 TEST(TextLimits, HexWidthsAndTheStreamLeftAsItWas)
