@@ -1,7 +1,7 @@
 // Interfaces of the runtime that the daemon's own paths reach rarely or not
-// at all, each as a caller relies on it: ordered and circular lists, signal
-// restarts, timers bound to a static record, trace blocks, profiling points
-// and the recursion guard.
+// at all, each as a caller relies on it: event binding, ordered and circular
+// lists, signal restarts, timers bound to a static record, trace blocks,
+// profiling points and the recursion guard.
 
 #include "framework/lists.h"
 #include "framework/recursive_guard.h"
@@ -21,6 +21,36 @@
 using namespace looptest;
 
 namespace {
+
+TEST(EventBinding, DefaultsRebindingAndANullAction)
+{
+    Event e;
+    EXPECT_EQ(e.event_name(), "Unknown");
+    EXPECT_FALSE(e.is_bound());
+    EXPECT_FALSE(e.IsActive());
+    EXPECT_EQ(e.lowlevel_fd(), -1);
+    EXPECT_EQ(e.events(), 0);
+    e.svc_event(short(POLLIN)); // nothing bound: nothing happens
+
+    Log log;
+    Recorder first(log, "first"), second(log, "second");
+    first.event.Bind("renamed", &Recorder::on_event, &second);
+    EXPECT_EQ(first.event.event_name(), "renamed");
+    first.event.SetEvents(POLLOUT);
+    first.event.svc_event(short(POLLOUT));
+    first.event.svc_event(short(POLLHUP));
+    EXPECT_EQ(log, (Log{"second:4", "second:16"}));
+    EXPECT_EQ(first.event.counter(), 1u) << "only the events asked for count";
+
+    first.event.Bind(new Event::THandler<Recorder>(nullptr, &first));
+    EXPECT_TRUE(first.event.is_bound());
+    first.event.svc_event(short(POLLOUT));
+    first.event.UnBind();
+    EXPECT_FALSE(first.event.is_bound());
+    first.event.svc_event(short(POLLOUT));
+    EXPECT_EQ(log.size(), 2u);
+    EXPECT_EQ(first.event.counter(), 3u);
+}
 
 struct Keyed : F_dual_list_item<Keyed>
 {
