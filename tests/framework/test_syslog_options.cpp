@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,42 @@ TEST(SysLogOptions, MaskLevelsAndTheFacilityBits)
         EXPECT_EQ(Body(recs[0], f.used | LOG_NOTICE), "m: f") << f.given;
         EXPECT_EQ(Body(recs[1], LOG_DAEMON | LOG_NOTICE), "m: own") << f.given;
     }
+}
+
+// A caller's buffer of two octets is the smallest taken: one for text,
+// one kept for the terminating NUL.
+TEST(SysLogOptions, CallersBufferFromTwoOctets)
+{
+    LogSink sink;
+    ASSERT_GE(sink.fd, 0);
+    ASSERT_TRUE(syslogManager.set_path_for_test(sink.path.c_str()));
+    syslogManager.openlog("cb", SysLogManager::OptNDelay, 0);
+    ASSERT_TRUE(syslogManager.connected());
+    const int pri = LOG_DAEMON | LOG_INFO;
+    char own[3];
+    {
+        ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_INFO);
+        std::ostream os(&buf);
+        os << "pending";
+        buf.pubsetbuf(own, 1);
+        EXPECT_TRUE(sink.all().empty()) << "too small: nothing changes";
+        buf.pubsetbuf(own, 2);
+        std::vector<std::string> got = sink.all();
+        ASSERT_EQ(got.size(), 1u) << "the pending text leaves first";
+        EXPECT_EQ(Body(records(got[0]).at(0), pri), "cb: pending");
+        os << "xy" << std::flush;
+        got = sink.all();
+        ASSERT_EQ(got.size(), 2u);
+        EXPECT_EQ(Body(records(got[0]).at(0), pri), "cb: x");
+        EXPECT_EQ(Body(records(got[1]).at(0), pri), "cb: y");
+        buf.pubsetbuf(own, 3);
+        os << "zw" << std::flush;
+        got = sink.all();
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(Body(records(got[0]).at(0), pri), "cb: zw");
+    }
+    syslogManager.closelog();
+    syslogManager.set_path_for_test("/dev/log");
 }
 
 } // namespace
