@@ -1,12 +1,13 @@
 // Interfaces of the runtime that the daemon's own paths reach rarely or not
-// at all, each as a caller relies on it: event binding, ordered and circular
-// lists, signal restarts, timers bound to a static record, trace blocks,
-// profiling points and the recursion guard.
+// at all, each as a caller relies on it: event binding, the version record,
+// ordered and circular lists, signal restarts, timers bound to a static
+// record, trace blocks, profiling points and the recursion guard.
 
 #include "framework/lists.h"
 #include "framework/recursive_guard.h"
 #include "framework/signals.h"
 #include "framework/trace.h"
+#include "framework/version.h"
 #include "loop_helpers.h"
 
 #include <gtest/gtest.h>
@@ -50,6 +51,32 @@ TEST(EventBinding, DefaultsRebindingAndANullAction)
     first.event.svc_event(short(POLLOUT));
     EXPECT_EQ(log.size(), 2u);
     EXPECT_EQ(first.event.counter(), 3u);
+}
+
+TEST(VersionRecord, EachFieldInItsPlaceAndEveryTypesWords)
+{
+    const Version v(Version::Release, 7, "extra", "builder", "2023-08-31 20:25", "T230831-2025", "ppc");
+    EXPECT_EQ(v.mType, Version::Release);
+    EXPECT_EQ(v.mNumber, 7);
+    EXPECT_STREQ(v.mExtra, "extra");
+    EXPECT_STREQ(v.mBuilder, "builder");
+    EXPECT_STREQ(v.mDate, "2023-08-31 20:25");
+    EXPECT_STREQ(v.mTag, "T230831-2025");
+    EXPECT_STREQ(v.mArch, "ppc");
+    std::ostringstream os;
+    os << v << '|' << Version::Test << '|' << Version::UnitTest;
+    EXPECT_EQ(os.str(), "T230831-2025|test|unit-test");
+
+    const struct {
+        int type;
+        const char* name;
+        const char* suffix;
+    } types[] = {{0, "snapshot", "S"}, {1, "test", "T"}, {2, "release", "R"}, {3, "unit-test", "T"},
+                 {4, "unknown", "U"},  {7, "unknown", "U"}, {-1, "unknown", "U"}};
+    for (const auto& t : types) {
+        EXPECT_STREQ(version_string(Version::Type(t.type)), t.name) << t.type;
+        EXPECT_STREQ(version_suffix(Version::Type(t.type)), t.suffix) << t.type;
+    }
 }
 
 struct Keyed : F_dual_list_item<Keyed>
