@@ -179,6 +179,11 @@ TEST_F(HdlcFields, TimeSlotZeroIsAChannelAndOnlyANegativeAnswerFails)
     EXPECT_FALSE(HDLC::KindOf(3, kind));
     EXPECT_FALSE(HDLC::KindOf(-1, kind));
     EXPECT_EQ(kind, 99u);
+    p.mode = 3;
+    hdlc->params(p);
+    EXPECT_FALSE(hdlc->activate());
+    EXPECT_FALSE(hdlc->is_open());
+    EXPECT_EQ(errors.count("HDLC[0/-1]: unknown channel mode 3\n"), 1u);
 }
 
 // Descriptor 0 is as good as any other.
@@ -273,6 +278,26 @@ TEST_F(HdlcFields, AHangUpIsOneLineNotEmptyFrames)
     ASSERT_TRUE(loop.RunUntil([&] { return !hdlc->is_open(); }));
     EXPECT_EQ(frames.sizes, std::vector<unsigned>{1});
     EXPECT_EQ(errors.text(), "HDLC[2/" + std::to_string(ts) + "]: device hung up, channel closed\n");
+}
+
+TEST_F(HdlcFields, AFailedReadClosesOnceAndSaysSoOnce)
+{
+    auto& mcc = board.Get<Standin::Mcc>(Mcc::kDevice);
+    struct Errors : Frames {
+        void on_hdlc_error(Cause::Type cause) override { causes.push_back(cause); }
+        std::vector<int> causes;
+    } listener;
+    hdlc->bind(&listener);
+    ASSERT_TRUE(hdlc->activate());
+    const int ts = hdlc->channel();
+    Capture errors(std::cerr);
+    ASSERT_TRUE(mcc.FailReads(ts));
+    ASSERT_TRUE(loop.RunUntil([&] { return !hdlc->is_open(); }));
+    loop.Settle();
+    EXPECT_EQ(listener.causes, std::vector<int>{HDLC::Notify::Cause::read_error});
+    EXPECT_EQ(errors.count("channel closed"), 1u);
+    EXPECT_EQ(errors.count("read failed: "), 1u);
+    EXPECT_TRUE(listener.sizes.empty());
 }
 
 TEST_F(HdlcFields, ANewChannelHasNoSwitchChannelsAndALineOnlyWhileGiven)

@@ -42,6 +42,7 @@ TEST(RtpDriverText, ErrorTextsAtTheEndsOfTheTable)
     std::ostringstream os;
     os << e;
     EXPECT_EQ(os.str(), std::strerror(EPIPE));
+    EXPECT_EQ(RtpErr().code(), 0);
 }
 
 TEST(RtpDriverText, RecordsPrintEachFieldUnderItsName)
