@@ -208,7 +208,7 @@ struct Periodic
 };
 const TimerSpec<Periodic>::Spec Periodic::spec = {&Periodic::OnUpdate, 3000};
 
-class SpecTimerTest : public LoopTest {
+class TimerInterfaces : public LoopTest {
 protected:
     void at(uint64_t ms)
     {
@@ -217,7 +217,7 @@ protected:
     }
 };
 
-TEST_F(SpecTimerTest, RearmsWithItsRecordsPeriod)
+TEST_F(TimerInterfaces, SpecTimerRearmsWithItsRecordsPeriod)
 {
     at(0);
     Periodic p;
@@ -235,6 +235,22 @@ TEST_F(SpecTimerTest, RearmsWithItsRecordsPeriod)
     EXPECT_FALSE(p.timer.is_running());
     at(20000);
     EXPECT_EQ(p.ticks, 2);
+}
+
+// An event given up by Unbind outlives its timer and still fires.
+TEST_F(TimerInterfaces, AnUnboundEventOutlivesItsTimer)
+{
+    at(0);
+    Periodic p;
+    auto t = std::make_unique<Timer>();
+    t->set(10, &Periodic::OnUpdate, &p);
+    t->Unbind();
+    EXPECT_FALSE(t->is_running());
+    t.reset();
+    at(10);
+    EXPECT_EQ(p.ticks, 1);
+    p.timer.reset();
+    EXPECT_EQ(multiplexer.timer_count(), 0u);
 }
 
 TEST(TraceBlock, EnterAndLeaveOnlyWhenEnabled)
