@@ -1,7 +1,9 @@
 // The typed values of a configuration entry at the ends of their ranges,
-// and the tree's dump, every count and line number under its own name.
+// as the tree and the key reader take them, and the tree's dump, every count
+// and line number under its own name.
 
 #include "framework/ini_file.h"
+#include "framework/ini_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -76,6 +78,63 @@ TEST(IniValues, DumpNamesEveryLevelsCountsAndLines)
                          "dumping IniFile::SubSection\nmLineNo=\"8\"\nmKeyCount=0\n"
                          "dumping IniFile::Section\nmName=\"beta\"\nmSubSectionCount=1\n"
                          "dumping IniFile::SubSection\nmLineNo=\"7\"\nmKeyCount=0\n");
+}
+
+enum class Octet : unsigned char {};
+enum class Small : signed char {};
+
+// Reads one key's text into the variable through a reader.
+template <class T>
+bool Take(const std::string& text, T& target)
+{
+    IniFile::File file;
+    std::istringstream in("[s]\nk = " + text + "\n");
+    in >> file;
+    std::ostringstream out;
+    IniFile::Reader reader("", out);
+    reader.mRequired.add(&target, "k");
+    return reader(*file["s"].begin());
+}
+
+TEST(IniValues, TheReadersWordsAndEachTypesRange)
+{
+    const struct {
+        const char* text;
+        bool value;
+    } words[] = {{"true", true},   {"false", false},   {"yes", true},   {"no", false}, {"enabled", true},
+                 {"disabled", false}, {"enable", true}, {"disable", false}, {"1", true}, {"0", false}};
+    for (const auto& w : words) {
+        bool b = !w.value;
+        EXPECT_TRUE(Take(w.text, b)) << w.text;
+        EXPECT_EQ(b, w.value) << w.text;
+    }
+    for (const char* other : {"on", "off", "True", "2", "enabled!"}) {
+        bool b = true;
+        EXPECT_FALSE(Take(other, b)) << other;
+        EXPECT_TRUE(b) << other;
+    }
+
+    Octet o = Octet(9);
+    EXPECT_TRUE(Take("0", o));
+    EXPECT_EQ(int(o), 0);
+    EXPECT_TRUE(Take("0xFF", o));
+    EXPECT_EQ(int(o), 255);
+    EXPECT_FALSE(Take("256", o));
+    EXPECT_FALSE(Take("-1", o));
+    EXPECT_EQ(int(o), 255);
+    Small sm = Small(9);
+    EXPECT_TRUE(Take("-128", sm));
+    EXPECT_EQ(int(sm), -128);
+    EXPECT_TRUE(Take("127", sm));
+    EXPECT_EQ(int(sm), 127);
+    EXPECT_FALSE(Take("128", sm));
+    EXPECT_FALSE(Take("-129", sm));
+    EXPECT_EQ(int(sm), 127);
+    int i = 0;
+    EXPECT_TRUE(Take("2147483647", i));
+    EXPECT_EQ(i, 2147483647);
+    EXPECT_FALSE(Take("2147483648", i));
+    EXPECT_EQ(i, 2147483647);
 }
 
 } // namespace
