@@ -62,6 +62,16 @@ TEST(PacketLimits, RoomsReachExactly65536Octets)
     Packet last = p.sub(3, 1);
     ASSERT_EQ(last.length(), 1u);
     EXPECT_EQ(last[0], 0x40);
+    // The copy keeps the window where it was in the buffer.
+    Packet framed;
+    framed.reserve_head(16);
+    framed.put8(1);
+    framed.put8(2);
+    framed.put8(3);
+    Packet inner = framed.sub(1, 1);
+    EXPECT_EQ(inner._headroom(), 17u);
+    EXPECT_EQ(inner._tailroom(), max - 18);
+    EXPECT_EQ(inner[0], 2);
     EXPECT_TRUE(p < 5);
     EXPECT_FALSE(p < 4);
 }
