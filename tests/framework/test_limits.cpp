@@ -496,9 +496,9 @@ TEST_F(MsLimits, WatchdogPingedOncePerThousandMillisecondsOfTheLoopClock)
     multiplexer.set_watchdog_path(path);
     // Always writable: every pass polls without waiting, and its handler
     // moves the clock the next pass's ping check reads. A ping at the
-    // first pass, none 999 ms later, one at 1000 ms; one at once when the
-    // clock steps back; then 1000 ms again.
-    const std::vector<uint64_t> steps{999, 1000, 1999, 500, 1499, 1500};
+    // first pass, none in the same millisecond nor 999 ms later, one at
+    // 1000 ms; one at once when the clock steps back; then 1000 ms again.
+    const std::vector<uint64_t> steps{0, 999, 1000, 1000, 1999, 500, 1499, 1500};
     size_t next = 0;
     Pair p;
     Log log;
