@@ -82,11 +82,13 @@ TEST(HwMuxFields, RecordsNameOutputThenInputAtBothEndsOfTheNumbering)
     Capture errors(std::cerr);
     size_t before = sw.requests();
     EXPECT_FALSE(mux.Connect(0, first));
+    EXPECT_FALSE(mux.Connect(first, 0));
     EXPECT_FALSE(mux.Disconnect(0));
     EXPECT_FALSE(mux.Disable(0));
-    EXPECT_EQ(sw.requests(), before + 3);
+    EXPECT_EQ(sw.requests(), before + 4);
     EXPECT_FALSE(mux.Connect(first, -1));
-    EXPECT_EQ(sw.requests(), before + 3);
+    EXPECT_FALSE(mux.Connect(-1, first));
+    EXPECT_EQ(sw.requests(), before + 4);
     EXPECT_EQ(errors.count("connect failed " + std::to_string(first) + " -> -1 : "), 1u);
     mux.Close();
 }
