@@ -97,6 +97,27 @@ TEST(SysLogOptions, MaskLevelsAndTheFacilityBits)
     }
 }
 
+// Twelve full records are 12288 octets, not yet past three quarters of the
+// batch; the thirteenth sends them all. Also after a closelog.
+TEST(SysLogOptions, BatchPassesThreeQuartersAfterAClose)
+{
+    LogSink sink;
+    ASSERT_GE(sink.fd, 0);
+    auto m = connected(sink, "q");
+    m->syslog(LOG_ERR, "left behind");
+    m->closelog();
+    m->openlog("q", SysLogManager::OptNDelay, 0);
+    const std::string full(2000, 'f');
+    for (int i = 0; i < 12; ++i)
+        m->syslog(LOG_ERR, "%s", full.c_str());
+    EXPECT_TRUE(sink.all().empty());
+    m->syslog(LOG_ERR, "%s", full.c_str());
+    const std::vector<std::string> got = sink.all();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].size(), 13u * 1024u);
+    EXPECT_EQ(m->sendmsg(), 0);
+}
+
 // A caller's buffer of two octets is the smallest taken: one for text,
 // one kept for the terminating NUL.
 TEST(SysLogOptions, CallersBufferFromTwoOctets)
