@@ -79,6 +79,38 @@ TEST(VersionRecord, EachFieldInItsPlaceAndEveryTypesWords)
     }
 }
 
+// A handler that is not an Event has no row in the loop's status dump.
+struct Plain : EventHandler
+{
+    ~Plain() override { mux_detach(); }
+    void shedule_event(pollfd& entry) override
+    {
+        entry.fd = -1;
+        entry.events = 0;
+    }
+    void svc_event(short) override {}
+};
+
+struct Stop
+{
+    void now() { multiplexer.terminate(); }
+};
+
+TEST_F(LoopTest, OnlyEventsAreListedInTheStatusDump)
+{
+    EXPECT_FALSE(Plain().is_named());
+    Plain plain;
+    plain.mux_attach();
+    Stop stop;
+    Timer t;
+    t.set(0, &Stop::now, &stop);
+    multiplexer.run(false, true);
+    EXPECT_TRUE(plain.is_attached());
+    std::ostringstream os;
+    multiplexer.dump(os);
+    EXPECT_EQ(os.str().find("unknown"), std::string::npos) << os.str();
+}
+
 struct Keyed : F_dual_list_item<Keyed>
 {
     explicit Keyed(int k) : key(k) {}
