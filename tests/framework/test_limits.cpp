@@ -13,6 +13,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <unistd.h>
 #include <net/if.h>
 #include <gtest/gtest.h>
 
@@ -438,6 +439,22 @@ TEST(SelectSetLimits, Descriptors0To1023)
     s.clear();
     EXPECT_EQ(s.highest, -1);
     EXPECT_FALSE(s.is_set(0));
+
+    // select watches up to and including the highest descriptor.
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    ASSERT_EQ(::write(fds[1], "x", 1), 1);
+    Mux::Set rd, wr, ex;
+    rd.add(fds[0]);
+    Mux::timeval none(0, 0);
+    EXPECT_EQ(Mux::select(rd, wr, ex, none), 1);
+    EXPECT_TRUE(rd.is_set(fds[0]));
+    Mux::Set only;
+    only.add(fds[0]);
+    Mux::timeval again(0, 0);
+    EXPECT_EQ(Mux::select_rd(only, again), 1);
+    ::close(fds[0]);
+    ::close(fds[1]);
 }
 
 // Times are whole milliseconds of the loop's clock.
