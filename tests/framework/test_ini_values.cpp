@@ -98,6 +98,22 @@ bool Take(const std::string& text, T& target)
 
 TEST(IniValues, TheReadersWordsAndEachTypesRange)
 {
+    // A key not looked at is not found: the first missing required key ends the reading.
+    {
+        IniFile::File file;
+        std::istringstream in("[s]\nsecond = 2\n");
+        in >> file;
+        std::ostringstream out;
+        IniFile::Reader reader("", out);
+        int first = 0, second = 0;
+        bool& firstFound = reader.mRequired.add(&first, "first");
+        bool& secondFound = reader.mRequired.add(&second, "second");
+        EXPECT_FALSE(firstFound || secondFound);
+        EXPECT_FALSE(reader(*file["s"].begin()));
+        EXPECT_FALSE(firstFound || secondFound);
+        EXPECT_EQ(second, 0);
+    }
+
     const struct {
         const char* text;
         bool value;
