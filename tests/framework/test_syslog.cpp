@@ -2,6 +2,7 @@
 #include "framework/syslog_manager.h"
 
 #include "files.h"
+#include "log_client.h"
 
 #include <gtest/gtest.h>
 
@@ -40,16 +41,6 @@ Lines batch(const LogSink& sink, int priority)
     for (const std::string& r : records(got.empty() ? std::string() : got[0]))
         out.push_back(body(r, priority));
     return out;
-}
-
-std::unique_ptr<SysLogManager> connected(const LogSink& sink, const char* ident, int option = 0,
-                                         int facility = 0)
-{
-    auto m = std::make_unique<SysLogManager>();
-    EXPECT_TRUE(m->set_path_for_test(sink.path.c_str()));
-    m->openlog(ident, option | SysLogManager::OptNDelay, facility);
-    EXPECT_TRUE(m->connected());
-    return m;
 }
 
 TEST(SysLogManager, RecordFormat)
