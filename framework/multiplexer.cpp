@@ -58,7 +58,10 @@ void Measure::take(uint32_t now)
 
 void Measure::put(std::ostream& os) const
 {
+    // Decimal whatever base the caller's stream was left in.
+    const std::ios_base::fmtflags base = os.setf(std::ios_base::dec, std::ios_base::basefield);
     os << "min=" << min_ << " max=" << max_ << " avg=" << last_ << " counter=" << counter_;
+    os.setf(base, std::ios_base::basefield);
 }
 
 std::ostream& operator<<(std::ostream& os, const Measure& m)

@@ -395,8 +395,8 @@ TEST(MeasureFields, EachStatisticInItsPlaceAcrossTheWrap)
     Sample(m, timeval(12, 0), timeval(12, 20));
     EXPECT_EQ(std::vector<uint32_t>({m.min(), m.max(), m.last(), m.counter()}), std::vector<uint32_t>({10, 30, 20, 3}));
     std::ostringstream os;
-    os << m;
-    EXPECT_EQ(os.str(), "min=10 max=30 avg=20 counter=3");
+    os << std::hex << m << ' ' << 255;
+    EXPECT_EQ(os.str(), "min=10 max=30 avg=20 counter=3 ff"); // the caller's base is kept
 
     // 4294.967295 s is the last microsecond before the counter wraps.
     Measure w;
