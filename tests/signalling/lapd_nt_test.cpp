@@ -569,3 +569,22 @@ TEST_F(LapdNt, EightTerminalsByCallReferenceAndThePoolReserve)
 }
 
 } // namespace
+
+// A terminal that establishes again loses what was outstanding, which went
+// with the old numbering, but not what waited: that goes out on the new.
+TEST_F(LapdNt, ReestablishmentKeepsTheWaitingMessages)
+{
+    NtRig r;
+    Established(r);
+    for (unsigned i = 0; i < 12; ++i)
+        r.send({0x08, 0x01, 0x83, 0x7B, uint8_t(i)});
+    EXPECT_EQ(r.out().size(), 7u);
+    EXPECT_EQ(r.link(64)->waiting(), 5u);
+    r.reports();
+    r.inject("00 81 7F"); // SABME, P
+    EXPECT_EQ(r.reports(), std::vector<std::string>{"error:TEI 64: 7 messages discarded"});
+    EXPECT_EQ(r.out(), (Out{"00 81 73", "02 81 00 00 08 01 83 7B 07", "02 81 02 00 08 01 83 7B 08",
+                            "02 81 04 00 08 01 83 7B 09", "02 81 06 00 08 01 83 7B 0A",
+                            "02 81 08 00 08 01 83 7B 0B"}));
+    EXPECT_EQ(r.nt->discarded(), 7u);
+}
