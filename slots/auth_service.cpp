@@ -13,12 +13,18 @@
 namespace {
 
 AuthService::AcceptFn gAccept = ::accept4;
+AuthService::SendFn gSend = ::send;
 
 } // namespace
 
 void AuthService::SetAccept(AcceptFn accept)
 {
     gAccept = accept ? accept : ::accept4;
+}
+
+void AuthService::SetSend(SendFn send)
+{
+    gSend = send ? send : ::send;
 }
 
 AuthClient::AuthClient(AuthService& service, Fd socket, const INet4::Addr& peer, uint64_t serial)
@@ -107,7 +113,7 @@ bool AuthClient::Send(const std::vector<uint8_t>& record)
         return false;
     size_t done = 0;
     while (done < record.size()) {
-        ssize_t n = ::send(mSocket.lowlevel_fd(), record.data() + done, record.size() - done, MSG_NOSIGNAL);
+        ssize_t n = gSend(mSocket.lowlevel_fd(), record.data() + done, record.size() - done, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
