@@ -2,6 +2,7 @@
 
 #include "modem_fixture.h"
 #include "slots/auth_service.h"
+#include "tests/framework/loop_helpers.h"
 
 #include <cerrno>
 
@@ -54,6 +55,33 @@ TEST(AuthSend, PiecesOfARecordReachThePeerWholeAndNothingBeyondIt)
     EXPECT_EQ(peer->Take(), both);
     EXPECT_FALSE(peer->IsClosedByService());
     EXPECT_EQ(service.clients(), 1u);
+}
+
+TEST(AuthSend, ThirtyTwoConnectionsAreTakenAndTheThirtyThirdClosed)
+{
+    ::signal(SIGPIPE, SIG_IGN);
+    Owner owner;
+    AuthService service(owner);
+    LoopDriver loop;
+    Capture errors(std::cerr);
+    ASSERT_TRUE(service.Open(0));
+    std::vector<std::unique_ptr<Peer>> peers;
+    for (int i = 0; i < 32; ++i)
+        peers.push_back(Join(service, loop));
+    Peer refused(service.port());
+    ASSERT_TRUE(loop.RunUntil([&] { return refused.IsClosedByService(); }));
+    EXPECT_EQ(errors.count("too many auth connections, 127.0.0.1:" + std::to_string(refused.LocalPort()) + " refused"),
+              1u);
+    EXPECT_EQ(service.clients(), 32u);
+    for (auto& peer : peers)
+        EXPECT_FALSE(peer->IsClosedByService());
+    // A place given up is taken again.
+    peers.back()->Close();
+    ASSERT_TRUE(loop.RunUntil([&] { return service.clients() == 31; }));
+    auto again = Join(service, loop);
+    loop.Settle();
+    EXPECT_FALSE(again->IsClosedByService());
+    EXPECT_EQ(service.clients(), 32u);
 }
 
 } // namespace
