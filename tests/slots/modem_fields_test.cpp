@@ -4,6 +4,8 @@
 #include "modem_fixture.h"
 #include "tests/framework/loop_helpers.h"
 
+#include <linux/if.h>
+
 #include <cstring>
 
 namespace test {
@@ -87,6 +89,30 @@ TEST_F(ModemFields, AuthRecordsAndAnswersFieldByField)
     EXPECT_EQ(Slots::instance().Activate(3, activate), Answer::success);
     loop.Settle();
     EXPECT_EQ(peer->Take(), Answers(2, {10, 1, 2, 3, 255, 255, 254, 0, 10, 1, 2, 254, 192, 0, 2, 53}, 0));
+}
+
+// Interfaces hdlc0 to hdlc255 are looked for, and no further.
+TEST_F(ModemFields, InterfacesUpToHdlc255)
+{
+    for (int n = 0; n <= 256; ++n)
+        nets.Set("hdlc" + std::to_string(n), IFF_POINTOPOINT, Standin::NetInterfaces::Channel(n));
+    LGCP::Resources resources;
+    factory.Query(resources);
+    EXPECT_EQ(resources.get_digital_modems().getValue(), 256);
+    ASSERT_EQ(factory.freeInterfaces().size(), 256u);
+    EXPECT_EQ(factory.freeInterfaces().back(), "hdlc255");
+}
+
+// A record shorter than a word's place reads that word as 0, whatever the
+// buffer holds beyond its end.
+TEST(AuthRecord, WordsBeyondTheEndReadAsZero)
+{
+    const uint8_t bytes[16] = {16, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0};
+    const ModemAuth::Record whole{bytes, 16}, cut{bytes, 11};
+    EXPECT_EQ(whole.Word(12), 3u);
+    EXPECT_EQ(cut.Word(4), 1u);
+    EXPECT_EQ(cut.Word(8), 0u);
+    EXPECT_EQ(ModemAuth::Record({bytes, 3}).Word(0), 0u);
 }
 
 } // namespace
