@@ -544,4 +544,21 @@ TEST_F(MixerSlots, GainAndToneUpToWhatTheirFieldsHold)
     }
 }
 
+// The counts are the smallest over the units, 0 included.
+TEST_F(MixerSlots, CountsAreTheSmallestOfTheUnitsZeroIncluded)
+{
+    mixer.RemoveUnit(0);
+    mixer.AddUnit(1, 0, 8, kBase);
+    mixer.AddUnit(2, 16, 0, kBase + 64);
+    LGCP::Resources res = QueryNow(1);
+    ASSERT_EQ(res.get_mixer().size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(res.get_mixer()[i].get_tdm_inputs().getValue(), 0);
+        EXPECT_EQ(res.get_mixer()[i].get_tdm_outputs().getValue(), 0);
+        EXPECT_EQ(res.get_mixer()[i].get_mixer_inputs().getValue(), 0);
+    }
+    EXPECT_EQ(factory.tdm_channels(), 0);
+    EXPECT_EQ(Ask(MixerIn(2, 10, 2, 0)), Cause::invalidParams);
+}
+
 } // namespace

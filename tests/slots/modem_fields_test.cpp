@@ -53,6 +53,8 @@ TEST_F(ModemFields, AuthRecordsAndAnswersFieldByField)
     }
     ModemSlot* modem = dynamic_cast<ModemSlot*>(Slots::instance().Find(3));
     ASSERT_EQ(modem->modem_id(), 2);
+    EXPECT_TRUE(modem->EqAuthId(2));
+    EXPECT_FALSE(modem->EqAuthId(1) || modem->EqAuthId(-1));
     ASSERT_TRUE(loop.RunUntil([&] { return modem->pppd_executing(); }));
     controller.signals.clear();
     controller.ids.clear();

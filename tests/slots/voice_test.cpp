@@ -369,4 +369,23 @@ TEST_F(VoiceTest, HostThatNeverAcceptsIsGivenUpAfterFiveSeconds)
     }));
 }
 
+// A phrase goes to the channel in blocks of 8192 octets.
+TEST_F(VoiceTest, PhrasesGoOutInBlocksOf8192Octets)
+{
+    Write(dir + "/long", std::string(20000, 'l'));
+    Create(FilePlayer(1, 2, {"long"}, 1), 0);
+    const int ts = ConnectToMap(2, 2);
+    std::vector<size_t> sizes;
+    auto take = [&] {
+        for (const auto& frame : mcc.Written(ts))
+            sizes.push_back(frame.size());
+    };
+    ASSERT_TRUE(RunUntil([&] {
+        take();
+        return Aborts(2, 0) > 0;
+    }));
+    take();
+    EXPECT_EQ(sizes, (std::vector<size_t>{8192, 8192, 20000 - 2 * 8192}));
+}
+
 } // namespace
