@@ -535,6 +535,9 @@ TEST_F(MixerSlots, GainAndToneUpToWhatTheirFieldsHold)
              return c.onTime == 81 && c.offTime == 62 && c.level == -9;
          }},
         {61, "delays : {rx 3, tx 4}", -1, [&] { return dsp.At(out).rxDelay == 3 && dsp.At(out).txDelay == 4; }},
+        // An absent delay is 0.
+        {61, "delays : {rx 5}", -1, [&] { return dsp.At(out).rxDelay == 5 && dsp.At(out).txDelay == 0; }},
+        {61, "delays : {tx 6}", -1, [&] { return dsp.At(out).rxDelay == 0 && dsp.At(out).txDelay == 6; }},
     };
     unsigned seq = 10;
     for (Case& c : cases) {
@@ -559,6 +562,30 @@ TEST_F(MixerSlots, CountsAreTheSmallestOfTheUnitsZeroIncluded)
     }
     EXPECT_EQ(factory.tdm_channels(), 0);
     EXPECT_EQ(Ask(MixerIn(2, 10, 2, 0)), Cause::invalidParams);
+}
+
+// Each kind takes the controls of its own list and refuses the others.
+TEST_F(MixerSlots, EachKindTakesTheControlsOfItsListOnly)
+{
+    Found(1);
+    ASSERT_EQ(Ask(MixerIn(2, 60, 0, 1)), -1);
+    ASSERT_EQ(Ask(MixerOut(3, 61, 0, 2)), -1);
+    // The input's list, then the controls only an output takes.
+    const std::vector<std::string> controls = {"echoSuppressor : TRUE", "dtmf-enable : TRUE", "dtmf-reject-enable : TRUE",
+        "translateDTMF : {digits \"1\"}", "dtmf-params : {on-time 80, off-time 60, level -9}", "vad-enable : TRUE",
+        "vad-disable : NULL", "vad-params : {threshold -40, hangover 300}", "sd-enable : TRUE", "sd-disable : NULL",
+        "sd-params : {threshold 3}", "iva-enable : TRUE", "iva-params : {level -12}", "rx-gain : {gainDB -6}",
+        "tone-filter : {freq 2100, enable TRUE, duration-th-msec 40, det-level-dB -30}", "delays : {tx 20}",
+        "dtmf-disable : NULL", "dtmf-reject-disable : NULL", "tone-gen-enable : {freq 425, amp 1000}",
+        "tone-gen-disable : NULL"};
+    const std::set<std::string> notOnOutput = {controls[0], controls[1], controls[2], controls[12], controls[13]};
+    unsigned seq = 10;
+    for (size_t i = 0; i < controls.size(); ++i) {
+        auto fill = [&](LGCP::IoctlParams& p) { ASSERT_TRUE(p.setFromValueNotation(controls[i])) << controls[i]; };
+        EXPECT_EQ(Ask(Ioctl(seq++, 60, fill)), i < 16 ? -1 : Cause::unsupported) << "input: " << controls[i];
+        EXPECT_EQ(Ask(Ioctl(seq++, 61, fill)), notOnOutput.count(controls[i]) ? Cause::unsupported : -1)
+            << "output: " << controls[i];
+    }
 }
 
 } // namespace
