@@ -588,4 +588,19 @@ TEST_F(MixerSlots, EachKindTakesTheControlsOfItsListOnly)
     }
 }
 
+// A channel the driver cannot place is -1, and so are the counts after a
+// refresh that finds no unit.
+TEST_F(MixerSlots, WhatIsNotFoundIsMinusOne)
+{
+    Found(1);
+    Mixer::Mixer* unit = factory.units()[0];
+    EXPECT_EQ(unit->channel2timeslot(5), kBase + 5);
+    board.FailRequest("/dev/mixer", MixerRequest::MIX_TDM, EIO);
+    EXPECT_EQ(unit->channel2timeslot(5), -1);
+    mixer.RemoveUnit(0);
+    EXPECT_TRUE(QueryNow(2).get_mixer().empty());
+    EXPECT_EQ(factory.tdm_channels(), -1);
+    EXPECT_EQ(factory.mixer_inputs(), -1);
+}
+
 } // namespace

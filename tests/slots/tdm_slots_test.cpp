@@ -305,6 +305,9 @@ TEST_F(TdmSlots, EchoBusesAndChannelsToTheirLast)
     ASSERT_EQ(res.get_echoBus().size(), 4u);
     EXPECT_EQ(res.get_echoBus()[0].getValue(), 0);
     EXPECT_EQ(res.get_echoBus()[3].getValue(), 15);
+    // Both directions are open to connections.
+    Slot* last = Slots::instance().Find(7);
+    EXPECT_TRUE(last->IOnOutputStream() && last->IOnInputStream());
     ExpectAnswer(Exchange(Destroy(5, 6))[0], 5, 6);
     ExpectAnswer(Exchange(Destroy(6, 7))[0], 6, 7);
 }
