@@ -32,6 +32,7 @@ TEST_F(ModemFields, EachDigitalDataModeSetsItsOwnBit)
     for (const auto& [modes, mask] : cases) {
         mctl.trace.clear();
         ModemSlot* slot = Create(1, Params(std::string(", ddm {") + modes + "}, originate NULL, fax NULL"));
+        EXPECT_EQ(slot->modem_id(), -1); // no modem before a connection asks
         ASSERT_EQ(Connect(1), Answer::success) << modes;
         EXPECT_EQ(mctl.trace, (std::vector<std::string>{"allocate 0", "timeslot 0", std::string("ddm 0 ") + mask,
                                                         "reset-dmp 0", "fax-originate 0"}))

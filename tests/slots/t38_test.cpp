@@ -149,6 +149,9 @@ TEST_F(T38Test, EndedSlotGivesUpItsChannelAndItsConnections)
     ExpectAnswer(Exchange(CreateMap(2, 3, 1000), 3)[0], 2, 3);
     ExpectAnswer(Exchange(Connect(3, 3, {2}))[0], 3, 3);
     ASSERT_EQ(sw.Source(ts), 8192 + 1000);
+    // A source too: the map hears the channel.
+    ExpectAnswer(Exchange(Connect(5, 2, {3}))[0], 5, 2);
+    EXPECT_EQ(sw.Source(8192 + 1000), ts);
     ASSERT_EQ(::kill(ChildOn(ts), SIGKILL), 0);
     ASSERT_TRUE(RunUntil([&] { return Aborts(2, SIGKILL) > 0; }));
     EXPECT_EQ(sw.Source(ts), -1);
