@@ -36,6 +36,7 @@ protected:
         ::setenv("T38_STANDIN_DIR", dir.c_str(), 1);
         ::unsetenv("T38_STANDIN_EXIT");
         ::unsetenv("T38_STANDIN_COUNT");
+        ::unsetenv("T38_STANDIN_LINGER");
     }
     void TearDown() override
     {
@@ -191,6 +192,14 @@ TEST_F(T38Test, InstanceCountIsTheProgramsNumberOrZero)
             EXPECT_EQ(errors.text(), "");
         EXPECT_TRUE(Children().empty());
     }
+
+    // A program that answers and stays is ended at the deadline; its count holds.
+    ::setenv("T38_STANDIN_COUNT", "8", 1);
+    ::setenv("T38_STANDIN_LINGER", "1", 1);
+    T38SoftFactory::set_program_for_test(T38_STANDIN, 200);
+    EXPECT_EQ(T38SoftFactory::instance().QueryNumOfInstances(), 8);
+    EXPECT_TRUE(Children().empty());
+    ::unsetenv("T38_STANDIN_LINGER");
 
     // No descriptor left for the pipe: no program, 0.
     rlimit fds, none;
