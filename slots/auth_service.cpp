@@ -13,6 +13,7 @@
 namespace {
 
 AuthService::AcceptFn gAccept = ::accept4;
+AuthService::SendFn gSend = ::send;
 
 } // namespace
 
@@ -57,6 +58,11 @@ void LogShare::Reset()
     mTick.reset();
     mLogged = 0;
     mUnlogged = 0;
+}
+
+void AuthService::SetSend(SendFn send)
+{
+    gSend = send ? send : ::send;
 }
 
 AuthClient::AuthClient(AuthService& service, Fd socket, const INet4::Addr& peer, uint64_t serial)
@@ -130,7 +136,7 @@ bool AuthClient::Send(const std::vector<uint8_t>& record)
         return false;
     size_t done = 0;
     while (done < record.size()) {
-        ssize_t n = ::send(mSocket.lowlevel_fd(), record.data() + done, record.size() - done, MSG_NOSIGNAL);
+        ssize_t n = gSend(mSocket.lowlevel_fd(), record.data() + done, record.size() - done, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {

@@ -162,6 +162,9 @@ public:
     // Test-only: the accept4(2) the service calls; null restores it.
     using AcceptFn = int (*)(int fd, sockaddr* address, socklen_t* size, int flags);
     static void SetAccept(AcceptFn accept);
+    // Test-only: the send(2) a client calls; null restores it.
+    using SendFn = ssize_t (*)(int fd, const void* data, size_t size, int flags);
+    static void SetSend(SendFn send);
 
     // Test-only: the whole share of the log back, nothing counted, as at
     // the start of the process the service lives for.

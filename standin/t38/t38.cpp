@@ -3,6 +3,7 @@
 // started it says, through its environment:
 //   T38_STANDIN_COUNT  the line "--num-of-instances" prints; unset prints
 //                      nothing, "hang" never answers
+//   T38_STANDIN_LINGER set: it stays after printing the line
 //   T38_STANDIN_DIR    where a slot's child writes the file named by its pid:
 //                      "arg <text>" per argument, then "fd<n> <target>" for
 //                      descriptors 1 to 3 ("-" when closed); it also writes
@@ -61,6 +62,11 @@ int main(int argc, char** argv)
                 ::pause();
         if (count)
             std::printf("%s\n", count);
+        if (std::getenv("T38_STANDIN_LINGER")) {
+            std::fflush(stdout);
+            for (;;)
+                ::pause();
+        }
         return 0;
     }
     const std::string hello = "t38 " + std::to_string(::getpid());

@@ -15,10 +15,7 @@ protected:
     void SetUp() override
     {
         ModemFixture::SetUp();
-        // No interface: digital data modes stay on a DSP modem.
-        nets.Remove("hdlc0");
-        nets.Remove("hdlc1");
-        factory.update_hdlcDevices();
+        NoInterfaces();
     }
     // The board learns of closed descriptors when it looks.
     bool Allocated(int modem)

@@ -443,4 +443,164 @@ TEST_F(MixerSlots, DriverVersion)
     EXPECT_EQ(errors.count("mixer: device \"/dev/voice\" open fail: No such file or directory"), 1u);
 }
 
+// A unit numbered other than 0: every record names it, and the channels
+// and gains each land in their own field.
+TEST_F(MixerSlots, RecordsCarryTheUnitChannelsAndGainsInTheirFields)
+{
+    mixer.RemoveUnit(0);
+    mixer.AddUnit(7, 4, 2, kBase);
+    QueryNow(1);
+    EXPECT_EQ(mixer.Take(), (Lines{"RESOURCES -1", "CLEAR 7:0", "CLEAR 7:1", "CLEAR 7:2", "CLEAR 7:3",
+                                   "RESOURCES 7 !"}));
+    ASSERT_EQ(Ask(MixerIn(2, 50, 7, 1, ", summator tdm : 3")), -1);
+    EXPECT_EQ(mixer.Take(), (Lines{"TDM 7:1", "ADD 7:3<7:1*32767"}));
+    ASSERT_EQ(Ask(MixerOut(3, 51, 7, 2, {{0, 1001}, {1, -7}})), -1);
+    EXPECT_EQ(mixer.Take(), (Lines{"TDM 7:2", "CLEAR 7:2", "ADD 7:2<7:0*1001", "ADD 7:2<7:1*-7"}));
+    EXPECT_EQ(Slots::instance().Find(50)->GetReceiveChannel(), kBase + 1);
+    EXPECT_EQ(Slots::instance().Find(51)->GetTransmitChannel(), kBase + 2);
+    EXPECT_EQ(Ask(Destroy(4, 50)), -1);
+    EXPECT_EQ(Ask(Destroy(5, 51)), -1);
+    EXPECT_EQ(mixer.Take(), (Lines{"REMOVE 7:3<7:1", "CLEAR 7:2"}));
+}
+
+// Channels run from 0 to the last of the unit (128 here): the next one and
+// -1 are refused, for an input's channel and summator and for an output's
+// channel and inputs alike, before anything is programmed.
+TEST_F(MixerSlots, ChannelsFromZeroToTheLastOfTheUnit)
+{
+    Found(1);
+    const std::string into = ", summator tdm : ";
+    const LGCP::Message refused[] = {MixerIn(2, 60, 0, 128),          MixerIn(2, 60, 0, -1),
+                                     MixerIn(2, 60, 0, 0, into + "128"), MixerIn(2, 60, 0, 0, into + "-1"),
+                                     MixerOut(2, 60, 0, 128),         MixerOut(2, 60, 0, -1),
+                                     MixerOut(2, 60, 0, 0, {{128, 1}}), MixerOut(2, 60, 0, 0, {{-1, 1}})};
+    for (const auto& m : refused)
+        EXPECT_EQ(Ask(m), Cause::invalidParams) << m.asValueNotation();
+    EXPECT_TRUE(mixer.Take().empty());
+
+    EXPECT_EQ(Ask(MixerIn(3, 61, 0, 127, into + "125")), -1);
+    EXPECT_EQ(Ask(MixerIn(4, 62, 0, 0, into + "0")), -1);
+    EXPECT_EQ(Ask(MixerOut(5, 63, 0, 126, {{127, 5}, {0, 6}})), -1);
+    EXPECT_EQ(Ask(MixerOut(6, 64, 0, 124)), -1);
+    EXPECT_EQ(mixer.Take(), (Lines{"TDM 0:127", "ADD 0:125<0:127*32767", "TDM 0:0", "ADD 0:0<0:0*32767", "TDM 0:126",
+                                   "CLEAR 0:126", "ADD 0:126<0:127*5", "ADD 0:126<0:0*6", "TDM 0:124", "CLEAR 0:124",
+                                   "ADD 0:124<0:124*32767"}));
+    EXPECT_EQ(Slots::instance().Find(62)->GetReceiveChannel(), kBase);
+}
+
+// The gain and the tone's numbers reach the driver in fewer bits: the last
+// value each holds is taken, the next refused with nothing changed.
+TEST_F(MixerSlots, GainAndToneUpToWhatTheirFieldsHold)
+{
+    Found(1);
+    ASSERT_EQ(Ask(MixerIn(2, 60, 0, 1)), -1);
+    ASSERT_EQ(Ask(MixerOut(3, 61, 0, 2)), -1);
+    const int in = kBase + 1, out = kBase + 2;
+    auto gain = [&](int db) { return [this, in, db] { return dsp.At(in).rxGain == db; }; };
+    auto tone = [&](int stops, int freq, int amp) {
+        return [this, out, stops, freq, amp] {
+            const auto& t = dtmf.At(out).tone;
+            return dtmf.At(out).stops == stops && t.freq1 == freq && t.amp1 == amp && t.freq2 == 0 && t.amp2 == 0;
+        };
+    };
+    struct Case {
+        int slot;
+        const char* control;
+        int cause;
+        std::function<bool()> done;
+    } cases[] = {
+        {60, "rx-gain : {gainDB 127}", -1, gain(127)},
+        {60, "rx-gain : {gainDB 128}", Cause::invalidParams, gain(127)},
+        {60, "rx-gain : {gainDB -128}", -1, gain(-128)},
+        {60, "rx-gain : {gainDB -129}", Cause::invalidParams, gain(-128)},
+        {61, "tone-gen-enable : {freq 65535, amp 65534}", -1, tone(1, 65535, 65534)},
+        {61, "tone-gen-enable : {freq 65536, amp 1}", Cause::invalidParams, tone(1, 65535, 65534)},
+        {61, "tone-gen-enable : {freq 1, amp 65536}", Cause::invalidParams, tone(1, 65535, 65534)},
+        {61, "tone-gen-enable : {freq -1, amp 1}", Cause::invalidParams, tone(1, 65535, 65534)},
+        {61, "tone-gen-enable : {freq 1, amp -1}", Cause::invalidParams, tone(1, 65535, 65534)},
+        {61, "tone-gen-enable : {freq 0, amp 0}", -1, tone(2, 0, 0)},
+        {60, "tone-filter : {freq 1209, enable TRUE, duration-th-msec 45, det-level-dB -27}", -1,
+         [&] {
+             const auto& f = dsp.At(in).filter;
+             return f.freq == 1209 && f.enable == 1 && f.duration == 45 && f.level == -27;
+         }},
+        {61, "tone-filter : {freq 941, enable FALSE, duration-th-msec 46, det-level-dB -28}", -1,
+         [&] {
+             const auto& f = dsp.At(out).filter;
+             return f.freq == 941 && f.enable == 0 && f.duration == 46 && f.level == -28;
+         }},
+        {60, "dtmf-params : {on-time 81, off-time 62, level -9}", -1,
+         [&] {
+             const auto& c = dtmf.At(in).config;
+             return c.onTime == 81 && c.offTime == 62 && c.level == -9;
+         }},
+        {61, "delays : {rx 3, tx 4}", -1, [&] { return dsp.At(out).rxDelay == 3 && dsp.At(out).txDelay == 4; }},
+        // An absent delay is 0.
+        {61, "delays : {rx 5}", -1, [&] { return dsp.At(out).rxDelay == 5 && dsp.At(out).txDelay == 0; }},
+        {61, "delays : {tx 6}", -1, [&] { return dsp.At(out).rxDelay == 0 && dsp.At(out).txDelay == 6; }},
+    };
+    unsigned seq = 10;
+    for (Case& c : cases) {
+        auto fill = [&](LGCP::IoctlParams& p) { ASSERT_TRUE(p.setFromValueNotation(c.control)) << c.control; };
+        EXPECT_EQ(Ask(Ioctl(seq++, c.slot, fill)), c.cause) << c.control;
+        EXPECT_TRUE(c.done()) << c.control;
+    }
+}
+
+// The counts are the smallest over the units, 0 included.
+TEST_F(MixerSlots, CountsAreTheSmallestOfTheUnitsZeroIncluded)
+{
+    mixer.RemoveUnit(0);
+    mixer.AddUnit(1, 0, 8, kBase);
+    mixer.AddUnit(2, 16, 0, kBase + 64);
+    LGCP::Resources res = QueryNow(1);
+    ASSERT_EQ(res.get_mixer().size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(res.get_mixer()[i].get_tdm_inputs().getValue(), 0);
+        EXPECT_EQ(res.get_mixer()[i].get_tdm_outputs().getValue(), 0);
+        EXPECT_EQ(res.get_mixer()[i].get_mixer_inputs().getValue(), 0);
+    }
+    EXPECT_EQ(factory.tdm_channels(), 0);
+    EXPECT_EQ(Ask(MixerIn(2, 10, 2, 0)), Cause::invalidParams);
+}
+
+// Each kind takes the controls of its own list and refuses the others.
+TEST_F(MixerSlots, EachKindTakesTheControlsOfItsListOnly)
+{
+    Found(1);
+    ASSERT_EQ(Ask(MixerIn(2, 60, 0, 1)), -1);
+    ASSERT_EQ(Ask(MixerOut(3, 61, 0, 2)), -1);
+    // The input's list, then the controls only an output takes.
+    const std::vector<std::string> controls = {"echoSuppressor : TRUE", "dtmf-enable : TRUE", "dtmf-reject-enable : TRUE",
+        "translateDTMF : {digits \"1\"}", "dtmf-params : {on-time 80, off-time 60, level -9}", "vad-enable : TRUE",
+        "vad-disable : NULL", "vad-params : {threshold -40, hangover 300}", "sd-enable : TRUE", "sd-disable : NULL",
+        "sd-params : {threshold 3}", "iva-enable : TRUE", "iva-params : {level -12}", "rx-gain : {gainDB -6}",
+        "tone-filter : {freq 2100, enable TRUE, duration-th-msec 40, det-level-dB -30}", "delays : {tx 20}",
+        "dtmf-disable : NULL", "dtmf-reject-disable : NULL", "tone-gen-enable : {freq 425, amp 1000}",
+        "tone-gen-disable : NULL"};
+    const std::set<std::string> notOnOutput = {controls[0], controls[1], controls[2], controls[12], controls[13]};
+    unsigned seq = 10;
+    for (size_t i = 0; i < controls.size(); ++i) {
+        auto fill = [&](LGCP::IoctlParams& p) { ASSERT_TRUE(p.setFromValueNotation(controls[i])) << controls[i]; };
+        EXPECT_EQ(Ask(Ioctl(seq++, 60, fill)), i < 16 ? -1 : Cause::unsupported) << "input: " << controls[i];
+        EXPECT_EQ(Ask(Ioctl(seq++, 61, fill)), notOnOutput.count(controls[i]) ? Cause::unsupported : -1)
+            << "output: " << controls[i];
+    }
+}
+
+// A channel the driver cannot place is -1, and so are the counts after a
+// refresh that finds no unit.
+TEST_F(MixerSlots, WhatIsNotFoundIsMinusOne)
+{
+    Found(1);
+    Mixer::Mixer* unit = factory.units()[0];
+    EXPECT_EQ(unit->channel2timeslot(5), kBase + 5);
+    board.FailRequest("/dev/mixer", MixerRequest::MIX_TDM, EIO);
+    EXPECT_EQ(unit->channel2timeslot(5), -1);
+    mixer.RemoveUnit(0);
+    EXPECT_TRUE(QueryNow(2).get_mixer().empty());
+    EXPECT_EQ(factory.tdm_channels(), -1);
+    EXPECT_EQ(factory.mixer_inputs(), -1);
+}
+
 } // namespace

@@ -112,6 +112,13 @@ protected:
         Slot* made = nullptr;
         return Slots::instance().Create(id, map, made) == Answer::success;
     }
+    // No interface: digital data modes stay on a DSP modem.
+    void NoInterfaces()
+    {
+        nets.Remove("hdlc0");
+        nets.Remove("hdlc1");
+        factory.update_hdlcDevices();
+    }
     void TearDown() override
     {
         Slots::instance().Clear();
@@ -247,6 +254,32 @@ inline std::vector<uint8_t> RawRecord(uint32_t length, uint32_t type, uint32_t s
     PutWord(r, session);
     r.resize(std::max<size_t>(length, 12), 0);
     r.resize(length);
+    return r;
+}
+
+// An activate with modem user parameters.
+inline TERM::TermActivateParams UserParams(const char* remote, const char* netmask, const char* gateway,
+                                           const char* dns, int mtu)
+{
+    TERM::TermActivateParams activate;
+    TERM::ModemUserParameters& user = activate.select_modem();
+    user.set_remoteAddr(remote);
+    user.set_netmask(netmask);
+    user.set_gateway(gateway);
+    user.set_dns(dns);
+    user.set_mtu(mtu);
+    return activate;
+}
+
+// What an activate sends the peer: auth accept, then auth ip with the
+// octets of the four addresses and the MTU.
+inline std::vector<uint8_t> Answers(uint32_t session, const std::vector<uint8_t>& addresses, uint32_t mtu)
+{
+    std::vector<uint8_t> r;
+    for (uint32_t word : {16u, 2u, session, 1u, 36u, 3u, session, 0u})
+        PutWord(r, word);
+    r.insert(r.end(), addresses.begin(), addresses.end());
+    PutWord(r, mtu);
     return r;
 }
 

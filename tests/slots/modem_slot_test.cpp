@@ -250,22 +250,11 @@ TEST_F(ModemAuthFixture, ActivateAnswersTheConnectionThatSpokeForTheSlot)
     ASSERT_TRUE(peer1->Send(AuthRequest(1, "c", "d")));
     ASSERT_TRUE(Signals(2));
 
-    TERM::TermActivateParams activate;
-    TERM::ModemUserParameters& user = activate.select_modem();
-    user.set_remoteAddr("10.0.0.2");
-    user.set_netmask("255.255.255.0");
-    user.set_gateway("not an address");
-    user.set_dns("10.0.0.53");
-    user.set_mtu(1500);
+    TERM::TermActivateParams activate = UserParams("10.0.0.2", "255.255.255.0", "not an address", "10.0.0.53", 1500);
+    TERM::ModemUserParameters& user = activate.get_modem();
     EXPECT_EQ(Slots::instance().Activate(2, activate), Answer::success);
     loop.Settle();
-    std::vector<uint8_t> expected;
-    for (uint32_t word : {16u, 2u, 1u, 1u, 36u, 3u, 1u, 0u})
-        PutWord(expected, word);
-    for (uint8_t octet : {10, 0, 0, 2, 255, 255, 255, 0, 255, 255, 255, 255, 10, 0, 0, 53})
-        expected.push_back(octet);
-    PutWord(expected, 1500);
-    EXPECT_EQ(peer1->Take(), expected);
+    EXPECT_EQ(peer1->Take(), Answers(1, {10, 0, 0, 2, 255, 255, 255, 0, 255, 255, 255, 255, 10, 0, 0, 53}, 1500));
     EXPECT_TRUE(peer0->Take().empty());
     // The MTU travels unsigned: a negative one is refused and nothing is sent.
     user.set_mtu(-1);

@@ -36,6 +36,7 @@ protected:
         ::setenv("T38_STANDIN_DIR", dir.c_str(), 1);
         ::unsetenv("T38_STANDIN_EXIT");
         ::unsetenv("T38_STANDIN_COUNT");
+        ::unsetenv("T38_STANDIN_LINGER");
     }
     void TearDown() override
     {
@@ -149,6 +150,9 @@ TEST_F(T38Test, EndedSlotGivesUpItsChannelAndItsConnections)
     ExpectAnswer(Exchange(CreateMap(2, 3, 1000), 3)[0], 2, 3);
     ExpectAnswer(Exchange(Connect(3, 3, {2}))[0], 3, 3);
     ASSERT_EQ(sw.Source(ts), 8192 + 1000);
+    // A source too: the map hears the channel.
+    ExpectAnswer(Exchange(Connect(5, 2, {3}))[0], 5, 2);
+    EXPECT_EQ(sw.Source(8192 + 1000), ts);
     ASSERT_EQ(::kill(ChildOn(ts), SIGKILL), 0);
     ASSERT_TRUE(RunUntil([&] { return Aborts(2, SIGKILL) > 0; }));
     EXPECT_EQ(sw.Source(ts), -1);
@@ -188,6 +192,14 @@ TEST_F(T38Test, InstanceCountIsTheProgramsNumberOrZero)
             EXPECT_EQ(errors.text(), "");
         EXPECT_TRUE(Children().empty());
     }
+
+    // A program that answers and stays is ended at the deadline; its count holds.
+    ::setenv("T38_STANDIN_COUNT", "8", 1);
+    ::setenv("T38_STANDIN_LINGER", "1", 1);
+    T38SoftFactory::set_program_for_test(T38_STANDIN, 200);
+    EXPECT_EQ(T38SoftFactory::instance().QueryNumOfInstances(), 8);
+    EXPECT_TRUE(Children().empty());
+    ::unsetenv("T38_STANDIN_LINGER");
 
     // No descriptor left for the pipe: no program, 0.
     rlimit fds, none;

@@ -267,6 +267,7 @@ TEST_F(TdmSlots, EchoIsRefusedAndNoBusReported)
 class FoundEcho : public EchoFactory {
 public:
     FoundEcho() { mPresent[2] = mPresent[9] = 1; }
+    void Add(int bus) { mPresent[static_cast<size_t>(bus)] = 1; }
 };
 
 TEST_F(TdmSlots, EchoOnAPresentBus)
@@ -283,6 +284,32 @@ TEST_F(TdmSlots, EchoOnAPresentBus)
     EXPECT_EQ(res.get_echoBus()[0].getValue(), 2);
     EXPECT_EQ(res.get_echoBus()[1].getValue(), 9);
     ExpectAnswer(Exchange(Destroy(4, 6))[0], 4, 6);
+}
+
+// Buses 0 to 15 and channels 0 to 31: the first and last of each are
+// taken, the ones beyond refused.
+TEST_F(TdmSlots, EchoBusesAndChannelsToTheirLast)
+{
+    FoundEcho found;
+    found.Add(0);
+    found.Add(15);
+    auto made = Exchange(CreateEcho(1, 6, 0, 0), 3);
+    ExpectAnswer(made[0], 1, 6);
+    ExpectStream(made[1], 6, true, true, 0);
+    made = Exchange(CreateEcho(2, 7, 15, 31), 3);
+    ExpectAnswer(made[0], 2, 7);
+    ExpectStream(made[2], 7, false, true, 15 * 32 + 31);
+    for (auto c : {std::make_pair(15, 32), std::make_pair(16, 0), std::make_pair(0, -1), std::make_pair(-1, 0)})
+        ExpectAnswer(Exchange(CreateEcho(3, 8, c.first, c.second))[0], 3, 8, LGCP::ErrorCause::insufficientResources);
+    auto res = Resources(Exchange(Query(4), 2));
+    ASSERT_EQ(res.get_echoBus().size(), 4u);
+    EXPECT_EQ(res.get_echoBus()[0].getValue(), 0);
+    EXPECT_EQ(res.get_echoBus()[3].getValue(), 15);
+    // Both directions are open to connections.
+    Slot* last = Slots::instance().Find(7);
+    EXPECT_TRUE(last->IOnOutputStream() && last->IOnInputStream());
+    ExpectAnswer(Exchange(Destroy(5, 6))[0], 5, 6);
+    ExpectAnswer(Exchange(Destroy(6, 7))[0], 6, 7);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "board/mcc.h"
 #include "slots/voice.h"
+#include "tests/framework/loop_helpers.h"
 
 #include <sys/stat.h>
 
@@ -326,6 +327,65 @@ TEST_F(VoiceTest, ChannelFailuresFailTheCreate)
         board.Prune();
         EXPECT_TRUE(mcc.Timeslots().empty());
     }
+}
+
+// A host that never accepts: the player and the recorder give up 5000 ms
+// after they began to connect, and not a millisecond before.
+TEST_F(VoiceTest, HostThatNeverAcceptsIsGivenUpAfterFiveSeconds)
+{
+    // A listener whose one place is taken: further connects wait unanswered.
+    Fd host(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(host.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(host.lowlevel_fd(), 0), 0);
+    ::getsockname(host.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len);
+    Fd filler(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_EQ(::connect(filler.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const std::string port = std::to_string(ntohs(a.sin_port));
+
+    Create(NetworkPlayer(1, 10, "127.0.0.1", ntohs(a.sin_port), 7), 0);
+    Create(Recorder(2, 12, ntohs(a.sin_port)), 1);
+    Create(CreateMap(3, 11, 300), 2);
+    Capture debug(std::clog);
+    const uint32_t start = Mux::milliseconds();
+    looptest::set_clock(start);
+    ASSERT_EQ(Slots::instance().Connect(10, {11}), Answer::success);
+    ASSERT_EQ(Slots::instance().Connect(11, {12}), Answer::success);
+    auto at = [](uint32_t ms) {
+        looptest::set_clock(ms);
+        multiplexer.timers_schedule();
+        Mux::mux_cleartimeofday();
+    };
+    at(start + 4999);
+    EXPECT_EQ(debug.count(" fail."), 0u);
+    at(start + 5000);
+    EXPECT_EQ(debug.count("connection to 127.0.0.1:" + port + " fail.\n"), 2u);
+    ASSERT_TRUE(RunUntil([&] {
+        return Aborts(10, 0) > 0
+               && Count(12, [](LGCP::Signal const& s) { return IsStopRecording(s, LGCP::StopRecordingCause::connectionFail); });
+    }));
+}
+
+// A phrase goes to the channel in blocks of 8192 octets.
+TEST_F(VoiceTest, PhrasesGoOutInBlocksOf8192Octets)
+{
+    Write(dir + "/long", std::string(20000, 'l'));
+    Create(FilePlayer(1, 2, {"long"}, 1), 0);
+    const int ts = ConnectToMap(2, 2);
+    std::vector<size_t> sizes;
+    auto take = [&] {
+        for (const auto& frame : mcc.Written(ts))
+            sizes.push_back(frame.size());
+    };
+    ASSERT_TRUE(RunUntil([&] {
+        take();
+        return Aborts(2, 0) > 0;
+    }));
+    take();
+    EXPECT_EQ(sizes, (std::vector<size_t>{8192, 8192, 20000 - 2 * 8192}));
 }
 
 } // namespace
