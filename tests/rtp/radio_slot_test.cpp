@@ -193,6 +193,34 @@ TEST_F(LemzSlotTest, PacketsReachTheController)
     EXPECT_EQ(r.get_status().get_lemz().get_flags().get_prio().getValue(), 15);
 }
 
+// Asked to follow the squelch, a LEMZ slot transmits while the squelch it
+// was last told is open; a request that changes nothing sends nothing.
+TEST_F(LemzSlotTest, TransmissionFollowsTheSquelch)
+{
+    Make(4, true);
+    SlotAt<RtpLEMZRadioGWSlot>(4).setTransmissionDependOnSQU(true);
+    Exchange(CreateE1(2, 1, 2, 5), 3);
+    ExpectAnswer(Exchange(Connect(3, 1, {4}))[0], 3, 1);
+    EXPECT_FALSE(rtp.At(kTdm)->transmitting);
+
+    auto squelch = [](unsigned seq, bool open) {
+        LGCP::Message m = Command(seq, 4);
+        TERM::LemzRadioModifier& lemz = Body(m).select_ioctl().select_rtpExt().select_lemz();
+        lemz.get_addr().set_session_addr("10.0.0.9");
+        lemz.get_params().select_wm_flags().get_flags().set_sql(open);
+        return m;
+    };
+    size_t before = rtp.codes().size();
+    ExpectAnswer(Exchange(squelch(4, true))[0], 4, 4);
+    EXPECT_TRUE(rtp.At(kTdm)->transmitting);
+    ExpectAnswer(Exchange(Cmd(5, 4, [](LGCP::Command& c) { c.select_ioctl().select_vad_enable() = true; }))[0], 5, 4);
+    ExpectAnswer(Exchange(squelch(6, false))[0], 6, 4);
+    EXPECT_FALSE(rtp.At(kTdm)->transmitting);
+    auto codes = rtp.codes();
+    EXPECT_EQ(std::vector<unsigned long>(codes.begin() + static_cast<long>(before), codes.end()),
+              (std::vector<unsigned long>{0x20005204UL, 0x20005205UL}));
+}
+
 TEST_F(LemzSlotTest, AttachedToAnotherSession)
 {
     Make(4, true, [](TERM::RtpParams& p) {
