@@ -389,6 +389,29 @@ Bytes RtpWith(Bytes const& r2s, uint16_t seq)
     return p;
 }
 
+// The same source is the same kind, SSRC and address; the first that
+// differs gives b minus a, in that order.
+TEST(R2sCodec, SourceComparison)
+{
+    r2s_proto a = R2s(kR2sTx), b = R2s(kR2sTx);
+    a.source_addr = b.source_addr = 0x0A000001;
+    a.source_ssrc = b.source_ssrc = 77;
+    r2s_proto_set_tx_header(&b, 3, 9, 1, 1);
+    EXPECT_EQ(cmp_r2s_proto_source(&a, &b), 0) << "headers do not matter";
+    b.source_addr = 0x0A000002;
+    EXPECT_NE(cmp_r2s_proto_source(&a, &b), 0);
+    b = a;
+    b.source_ssrc = 78;
+    EXPECT_EQ(cmp_r2s_proto_source(&a, &b), 1);
+    b.source_addr = 0x0A000000; // the SSRC decides first
+    EXPECT_EQ(cmp_r2s_proto_source(&a, &b), 1);
+    b = a;
+    b.type = kR2sRx;
+    EXPECT_EQ(cmp_r2s_proto_source(&a, &b), static_cast<int32_t>(kR2sRx) - static_cast<int32_t>(kR2sTx));
+    EXPECT_EQ(cmp_r2s_proto_source(&a, nullptr), -1);
+    EXPECT_EQ(cmp_r2s_proto_source(nullptr, &a), -1);
+}
+
 TEST(R2sCodec, WhatWeSendIsWhatTsharkReads)
 {
     if (::access("/usr/bin/tshark", X_OK) != 0)

@@ -191,31 +191,38 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionWithWhatRan)
 // Each is refused with one line before anything is opened.
 TEST_F(RtpSlotTest, BadCreateParametersAreInvalidParams)
 {
-    void (*const changes[])(TERM::RtpParams&) = {
-        [](TERM::RtpParams& p) { p.get_dhost().get_port() = 0; },
-        [](TERM::RtpParams& p) { p.get_dhost().get_port() = 65535; },
-        [](TERM::RtpParams& p) { p.get_dhost().get_iaddr().assign("10.1.2"); },
-        [](TERM::RtpParams& p) { p.get_dhost().get_iaddr().assign("gw.example"); },
-        [](TERM::RtpParams& p) { p.get_payload() = Payload::ptT38_UDP_TL; },
-        [](TERM::RtpParams& p) { p.get_payload() = Payload::ptR2S; },
-        [](TERM::RtpParams& p) {
-            p.set_shost().get_iaddr().assign("10.0.0.1");
-            p.get_shost().get_port() = 65535;
-        },
-        [](TERM::RtpParams& p) {
-            p.set_shost().get_iaddr().assign("10.0.0.256");
-            p.get_shost().get_port() = 5000;
-        },
+    struct Case {
+        void (*change)(TERM::RtpParams&);
+        const char* line; // after "rtp do not created: "
+    } const cases[] = {
+        {[](TERM::RtpParams& p) { p.get_dhost().get_port() = 0; }, "dhost port 0 out of range"},
+        {[](TERM::RtpParams& p) { p.get_dhost().get_port() = 65535; }, "dhost port 65535 out of range"},
+        {[](TERM::RtpParams& p) { p.get_dhost().get_iaddr().assign("10.1.2"); },
+         "dhost address \"10.1.2\" is not a dotted IPv4 address"},
+        {[](TERM::RtpParams& p) { p.get_dhost().get_iaddr().assign("gw.example"); },
+         "dhost address \"gw.example\" is not a dotted IPv4 address"},
+        {[](TERM::RtpParams& p) { p.get_payload() = Payload::ptT38_UDP_TL; }, "payload ptT38-UDP-TLnot found"},
+        {[](TERM::RtpParams& p) { p.get_payload() = Payload::ptR2S; }, "payload ptR2Snot found"},
+        {[](TERM::RtpParams& p) {
+             p.set_shost().get_iaddr().assign("10.0.0.1");
+             p.get_shost().get_port() = 65535;
+         },
+         "shost port 65535 out of range"},
+        {[](TERM::RtpParams& p) {
+             p.set_shost().get_iaddr().assign("10.0.0.256");
+             p.get_shost().get_port() = 5000;
+         },
+         "shost address \"10.0.0.256\" is not a dotted IPv4 address"},
     };
     board.Prune();
     const size_t opens = board.opens(), fds = OpenDescriptors();
     unsigned seq = 1;
-    for (auto change : changes) {
+    for (const Case& c : cases) {
         LGCP::Message m = CreateRtp(seq, 5, Payload::ptG711_Alaw, Payload::ptG711_Alaw);
-        change(Body(m).get_create().get_rtp().get_codecRTP());
+        c.change(Body(m).get_create().get_rtp().get_codecRTP());
         ExpectAnswer(Exchange(m)[0], seq, 5, Cause::invalidParams);
         const std::string log = out.take();
-        EXPECT_NE(log.find("rtp do not created: "), std::string::npos) << log;
+        EXPECT_NE(log.find(std::string("rtp do not created: ") + c.line + "\n"), std::string::npos) << log;
         EXPECT_EQ(log.find("rtp do not created"), log.rfind("rtp do not created")) << log;
         ++seq;
     }
