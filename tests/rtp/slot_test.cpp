@@ -106,6 +106,7 @@ TEST_F(RtpSlotTest, CreateConnectReportAndDestroyEndToEnd)
     auto pd = Ioctl(5, 5, [](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(250); });
     ExpectAnswer(Exchange(pd)[0], 5, 5);
     EXPECT_TRUE(rtp.At(kTdm)->pd);
+    EXPECT_EQ(out.count("rtp[9216]: RTP SET EVENT PD timeout=250\n"), 1u) << out.text();
     EXPECT_EQ(rtp.At(kTdm)->pdTimeout, 250u);
 
     // Another type and a short record give nothing; the detector a signal.
@@ -116,6 +117,7 @@ TEST_F(RtpSlotTest, CreateConnectReportAndDestroyEndToEnd)
     ExpectPd(0x80000001u, 250);
     ExpectQuiet();
     EXPECT_NE(err.text().find("rtp[9216]: rtp event of 8 octets dropped"), std::string::npos);
+    EXPECT_EQ(out.count("rtp[9216]: rtp event:  type=2\n"), 1u) << out.text();
 
     size_t before = rtp.codes().size();
     ExpectAnswer(Exchange(Destroy(6, 5))[0], 6, 5);
@@ -143,6 +145,8 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionWithWhatRan)
     ExpectAnswer(Exchange(same)[0], 5, 5);
     EXPECT_EQ(rtp.codes().size(), before);
     EXPECT_EQ(board.opens(), opens);
+    EXPECT_EQ(out.count("(change tx payload):"), 1u) << out.text();
+    EXPECT_EQ(out.count(" - Nothing to do\n"), 1u) << out.text();
 
     // lbrc sends what the session was made for; transmission and the
     // detector run again on the fresh session, which is the one watched.
@@ -165,6 +169,7 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionWithWhatRan)
     EXPECT_EQ(s->pdTimeout, 40u);
     ASSERT_TRUE(rtp.Raise(kTdm, rtp_event{1, 7, 40, {}}));
     ExpectPd(7, 40);
+    EXPECT_EQ(out.count(" - OK\n"), 1u) << out.text();
     // A detector switched off stays off through the restarts below.
     ExpectAnswer(Exchange(Ioctl(70, 5, [](LGCP::IoctlParams& p) { p.select_pd_disable(); }))[0], 70, 5);
 
