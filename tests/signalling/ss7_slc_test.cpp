@@ -226,6 +226,29 @@ std::vector<Bytes> payloads(unsigned from, unsigned n)
 
 } // namespace
 
+// The state and timer traces, and an error, each one line with the link's
+// prefix; the error line names the unit's numbers.
+TEST(Ss7Link, LogsWithItsPrefix)
+{
+    Clock clock;
+    Link l;
+    test::Capture debug(std::clog), errors(std::cerr);
+    l.slc->trace.state = true;
+    l.slc->trace.timers = true;
+    l.slc->local_activate();
+    clock.advance(7000);
+    EXPECT_EQ(debug.text(),
+              "SS7/L2 [dpc=12, slc=0, trunk=1]: change state from \"idle\" to \"not aligned\"\n"
+              "SS7/L2 [dpc=12, slc=0, trunk=1] (not aligned): T2 expired\n"
+              "SS7/L2 [dpc=12, slc=0, trunk=1]: change state from \"not aligned\" to \"idle\"\n");
+    l.slc->trace.state = false;
+    l.slc->trace.timers = false;
+    reach(l, clock, S::worked);
+    l.rx(lssu(SS7::SIO));
+    EXPECT_EQ(errors.text(), "SS7/L2 [dpc=12, slc=0, trunk=1] (worked): receive lssu: out of alignment "
+                             " BSN=127 BIB=1 FSN=127 FIB=1\n");
+}
+
 TEST(Ss7Transfer, AlignsNormallyAndInEmergencyWithQ703Peer)
 {
     for (bool emergency : {false, true}) {
