@@ -350,6 +350,7 @@ TEST(Ss7Transfer, ChannelRefusalsAndBufferLimits)
     EXPECT_EQ(l.wire.take(), std::vector<Bytes>{su(0, true, 127, true)});
     l.slc->on_hdlc_ready();
     EXPECT_EQ(l.wire.take(), std::vector<Bytes>{su(0, true, 0, true, msu_payload(1))});
+    EXPECT_EQ(debug.count("SS7/L2 [dpc=12, slc=0, trunk=1] (worked): hdlc ready\n"), 1u) << debug.text();
     EXPECT_EQ(l.slc->statistics()->msu_tx, 4u) << "units taken, the refused one not counted";
 
     // Shorter payloads would read as FISUs or LSSUs; longer fit no unit.
