@@ -414,6 +414,8 @@ TEST(LemzMapping, ControllerTypesToStateAndBack)
     EXPECT_EQ(s.command, 132);
     EXPECT_FLOAT_EQ(s.frequency, 145.5f);
     EXPECT_EQ(s.squelshe, 2);
+    EXPECT_EQ(s.channel, 12);
+    EXPECT_EQ(s.standby_state_channel, -1) << "no standby in a channel command";
     EXPECT_EQ(s.source_addr, Address("10.0.0.9").s_addr);
 
     // A fresh state: defaults, and the unknown fields left out.
