@@ -92,6 +92,11 @@ protected:
 
 TEST_F(HdlcTest, EachModeAllocatesItsKindAndDeactivationRestoresTheSwitch)
 {
+    EXPECT_FALSE(hdlc->is_open());
+    EXPECT_EQ(hdlc->params().tdm, -1);
+    EXPECT_EQ(hdlc->params().tdm2, -1);
+    EXPECT_EQ(hdlc->channel(), -1);
+
     const struct {
         int mode;
         uint32_t kind;

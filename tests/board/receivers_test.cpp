@@ -171,6 +171,15 @@ TEST_F(ReceiversTest, OperationsProgramTheirTimeSlot)
     Hardware::DSProcReceiver& d = m;
 
     EXPECT_TRUE(t.echoCancel(true));
+    EXPECT_TRUE(t.enableDTMF(true));
+    LGCP::DTMFParams config;
+    config.set_on_time(80);
+    config.set_off_time(60);
+    config.set_level(-6);
+    EXPECT_TRUE(t.configureDTMF(config));
+    const Tonec::DtmfConfig& c = dtmf.At(kT1).config;
+    EXPECT_TRUE(dtmf.At(kT1).detect);
+    EXPECT_EQ(std::vector<int>({c.timeslot, c.onTime, c.offTime, c.level}), std::vector<int>({kT1, 80, 60, -6}));
     EXPECT_TRUE(t.translateSelcal("A7"));
     EXPECT_EQ(dtmf.At(kT1).selcal, "A7");
     EXPECT_FALSE(dtmf.At(kT2).echo) << "the other time slot is untouched";
@@ -197,13 +206,22 @@ TEST_F(ReceiversTest, OperationsProgramTheirTimeSlot)
     EXPECT_EQ(errors.count("refused on time slot"), 3u);
     EXPECT_EQ(dtmf.At(kT1).digits, longest);
 
-    EXPECT_TRUE(t.enableToneGenerator(425, 0, 3000, 0));
+    EXPECT_TRUE(t.enableToneGenerator(425, 350, 3000, 2000));
     EXPECT_TRUE(dtmf.At(kT1).generating);
+    const Tonec::Tone& tone = dtmf.At(kT1).tone;
+    EXPECT_EQ(std::vector<int>({tone.timeslot, tone.freq1, tone.freq2, tone.amp1, tone.amp2}),
+              std::vector<int>({kT1, 425, 350, 3000, 2000}));
     EXPECT_TRUE(t.enableSilence());
     EXPECT_TRUE(t.disableToneGenerator(true));
     EXPECT_FALSE(dtmf.At(kT1).generating);
+    EXPECT_EQ(dtmf.At(kT1).forced, 1);
     EXPECT_EQ(dtmf.At(kT1).silences, 1);
     EXPECT_TRUE(t.activateAudibleCall() && dtmf.At(kT1).audible == 1 && t.cancelAudibleCall() && !dtmf.At(kT1).audible);
+    LGCP::VADParams vad;
+    vad.set_threshold(-40);
+    vad.set_hangover(300);
+    EXPECT_TRUE(d.configureVAD(vad));
+    EXPECT_EQ(std::make_pair(dsp.At(kT1).vadThreshold, dsp.At(kT1).vadHangover), std::make_pair(-40, 300));
     EXPECT_TRUE(d.enableBSS(true));
     EXPECT_EQ(std::make_pair(dtmf.At(kT1).echo, dsp.At(kT1).bss), std::make_pair(1, 1)) << "1 is on";
     EXPECT_TRUE(d.configureToneFilter(2100, true, 40, -30));

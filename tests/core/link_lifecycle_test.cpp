@@ -1,5 +1,6 @@
 #include "link_fixture.h"
 
+#include "protocol/term.h"
 #include "tests/frozen_clock.h"
 
 namespace {
@@ -111,6 +112,9 @@ TEST_F(LifecycleTest, LosingTheControllerDestroysEverySlotAndVoidsLateAnswers)
 TEST_F(LinkFixture, TwoMinutesWithoutACommandCutTheControllerOff)
 {
     Exchange(CreateE1(1, 1, 1, 1), 3);
+    Exchange(CreateMap(2, 2, 5), 3);
+    ExpectAnswer(Exchange(Connect(3, 2, {1}))[0], 3, 2);
+    EXPECT_FALSE(sw.Connections().empty());
     CtrlSrv::Heartbeat daemons;
     server.Bind(daemons);
     {
@@ -123,11 +127,61 @@ TEST_F(LinkFixture, TwoMinutesWithoutACommandCutTheControllerOff)
         clock.at(239999);
         EXPECT_FALSE(server.IsConnected());
         EXPECT_EQ(Slots::instance().count(), 0u);
+        EXPECT_TRUE(sw.Connections().empty());
+        EXPECT_TRUE(sw.IsIdle(8193));
     }
     ASSERT_TRUE(loop.RunUntil([&] { return client.Closed(); }));
     Reconnect();
     ExpectServing(4);
     EXPECT_TRUE(daemons.is_running());
+}
+
+// Every kind of signal leaves with the slot's number and no sequence
+// number, its fields where the slot put them.
+TEST_F(LifecycleTest, SlotSignalsCarryTheSlotNumberAndNoSequenceNumber)
+{
+    ExpectAnswer(Exchange(CreateLate(1, 33))[0], 1, 33);
+    Slot* slot = Slots::instance().Find(33);
+    ASSERT_NE(slot, nullptr);
+
+    slot->OnActivated();
+    slot->OnDeactivated();
+    slot->OnAbort(512);
+    Slot::OnAbort(slot, 0);
+    Slot::OnAbort(nullptr, 1); // nothing
+    slot->OnUserData({'\x00', '\xff'});
+    LGCP::IoctlResponse response;
+    response.select_startPlaying();
+    slot->OnIoctlResponse(response);
+    TERM::ModemProceeding proceeding;
+    proceeding.select_auth().set_username("u");
+    slot->OnModem(proceeding);
+    slot->OnChangeOutputStream(true);
+    slot->processRtpEvent(2, 1, 1); // not the packet detector: nothing
+    slot->processRtpEvent(1, 0x80000001u, 250);
+
+    auto got = Receive(9);
+    for (auto& m : got) {
+        EXPECT_FALSE(m.seq_isPresent());
+        ASSERT_TRUE(m.slot_isPresent());
+        EXPECT_EQ(m.get_slot().getValue(), 33u);
+        ASSERT_TRUE(m.get_pdu().signal_isSelected());
+    }
+    EXPECT_TRUE(got[0].get_pdu().get_signal().activated_isSelected());
+    EXPECT_TRUE(got[1].get_pdu().get_signal().deactivated_isSelected());
+    EXPECT_EQ(SELECTED(got[2].get_pdu().get_signal(), abort).getValue(), 512);
+    EXPECT_EQ(SELECTED(got[3].get_pdu().get_signal(), abort).getValue(), 0);
+    EXPECT_EQ(static_cast<std::vector<char> const&>(SELECTED(got[4].get_pdu().get_signal(), userData)),
+              (std::vector<char>{'\x00', '\xff'}));
+    EXPECT_TRUE(SELECTED(got[5].get_pdu().get_signal(), ioctl).startPlaying_isSelected());
+    const TERM::ModemProceeding& modem = SELECTED(got[6].get_pdu().get_signal(), modemProceeding);
+    EXPECT_EQ(std::string(SELECTED(modem, auth).get_username()), "u");
+    ExpectStream(got[7], 33, true, true, 9192);
+    const LGCP::RtpPDEvent& pd = SELECTED(got[8].get_pdu().get_signal(), rtp).get_pd();
+    EXPECT_EQ(static_cast<uint32_t>(pd.get_value().getValue()), 0x80000001u);
+    EXPECT_EQ(pd.get_timeout().getValue(), 250);
+    EXPECT_TRUE(slot->GetOutputStream());
+    ExpectQuiet();
 }
 
 } // namespace

@@ -10,10 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <sstream>
+#include <string>
 
 using namespace nettest;
 
@@ -56,6 +61,10 @@ TEST(ControlService, OnePeerAtATimeTheNextWaitsUntilTheFirstLeaves)
     EXPECT_FALSE(run_until([&] { return s.rec.messages.size() > 2; }, 150));
     EXPECT_EQ(s.rec.connects, 1);
 
+    sockaddr_in own{};
+    socklen_t len = sizeof(own);
+    ::getsockname(a.lowlevel_fd(), reinterpret_cast<sockaddr*>(&own), &len);
+    const std::string first = "ctrl [127.0.0.1:" + std::to_string(ntohs(own.sin_port)) + "]: ";
     a.close();
     ASSERT_TRUE(run_until([&] { return s.rec.messages.size() == 3; }));
     EXPECT_EQ(s.rec.messages[2], text("b1"));
@@ -63,7 +72,8 @@ TEST(ControlService, OnePeerAtATimeTheNextWaitsUntilTheFirstLeaves)
     EXPECT_EQ(s.rec.disconnects, 1);
     EXPECT_EQ(read_n(b, 6), frame(text("b1")));
 
-    EXPECT_EQ(s.err.count("]: link lost: STRM: connection closed by peer"), 1u) << s.err.text();
+    // The line names the peer that left.
+    EXPECT_EQ(s.err.count(first + "link lost: STRM: connection closed by peer\n"), 1u) << s.err.text();
 
     // An abortive close shows as a read error.
     linger lg{1, 0};
@@ -83,6 +93,9 @@ TEST(ControlService, OnePeerAtATimeTheNextWaitsUntilTheFirstLeaves)
     s.service.Send(p);
     ASSERT_TRUE(run_until([&] { return s.rec.disconnects == 3; }));
     EXPECT_EQ(s.err.count("]: link lost: STRM: write failed: "), 1u) << s.err.text();
+    std::ostringstream header;
+    s.service.PutHeader(header);
+    EXPECT_EQ(header.str(), "ctrl [not connected]: ");
 }
 
 TEST(ControlService, ThousandsOfFramesInOneWriteAndDisconnectInsideAMessage)

@@ -16,6 +16,7 @@ using namespace nettest;
 namespace {
 
 std::vector<std::string> trace;
+int destroyed = 0;
 
 // Pushes its tag on the way down, checks and pulls it on the way up.
 class Tagged : public Protocol
@@ -23,6 +24,7 @@ class Tagged : public Protocol
 public:
     Tagged(char const* n, unsigned char tag, unsigned room)
         : mName(n), mTag(tag), mRoom(room) {}
+    ~Tagged() override { ++destroyed; }
 
     Protocol_name const& name() const override { return mName; }
     void local_prepare_head(Packet& p) override { p.reserve_head(mRoom); }
@@ -58,6 +60,7 @@ class Family : public ProtocolsFamily
 {
 public:
     explicit Family(char const* n) : mName(n) {}
+    ~Family() override { ++destroyed; }
     Protocol_name const& name() const override { return mName; }
 
 private:
@@ -91,6 +94,7 @@ struct Stack
     Stack()
     {
         trace.clear();
+        destroyed = 0;
         inner->add_protocol_tail(a);
         inner->add_protocol_tail(b);
         owner.add_protocol_tail(bottom);
@@ -135,13 +139,64 @@ TEST(ProtocolPaths, ActivationClimbsSuccessGoesDownErrorsGoUp)
         EXPECT_EQ(trace, step.want);
     }
 
-    // A report is printed with its layer's name, also once the layer is gone.
-    Tagged* l = new Tagged("lapd", 0, 0);
-    Protocol_status kept(new Protocol_status_error(l, "fault"));
-    delete l;
+    // A report is printed with its layer's name and what the layer adds,
+    // also once the layer is gone; the last copy frees it.
+    struct StateStatus : Protocol_status_error {
+        StateStatus(Protocol const* l, int* alive) : Protocol_status_error(l, "fault"), mAlive(alive) { ++*mAlive; }
+        ~StateStatus() override { --*mAlive; }
+        void out(std::ostream& os) const override
+        {
+            Protocol_status_error::out(os);
+            os << " (state 7)";
+        }
+        int* mAlive;
+    };
+    int alive = 0;
+    Protocol_status kept;
+    {
+        Tagged* l = new Tagged("lapd", 0, 0);
+        kept = Protocol_status(new StateStatus(l, &alive));
+        Protocol_status copy = kept;
+        delete l;
+    }
+    EXPECT_EQ(alive, 1);
     std::ostringstream os;
     os << kept << "/" << Protocol_status(new Protocol_status_success(nullptr, "bye"));
-    EXPECT_EQ(os.str(), "lapd: fault/bye");
+    EXPECT_EQ(os.str(), "lapd: fault (state 7)/bye");
+    kept = Protocol_status();
+    EXPECT_EQ(alive, 0);
+}
+
+TEST(ProtocolPaths, LoneFamilyDropsAndListOwnsItsLayers)
+{
+    trace.clear();
+    destroyed = 0;
+    {
+        Family f("alone");
+        Tagged* x = new Tagged("x", 1, 1);
+        f.add_protocol_tail(x);
+        Packet p;
+        f.prepare_head(p);
+        p.put8(9);
+        // Nothing under the family and no owner: dropped, climbs to nobody.
+        f.message(p);
+        f.activate();
+        EXPECT_EQ(trace, list({"x.activate"}));
+        x->fail("gone");
+        f.delete_protocols();
+        EXPECT_EQ(destroyed, 1);
+        // An empty family does nothing at all.
+        f.activate();
+        f.deactivate();
+        f.message(p);
+        f.receive(p);
+    }
+    // Deleting a list deletes every layer, nested ones included, once.
+    destroyed = 0;
+    {
+        Stack s;
+    }
+    EXPECT_EQ(destroyed, 5);
 }
 
 TEST(ProtocolPaths, PacketsCrossEveryLayerInOrderWithPreparedRoom)

@@ -159,13 +159,34 @@ TEST(LemzCodec, EveryKindRoundTripsAndEveryTruncationIsRefused)
 
 TEST(LemzCodec, SettersPrinterAndComparison)
 {
-    sig_proto r = Fresh(GW_SEL_CALL);
+    // -1 leaves a header field as it was.
+    sig_proto r = Fresh(GW_FLAG_PTT);
+    sig_proto_set_base(&r, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 17);
+    sig_proto before = r;
+    sig_proto_set_base(&r, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0);
+    EXPECT_EQ(sig_proto_is_ptt_command(&r), 1);
+    r.type = GW_FLAG_BSS;
+    EXPECT_EQ(sig_proto_is_ptt_command(&r), 0);
+
+    r = Fresh(GW_SEL_CALL);
     sig_proto_set_gw_selcall(&r, nullptr, 9);
     EXPECT_EQ(r.payload.gw_sel_call.callerID_length, 0);
 
+    // Each flag printed from its own field, in the order t p r s b rv sh rs
+    // pw c; the kind by name in mode 2.
+    r = Fresh(WM_TRANS);
+    sig_proto_set_base(&r, 3, 1, 0, 1, 0, 1, 0, 1, 0, 1, 2, 17);
+    sig_proto_set_wm_transmite(&r, in_addr{inet_addr("10.1.2.3")}, 0xAB);
+    char text[1024];
+    int32_t n = sprintf_sig_proto(text, sizeof text, &r, 2);
+    EXPECT_EQ(std::string(text, static_cast<size_t>(n)),
+              "type      : WM_TRANS,\nflag_t   : 1,\nflag_p   : 0,\nflag_r   : 1,\nflag_s   : 0,\nflag_b   : 1,\n"
+              "flag_rv  : 0,\nflag_sh  : 1,\nflag_rs  : 1,\nflag_pw  : 0,\nflag_c   : 2,\npriority : 3,\n"
+              "status   : 17,\nwm_trans.session_addr : 10.1.2.3,\nwm_trans.ssrc         : 0x000000AB,\n");
+
     // The printer stays in its buffer and prints nothing of an unknown kind.
     r = Fresh(WM_TRANS);
-    char text[1024];
     EXPECT_EQ(sprintf_sig_proto(text, 20, &r, 1), 19);
     EXPECT_STREQ(text, "type      : 0x00000");
     r.type = 14;
@@ -177,6 +198,9 @@ TEST(LemzCodec, SettersPrinterAndComparison)
     EXPECT_EQ(cmp_sig_proto_header(&a, &b), 5);
     b.type = GW_FLAG_PTT;
     EXPECT_EQ(cmp_sig_proto_header(&a, &b), 2);
+    EXPECT_EQ(cmp_sig_proto_flags(&a, &b), 0);
+    b.flag_rv = 1;
+    EXPECT_NE(cmp_sig_proto_flags(&a, &b), 0);
 }
 
 r2s_proto R2s(uint32_t type)
@@ -363,6 +387,29 @@ Bytes RtpWith(Bytes const& r2s, uint16_t seq)
     p.insert(p.end(), r2s.begin(), r2s.end());
     p.resize(16 + (r2s.size() + 3) / 4 * 4);
     return p;
+}
+
+// The same source is the same kind, SSRC and address; the first that
+// differs gives b minus a, in that order.
+TEST(R2sCodec, SourceComparison)
+{
+    r2s_proto a = R2s(kR2sTx), b = R2s(kR2sTx);
+    a.source_addr = b.source_addr = 0x0A000001;
+    a.source_ssrc = b.source_ssrc = 77;
+    r2s_proto_set_tx_header(&b, 3, 9, 1, 1);
+    EXPECT_EQ(cmp_r2s_proto_source(&a, &b), 0) << "headers do not matter";
+    b.source_addr = 0x0A000002;
+    EXPECT_NE(cmp_r2s_proto_source(&a, &b), 0);
+    b = a;
+    b.source_ssrc = 78;
+    EXPECT_EQ(cmp_r2s_proto_source(&a, &b), 1);
+    b.source_addr = 0x0A000000; // the SSRC decides first
+    EXPECT_EQ(cmp_r2s_proto_source(&a, &b), 1);
+    b = a;
+    b.type = kR2sRx;
+    EXPECT_EQ(cmp_r2s_proto_source(&a, &b), static_cast<int32_t>(kR2sRx) - static_cast<int32_t>(kR2sTx));
+    EXPECT_EQ(cmp_r2s_proto_source(&a, nullptr), -1);
+    EXPECT_EQ(cmp_r2s_proto_source(nullptr, &a), -1);
 }
 
 TEST(R2sCodec, WhatWeSendIsWhatTsharkReads)

@@ -362,6 +362,42 @@ TEST_F(LemzControlTest, RefreshEveryKindOnceASecondAcrossTheClockWrap)
     EXPECT_TRUE(Written().empty());
 }
 
+// The workstation end sends the gateway kinds and reports every packet,
+// whoever holds the channel.
+TEST(LemzWorkstation, SendsGatewayKindsAndTakesEveryPacket)
+{
+    Standin::Board board;
+    auto& ext = board.Get<Standin::RtpExt>("/dev/rtp_ext");
+    rtp_ext_init_params init{};
+    struct WS : LemzRadioWSControl {
+        using LemzRadioWSControl::LemzRadioWSControl;
+        using LemzRadioWSControl::OnRtpExtEvent;
+    } ws(init);
+    Reports reports;
+    ws.Bind(&reports);
+    EXPECT_TRUE(ws.SendASNToChan(Command([](TERM::LemzRadioModifierParams& p) {
+        auto& c = p.select_gw_set_selcall();
+        c.set_flags(PttFlags(true, 2));
+        c.set_cid("1234");
+    })));
+    EXPECT_STREQ(ws.announced().callerID, "1234");
+    EXPECT_TRUE(ws.SendASNToChan(Command([](TERM::LemzRadioModifierParams& p) {
+        p.select_wm_chan().get_freq().set_channel(3);
+    })));
+    EXPECT_EQ(ws.announced().command, WM_CHAN);
+    EXPECT_EQ(ws.announced().channel, 0);
+    board.Pump();
+    auto& written = ext.Sessions().at(0)->written;
+    ASSERT_EQ(written.size(), 1u);
+    // GW_SEL_CALL: priority 2 with P and S set, status 300, then the caller ID.
+    EXPECT_EQ(written[0], (Frame{9, 0x25, 0x09, 0x60, 4, '1', '2', '3', '4', 0, 0, 0}));
+
+    for (uint32_t kind : {WM_FLAG, WM_CHAN, WM_STANDBY})
+        ext.Receive(Flags(kind, 9, 1), Address("10.0.0.7"), 1);
+    ws.OnRtpExtEvent(ws.ext_fd(), POLLIN);
+    EXPECT_EQ(reports.got.size(), 3u);
+}
+
 TEST(LemzMapping, ControllerTypesToStateAndBack)
 {
     Standin::Board board;
@@ -378,6 +414,8 @@ TEST(LemzMapping, ControllerTypesToStateAndBack)
     EXPECT_EQ(s.command, 132);
     EXPECT_FLOAT_EQ(s.frequency, 145.5f);
     EXPECT_EQ(s.squelshe, 2);
+    EXPECT_EQ(s.channel, 12);
+    EXPECT_EQ(s.standby_state_channel, -1) << "no standby in a channel command";
     EXPECT_EQ(s.source_addr, Address("10.0.0.9").s_addr);
 
     // A fresh state: defaults, and the unknown fields left out.

@@ -175,8 +175,9 @@ TEST_F(LemzSlotTest, CreatedOnItsOwnExtensionSessionWithTheRadioSettings)
 }
 
 // A packet from the network reaches the controller as `rtpExt`, with the
-// state the slot was created with.
-TEST_F(LemzSlotTest, PacketsReachTheController)
+// state the slot was created with; the controller's command leaves as a
+// packet.
+TEST_F(LemzSlotTest, PacketsAndCommandsCrossTheSlot)
 {
     Make(4, true);
     in_addr from{};
@@ -191,6 +192,55 @@ TEST_F(LemzSlotTest, PacketsReachTheController)
     EXPECT_TRUE(m.get_params().get_gw_set_ptt().get_flags().get_ptt());
     EXPECT_EQ(out.count("receive extension packet(s)!"), 0u) << "no debug lines unless asked for";
     EXPECT_EQ(r.get_status().get_lemz().get_flags().get_prio().getValue(), 15);
+
+    ExpectAnswer(Exchange(Cmd(5, 4, [](LGCP::Command& c) {
+                     TERM::LemzRadioModifier& lemz = c.select_ioctl().select_rtpExt().select_lemz();
+                     lemz.get_addr().set_session_addr("10.0.0.9");
+                     auto& t = lemz.get_params().select_wm_trans();
+                     t.get_flags().set_ptt(true);
+                     t.get_flags().set_prio(2);
+                     t.set_ip("10.1.2.3");
+                     t.set_ssrc(0x0A0B0C0D);
+                 }))[0],
+                 5, 4);
+    board.Pump();
+    // The refresh timer may have sent its packets meanwhile.
+    std::vector<Standin::Frame> written;
+    for (const auto& f : Session().written)
+        if (f[0] == WM_TRANS)
+            written.push_back(f);
+    ASSERT_EQ(written.size(), 1u);
+    // Kind 130, priority 2 with P set, the address and the SSRC.
+    EXPECT_EQ(written[0], (Standin::Frame{130, 0x24, 0, 0, 3, 2, 1, 10, 0x0A, 0x0B, 0x0C, 0x0D}));
+    EXPECT_TRUE(Session().filtered);
+}
+
+// Asked to follow the squelch, a LEMZ slot transmits while the squelch it
+// was last told is open; a request that changes nothing sends nothing.
+TEST_F(LemzSlotTest, TransmissionFollowsTheSquelch)
+{
+    Make(4, true);
+    SlotAt<RtpLEMZRadioGWSlot>(4).setTransmissionDependOnSQU(true);
+    Exchange(CreateE1(2, 1, 2, 5), 3);
+    ExpectAnswer(Exchange(Connect(3, 1, {4}))[0], 3, 1);
+    EXPECT_FALSE(rtp.At(kTdm)->transmitting);
+
+    auto squelch = [](unsigned seq, bool open) {
+        LGCP::Message m = Command(seq, 4);
+        TERM::LemzRadioModifier& lemz = Body(m).select_ioctl().select_rtpExt().select_lemz();
+        lemz.get_addr().set_session_addr("10.0.0.9");
+        lemz.get_params().select_wm_flags().get_flags().set_sql(open);
+        return m;
+    };
+    size_t before = rtp.codes().size();
+    ExpectAnswer(Exchange(squelch(4, true))[0], 4, 4);
+    EXPECT_TRUE(rtp.At(kTdm)->transmitting);
+    ExpectAnswer(Exchange(Cmd(5, 4, [](LGCP::Command& c) { c.select_ioctl().select_vad_enable() = true; }))[0], 5, 4);
+    ExpectAnswer(Exchange(squelch(6, false))[0], 6, 4);
+    EXPECT_FALSE(rtp.At(kTdm)->transmitting);
+    auto codes = rtp.codes();
+    EXPECT_EQ(std::vector<unsigned long>(codes.begin() + static_cast<long>(before), codes.end()),
+              (std::vector<unsigned long>{0x20005204UL, 0x20005205UL}));
 }
 
 TEST_F(LemzSlotTest, AttachedToAnotherSession)

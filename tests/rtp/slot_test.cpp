@@ -106,6 +106,7 @@ TEST_F(RtpSlotTest, CreateConnectReportAndDestroyEndToEnd)
     auto pd = Ioctl(5, 5, [](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(250); });
     ExpectAnswer(Exchange(pd)[0], 5, 5);
     EXPECT_TRUE(rtp.At(kTdm)->pd);
+    EXPECT_EQ(out.count("rtp[9216]: RTP SET EVENT PD timeout=250\n"), 1u) << out.text();
     EXPECT_EQ(rtp.At(kTdm)->pdTimeout, 250u);
 
     // Another type and a short record give nothing; the detector a signal.
@@ -116,6 +117,7 @@ TEST_F(RtpSlotTest, CreateConnectReportAndDestroyEndToEnd)
     ExpectPd(0x80000001u, 250);
     ExpectQuiet();
     EXPECT_NE(err.text().find("rtp[9216]: rtp event of 8 octets dropped"), std::string::npos);
+    EXPECT_EQ(out.count("rtp[9216]: rtp event:  type=2\n"), 1u) << out.text();
 
     size_t before = rtp.codes().size();
     ExpectAnswer(Exchange(Destroy(6, 5))[0], 6, 5);
@@ -143,6 +145,8 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionWithWhatRan)
     ExpectAnswer(Exchange(same)[0], 5, 5);
     EXPECT_EQ(rtp.codes().size(), before);
     EXPECT_EQ(board.opens(), opens);
+    EXPECT_EQ(out.count("(change tx payload):"), 1u) << out.text();
+    EXPECT_EQ(out.count(" - Nothing to do\n"), 1u) << out.text();
 
     // lbrc sends what the session was made for; transmission and the
     // detector run again on the fresh session, which is the one watched.
@@ -165,6 +169,7 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionWithWhatRan)
     EXPECT_EQ(s->pdTimeout, 40u);
     ASSERT_TRUE(rtp.Raise(kTdm, rtp_event{1, 7, 40, {}}));
     ExpectPd(7, 40);
+    EXPECT_EQ(out.count(" - OK\n"), 1u) << out.text();
     // A detector switched off stays off through the restarts below.
     ExpectAnswer(Exchange(Ioctl(70, 5, [](LGCP::IoctlParams& p) { p.select_pd_disable(); }))[0], 70, 5);
 
@@ -191,31 +196,38 @@ TEST_F(RtpSlotTest, CodecChangeRestartsTheSessionWithWhatRan)
 // Each is refused with one line before anything is opened.
 TEST_F(RtpSlotTest, BadCreateParametersAreInvalidParams)
 {
-    void (*const changes[])(TERM::RtpParams&) = {
-        [](TERM::RtpParams& p) { p.get_dhost().get_port() = 0; },
-        [](TERM::RtpParams& p) { p.get_dhost().get_port() = 65535; },
-        [](TERM::RtpParams& p) { p.get_dhost().get_iaddr().assign("10.1.2"); },
-        [](TERM::RtpParams& p) { p.get_dhost().get_iaddr().assign("gw.example"); },
-        [](TERM::RtpParams& p) { p.get_payload() = Payload::ptT38_UDP_TL; },
-        [](TERM::RtpParams& p) { p.get_payload() = Payload::ptR2S; },
-        [](TERM::RtpParams& p) {
-            p.set_shost().get_iaddr().assign("10.0.0.1");
-            p.get_shost().get_port() = 65535;
-        },
-        [](TERM::RtpParams& p) {
-            p.set_shost().get_iaddr().assign("10.0.0.256");
-            p.get_shost().get_port() = 5000;
-        },
+    struct Case {
+        void (*change)(TERM::RtpParams&);
+        const char* line; // after "rtp do not created: "
+    } const cases[] = {
+        {[](TERM::RtpParams& p) { p.get_dhost().get_port() = 0; }, "dhost port 0 out of range"},
+        {[](TERM::RtpParams& p) { p.get_dhost().get_port() = 65535; }, "dhost port 65535 out of range"},
+        {[](TERM::RtpParams& p) { p.get_dhost().get_iaddr().assign("10.1.2"); },
+         "dhost address \"10.1.2\" is not a dotted IPv4 address"},
+        {[](TERM::RtpParams& p) { p.get_dhost().get_iaddr().assign("gw.example"); },
+         "dhost address \"gw.example\" is not a dotted IPv4 address"},
+        {[](TERM::RtpParams& p) { p.get_payload() = Payload::ptT38_UDP_TL; }, "payload ptT38-UDP-TLnot found"},
+        {[](TERM::RtpParams& p) { p.get_payload() = Payload::ptR2S; }, "payload ptR2Snot found"},
+        {[](TERM::RtpParams& p) {
+             p.set_shost().get_iaddr().assign("10.0.0.1");
+             p.get_shost().get_port() = 65535;
+         },
+         "shost port 65535 out of range"},
+        {[](TERM::RtpParams& p) {
+             p.set_shost().get_iaddr().assign("10.0.0.256");
+             p.get_shost().get_port() = 5000;
+         },
+         "shost address \"10.0.0.256\" is not a dotted IPv4 address"},
     };
     board.Prune();
     const size_t opens = board.opens(), fds = OpenDescriptors();
     unsigned seq = 1;
-    for (auto change : changes) {
+    for (const Case& c : cases) {
         LGCP::Message m = CreateRtp(seq, 5, Payload::ptG711_Alaw, Payload::ptG711_Alaw);
-        change(Body(m).get_create().get_rtp().get_codecRTP());
+        c.change(Body(m).get_create().get_rtp().get_codecRTP());
         ExpectAnswer(Exchange(m)[0], seq, 5, Cause::invalidParams);
         const std::string log = out.take();
-        EXPECT_NE(log.find("rtp do not created: "), std::string::npos) << log;
+        EXPECT_NE(log.find(std::string("rtp do not created: ") + c.line + "\n"), std::string::npos) << log;
         EXPECT_EQ(log.find("rtp do not created"), log.rfind("rtp do not created")) << log;
         ++seq;
     }

@@ -3,6 +3,8 @@
 
 #include "tests/signalling/slot_link.h"
 
+#include "core/traces.h"
+
 namespace {
 
 using namespace tdmtest;
@@ -606,6 +608,17 @@ TEST_F(HdlcSlots, StatisticsAndFailures)
     got = Exchange(Activate(6, kSlot), 2);
     EXPECT_TRUE(SignalOf(got[0]).deactivated_isSelected());
     ExpectAnswer(got[1], 6, kSlot, LGCP::ErrorCause::insufficientResources);
+
+    // Trace lines only with the switch on.
+    test::Capture log(std::clog);
+    ExpectAnswer(Exchange(Packages(7, kSlot, {{'b'}}))[0], 7, kSlot);
+    EXPECT_EQ(log.count("enqueue package: "), 0u) << log.text();
+    Traces::instance().signallingHdlc = true;
+    ExpectAnswer(Exchange(Packages(8, kSlot, {{'c'}}))[0], 8, kSlot);
+    Traces::instance().signallingHdlc = false;
+    // The third frame: sequence octet 2 x 32 + 0, then the body.
+    EXPECT_EQ(log.count("HdlcSlot[0/*]: enqueue package: 12 34 40 63\n"), 1u) << log.text();
+    EXPECT_EQ(log.count("enqueue package"), 1u) << log.text();
 }
 
 } // namespace

@@ -226,6 +226,29 @@ std::vector<Bytes> payloads(unsigned from, unsigned n)
 
 } // namespace
 
+// The state and timer traces, and an error, each one line with the link's
+// prefix; the error line names the unit's numbers.
+TEST(Ss7Link, LogsWithItsPrefix)
+{
+    Clock clock;
+    Link l;
+    test::Capture debug(std::clog), errors(std::cerr);
+    l.slc->trace.state = true;
+    l.slc->trace.timers = true;
+    l.slc->local_activate();
+    clock.advance(7000);
+    EXPECT_EQ(debug.text(),
+              "SS7/L2 [dpc=12, slc=0, trunk=1]: change state from \"idle\" to \"not aligned\"\n"
+              "SS7/L2 [dpc=12, slc=0, trunk=1] (not aligned): T2 expired\n"
+              "SS7/L2 [dpc=12, slc=0, trunk=1]: change state from \"not aligned\" to \"idle\"\n");
+    l.slc->trace.state = false;
+    l.slc->trace.timers = false;
+    reach(l, clock, S::worked);
+    l.rx(lssu(SS7::SIO));
+    EXPECT_EQ(errors.text(), "SS7/L2 [dpc=12, slc=0, trunk=1] (worked): receive lssu: out of alignment "
+                             " BSN=127 BIB=1 FSN=127 FIB=1\n");
+}
+
 TEST(Ss7Transfer, AlignsNormallyAndInEmergencyWithQ703Peer)
 {
     for (bool emergency : {false, true}) {
@@ -327,6 +350,7 @@ TEST(Ss7Transfer, ChannelRefusalsAndBufferLimits)
     EXPECT_EQ(l.wire.take(), std::vector<Bytes>{su(0, true, 127, true)});
     l.slc->on_hdlc_ready();
     EXPECT_EQ(l.wire.take(), std::vector<Bytes>{su(0, true, 0, true, msu_payload(1))});
+    EXPECT_EQ(debug.count("SS7/L2 [dpc=12, slc=0, trunk=1] (worked): hdlc ready\n"), 1u) << debug.text();
     EXPECT_EQ(l.slc->statistics()->msu_tx, 4u) << "units taken, the refused one not counted";
 
     // Shorter payloads would read as FISUs or LSSUs; longer fit no unit.

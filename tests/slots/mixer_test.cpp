@@ -426,6 +426,48 @@ TEST_F(MixerSlots, EventsReachTheirSlotKind)
     ExpectQuiet();
 }
 
+// A conference of 64 inputs summed to one output: each input contributes
+// once, the members that leave take only their own contribution with them.
+TEST_F(MixerSlots, AConferenceOf64Inputs)
+{
+    Found(1);
+    const int output = 100;
+    const std::string summator = ", summator tdm : " + std::to_string(output);
+    ASSERT_EQ(Ask(MixerOut(1, 900, 0, output)), -1);
+    ExpectAnswer(Exchange(CreateMap(2, 901, 1000), 3)[0], 2, 901);
+    ASSERT_EQ(Ask(Connect(3, 900, {901})), -1);
+    unsigned seq = 10;
+    auto member = [&](int i) {
+        int slot = 100 + i;
+        ASSERT_EQ(Ask(MixerIn(seq++, slot, 0, i, summator)), -1);
+        ASSERT_EQ(Exchange(CreateMap(seq++, 300 + i, 200 + i), 3).size(), 3u);
+        ASSERT_EQ(Ask(Connect(seq++, 300 + i, {slot})), -1);
+    };
+    for (int i = 0; i < 64; ++i)
+        member(i);
+    EXPECT_EQ(mixer.MixOf(0, output).size(), 65u);
+    EXPECT_EQ(sw.Source(kBase + 63), 8192 + 263);
+
+    // Half of them leave, and two come in again.
+    for (int i = 0; i < 64; i += 2)
+        ASSERT_EQ(Ask(Destroy(seq++, 100 + i)), -1);
+    for (int i = 0; i < 4; i += 2)
+        ASSERT_EQ(Ask(MixerIn(seq++, 100 + i, 0, i, summator)), -1);
+    EXPECT_EQ(mixer.MixOf(0, output).size(), 1u + 32u + 2u);
+
+    std::vector<int> all;
+    for (int id = 0; id <= Slot::kMaxId; ++id)
+        if (Slots::instance().Find(id))
+            all.push_back(id);
+    for (int id : all)
+        ASSERT_EQ(Ask(Destroy(seq++, id)), -1);
+    EXPECT_EQ(mixer.Contributions(), 0u);
+    EXPECT_TRUE(sw.Connections().empty());
+    board.Prune();
+    EXPECT_EQ(dtmf.open(), 0u);
+    EXPECT_EQ(dsp.open(), 0u);
+}
+
 TEST_F(MixerSlots, DriverVersion)
 {
     board.Get<Standin::Voice>("/dev/voice").SetVersion({2, 6, 1, 0, 9});
