@@ -211,6 +211,7 @@ TEST(LemzPacketFields, KnownKindsAndThePushToTalkOnes)
         EXPECT_EQ(RTPSignalling::isPTTCommand(k), in(ptt, k)) << k;
     }
     EXPECT_EQ(sig_proto_is_ptt_command(nullptr), 0);
+    EXPECT_EQ(is_little_endian(), __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? 1 : 0);
 
     const char* const names[] = {"GW_FLAG",          "GW_ADJUST_CHAN",     "GW_FLAG_PTT",   "GW_FLAG_BSS",
                                  "GW_FLAG_RV",       "GW_FLAG_SH",         "GW_FLAG_PW",    "GW_FLAG_RS",

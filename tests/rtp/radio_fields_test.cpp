@@ -223,6 +223,19 @@ TEST_F(LemzFields, GatewayRequestsReachTheControllerFieldByField)
     EXPECT_EQ(p->get_gw_set_standby().get_state().asInt(), 1);
 }
 
+// A packet of each known kind decodes; another kind is -1.
+TEST_F(LemzFields, DecodeProtoOfEachKind)
+{
+    rtp_ext_init_params init{};
+    LemzRadioGWControl ctl(init);
+    for (uint32_t kind = 0; kind < 256; ++kind) {
+        LemzRadioState s;
+        bool known = (kind >= 1 && kind <= 13) || (kind >= 129 && kind <= 135);
+        EXPECT_EQ(ctl.DecodeProto(rtptest::Fresh(kind), s), known ? 0 : -1) << kind;
+        EXPECT_EQ(s.command, static_cast<int32_t>(kind));
+    }
+}
+
 // A workstation's report of each WM_* packet, payload fields included.
 TEST_F(LemzFields, WorkstationReportsOfEachGatewayPacket)
 {
@@ -355,6 +368,39 @@ TEST_F(LemzFields, GatewayCommandsOnTheWire)
     EXPECT_EQ(Session().filter.s_addr, Address("10.1.2.3").s_addr);
 }
 
+// A priority goes out in four bits, an enumeration in an octet: the last
+// value that fits is sent, the next one refused with nothing sent.
+TEST_F(LemzFields, ValuesAtTheEdgeOfTheirFields)
+{
+    rtp_ext_init_params init{};
+    Open<LemzRadioGWControl> ctl(3, Attach(), init);
+    for (int prio : {0, 15, 16, -1}) {
+        bool fits = prio >= 0 && prio <= 15;
+        EXPECT_EQ(ctl.SendASNToChan(Command([prio](Params& p) { p.select_wm_flags().set_flags(Flags(0, prio)); })),
+                  fits)
+            << prio;
+        auto w = Written();
+        ASSERT_EQ(w.size(), fits ? 1u : 0u) << prio;
+        if (fits) {
+            EXPECT_EQ(w[0][1], prio << 4 | 0);
+        }
+    }
+    for (int value : {255, 256}) {
+        EXPECT_EQ(ctl.SendASNToChan(Command([value](Params& p) {
+                      auto& c = p.select_wm_chan();
+                      c.get_squelshe().setFromInt(value);
+                      c.get_rte().setFromInt(value == 255 ? 0 : 1);
+                  })),
+                  value == 255);
+        auto w = Written();
+        ASSERT_EQ(w.size(), value == 255 ? 1u : 0u);
+        if (!w.empty()) {
+            EXPECT_EQ(Frame(w[0].begin() + 12, w[0].end()), (Frame{255, 0, 0, 0}));
+        }
+    }
+    EXPECT_EQ(ctl.announced().squelshe, 255);
+}
+
 // The controller's GW_* commands on a workstation: each alternative as its
 // own kind, its payload at its octets.
 TEST_F(LemzFields, WorkstationCommandsOnTheWire)
@@ -475,6 +521,25 @@ TEST_F(LemzFields, StatusReachesTheRefreshesAndTheReports)
                 && low.standby_group_isPresent() && low.standby_state_receiver_isPresent());
     EXPECT_EQ(low.get_squelshe().asInt() + low.get_rte().asInt() + low.get_standby_state_channel().asInt(), 0);
     EXPECT_EQ(low.get_standby_group().getValue(), 0u);
+
+    // Left out, they are unknown again: not reported, and no standby
+    // refresh without a group; the channel's refresh carries 255 for them.
+    s.omit_squelshe();
+    s.omit_rte();
+    s.omit_standby_group();
+    ASSERT_TRUE(ctl.SendASNToChan(status));
+    got = Deliver(ctl, {Header(GW_FLAG, nullptr)});
+    ASSERT_EQ(got.size(), 1u);
+    const TERM::LemzRadioStatus& unknown = got[0].get_status().get_lemz();
+    EXPECT_FALSE(unknown.squelshe_isPresent() || unknown.rte_isPresent() || unknown.standby_group_isPresent());
+    EXPECT_TRUE(unknown.standby_state_channel_isPresent() && unknown.standby_state_receiver_isPresent());
+    Written();
+    ctl.ResetClocks(1000);
+    ctl.ProcessRadioStatus(2000, 1000);
+    auto refreshed = Written();
+    ASSERT_EQ(refreshed.size(), 3u);
+    EXPECT_EQ(refreshed[1], Cat(Cat({WM_CHAN}, h), {0, 0, 0, 12, 0x43, 0x11, 0x80, 0, 255, 255, 0, 0}));
+    EXPECT_EQ(refreshed[2][0], WM_SELECT_RC_CHAN);
 }
 
 // A slot is refreshed once it is 1000 ms old, not at 999; each of slots
@@ -732,6 +797,55 @@ TEST_F(EdFields, ClocksAtTheirEdges)
     EXPECT_TRUE(Deliver(*ctl, {f}).empty());
     Mux::g_tv_mono = Mux::timeval(6, 0);
     EXPECT_EQ(Deliver(*ctl, {f}).size(), 1u);
+}
+
+// A record into a state: the TX form's four header fields; the RX form's
+// six and the SQI, the last of the first sixteen features winning.
+TEST(EdDecode, BothFormsIntoTheState)
+{
+    r2s_proto tx;
+    r2s_proto_init(&tx, kR2sTx);
+    r2s_proto_set_rx_header(&tx, 5, 1, 45, 1, 0, 1);
+    tx.type = kR2sTx;
+    tx.source_addr = 0x0100000A;
+    tx.source_ssrc = 55;
+    ED137RadioState s;
+    ED137RadioControl::DecodeProto(tx, s);
+    EXPECT_EQ(s.command, 0x2001u);
+    EXPECT_EQ(std::vector<uint32_t>({s.ptt, s.squ, s.ptt_id, s.ptt_mute, s.ptt_summation, s.sct}),
+              std::vector<uint32_t>({5, 0, 45, 1, 0, 0}));
+    EXPECT_EQ(s.session_addr, 0x0100000Au);
+    EXPECT_EQ(s.session_ssrc, 55u);
+
+    r2s_proto rx;
+    r2s_proto_init(&rx, kR2sRx);
+    r2s_proto_set_rx_header(&rx, 3, 1, 18, 0, 1, 1);
+    r2s_proto_add_rx_sqi(&rx, 21, 2);
+    s = ED137RadioState();
+    ED137RadioControl::DecodeProto(rx, s);
+    EXPECT_EQ(s.command, 0x1003u);
+    EXPECT_EQ(std::vector<uint32_t>({s.ptt, s.squ, s.ptt_id, s.ptt_mute, s.ptt_summation, s.sct, s.bss_quality,
+                                     s.bss_method}),
+              std::vector<uint32_t>({3, 1, 18, 0, 1, 1, 21, 2}));
+    r2s_proto_rx_additional_rrc rrc{};
+    r2s_proto_add_rx_rrc(&rx, &rrc);
+    r2s_proto_add_rx_sqi(&rx, 9, 4);
+    s = ED137RadioState();
+    ED137RadioControl::DecodeProto(rx, s);
+    EXPECT_EQ(s.bss_quality, 9u);
+    EXPECT_EQ(s.bss_method, 4u);
+    // Only the first sixteen count.
+    rx.additional_count = 16;
+    rx.additionals[15].kind = kR2sFeatureSqi;
+    rx.additionals[15].sqi = {30, 1};
+    s = ED137RadioState();
+    ED137RadioControl::DecodeProto(rx, s);
+    EXPECT_EQ(s.bss_quality, 30u);
+    r2s_proto_init(&rx, kR2sRx);
+    r2s_proto_add_rx_rrc(&rx, &rrc);
+    s = ED137RadioState();
+    ED137RadioControl::DecodeProto(rx, s);
+    EXPECT_EQ(s.command, 0x1001u) << "no SQI among the features";
 }
 
 // Reports only for a radio that may transmit: types 2-4 in modes 0 and 2.

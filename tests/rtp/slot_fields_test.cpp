@@ -21,22 +21,31 @@ using Cause = LGCP::ErrorCause;
 
 constexpr int kTdm = Standin::Rtp::kFirstChannel;
 
+// A create of an RTP channel to 127.0.0.1 in one payload, both ways.
+LGCP::Message Create(unsigned seq, int slot, int payload, int port,
+                     std::function<void(TERM::RtpParams&)> const& change = nullptr)
+{
+    LGCP::Message m = Command(seq, slot);
+    LGCP::CreateRtpParams& rtp = Body(m).select_create().select_rtp();
+    rtp.get_codecRTP().get_payload().setFromInt(payload);
+    rtp.get_codecRTP().get_dhost().get_iaddr().assign("127.0.0.1");
+    rtp.get_codecRTP().get_dhost().get_port() = port;
+    rtp.get_txPayload().setFromInt(payload);
+    rtp.get_rxPayload().setFromInt(payload);
+    if (change)
+        change(rtp.get_codecRTP());
+    return m;
+}
+
 class RtpSlotFields : public LinkFixture {
 protected:
     void SetUp() override
     {
         LinkFixture::SetUp();
         RtpFactory::instance();
-        LGCP::Message m = Command(1, 5);
-        LGCP::CreateRtpParams& rtp = Body(m).select_create().select_rtp();
-        rtp.get_codecRTP().get_payload() = TERM::Payload::ptG711_Alaw;
-        rtp.get_codecRTP().get_dhost().get_iaddr().assign("127.0.0.1");
-        rtp.get_codecRTP().get_dhost().get_port() = 7000;
-        rtp.get_txPayload() = TERM::Payload::ptG711_Alaw;
-        rtp.get_rxPayload() = TERM::Payload::ptG711_Alaw;
-        ExpectAnswer(Exchange(m, 3)[0], 1, 5);
+        ExpectAnswer(Exchange(Create(1, 5, TERM::Payload::ptG711_Alaw, 7000), 3)[0], 1, 5);
     }
-    // The request's answer: true when it succeeded.
+    // A request to slot 5, answered as success or with the cause given.
     void Request(std::function<void(LGCP::IoctlParams&)> const& fill, Cause::NamedNumber refused = Cause::NamedNumber(-1))
     {
         LGCP::Message m = Command(++mSeq, 5);
@@ -46,6 +55,19 @@ protected:
             ExpectAnswer(got[0], mSeq, 5);
         else
             ExpectAnswer(got[0], mSeq, 5, refused);
+    }
+    // A create of slot 6: refused as invalid, or made and destroyed again.
+    void Try(LGCP::Message m, bool taken)
+    {
+        m.set_seq(++mSeq);
+        if (!taken) {
+            ExpectAnswer(Exchange(m)[0], mSeq, 6, Cause::invalidParams);
+            return;
+        }
+        ExpectAnswer(Exchange(m, 3)[0], mSeq, 6);
+        LGCP::Message destroy = Command(++mSeq, 6);
+        Body(destroy).select_destroy();
+        ExpectAnswer(Exchange(destroy)[0], mSeq, 6);
     }
 
     Standin::Rtp& rtp = board.Get<Standin::Rtp>("/dev/rtp");
@@ -158,6 +180,55 @@ TEST_F(RtpSlotFields, PacketDetectorRecords)
     EXPECT_FALSE(rtp.At(kTdm)->pd);
     EXPECT_NE(out.text().find("rtp[9216]: RTP SET EVENT PD timeout=16909060\n"), std::string::npos);
     EXPECT_NE(out.text().find("rtp[9216]: RTP RESET EVENT PD\n"), std::string::npos);
+}
+
+// The payloads with a driver code are taken, with it on both directions;
+// the others are refused before anything is opened.
+TEST_F(RtpSlotFields, AcceptedPayloads)
+{
+    const struct {
+        int payload;
+        int code; // -1: refused
+    } rows[] = {{0, 8}, {1, 0}, {2, 4}, {3, 18}, {4, 136}, {5, 128}, {6, -1}, {7, -1}, {8, -1}, {9, -1},
+                {10, -1}, {11, -1}, {12, -1}, {13, 15}, {123, -1}};
+    for (auto const& r : rows) {
+        rtp.ClearLog();
+        Try(Create(0, 6, r.payload, 7002), r.code >= 0);
+        if (r.code < 0) {
+            EXPECT_TRUE(rtp.log().empty()) << r.payload;
+            continue;
+        }
+        ASSERT_FALSE(rtp.log().empty());
+        rtp_connection_params begun;
+        std::memcpy(&begun, rtp.log()[0].record.data(), sizeof begun);
+        EXPECT_EQ(begun.rx_pt, r.code) << r.payload;
+        EXPECT_EQ(begun.tx_pt, r.code) << r.payload;
+    }
+}
+
+// The ends of the ports a create may ask: 1 and 65534 (65535 would put
+// RTCP on port 0).
+TEST_F(RtpSlotFields, CreateLimits)
+{
+    struct Row {
+        std::function<void(TERM::RtpParams&)> change;
+        bool taken;
+    } rows[] = {
+        {[](TERM::RtpParams& p) { p.get_dhost().get_port() = 1; }, true},
+        {[](TERM::RtpParams& p) {
+             p.set_shost().get_iaddr().assign("127.0.0.1");
+             p.get_shost().get_port() = 1;
+         },
+         true},
+        {[](TERM::RtpParams& p) {
+             p.set_shost().get_iaddr().assign("127.0.0.1");
+             p.get_shost().get_port() = 0;
+         },
+         false},
+        {[](TERM::RtpParams& p) { p.get_dhost().get_port() = 65534; }, true},
+    };
+    for (Row const& r : rows)
+        Try(Create(0, 6, TERM::Payload::ptG711_Ulaw, 7002, r.change), r.taken);
 }
 
 } // namespace
