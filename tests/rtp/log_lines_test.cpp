@@ -95,6 +95,31 @@ TEST(RtpLogLines, RadioControlPrefix)
     EXPECT_EQ(without.substr(0, 8), "rtp_ext ");
     EXPECT_EQ(without.back(), ':');
     EXPECT_EQ(without.size(), 8 + time.size() + 1) << without;
+    EXPECT_EQ(slot7.type(), 0);
+    EXPECT_EQ(none.type(), 2);
+    LemzRadioGWControl attached(4, rtp, rtp_attach_session_params{7, 1234});
+    EXPECT_EQ(attached.type(), 1);
+}
+
+struct Plain : RadioControl {
+    using RadioControl::RadioControl;
+    using RadioControl::OnRtpExtEvent;
+};
+
+// The frame alone reads nothing; it says so only with debug on, for
+// something to read.
+TEST(RtpLogLines, PlainControlSaysWhatItWasWokenFor)
+{
+    Standin::Board board;
+    rtp_ext_init_params init{};
+    Plain plain(init);
+    test::Capture log(std::clog);
+    plain.OnRtpExtEvent(plain.ext_fd(), POLLIN);
+    plain.SetDebug(true);
+    plain.OnRtpExtEvent(plain.ext_fd(), POLLOUT);
+    EXPECT_EQ(log.text(), "");
+    plain.OnRtpExtEvent(plain.ext_fd(), POLLIN);
+    EXPECT_EQ(log.count(":receive extension packet(s)!\n"), 1u) << log.text();
 }
 
 struct Lemz : LemzRadioGWControl {

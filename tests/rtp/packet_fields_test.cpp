@@ -238,7 +238,8 @@ TEST(LemzPacketFields, KnownKindsAndThePushToTalkOnes)
     const uint32_t order[] = {1, 3, 4, 5, 6, 7, 8, 2, 9, 10, 13, 129, 130, 132, 131, 133, 135};
     for (int i = 0; i < 32; ++i)
         EXPECT_EQ(q.record[i].type, i < 17 ? order[i] : 0xFFFFFFFFu) << i;
-    EXPECT_EQ(q.word[31], 0u);
+    for (uint32_t w : q.word)
+        EXPECT_EQ(w, 0u);
     EXPECT_EQ(q.record[31].priority, 0u);
 }
 
@@ -353,6 +354,16 @@ TEST(R2sHeaderFields, EachFieldHasItsOwnBits)
     EXPECT_EQ(rx.additionals[0].sqi.method, 5u);
     r2s_proto_set_type(&rx, 7);
     EXPECT_EQ(rx.type, 7u);
+
+    // Nothing past the length given is read, whatever follows it.
+    for (bool isRx : {true, false}) {
+        const Bytes held{0x20, 0x01, 0x31, 0x0F, 0x31, 0xF0};
+        r2s_proto got;
+        r2s_proto_init(&got, 0);
+        ASSERT_EQ(isRx ? r2s_proto_unpack_rx(&got, held.data(), 4) : r2s_proto_unpack_tx(&got, held.data(), 4), 0);
+        ASSERT_EQ(got.additional_count, 1u);
+        EXPECT_EQ(isRx ? got.additionals[0].rx_rrc.rrc_bit0 : got.additionals[0].tx_rrc.rrc_bit0, 1u);
+    }
 
     // The form and source compare in their order, b minus a.
     r2s_proto a, b;

@@ -366,6 +366,30 @@ TEST_F(LemzFields, GatewayCommandsOnTheWire)
     })));
     EXPECT_TRUE(Session().filtered);
     EXPECT_EQ(Session().filter.s_addr, Address("10.1.2.3").s_addr);
+
+    // A selective call names the holder as a transmission does, and the
+    // refresh repeats it; a request of the other end names nobody.
+    Written();
+    ASSERT_TRUE(ctl.SendASNToChan(Command([](Params& p) {
+        auto& c = p.select_wm_selcall();
+        c.set_flags(Flags(kPtt));
+        c.set_ip("10.4.5.6");
+        c.set_ssrc(0x0708090A);
+    })));
+    EXPECT_EQ(Session().filter.s_addr, Address("10.4.5.6").s_addr);
+    ASSERT_TRUE(ctl.SendASNToChan(Command([](Params& p) {
+        auto& c = p.select_gw_set_selcall();
+        c.set_flags(Flags(kPtt));
+        c.set_ip("10.9.9.9");
+        c.set_ssrc(1);
+    })));
+    EXPECT_EQ(Session().filter.s_addr, Address("10.4.5.6").s_addr);
+    Written();
+    ctl.ResetClocks(1000);
+    ctl.ProcessRadioStatus(2000, 1000);
+    auto w = Written();
+    ASSERT_FALSE(w.empty());
+    EXPECT_EQ(w[0], Cat(Header(WM_TRANS, &kFlagPlaces[0]), {6, 5, 4, 10, 7, 8, 9, 10}));
 }
 
 // A priority goes out in four bits, an enumeration in an octet: the last
@@ -846,6 +870,65 @@ TEST(EdDecode, BothFormsIntoTheState)
     s = ED137RadioState();
     ED137RadioControl::DecodeProto(rx, s);
     EXPECT_EQ(s.command, 0x1001u) << "no SQI among the features";
+}
+
+// A state into the controller's parameters by its class: RX with the SQI
+// only when it carries one, TX, or nothing.
+TEST(EdEncode, ParamsByClass)
+{
+    ED137RadioState s;
+    const uint32_t fresh[] = {s.command,  s.ptt,        s.squ,         s.ptt_id,       s.ptt_mute,    s.ptt_summation,
+                              s.sct,      s.bss_method, s.bss_quality, s.session_addr, s.session_ssrc};
+    for (uint32_t v : fresh)
+        EXPECT_EQ(v, 0u) << "a state starts at zero";
+    s.ptt = 3;
+    s.squ = 1;
+    s.ptt_id = 33;
+    s.ptt_mute = 1;
+    s.sct = 1;
+    s.bss_method = 2;
+    s.bss_quality = 21;
+    for (uint32_t command : {0x1001u, 0x1003u, 0x2001u, 0x3001u, 0x0003u}) {
+        s.command = command;
+        TERM::ED137RadioModifierParams p;
+        EXPECT_EQ(s.EncodeASN(p), 0);
+        EXPECT_EQ(p.rx_isSelected(), (command & 0xF000) == 0x1000) << std::hex << command;
+        EXPECT_EQ(p.tx_isSelected(), command == 0x2001u) << std::hex << command;
+        if (p.rx_isSelected()) {
+            const TERM::ED137RadioHeader& h = p.get_rx().get_header();
+            EXPECT_EQ(h.get_ptt().asInt(), 3);
+            EXPECT_EQ(h.get_squ().asInt(), 1);
+            EXPECT_EQ(h.get_ptt_id().getValue(), 33u);
+            EXPECT_TRUE(h.get_ptt_mute() && h.get_sct() && !h.get_ptt_summation());
+            ASSERT_EQ(p.get_rx().sqi_isPresent(), command == 0x1003u);
+            if (command == 0x1003u) {
+                EXPECT_EQ(p.get_rx().get_sqi().get_bss_method().asInt(), 2);
+                EXPECT_EQ(p.get_rx().get_sqi().get_bss_quality().getValue(), 21u);
+            }
+        }
+    }
+}
+
+// A command without SQI keeps the signal quality sent before it: the
+// status of the next report still shows it.
+TEST_F(EdFields, SignalQualityStaysUntilTheNextOne)
+{
+    auto ctl = Make();
+    ASSERT_TRUE(ctl->SendASNToChan(EdRx(EdHeader(0, 1, 1, false, false, false), 3, 9)));
+    ASSERT_TRUE(ctl->SendASNToChan(EdRx(EdHeader(1, 0, 2, false, false, false))));
+    EXPECT_EQ(Written(), (std::vector<Frame>{{0x10, 0x41, 0x11, 0x4B}, {0x20, 0x80, 0, 0}}));
+    EXPECT_FALSE(ctl->GetSQU());
+    Frame tx{0x20, 0x40, 0, 0};
+    auto got = Deliver(*ctl, {tx});
+    ASSERT_EQ(got.size(), 1u);
+    const TERM::ED137RadioStatus& st = got[0].get_status().get_ed_137();
+    EXPECT_EQ(st.get_header().get_ptt().asInt(), 1);
+    EXPECT_EQ(st.get_header().get_ptt_id().getValue(), 2u);
+    EXPECT_EQ(st.get_sqi().get_bss_method().asInt(), 3);
+    EXPECT_EQ(st.get_sqi().get_bss_quality().getValue(), 9u);
+    // The keep-alive of a state without SQI carries none.
+    ctl->ProcessRadioStatus(Mux::milliseconds() + 5000, 1000);
+    EXPECT_EQ(Written(), (std::vector<Frame>{{0x20, 0x80, 0, 0}}));
 }
 
 // Reports only for a radio that may transmit: types 2-4 in modes 0 and 2.

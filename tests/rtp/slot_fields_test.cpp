@@ -203,6 +203,12 @@ TEST_F(RtpSlotFields, AcceptedPayloads)
         std::memcpy(&begun, rtp.log()[0].record.data(), sizeof begun);
         EXPECT_EQ(begun.rx_pt, r.code) << r.payload;
         EXPECT_EQ(begun.tx_pt, r.code) << r.payload;
+        // A new channel is asked for, of no device and channel in particular.
+        ASSERT_EQ(rtp.log().at(1).code, 0xC0105202UL);
+        rtp_add_channel add;
+        std::memcpy(&add, rtp.log()[1].record.data(), sizeof add);
+        EXPECT_EQ(std::vector<int32_t>({add.info.tdm, add.info.dev_no, add.info.chn, int32_t(add.bss)}),
+                  std::vector<int32_t>({-1, -1, -1, 0}));
     }
 }
 
