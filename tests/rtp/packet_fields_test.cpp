@@ -455,6 +455,10 @@ TEST(RtcpFields, ItemRoomAndReasonLength)
         std::vector<char> buf(size);
         return Bytes(buf.begin(), buf.begin() + m.encode(buf.data(), size));
     };
+    // A chunk without items needs its SSRC and one word for the end.
+    RTPC::SDES bare(5);
+    EXPECT_EQ(encode(bare, 12), (Bytes{0x81, 202, 0, 2, 0, 0, 0, 5, 0, 0, 0, 0}));
+    EXPECT_TRUE(encode(bare, 11).empty());
     // After the first item 7 octets are used: the second needs 8 more.
     EXPECT_EQ(encode(sdes, 18), (Bytes{0x81, 202, 0, 2, 1, 2, 3, 4, 1, 1, 'a', 0}));
     EXPECT_EQ(encode(sdes, 19), (Bytes{0x81, 202, 0, 3, 1, 2, 3, 4, 1, 1, 'a', 3, 2, 'b', 'c', 0}));

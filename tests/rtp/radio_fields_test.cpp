@@ -223,6 +223,52 @@ TEST_F(LemzFields, GatewayRequestsReachTheControllerFieldByField)
     EXPECT_EQ(p->get_gw_set_standby().get_state().asInt(), 1);
 }
 
+// A state starts at the defaults: priority 15, the enumerations and the
+// standby group unknown, everything else zero.
+TEST(LemzState, StartsAtTheDefaults)
+{
+    LemzRadioState s;
+    EXPECT_EQ(std::vector<int32_t>({s.command, s.prio, s.ptt, s.bss, s.vad_rx, s.vad_tx, s.sql, s.sh, s.pwr, s.rv,
+                                    s.resv, s.selcall, s.li, s.remote_no, s.remote_ch, s.channel}),
+              std::vector<int32_t>({0, 15, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(std::vector<int32_t>(
+                  {s.squelshe, s.rte, s.standby_state_channel, s.standby_group, s.standby_state_receiver}),
+              std::vector<int32_t>({-1, -1, -1, -1, -1}));
+    EXPECT_EQ(std::vector<uint32_t>({s.session_addr, s.ssrc, s.source_addr, s.source_ssrc}),
+              std::vector<uint32_t>({0, 0, 0, 0}));
+    EXPECT_EQ(s.frequency, 0.0f);
+    EXPECT_EQ(s.quality, 0.0f);
+    EXPECT_STREQ(s.callerID, "");
+    EXPECT_TRUE(isDefaultInitCommand(0));
+    EXPECT_TRUE(isDefaultInitCommand(-1));
+    EXPECT_FALSE(isDefaultInitCommand(1));
+}
+
+// Only a control attached to the slot's session detaches and closes it
+// on a stop; one of its own alone, or attached through /dev/rtp, keeps it.
+TEST_F(LemzFields, StopByType)
+{
+    rtp_ext_init_params init{};
+    LemzRadioGWControl alone(init);
+    EXPECT_TRUE(alone.RtpExtStop());
+    board.Prune();
+    EXPECT_EQ(ext.Sessions().size(), 1u);
+    EXPECT_EQ(ext.detaches(), 0);
+    {
+        LemzRadioGWControl attached(3, Attach(), init);
+        board.Prune();
+        ASSERT_EQ(ext.Sessions().size(), 2u);
+        EXPECT_TRUE(attached.RtpExtStop());
+        board.Prune();
+        EXPECT_EQ(ext.Sessions().size(), 1u);
+        EXPECT_EQ(ext.detaches(), 1);
+    }
+    LemzRadioGWControl other(3, rtp, rtp_attach_session_params{7, 1234});
+    EXPECT_TRUE(other.RtpExtStop());
+    board.Prune();
+    EXPECT_EQ(ext.Sessions().size(), 1u);
+}
+
 // A packet of each known kind decodes; another kind is -1.
 TEST_F(LemzFields, DecodeProtoOfEachKind)
 {
