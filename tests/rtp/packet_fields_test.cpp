@@ -212,6 +212,13 @@ TEST(LemzPacketFields, KnownKindsAndThePushToTalkOnes)
     }
     EXPECT_EQ(sig_proto_is_ptt_command(nullptr), 0);
     EXPECT_EQ(is_little_endian(), __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? 1 : 0);
+    // The result codes by their numbers.
+    sig_proto k = Fresh(0);
+    EXPECT_EQ(sig_proto_unpack(&k, Bytes{200, 0, 0, 0}.data(), 4), -8);
+    EXPECT_EQ(sig_proto_unpack(&k, Bytes{2, 0, 0, 0}.data(), 4), -9);
+    EXPECT_EQ(sig_proto_unpack(nullptr, Bytes{2, 0, 0, 0}.data(), 4), -7);
+    EXPECT_EQ(sizeof(sig_proto), 15 * 4 + 268u);
+    EXPECT_EQ(sizeof(sig_proto_queue), 32 * sizeof(sig_proto) + 32 * 4);
 
     const char* const names[] = {"GW_FLAG",          "GW_ADJUST_CHAN",     "GW_FLAG_PTT",   "GW_FLAG_BSS",
                                  "GW_FLAG_RV",       "GW_FLAG_SH",         "GW_FLAG_PW",    "GW_FLAG_RS",
@@ -276,6 +283,32 @@ TEST(LemzPacketFields, PrinterLinesAndComparators)
     EXPECT_EQ(sprintf_sig_proto(room.data(), 30, &r, 2), 29);
     EXPECT_EQ(std::string(room.data()), full.substr(0, 29));
     EXPECT_EQ(std::count(room.begin() + 30, room.end(), '\x55'), 34);
+
+    // Which kinds print, and which with their payload.
+    const struct {
+        uint32_t kind;
+        const char* first; // the first payload line
+    } payloads[] = {{2, "gw_adjust_chan.id"},          {9, "gw_sel_call.callerID_length"},
+                    {10, "gw_select_rc_chan.interface"}, {11, "gw_adjust_squelsh.squelsh"},
+                    {12, "gw_adjust_rte.rte"},         {13, "gw_adjust_standby.state"},
+                    {130, "wm_trans.session_addr"},    {131, "wm_radio_quality.radio_quality"},
+                    {132, "wm_chan.id"},               {133, "wm_sel_call_trans.session_addr"},
+                    {134, "wm_select_rc_chan.interface"}, {135, "wm_standby.state"}};
+    for (uint32_t k = 0; k < 256; ++k) {
+        sig_proto any = Fresh(k);
+        const char* first = nullptr;
+        for (auto const& p : payloads)
+            if (p.kind == k)
+                first = p.first;
+        bool headerOnly = k <= 8 ? k != 2 : k == 129;
+        int32_t n = sprintf_sig_proto(text, sizeof text, &any, 1);
+        EXPECT_EQ(n > 0, headerOnly || first != nullptr) << k;
+        std::string printed(text);
+        EXPECT_EQ(printed.find("status   : 0,\n") + 14 == printed.size(), headerOnly) << k;
+        if (first) {
+            EXPECT_NE(printed.find(std::string("status   : 0,\n") + first), std::string::npos) << k;
+        }
+    }
 
     sig_proto b = r;
     EXPECT_EQ(cmp_sig_proto(&r, &b), 0);
@@ -364,6 +397,17 @@ TEST(R2sHeaderFields, EachFieldHasItsOwnBits)
         ASSERT_EQ(got.additional_count, 1u);
         EXPECT_EQ(isRx ? got.additionals[0].rx_rrc.rrc_bit0 : got.additionals[0].tx_rrc.rrc_bit0, 1u);
     }
+
+    // The result codes by their numbers.
+    r2s_proto none;
+    r2s_proto_init(&none, 0);
+    Bytes out(8);
+    EXPECT_EQ(r2s_proto_pack(&none, out.data(), out.size()), -8);
+    EXPECT_EQ(r2s_proto_pack(nullptr, out.data(), out.size()), -7);
+    r2s_proto_init(&none, kR2sTx);
+    EXPECT_EQ(r2s_proto_pack(&none, out.data(), 3), -9);
+    EXPECT_EQ(r2s_proto_unpack_tx(&none, out.data(), 1), -9);
+    EXPECT_EQ(r2s_proto_unpack_rx(&none, nullptr, 4), -7);
 
     // The form and source compare in their order, b minus a.
     r2s_proto a, b;

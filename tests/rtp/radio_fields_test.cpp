@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -190,10 +191,11 @@ TEST_F(LemzFields, GatewayRequestsReachTheControllerFieldByField)
         EXPECT_EQ(Mask((p.*k.body)().get_flags()), kPwr) << k.kind;
     }
 
+    // The report of one packet, kept until the next.
+    TERM::RtpRadioRequest last;
     auto one = [&](Frame const& packet) -> const Params& {
         auto got = Deliver(ctl, {packet});
         EXPECT_EQ(got.size(), 1u);
-        static TERM::RtpRadioRequest last;
         last = got.empty() ? TERM::RtpRadioRequest() : got[0];
         return last.get_request().get_lemz().get_params();
     };
@@ -328,11 +330,11 @@ TEST_F(LemzFields, WorkstationReportsOfEachGatewayPacket)
     ASSERT_TRUE(p->wm_remote_isSelected());
     EXPECT_EQ(p->get_wm_remote().get_remote().get_no().getValue(), 5u);
     EXPECT_EQ(p->get_wm_remote().get_remote().get_ch().getValue(), 6u);
-    r = one(Cat(Header(WM_STANDBY, nullptr), {1, 200, 0, 0}));
+    r = one(Cat(Header(WM_STANDBY, nullptr), {1, 201, 0, 0}));
     p = &r.get_request().get_lemz().get_params();
     ASSERT_TRUE(p->wm_standby_isSelected());
     EXPECT_EQ(p->get_wm_standby().get_state_channel().asInt(), 1);
-    EXPECT_EQ(p->get_wm_standby().get_group().getValue(), 200u);
+    EXPECT_EQ(p->get_wm_standby().get_group().getValue(), 201u);
     EXPECT_EQ(p->get_wm_standby().get_state_receiver().asInt(), 0);
 }
 
@@ -531,6 +533,77 @@ TEST_F(LemzFields, WorkstationCommandsOnTheWire)
         EXPECT_EQ(w[0][0], r.wire[0]);
     }
     EXPECT_STREQ(ctl.announced().callerID, "AB1");
+}
+
+// A workstation's announced state takes of each command only what it
+// carries: the flag its kind is named for, the payload.
+TEST_F(LemzFields, WorkstationKeepsWhatEachCommandCarries)
+{
+    rtp_ext_init_params init{};
+    const unsigned all = kPtt | kBss | kVadRx | kVadTx | kSql | kSh | kPwr | kRv | kResv;
+    using Select = TERM::RadioCommandGWSetFlags& (Params::*)();
+    const struct {
+        Select select;
+        unsigned kept;
+    } rows[] = {
+        {&Params::select_gw_set_flags, kPtt | kBss | kSh | kRv | kPwr | kResv},
+        {&Params::select_gw_set_ptt, kPtt}, {&Params::select_gw_set_bss, kBss}, {&Params::select_gw_set_sh, kSh},
+        {&Params::select_gw_set_pwr, kPwr}, {&Params::select_gw_set_rv, kRv},   {&Params::select_gw_set_resv, kResv},
+    };
+    auto mask = [](LemzRadioState const& a) {
+        return (a.ptt ? kPtt : 0) | (a.bss ? kBss : 0) | (a.vad_rx ? kVadRx : 0) | (a.vad_tx ? kVadTx : 0)
+            | (a.sql ? kSql : 0) | (a.sh ? kSh : 0) | (a.pwr ? kPwr : 0) | (a.rv ? kRv : 0) | (a.resv ? kResv : 0);
+    };
+    for (auto const& r : rows) {
+        Open<LemzRadioWSControl> ctl(3, Attach(), init);
+        ASSERT_TRUE(ctl.SendASNToChan(Command([&](Params& p) { (p.*r.select)().set_flags(Flags(all, 4, 3, 7)); })));
+        EXPECT_EQ(mask(ctl.announced()), r.kept);
+        EXPECT_EQ(ctl.announced().prio, 4);
+        EXPECT_EQ(ctl.announced().selcall + ctl.announced().li, 0);
+        EXPECT_EQ(Session().filtered, (r.kept & kPtt) != 0);
+    }
+    Open<LemzRadioWSControl> ctl(3, Attach(), init);
+    ASSERT_TRUE(ctl.SendASNToChan(Command([&](Params& p) {
+        auto& c = p.select_gw_set_selcall();
+        c.set_flags(Flags(all, 2));
+        c.set_ip("10.1.2.3");
+        c.set_cid("AB");
+    })));
+    EXPECT_STREQ(ctl.announced().callerID, "AB");
+    EXPECT_EQ(mask(ctl.announced()), 0u);
+    EXPECT_EQ(ctl.announced().session_addr, 0u);
+    EXPECT_EQ(ctl.announced().prio, 2);
+    EXPECT_FALSE(Session().filtered);
+    ASSERT_TRUE(ctl.SendASNToChan(Command([](Params& p) {
+        p.select_gw_set_freq().get_freq().set_channel(9);
+        p.get_gw_set_freq().get_freq().set_frequency("2.5");
+    })));
+    EXPECT_EQ(ctl.announced().channel, 9);
+    EXPECT_EQ(ctl.announced().frequency, 2.5f);
+    EXPECT_EQ(ctl.announced().remote_no + ctl.announced().remote_ch, 0);
+    EXPECT_EQ(ctl.announced().squelshe, -1);
+}
+
+// Counters of one burst and one command: what was announced, read and
+// decoded, written, and no error where there was none.
+TEST_F(LemzFields, StatisticsOfABurstAndACommand)
+{
+    rtp_ext_init_params init{};
+    Open<LemzRadioGWControl> ctl(3, Attach(), init);
+    errno = EIO;
+    Deliver(ctl, {Header(GW_FLAG, nullptr), Cat(Header(GW_SELECT_RC_CHAN, nullptr), {1, 2, 0, 0}), Frame{0, 0, 0, 0}});
+    const RadioStatistics& s = ctl.statistics();
+    EXPECT_EQ(s.announced, 3u);
+    EXPECT_EQ(s.received, 2u);
+    EXPECT_EQ(s.bytesReceived, 16u);
+    EXPECT_EQ(s.unpackError, -8);
+    EXPECT_EQ(s.infoErrno, 0);
+    EXPECT_EQ(s.readErrno, 0);
+    EXPECT_EQ(s.sent + s.bytesSent, 0u);
+    ASSERT_TRUE(ctl.SendASNToChan(Command([](Params& p) { p.select_wm_remote(); })));
+    EXPECT_EQ(s.sent, 1u);
+    EXPECT_EQ(s.bytesSent, 8u);
+    EXPECT_EQ(s.packError + s.writeErrno, 0);
 }
 
 // A full status from the controller: every value in the refreshes it

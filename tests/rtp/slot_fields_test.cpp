@@ -182,6 +182,24 @@ TEST_F(RtpSlotFields, PacketDetectorRecords)
     EXPECT_NE(out.text().find("rtp[9216]: RTP RESET EVENT PD\n"), std::string::npos);
 }
 
+// A codec change asks the driver for the slot's own channel again, with
+// no best-signal selection for a plain RTP slot.
+TEST_F(RtpSlotFields, RestartAsksForItsOwnChannel)
+{
+    rtp.ClearLog();
+    Request([](LGCP::IoctlParams& p) { p.select_encoder_mode() = LGCP::CodecMode::ulaw; });
+    ASSERT_EQ(rtp.log().size(), 2u);
+    ASSERT_EQ(rtp.log()[1].code, 0xC0105202UL);
+    rtp_add_channel add;
+    std::memcpy(&add, rtp.log()[1].record.data(), sizeof add);
+    EXPECT_EQ(std::vector<int32_t>({add.info.tdm, add.info.dev_no, add.info.chn, int32_t(add.bss)}),
+              std::vector<int32_t>({kTdm, -1, -1, 0}));
+    rtp_connection_params begun;
+    std::memcpy(&begun, rtp.log()[0].record.data(), sizeof begun);
+    EXPECT_EQ(begun.tx_pt, 0);
+    EXPECT_EQ(begun.rx_pt, 8);
+}
+
 // The payloads with a driver code are taken, with it on both directions;
 // the others are refused before anything is opened.
 TEST_F(RtpSlotFields, AcceptedPayloads)
