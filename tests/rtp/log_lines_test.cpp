@@ -120,6 +120,10 @@ TEST(RtpLogLines, PlainControlSaysWhatItWasWokenFor)
     EXPECT_EQ(log.text(), "");
     plain.OnRtpExtEvent(plain.ext_fd(), POLLIN);
     EXPECT_EQ(log.count(":receive extension packet(s)!\n"), 1u) << log.text();
+    // Nothing to drive the radio with: every request is refused.
+    EXPECT_FALSE(plain.SendASNToChan(TERM::RadioStatus()));
+    EXPECT_FALSE(plain.SendASNToChan(TERM::RadioModifier()));
+    EXPECT_FALSE(plain.GetSQU());
 }
 
 struct Lemz : LemzRadioGWControl {

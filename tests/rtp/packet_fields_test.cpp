@@ -507,6 +507,13 @@ TEST(RtcpFields, ItemRoomAndReasonLength)
     EXPECT_EQ(encode(sdes, 18), (Bytes{0x81, 202, 0, 2, 1, 2, 3, 4, 1, 1, 'a', 0}));
     EXPECT_EQ(encode(sdes, 19), (Bytes{0x81, 202, 0, 3, 1, 2, 3, 4, 1, 1, 'a', 3, 2, 'b', 'c', 0}));
 
+    // A body needs room for its SSRC at least; none is written without.
+    std::vector<char> body(8, '\x55');
+    EXPECT_EQ(RTPC::BYE(9, "x").encode_body(body.data(), 3), 0u);
+    EXPECT_EQ(RTPC::SDES(9).encode_body(body.data(), 3), 0u);
+    EXPECT_EQ(std::count(body.begin(), body.end(), '\x55'), 8);
+    EXPECT_EQ(RTPC::BYE(9, "x").encode_body(body.data(), 4), 4u);
+
     Bytes bye = encode(RTPC::BYE(9, std::string(300, 'r')), 1024);
     ASSERT_EQ(bye.size(), 8u + 256);
     EXPECT_EQ(bye[3], 65);

@@ -604,6 +604,12 @@ TEST_F(LemzFields, StatisticsOfABurstAndACommand)
     EXPECT_EQ(s.sent, 1u);
     EXPECT_EQ(s.bytesSent, 8u);
     EXPECT_EQ(s.packError + s.writeErrno, 0);
+
+    // A wake-up with nothing good to read reports nothing, and says nothing.
+    ctl.Bind(&reports);
+    EXPECT_TRUE(Deliver(ctl, {Frame{0, 0, 0, 0}}).empty());
+    EXPECT_TRUE(Deliver(ctl, {}).empty());
+    EXPECT_EQ(err.text(), "");
 }
 
 // A full status from the controller: every value in the refreshes it
@@ -683,6 +689,18 @@ TEST_F(LemzFields, StatusReachesTheRefreshesAndTheReports)
     ASSERT_EQ(refreshed.size(), 3u);
     EXPECT_EQ(refreshed[1], Cat(Cat({WM_CHAN}, h), {0, 0, 0, 12, 0x43, 0x11, 0x80, 0, 255, 255, 0, 0}));
     EXPECT_EQ(refreshed[2][0], WM_SELECT_RC_CHAN);
+
+    // Either standby state left out is unknown as well.
+    s.set_standby_group(7);
+    s.omit_standby_state_channel();
+    s.omit_standby_state_receiver();
+    ASSERT_TRUE(ctl.SendASNToChan(status));
+    got = Deliver(ctl, {Header(GW_FLAG, nullptr)});
+    ASSERT_EQ(got.size(), 1u);
+    const TERM::LemzRadioStatus& states = got[0].get_status().get_lemz();
+    EXPECT_TRUE(states.standby_group_isPresent());
+    EXPECT_FALSE(states.standby_state_channel_isPresent());
+    EXPECT_FALSE(states.standby_state_receiver_isPresent());
 }
 
 // A slot is refreshed once it is 1000 ms old, not at 999; each of slots
