@@ -310,6 +310,12 @@ TEST(LemzPacketFields, PrinterLinesAndComparators)
         }
     }
 
+    // Compared as printed with the kind in hexadecimal: the same length,
+    // so by their text.
+    sig_proto flag = Fresh(GW_FLAG), ptt = Fresh(GW_FLAG_PTT);
+    EXPECT_LT(cmp_sig_proto(&flag, &ptt), 0);
+    EXPECT_GT(cmp_sig_proto(&ptt, &flag), 0);
+
     sig_proto b = r;
     EXPECT_EQ(cmp_sig_proto(&r, &b), 0);
     b.payload.wm_chan.rte = 16;
@@ -396,6 +402,28 @@ TEST(R2sHeaderFields, EachFieldHasItsOwnBits)
         ASSERT_EQ(isRx ? r2s_proto_unpack_rx(&got, held.data(), 4) : r2s_proto_unpack_tx(&got, held.data(), 4), 0);
         ASSERT_EQ(got.additional_count, 1u);
         EXPECT_EQ(isRx ? got.additionals[0].rx_rrc.rrc_bit0 : got.additionals[0].tx_rrc.rrc_bit0, 1u);
+    }
+
+    // Each bit of an RRC octet into its own flag, in both forms.
+    for (int bit = 0; bit < 8; ++bit) {
+        const unsigned char v = static_cast<unsigned char>(1 << bit);
+        for (unsigned char feature : {0x31, 0x34}) {
+            for (bool isRx : {true, false}) {
+                if (feature == 0x34 && !isRx)
+                    continue;
+                Bytes wire{0x20, 0x01, feature, v, 0, 0, 0};
+                wire.resize(feature == 0x34 ? 7 : 4);
+                r2s_proto got;
+                r2s_proto_init(&got, 0);
+                ASSERT_EQ(isRx ? r2s_proto_unpack_rx(&got, wire.data(), wire.size())
+                               : r2s_proto_unpack_tx(&got, wire.data(), wire.size()),
+                          0);
+                ASSERT_EQ(got.additional_count, 1u);
+                const uint32_t* flags = &got.additionals[0].word[0]; // rrc_bit7 first, in both forms
+                for (int b = 0; b < 8; ++b)
+                    EXPECT_EQ(flags[7 - b], b == bit ? 1u : 0u) << "bit " << bit << " read as " << b;
+            }
+        }
     }
 
     // The result codes by their numbers.
@@ -506,6 +534,16 @@ TEST(RtcpFields, ItemRoomAndReasonLength)
     // After the first item 7 octets are used: the second needs 8 more.
     EXPECT_EQ(encode(sdes, 18), (Bytes{0x81, 202, 0, 2, 1, 2, 3, 4, 1, 1, 'a', 0}));
     EXPECT_EQ(encode(sdes, 19), (Bytes{0x81, 202, 0, 3, 1, 2, 3, 4, 1, 1, 'a', 3, 2, 'b', 'c', 0}));
+
+    // The length in words takes both its octets: 1028 octets are 256 words
+    // after the first.
+    RTPC::SDES big(1);
+    for (unsigned l : {255u, 255u, 255u, 246u})
+        big.add(RTPC::SDES::Item::CNAME, std::string(l, 'n'));
+    Bytes whole = encode(big, 2048);
+    ASSERT_EQ(whole.size(), 1028u);
+    EXPECT_EQ(whole[2], 1);
+    EXPECT_EQ(whole[3], 0);
 
     // A body needs room for its SSRC at least; none is written without.
     std::vector<char> body(8, '\x55');

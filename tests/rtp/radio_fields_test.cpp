@@ -889,6 +889,12 @@ TEST_F(EdFields, ReportsFieldByField)
         f.resize(static_cast<size_t>(r2s_proto_pack(&p, f.data(), f.size())));
         return f;
     };
+    r2s_proto direct;
+    r2s_proto_init(&direct, kR2sTx);
+    direct.ptt = 1;
+    reports.got.clear();
+    EXPECT_EQ(ctl->OnRtpProtoRXEvent(direct), 0);
+    EXPECT_EQ(reports.got.size(), 1u);
     const struct {
         uint32_t ptt, id, mute, summation;
     } rows[] = {{5, 45, 1, 0}, {2, 18, 0, 1}};
@@ -1004,6 +1010,7 @@ TEST(EdDecode, BothFormsIntoTheState)
     EXPECT_EQ(s.bss_quality, 30u);
     r2s_proto_init(&rx, kR2sRx);
     r2s_proto_add_rx_rrc(&rx, &rrc);
+    rx.additionals[1].kind = kR2sFeatureSqi; // past the count: not a feature
     s = ED137RadioState();
     ED137RadioControl::DecodeProto(rx, s);
     EXPECT_EQ(s.command, 0x1001u) << "no SQI among the features";
