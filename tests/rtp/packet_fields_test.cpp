@@ -76,6 +76,7 @@ TEST(LemzPacketFields, EachHeaderFieldHasItsOwnBits)
     wide.status = 512 + 5;
     EXPECT_EQ(Pack(wide), (Bytes{GW_FLAG, 0xF1, 0x00, 0x2A}));
     EXPECT_EQ(Pack(Fresh(0xFF01)), (Bytes{0x01, 0, 0, 0}));
+    EXPECT_EQ(Pack(Fresh(GW_FLAG), 4), (Bytes{GW_FLAG, 0, 0, 0}));
 
     // The setter takes its arguments in the header's order; a negative one
     // leaves its field.
@@ -315,6 +316,7 @@ TEST(LemzPacketFields, PrinterLinesAndComparators)
     sig_proto flag = Fresh(GW_FLAG), ptt = Fresh(GW_FLAG_PTT);
     EXPECT_LT(cmp_sig_proto(&flag, &ptt), 0);
     EXPECT_GT(cmp_sig_proto(&ptt, &flag), 0);
+    EXPECT_EQ(cmp_sig_proto_flags(&flag, &ptt), 0);
 
     sig_proto b = r;
     EXPECT_EQ(cmp_sig_proto(&r, &b), 0);
@@ -552,6 +554,7 @@ TEST(RtcpFields, ItemRoomAndReasonLength)
     EXPECT_EQ(std::count(body.begin(), body.end(), '\x55'), 8);
     EXPECT_EQ(RTPC::BYE(9, "x").encode_body(body.data(), 4), 4u);
 
+    EXPECT_EQ(encode(RTPC::BYE(9, "ab"), 64), (Bytes{0x81, 203, 0, 2, 0, 0, 0, 9, 2, 'a', 'b', 0}));
     Bytes bye = encode(RTPC::BYE(9, std::string(300, 'r')), 1024);
     ASSERT_EQ(bye.size(), 8u + 256);
     EXPECT_EQ(bye[3], 65);

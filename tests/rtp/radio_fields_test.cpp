@@ -894,6 +894,7 @@ TEST_F(EdFields, ReportsFieldByField)
     direct.ptt = 1;
     reports.got.clear();
     EXPECT_EQ(ctl->OnRtpProtoRXEvent(direct), 0);
+    EXPECT_EQ(ctl->OnRtpProtoRXEvent(direct), 0) << "a repeat, not reported";
     EXPECT_EQ(reports.got.size(), 1u);
     const struct {
         uint32_t ptt, id, mute, summation;
@@ -1093,6 +1094,7 @@ TEST_F(EdFields, WhichRadiosReport)
             f.resize(static_cast<size_t>(r2s_proto_pack(&tx, f.data(), f.size())));
             bool taken = type >= 2 && type <= 4 && (mode == 0 || mode == 2);
             EXPECT_EQ(Deliver(*ctl, {f}).size(), taken ? 1u : 0u) << type << "/" << mode;
+            EXPECT_EQ(ctl->OnRtpProtoRXEvent(tx), 0) << type << "/" << mode;
         }
 }
 
