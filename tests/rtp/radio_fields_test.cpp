@@ -703,6 +703,30 @@ TEST_F(LemzFields, StatusReachesTheRefreshesAndTheReports)
     EXPECT_FALSE(states.standby_state_receiver_isPresent());
 }
 
+// Each refresh slot's command restarts its own clock only: 0 flags and
+// transmission, 1 channel, 2 remote radio, 3 standby.
+TEST_F(LemzFields, CommandsRestartTheirOwnClock)
+{
+    rtp_ext_init_params init{};
+    Open<LemzRadioGWControl> ctl(3, Attach(), init);
+    const struct {
+        std::function<void(Params&)> fill;
+        int slot;
+    } rows[] = {
+        {[](Params& p) { p.select_wm_flags(); }, 0},
+        {[](Params& p) { p.select_wm_chan(); }, 1},
+        {[](Params& p) { p.select_wm_remote(); }, 2},
+        {[](Params& p) { p.select_wm_standby(); }, 3},
+    };
+    Mux::g_tv_mono = Mux::timeval(50, 0);
+    for (auto const& r : rows) {
+        ctl.ResetClocks(49000);
+        ASSERT_TRUE(ctl.SendASNToChan(Command(r.fill)));
+        for (int slot = 0; slot < 4; ++slot)
+            EXPECT_EQ(ctl.clock(slot), slot == r.slot ? 50000u : 49000u) << r.slot << " " << slot;
+    }
+}
+
 // A slot is refreshed once it is 1000 ms old, not at 999; each of slots
 // 1-3 only while every value it carries is known (0 or more).
 TEST_F(LemzFields, RefreshAgeAndWhatMakesASlotDue)

@@ -3,6 +3,7 @@
 // and in the driver's records word by word; the gain and detector limits
 // at their last value taken and first refused.
 #include "protocol/lgcp.h"
+#include "rtp/ed137_factory.h"
 #include "rtp/rtp_factory.h"
 #include "standin/dsp.h"
 #include "standin/dtmf.h"
@@ -227,6 +228,27 @@ TEST_F(RtpSlotFields, AcceptedPayloads)
         std::memcpy(&add, rtp.log()[1].record.data(), sizeof add);
         EXPECT_EQ(std::vector<int32_t>({add.info.tdm, add.info.dev_no, add.info.chn, int32_t(add.bss)}),
                   std::vector<int32_t>({-1, -1, -1, 0}));
+    }
+}
+
+// A radio session asks for best-signal selection only when the create
+// enables it.
+TEST_F(RtpSlotFields, RadioBestSignalSelectionOnlyWhenAsked)
+{
+    RtpED137Factory::instance();
+    for (int bss : {-1, 0, 1}) {
+        rtp.ClearLog();
+        Try(Create(0, 6, TERM::Payload::ptG711_Alaw, 7002,
+                   [bss](TERM::RtpParams& p) {
+                       p.set_radio().get_status().select_ed_137();
+                       if (bss >= 0)
+                           p.get_radio().set_bss_enable(bss == 1);
+                   }),
+            true);
+        ASSERT_GE(rtp.log().size(), 2u);
+        rtp_add_channel add;
+        std::memcpy(&add, rtp.log()[1].record.data(), sizeof add);
+        EXPECT_EQ(add.bss, bss == 1 ? 1u : 0u) << bss;
     }
 }
 
