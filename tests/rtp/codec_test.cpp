@@ -4,6 +4,7 @@
 // RTP packet.
 #include "rtp/lemz_codec.h"
 #include "rtp/r2s_codec.h"
+#include "tests/rtp/lemz_packets.h"
 #include "tests/rtp/tshark.h"
 
 #include <gtest/gtest.h>
@@ -21,21 +22,8 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-sig_proto Fresh(uint32_t kind)
-{
-    sig_proto r;
-    sig_proto_init(&r);
-    r.type = kind;
-    return r;
-}
-
-Bytes Pack(sig_proto const& r, size_t capacity = 1024)
-{
-    Bytes b(capacity);
-    int32_t n = sig_proto_pack(&r, b.data(), b.size());
-    b.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return b;
-}
+using rtptest::Fresh;
+using rtptest::Pack;
 
 TEST(LemzCodec, HeaderBitsAndTheExampleVectors)
 {
