@@ -57,13 +57,25 @@ public:
     Hooks& hooks;
 };
 
+// A kind that overrides nothing but its name.
+class PlainSlot : public Slot {
+public:
+    using Slot::Slot;
+    const char* GetName() const override { return "plain"; }
+};
+
+// Makes a hook slot from `ext` {0, 0}, a plain one from any other `ext`.
 class HookFactory : public SlotFactory {
 public:
     explicit HookFactory(Hooks& hooks) : hooks(hooks) {}
     const char* GetName() const override { return "hook"; }
     Slot* INewSlot(LGCP::CreateParams const& params) override
     {
-        return params.ext_isSelected() ? new HookSlot(*this, hooks) : nullptr;
+        if (!params.ext_isSelected())
+            return nullptr;
+        if (params.get_ext().get_transmitter().getValue() != 0)
+            return new PlainSlot(*this);
+        return new HookSlot(*this, hooks);
     }
     Hooks& hooks;
 };
@@ -89,11 +101,11 @@ protected:
         select(Body(m));
         return m;
     }
-    void CreateHook(int slot)
+    void CreateHook(int slot, int kind = 0)
     {
         LGCP::Message m = Command(1, slot);
         LGCP::ExtParams& ext = Body(m).select_create().select_ext();
-        ext.set_transmitter(0);
+        ext.set_transmitter(kind);
         ext.set_receiver(0);
         ExpectAnswer(Exchange(m)[0], 1, slot);
     }
@@ -248,6 +260,42 @@ TEST_F(FieldsTest, SlotCommandsReachTheHooksAndTheirVerdictsComeBack)
     for (size_t i = 0; i < others.size(); ++i)
         ExpectAnswer(Exchange(Simple(20 + static_cast<unsigned>(i), 600, others[i]))[0], 20 + static_cast<long>(i),
                      600, LGCP::ErrorCause::unexpectedMsgType);
+}
+
+// A kind gets the defaults: no trunk, no channels, no streams, every
+// command but destroy refused as unsupported, destroyed at once.
+TEST_F(FieldsTest, AKindThatOverridesNothingGetsTheDefaults)
+{
+    CreateHook(7, 1);
+    Slot& plain = *Slots::instance().Find(7);
+    EXPECT_EQ(plain.GetTrunk(), -1);
+    EXPECT_EQ(plain.GetTrunkTimeSlot(), -1);
+    EXPECT_EQ(plain.GetTransmitChannel(), -1);
+    EXPECT_EQ(plain.GetReceiveChannel(), -1);
+    EXPECT_EQ(plain.GetSlotFactory(), &factory);
+
+    Capture err(std::cerr);
+    LGCP::Message activate = Command(2, 7);
+    Body(activate).select_activate().select_none();
+    ExpectAnswer(Exchange(activate)[0], 2, 7, LGCP::ErrorCause::unsupported);
+    ExpectAnswer(Exchange(Simple(3, 7, [](LGCP::Command& c) { c.select_deactivate(); }))[0], 3, 7,
+                 LGCP::ErrorCause::unsupported);
+    ExpectAnswer(Exchange(Simple(4, 7, [](LGCP::Command& c) { c.select_userData(); }))[0], 4, 7,
+                 LGCP::ErrorCause::unsupported);
+    ExpectAnswer(Exchange(Simple(5, 7, [](LGCP::Command& c) { c.select_ioctl().select_dtmf_disable(); }))[0], 5, 7,
+                 LGCP::ErrorCause::unsupported);
+
+    // Neither a source nor a receiver.
+    Exchange(CreateMap(6, 8, 40), 3);
+    ExpectAnswer(Exchange(Connect(7, 7, {8}))[0], 7, 7, LGCP::ErrorCause::connectFail);
+    ExpectAnswer(Exchange(Connect(8, 8, {7}))[0], 8, 8, LGCP::ErrorCause::connectFail);
+    EXPECT_EQ(err.count("slot 07:plain don't have output stream to 08:map\n"), 1u) << err.text();
+    EXPECT_EQ(err.count("slot 07:plain don't have input stream from 08:map\n"), 1u) << err.text();
+    EXPECT_TRUE(sw.Connections().empty());
+
+    ExpectAnswer(Exchange(Simple(9, 7, [](LGCP::Command& c) { c.select_destroy(); }))[0], 9, 7);
+    EXPECT_EQ(Slots::instance().Find(7), nullptr);
+    EXPECT_TRUE(factory.slots().empty());
 }
 
 // Each signal a slot sends leaves with the slot's number, no sequence
