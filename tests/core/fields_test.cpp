@@ -459,6 +459,36 @@ TEST_F(FieldsTest, ChannelsAndSlotNumbersAtTheEndsOfTheirRanges)
     EXPECT_EQ(names.str(), "1023:hook 00:e1 02:map");
 }
 
+// The controller goes while one slot's destroy ends another, as a pair
+// sharing one resource does: each slot goes once.
+TEST_F(FieldsTest, LosingTheControllerWhileOneDestroyEndsAnother)
+{
+    struct Pair : Slot {
+        using Slot::Slot;
+        const char* GetName() const override { return "pair"; }
+        bool IBeforeDestroy() override
+        {
+            ++destroys;
+            if (partner >= 0)
+                Slots::instance().Destroy(partner);
+            return true;
+        }
+        int partner = -1;
+        int& destroys;
+        Pair(SlotFactory& f, int& destroys) : Slot(f), destroys(destroys) {}
+    };
+    int destroys = 0;
+    Slots::instance().Enter(30, *new Pair(factory, destroys));
+    auto* second = new Pair(factory, destroys);
+    second->partner = 30;
+    Slots::instance().Enter(31, *second);
+    client.Close();
+    ASSERT_TRUE(loop.RunUntil([&] { return Slots::instance().count() == 0; }));
+    EXPECT_EQ(destroys, 2);
+    Reconnect();
+    ExpectServing(1);
+}
+
 // A trunk status (trunks from 0) reaches the E1 slots of that trunk only,
 // with its state as sent.
 TEST_F(FieldsTest, TrunkStatusReachesTheSlotsOfItsTrunkWithItsState)

@@ -1,6 +1,6 @@
 // The ends of what the link layers take: TPKT versions and lengths, the
-// socket a service reports, the octets a stream layer counts, and a copy
-// that cannot start.
+// socket a service reports and the one it cannot make, the octets a stream
+// layer counts, the highest port, and a copy that cannot start.
 #include "net/async.h"
 #include "net/strm.h"
 #include "net/tpkt.h"
@@ -9,6 +9,10 @@
 #include "tpkt_rig.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace nettest;
 
@@ -91,4 +95,64 @@ TEST(CopyLimits, NoSourceFailsOnTheNextPass)
     EXPECT_TRUE(u.statuses.empty());
     ASSERT_TRUE(run_until([&] { return !u.statuses.empty(); }, 1000));
     EXPECT_EQ(u.statuses, std::vector<int>{4});
+}
+
+// Listening needs a socket: without a descriptor to make one, Listen says
+// so and nothing listens.
+TEST(ControlLimits, ListenWithoutADescriptorFails)
+{
+    Recorder rec;
+    Control::Service service(rec);
+    Capture err(std::cerr);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    int lowest = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lowest, 0);
+    ::close(lowest);
+    rlimit tight = old;
+    tight.rlim_cur = rlim_t(lowest);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    bool listening = service.Listen(0, htonl(INADDR_LOOPBACK));
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &old), 0);
+    EXPECT_FALSE(listening);
+    EXPECT_FALSE(service.IsListening());
+    EXPECT_EQ(err.count("ctrl [not connected]: cannot make the listening socket: "), 1u) << err.text();
+}
+
+// One octet and the close, both waiting when the loop looks: the peer has
+// closed, not gone missing.
+TEST(ControlLimits, OneOctetThenCloseReadsAsClosedByPeer)
+{
+    Served s;
+    Fd c = connect_local(s.port);
+    ASSERT_TRUE(run_until([&] { return s.rec.connects == 1; }));
+    ASSERT_TRUE(write_all(c, Bytes{3}));
+    c.close();
+    ASSERT_TRUE(run_until([&] { return s.rec.disconnects == 1; }));
+    EXPECT_EQ(s.err.count("]: link lost: STRM: connection closed by peer\n"), 1u) << s.err.text();
+}
+
+// Ports run to 65535: the highest is connected to, not refused.
+TEST(ConnectLimits, TheHighestPortIsAPort)
+{
+    Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    int on = 1;
+    ::setsockopt(listener.lowlevel_fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(65535);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(listener.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0
+        || ::listen(listener.lowlevel_fd(), 1) != 0)
+        GTEST_SKIP() << "port 65535 is taken";
+    struct User
+    {
+        void OnConnect(ASync::Connect::Status::Type s, Fd) { statuses.push_back(s); }
+        std::vector<int> statuses;
+    } u;
+    ASync::Connect connect;
+    connect.Bind(&User::OnConnect, &u);
+    ASSERT_TRUE(connect.Start("127.0.0.1:65535", 2000));
+    ASSERT_TRUE(run_until([&] { return !u.statuses.empty(); }));
+    EXPECT_EQ(u.statuses, std::vector<int>{3});
 }
