@@ -79,7 +79,7 @@ TEST(ControlLimits, SocketOfThePeerAndOctetsCounted)
 }
 
 // A copy without a source fails from the loop, as one without a
-// destination does.
+// destination does; one waiting for its flush cannot be started again.
 TEST(CopyLimits, NoSourceFailsOnTheNextPass)
 {
     struct User
@@ -95,6 +95,20 @@ TEST(CopyLimits, NoSourceFailsOnTheNextPass)
     EXPECT_TRUE(u.statuses.empty());
     ASSERT_TRUE(run_until([&] { return !u.statuses.empty(); }, 1000));
     EXPECT_EQ(u.statuses, std::vector<int>{4});
+
+    // Still running while it waits for the flush: a second start is refused.
+    int pipe[2];
+    ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+    Fd source(pipe[0]);
+    ASSERT_EQ(::write(pipe[1], "x", 1), 1);
+    ::close(pipe[1]);
+    copy.set_events(ASync::Copy::EventsParams(POLLIN, POLLOUT, POLLPRI));
+    ASSERT_TRUE(copy.Start(source, writer));
+    ASSERT_TRUE(run_until([&] { return copy.status() == ASync::Copy::Status::flushing; }, 1000));
+    EXPECT_FALSE(copy.Start(source, writer));
+    EXPECT_EQ(copy.status(), ASync::Copy::Status::flushing);
+    EXPECT_EQ(read_n(reader, 1), Bytes{'x'});
+    EXPECT_EQ(u.statuses.size(), 1u);
 }
 
 // Listening needs a socket: without a descriptor to make one, Listen says
@@ -155,4 +169,8 @@ TEST(ConnectLimits, TheHighestPortIsAPort)
     ASSERT_TRUE(connect.Start("127.0.0.1:65535", 2000));
     ASSERT_TRUE(run_until([&] { return !u.statuses.empty(); }));
     EXPECT_EQ(u.statuses, std::vector<int>{3});
+    // The same port 2^32 higher is refused, not wrapped back onto it.
+    ASSERT_TRUE(connect.Start("127.0.0.1:" + std::to_string(65535 + 4294967296ull), 2000));
+    ASSERT_TRUE(run_until([&] { return u.statuses.size() == 2; }));
+    EXPECT_EQ(u.statuses[1], 2);
 }
