@@ -436,6 +436,10 @@ TEST_F(FieldsTest, ChannelsAndSlotNumbersAtTheEndsOfTheirRanges)
         EXPECT_EQ(f.Channel(2), f.Channel(1) + 1);
         EXPECT_EQ(f.Channel(3), -1);
     }
+    // Factories are named by trunk, counted from 1.
+    EXPECT_STREQ(TrunkFactory::e1(0).GetName(), "e1-1");
+    EXPECT_STREQ(TrunkFactory::e1(3).GetName(), "e1-4");
+    EXPECT_STREQ(TrunkFactory::bri(7).GetName(), "bri-8");
     EXPECT_EQ(MapFactory::instance().Make(2048), nullptr);
     EXPECT_EQ(MapFactory::instance().Make(-1), nullptr);
 
