@@ -390,6 +390,31 @@ TEST(Daemon, DetachedWritesNothingToItsCallersStreams)
 
 // Options that end the daemon at once, before any pid file: a bad one
 // fails with the usage, help and version succeed.
+// A port another socket listens on: the daemon says so and ends with 1,
+// leaving no pid file.
+TEST(Daemon, APortThatIsTakenEndsWithStatusOne)
+{
+    int held = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::bind(held, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(held, 1), 0);
+    ASSERT_EQ(::getsockname(held, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    std::string const port = std::to_string(ntohs(addr.sin_port));
+    DaemonProcess daemon;
+    ASSERT_TRUE(daemon.Start({"--port", port}));
+    int status = daemon.Wait();
+    ::close(held);
+    ASSERT_NE(status, -1);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == DaemonProcess::kNoNamespace)
+        GTEST_SKIP() << "no mount namespace here";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << daemon.output();
+    EXPECT_NE(daemon.output().find("cannot listen on port " + port + ": "), std::string::npos) << daemon.output();
+    EXPECT_NE(access(daemon.Path("run/server.pid").c_str(), F_OK), 0);
+}
+
 TEST(Daemon, OptionsThatEndAtOnce)
 {
     std::ostringstream version;

@@ -1,5 +1,7 @@
 #include "net_util.h"
 
+#include "net/strm.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -81,6 +83,16 @@ void tcp_pair(Fd& a, Fd& b)
     a = connect_local(port);
     b = Fd(::accept(l.lowlevel_fd(), nullptr, nullptr));
     set_timeouts(b.lowlevel_fd());
+}
+
+StrmProtocol* strm_on_pair(ProtocolsList& stack, Fd& peer)
+{
+    Fd ours;
+    tcp_pair(peer, ours);
+    StrmProtocol* strm = new StrmProtocol(ours);
+    stack.add_protocol_tail(strm);
+    strm->activate();
+    return strm;
 }
 
 Bytes frame(Bytes const& payload)

@@ -3,11 +3,14 @@
 
 #include "framework/fd.h"
 #include "framework/packet.h"
+#include "net/protocol.h"
 #include "samples/link/loop_driver.h"
 
 #include <functional>
 #include <string>
 #include <vector>
+
+class StrmProtocol;
 
 namespace nettest {
 
@@ -26,6 +29,10 @@ Fd listen_local(unsigned short* port, int backlog = 4);
 Fd connect_local(unsigned short port, int rcvbuf = 0);
 // Both ends of one loopback TCP connection.
 void tcp_pair(Fd& a, Fd& b);
+
+// An active stream layer, alone in the stack, on one end of a fresh
+// loopback connection whose other end is `peer`.
+StrmProtocol* strm_on_pair(ProtocolsList& stack, Fd& peer);
 
 Bytes frame(Bytes const& payload);
 // The payloads framed one after the other.

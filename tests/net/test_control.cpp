@@ -26,12 +26,9 @@ using namespace nettest;
 // again on every pass.
 TEST(StrmReads, WhatNoLayerAboveTakesIsReadOutNotOfferedForEver)
 {
-    Fd peer, ours;
-    tcp_pair(peer, ours);
+    Fd peer;
     ProtocolsList stack;
-    StrmProtocol* strm = new StrmProtocol(ours);
-    stack.add_protocol_tail(strm);
-    strm->activate();
+    StrmProtocol* strm = strm_on_pair(stack, peer);
     ASSERT_TRUE(write_all(peer, Bytes{1, 2, 3}));
     EXPECT_TRUE(run_until([&] { return strm->bytes_in() == 3; }, 1000));
 }

@@ -5,6 +5,7 @@
 #include "net/tpkt.h"
 
 #include "served.h"
+#include "tpkt_rig.h"
 #include "tests/net/tshark.h"
 
 #include <gtest/gtest.h>
@@ -19,29 +20,6 @@
 using namespace nettest;
 
 namespace {
-
-// TPKT alone in a list whose owner records what comes up.
-class Rig : public ProtocolsList
-{
-public:
-    Rig()
-    {
-        tpkt = new Tpkt_protocol;
-        add_protocol_tail(tpkt);
-        tpkt->activate();
-    }
-    void on_deactivated(Protocol*, Protocol_status) override { down = true; }
-    void list_on_message(Packet& p) override { frames.push_back(bytes(p)); }
-    void feed(Bytes const& b)
-    {
-        Packet p = packet(b);
-        tpkt->receive(p);
-    }
-
-    Tpkt_protocol* tpkt;
-    std::vector<Bytes> frames;
-    bool down = false;
-};
 
 // The stream cut at the given offsets (ascending), and wherever a segment
 // would be longer than mss.
@@ -184,7 +162,7 @@ TEST(TpktReceive, FramesComeWholeAndInOrderHoweverTheStreamIsCut)
     Bytes stream = stream_of(sent);
     // Cut in two at every position (0: all in one read).
     for (size_t cut = 0; cut < stream.size(); ++cut) {
-        Rig r;
+        TpktRig r;
         r.feed(Bytes(stream.begin(), stream.begin() + cut));
         r.feed(Bytes(stream.begin() + cut, stream.end()));
         ASSERT_EQ(r.frames, sent) << "cut at " << cut;
