@@ -431,6 +431,13 @@ TEST(Ss7Transfer, BadUnitsAreDroppedWithoutHarm)
     l.rx(su(9, true, 127, true));
     l.rx(su(9, true, 127, true));
     EXPECT_EQ(l.state(), S::idle) << "two BSNs out of range in a row";
+    // One BSN out of range is noted, not held against the unit carrying it.
+    Link m;
+    reach(m, clock, S::worked);
+    m.rx(su(9, true, 0, true, msu_payload(7)));
+    EXPECT_EQ(kinds(m.wire.take()), std::vector<std::string>{"FISU"});
+    EXPECT_EQ(m.owner.delivered, std::vector<Bytes>{msu_payload(7)});
+    EXPECT_EQ(m.state(), S::worked);
     EXPECT_EQ(l.slc->statistics()->bad_length, 3u) << "counters go on across failures";
     // A FISU naming an MSU that never came: negative acknowledgement.
     reach(l, clock, S::worked);
