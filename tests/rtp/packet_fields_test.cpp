@@ -242,7 +242,7 @@ TEST(LemzPacketFields, KnownKindsAndThePushToTalkOnes)
 
     sig_proto_queue q;
     std::memset(&q, 0x77, sizeof q);
-    init_sig_proto_queue(&q);
+    EXPECT_EQ(init_sig_proto_queue(&q), 0);
     const uint32_t order[] = {1, 3, 4, 5, 6, 7, 8, 2, 9, 10, 13, 129, 130, 132, 131, 133, 135};
     for (int i = 0; i < 32; ++i)
         EXPECT_EQ(q.record[i].type, i < 17 ? order[i] : 0xFFFFFFFFu) << i;
