@@ -193,11 +193,16 @@ TEST_F(VoiceTest, NetworkPlayerSendsTheIdThenPlaysWhatTheHostSends)
     }
     EXPECT_LT(host.Accept(), 0);
 
+    // The host ends its stream once all of it was played: no failure.
+    Capture errors(std::cerr);
+    Capture debug(std::clog);
     ::close(conn);
     ASSERT_TRUE(RunUntil([&] { return Aborts(2, 0) > 0; }));
     ExpectQuiet();
     EXPECT_EQ(Aborts(2, 0), 1u);
     EXPECT_EQ(Count(2, IsTransmitterOff), 1u);
+    EXPECT_EQ(debug.count("connection to 127.0.0.1:" + std::to_string(host.port) + " closed.\n"), 1u) << debug.text();
+    EXPECT_EQ(errors.count("play failed"), 0u);
 }
 
 // A host that is no dotted address is refused at create, before a channel
