@@ -381,6 +381,24 @@ TEST(LemzWorkstation, SendsGatewayKindsAndTakesEveryPacket)
         c.set_cid("1234");
     })));
     EXPECT_STREQ(ws.announced().callerID, "1234");
+    // The caller ID field holds 255 characters and its end: one more is cut.
+    EXPECT_TRUE(ws.SendASNToChan(Command([](TERM::LemzRadioModifierParams& p) {
+        auto& c = p.select_gw_set_selcall();
+        c.set_flags(PttFlags(true, 2));
+        c.set_cid(std::string(255, '7'));
+    })));
+    EXPECT_EQ(std::string(ws.announced().callerID), std::string(255, '7'));
+    EXPECT_TRUE(ws.SendASNToChan(Command([](TERM::LemzRadioModifierParams& p) {
+        auto& c = p.select_gw_set_selcall();
+        c.set_flags(PttFlags(true, 2));
+        c.set_cid(std::string(256, '8'));
+    })));
+    EXPECT_EQ(std::string(ws.announced().callerID), std::string(255, '8'));
+    EXPECT_TRUE(ws.SendASNToChan(Command([](TERM::LemzRadioModifierParams& p) {
+        auto& c = p.select_gw_set_selcall();
+        c.set_flags(PttFlags(true, 2));
+        c.set_cid("1234");
+    })));
     EXPECT_TRUE(ws.SendASNToChan(Command([](TERM::LemzRadioModifierParams& p) {
         p.select_wm_chan().get_freq().set_channel(3);
     })));
@@ -388,9 +406,15 @@ TEST(LemzWorkstation, SendsGatewayKindsAndTakesEveryPacket)
     EXPECT_EQ(ws.announced().channel, 0);
     board.Pump();
     auto& written = ext.Sessions().at(0)->written;
-    ASSERT_EQ(written.size(), 1u);
+    ASSERT_EQ(written.size(), 4u);
     // GW_SEL_CALL: priority 2 with P and S set, status 300, then the caller ID.
     EXPECT_EQ(written[0], (Frame{9, 0x25, 0x09, 0x60, 4, '1', '2', '3', '4', 0, 0, 0}));
+    EXPECT_EQ(written[3], written[0]);
+    for (int i : {1, 2}) {
+        ASSERT_GE(written[i].size(), 5u + 255u);
+        EXPECT_EQ(written[i][4], 255) << i;
+        EXPECT_EQ(std::string(written[i].begin() + 5, written[i].begin() + 5 + 255), std::string(255, i == 1 ? '7' : '8'));
+    }
 
     for (uint32_t kind : {WM_FLAG, WM_CHAN, WM_STANDBY})
         ext.Receive(Flags(kind, 9, 1), Address("10.0.0.7"), 1);
