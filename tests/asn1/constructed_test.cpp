@@ -339,6 +339,7 @@ TEST(SequenceOf, TypedViewCleanAndPushBack)
     using List = SEQUENCE_OF<INTEGER>;
     List l;
     EXPECT_EQ(SET_OF<BOOLEAN>().getTag(), 17u);
+    EXPECT_EQ(l.getTag(), 16u); // universal SEQUENCE
     INTEGER x(4);
     l.push_back(x);
     x = 5;
