@@ -78,6 +78,13 @@ TEST_F(SlotTest, RefusedConnectionsGiveBackWhatTheyTook)
     ASSERT_TRUE(Connect(source, third));
     EXPECT_EQ(journal, (J{"3.in", "3.hwRx"}));
     EXPECT_EQ(sw.Connections(), (std::map<int, int>{{8194, 8193}, {8195, 8193}}));
+    // A receiver refused beside them leaves the output the others use.
+    auto& fourth = make(4, 8196);
+    fourth.input = false;
+    journal.clear();
+    EXPECT_FALSE(Connect(source, fourth));
+    EXPECT_EQ(journal, (J{"4.in"}));
+    errors.take();
     // A fed receiver is not taken by another source.
     EXPECT_TRUE(Connect(source, third));
     EXPECT_FALSE(Connect(receiver, third));
