@@ -147,6 +147,9 @@ TEST(Validity, ChoicesSequencesAndPaths)
     EXPECT_EQ(trace(*asn1_test::built("Pick", "2:{T,_,s,0}")),
               ".pair.name This AbstractString has size 0 smaller than its lower bound 1");
     EXPECT_VERDICT(*asn1_test::built("Pick", "2:{T,_,s61,0}"), true, true);
+    // the first alternative is a selection like the others
+    EXPECT_EQ(trace(*asn1_test::built("Pick", "0:1023")), "");
+    EXPECT_EQ(trace(*asn1_test::built("Pick", "0:1024")), ".slot The INTEGER value 1024 is greater than upper bound 1023");
     // an extension alternative is valid but not strictly valid
     EXPECT_VERDICT(*asn1_test::built("PickExt", "2:5"), true, false);
 
