@@ -84,6 +84,8 @@ TEST(ValueParser, NumbersNamesAndWords)
     EXPECT_TRUE(parsesTo("Pair", "{ flag FALSE, colour green}", "{F,_,_,1}"));
     EXPECT_TRUE(parsesTo("Picks", "{ small : 3,flag : TRUE}", "[0:3,1:T]"));
     EXPECT_FALSE(parses("Picks", "{ small 3 }"));
+    EXPECT_FALSE(parses("Picks", "{ tiny : 3 }")); // no such alternative
+    EXPECT_FALSE(parses("Picks", "small : 3"));    // a list without its braces
 }
 
 TEST(ValueParser, IdentifierForms)
