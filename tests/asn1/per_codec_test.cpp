@@ -481,6 +481,19 @@ TEST(PerLimits, BmpCharacterRange)
     // unconstrained: the whole plane, U+0000 and U+FFFF included
     EXPECT_EQ(encoded(ASN1::BMPString(std::wstring{wchar_t(0), wchar_t(0xFFFF)})), "020000ffff");
     EXPECT_TRUE(decodesTo("Wide16", "020000ffff", "w0000ffff"));
+
+    // Two characters take one bit each, as their index in the alphabet
+    // (X.691 27.5.4); two bits of a fixed size need no alignment.
+    static ASN1::BMPString::InfoType const binary2 = {&ASN1::BMPString::create, 30, ASN1::FixedConstraint, 2, 2,
+                                                      L'0', L'1', 1, 1};
+    EXPECT_EQ(encoded(ASN1::BMPString(L"01", &binary2)), "40"); // as Erlang encodes them
+    EXPECT_EQ(encoded(ASN1::BMPString(L"10", &binary2)), "80");
+    for (wchar_t const* text : {L"01", L"10", L"11"}) {
+        ASN1::BMPString const pair(text, &binary2);
+        ASN1::BMPString out(&binary2);
+        ASSERT_TRUE(decodeInto(out, encoded(pair)));
+        EXPECT_TRUE(out == pair);
+    }
 }
 
 // A saved place is gone back to as it was, and never past the input's end.
