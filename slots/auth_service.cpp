@@ -69,10 +69,9 @@ AuthClient::AuthClient(AuthService& service, Fd socket, const INet4::Addr& peer,
     : mService(service), mSocket(std::move(socket)), mPeer(peer),
       mFaults(AuthService::kFaultLines, AuthService::kFaultPeriodMs,
               [this](uint64_t n) {
-                  std::ostringstream line;
-                  mService.PutHeader(line);
-                  line << "auth client " << mPeer << ": " << n << " more faults not logged";
-                  mService.Log(std::cerr, line.str());
+                  mService.Log(std::cerr, [&](std::ostream& line) {
+                      line << "auth client " << mPeer << ": " << n << " more faults not logged";
+                  });
               }),
       mLastSpoke(serial)
 {
@@ -111,11 +110,10 @@ void AuthClient::OnDisconnect()
 void AuthClient::OnSilent(Timer*)
 {
     Guard guard(*this);
-    std::ostringstream line;
-    mService.PutHeader(line);
-    line << "auth client " << mPeer << ": no record for a modem within " << AuthService::kFirstRecordMs / 1000
-         << " s, closed";
-    mService.Log(std::cerr, line.str());
+    mService.Log(std::cerr, [&](std::ostream& line) {
+        line << "auth client " << mPeer << ": no record for a modem within " << AuthService::kFirstRecordMs / 1000
+             << " s, closed";
+    });
     OnDisconnect();
 }
 
@@ -168,19 +166,15 @@ void AuthClient::OnSocketEvent(int fd, short events)
     case ModemAuth::Reader::Drained:
     case ModemAuth::Reader::Stopped:
         return;
-    case ModemAuth::Reader::BadLength: {
-        std::ostringstream line;
-        mService.PutHeader(line);
-        line << "auth client " << mPeer << ": record length " << mReader.badLength() << " refused";
-        mService.Log(std::cerr, line.str());
+    case ModemAuth::Reader::BadLength:
+        mService.Log(std::cerr, [&](std::ostream& line) {
+            line << "auth client " << mPeer << ": record length " << mReader.badLength() << " refused";
+        });
         break;
-    }
     case ModemAuth::Reader::Failed: {
         Errno error;
-        std::ostringstream line;
-        mService.PutHeader(line);
-        line << "auth client " << mPeer << ": read failed: " << error;
-        mService.Log(std::cerr, line.str());
+        mService.Log(std::cerr,
+                     [&](std::ostream& line) { line << "auth client " << mPeer << ": read failed: " << error; });
         break;
     }
     case ModemAuth::Reader::Ended:
@@ -284,11 +278,8 @@ bool AuthService::AcceptOne(int fd)
         mResume.set(kAcceptPauseMs, &AuthService::OnResume, this);
         return false;
     }
-    std::ostringstream line;
-    PutHeader(line);
     if (mClients.size() >= kMaxClients) {
-        line << "too many auth connections, " << peer << " refused";
-        Log(std::cerr, line.str());
+        Log(std::cerr, [&](std::ostream& line) { line << "too many auth connections, " << peer << " refused"; });
         return true;
     }
     auto client = std::make_unique<AuthClient>(*this, std::move(sock), peer, mRecords);
@@ -296,13 +287,13 @@ bool AuthService::AcceptOne(int fd)
         // Out of descriptors, most likely: a connection never read would
         // keep its descriptor and its place for good.
         Errno error;
-        line << "auth connection from " << peer << " closed: cannot watch the socket: " << error;
-        Log(std::cerr, line.str());
+        Log(std::cerr, [&](std::ostream& line) {
+            line << "auth connection from " << peer << " closed: cannot watch the socket: " << error;
+        });
         return false;
     }
     mClients.push_back(std::move(client));
-    line << "incoming auth connection from " << peer;
-    Log(std::cerr, line.str());
+    Log(std::cerr, [&](std::ostream& line) { line << "incoming auth connection from " << peer; });
     return true;
 }
 
@@ -338,10 +329,7 @@ void AuthService::Log(std::ostream& os, const std::string& line)
 
 void AuthService::OnAuthSocketDisconnect(AuthClient* client)
 {
-    std::ostringstream line;
-    PutHeader(line);
-    line << "auth client " << client->GetAddr() << " disconnected.";
-    Log(std::clog, line.str());
+    Log(std::clog, [&](std::ostream& line) { line << "auth client " << client->GetAddr() << " disconnected."; });
     auto it = std::find_if(mClients.begin(), mClients.end(),
                            [client](const std::unique_ptr<AuthClient>& c) { return c.get() == client; });
     if (it != mClients.end())

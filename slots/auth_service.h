@@ -16,6 +16,7 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,18 @@ private:
     // Writes a line about a peer, header included, while the service's
     // share of the log lasts; else only counts it.
     void Log(std::ostream& os, const std::string& line);
+    // The same for a line that text(std::ostream&) writes behind the
+    // service's header; a line past the share is never formatted.
+    template <class Text>
+    void Log(std::ostream& os, Text const& text)
+    {
+        if (!mLog.Take())
+            return;
+        std::ostringstream line;
+        PutHeader(line);
+        text(line);
+        os << line.str() << std::endl;
+    }
 
     Notify& mNotify;
     Fd mListen;
