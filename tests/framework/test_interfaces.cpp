@@ -155,38 +155,6 @@ TEST(SortedList, AscendingEqualKeysFirstInFirstOut)
     EXPECT_TRUE(!std::find(s.begin(), s.end(), &a5));
 }
 
-struct Member
-{
-    int id;
-    Containers::CyclicList link;
-};
-
-TEST(CyclicList, RingOrderMoveAndUnlinkOnDestruction)
-{
-    Containers::CyclicList ring, other;
-    auto ids = [](Containers::CyclicList& head) {
-        std::vector<int> v;
-        for (auto it = head.begin(); it != head.end(); ++it)
-            v.push_back(Containers::offset<Member>(*it, &Member::link)->id);
-        return v;
-    };
-    EXPECT_TRUE(ring.begin() == ring.end());
-    Member m1{1, {}}, m2{2, {}};
-    ring.AddToTail(&m1.link);
-    other.AddToTail(&m2.link);
-    EXPECT_EQ(ids(other), std::vector<int>{2});
-    ring.AddToTail(&m2.link);
-    EXPECT_TRUE(other.begin() == other.end()) << "moved out of its old ring";
-    {
-        Member m3{3, {}};
-        ring.AddToTail(&m3.link);
-        EXPECT_EQ(ids(ring), (std::vector<int>{1, 2, 3}));
-    }
-    EXPECT_EQ(ids(ring), (std::vector<int>{1, 2}));
-    ring.AddToTail(&m1.link);
-    EXPECT_EQ(ids(ring), (std::vector<int>{2, 1}));
-}
-
 volatile sig_atomic_t g_signo = 0;
 void OnInfo(int, siginfo_t* info, void*)
 {
@@ -250,26 +218,6 @@ protected:
     }
 };
 
-TEST_F(TimerInterfaces, SpecTimerRearmsWithItsRecordsPeriod)
-{
-    at(0);
-    Periodic p;
-    p.timer.set(&p);
-    EXPECT_TRUE(p.timer.is_running());
-    at(2999);
-    EXPECT_EQ(p.ticks, 0);
-    at(3000);
-    EXPECT_EQ(p.ticks, 1);
-    at(5999);
-    EXPECT_EQ(p.ticks, 1);
-    at(6000);
-    EXPECT_EQ(p.ticks, 2);
-    p.timer.reset();
-    EXPECT_FALSE(p.timer.is_running());
-    at(20000);
-    EXPECT_EQ(p.ticks, 2);
-}
-
 // An event given up by Unbind outlives its timer and still fires.
 TEST_F(TimerInterfaces, AnUnboundEventOutlivesItsTimer)
 {
@@ -286,17 +234,6 @@ TEST_F(TimerInterfaces, AnUnboundEventOutlivesItsTimer)
     EXPECT_EQ(multiplexer.timer_count(), 0u);
 }
 
-TEST(TraceBlock, EnterAndLeaveOnlyWhenEnabled)
-{
-    std::ostringstream os;
-    {
-        Trace::Block b(true, "outer", os);
-        Trace::Block off(false, "quiet", os);
-        os << "body\n";
-    }
-    EXPECT_EQ(os.str(), "Enter outer\nbody\nLeave outer\n");
-}
-
 TEST(ProfilePoint, APointOnUsedMemoryStartsFromZeros)
 {
     auto storage = std::make_unique<unsigned char[]>(sizeof(Profile::Point));
@@ -306,59 +243,6 @@ TEST(ProfilePoint, APointOnUsedMemoryStartsFromZeros)
     os << *p;
     EXPECT_EQ(os.str(), "[heap]: min=0 max=0 avg=0 counter=0");
     p->~Point();
-}
-
-struct Owner
-{
-    int mRecursionLevel = 0;
-    int checks = 0;
-    int levelAtCheck = -1;
-    void CheckDisconnect()
-    {
-        ++checks;
-        levelAtCheck = mRecursionLevel;
-    }
-    typedef ext::RecursiveGuard<Owner, &Owner::CheckDisconnect, &Owner::mRecursionLevel> Guard;
-    void inner() { Guard g(this); }
-    void outer()
-    {
-        Guard g(this);
-        inner();
-        inner();
-        EXPECT_EQ(checks, 0);
-        EXPECT_EQ(mRecursionLevel, 1);
-    }
-};
-
-// Deletes itself from its check, as a client torn down from a callback.
-struct SelfDeleting
-{
-    int mRecursionLevel = 0;
-    bool* gone;
-    void CheckDisconnect()
-    {
-        *gone = true;
-        delete this;
-    }
-    typedef ext::RecursiveGuard<SelfDeleting, &SelfDeleting::CheckDisconnect, &SelfDeleting::mRecursionLevel> Guard;
-    void entry()
-    {
-        Guard g(this);
-        Guard nested(this);
-    }
-};
-
-TEST(RecursiveGuard, CheckRunsOnceWhenTheOutermostEnds)
-{
-    Owner o;
-    o.outer();
-    EXPECT_EQ(o.checks, 1);
-    EXPECT_EQ(o.levelAtCheck, 0);
-    o.inner();
-    EXPECT_EQ(o.checks, 2);
-    bool gone = false;
-    (new SelfDeleting{0, &gone})->entry();
-    EXPECT_TRUE(gone);
 }
 
 } // namespace

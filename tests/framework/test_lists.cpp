@@ -74,9 +74,9 @@ struct Receiver
 TEST(CyclicList, RingIterationMoveAndSelfUnlink)
 {
     Containers::CyclicList ring, other;
-    auto ids = [&] {
+    auto ids = [](Containers::CyclicList& head) {
         std::vector<int> v;
-        for (auto it = ring.begin(); it != ring.end(); ++it)
+        for (auto it = head.begin(); it != head.end(); ++it)
             v.push_back(Containers::offset<Receiver>(*it, &Receiver::link)->id);
         return v;
     };
@@ -84,14 +84,17 @@ TEST(CyclicList, RingIterationMoveAndSelfUnlink)
     Receiver r1{1, {}}, r2{2, {}};
     ring.AddToTail(&r1.link);
     other.AddToTail(&r2.link);
+    EXPECT_EQ(ids(other), std::vector<int>{2});
     ring.AddToTail(&r2.link); // moves out of `other`
     EXPECT_TRUE(other.begin() == other.end());
     {
         Receiver r3{3, {}};
         ring.AddToTail(&r3.link);
-        EXPECT_EQ(ids(), (std::vector<int>{1, 2, 3}));
+        EXPECT_EQ(ids(ring), (std::vector<int>{1, 2, 3}));
     }
-    EXPECT_EQ(ids(), (std::vector<int>{1, 2}));
+    EXPECT_EQ(ids(ring), (std::vector<int>{1, 2}));
+    ring.AddToTail(&r1.link); // within its own ring: to the tail
+    EXPECT_EQ(ids(ring), (std::vector<int>{2, 1}));
 }
 
 using Ref = std::shared_ptr<int>;

@@ -244,6 +244,10 @@ TEST_F(TimerTest, SpecTimerRearmsWithItsPeriod)
     advance(3000);
     EXPECT_EQ(p.ticks, 2);
     EXPECT_TRUE(p.timer.is_running());
+    p.timer.reset();
+    EXPECT_FALSE(p.timer.is_running());
+    advance(14000);
+    EXPECT_EQ(p.ticks, 2);
 }
 
 // Many timers at random delays, some re-armed and some cancelled, under a

@@ -83,6 +83,7 @@ struct Owner
         inner();
         inner();
         EXPECT_EQ(0, checks);
+        EXPECT_EQ(1, mRecursionLevel);
     }
 };
 
@@ -108,6 +109,8 @@ TEST(RecursiveGuard, CheckRunsOnceWhenTheOutermostEnds)
     o.outer();
     EXPECT_EQ(1, o.checks);
     EXPECT_EQ(0, o.level_at_check);
+    o.inner();
+    EXPECT_EQ(2, o.checks);
     bool gone = false;
     (new SelfDeleting{0, &gone})->entry();
     EXPECT_TRUE(gone);
