@@ -117,6 +117,7 @@ TEST(ValueParser, EscapedAndWideStrings)
     roundTrip(BMPString(L"a\"\\"));
     roundTrip(BMPString(std::wstring(L"\u0430\uffff\u0000x", 4)));
     roundTrip(BMPString(std::wstring(L"a\0b", 3))); // a NUL inside quoted text
+    EXPECT_FALSE(parses("Wide16", "\"a\\xff\"")); // no character of the locale
     EXPECT_TRUE(parsesTo("Wide16", "{{ 0, 0, 4, 48}, { 0, 0, 0, 65}}", "w04300041"));
     EXPECT_FALSE(parses("Wide16", "{{ 0, 1, 4, 48}}"));
     EXPECT_FALSE(parses("Wide16", "{{ 0, 0, 256, 0}}"));
