@@ -99,6 +99,7 @@ TEST(ValueParser, IdentifierForms)
     EXPECT_TRUE(parsesTo("Oid", "{ 2 4294967295 }", "o2.4294967295"));
     EXPECT_FALSE(parses("Oid", "{ 2 4294967296 }"));
     EXPECT_FALSE(parses("Oid", "{ iso 2 }"));
+    EXPECT_FALSE(parses("Oid", "{ 1 2x }"));
     EXPECT_FALSE(parses("Oid", "{ 1 2"));
     EXPECT_FALSE(parses("Oid", "1 2 }"));
     // read into a value that holds arcs, the text replaces them, as a decode
@@ -121,6 +122,7 @@ TEST(ValueParser, EscapedAndWideStrings)
     EXPECT_TRUE(parsesTo("Wide16", "{{ 0, 0, 4, 48}, { 0, 0, 0, 65}}", "w04300041"));
     EXPECT_FALSE(parses("Wide16", "{{ 0, 1, 4, 48}}"));
     EXPECT_FALSE(parses("Wide16", "{{ 0, 0, 256, 0}}"));
+    EXPECT_FALSE(parses("Wide16", "{{ 0, 0, 0, -1}}"));
     EXPECT_FALSE(parses("Wide16", "{{ 0, 0, 4, 48}"));
     EXPECT_FALSE(parses("Text", "\"a\\q\""));
     EXPECT_FALSE(parses("Text", "\"a\\x4\""));
