@@ -120,9 +120,13 @@ void Server::OnConnect(Control::Service&)
         service->OnConnect();
 }
 
-void Server::OnDisconnect(Control::Service&)
+void Server::OnDisconnect(Control::Service& control)
 {
     // Answers still owed to this connection are void from now on.
+    if (!mOwed.empty())
+        std::cerr << "ctrl [" << control.Peer() << "]: " << mOwed.size()
+                  << (mOwed.size() == 1 ? " answer" : " answers") << " never delivered" << std::endl;
+    mOwed.clear();
     ++mLink;
     mOffering = false;
     std::vector<Service*> services = mServices;
@@ -217,13 +221,21 @@ Token Server::DelayCurrent()
     if (!mOffering || mAnswered)
         return Token();
     mAnswered = true;
-    return mCurrent;
+    Token token = mCurrent;
+    token.mDelay = ++mDelays;
+    mOwed.push_back(token.mDelay);
+    mControl.Hold(true);
+    return token;
 }
 
 void Server::Answer(Token const& token, int cause)
 {
     if (!token.valid() || token.mLink != mLink || !IsConnected())
         return;
+    auto owed = std::find(mOwed.begin(), mOwed.end(), token.mDelay);
+    const bool wasOwed = token.mDelay && owed != mOwed.end();
+    if (wasOwed)
+        mOwed.erase(owed);
     LGCP::Message message;
     if (token.mHasSeq)
         message.set_seq(token.mSeq);
@@ -238,6 +250,8 @@ void Server::Answer(Token const& token, int cause)
     // `internal`.
     if (!Send(message, "answer") && cause != Answer::internal)
         Answer(token, Answer::internal);
+    if (wasOwed && mOwed.empty())
+        mControl.Hold(false);
 }
 
 void Server::SendSignal(int slot, LGCP::Signal const& signal, Service* from)

@@ -26,6 +26,7 @@ public:
 private:
     friend class Server;
     unsigned long mLink = 0;
+    unsigned long mDelay = 0; // a delayed answer's number, 0 for the others
     bool mHasSeq = false;
     unsigned mSeq = 0;
     int mSlot = -1;
@@ -91,6 +92,8 @@ public:
     // Counters for the status dump and the tests.
     unsigned long commands() const { return mCommands; }
     unsigned long undecoded() const { return mUndecoded; }
+    // Delayed answers not yet sent on this connection.
+    size_t owed() const { return mOwed.size(); }
 
     void OnConnect(Control::Service& service) override;
     void OnDisconnect(Control::Service& service) override;
@@ -111,6 +114,10 @@ private:
     std::vector<Service*> mServices;
     unsigned long mLink = 0;      // number of the current connection
     Token mCurrent;               // the command being offered
+    unsigned long mDelays = 0;    // delayed answers handed out
+    // The delayed answers still owed to this connection: a controller that
+    // ended its stream keeps its link until they are sent.
+    std::vector<unsigned long> mOwed;
     bool mOffering = false;
     bool mAnswered = false;
     unsigned long mCommands = 0;

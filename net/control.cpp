@@ -174,7 +174,19 @@ void Service::OnCheck(Timer*)
             nullptr, "connection check failed (state " + std::to_string(state) + ")")));
         return;
     }
+    // Or it may have gone for good, which only a write would show: the
+    // next peer, waiting to be served, is told first.
+    if (state == TCP_CLOSE_WAIT && PeerWaiting()) {
+        link_down(Protocol_status(new Protocol_status_success(nullptr, "stream ended, the next peer waits")));
+        return;
+    }
     mCheck.set(mCheckMs, &Service::OnCheck, this);
+}
+
+bool Service::PeerWaiting() const
+{
+    pollfd listener{mListen.lowlevel_fd(), POLLIN, 0};
+    return mListen.IsActive() && ::poll(&listener, 1, 0) == 1 && (listener.revents & POLLIN);
 }
 
 void Service::link_up()
@@ -246,6 +258,12 @@ void Service::prepare_head(Packet& p)
         mLink->prepare_head(p);
     else
         p.reserve_head(Tpkt_protocol::header_size);
+}
+
+void Service::Hold(bool held)
+{
+    if (IsConnected())
+        mStrm->hold(held);
 }
 
 void Service::Disconnect(std::string const& reason)

@@ -61,6 +61,9 @@ public:
     // Head room of the link's layers, for a payload that Send takes
     // without copying.
     void prepare_head(Packet& p);
+    // While held, a peer that ended its stream keeps its link after its
+    // answers have left: the owner has more to send it.
+    void Hold(bool held);
     // Drops the peer: OnDisconnect follows at once, the layers are freed
     // from the loop afterwards, so this is safe inside OnMessage.
     void Disconnect(std::string const& reason = "disconnected locally");
@@ -74,6 +77,8 @@ private:
 
     void OnAccept(int fd, short revents);
     void OnCheck(Timer*);
+    // A connection waits in the listener's backlog.
+    bool PeerWaiting() const;
     void OnResume(Timer*);
     void OnCleanup();
 

@@ -58,6 +58,7 @@ void StrmProtocol::stop(bool drain)
     mActive = false;
     mWaitOut = false;
     mEnded = false;
+    mHeld = false;
     if (mEvent.IsActive())
         mEvent.Release();
     mFd.close();
@@ -144,9 +145,17 @@ void StrmProtocol::OnFlush()
         finish();
 }
 
+void StrmProtocol::hold(bool held)
+{
+    mHeld = held;
+    // Let go of a link whose answers have all left: it ends from the loop.
+    if (!held && mActive && mEnded && !mWaitOut)
+        mFlush.Activate();
+}
+
 bool StrmProtocol::finish()
 {
-    if (!mEnded || mQueue.count())
+    if (!mEnded || mQueue.count() || mHeld)
         return false;
     fail("connection closed by peer");
     return true;

@@ -37,6 +37,10 @@ public:
     // A packet fed from outside counts as read from the socket.
     void receive(Packet& p) override;
 
+    // While held, a peer that ended its stream keeps its link: its owner
+    // has answers still to send it.
+    void hold(bool held);
+
     void protocol_info(std::ostream& os) const override;
     void PutHeader(std::ostream& os) const;
 
@@ -59,7 +63,7 @@ private:
     // the link went down.
     bool flush();
     // Ends the link of a peer that ended its stream once nothing waits to
-    // be written; true when it did.
+    // be written and nothing is held; true when it did.
     bool finish();
     // False when the link went down.
     bool enqueue(Packet& p);
@@ -75,6 +79,7 @@ private:
     bool mActive = false;
     bool mWaitOut = false; // the queue waits for POLLOUT, not for mFlush
     bool mEnded = false;   // the peer's stream has ended
+    bool mHeld = false;
     unsigned long long mBytesIn = 0;
     unsigned long long mBytesOut = 0;
 };

@@ -11,13 +11,16 @@ using namespace test;
 // test says so.
 class LateSlot : public Slot {
 public:
-    using Slot::Slot;
+    explicit LateSlot(int channel) : mChannel(channel) {}
     const char* GetName() const override { return "late"; }
     bool IBeforeDestroy() override { return false; }
     bool IOnOutputStream() override { return true; }
     bool IOnInputStream() override { return true; }
-    int IGetTransmitChannel() override { return 8192 + 1000; }
-    int IGetReceiveChannel() override { return 8192 + 1000; }
+    int IGetTransmitChannel() override { return mChannel; }
+    int IGetReceiveChannel() override { return mChannel; }
+
+private:
+    int mChannel;
 };
 
 class LateFactory : public SlotFactory {
@@ -26,15 +29,17 @@ public:
     Slot* INewSlot(LGCP::CreateParams const& params) override
     {
         // Made without naming its factory: the table records it.
-        return params.ext_isSelected() ? new LateSlot : nullptr;
+        return params.ext_isSelected() ? new LateSlot(8192 + 1000 + int(params.get_ext().get_transmitter().getValue()))
+                                       : nullptr;
     }
 };
 
-LGCP::Message CreateLate(unsigned seq, int slot)
+// Each on a switch channel of its own: 9192 and up.
+LGCP::Message CreateLate(unsigned seq, int slot, int channel = 0)
 {
     LGCP::Message m = Command(seq, slot);
     LGCP::ExtParams& ext = Body(m).select_create().select_ext();
-    ext.set_transmitter(0);
+    ext.set_transmitter(channel);
     ext.set_receiver(0);
     return m;
 }
@@ -90,19 +95,97 @@ TEST_F(LifecycleTest, LosingTheControllerDestroysEverySlotAndVoidsLateAnswers)
     EXPECT_TRUE(client.Send(Encode(Destroy(5, 5))));
     ExpectQuiet();
 
+    // The next controller waits while this one is served.
+    TpktClient next;
+    ASSERT_TRUE(next.Connect(server.port()));
+    FrozenClock().at(1000);
+    loop.Settle();
+    EXPECT_TRUE(server.IsConnected());
+
+    // Gone, or only done sending and waiting for that answer: only a write
+    // would tell. The connection check finds the next controller waiting
+    // and ends the link.
     client.Close();
-    ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
+    loop.Settle();
+    EXPECT_TRUE(server.IsConnected());
+    FrozenClock().at(2000); // past the next check, whenever the last one ran
+    EXPECT_FALSE(server.IsConnected());
+    loop.Settle();
     EXPECT_TRUE(sw.Connections().empty());
     EXPECT_TRUE(sw.IsIdle(8192 + 3 * 128 + 31));
     EXPECT_EQ(Slots::instance().count(), 1u); // the late one, still releasing
 
     // The next controller is served; the old answer never reaches it.
-    Reconnect();
+    ASSERT_TRUE(loop.RunUntil([&] { return server.IsConnected(); }));
+    ASSERT_TRUE(next.Send(Encode(Ping(6))));
+    Octets payload;
+    bool answered = false;
+    ASSERT_TRUE(loop.RunUntil([&] { return answered = answered || next.Take(payload); }));
+    ExpectAnswer(Decode(payload), 6, -1);
     Slot* slot = Slots::instance().Find(5);
     ASSERT_NE(slot, nullptr);
     slot->on_release();
     EXPECT_EQ(Slots::instance().count(), 0u);
-    ExpectAnswer(Exchange(Ping(6))[0], 6, -1);
+    loop.Settle();
+    EXPECT_FALSE(next.Take(payload));
+}
+
+// A controller that ends its stream (a one-shot script) still gets the
+// answers that come later: its link stays until the last one has left, and
+// a connection check meanwhile does not end it. When one never comes, the
+// heartbeat's two minutes end the link and the loss is said.
+TEST_F(LifecycleTest, AnswersThatComeLaterReachAControllerThatEndedItsStream)
+{
+    Capture errors(std::cerr);
+    ExpectAnswer(Exchange(CreateLate(1, 20))[0], 1, 20);
+    ExpectAnswer(Exchange(CreateLate(2, 21, 1))[0], 2, 21);
+    ASSERT_TRUE(client.Send(Encode(Destroy(3, 20))));
+    ASSERT_TRUE(client.Send(Encode(Ping(4))));
+    ASSERT_TRUE(client.Send(Encode(Destroy(5, 21))));
+    client.Shutdown();
+    ExpectAnswer(Receive(1)[0], 4, -1);
+    FrozenClock().at(5000);
+    loop.Settle();
+    EXPECT_TRUE(server.IsConnected());
+    EXPECT_FALSE(client.Closed());
+
+    Slots::instance().Find(21)->on_release();
+    ExpectAnswer(Receive(1)[0], 5, 21);
+    loop.Settle();
+    EXPECT_TRUE(server.IsConnected()) << "one answer is still owed";
+    Slots::instance().Find(20)->on_release();
+    ExpectAnswer(Receive(1)[0], 3, 20);
+    ASSERT_TRUE(loop.RunUntil([&] { return client.Closed(); }));
+    EXPECT_FALSE(server.IsConnected());
+    EXPECT_EQ(errors.count("never delivered"), 0u) << errors.text();
+
+    Reconnect();
+    CtrlSrv::Heartbeat daemons;
+    server.Bind(daemons);
+    ExpectAnswer(Exchange(CreateLate(6, 22))[0], 6, 22);
+    ExpectAnswer(Exchange(CreateLate(7, 23, 1))[0], 7, 23);
+    ASSERT_TRUE(client.Send(Encode(Destroy(8, 22))));
+    ASSERT_TRUE(client.Send(Encode(Destroy(9, 23))));
+    client.Shutdown();
+    loop.Settle();
+    {
+        FrozenClock clock;
+        EXPECT_FALSE(daemons.OnCommand(Destroy(9, 23))); // the last command, now
+        clock.at(119999);
+        EXPECT_TRUE(server.IsConnected());
+        EXPECT_EQ(errors.count("never delivered"), 0u);
+        clock.at(120000);
+        EXPECT_FALSE(server.IsConnected());
+    }
+    EXPECT_EQ(errors.count("]: 2 answers never delivered\n"), 1u) << errors.text();
+    ASSERT_TRUE(loop.RunUntil([&] { return client.Closed(); }));
+    Octets payload;
+    EXPECT_FALSE(client.Take(payload));
+    // Released late, they answer nobody, and the next controller is served.
+    Slots::instance().Find(22)->on_release();
+    Slots::instance().Find(23)->on_release();
+    Reconnect();
+    ExpectAnswer(Exchange(Ping(10))[0], 10, -1);
     ExpectQuiet();
 }
 
