@@ -136,8 +136,10 @@ public:
     static constexpr unsigned kFaultPeriodMs = 1000;
     // The same for every line about the peers, all of them together,
     // connections and their ends included, so peers that keep
-    // reconnecting cannot flood the log either.
-    static constexpr unsigned kLogLines = 20;
+    // reconnecting cannot flood the log either. Every place may connect,
+    // say its share of faults and leave within the period line by line:
+    // a flood stops at some 20 KB and then writes one count a second.
+    static constexpr unsigned kLogLines = unsigned(kMaxClients) * (kFaultLines + 2);
     // Records taken from one connection per wake-up, so a flooding peer
     // cannot starve the loop; the rest wakes the next pass.
     static constexpr int kRecordsPerEvent = 32;

@@ -64,13 +64,14 @@ TEST(AuthSend, ThirtyTwoConnectionsAreTakenAndTheThirtyThirdClosed)
     AuthService service(owner);
     LoopDriver loop;
     ASSERT_TRUE(service.Open(0));
+    Capture errors(std::cerr);
     std::vector<std::unique_ptr<Peer>> peers;
     for (int i = 0; i < 32; ++i)
         peers.push_back(Join(service, loop));
     Peer refused(service.port());
-    // Its log line is past the service's share of a second here; the
-    // hostile-peer tests read the refusal lines.
     ASSERT_TRUE(loop.RunUntil([&] { return refused.IsClosedByService(); }));
+    EXPECT_EQ(errors.count("too many auth connections, 127.0.0.1:" + std::to_string(refused.LocalPort()) + " refused\n"),
+              1u) << errors.text();
     EXPECT_EQ(service.clients(), 32u);
     for (auto& peer : peers)
         EXPECT_FALSE(peer->IsClosedByService());
