@@ -13,9 +13,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <tuple>
 
@@ -311,6 +313,57 @@ TEST(Daemon, SecondInstanceIsRefusedAndLeavesThePidFile)
     ASSERT_TRUE(third.Start(args));
     std::string const taken = std::to_string(third.pid());
     EXPECT_EQ(third.Await("run/server.pid", taken), taken) << third.output();
+}
+
+// True once a connection on the local port waits out TIME_WAIT (read for
+// up to 2 s from /proc/net/tcp).
+bool TimeWaitOn(unsigned short port)
+{
+    char local[16];
+    std::snprintf(local, sizeof local, ":%04X ", port);
+    for (int i = 0; i < 200; ++i, ::usleep(10000)) {
+        std::ifstream table("/proc/net/tcp");
+        std::string line;
+        std::getline(table, line); // the heading
+        while (std::getline(table, line)) {
+            std::istringstream fields(line);
+            std::string slot, from, to, state;
+            fields >> slot >> from >> to >> state;
+            if ((from + " ").find(local) != std::string::npos && state == "06")
+                return true;
+        }
+    }
+    return false;
+}
+
+// A daemon stopped with its controller connected closes that connection
+// first, and so leaves it in TIME_WAIT for a minute; started again at once,
+// it listens on the same port and serves.
+TEST(Daemon, RestartedWhileItsLastConnectionWaitsOutTimeWaitItServes)
+{
+    unsigned short port = FreePort();
+    std::vector<std::string> args{"--port", std::to_string(port)};
+    {
+        DaemonProcess first;
+        if (!Launch(first, args))
+            return;
+        test::TpktClient client;
+        ASSERT_TRUE(Connect(client, port)) << first.output();
+        test::ExpectAnswer(Exchange(client, test::Ping(1), 1)[0], 1, -1);
+        ASSERT_EQ(::kill(first.pid(), SIGTERM), 0);
+        EXPECT_EQ(first.Wait(), 0) << first.output();
+        for (int i = 0; i < 500 && !client.Closed(); ++i)
+            ::usleep(10000);
+        ASSERT_TRUE(client.Closed());
+    }
+    ASSERT_TRUE(TimeWaitOn(port));
+    DaemonProcess second;
+    if (!Launch(second, args))
+        return;
+    test::TpktClient client;
+    ASSERT_TRUE(Connect(client, port)) << second.output();
+    test::ExpectAnswer(Exchange(client, test::Ping(2), 1)[0], 2, -1);
+    EXPECT_EQ(second.output().find("cannot listen"), std::string::npos) << second.output();
 }
 
 TEST(Daemon, TheBoardsOwnDevicesAreUsedWhenItsSwitchIsThere)

@@ -201,6 +201,37 @@ TEST(AsyncCopy, CopiesEverythingThroughABlockedDestinationThenFlushes)
     }
 }
 
+// A device that takes a write only in part: a pipe of one page under the
+// file player's 8 KB buffer takes at most half of each. The copy goes on
+// from the first octet not taken, so what arrives is the file, in order.
+TEST(AsyncCopy, AWriteTakenInPartGoesOnFromWhereItStopped)
+{
+    Bytes data = pattern(100003);
+    int pipe[2];
+    ASSERT_EQ(::pipe2(pipe, O_CLOEXEC | O_NONBLOCK), 0);
+    Fd reader(pipe[0]), writer(pipe[1]);
+    ASSERT_GE(::fcntl(writer.lowlevel_fd(), F_SETPIPE_SZ, 4096), 0);
+    ASSERT_LT(::fcntl(writer.lowlevel_fd(), F_GETPIPE_SZ), 8192);
+
+    CopyUser u;
+    u.copy->set_bufsize(8192);
+    ASSERT_TRUE(u.copy->Start(file_with(data), writer));
+    writer.close();
+    Bytes got;
+    ASSERT_TRUE(run_until([&] {
+        // Odd amounts, so the device has odd room for each write.
+        unsigned char buf[1500];
+        ssize_t n = ::read(reader.lowlevel_fd(), buf, 700 + got.size() % 777);
+        if (n > 0)
+            got.insert(got.end(), buf, buf + n);
+        return !u.statuses.empty() && n == 0;
+    }));
+    EXPECT_EQ(u.statuses, std::vector<int>{5});
+    EXPECT_EQ(got.size(), data.size());
+    EXPECT_TRUE(got == data);
+    EXPECT_EQ(u.copy->copied(), data.size());
+}
+
 TEST(AsyncCopy, DestinationClosingEndsWithErrorAndHandlerMayDelete)
 {
     for (bool delete_self : {false, true}) {
