@@ -200,6 +200,9 @@ void LAPD_NT_user::set_busy()
     if (!mBusy)
         log("set busy");
     mBusy = true;
+    // A busy terminal discards what reaches it, resent copies too: the REJ
+    // that ends its busy asks for them again (Q.921 5.6.6).
+    mResending = false;
 }
 
 void LAPD_NT_user::set_unbusy()

@@ -118,7 +118,8 @@ private:
     bool mReserved = false;
     bool mRejectException = false; // a REJ went out for the gap now open
     // The N(S) the last retransmission began at, while frames it resent
-    // are outstanding: a REJ asking for them again resends nothing.
+    // are outstanding and the terminal not busy since: a REJ asking for
+    // them again resends nothing.
     Seq mResentFrom;
     bool mResending = false;
     unsigned mLog = 0;

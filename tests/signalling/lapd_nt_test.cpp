@@ -451,6 +451,34 @@ TEST_F(LapdNt, AnswersPollsAndARejectThatAsksForNothing)
     EXPECT_EQ(r.out(), Out{"02 81 01 03"});
 }
 
+// A busy terminal throws away what reaches it, copies already resent too:
+// the REJ that ends its busy (Q.921 5.6.6) has them all again at once, and
+// T200 runs from there.
+TEST_F(LapdNt, RejectEndingBusyResendsAtOnce)
+{
+    NtRig r;
+    Established(r);
+    for (unsigned i = 0; i < 7; ++i)
+        r.send({0x08, 0x01, 0x83, uint8_t(0x10 + i)});
+    EXPECT_EQ(r.out().size(), 7u);
+    r.inject("02 81 09 00"); // REJ response, N(R) 0: all seven again
+    EXPECT_EQ(r.out().size(), 7u);
+    advance(300);
+    r.inject("02 81 05 00"); // RNR response, N(R) 0: busy, the copies discarded
+    advance(300);
+    r.inject("02 81 09 00"); // REJ response, N(R) 0: busy no more
+    Out sent = r.out();
+    ASSERT_EQ(sent.size(), 7u);
+    for (unsigned i = 0; i < 7; ++i)
+        EXPECT_EQ(sent[i], "02 81 " + octet(i << 1) + " 02 08 01 83 " + octet(0x10 + i));
+    advance(950);
+    EXPECT_TRUE(r.out().empty());
+    advance(50);
+    sent = r.out();
+    ASSERT_EQ(sent.size(), 7u);
+    EXPECT_EQ(sent[6], "02 81 0C 03 08 01 83 16");
+}
+
 // What the network side sends, read by tshark's LAPD and TEI management
 // dissectors (a capture of user link type 147 mapped to "lapd").
 TEST_F(LapdNt, FramesAsTsharkReadsThem)
