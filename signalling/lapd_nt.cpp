@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <iostream>
 #include <sstream>
+#include <vector>
 
 namespace ISDN {
 
@@ -18,6 +19,14 @@ enum : uint8_t {
     mt_setup = 0x05, // Q.931 message type
     tei_entity = 0x0F, // Q.921 5.3.2: layer management entity identifier
 };
+
+// Every network side on the board, for what their busy terminals hold
+// together.
+std::vector<LAPD_NT const*>& layers()
+{
+    static std::vector<LAPD_NT const*> all;
+    return all;
+}
 
 } // namespace
 
@@ -111,7 +120,7 @@ bool LAPD_NT_user::message(Packet& msg)
     // Behind a busy terminal, a full window or earlier messages, in order.
     if (mBusy || mAckQueue.count() >= k || !mSendQueue.empty()) {
         // What is queued stays: the new message is the one refused.
-        if (mSendQueue.count() >= max_queued) {
+        if (mSendQueue.count() >= max_queued || (mBusy && !mLapd->busy_room())) {
             mLapd->overflow(*this);
             return true;
         }
@@ -482,9 +491,14 @@ LAPD_NT::LAPD_NT() : mName("LAPD(NT BRI)")
 {
     for (LAPD_NT_user& u : mUsers)
         u.set_lapd(this);
+    layers().push_back(this);
 }
 
-LAPD_NT::~LAPD_NT() = default;
+LAPD_NT::~LAPD_NT()
+{
+    auto& all = layers();
+    all.erase(std::find(all.begin(), all.end(), this));
+}
 
 LAPD_NT::Notify::~Notify() = default;
 
@@ -549,6 +563,25 @@ void LAPD_NT::overflow(LAPD_NT_user const& link)
     mRefusal = Refusal::full;
     std::cerr << "LAPD(NT BRI): TEI " << unsigned(link.get_Tei())
               << ": discard outgoing message: buffer overflow" << std::endl;
+}
+
+unsigned LAPD_NT::busy_held() const
+{
+    unsigned n = 0;
+    for (LAPD_NT_user const& u : mUsers)
+        if (u.is_busy())
+            n += u.waiting() + u.outstanding();
+    return n;
+}
+
+bool LAPD_NT::busy_room() const
+{
+    if (busy_held() >= busy_bus)
+        return false;
+    unsigned board = 0;
+    for (LAPD_NT const* layer : layers())
+        board += layer->busy_held();
+    return board < busy_board;
 }
 
 void LAPD_NT::report_discard(LAPD_NT_user const& link, unsigned n)

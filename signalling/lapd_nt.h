@@ -8,8 +8,9 @@
 // (terminal busy, or seven frames outstanding) in its send queue, and the
 // messages sent and not yet acknowledged in its acknowledgement queue, both
 // without frame header: a frame is built on a copy when it is sent, so a
-// retransmission carries the current N(R). A full send queue, or the packet
-// pool at its reserve, refuses the new message; a link that ends, or that
+// retransmission carries the current N(R). A full send queue, the packet
+// pool at its reserve, or busy terminals holding their share of the pool
+// refuse the new message; a link that ends, or that
 // the terminal re-establishes, drops what its queues held and the layer
 // reports it to its owner. The layer holds the frames its channel refused
 // until the channel is ready again. Everything is freed with the layer.
@@ -56,6 +57,7 @@ public:
     void set_Tei(uint8_t tei) { mTei = tei; }
     uint8_t get_Tei() const { return mTei; }
     bool is_assigned() const { return mState != unassigned; }
+    bool is_busy() const { return mBusy; }
     bool is_check() const { return mCheck; }
     // Released by the terminal (DISC): the TEI stays the terminal's until a
     // check finds it gone, so it is given to no one else meanwhile.
@@ -148,6 +150,15 @@ public:
         group_tei = 127,
         tei_sapi = 63,
         pending_size = 135, // frames the channel refused
+        // A terminal may stay busy at will, and keep what waits for it as
+        // long. What busy terminals hold, waiting or outstanding, is bounded
+        // so that the rest of the board is served: on a bus, what one
+        // terminal may hold (its queue and window; the D channel is no
+        // faster for serving more of them); on the board, half of the
+        // buffers above the pool's reserve (768 of 1024), the other half
+        // left to every other queue.
+        busy_bus = LAPD_NT_user::max_queued + LAPD_NT_user::k,
+        busy_board = (packet_pool_size - packet_pool_reserve) / 2,
     };
     // TEI management message types (Q.921 Table 8).
     enum : uint8_t {
@@ -198,6 +209,8 @@ public:
     void send_to_layer1(Packet& p);
     void overflow(LAPD_NT_user const& link);
     void report_discard(LAPD_NT_user const& link, unsigned n);
+    // Room for one more message for a busy terminal.
+    bool busy_room() const;
 
 private:
     void check_all_Tei();
@@ -208,6 +221,7 @@ private:
     bool tei_in_use(uint8_t tei) const;
     void remove_twice(uint8_t ai);
     void flow();
+    unsigned busy_held() const;
 
     Timer mCheckTimer;
     LAPD_NT_user mUsers[users];

@@ -596,6 +596,70 @@ TEST_F(LapdNt, EightTerminalsByCallReferenceAndThePoolReserve)
     EXPECT_NE(errors.text().find("buffer overflow"), std::string::npos);
 }
 
+// Busy terminals may stay busy at will and keep what waits for them: with
+// six of them offered 128 messages each, the pool of 1024 buffers would be
+// down to its reserve of 256. What they hold together is bounded (one
+// terminal's 128 waiting + 7 outstanding on a bus, half of the 768 buffers
+// above the reserve on the board), so an idle terminal on the same bus and
+// a PRI link elsewhere are still served.
+TEST_F(LapdNt, BusyTerminalsLeaveThePoolToTheRest)
+{
+    test::Capture errors(std::cerr);
+    // Terminals 64 up to 64 + n - 1, each holding call reference 1, 2, ...
+    auto bus = [this](NtRig& r, unsigned n) {
+        Start(r, n);
+        for (unsigned i = 0; i < n; ++i) {
+            r.inject("00 " + octet((64 + i) << 1 | 1) + " 7F");
+            r.inject("00 " + octet((64 + i) << 1 | 1) + " 00 00 08 01 " + octet(i + 1) + " 01");
+        }
+        r.out();
+    };
+    auto busy = [](NtRig& r, unsigned tei) { r.inject("02 " + octet(tei << 1 | 1) + " 05 00"); };
+    auto offer = [](NtRig& r, unsigned ref, unsigned n) {
+        unsigned taken = 0;
+        for (unsigned i = 0; i < n; ++i) {
+            r.send({0x08, 0x01, uint8_t(0x80 | ref), 0x7B});
+            taken += r.nt->refusal() == Refusal::none;
+        }
+        return taken;
+    };
+    NtRig a, b, c;
+    bus(a, 8);
+    for (unsigned tei = 64; tei < 71; ++tei)
+        busy(a, tei);
+    unsigned taken[6];
+    for (unsigned i = 0; i < 6; ++i)
+        taken[i] = offer(a, i + 1, 128);
+    EXPECT_EQ(std::vector<unsigned>(taken, taken + 6), (std::vector<unsigned>{128, 7, 0, 0, 0, 0}));
+    EXPECT_EQ(offer(a, 7, 1), 0u);
+    EXPECT_EQ(a.nt->refusal(), Refusal::full);
+    EXPECT_EQ(offer(a, 8, 1), 1u); // the idle terminal
+    EXPECT_EQ(a.out(), Out{"02 8F 00 02 08 01 88 7B"});
+    EXPECT_EQ(a.nt->overflows(), 6 * 128 - 135 + 1);
+    Rig pri;
+    pri.link->activate();
+    pri.inject("00 01 73"); // UA
+    pri.out();
+    pri.send({0x08, 0x01, 0x01, 0x05});
+    EXPECT_EQ(pri.out(), Out{"00 01 00 00 08 01 01 05"});
+
+    // Other buses: outstanding frames count as well; past 384 on the board
+    // a busy terminal gets no more, an idle one does.
+    bus(b, 1);
+    EXPECT_EQ(offer(b, 1, 7), 7u);
+    busy(b, 64);
+    EXPECT_EQ(offer(b, 1, 200), 128u);
+    bus(c, 2);
+    busy(c, 64);
+    EXPECT_EQ(offer(c, 1, 200), 384u - 2 * 135);
+    EXPECT_EQ(offer(c, 2, 1), 1u);
+    EXPECT_EQ(errors.count("discard outgoing message: buffer overflow"),
+              a.nt->overflows() + b.nt->overflows() + c.nt->overflows());
+    // A terminal busy no more leaves its share to those still busy.
+    b.inject("02 81 01 0E"); // RR response, N(R) 7
+    EXPECT_EQ(offer(c, 1, 200), 128u - (384 - 2 * 135));
+}
+
 } // namespace
 
 // A terminal that establishes again loses what was outstanding, which went
