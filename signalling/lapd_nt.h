@@ -13,7 +13,9 @@
 // refuse the new message; a link that ends, or that
 // the terminal re-establishes, drops what its queues held and the layer
 // reports it to its owner. The layer holds the frames its channel refused
-// until the channel is ready again. Everything is freed with the layer.
+// until the channel is ready again; a broadcast SETUP it cannot hold, and
+// any message while the channel is closed, is refused. Everything is freed
+// with the layer.
 #pragma once
 
 #include "board/hdlc.h"
@@ -26,6 +28,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <string>
 
 namespace ISDN {
 
@@ -198,6 +201,7 @@ public:
     unsigned refused() const { return mRefused; }
     unsigned overflows() const { return mOverflows; }
     unsigned unrouted() const { return mUnrouted; }
+    unsigned unsent() const { return mUnsent; }
     // What became of the last message from above.
     Refusal refusal() const { return mRefusal; }
     unsigned discarded() const { return mDiscarded; }
@@ -207,7 +211,7 @@ public:
     // For the links.
     void send_to_layer3(Packet& p) { on_message(p); }
     void send_to_layer1(Packet& p);
-    void overflow(LAPD_NT_user const& link);
+    void overflow(uint8_t tei);
     void report_discard(LAPD_NT_user const& link, unsigned n);
     // Room for one more message for a busy terminal.
     bool busy_room() const;
@@ -222,6 +226,8 @@ private:
     void remove_twice(uint8_t ai);
     void flow();
     unsigned busy_held() const;
+    Refusal offer(Packet& frame);
+    void refuse(Refusal why, std::string const& text);
 
     Timer mCheckTimer;
     LAPD_NT_user mUsers[users];
@@ -229,8 +235,9 @@ private:
     GenericHDLC* mHdlc = nullptr;
     CleanQueue<Packet, pending_size> mPending;
     unsigned mRefused = 0;   // frames lost to a full channel
-    unsigned mOverflows = 0; // messages refused by a full send queue or a low pool
+    unsigned mOverflows = 0; // messages refused by a full queue or a low pool
     unsigned mUnrouted = 0;  // messages for a call reference no link holds
+    unsigned mUnsent = 0;    // messages refused while the channel is closed
     Refusal mRefusal = Refusal::none;
     unsigned mDiscarded = 0; // messages dropped from the queues of a link that ended
     bool mCongested = false;
