@@ -256,7 +256,8 @@ TEST_F(PstnSlots, UserDataTheLinkDidNotTakeIsRefused)
 // What cannot go out is refused, not answered success: on the BRI network
 // side empty user data (invalidParams), a SETUP its channel cannot hold with
 // the pool at its reserve or 135 frames waiting (insufficientResources), a
-// message on a channel not yet open (busError).
+// message on a channel not yet open; on every kind, user data once the
+// channel has closed after an error, until it is opened again (busError).
 TEST_F(PstnSlots, UserDataThatCannotGoOutIsRefused)
 {
     test::Capture err(std::cerr);
@@ -284,6 +285,25 @@ TEST_F(PstnSlots, UserDataThatCannotGoOutIsRefused)
         ExpectAnswer(m, m.get_seq().getValue(), 5);
     ExpectAnswer(Exchange(UserData(8, 5, setup))[0], 8, 5, full);
     EXPECT_EQ(err.count("LAPD(NT BRI): TEI 127: discard outgoing message: buffer overflow\n"), 2u);
+
+    // A PRI and an SS7 link, opened; then every channel fails.
+    ExpectAnswer(Exchange(CreateIsdn(9, 6, false, false, true))[0], 9, 6);
+    ExpectAnswer(Exchange(CreateSs7(10, 7, 1))[0], 10, 7);
+    for (int slot : {6, 7})
+        ExpectAnswer(Exchange(Activate(11, slot))[0], 11, slot);
+    auto pstn = [](int slot) { return static_cast<PstnSlot*>(Slots::instance().Find(slot)); };
+    for (int held : mcc.Timeslots())
+        ASSERT_TRUE(mcc.FailReads(held));
+    ASSERT_TRUE(loop.RunUntil([&] {
+        return !pstn(5)->channel().is_open() && !pstn(6)->channel().is_open() && !pstn(7)->channel().is_open();
+    }));
+    for (int slot : {5, 6, 7})
+        ExpectAnswer(Exchange(UserData(12, slot, setup))[0], 12, slot, gone);
+    EXPECT_EQ(err.count("pstn-slot: user data refused: channel lost\n"), 3u);
+    EXPECT_EQ(pstn(5)->unsent() + pstn(6)->unsent() + pstn(7)->unsent(), 3u);
+    // Open again, the PRI link takes it.
+    ExpectAnswer(Exchange(Activate(13, 6))[0], 13, 6);
+    ExpectAnswer(Exchange(UserData(14, 6, setup))[0], 14, 6);
 }
 
 // A disconnected link lets its line go: left open, its channel would hold the
@@ -630,6 +650,25 @@ TEST_F(HdlcSlots, FullQueueRefusesTheWholeCommand)
     ExpectAnswer(Exchange(Packages(8, kSlot, bodies))[0], 8, kSlot, LGCP::ErrorCause::insufficientResources);
     bodies.resize(119);
     ExpectAnswer(Exchange(Packages(9, kSlot, bodies))[0], 9, kSlot);
+
+    // A channel closed after an error takes nothing until opened again;
+    // what waits goes then.
+    ASSERT_TRUE(mcc.FailReads(ts));
+    auto* slot = static_cast<HdlcSlot*>(Slots::instance().Find(kSlot));
+    ASSERT_TRUE(loop.RunUntil([&] { return !slot->channel().is_open(); }));
+    test::Capture err(std::cerr);
+    ExpectAnswer(Exchange(Packages(10, kSlot, {{'x'}}))[0], 10, kSlot, LGCP::ErrorCause::busError);
+    EXPECT_EQ(err.count("HdlcSlot[0/*]: 1 packages refused: channel lost\n"), 1u);
+    board.Prune();
+    ExpectAnswer(Exchange(Activate(11, kSlot))[0], 11, kSlot);
+    written.clear();
+    loop.RunUntil([&] {
+        for (auto& f : mcc.Written(mcc.Timeslots().at(0)))
+            written.push_back(f);
+        return written.size() >= 120;
+    });
+    ASSERT_EQ(written.size(), 120u);
+    EXPECT_EQ(written[119][3], 'm');
 }
 
 TEST_F(HdlcSlots, StatisticsAndFailures)
