@@ -635,6 +635,8 @@ TEST_F(LapdNt, BusyTerminalsLeaveThePoolToTheRest)
     EXPECT_EQ(a.nt->refusal(), Refusal::full);
     EXPECT_EQ(offer(a, 8, 1), 1u); // the idle terminal
     EXPECT_EQ(a.out(), Out{"02 8F 00 02 08 01 88 7B"});
+    EXPECT_EQ(offer(a, 8, 7), 7u); // past its window, it waits
+    EXPECT_EQ(a.link(71)->waiting(), 1u);
     EXPECT_EQ(a.nt->overflows(), 6 * 128 - 135 + 1);
     Rig pri;
     pri.link->activate();

@@ -263,9 +263,11 @@ TEST_F(PstnSlots, UserDataThatCannotGoOutIsRefused)
     test::Capture err(std::cerr);
     const int full = LGCP::ErrorCause::insufficientResources, gone = LGCP::ErrorCause::busError;
     const std::vector<char> setup{0x08, 0x01, 0x01, 0x05};
+    auto pstn = [](int slot) { return static_cast<PstnSlot*>(Slots::instance().Find(slot)); };
     ExpectAnswer(Exchange(CreateIsdn(1, 5, true, true, true))[0], 1, 5);
     ExpectAnswer(Exchange(UserData(2, 5, setup))[0], 2, 5, gone);
     EXPECT_EQ(err.count("LAPD(NT BRI): message refused: channel closed\n"), 1u);
+    EXPECT_EQ(std::make_pair(pstn(5)->network()->unsent(), pstn(5)->network()->unrouted()), std::make_pair(1u, 0u));
     Exchange(CreateBri(3, 8, 1, 1), 3);
     ExpectAnswer(Exchange(test::Connect(4, 8, {5}))[0], 4, 8);
     Exchange(test::Connect(5, 5, {8}), 2);
@@ -291,7 +293,6 @@ TEST_F(PstnSlots, UserDataThatCannotGoOutIsRefused)
     ExpectAnswer(Exchange(CreateSs7(10, 7, 1))[0], 10, 7);
     for (int slot : {6, 7})
         ExpectAnswer(Exchange(Activate(11, slot))[0], 11, slot);
-    auto pstn = [](int slot) { return static_cast<PstnSlot*>(Slots::instance().Find(slot)); };
     for (int held : mcc.Timeslots())
         ASSERT_TRUE(mcc.FailReads(held));
     ASSERT_TRUE(loop.RunUntil([&] {
