@@ -108,6 +108,7 @@ bool HDLC::activate()
     }
 
     mReady = true;
+    mLost = false;
     mEvent.SetEvents(POLLIN);
     if (mLogLevel > 0) {
         PutHeader(std::clog);
@@ -259,6 +260,7 @@ void HDLC::Lost(const char* why)
     PutHeader(std::cerr);
     std::cerr << why << ", channel closed" << std::endl;
     Shutdown();
+    mLost = true;
     if (mNotify)
         mNotify->on_hdlc_error(Notify::Cause::read_error);
 }

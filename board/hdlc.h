@@ -83,6 +83,9 @@ public:
     bool hdlc_transmit(Packet& frame) override;
     bool is_open() const override { return mEvent.IsActive(); }
     bool is_ready() const override { return is_open() && mReady; }
+    // Closed by its own failure (read error, hang-up) and not opened since:
+    // nothing but a new activation brings it back.
+    bool lost() const { return mLost; }
 
     void PutHeader(std::ostream& os) const;
 
@@ -109,6 +112,7 @@ private:
     int mFedLine = -1; // the line output this channel feeds
     bool mFedChannel = false; // the channel's own output is fed by the line
     bool mReady = false;
+    bool mLost = false;
     bool* mGone = nullptr; // set when destroyed inside a callback
     Statistics mStatistics;
 };

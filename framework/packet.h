@@ -10,7 +10,14 @@
 #include "framework/list_allocator.h"
 #include "framework/smart_pointer.h"
 
-enum : unsigned { packet_max_size = 65536 };
+enum : unsigned {
+    packet_max_size = 65536,
+    packet_pool_size = 1024,
+    // Buffers that the lines' queues leave in the pool: queues stalled by
+    // their peers, on every line together, cannot run dry the pool the
+    // whole daemon lives on.
+    packet_pool_reserve = 256,
+};
 
 // One pooled buffer. The data window [fdata, ftail) lies inside fbuf; head
 // room, length and tail room add up to packet_max_size.
@@ -34,14 +41,12 @@ public:
     unsigned char fbuf[packet_max_size];
 };
 
-typedef List_allocator<_Packet, 1024, Dummy_critical_section> PacketPool;
+typedef List_allocator<_Packet, packet_pool_size, Dummy_critical_section> PacketPool;
 
-// Buffers that the lines' queues leave in the pool: queues stalled by their
-// peers, on every line together, cannot run dry the pool the whole daemon
-// lives on. True when taking `more` buffers would cut into that reserve.
+// True when taking `more` buffers would cut into the lines' reserve.
 inline bool PacketPoolLow(unsigned more = 0)
 {
-    return PacketPool::available() < 256 + more;
+    return PacketPool::available() < packet_pool_reserve + more;
 }
 
 class Packet;

@@ -132,6 +132,13 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params)
     if (!params.hdlcPackages_isSelected())
         return false;
     const LGCP::HdlcPackages& packages = params.get_hdlcPackages();
+    // They would wait until the controller opens the channel again, and
+    // nothing else tells it to.
+    if (mHdlc->lost()) {
+        PutHeader(std::cerr);
+        std::cerr << packages.size() << " packages refused: channel lost" << std::endl;
+        return UserDataTaken(Refusal::gone);
+    }
     // All or nothing, so that a refused command can be sent again whole.
     if (PacketPoolLow(static_cast<unsigned>(packages.size()))) {
         PutHeader(std::cerr);

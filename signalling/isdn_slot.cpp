@@ -70,6 +70,14 @@ bool IsdnSlot::IUserData(std::vector<char> const& data)
         Answer::Refuse(Answer::invalidParams);
         return false;
     }
+    // The user side would queue it for ever, the network side find no
+    // terminal: the device is never used again.
+    if (mLost) {
+        ++mUnsent;
+        PutHeader(std::cerr);
+        std::cerr << "user data refused: device released" << std::endl;
+        return UserDataTaken(Refusal::gone);
+    }
     UserDataDown(*this, data);
     return UserDataTaken(mLapd ? mLapd->refusal() : mLapdNt->refusal());
 }

@@ -59,6 +59,8 @@ public:
 
     // Frames the device took only in part, or refused.
     unsigned writeErrors() const { return mWriteErrors; }
+    // User data refused because the device is gone.
+    unsigned unsent() const { return mUnsent; }
 
 protected:
     void OnEvent(int fd, short revents);
@@ -74,6 +76,7 @@ protected:
     bool mReady = false;
     bool mLost = false;
     unsigned mWriteErrors = 0;
+    unsigned mUnsent = 0;
     // A failed write releases the device from the loop, not from inside
     // the engine that was sending.
     Dpc mWriteFailed;

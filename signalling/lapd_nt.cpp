@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <iostream>
 #include <sstream>
+#include <vector>
 
 namespace ISDN {
 
@@ -18,6 +19,14 @@ enum : uint8_t {
     mt_setup = 0x05, // Q.931 message type
     tei_entity = 0x0F, // Q.921 5.3.2: layer management entity identifier
 };
+
+// Every network side on the board, for what their busy terminals hold
+// together.
+std::vector<LAPD_NT const*>& layers()
+{
+    static std::vector<LAPD_NT const*> all;
+    return all;
+}
 
 } // namespace
 
@@ -105,14 +114,14 @@ bool LAPD_NT_user::message(Packet& msg)
     // A message sent is kept until acknowledged, as one queued until sent:
     // neither may cut into the pool's reserve.
     if (PacketPoolLow()) {
-        mLapd->overflow(*this);
+        mLapd->overflow(mTei);
         return true;
     }
     // Behind a busy terminal, a full window or earlier messages, in order.
     if (mBusy || mAckQueue.count() >= k || !mSendQueue.empty()) {
         // What is queued stays: the new message is the one refused.
-        if (mSendQueue.count() >= max_queued) {
-            mLapd->overflow(*this);
+        if (mSendQueue.count() >= max_queued || (mBusy && !mLapd->busy_room())) {
+            mLapd->overflow(mTei);
             return true;
         }
         mSendQueue.put(msg);
@@ -200,6 +209,9 @@ void LAPD_NT_user::set_busy()
     if (!mBusy)
         log("set busy");
     mBusy = true;
+    // A busy terminal discards what reaches it, resent copies too: the REJ
+    // that ends its busy asks for them again (Q.921 5.6.6).
+    mResending = false;
 }
 
 void LAPD_NT_user::set_unbusy()
@@ -479,9 +491,14 @@ LAPD_NT::LAPD_NT() : mName("LAPD(NT BRI)")
 {
     for (LAPD_NT_user& u : mUsers)
         u.set_lapd(this);
+    layers().push_back(this);
 }
 
-LAPD_NT::~LAPD_NT() = default;
+LAPD_NT::~LAPD_NT()
+{
+    auto& all = layers();
+    all.erase(std::find(all.begin(), all.end(), this));
+}
 
 LAPD_NT::Notify::~Notify() = default;
 
@@ -524,28 +541,63 @@ void LAPD_NT::local_deactivate()
     mPending.clear();
 }
 
+// A link's frame the channel cannot take is lost; T200 or the terminal's
+// REJ asks for it again.
 void LAPD_NT::send_to_layer1(Packet& p)
 {
-    if (!mHdlc) {
-        transmit(p);
-        return;
-    }
-    // A closed channel is not offered the frame, which is lost; a busy one
-    // keeps the order of what waits.
-    if (!mHdlc->is_open() || (mPending.empty() && mHdlc->hdlc_transmit(p)))
-        return;
-    if (!mHdlc->is_open())
-        return;
-    if (PacketPoolLow() || !mPending.put(p))
+    if (offer(p) == Refusal::full)
         ++mRefused;
 }
 
-void LAPD_NT::overflow(LAPD_NT_user const& link)
+// A closed channel is not offered the frame; a busy one keeps the order of
+// what waits.
+Refusal LAPD_NT::offer(Packet& p)
 {
-    ++mOverflows;
-    mRefusal = Refusal::full;
-    std::cerr << "LAPD(NT BRI): TEI " << unsigned(link.get_Tei())
-              << ": discard outgoing message: buffer overflow" << std::endl;
+    if (!mHdlc) {
+        transmit(p);
+        return Refusal::none;
+    }
+    if (!mHdlc->is_open())
+        return Refusal::gone;
+    if (mPending.empty() && mHdlc->hdlc_transmit(p))
+        return Refusal::none;
+    if (!mHdlc->is_open())
+        return Refusal::gone;
+    if (PacketPoolLow() || !mPending.put(p))
+        return Refusal::full;
+    return Refusal::none;
+}
+
+void LAPD_NT::overflow(uint8_t tei)
+{
+    refuse(Refusal::full, "TEI " + std::to_string(tei) + ": discard outgoing message: buffer overflow");
+}
+
+// A message from above that goes nowhere: said and counted by its cause.
+void LAPD_NT::refuse(Refusal why, std::string const& text)
+{
+    mRefusal = why;
+    ++(why == Refusal::full ? mOverflows : why == Refusal::gone ? mUnsent : mUnrouted);
+    std::cerr << "LAPD(NT BRI): " << text << std::endl;
+}
+
+unsigned LAPD_NT::busy_held() const
+{
+    unsigned n = 0;
+    for (LAPD_NT_user const& u : mUsers)
+        if (u.is_busy())
+            n += u.waiting() + u.outstanding();
+    return n;
+}
+
+bool LAPD_NT::busy_room() const
+{
+    if (busy_held() >= busy_bus)
+        return false;
+    unsigned board = 0;
+    for (LAPD_NT const* layer : layers())
+        board += layer->busy_held();
+    return board < busy_board;
 }
 
 void LAPD_NT::report_discard(LAPD_NT_user const& link, unsigned n)
@@ -780,29 +832,29 @@ void LAPD_NT::on_tei_procedure(Packet& p)
 void LAPD_NT::message(Packet& p)
 {
     mRefusal = Refusal::none;
-    if (p.empty())
-        return;
-    if (p.length() >= 4 && p[3] == mt_setup) {
+    // Empty too: it names no call.
+    if (p.length() < 4)
+        return refuse(Refusal::unrouted, "message refused: too short (" + std::to_string(p.length()) + " octets)");
+    // No terminal can be reached: refused now rather than lost unsaid.
+    const char* const closed = "message refused: channel closed";
+    if (mHdlc && !mHdlc->is_open())
+        return refuse(Refusal::gone, closed);
+    if (p[3] == mt_setup) {
         // Every terminal may answer a call: a UI command to the group TEI.
         Packet frame = frame_UI(Address{0, group_tei, true}, p.data(), p.length());
-        send_to_layer1(frame);
+        Refusal why = offer(frame);
+        if (why == Refusal::full)
+            overflow(group_tei);
+        else if (why == Refusal::gone)
+            refuse(why, closed);
         return;
     }
-    if (p.length() >= 4)
-        for (LAPD_NT_user& u : mUsers)
-            if (u.message(p)) {
-                flow();
-                return;
-            }
-    // Too short to name a call, or no terminal uses its call reference.
-    ++mUnrouted;
-    mRefusal = Refusal::unrouted;
-    std::ostringstream why;
-    if (p.length() < 4)
-        why << "too short (" << p.length() << " octets)";
-    else
-        why << "no terminal holds call reference " << unsigned(p[2] & 0x7F);
-    std::cerr << "LAPD(NT BRI): message refused: " << why.str() << std::endl;
+    for (LAPD_NT_user& u : mUsers)
+        if (u.message(p)) {
+            flow();
+            return;
+        }
+    refuse(Refusal::unrouted, "message refused: no terminal holds call reference " + std::to_string(p[2] & 0x7F));
 }
 
 } // namespace ISDN

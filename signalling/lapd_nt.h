@@ -8,11 +8,14 @@
 // (terminal busy, or seven frames outstanding) in its send queue, and the
 // messages sent and not yet acknowledged in its acknowledgement queue, both
 // without frame header: a frame is built on a copy when it is sent, so a
-// retransmission carries the current N(R). A full send queue, or the packet
-// pool at its reserve, refuses the new message; a link that ends, or that
+// retransmission carries the current N(R). A full send queue, the packet
+// pool at its reserve, or busy terminals holding their share of the pool
+// refuse the new message; a link that ends, or that
 // the terminal re-establishes, drops what its queues held and the layer
 // reports it to its owner. The layer holds the frames its channel refused
-// until the channel is ready again. Everything is freed with the layer.
+// until the channel is ready again; a broadcast SETUP it cannot hold, and
+// any message while the channel is closed, is refused. Everything is freed
+// with the layer.
 #pragma once
 
 #include "board/hdlc.h"
@@ -25,6 +28,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <string>
 
 namespace ISDN {
 
@@ -56,6 +60,7 @@ public:
     void set_Tei(uint8_t tei) { mTei = tei; }
     uint8_t get_Tei() const { return mTei; }
     bool is_assigned() const { return mState != unassigned; }
+    bool is_busy() const { return mBusy; }
     bool is_check() const { return mCheck; }
     // Released by the terminal (DISC): the TEI stays the terminal's until a
     // check finds it gone, so it is given to no one else meanwhile.
@@ -118,7 +123,8 @@ private:
     bool mReserved = false;
     bool mRejectException = false; // a REJ went out for the gap now open
     // The N(S) the last retransmission began at, while frames it resent
-    // are outstanding: a REJ asking for them again resends nothing.
+    // are outstanding and the terminal not busy since: a REJ asking for
+    // them again resends nothing.
     Seq mResentFrom;
     bool mResending = false;
     unsigned mLog = 0;
@@ -147,6 +153,15 @@ public:
         group_tei = 127,
         tei_sapi = 63,
         pending_size = 135, // frames the channel refused
+        // A terminal may stay busy at will, and keep what waits for it as
+        // long. What busy terminals hold, waiting or outstanding, is bounded
+        // so that the rest of the board is served: on a bus, what one
+        // terminal may hold (its queue and window; the D channel is no
+        // faster for serving more of them); on the board, half of the
+        // buffers above the pool's reserve (768 of 1024), the other half
+        // left to every other queue.
+        busy_bus = LAPD_NT_user::max_queued + LAPD_NT_user::k,
+        busy_board = (packet_pool_size - packet_pool_reserve) / 2,
     };
     // TEI management message types (Q.921 Table 8).
     enum : uint8_t {
@@ -186,6 +201,7 @@ public:
     unsigned refused() const { return mRefused; }
     unsigned overflows() const { return mOverflows; }
     unsigned unrouted() const { return mUnrouted; }
+    unsigned unsent() const { return mUnsent; }
     // What became of the last message from above.
     Refusal refusal() const { return mRefusal; }
     unsigned discarded() const { return mDiscarded; }
@@ -195,8 +211,10 @@ public:
     // For the links.
     void send_to_layer3(Packet& p) { on_message(p); }
     void send_to_layer1(Packet& p);
-    void overflow(LAPD_NT_user const& link);
+    void overflow(uint8_t tei);
     void report_discard(LAPD_NT_user const& link, unsigned n);
+    // Room for one more message for a busy terminal.
+    bool busy_room() const;
 
 private:
     void check_all_Tei();
@@ -207,6 +225,9 @@ private:
     bool tei_in_use(uint8_t tei) const;
     void remove_twice(uint8_t ai);
     void flow();
+    unsigned busy_held() const;
+    Refusal offer(Packet& frame);
+    void refuse(Refusal why, std::string const& text);
 
     Timer mCheckTimer;
     LAPD_NT_user mUsers[users];
@@ -214,8 +235,9 @@ private:
     GenericHDLC* mHdlc = nullptr;
     CleanQueue<Packet, pending_size> mPending;
     unsigned mRefused = 0;   // frames lost to a full channel
-    unsigned mOverflows = 0; // messages refused by a full send queue or a low pool
+    unsigned mOverflows = 0; // messages refused by a full queue or a low pool
     unsigned mUnrouted = 0;  // messages for a call reference no link holds
+    unsigned mUnsent = 0;    // messages refused while the channel is closed
     Refusal mRefusal = Refusal::none;
     unsigned mDiscarded = 0; // messages dropped from the queues of a link that ended
     bool mCongested = false;

@@ -183,6 +183,13 @@ bool PstnSlot::IUserData(std::vector<char> const& data)
         Answer::Refuse(Answer::invalidParams);
         return false;
     }
+    // Its link would queue it, or send it nowhere, until the controller
+    // opens the channel again, and nothing else tells it to.
+    if (mChannel->lost()) {
+        ++mUnsent;
+        std::cerr << "pstn-slot: user data refused: channel lost" << std::endl;
+        return UserDataTaken(Refusal::gone);
+    }
     UserDataDown(*this, data);
     return UserDataTaken(mSlc ? mSlc->refusal() : mLapd ? mLapd->refusal() : mLapdNt->refusal());
 }

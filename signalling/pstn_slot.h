@@ -68,6 +68,8 @@ public:
 
     Kind kind() const { return mKind; }
     const HDLC& channel() const { return *mChannel; }
+    // User data refused because the channel was lost.
+    unsigned unsent() const { return mUnsent; }
     ISDN::LAPD_NT* network() const { return mLapdNt; }
 
 private:
@@ -88,6 +90,7 @@ private:
     HDLC::Notify* mHdlcListener = nullptr;
     ACP::TrunkState::NamedNumber mTrunkState = ACP::TrunkState::unknown;
     Timer mUpdateTimer;
+    unsigned mUnsent = 0;
     Protocol_name_str mName;
 };
 

@@ -49,7 +49,9 @@ inline void UserDataDown(Protocol& family, std::vector<char> const& data)
 
 // The answer to user data its link did not take (the link has logged and
 // counted it): a full queue or a link out of service may take it later; a
-// message for a call no terminal holds names the wrong call.
+// message for a call no terminal holds names the wrong call. A channel or
+// device that is gone is the board's failure, not the controller's, and
+// nothing is waited for: the control protocol's busError, for every kind.
 inline bool UserDataTaken(Refusal why)
 {
     switch (why) {
@@ -61,6 +63,9 @@ inline bool UserDataTaken(Refusal why)
         return false;
     case Refusal::unrouted:
         Answer::Refuse(Answer::invalidParams);
+        return false;
+    case Refusal::gone:
+        Answer::Refuse(Answer::busError);
         return false;
     }
     return false;

@@ -451,6 +451,34 @@ TEST_F(LapdNt, AnswersPollsAndARejectThatAsksForNothing)
     EXPECT_EQ(r.out(), Out{"02 81 01 03"});
 }
 
+// A busy terminal throws away what reaches it, copies already resent too:
+// the REJ that ends its busy (Q.921 5.6.6) has them all again at once, and
+// T200 runs from there.
+TEST_F(LapdNt, RejectEndingBusyResendsAtOnce)
+{
+    NtRig r;
+    Established(r);
+    for (unsigned i = 0; i < 7; ++i)
+        r.send({0x08, 0x01, 0x83, uint8_t(0x10 + i)});
+    EXPECT_EQ(r.out().size(), 7u);
+    r.inject("02 81 09 00"); // REJ response, N(R) 0: all seven again
+    EXPECT_EQ(r.out().size(), 7u);
+    advance(300);
+    r.inject("02 81 05 00"); // RNR response, N(R) 0: busy, the copies discarded
+    advance(300);
+    r.inject("02 81 09 00"); // REJ response, N(R) 0: busy no more
+    Out sent = r.out();
+    ASSERT_EQ(sent.size(), 7u);
+    for (unsigned i = 0; i < 7; ++i)
+        EXPECT_EQ(sent[i], "02 81 " + octet(i << 1) + " 02 08 01 83 " + octet(0x10 + i));
+    advance(950);
+    EXPECT_TRUE(r.out().empty());
+    advance(50);
+    sent = r.out();
+    ASSERT_EQ(sent.size(), 7u);
+    EXPECT_EQ(sent[6], "02 81 0C 03 08 01 83 16");
+}
+
 // What the network side sends, read by tshark's LAPD and TEI management
 // dissectors (a capture of user link type 147 mapped to "lapd").
 TEST_F(LapdNt, FramesAsTsharkReadsThem)
@@ -566,6 +594,72 @@ TEST_F(LapdNt, EightTerminalsByCallReferenceAndThePoolReserve)
     EXPECT_EQ(r.link(65), nullptr);
     EXPECT_NE(r.link(64), nullptr);
     EXPECT_NE(errors.text().find("buffer overflow"), std::string::npos);
+}
+
+// Busy terminals may stay busy at will and keep what waits for them: with
+// six of them offered 128 messages each, the pool of 1024 buffers would be
+// down to its reserve of 256. What they hold together is bounded (one
+// terminal's 128 waiting + 7 outstanding on a bus, half of the 768 buffers
+// above the reserve on the board), so an idle terminal on the same bus and
+// a PRI link elsewhere are still served.
+TEST_F(LapdNt, BusyTerminalsLeaveThePoolToTheRest)
+{
+    test::Capture errors(std::cerr);
+    // Terminals 64 up to 64 + n - 1, each holding call reference 1, 2, ...
+    auto bus = [this](NtRig& r, unsigned n) {
+        Start(r, n);
+        for (unsigned i = 0; i < n; ++i) {
+            r.inject("00 " + octet((64 + i) << 1 | 1) + " 7F");
+            r.inject("00 " + octet((64 + i) << 1 | 1) + " 00 00 08 01 " + octet(i + 1) + " 01");
+        }
+        r.out();
+    };
+    auto busy = [](NtRig& r, unsigned tei) { r.inject("02 " + octet(tei << 1 | 1) + " 05 00"); };
+    auto offer = [](NtRig& r, unsigned ref, unsigned n) {
+        unsigned taken = 0;
+        for (unsigned i = 0; i < n; ++i) {
+            r.send({0x08, 0x01, uint8_t(0x80 | ref), 0x7B});
+            taken += r.nt->refusal() == Refusal::none;
+        }
+        return taken;
+    };
+    NtRig a, b, c;
+    bus(a, 8);
+    for (unsigned tei = 64; tei < 71; ++tei)
+        busy(a, tei);
+    unsigned taken[6];
+    for (unsigned i = 0; i < 6; ++i)
+        taken[i] = offer(a, i + 1, 128);
+    EXPECT_EQ(std::vector<unsigned>(taken, taken + 6), (std::vector<unsigned>{128, 7, 0, 0, 0, 0}));
+    EXPECT_EQ(offer(a, 7, 1), 0u);
+    EXPECT_EQ(a.nt->refusal(), Refusal::full);
+    EXPECT_EQ(offer(a, 8, 1), 1u); // the idle terminal
+    EXPECT_EQ(a.out(), Out{"02 8F 00 02 08 01 88 7B"});
+    EXPECT_EQ(offer(a, 8, 7), 7u); // past its window, it waits
+    EXPECT_EQ(a.link(71)->waiting(), 1u);
+    EXPECT_EQ(a.nt->overflows(), 6 * 128 - 135 + 1);
+    Rig pri;
+    pri.link->activate();
+    pri.inject("00 01 73"); // UA
+    pri.out();
+    pri.send({0x08, 0x01, 0x01, 0x05});
+    EXPECT_EQ(pri.out(), Out{"00 01 00 00 08 01 01 05"});
+
+    // Other buses: outstanding frames count as well; past 384 on the board
+    // a busy terminal gets no more, an idle one does.
+    bus(b, 1);
+    EXPECT_EQ(offer(b, 1, 7), 7u);
+    busy(b, 64);
+    EXPECT_EQ(offer(b, 1, 200), 128u);
+    bus(c, 2);
+    busy(c, 64);
+    EXPECT_EQ(offer(c, 1, 200), 384u - 2 * 135);
+    EXPECT_EQ(offer(c, 2, 1), 1u);
+    EXPECT_EQ(errors.count("discard outgoing message: buffer overflow"),
+              a.nt->overflows() + b.nt->overflows() + c.nt->overflows());
+    // A terminal busy no more leaves its share to those still busy.
+    b.inject("02 81 01 0E"); // RR response, N(R) 7
+    EXPECT_EQ(offer(c, 1, 200), 128u - (384 - 2 * 135));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // link, on simulated MCC channels and the DSP data device.
 
 #include "tests/signalling/slot_link.h"
+#include "tests/signalling/lapd_rig.h"
 
 #include "core/traces.h"
 
@@ -252,6 +253,60 @@ TEST_F(PstnSlots, UserDataTheLinkDidNotTakeIsRefused)
     ExpectAnswer(Exchange(UserData(10, 7, {0x08, 0x01, 0x01, 0x05}))[0], 10, 7, refused);
 }
 
+// What cannot go out is refused, not answered success: on the BRI network
+// side empty user data (invalidParams), a SETUP its channel cannot hold with
+// the pool at its reserve or 135 frames waiting (insufficientResources), a
+// message on a channel not yet open; on every kind, user data once the
+// channel has closed after an error, until it is opened again (busError).
+TEST_F(PstnSlots, UserDataThatCannotGoOutIsRefused)
+{
+    test::Capture err(std::cerr);
+    const int full = LGCP::ErrorCause::insufficientResources, gone = LGCP::ErrorCause::busError;
+    const std::vector<char> setup{0x08, 0x01, 0x01, 0x05};
+    auto pstn = [](int slot) { return static_cast<PstnSlot*>(Slots::instance().Find(slot)); };
+    ExpectAnswer(Exchange(CreateIsdn(1, 5, true, true, true))[0], 1, 5);
+    ExpectAnswer(Exchange(UserData(2, 5, setup))[0], 2, 5, gone);
+    EXPECT_EQ(err.count("LAPD(NT BRI): message refused: channel closed\n"), 1u);
+    EXPECT_EQ(std::make_pair(pstn(5)->network()->unsent(), pstn(5)->network()->unrouted()), std::make_pair(1u, 0u));
+    Exchange(CreateBri(3, 8, 1, 1), 3);
+    ExpectAnswer(Exchange(test::Connect(4, 8, {5}))[0], 4, 8);
+    Exchange(test::Connect(5, 5, {8}), 2);
+    int ts = mcc.Timeslots().at(0);
+    ExpectAnswer(Exchange(UserData(6, 5, {}))[0], 6, 5, LGCP::ErrorCause::invalidParams);
+    EXPECT_EQ(err.count("LAPD(NT BRI): message refused: too short (0 octets)\n"), 1u);
+    ASSERT_TRUE(mcc.Refuse(ts));
+    {
+        std::vector<Packet> held;
+        while (PacketPool::available() > 256)
+            held.push_back(lapdtest::packet({0}));
+        ExpectAnswer(Exchange(UserData(7, 5, setup))[0], 7, 5, full);
+    }
+    for (unsigned i = 0; i < 135; ++i)
+        EXPECT_TRUE(client.Send(Encode(UserData(100 + i, 5, setup))));
+    for (auto& m : Receive(135))
+        ExpectAnswer(m, m.get_seq().getValue(), 5);
+    ExpectAnswer(Exchange(UserData(8, 5, setup))[0], 8, 5, full);
+    EXPECT_EQ(err.count("LAPD(NT BRI): TEI 127: discard outgoing message: buffer overflow\n"), 2u);
+
+    // A PRI and an SS7 link, opened; then every channel fails.
+    ExpectAnswer(Exchange(CreateIsdn(9, 6, false, false, true))[0], 9, 6);
+    ExpectAnswer(Exchange(CreateSs7(10, 7, 1))[0], 10, 7);
+    for (int slot : {6, 7})
+        ExpectAnswer(Exchange(Activate(11, slot))[0], 11, slot);
+    for (int held : mcc.Timeslots())
+        ASSERT_TRUE(mcc.FailReads(held));
+    ASSERT_TRUE(loop.RunUntil([&] {
+        return !pstn(5)->channel().is_open() && !pstn(6)->channel().is_open() && !pstn(7)->channel().is_open();
+    }));
+    for (int slot : {5, 6, 7})
+        ExpectAnswer(Exchange(UserData(12, slot, setup))[0], 12, slot, gone);
+    EXPECT_EQ(err.count("pstn-slot: user data refused: channel lost\n"), 3u);
+    EXPECT_EQ(pstn(5)->unsent() + pstn(6)->unsent() + pstn(7)->unsent(), 3u);
+    // Open again, the PRI link takes it.
+    ExpectAnswer(Exchange(Activate(13, 6))[0], 13, 6);
+    ExpectAnswer(Exchange(UserData(14, 6, setup))[0], 14, 6);
+}
+
 // A disconnected link lets its line go: left open, its channel would hold the
 // time slot both ways and let the far end align the link again.
 TEST_F(PstnSlots, DisconnectionClosesTheChannel)
@@ -350,6 +405,27 @@ TEST_F(IsdnSlots, UserDataTheLinkDidNotTakeIsRefused)
     Make(3, 6, true, true);
     ExpectAnswer(Exchange(UserData(4, 6, {0x08, 0x01, 0x01, 0x06}))[0], 4, 6, LGCP::ErrorCause::invalidParams);
     EXPECT_EQ(err.count("LAPD(NT BRI): message refused: no terminal holds call reference 1\n"), 1u);
+}
+
+// A device released after an error is never used again: user data for it
+// is refused (busError) whatever the link, logged and counted.
+TEST_F(IsdnSlots, UserDataForAGoneDeviceIsRefused)
+{
+    test::Capture err(std::cerr);
+    int pri = Make(1, 5, false, false);
+    int bri = Make(2, 6, true, true);
+    ExpectAnswer(Exchange(CreateQsig(3, 7))[0], 3, 7);
+    ASSERT_TRUE(mcc.FailReads(pri));
+    ASSERT_TRUE(mcc.FailReads(bri));
+    board.FailRead("/dev/dsp-data");
+    for (int told = 0; told < 3;)
+        told += SignalOf(Receive(1)[0]).deactivated_isSelected();
+    for (auto data : {std::vector<char>{0x08, 0x01, 0x01, 0x05}, std::vector<char>{0x08, 0x01, 0x01, 0x07}})
+        for (int slot : {5, 6, 7})
+            ExpectAnswer(Exchange(UserData(4, slot, data))[0], 4, slot, LGCP::ErrorCause::busError);
+    EXPECT_EQ(err.count("isdn[5]: user data refused: device released\n"), 2u);
+    EXPECT_EQ(err.count("ats-qsig: user data refused: device released\n"), 2u);
+    EXPECT_EQ(Find(6)->unsent(), 2u);
 }
 
 TEST_F(IsdnSlots, QsigLinkAndItsBChannels)
@@ -575,6 +651,25 @@ TEST_F(HdlcSlots, FullQueueRefusesTheWholeCommand)
     ExpectAnswer(Exchange(Packages(8, kSlot, bodies))[0], 8, kSlot, LGCP::ErrorCause::insufficientResources);
     bodies.resize(119);
     ExpectAnswer(Exchange(Packages(9, kSlot, bodies))[0], 9, kSlot);
+
+    // A channel closed after an error takes nothing until opened again;
+    // what waits goes then.
+    ASSERT_TRUE(mcc.FailReads(ts));
+    auto* slot = static_cast<HdlcSlot*>(Slots::instance().Find(kSlot));
+    ASSERT_TRUE(loop.RunUntil([&] { return !slot->channel().is_open(); }));
+    test::Capture err(std::cerr);
+    ExpectAnswer(Exchange(Packages(10, kSlot, {{'x'}}))[0], 10, kSlot, LGCP::ErrorCause::busError);
+    EXPECT_EQ(err.count("HdlcSlot[0/*]: 1 packages refused: channel lost\n"), 1u);
+    board.Prune();
+    ExpectAnswer(Exchange(Activate(11, kSlot))[0], 11, kSlot);
+    written.clear();
+    loop.RunUntil([&] {
+        for (auto& f : mcc.Written(mcc.Timeslots().at(0)))
+            written.push_back(f);
+        return written.size() >= 120;
+    });
+    ASSERT_EQ(written.size(), 120u);
+    EXPECT_EQ(written[119][3], 'm');
 }
 
 TEST_F(HdlcSlots, StatisticsAndFailures)
