@@ -48,7 +48,7 @@ void IsdnSlot::PutHeader(std::ostream& os) const
 bool IsdnSlot::IActivate(TERM::TermActivateParams const&)
 {
     if (mLost) {
-        Answer::Refuse(Answer::insufficientResources);
+        Answer::Refuse(Answer::busError); // the device is gone, as for user data
         return false;
     }
     activate();

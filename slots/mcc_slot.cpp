@@ -34,7 +34,9 @@ bool MccSlot::IUserData(std::vector<char> const& data)
     if (!mEvent.IsActive()) {
         PutHeader(std::cerr);
         std::cerr << "user data refused: the channel is closed" << std::endl;
-        Answer::Refuse(Answer::internal);
+        // Gone, as for the signalling slots: the board's failure, and
+        // nothing to wait for.
+        Answer::Refuse(Answer::busError);
         return false;
     }
     ssize_t n;

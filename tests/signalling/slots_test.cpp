@@ -497,7 +497,7 @@ TEST_F(IsdnSlots, BlockedResettingAndBrokenDevices)
     while (!SignalOf(got[0]).deactivated_isSelected())
         got = Receive(1);
     EXPECT_FALSE(Find(5)->is_open());
-    ExpectAnswer(Exchange(Activate(5, 5))[0], 5, 5, LGCP::ErrorCause::insufficientResources);
+    ExpectAnswer(Exchange(Activate(5, 5))[0], 5, 5, LGCP::ErrorCause::busError);
     ExpectAnswer(Exchange(Activate(6, 6))[0], 6, 6);
     EXPECT_FALSE(Written(other, 1).empty());
 
@@ -510,7 +510,7 @@ TEST_F(IsdnSlots, BlockedResettingAndBrokenDevices)
     while (!SignalOf(got[0]).deactivated_isSelected());
     EXPECT_EQ(Find(6)->writeErrors(), 1u);
     EXPECT_FALSE(Find(6)->is_open());
-    ExpectAnswer(Exchange(Activate(7, 6))[0], 7, 6, LGCP::ErrorCause::insufficientResources);
+    ExpectAnswer(Exchange(Activate(7, 6))[0], 7, 6, LGCP::ErrorCause::busError);
 }
 
 // The bodies of an ioctl signal carrying packages.

@@ -329,7 +329,7 @@ TEST_F(DChannel, ReadErrorReleasesTheDevice)
     EXPECT_EQ(err.count("isdn[9]: read error, device released\n"), 1u);
     EXPECT_FALSE(probe->is_open());
     EXPECT_FALSE(probe->is_ready());
-    ExpectAnswer(Exchange(Activate(2, 9))[0], 2, 9, LGCP::ErrorCause::insufficientResources);
+    ExpectAnswer(Exchange(Activate(2, 9))[0], 2, 9, LGCP::ErrorCause::busError);
     ExpectServing(3);
     EXPECT_EQ(err.count("read failed"), 1u);
 }

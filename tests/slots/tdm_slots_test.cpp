@@ -207,7 +207,7 @@ TEST_F(MccSlots, FailedWriteAndLostChannel)
     ASSERT_TRUE(SignalOf(lost[0]).abort_isSelected());
     EXPECT_EQ(SELECTED(SignalOf(lost[0]), abort).getValue(), 0);
     ExpectQuiet();
-    ExpectAnswer(Exchange(UserData(4, 3, {'w'}))[0], 4, 3, LGCP::ErrorCause::internal);
+    ExpectAnswer(Exchange(UserData(4, 3, {'w'}))[0], 4, 3, LGCP::ErrorCause::busError);
     // The lost channel is held no more: another slot may take it.
     ExpectAnswer(Exchange(CreateMap(4, 5, ts - 8192), 3)[0], 4, 5);
     ExpectAnswer(Exchange(Destroy(5, 5))[0], 5, 5);
