@@ -451,6 +451,33 @@ TEST_F(LapdNt, AnswersPollsAndARejectThatAsksForNothing)
     EXPECT_EQ(r.out(), Out{"02 81 01 03"});
 }
 
+// Only a response with F = 1 answers a poll (Q.921 5.6.7): an RR response
+// with F = 0, or the terminal's own poll, restarts neither T200 nor its
+// count, so a frame never acknowledged ends the link at the fourth expiry.
+TEST_F(LapdNt, OnlyAFinalResponseAnswersAPoll)
+{
+    NtRig r;
+    Established(r);
+    r.send({0x08, 0x01, 0x03, 0x02});
+    EXPECT_EQ(r.out(), Out{"02 81 00 02 08 01 03 02"});
+    for (int i = 0; i < 3; ++i) {
+        advance(1000);
+        EXPECT_EQ(r.out(), Out{"02 81 00 03 08 01 03 02"}) << i; // again, with P
+        if (i == 1) {
+            r.inject("00 81 01 01"); // RR command, P, N(R) 0
+            EXPECT_EQ(r.out(), Out{"00 81 01 03"});
+        } else {
+            r.inject("02 81 01 00"); // RR response, F 0, N(R) 0
+            EXPECT_TRUE(r.out().empty());
+        }
+    }
+    advance(999);
+    EXPECT_NE(r.link(64), nullptr);
+    advance(1);
+    EXPECT_EQ(r.link(64), nullptr);
+    EXPECT_TRUE(r.out().empty());
+}
+
 // A busy terminal throws away what reaches it, copies already resent too:
 // the REJ that ends its busy (Q.921 5.6.6) has them all again at once, and
 // T200 runs from there.
