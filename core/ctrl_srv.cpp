@@ -232,10 +232,13 @@ void Server::Answer(Token const& token, int cause)
 {
     if (!token.valid() || token.mLink != mLink || !IsConnected())
         return;
-    auto owed = std::find(mOwed.begin(), mOwed.end(), token.mDelay);
-    const bool wasOwed = token.mDelay && owed != mOwed.end();
-    if (wasOwed)
-        mOwed.erase(owed);
+    bool wasOwed = false;
+    if (token.mDelay) {
+        auto owed = std::find(mOwed.begin(), mOwed.end(), token.mDelay);
+        wasOwed = owed != mOwed.end();
+        if (wasOwed)
+            mOwed.erase(owed);
+    }
     LGCP::Message message;
     if (token.mHasSeq)
         message.set_seq(token.mSeq);

@@ -92,8 +92,6 @@ public:
     // Counters for the status dump and the tests.
     unsigned long commands() const { return mCommands; }
     unsigned long undecoded() const { return mUndecoded; }
-    // Delayed answers not yet sent on this connection.
-    size_t owed() const { return mOwed.size(); }
 
     void OnConnect(Control::Service& service) override;
     void OnDisconnect(Control::Service& service) override;
