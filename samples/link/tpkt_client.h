@@ -41,6 +41,15 @@ public:
             ::close(mFd);
         mFd = -1;
     }
+    // Ends the connection with a reset: the peer learns at once that no
+    // answer can reach this end any more.
+    void Reset()
+    {
+        linger abort{1, 0};
+        if (mFd >= 0)
+            ::setsockopt(mFd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        Close();
+    }
     // Sends no more; answers can still be read.
     void Shutdown()
     {

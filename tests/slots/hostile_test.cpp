@@ -492,9 +492,11 @@ TEST_F(Hostile, ModemSlotsTakeBoundaryCreatesAndDeferredDestroys)
             // The controller goes while destroys wait; a new one comes and
             // asks for the resources and a slot number still held.
             ASSERT_TRUE(RunUntil([&] { return AnswerTo(expected.rbegin()->first) != -2; }));
-            // Gone with answers owed, it may yet read them: its link stays
-            // until a connection check finds the next one waiting.
-            client.Close();
+            // Reset, so that it is known gone at once: a closed controller
+            // could still read, and the 5 s kill would race the connection
+            // check that finds the next one waiting.
+            client.Reset();
+            ASSERT_TRUE(RunUntil([&] { return !server.IsConnected(); }));
             ASSERT_TRUE(client.Connect(server.port()));
             inbox.clear();
             Send(Query());
