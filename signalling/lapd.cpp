@@ -229,14 +229,18 @@ void LAPD::message(Packet& p)
 {
     ++mStats.offered;
     mRefusal = Refusal::none;
+    // Neither is ever sent, so neither is reported taken.
     if (p.empty()) {
         ++mStats.empty;
+        log_line(std::cerr, "discard outgoing message: empty");
+        mRefusal = Refusal::invalid;
         return;
     }
     if (p.length() > N201) {
-        // The peer would refuse it (Q.921 5.8.5): never sent.
+        // The peer would refuse it (Q.921 5.8.5).
         ++mStats.errors;
         log_line(std::cerr, "discard outgoing message: longer than N201");
+        mRefusal = Refusal::invalid;
         return;
     }
     if (mOut.count() >= max_queued || PacketPoolLow()) {

@@ -7,5 +7,6 @@ enum class Refusal {
     full,           // its queue is full, or the packet pool low: later, perhaps
     out_of_service, // the link carries no messages now
     unrouted,       // no data link this message could go on
+    invalid,        // no frame of the link could carry it: empty, or too long
     gone,           // its channel or device is closed or gone: nothing until opened again
 };

@@ -49,7 +49,8 @@ inline void UserDataDown(Protocol& family, std::vector<char> const& data)
 
 // The answer to user data its link did not take (the link has logged and
 // counted it): a full queue or a link out of service may take it later; a
-// message for a call no terminal holds names the wrong call. A channel or
+// message for a call no terminal holds names the wrong call, and one no
+// frame can carry is the controller's error on any link. A channel or
 // device that is gone is the board's failure, not the controller's, and
 // nothing is waited for: the control protocol's busError, for every kind.
 inline bool UserDataTaken(Refusal why)
@@ -62,6 +63,7 @@ inline bool UserDataTaken(Refusal why)
         Answer::Refuse(Answer::insufficientResources);
         return false;
     case Refusal::unrouted:
+    case Refusal::invalid:
         Answer::Refuse(Answer::invalidParams);
         return false;
     case Refusal::gone:

@@ -153,7 +153,7 @@ TEST_F(Hostile, ExtremeCreateParametersOddOrdersAndFullQueues)
     for (size_t n : {0, 2})
         ExpectAnswer(Exchange(UserData(4, 100, std::vector<char>(n, 3)))[0], 4, 100, LGCP::ErrorCause::invalidParams);
     ExpectAnswer(Exchange(UserData(5, 100, {3, 1, 1}))[0], 5, 100, idle);
-    ExpectAnswer(Exchange(UserData(5, 101, {}))[0], 5, 101); // ISDN: nothing to send, no fault
+    ExpectAnswer(Exchange(UserData(5, 101, {}))[0], 5, 101, LGCP::ErrorCause::invalidParams); // nor ISDN
     // Frames queued on closed channels hold pooled packets: a controller that
     // fills queue after queue is refused before the pool runs dry.
     size_t refused = 0;

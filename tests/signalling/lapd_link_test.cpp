@@ -338,13 +338,19 @@ TEST_F(LapdLink, LinksLeaveThePacketPoolAReserve)
     held.pop_back();
     r.send({0x08, 0x00, 0x01});
     EXPECT_EQ(r.link->queued(), 1u);
-    // A message over N201 = 260 octets would be refused by the peer: never
-    // queued; one of exactly 260 is.
+    // A message over N201 = 260 octets would be refused by the peer, and an
+    // empty one carries nothing: never queued, and refused; one of exactly
+    // 260 is taken.
     held.clear();
     r.send(Bytes(261, 0x08));
+    EXPECT_EQ(r.link->refusal(), Refusal::invalid);
+    r.send({});
+    EXPECT_EQ(r.link->refusal(), Refusal::invalid);
     r.send(Bytes(260, 0x08));
+    EXPECT_EQ(r.link->refusal(), Refusal::none);
     EXPECT_EQ(r.link->queued(), 2u);
-    EXPECT_EQ(r.link->stats().errors, 1u);
+    EXPECT_EQ(std::make_pair(r.link->stats().errors, r.link->stats().empty), std::make_pair(1u, 1u));
+    EXPECT_EQ(err.count("discard outgoing message: empty\n"), 1u);
 }
 
 TEST_F(LapdLink, InfoReportsOnlyChanges)

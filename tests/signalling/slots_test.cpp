@@ -428,6 +428,56 @@ TEST_F(IsdnSlots, UserDataForAGoneDeviceIsRefused)
     EXPECT_EQ(Find(6)->unsent(), 2u);
 }
 
+// Empty user data carries no message: refused (invalidParams) on every
+// link, each established, said by the link and nothing written.
+TEST_F(IsdnSlots, EmptyUserDataIsRefusedOnEveryLink)
+{
+    // PRI links of a PSTN and an ISDN slot, BRI user sides of both, QSIG.
+    ExpectAnswer(Exchange(CreateIsdn(1, 5, false, false, true))[0], 1, 5);
+    const int pstnPri = Connect(2, 5);
+    const int isdnPri = Make(3, 6, false, false);
+    const int isdnBri = Make(4, 7, true, false);
+    ExpectAnswer(Exchange(CreateQsig(5, 8))[0], 5, 8);
+    ExpectAnswer(Exchange(CreateIsdn(6, 9, true, false, true))[0], 6, 9);
+    Exchange(CreateBri(7, 10, 1, 1), 3);
+    ExpectAnswer(Exchange(test::Connect(8, 10, {9}))[0], 8, 10);
+    Exchange(test::Connect(9, 9, {10}), 1);
+    const int pstnBri = mcc.Timeslots().back();
+    for (int slot : {6, 7, 8})
+        ExpectAnswer(Exchange(Activate(10, slot))[0], 10, slot);
+    auto qsig = board.Channels("/dev/dsp-data");
+    ASSERT_EQ(qsig.size(), 1u);
+    Frame sabme;
+    ASSERT_TRUE(loop.RunUntil([&] { return qsig[0]->Receive(sabme); }));
+    const std::vector<int> lines{pstnPri, isdnPri, isdnBri, pstnBri};
+    for (int ts : lines) {
+        EXPECT_EQ(Written(ts, 1).at(0), sabme);
+        ASSERT_TRUE(mcc.Inject(ts, {0x00, 0x01, 0x73})); // UA
+    }
+    ASSERT_TRUE(qsig[0]->Send(Frame{0x00, 0x01, 0x73}));
+    for (int up = 0; up < 5;)
+        up += SignalOf(Receive(1)[0]).activated_isSelected();
+    for (int ts : lines)
+        mcc.Written(ts); // a SABME repeated on a slow machine
+    while (qsig[0]->Receive(sabme))
+        continue;
+
+    test::Capture err(std::cerr);
+    for (int slot : {5, 6, 7, 8, 9})
+        ExpectAnswer(Exchange(UserData(11, slot, {}))[0], 11, slot, LGCP::ErrorCause::invalidParams);
+    EXPECT_EQ(err.count("(Multiple frame established): discard outgoing message: empty\n"), 5u) << err.text();
+    loop.Settle();
+    for (int ts : lines)
+        EXPECT_TRUE(mcc.Written(ts).empty());
+    EXPECT_FALSE(qsig[0]->Receive(sabme));
+
+    // As SS7 and the BRI network side do.
+    ExpectAnswer(Exchange(CreateSs7(13, 11, 1))[0], 13, 11);
+    ExpectAnswer(Exchange(CreateIsdn(14, 12, true, true))[0], 14, 12);
+    for (int slot : {11, 12})
+        ExpectAnswer(Exchange(UserData(15, slot, {}))[0], 15, slot, LGCP::ErrorCause::invalidParams);
+}
+
 TEST_F(IsdnSlots, QsigLinkAndItsBChannels)
 {
     ExpectAnswer(Exchange(CreateQsig(1, 5))[0], 1, 5);
