@@ -198,10 +198,12 @@ TEST_F(PstnSlots, BriNetworkSideOnBothHalvesOfALine)
     ExpectAnswer(got[1], 6, 8);
     board.Prune();
     EXPECT_TRUE(mcc.Timeslots().empty());
-    // Both halves gone, the receiving one alone opens nothing again.
+    // Both halves gone, the receiving one alone opens nothing again, and
+    // what the controller sends meanwhile is refused as gone.
     ExpectAnswer(Exchange(Disconnect(7, 5))[0], 7, 5);
     ExpectAnswer(Exchange(test::Connect(8, 8, {5}))[0], 8, 8);
     EXPECT_TRUE(mcc.Timeslots().empty());
+    ExpectAnswer(Exchange(UserData(9, 5, {0x08, 0x01, 0x01, 0x05}))[0], 9, 5, LGCP::ErrorCause::busError);
 }
 
 // User data the link did not take is answered with a cause and logged: a
