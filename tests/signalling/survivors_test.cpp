@@ -174,8 +174,10 @@ TEST_F(LinkReport, EstablishingAfterAPeerErrorOrOnRequest)
     EXPECT_EQ(info.get_queueOut().getValue(), 1);
     EXPECT_EQ(Flags(info), "l3Initiated establishable t200run");
     r.out();
-    r.inject("00 01 73"); // established: it goes
+    r.inject("00 01 73"); // established: it goes, and nothing is left flagged
     EXPECT_EQ(r.out(), std::vector<std::string>{"00 01 00 00 08 01 01 06"});
+    ASSERT_TRUE(r.link->GetInfo(info));
+    EXPECT_EQ(Flags(info), "l3Initiated establishable t200run");
 
     // A FRMR from the peer is its error too.
     r.channel.full = true;
