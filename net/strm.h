@@ -40,6 +40,9 @@ public:
     // While held, a peer that ended its stream keeps its link: its owner
     // has answers still to send it.
     void hold(bool held);
+    // The peer ended its stream, all it sent has been passed up and all
+    // that came down has been written: only a hold keeps the link.
+    bool drained() const { return mEnded && mQueue.empty(); }
 
     void protocol_info(std::ostream& os) const override;
     void PutHeader(std::ostream& os) const;

@@ -101,9 +101,11 @@ TEST_F(ServerTest, EachCommandGetsExactlyOneAnswerAtOnceOrLater)
 
     EXPECT_TRUE(client.Send(Encode(Show(43, 4))));
     ExpectQuiet();
-    // Closed with an answer owed: the link waits for it until a connection
-    // check finds the next controller waiting.
+    // Closed with an answer owed: once the end is read the link waits for
+    // it until a connection check finds the next controller waiting.
     client.Close();
+    loop.Settle();
+    EXPECT_TRUE(server.IsConnected());
     ASSERT_TRUE(client.Connect(server.port()));
     FrozenClock().at(2000);
     EXPECT_FALSE(server.IsConnected());
