@@ -225,6 +225,7 @@ void Service::link_down(Protocol_status status)
     // Close the socket now (the reports this makes are ignored above), but
     // free the layers only from the loop: one of them may be running.
     mLink->deactivate();
+    mUnwritten = mStrm->dropped();
     mStrm = nullptr;
     mDying = std::move(mLink);
     mCleanup.Activate();

@@ -226,7 +226,7 @@ TEST_F(LifecycleTest, AnswersThatComeLaterReachAControllerThatEndedItsStream)
         clock.at(120000);
         EXPECT_FALSE(server.IsConnected());
     }
-    EXPECT_EQ(errors.count("]: 2 answers never delivered\n"), 1u) << errors.text();
+    EXPECT_EQ(errors.count("]: 0 queued messages and 2 owed answers never delivered\n"), 1u) << errors.text();
     ASSERT_TRUE(loop.RunUntil([&] { return client.Closed(); }));
     Octets payload;
     EXPECT_FALSE(client.Take(payload));
@@ -271,7 +271,7 @@ TEST_F(LifecycleTest, AControllerThatEndedItsStreamGetsEveryQueuedAnswerThoughTh
 
     FrozenClock().at(2000 + 1000 * check);
     ASSERT_TRUE(loop.RunUntil([&] { return client.Closed(); }));
-    EXPECT_EQ(errors.count("]: 1 answer never delivered\n"), 1u) << errors.text();
+    EXPECT_EQ(errors.count("]: 0 queued messages and 1 owed answer never delivered\n"), 1u) << errors.text();
     ASSERT_TRUE(loop.RunUntil([&] { return server.IsConnected(); }));
     ASSERT_TRUE(next.Send(Encode(Ping(1))));
     Slots::instance().Find(20)->on_release();
@@ -280,6 +280,56 @@ TEST_F(LifecycleTest, AControllerThatEndedItsStreamGetsEveryQueuedAnswerThoughTh
     ASSERT_TRUE(loop.RunUntil([&] { return answered = answered || next.Take(payload); }));
     ExpectAnswer(Decode(payload), 1, -1);
     ExpectQuiet();
+}
+
+// One that ended its stream and reads no more holds the next controller
+// back until the heartbeat's two minutes end its link. The line then says
+// what it never got: the answers left queued, every one the controller
+// did not read whole, and the one still owed.
+TEST_F(LifecycleTest, AControllerThatEndedItsStreamAndReadsNoMoreIsCutByTheHeartbeat)
+{
+    Capture errors(std::cerr);
+    ReconnectNarrow();
+    ExpectAnswer(Exchange(CreateLate(0, 20))[0], 0, 20);
+    ASSERT_TRUE(client.Send(Encode(Destroy(0, 20))));
+    ASSERT_TRUE(loop.RunUntil([&] { return Slots::instance().Find(20)->is_releasing(); }));
+    enum { pings = 10000 };
+    PingsThenEnd(pings);
+    TpktClient next;
+    ASSERT_TRUE(next.Connect(server.port()));
+    CtrlSrv::Heartbeat daemons;
+    server.Bind(daemons);
+    {
+        FrozenClock clock;
+        EXPECT_FALSE(daemons.OnCommand(Destroy(0, 20))); // the last command, now
+        for (unsigned ms = 1000; ms < 120000; ms += 1000)
+            clock.at(ms);
+        clock.at(119999);
+        EXPECT_TRUE(server.IsConnected());
+        clock.at(120000);
+        EXPECT_FALSE(server.IsConnected());
+    }
+    const std::string line = errors.text();
+    const size_t at = line.find(" queued messages and 1 owed answer never delivered\n");
+    ASSERT_NE(at, std::string::npos) << line;
+    const unsigned long queued = std::stoul(line.substr(line.rfind(' ', at - 1) + 1));
+    unsigned got = 0;
+    ASSERT_TRUE(loop.RunUntil([&] {
+        TakeAnswers(got);
+        return client.Closed();
+    }));
+    TakeAnswers(got);
+    EXPECT_GT(queued, 0u);
+    EXPECT_EQ(got + queued, unsigned(pings));
+
+    // Then the next controller is served.
+    ASSERT_TRUE(loop.RunUntil([&] { return server.IsConnected(); }));
+    ASSERT_TRUE(next.Send(Encode(Ping(1))));
+    Octets payload;
+    bool answered = false;
+    ASSERT_TRUE(loop.RunUntil([&] { return answered = answered || next.Take(payload); }));
+    ExpectAnswer(Decode(payload), 1, -1);
+    Slots::instance().Find(20)->on_release();
 }
 
 // The daemon's own period, on a clock the test moves: two minutes from the
