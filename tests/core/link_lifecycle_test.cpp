@@ -79,10 +79,15 @@ protected:
         }
         FAIL() << "the daemon's end of the connection is not found";
     }
-    // Pings 1 to count, a few at a time as the daemon takes them, then the
-    // end of the stream.
-    void PingsThenEnd(unsigned count)
+    // On a narrow connection, the destroy of a slot that is answered later,
+    // then pings 1 to count, a few at a time as the daemon takes them, then
+    // the end of the stream.
+    void OwedAndPingsThenEnd(unsigned count)
     {
+        ReconnectNarrow();
+        ExpectAnswer(Exchange(CreateLate(0, 20))[0], 0, 20);
+        ASSERT_TRUE(client.Send(Encode(Destroy(0, 20))));
+        ASSERT_TRUE(loop.RunUntil([&] { return Slots::instance().Find(20)->is_releasing(); }));
         const unsigned long before = server.commands();
         for (unsigned seq = 1; seq <= count;) {
             Octets some;
@@ -100,6 +105,19 @@ protected:
         Octets payload;
         while (client.Take(payload))
             ExpectAnswer(Decode(payload), long(++got), -1);
+    }
+    // The next controller, waiting meanwhile, is served, and gets nothing
+    // meant for the one before.
+    void ExpectNextServed(TpktClient& next)
+    {
+        ASSERT_TRUE(loop.RunUntil([&] { return server.IsConnected(); }));
+        ASSERT_TRUE(next.Send(Encode(Ping(1))));
+        Octets payload;
+        bool answered = false;
+        ASSERT_TRUE(loop.RunUntil([&] { return answered = answered || next.Take(payload); }));
+        ExpectAnswer(Decode(payload), 1, -1);
+        loop.Settle();
+        EXPECT_FALSE(next.Take(payload));
     }
 
     LateFactory late;
@@ -245,12 +263,8 @@ TEST_F(LifecycleTest, AnswersThatComeLaterReachAControllerThatEndedItsStream)
 TEST_F(LifecycleTest, AControllerThatEndedItsStreamGetsEveryQueuedAnswerThoughTheNextWaits)
 {
     Capture errors(std::cerr);
-    ReconnectNarrow();
-    ExpectAnswer(Exchange(CreateLate(0, 20))[0], 0, 20);
-    ASSERT_TRUE(client.Send(Encode(Destroy(0, 20))));
-    ASSERT_TRUE(loop.RunUntil([&] { return Slots::instance().Find(20)->is_releasing(); }));
     enum { pings = 10000 };
-    PingsThenEnd(pings);
+    OwedAndPingsThenEnd(pings);
     TpktClient next;
     ASSERT_TRUE(next.Connect(server.port()));
 
@@ -272,14 +286,8 @@ TEST_F(LifecycleTest, AControllerThatEndedItsStreamGetsEveryQueuedAnswerThoughTh
     FrozenClock().at(2000 + 1000 * check);
     ASSERT_TRUE(loop.RunUntil([&] { return client.Closed(); }));
     EXPECT_EQ(errors.count("]: 0 queued messages and 1 owed answer never delivered\n"), 1u) << errors.text();
-    ASSERT_TRUE(loop.RunUntil([&] { return server.IsConnected(); }));
-    ASSERT_TRUE(next.Send(Encode(Ping(1))));
     Slots::instance().Find(20)->on_release();
-    Octets payload;
-    bool answered = false;
-    ASSERT_TRUE(loop.RunUntil([&] { return answered = answered || next.Take(payload); }));
-    ExpectAnswer(Decode(payload), 1, -1);
-    ExpectQuiet();
+    ExpectNextServed(next);
 }
 
 // One that ended its stream and reads no more holds the next controller
@@ -289,12 +297,8 @@ TEST_F(LifecycleTest, AControllerThatEndedItsStreamGetsEveryQueuedAnswerThoughTh
 TEST_F(LifecycleTest, AControllerThatEndedItsStreamAndReadsNoMoreIsCutByTheHeartbeat)
 {
     Capture errors(std::cerr);
-    ReconnectNarrow();
-    ExpectAnswer(Exchange(CreateLate(0, 20))[0], 0, 20);
-    ASSERT_TRUE(client.Send(Encode(Destroy(0, 20))));
-    ASSERT_TRUE(loop.RunUntil([&] { return Slots::instance().Find(20)->is_releasing(); }));
     enum { pings = 10000 };
-    PingsThenEnd(pings);
+    OwedAndPingsThenEnd(pings);
     TpktClient next;
     ASSERT_TRUE(next.Connect(server.port()));
     CtrlSrv::Heartbeat daemons;
@@ -322,14 +326,8 @@ TEST_F(LifecycleTest, AControllerThatEndedItsStreamAndReadsNoMoreIsCutByTheHeart
     EXPECT_GT(queued, 0u);
     EXPECT_EQ(got + queued, unsigned(pings));
 
-    // Then the next controller is served.
-    ASSERT_TRUE(loop.RunUntil([&] { return server.IsConnected(); }));
-    ASSERT_TRUE(next.Send(Encode(Ping(1))));
-    Octets payload;
-    bool answered = false;
-    ASSERT_TRUE(loop.RunUntil([&] { return answered = answered || next.Take(payload); }));
-    ExpectAnswer(Decode(payload), 1, -1);
     Slots::instance().Find(20)->on_release();
+    ExpectNextServed(next);
 }
 
 // The daemon's own period, on a clock the test moves: two minutes from the
