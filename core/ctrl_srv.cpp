@@ -122,10 +122,13 @@ void Server::OnConnect(Control::Service&)
 
 void Server::OnDisconnect(Control::Service& control)
 {
-    // Answers still owed to this connection are void from now on.
-    if (!mOwed.empty())
-        std::cerr << "ctrl [" << control.Peer() << "]: " << mOwed.size()
-                  << (mOwed.size() == 1 ? " answer" : " answers") << " never delivered" << std::endl;
+    // What this connection can no longer get: the messages its link could
+    // not write and the answers still owed to it, void from now on.
+    const unsigned long queued = control.Unwritten();
+    if (queued || !mOwed.empty())
+        std::cerr << "ctrl [" << control.Peer() << "]: " << queued
+                  << (queued == 1 ? " queued message and " : " queued messages and ") << mOwed.size()
+                  << (mOwed.size() == 1 ? " owed answer" : " owed answers") << " never delivered" << std::endl;
     mOwed.clear();
     ++mLink;
     mOffering = false;

@@ -175,8 +175,9 @@ void Service::OnCheck(Timer*)
         return;
     }
     // Or it may have gone for good, which only a write would show: the
-    // next peer, waiting to be served, is told first.
-    if (state == TCP_CLOSE_WAIT && PeerWaiting()) {
+    // next peer, waiting to be served, is told first, but only once what is
+    // left to send is what the owner holds the link for.
+    if (state == TCP_CLOSE_WAIT && mStrm->drained() && PeerWaiting()) {
         link_down(Protocol_status(new Protocol_status_success(nullptr, "stream ended, the next peer waits")));
         return;
     }
@@ -224,6 +225,7 @@ void Service::link_down(Protocol_status status)
     // Close the socket now (the reports this makes are ignored above), but
     // free the layers only from the loop: one of them may be running.
     mLink->deactivate();
+    mUnwritten = mStrm->dropped();
     mStrm = nullptr;
     mDying = std::move(mLink);
     mCleanup.Activate();

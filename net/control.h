@@ -55,6 +55,9 @@ public:
     INet4::Addr const& Peer() const { return mPeer; }
     // The peer's socket, -1 without one.
     int lowlevel_fd() const;
+    // Messages the last link dropped unwritten when it went down, for
+    // OnDisconnect to tell.
+    unsigned long Unwritten() const { return mUnwritten; }
 
     // Frames the payload and sends it; dropped quietly without a peer.
     void Send(Packet& payload);
@@ -99,6 +102,7 @@ private:
     StrmProtocol* mStrm = nullptr;  // owned by mLink
     bool mLinkDown = false;
     bool mAnnounced = false;
+    unsigned long mUnwritten = 0;
     INet4::Addr mPeer;
 };
 

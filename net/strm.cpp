@@ -55,6 +55,8 @@ void StrmProtocol::stop(bool drain)
         int err = 0;
         write_queue(err);
     }
+    mDropped += mEnds.size();
+    mEnds.clear();
     mActive = false;
     mWaitOut = false;
     mEnded = false;
@@ -104,9 +106,12 @@ void StrmProtocol::receive(Packet& p)
 
 bool StrmProtocol::enqueue(Packet& p)
 {
+    // Counted first: one that finds no room goes down with the rest.
+    unsigned len = p.length();
+    mBytesQueued += len;
+    mEnds.push_back(uint32_t(mBytesQueued));
     Packet last;
     if (mQueue.get_last(&last)) {
-        unsigned len = p.length();
         if (last.tailroom() >= len) {
             // Read through a const handle: the sender may share the buffer.
             Packet const& from = p;
@@ -185,6 +190,8 @@ int StrmProtocol::write_queue(int& err)
         sent = 0;
     }
     mBytesOut += sent;
+    while (!mEnds.empty() && int32_t(uint32_t(mBytesOut) - mEnds.front()) >= 0)
+        mEnds.pop_front();
     size_t left = size_t(sent);
     unsigned i = 0;
     for (; i < n && left >= iov[i].iov_len; ++i)

@@ -5,7 +5,8 @@
 // have left. Nothing more is passed up once answers can no longer reach
 // the peer. What comes down is gathered and written with one call before
 // the loop polls again, and what the socket cannot take yet waits in a
-// bounded queue until the socket is writable again.
+// bounded queue until the socket is writable again. Messages that go down
+// with the layer before they are written whole are counted.
 #pragma once
 
 #include "framework/clean_queue.h"
@@ -13,6 +14,9 @@
 #include "framework/event.h"
 #include "framework/fd.h"
 #include "net/protocol.h"
+
+#include <cstdint>
+#include <deque>
 
 class StrmProtocol : public Protocol
 {
@@ -40,6 +44,9 @@ public:
     // While held, a peer that ended its stream keeps its link: its owner
     // has answers still to send it.
     void hold(bool held);
+    // The peer ended its stream, all it sent has been passed up and all
+    // that came down has been written: only a hold keeps the link.
+    bool drained() const { return mEnded && mQueue.empty(); }
 
     void protocol_info(std::ostream& os) const override;
     void PutHeader(std::ostream& os) const;
@@ -49,6 +56,8 @@ public:
     unsigned queued() const { return mQueue.count(); }
     unsigned long long bytes_in() const { return mBytesIn; }
     unsigned long long bytes_out() const { return mBytesOut; }
+    // Messages that went down with the layer before they were written whole.
+    unsigned long dropped() const { return mDropped; }
 
 private:
     void OnEvent(int fd, short revents);
@@ -82,4 +91,9 @@ private:
     bool mHeld = false;
     unsigned long long mBytesIn = 0;
     unsigned long long mBytesOut = 0;
+    unsigned long long mBytesQueued = 0;
+    // Where each message not yet written whole ends, in octets queued
+    // (the low 32 bits: far less than that is ever waiting).
+    std::deque<uint32_t> mEnds;
+    unsigned long mDropped = 0;
 };

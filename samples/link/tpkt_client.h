@@ -21,10 +21,14 @@ public:
     TpktClient(const TpktClient&) = delete;
     TpktClient& operator=(const TpktClient&) = delete;
 
-    bool Connect(unsigned short port)
+    // rcvbuf: a receive buffer this small, for a controller that reads
+    // slowly (0: the system's).
+    bool Connect(unsigned short port, int rcvbuf = 0)
     {
         Close();
         mFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (mFd >= 0 && rcvbuf)
+            ::setsockopt(mFd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(port);

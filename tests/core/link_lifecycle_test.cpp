@@ -3,6 +3,8 @@
 #include "protocol/term.h"
 #include "tests/frozen_clock.h"
 
+#include <sys/socket.h>
+
 namespace {
 
 using namespace test;
@@ -53,6 +55,71 @@ LGCP::Message Destroy(unsigned seq, int slot)
 
 class LifecycleTest : public LinkFixture {
 protected:
+    // A controller with a small window, and the daemon's end of it with a
+    // small send buffer: what the controller leaves unread waits in the
+    // daemon's queue.
+    void ReconnectNarrow()
+    {
+        client.Close();
+        ASSERT_TRUE(loop.RunUntil([&] { return !server.IsConnected(); }));
+        ASSERT_TRUE(client.Connect(server.port(), 4096));
+        ASSERT_TRUE(loop.RunUntil([&] { return server.IsConnected(); }));
+        sockaddr_in own{};
+        socklen_t len = sizeof own;
+        ASSERT_EQ(::getsockname(client.fd(), reinterpret_cast<sockaddr*>(&own), &len), 0);
+        for (int fd = 0; fd < 1024; ++fd) {
+            sockaddr_in peer{};
+            socklen_t n = sizeof peer;
+            if (fd != client.fd() && ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &n) == 0
+                && peer.sin_port == own.sin_port && peer.sin_addr.s_addr == own.sin_addr.s_addr) {
+                int small = 4096;
+                ASSERT_EQ(::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+                return;
+            }
+        }
+        FAIL() << "the daemon's end of the connection is not found";
+    }
+    // On a narrow connection, the destroy of a slot that is answered later,
+    // then pings 1 to count, a few at a time as the daemon takes them, then
+    // the end of the stream.
+    void OwedAndPingsThenEnd(unsigned count)
+    {
+        ReconnectNarrow();
+        ExpectAnswer(Exchange(CreateLate(0, 20))[0], 0, 20);
+        ASSERT_TRUE(client.Send(Encode(Destroy(0, 20))));
+        ASSERT_TRUE(loop.RunUntil([&] { return Slots::instance().Find(20)->is_releasing(); }));
+        const unsigned long before = server.commands();
+        for (unsigned seq = 1; seq <= count;) {
+            Octets some;
+            for (unsigned n = 0; n < 256 && seq <= count; ++n)
+                TpktClient::Frame(Encode(Ping(seq++)), some);
+            ASSERT_TRUE(client.SendRaw(some));
+            ASSERT_TRUE(loop.RunUntil([&] { return server.commands() == before + seq - 1; }));
+        }
+        client.Shutdown();
+        loop.Settle();
+    }
+    // Takes the answers that have arrived, checking they come in order.
+    void TakeAnswers(unsigned& got)
+    {
+        Octets payload;
+        while (client.Take(payload))
+            ExpectAnswer(Decode(payload), long(++got), -1);
+    }
+    // The next controller, waiting meanwhile, is served, and gets nothing
+    // meant for the one before.
+    void ExpectNextServed(TpktClient& next)
+    {
+        ASSERT_TRUE(loop.RunUntil([&] { return server.IsConnected(); }));
+        ASSERT_TRUE(next.Send(Encode(Ping(1))));
+        Octets payload;
+        bool answered = false;
+        ASSERT_TRUE(loop.RunUntil([&] { return answered = answered || next.Take(payload); }));
+        ExpectAnswer(Decode(payload), 1, -1);
+        loop.Settle();
+        EXPECT_FALSE(next.Take(payload));
+    }
+
     LateFactory late;
 };
 
@@ -177,7 +244,7 @@ TEST_F(LifecycleTest, AnswersThatComeLaterReachAControllerThatEndedItsStream)
         clock.at(120000);
         EXPECT_FALSE(server.IsConnected());
     }
-    EXPECT_EQ(errors.count("]: 2 answers never delivered\n"), 1u) << errors.text();
+    EXPECT_EQ(errors.count("]: 0 queued messages and 2 owed answers never delivered\n"), 1u) << errors.text();
     ASSERT_TRUE(loop.RunUntil([&] { return client.Closed(); }));
     Octets payload;
     EXPECT_FALSE(client.Take(payload));
@@ -187,6 +254,80 @@ TEST_F(LifecycleTest, AnswersThatComeLaterReachAControllerThatEndedItsStream)
     Reconnect();
     ExpectAnswer(Exchange(Ping(10))[0], 10, -1);
     ExpectQuiet();
+}
+
+// A controller that ends its stream after many commands and reads their
+// answers slowly keeps its link, though the next controller waits, until
+// every answer made so far has been written; only one that comes later is
+// left, and said. Then the next controller is served.
+TEST_F(LifecycleTest, AControllerThatEndedItsStreamGetsEveryQueuedAnswerThoughTheNextWaits)
+{
+    Capture errors(std::cerr);
+    enum { pings = 10000 };
+    OwedAndPingsThenEnd(pings);
+    TpktClient next;
+    ASSERT_TRUE(next.Connect(server.port()));
+
+    // Each pass a connection check runs, with the next controller waiting,
+    // and then the controller reads what its window holds.
+    unsigned got = 0;
+    std::vector<unsigned> read;
+    unsigned check = 0;
+    for (; got < pings && check < 100; ++check) {
+        FrozenClock().at(2000 + 1000 * check);
+        loop.Settle(2);
+        TakeAnswers(got);
+        read.push_back(got);
+    }
+    EXPECT_EQ(got, unsigned(pings)) << errors.text();
+    ASSERT_GT(read.size(), 2u);
+    EXPECT_LT(read[1], unsigned(pings)) << "all read before a second check";
+
+    FrozenClock().at(2000 + 1000 * check);
+    ASSERT_TRUE(loop.RunUntil([&] { return client.Closed(); }));
+    EXPECT_EQ(errors.count("]: 0 queued messages and 1 owed answer never delivered\n"), 1u) << errors.text();
+    Slots::instance().Find(20)->on_release();
+    ExpectNextServed(next);
+}
+
+// One that ended its stream and reads no more holds the next controller
+// back until the heartbeat's two minutes end its link. The line then says
+// what it never got: the answers left queued, every one the controller
+// did not read whole, and the one still owed.
+TEST_F(LifecycleTest, AControllerThatEndedItsStreamAndReadsNoMoreIsCutByTheHeartbeat)
+{
+    Capture errors(std::cerr);
+    enum { pings = 10000 };
+    OwedAndPingsThenEnd(pings);
+    TpktClient next;
+    ASSERT_TRUE(next.Connect(server.port()));
+    CtrlSrv::Heartbeat daemons;
+    server.Bind(daemons);
+    {
+        FrozenClock clock;
+        EXPECT_FALSE(daemons.OnCommand(Destroy(0, 20))); // the last command, now
+        for (unsigned ms = 1000; ms < 120000; ms += 1000)
+            clock.at(ms);
+        clock.at(119999);
+        EXPECT_TRUE(server.IsConnected());
+        clock.at(120000);
+        EXPECT_FALSE(server.IsConnected());
+    }
+    const std::string line = errors.text();
+    const size_t at = line.find(" queued messages and 1 owed answer never delivered\n");
+    ASSERT_NE(at, std::string::npos) << line;
+    const unsigned long queued = std::stoul(line.substr(line.rfind(' ', at - 1) + 1));
+    unsigned got = 0;
+    ASSERT_TRUE(loop.RunUntil([&] {
+        TakeAnswers(got);
+        return client.Closed();
+    }));
+    TakeAnswers(got);
+    EXPECT_GT(queued, 0u);
+    EXPECT_EQ(got + queued, unsigned(pings));
+
+    Slots::instance().Find(20)->on_release();
+    ExpectNextServed(next);
 }
 
 // The daemon's own period, on a clock the test moves: two minutes from the

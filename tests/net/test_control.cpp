@@ -90,6 +90,7 @@ TEST(ControlService, OnePeerAtATimeTheNextWaitsUntilTheFirstLeaves)
     s.service.Send(p);
     ASSERT_TRUE(run_until([&] { return s.rec.disconnects == 3; }));
     EXPECT_EQ(s.err.count("]: link lost: STRM: write failed: "), 1u) << s.err.text();
+    EXPECT_EQ(s.service.Unwritten(), 1u); // for the owner to tell
     std::ostringstream header;
     s.service.PutHeader(header);
     EXPECT_EQ(header.str(), "ctrl [not connected]: ");
@@ -173,9 +174,13 @@ TEST(ControlService, PeerThatNeverReadsIsCutOffWhenTheQueueIsFullAfterTheSocketT
     EXPECT_EQ(s.err.count("]: link lost: STRM: send queue full, the peer does not read"), 1u) << s.err.text();
     // The socket was offered everything first and the peer still gets what
     // it took; the layer dropped the rest, a full queue of packets and no more.
-    unsigned long long dropped = accepted - framed - read_n(deaf, accepted).size();
+    const size_t got = read_n(deaf, accepted).size();
+    unsigned long long dropped = accepted - framed - got;
     EXPECT_LE(dropped, StrmProtocol::queue_size * framed);
     EXPECT_GT(dropped, (StrmProtocol::queue_size - 1) * framed);
+    // Each message the peer did not get whole is counted, the one that
+    // found no room too.
+    EXPECT_EQ(s.service.Unwritten(), accepted / framed - got / framed);
 }
 
 // A peer that ended its stream and reads late: its answers wait for room,
