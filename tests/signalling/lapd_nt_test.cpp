@@ -284,6 +284,7 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
     r.nt->on_hdlc_ready();
     EXPECT_EQ(r.nt->refused(), 0u);
     EXPECT_EQ(r.out(), Out{"02 FF 03 08 01 05 05"});
+    EXPECT_EQ(r.nt->unsent() + r.nt->unrouted() + r.nt->overflows(), 0u); // nothing refused
     r.send({0x08, 0x01, 0x09, 0x07});
     EXPECT_TRUE(r.out().empty());
     for (int i = 0; i < 10; ++i)
