@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <iostream>
 #include <sstream>
-#include <vector>
 
 namespace ISDN {
 
@@ -20,13 +19,8 @@ enum : uint8_t {
     tei_entity = 0x0F, // Q.921 5.3.2: layer management entity identifier
 };
 
-// Every network side on the board, for what their busy terminals hold
-// together.
-std::vector<LAPD_NT const*>& layers()
-{
-    static std::vector<LAPD_NT const*> all;
-    return all;
-}
+// What the links of every network side on the board hold together.
+unsigned board = 0;
 
 } // namespace
 
@@ -111,24 +105,22 @@ bool LAPD_NT_user::message(Packet& msg)
 {
     if (mState == unassigned || mCallRef != (msg[2] & 0x7F))
         return false;
+    // Behind a busy terminal, a full window or earlier messages, in order.
+    const bool waits = mBusy || mAckQueue.count() >= k || !mSendQueue.empty();
     // A message sent is kept until acknowledged, as one queued until sent:
-    // neither may cut into the pool's reserve.
-    if (PacketPoolLow()) {
+    // neither may cut into the pool's reserve nor pass the share of its bus
+    // and board. What is queued stays: the new message is the one refused.
+    if (PacketPoolLow() || (waits && mSendQueue.count() >= max_queued) || !mLapd->room(waits)) {
         mLapd->overflow(mTei);
         return true;
     }
-    // Behind a busy terminal, a full window or earlier messages, in order.
-    if (mBusy || mAckQueue.count() >= k || !mSendQueue.empty()) {
-        // What is queued stays: the new message is the one refused.
-        if (mSendQueue.count() >= max_queued || (mBusy && !mLapd->busy_room())) {
-            mLapd->overflow(mTei);
-            return true;
-        }
+    mLapd->hold(1);
+    if (waits) {
         mSendQueue.put(msg);
         supervise(false);
-        return true;
+    } else {
+        send(msg);
     }
-    send(msg);
     return true;
 }
 
@@ -139,8 +131,10 @@ bool LAPD_NT_user::ack_queue(Seq nr)
     if (!seq_in_window(mVa, nr, mVs))
         return false;
     Packet done;
-    for (unsigned n = seq_distance(mVa, nr); n > 0; --n)
-        mAckQueue.get(&done);
+    unsigned n = 0;
+    for (unsigned i = seq_distance(mVa, nr); i > 0 && mAckQueue.get(&done); --i)
+        ++n;
+    mLapd->freed(n);
     mVa = nr;
     if (mVa != mResentFrom)
         mResending = false;
@@ -200,6 +194,7 @@ void LAPD_NT_user::discard(bool waiting)
     mAckQueue.clear();
     mVa = mVs; // what went is no longer outstanding
     mResending = mRejectException = false;
+    mLapd->freed(n);
     if (n)
         mLapd->report_discard(*this, n);
 }
@@ -491,13 +486,12 @@ LAPD_NT::LAPD_NT() : mName("LAPD(NT BRI)")
 {
     for (LAPD_NT_user& u : mUsers)
         u.set_lapd(this);
-    layers().push_back(this);
 }
 
+// The links' queues go with their members.
 LAPD_NT::~LAPD_NT()
 {
-    auto& all = layers();
-    all.erase(std::find(all.begin(), all.end(), this));
+    board -= mHeld;
 }
 
 LAPD_NT::Notify::~Notify() = default;
@@ -581,23 +575,28 @@ void LAPD_NT::refuse(Refusal why, std::string const& text)
     std::cerr << "LAPD(NT BRI): " << text << std::endl;
 }
 
-unsigned LAPD_NT::busy_held() const
+bool LAPD_NT::room(bool waits) const
 {
-    unsigned n = 0;
-    for (LAPD_NT_user const& u : mUsers)
-        if (u.is_busy())
-            n += u.waiting() + u.outstanding();
-    return n;
+    if (waits)
+        return mHeld < bus_share && board < board_share;
+    return board < board_bound;
 }
 
-bool LAPD_NT::busy_room() const
+void LAPD_NT::hold(unsigned n)
 {
-    if (busy_held() >= busy_bus)
-        return false;
-    unsigned board = 0;
-    for (LAPD_NT const* layer : layers())
-        board += layer->busy_held();
-    return board < busy_board;
+    mHeld += n;
+    board += n;
+}
+
+void LAPD_NT::freed(unsigned n)
+{
+    mHeld -= n;
+    board -= n;
+}
+
+unsigned LAPD_NT::board_held()
+{
+    return board;
 }
 
 void LAPD_NT::report_discard(LAPD_NT_user const& link, unsigned n)

@@ -8,11 +8,12 @@
 // (terminal busy, or seven frames outstanding) in its send queue, and the
 // messages sent and not yet acknowledged in its acknowledgement queue, both
 // without frame header: a frame is built on a copy when it is sent, so a
-// retransmission carries the current N(R). A full send queue, the packet
-// pool at its reserve, or busy terminals holding their share of the pool
-// refuse the new message; a link that ends, or that
-// the terminal re-establishes, drops what its queues held and the layer
-// reports it to its owner. The layer holds the frames its channel refused
+// retransmission carries the current N(R). The layer counts what its links'
+// queues hold, and every network side together what theirs do. A full send
+// queue, the packet pool at its reserve, or the bus or the board holding
+// its share refuse the new message; a link that ends, or that the terminal
+// re-establishes, drops what its queues held and the layer reports it to
+// its owner. The layer holds the frames its channel refused
 // until the channel is ready again; a broadcast SETUP it cannot hold, and
 // any message while the channel is closed, is refused. Everything is freed
 // with the layer.
@@ -153,15 +154,20 @@ public:
         group_tei = 127,
         tei_sapi = 63,
         pending_size = 135, // frames the channel refused
-        // A terminal may stay busy at will, and keep what waits for it as
-        // long. What busy terminals hold, waiting or outstanding, is bounded
-        // so that the rest of the board is served: on a bus, what one
-        // terminal may hold (its queue and window; the D channel is no
-        // faster for serving more of them); on the board, half of the
-        // buffers above the pool's reserve (768 of 1024), the other half
-        // left to every other queue.
-        busy_bus = LAPD_NT_user::max_queued + LAPD_NT_user::k,
-        busy_board = (packet_pool_size - packet_pool_reserve) / 2,
+        // A terminal may stay busy at will and keep as long what it holds,
+        // what it took before it went busy too; so what terminals hold,
+        // waiting or outstanding, is bounded whatever their state. The
+        // network sides together hold at most half of the buffers above the
+        // pool's reserve (384 of 768), the other half left to every other
+        // queue. A message that must wait is taken only while its bus holds
+        // less than one terminal may (its queue and window: the D channel
+        // is no faster for serving more of them) and the board less than
+        // its bound short of a bus's windows. What is left is for messages
+        // that go out at once: an idle terminal is served while others
+        // hold their bursts.
+        bus_share = LAPD_NT_user::max_queued + LAPD_NT_user::k,
+        board_bound = (packet_pool_size - packet_pool_reserve) / 2,
+        board_share = board_bound - users * LAPD_NT_user::k,
     };
     // TEI management message types (Q.921 Table 8).
     enum : uint8_t {
@@ -213,8 +219,14 @@ public:
     void send_to_layer1(Packet& p);
     void overflow(uint8_t tei);
     void report_discard(LAPD_NT_user const& link, unsigned n);
-    // Room for one more message for a busy terminal.
-    bool busy_room() const;
+    // Room for one more message, one that waits or one sent at once.
+    bool room(bool waits) const;
+    // What the links' queues took and freed.
+    void hold(unsigned n);
+    void freed(unsigned n);
+    // What this layer's links hold, and every network side's together.
+    unsigned held() const { return mHeld; }
+    static unsigned board_held();
 
 private:
     void check_all_Tei();
@@ -225,7 +237,6 @@ private:
     bool tei_in_use(uint8_t tei) const;
     void remove_twice(uint8_t ai);
     void flow();
-    unsigned busy_held() const;
     Refusal offer(Packet& frame);
     void refuse(Refusal why, std::string const& text);
 
@@ -241,6 +252,7 @@ private:
     Refusal mRefusal = Refusal::none;
     unsigned mDiscarded = 0; // messages dropped from the queues of a link that ended
     bool mCongested = false;
+    unsigned mHeld = 0; // messages in the links' queues
     Notify* mNotify = nullptr;
     Protocol_name_str mName;
 };

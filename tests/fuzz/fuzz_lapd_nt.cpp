@@ -1,6 +1,7 @@
 // Drives the network side of a BRI D channel with arbitrary frames from the
 // terminals, messages from above, time passing and channel refusals. Nothing
-// may crash, and each link's window bounds must hold.
+// may crash, each link's window bounds must hold, and the layer's count of
+// what its links hold must be what they hold.
 //
 // Input: records of an op octet and, for frames and messages, a length
 // octet and that many octets.
@@ -107,12 +108,16 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, std::size_t size)
                 nt->local_activate();
             break;
         }
+        unsigned held = 0;
         for (unsigned i = 0; i < ISDN::LAPD_NT::users; ++i) {
             const ISDN::LAPD_NT_user& u = nt->user(i);
             if (u.outstanding() > ISDN::LAPD_NT_user::k || u.outstanding() != unsigned(u.vs() - u.va())
                 || u.waiting() > ISDN::LAPD_NT_user::max_queued)
                 std::abort();
+            held += u.waiting() + u.outstanding();
         }
+        if (held != nt->held() || held != ISDN::LAPD_NT::board_held())
+            std::abort();
     }
     return 0;
 }

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <numeric>
+
 
 using namespace lapdtest;
 using ISDN::LAPD_NT;
@@ -144,6 +147,41 @@ protected:
         r.inject("00 81 00 00 08 01 03 01");
         r.out();
     }
+    // Terminals 64 up to 64 + n - 1 established, each holding call
+    // reference 1, 2, ...
+    void Bus(NtRig& r, unsigned n)
+    {
+        Start(r, n);
+        for (unsigned i = 0; i < n; ++i) {
+            r.inject("00 " + octet((64 + i) << 1 | 1) + " 7F");
+            r.inject("00 " + octet((64 + i) << 1 | 1) + " 00 00 08 01 " + octet(i + 1) + " 01");
+        }
+        r.out();
+    }
+    // RNR response, N(R) 0.
+    static void Busy(NtRig& r, unsigned tei) { r.inject("02 " + octet(tei << 1 | 1) + " 05 00"); }
+    static Bytes Message(unsigned ref, unsigned i) { return {0x08, 0x01, uint8_t(0x80 | ref), 0x7B, uint8_t(i)}; }
+    // What a PRI link elsewhere on the board sends of n messages.
+    static Out Pri(unsigned n)
+    {
+        Rig pri;
+        pri.link->activate();
+        pri.inject("00 01 73"); // UA
+        pri.out();
+        for (unsigned i = 0; i < n; ++i)
+            pri.send({0x08, 0x01, 0x01, uint8_t(5 + i)});
+        return pri.out();
+    }
+    // n messages for call reference ref: how many were taken.
+    static unsigned Offer(NtRig& r, unsigned ref, unsigned n)
+    {
+        unsigned taken = 0;
+        for (unsigned i = 0; i < n; ++i) {
+            r.send(Message(ref, i));
+            taken += r.nt->refusal() == Refusal::none;
+        }
+        return taken;
+    }
 };
 
 TEST_F(LapdNt, TeiAssignmentCheckAndRemoval)
@@ -246,6 +284,7 @@ TEST_F(LapdNt, DataLinkWindowAndRetransmission)
     r.nt->on_hdlc_ready();
     EXPECT_EQ(r.nt->refused(), 0u);
     EXPECT_EQ(r.out(), Out{"02 FF 03 08 01 05 05"});
+    EXPECT_EQ(r.nt->unsent() + r.nt->unrouted() + r.nt->overflows(), 0u); // nothing refused
     r.send({0x08, 0x01, 0x09, 0x07});
     EXPECT_TRUE(r.out().empty());
     for (int i = 0; i < 10; ++i)
@@ -625,68 +664,181 @@ TEST_F(LapdNt, EightTerminalsByCallReferenceAndThePoolReserve)
 
 // Busy terminals may stay busy at will and keep what waits for them: with
 // six of them offered 128 messages each, the pool of 1024 buffers would be
-// down to its reserve of 256. What they hold together is bounded (one
+// down to its reserve of 256. What terminals hold is bounded (one
 // terminal's 128 waiting + 7 outstanding on a bus, half of the 768 buffers
 // above the reserve on the board), so an idle terminal on the same bus and
 // a PRI link elsewhere are still served.
 TEST_F(LapdNt, BusyTerminalsLeaveThePoolToTheRest)
 {
     test::Capture errors(std::cerr);
-    // Terminals 64 up to 64 + n - 1, each holding call reference 1, 2, ...
-    auto bus = [this](NtRig& r, unsigned n) {
-        Start(r, n);
-        for (unsigned i = 0; i < n; ++i) {
-            r.inject("00 " + octet((64 + i) << 1 | 1) + " 7F");
-            r.inject("00 " + octet((64 + i) << 1 | 1) + " 00 00 08 01 " + octet(i + 1) + " 01");
-        }
-        r.out();
-    };
-    auto busy = [](NtRig& r, unsigned tei) { r.inject("02 " + octet(tei << 1 | 1) + " 05 00"); };
-    auto offer = [](NtRig& r, unsigned ref, unsigned n) {
-        unsigned taken = 0;
-        for (unsigned i = 0; i < n; ++i) {
-            r.send({0x08, 0x01, uint8_t(0x80 | ref), 0x7B});
-            taken += r.nt->refusal() == Refusal::none;
-        }
-        return taken;
-    };
     NtRig a, b, c;
-    bus(a, 8);
+    Bus(a, 8);
     for (unsigned tei = 64; tei < 71; ++tei)
-        busy(a, tei);
+        Busy(a, tei);
     unsigned taken[6];
     for (unsigned i = 0; i < 6; ++i)
-        taken[i] = offer(a, i + 1, 128);
+        taken[i] = Offer(a, i + 1, 128);
     EXPECT_EQ(std::vector<unsigned>(taken, taken + 6), (std::vector<unsigned>{128, 7, 0, 0, 0, 0}));
-    EXPECT_EQ(offer(a, 7, 1), 0u);
+    EXPECT_EQ(Offer(a, 7, 1), 0u);
     EXPECT_EQ(a.nt->refusal(), Refusal::full);
-    EXPECT_EQ(offer(a, 8, 1), 1u); // the idle terminal
-    EXPECT_EQ(a.out(), Out{"02 8F 00 02 08 01 88 7B"});
-    EXPECT_EQ(offer(a, 8, 7), 7u); // past its window, it waits
-    EXPECT_EQ(a.link(71)->waiting(), 1u);
-    EXPECT_EQ(a.nt->overflows(), 6 * 128 - 135 + 1);
-    Rig pri;
-    pri.link->activate();
-    pri.inject("00 01 73"); // UA
-    pri.out();
-    pri.send({0x08, 0x01, 0x01, 0x05});
-    EXPECT_EQ(pri.out(), Out{"00 01 00 00 08 01 01 05"});
+    EXPECT_EQ(Offer(a, 8, 1), 1u); // the idle terminal
+    EXPECT_EQ(a.out(), Out{"02 8F 00 02 08 01 88 7B 00"});
+    // Its window goes out at once; past it, it would wait on a bus that
+    // holds its share.
+    EXPECT_EQ(Offer(a, 8, 7), 6u);
+    EXPECT_EQ(a.link(71)->waiting(), 0u);
+    EXPECT_EQ(a.nt->overflows(), 6 * 128 - 135 + 1 + 1);
+    EXPECT_EQ(Pri(1), Out{"00 01 00 00 08 01 01 05"});
 
     // Other buses: outstanding frames count as well; past 384 on the board
-    // a busy terminal gets no more, an idle one does.
-    bus(b, 1);
-    EXPECT_EQ(offer(b, 1, 7), 7u);
-    busy(b, 64);
-    EXPECT_EQ(offer(b, 1, 200), 128u);
-    bus(c, 2);
-    busy(c, 64);
-    EXPECT_EQ(offer(c, 1, 200), 384u - 2 * 135);
-    EXPECT_EQ(offer(c, 2, 1), 1u);
+    // less a bus's windows (8 terminals, 7 each) nothing more waits, and a
+    // message that goes out at once still does.
+    Bus(b, 1);
+    EXPECT_EQ(Offer(b, 1, 7), 7u);
+    Busy(b, 64);
+    EXPECT_EQ(Offer(b, 1, 200), 128u);
+    Bus(c, 2);
+    Busy(c, 64);
+    const unsigned held = 135 + 7 + 135; // buses a and b
+    EXPECT_EQ(Offer(c, 1, 200), 384u - 8 * 7 - held);
+    EXPECT_EQ(Offer(c, 2, 1), 1u);
     EXPECT_EQ(errors.count("discard outgoing message: buffer overflow"),
               a.nt->overflows() + b.nt->overflows() + c.nt->overflows());
-    // A terminal busy no more leaves its share to those still busy.
-    b.inject("02 81 01 0E"); // RR response, N(R) 7
-    EXPECT_EQ(offer(c, 1, 200), 128u - (384 - 2 * 135));
+    // What a terminal acknowledges leaves room to the others.
+    Terminal t(b);
+    b.out();
+    t.end_busy();
+    t.settle();
+    EXPECT_EQ(t.got.size(), 135u);
+    EXPECT_EQ(b.waiting() + b.outstanding(), 0u);
+    EXPECT_EQ(Offer(c, 1, 200), 128u - (384 - 8 * 7 - held));
+}
+
+// Six buses, on each a terminal offered 135 messages while it is not busy
+// (7 go out, 128 wait) that then says RNR, N(R) 0: what each took before
+// it went busy counts. The network sides hold at most 384 buffers
+// together, so an idle terminal on the sixth bus and a PRI link elsewhere
+// are served; the first terminal, alone on an idle board when offered its
+// burst, gets all of it once and in order when its busy ends. On one bus,
+// two terminals taking turns being busy hold one terminal's 135, not two
+// bursts.
+TEST_F(LapdNt, BurstsTakenBeforeBusyCountAgainstTheBound)
+{
+    test::Capture errors(std::cerr);
+    {
+        NtRig buses[6];
+        unsigned taken[6], held = 0, overflows = 0;
+        for (unsigned i = 0; i < 6; ++i) {
+            NtRig& r = buses[i];
+            Bus(r, 2);
+            taken[i] = Offer(r, 1, 135);
+            EXPECT_EQ(r.link(64)->outstanding(), 7u);
+            Busy(r, 64);
+            held += r.waiting() + r.outstanding();
+            overflows += r.nt->overflows();
+        }
+        EXPECT_EQ(taken[0], 135u);
+        EXPECT_EQ(held, std::accumulate(taken, taken + 6, 0u));
+        EXPECT_LE(held, 384u);
+        EXPECT_EQ(overflows, 6 * 135 - held);
+        EXPECT_EQ(errors.count("TEI 64: discard outgoing message: buffer overflow"), overflows);
+
+        NtRig& sixth = buses[5];
+        sixth.out();
+        EXPECT_EQ(Offer(sixth, 2, 5), 5u);
+        Out sent = sixth.out();
+        ASSERT_EQ(sent.size(), 5u);
+        for (unsigned i = 0; i < 5; ++i)
+            EXPECT_EQ(sent[i], "02 83 " + octet(i << 1) + " 02 08 01 82 7B " + octet(i));
+        EXPECT_EQ(Pri(2), (Out{"00 01 00 00 08 01 01 05", "00 01 02 00 08 01 01 06"}));
+
+        Terminal t(buses[0]);
+        t.busy = true;
+        t.take(std::exchange(buses[0].channel.sent, {}));
+        t.end_busy();
+        t.settle();
+        ASSERT_EQ(t.got.size(), 135u);
+        for (unsigned i = 0; i < 135; ++i)
+            EXPECT_EQ(t.got[i], Message(1, i)) << i;
+        EXPECT_EQ(t.frames, 135u + 7u) << "each once, those discarded twice";
+        EXPECT_EQ(buses[0].waiting() + buses[0].outstanding(), 0u);
+    }
+
+    // Turns on one bus: a terminal not busy next to a busy one's burst
+    // gets its window at once and nothing more; the share the first frees
+    // by acknowledging goes to the second.
+    NtRig r;
+    Bus(r, 2);
+    Terminal first(r);
+    EXPECT_EQ(Offer(r, 1, 135), 135u);
+    first.go_busy();
+    r.out();
+    EXPECT_EQ(Offer(r, 2, 135), 7u);
+    Busy(r, 65);
+    EXPECT_EQ(r.waiting() + r.outstanding(), 135u + 7u);
+    first.end_busy();
+    first.settle();
+    EXPECT_EQ(first.got.size(), 135u);
+    EXPECT_EQ(Offer(r, 2, 135), 128u);
+    EXPECT_EQ(r.waiting() + r.outstanding(), 135u);
+    // The first, idle now, again gets its window and no more.
+    EXPECT_EQ(Offer(r, 1, 8), 7u);
+    EXPECT_EQ(r.nt->refusal(), Refusal::full);
+}
+
+// What the links hold is counted as it changes: after each way a message
+// leaves a queue the count is what the queues hold, nothing once the link
+// ends or the layer goes down, and the board's is back when the layer goes.
+TEST_F(LapdNt, TheCountFollowsEveryWayAMessageIsFreed)
+{
+    test::Capture errors(std::cerr);
+    struct Way
+    {
+        const char* name;
+        std::function<void(NtRig&)> act;
+        unsigned left;
+    };
+    const Way ways[] = {
+        {"RR", [](NtRig& r) {
+             r.inject("02 81 01 0E"); // N(R) 7: three more go out
+             r.inject("02 81 01 14"); // N(R) 10
+         }, 0},
+        {"I frame", [](NtRig& r) { r.inject("00 81 02 0E 08 01 03 02"); }, 3},
+        {"RNR", [](NtRig& r) { r.inject("02 81 05 0E"); }, 3},
+        {"REJ", [](NtRig& r) { r.inject("02 81 09 0E"); }, 3},
+        {"SABME", [](NtRig& r) { r.inject("00 81 7F"); }, 3},
+        {"DM", [](NtRig& r) { r.inject("02 81 1F"); }, 0},
+        {"FRMR", [](NtRig& r) { r.inject("02 81 97"); }, 0},
+        {"DISC", [](NtRig& r) { r.inject("00 81 53"); }, 0},
+        {"T200", [this](NtRig&) { advance(4 * LAPD_NT_user::T200); }, 0},
+        {"check unanswered", [this](NtRig& r) {
+             r.inject(from_te(9, 7, 127));
+             advance(LAPD_NT_user::check_wait);
+         }, 0},
+        {"TEI removed", [](NtRig& r) {
+             r.inject(from_te(9, 7, 127));
+             r.inject(from_te(1, 5, 64));
+             r.inject(from_te(2, 5, 64));
+         }, 0},
+        {"deactivated", [](NtRig& r) { r.nt->deactivate(); }, 0},
+    };
+    const unsigned board = LAPD_NT::board_held();
+    for (Way const& w : ways) {
+        SCOPED_TRACE(w.name);
+        {
+            NtRig r;
+            Established(r);
+            for (unsigned i = 0; i < 10; ++i)
+                r.send({0x08, 0x01, 0x83, 0x7B, uint8_t(i)});
+            EXPECT_EQ(r.nt->held(), 10u);
+            EXPECT_EQ(LAPD_NT::board_held(), board + 10);
+            w.act(r);
+            EXPECT_EQ(r.nt->held(), r.waiting() + r.outstanding());
+            EXPECT_EQ(r.nt->held(), w.left);
+            EXPECT_EQ(LAPD_NT::board_held(), board + w.left);
+        }
+        EXPECT_EQ(LAPD_NT::board_held(), board);
+    }
 }
 
 } // namespace
