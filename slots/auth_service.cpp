@@ -197,6 +197,8 @@ AuthService::~AuthService()
 {
     mEvent.Release();
     mClients.clear();
+    // At exit the next period never comes.
+    mLog.Count();
 }
 
 bool AuthService::Open(uint16_t port)

@@ -227,6 +227,15 @@ TEST_F(AuthServiceTest, AFullHouseComingAndGoingWithinASecondIsLoggedLineByLine)
     }
     EXPECT_EQ(errors.count("too many auth connections, "), 1u);
     EXPECT_EQ(errors.count(kCounted), 0u) << errors.text();
+
+    // What is only counted when the service goes is still told.
+    auto closing = std::make_unique<AuthService>(sink);
+    ASSERT_TRUE(closing->Open(0));
+    FullHouse(*closing, true);
+    FullHouse(*closing, false);
+    errors.take();
+    closing.reset();
+    EXPECT_EQ(errors.text(), "auth: " + std::to_string(32 * 6) + kCounted + "\n");
 }
 
 // The same full house again every 1.05 s for 30 s: past the burst only a
