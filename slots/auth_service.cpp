@@ -36,12 +36,12 @@ bool LogShare::Take()
 
 void LogShare::OnTick(Timer*)
 {
-    if (!mUnlogged) {
-        mLogged = 0;
-        return;
-    }
+    const unsigned back = mUnlogged ? mBack : mQuietBack;
     Count();
-    mTick.set(mPeriodMs, &LogShare::OnTick, this);
+    mLogged -= std::min(mLogged, back);
+    // Ticks while anything is to come back.
+    if (mLogged)
+        mTick.set(mPeriodMs, &LogShare::OnTick, this);
 }
 
 void LogShare::Count()
@@ -67,7 +67,7 @@ void AuthService::SetSend(SendFn send)
 
 AuthClient::AuthClient(AuthService& service, Fd socket, const INet4::Addr& peer, uint64_t serial)
     : mService(service), mSocket(std::move(socket)), mPeer(peer),
-      mFaults(AuthService::kFaultLines, AuthService::kFaultPeriodMs,
+      mFaults(AuthService::kFaultLines, 0, AuthService::kFaultLines, AuthService::kFaultPeriodMs,
               [this](uint64_t n) {
                   mService.Log(std::cerr, [&](std::ostream& line) {
                       line << "auth client " << mPeer << ": " << n << " more faults not logged";
@@ -184,7 +184,7 @@ void AuthClient::OnSocketEvent(int fd, short events)
 }
 
 AuthService::AuthService(Notify& notify)
-    : mNotify(notify), mLog(kLogLines, kFaultPeriodMs, [this](uint64_t n) {
+    : mNotify(notify), mLog(kLogLines, kLogLinesBack, kLogLinesBack, kFaultPeriodMs, [this](uint64_t n) {
           std::ostringstream line;
           PutHeader(line);
           line << n << " more lines about auth clients not logged";
@@ -197,6 +197,8 @@ AuthService::~AuthService()
 {
     mEvent.Release();
     mClients.clear();
+    // At exit the next period never comes.
+    mLog.Count();
 }
 
 bool AuthService::Open(uint16_t port)

@@ -22,14 +22,15 @@
 
 class AuthService;
 
-// A share of the log: so many lines a period, then lines are only counted,
-// with one count a period while they go on. A quiet period gives the lines
-// back.
+// A share of the log: so many lines at once, then lines are only counted,
+// with one count a period while they go on. Each period gives some lines
+// back, a quiet one (nothing counted) perhaps more.
 class LogShare {
 public:
     // counted: writes how many lines were not.
-    LogShare(unsigned lines, unsigned periodMs, std::function<void(uint64_t)> counted)
-        : mLines(lines), mPeriodMs(periodMs), mCounted(std::move(counted))
+    LogShare(unsigned lines, unsigned back, unsigned quietBack, unsigned periodMs,
+             std::function<void(uint64_t)> counted)
+        : mLines(lines), mBack(back), mQuietBack(quietBack), mPeriodMs(periodMs), mCounted(std::move(counted))
     {
     }
     // True when a line may be written; else it is counted.
@@ -43,6 +44,8 @@ private:
     void OnTick(Timer*);
 
     const unsigned mLines;
+    const unsigned mBack;
+    const unsigned mQuietBack;
     const unsigned mPeriodMs;
     std::function<void(uint64_t)> mCounted;
     Timer mTick;
@@ -136,10 +139,15 @@ public:
     static constexpr unsigned kFaultPeriodMs = 1000;
     // The same for every line about the peers, all of them together,
     // connections and their ends included, so peers that keep
-    // reconnecting cannot flood the log either. Every place may connect,
-    // say its share of faults and leave within the period line by line:
-    // a flood stops at some 20 KB and then writes one count a second.
-    static constexpr unsigned kLogLines = unsigned(kMaxClients) * (kFaultLines + 2);
+    // reconnecting cannot flood the log either. At once, every place may
+    // connect, say its share of faults and leave, and one more be refused,
+    // line by line: 32 * (1 + 4 + 1) + 1 = 193 lines. After that, one
+    // place's worth comes back a period, 6 lines, quiet or not: a full
+    // house again every second writes 193 + 30 * (6 + 1 count) = 403
+    // lines of some 58 bytes, 23 KB, in 30 s (the whole share back each
+    // second wrote 326 KB), and half a minute's quiet refills the share.
+    static constexpr unsigned kLogLines = unsigned(kMaxClients) * (kFaultLines + 2) + 1;
+    static constexpr unsigned kLogLinesBack = kFaultLines + 2;
     // Records taken from one connection per wake-up, so a flooding peer
     // cannot starve the loop; the rest wakes the next pass.
     static constexpr int kRecordsPerEvent = 32;

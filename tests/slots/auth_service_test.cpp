@@ -58,7 +58,43 @@ protected:
                 sum += std::stoull(line.substr(line.find(": ") + 2));
         return sum;
     }
+    // Bytes of the lines about the peers, counts included.
+    size_t LogBytes() const
+    {
+        size_t bytes = 0;
+        for (const std::string& text : {errors.text(), debug.text()}) {
+            std::istringstream lines(text);
+            for (std::string line; std::getline(lines, line);)
+                bytes += line.compare(0, 6, "auth: ") == 0 ? line.size() + 1 : 0;
+        }
+        return bytes;
+    }
     static constexpr const char* kCounted = " more lines about auth clients not logged";
+    // Every place taken by a peer that sends the records of its call and
+    // four for no modem, a 33rd refused when asked, and all gone again.
+    // Where each came from, as its lines say.
+    std::vector<std::string> FullHouse(bool refuseOneMore) { return FullHouse(service, refuseOneMore); }
+    std::vector<std::string> FullHouse(AuthService& on, bool refuseOneMore)
+    {
+        std::vector<std::unique_ptr<Peer>> peers;
+        std::vector<std::string> from;
+        const size_t routed = sink.lines.size() + 32 * 6;
+        for (int i = 0; i < 32; ++i) {
+            peers.push_back(test::Join(on, loop));
+            from.push_back("auth client 127.0.0.1:" + std::to_string(peers.back()->LocalPort()));
+            for (uint32_t session : {1u, 5u, 6u, 7u, 8u, 1u})
+                EXPECT_TRUE(peers.back()->Send(RawRecord(session == 1 ? 140 : 64, session == 1 ? 1 : 4, session)));
+        }
+        EXPECT_TRUE(loop.RunUntil([&] { return sink.lines.size() >= routed; }));
+        EXPECT_EQ(on.clients(), 32u);
+        if (refuseOneMore) {
+            Peer refused(on.port());
+            EXPECT_TRUE(loop.RunUntil([&] { return refused.IsClosedByService(); }));
+        }
+        peers.clear();
+        EXPECT_TRUE(loop.RunUntil([&] { return on.clients() == 0; }));
+        return from;
+    }
     // Runs the timers due at a moment of the loop's clock.
     static void At(uint32_t ms)
     {
@@ -178,29 +214,59 @@ TEST_F(AuthServiceTest, ReconnectingPeersWriteAFewLinesASecondAndAQuietOneGivesT
 }
 
 // As many peers as the service takes (32) connect, each sends the records
-// of its call and a few that draw a line, and leave, all within a second:
-// every line is written, none only counted.
+// of its call and four that draw a line, a 33rd is refused, and they
+// leave, all within a second: every line is written, none only counted.
 TEST_F(AuthServiceTest, AFullHouseComingAndGoingWithinASecondIsLoggedLineByLine)
 {
-    std::vector<std::unique_ptr<Peer>> peers;
-    std::vector<std::string> from;
-    for (int i = 0; i < 32; ++i) {
-        peers.push_back(Join());
-        from.push_back("auth client 127.0.0.1:" + std::to_string(peers.back()->LocalPort()));
-        for (uint32_t session : {1u, 5u, 6u, 7u, 8u, 1u})
-            ASSERT_TRUE(peers.back()->Send(RawRecord(session == 1 ? 140 : 64, session == 1 ? 1 : 4, session)));
-    }
-    ASSERT_TRUE(Lines(32 * 6));
-    EXPECT_EQ(service.clients(), 32u);
-    peers.clear();
-    ASSERT_TRUE(loop.RunUntil([&] { return service.clients() == 0; }));
+    const std::vector<std::string> from = FullHouse(true);
     At(Mux::milliseconds() + 1000);
     for (const std::string& peer : from) {
         EXPECT_EQ(errors.count("incoming auth connection from " + peer.substr(12) + "\n"), 1u) << peer;
         EXPECT_EQ(errors.count(peer + ": no session "), 4u) << peer;
         EXPECT_EQ(debug.count(peer + " disconnected.\n"), 1u) << peer;
     }
+    EXPECT_EQ(errors.count("too many auth connections, "), 1u);
     EXPECT_EQ(errors.count(kCounted), 0u) << errors.text();
+
+    // What is only counted when the service goes is still told.
+    auto closing = std::make_unique<AuthService>(sink);
+    ASSERT_TRUE(closing->Open(0));
+    FullHouse(*closing, true);
+    FullHouse(*closing, false);
+    errors.take();
+    closing.reset();
+    EXPECT_EQ(errors.text(), "auth: " + std::to_string(32 * 6) + kCounted + "\n");
+}
+
+// The same full house again every 1.05 s for 30 s: past the burst only a
+// few lines a second come back, so the flood writes at most some 32 KB
+// (lines as long as the daemon's, some 58 bytes, included), and what it
+// does not write is counted. A quiet minute gives the whole burst back.
+TEST_F(AuthServiceTest, AFullHouseAgainEverySecondWritesAFewLinesASecond)
+{
+    const uint32_t start = Mux::milliseconds();
+    uint32_t rounds = 0, last = 0;
+    for (uint32_t at = 0; at < 30000; at += 1050, ++rounds) {
+        At(start + (last = at));
+        FullHouse(false);
+    }
+    uint32_t now = start + last + 1000;
+    At(now); // the count of the last round
+    const size_t lines = errors.count("auth: ") + debug.count("auth: ");
+    EXPECT_LE(LogBytes(), 32u * 1024);
+    EXPECT_LE(lines, 32u * 1024 / 58);
+    EXPECT_EQ(Written() + Counted(), rounds * 32 * 6);
+    EXPECT_LE(errors.count(kCounted), rounds);
+
+    errors.take();
+    debug.take();
+    for (int second = 0; second < 60; ++second)
+        At(now += 1000);
+    EXPECT_EQ(errors.text(), "");
+    FullHouse(true);
+    At(now += 1000);
+    EXPECT_EQ(Written(), 32u * 6 + 1);
+    EXPECT_EQ(errors.count(kCounted), 0u);
 }
 
 TEST_F(AuthServiceTest, ConnectionWhoseRecordsReachNoModemIsClosedTenSecondsAfterItsAccept)
@@ -221,7 +287,7 @@ TEST_F(AuthServiceTest, ConnectionWhoseRecordsReachNoModemIsClosedTenSecondsAfte
     Peer refused(service.port());
     ASSERT_TRUE(loop.RunUntil([&] { return refused.IsClosedByService(); }));
     // A second that counts what went past the log's share, a quiet one:
-    // the share is back for the closes.
+    // some lines are back for the closes.
     At(before + 5000);
     At(before + 6000);
 
