@@ -249,6 +249,7 @@ TEST_F(T38Test, InstanceCountIsTheProgramsNumberOrZero)
         const char* line;
     } cases[] = {
         {"8", false, 8, ""},
+        {"120", false, 120, ""},
         {nullptr, false, 0, "t38soft: t38: can't detect T38 resources"},
         {"8x", false, 0, "t38soft: t38: not a count: \"8x\""},
         {"-1", false, 0, "not a count"},
