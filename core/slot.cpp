@@ -33,6 +33,10 @@ void SlotFactory::SelfSignal(LGCP::Signal const&)
 {
 }
 
+void SlotFactory::IAtExit()
+{
+}
+
 Slot::Slot() = default;
 
 Slot::Slot(SlotFactory& factory)

@@ -156,6 +156,8 @@ public:
     virtual Slot* INewSlot(LGCP::CreateParams const& params) = 0;
     virtual void Query(LGCP::Resources& resources);
     virtual void SelfSignal(LGCP::Signal const& signal);
+    // Exit, once every slot is gone: ends what the slots left running.
+    virtual void IAtExit();
 
     const std::vector<Slot*>& slots() const { return mSlots; }
 

@@ -279,6 +279,8 @@ void Slots::Clear()
         Teardown(*slot);
         Remove(*slot);
     }
+    for (SlotFactory* factory = SlotFactory::first(); factory; factory = factory->next())
+        factory->IAtExit();
 }
 
 void Slots::Stream(Slot& slot, bool transmitter, bool active, int channel)

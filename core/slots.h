@@ -94,7 +94,8 @@ public:
 
     // The controller is gone: every slot is destroyed, newest first.
     void DestroyAll();
-    // Deletes every slot, deferred ones included (exit).
+    // Deletes every slot, deferred ones included, and lets each factory end
+    // what its slots left running (exit).
     void Clear();
 
     void Put(std::ostream& os) const;

@@ -43,6 +43,25 @@ void ChildWait::Detach()
         ChildWaitService::childWaitService->Detach(this);
 }
 
+bool ChildWait::Kill(int signal) const
+{
+    if (!listed || pid <= 0)
+        return false;
+    // SIGCHLD held: the service cannot reap the child between the look and
+    // the signal.
+    sigset_t block, old;
+    sigemptyset(&block);
+    sigaddset(&block, SIGCHLD);
+    pthread_sigmask(SIG_BLOCK, &block, &old);
+    siginfo_t info;
+    info.si_pid = 0;
+    const bool running = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0
+                         && info.si_pid == 0;
+    const bool sent = running && ::kill(pid, signal) == 0;
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return sent;
+}
+
 void ChildWait::Initialize()
 {
     ChildWaitService::childWaitService = new ChildWaitService;

@@ -64,6 +64,10 @@ public:
     void Attach(int pid);
     void Detach();
     int get_pid() const { return pid; }
+    // Sends the signal to the watched child while it runs. A child that
+    // has ended, or whose end was already told, is left alone: once it is
+    // reaped its pid may be another process's. True when it was sent.
+    bool Kill(int signal) const;
 
     static void Initialize();
     static void Cleanup();

@@ -160,7 +160,7 @@ bool ModemSlot::IBeforeDestroy()
 {
     if (mChild > 0) {
         Head(std::cerr) << "sent HUP to pppd." << std::endl;
-        ::kill(mChild, SIGHUP);
+        mWatch.Kill(SIGHUP);
         mTimer.set(kTerminateMs, &ModemSlot::on_terminate_timeout, this);
         return false;
     }
@@ -220,7 +220,7 @@ void ModemSlot::pppd_kill()
     if (mChild <= 0)
         return;
     Head(std::cerr) << "pppd isn't terminated, killing ..." << std::endl;
-    ::kill(mChild, SIGKILL);
+    mWatch.Kill(SIGKILL);
     // Once killed, the pid may be reaped and reused: it is never signalled again.
     mChild = -1;
 }

@@ -79,8 +79,8 @@ private:
 
 // ---------------------------------------------------------------- slot
 
-T38SoftSlot::T38SoftSlot(SlotFactory& factory, int pid, int timeslot)
-    : Slot(factory), mPid(pid), mTimeslot(timeslot)
+T38SoftSlot::T38SoftSlot(T38SoftFactory& factory, int pid, int timeslot)
+    : Slot(factory), mFactory(factory), mPid(pid), mTimeslot(timeslot)
 {
     mWatch.Bind(&T38SoftSlot::OnT38Terminate, this);
     mWatch.Attach(pid);
@@ -105,9 +105,11 @@ T38SoftSlot::~T38SoftSlot()
 
 bool T38SoftSlot::IBeforeDestroy()
 {
-    if (mPid >= 1)
-        ::kill(mPid, SIGTERM);
-    // Told once: the pid may be another process's once this one is reaped.
+    // The destroy does not wait for the program: the factory sees it out.
+    if (mPid >= 1) {
+        mWatch.Detach();
+        mFactory.Terminate(mPid);
+    }
     mPid = -1;
     return true;
 }
@@ -143,6 +145,49 @@ void T38SoftFactory::set_program_for_test(const std::string& path, unsigned quer
 void T38SoftFactory::PutHeader(std::ostream& os) const
 {
     os << "t38soft: ";
+}
+
+T38SoftFactory::Ending::Ending(T38SoftFactory& owner, int pid) : factory(owner)
+{
+    watch.Bind(&Ending::OnEnd, this);
+    watch.Attach(pid);
+}
+
+void T38SoftFactory::Ending::OnEnd(int)
+{
+    factory.Forget(*this); // deletes this
+}
+
+void T38SoftFactory::Ending::OnTimeout(Timer*)
+{
+    if (watch.Kill(SIGKILL))
+        std::cerr << ext::header(&factory) << "t38 daemon[" << watch.get_pid() << "] killed: still running "
+                  << kTerminateMs << " ms after SIGTERM" << std::endl;
+    factory.Forget(*this); // deletes this
+}
+
+void T38SoftFactory::Terminate(int pid)
+{
+    mEnding.emplace_back(*this, pid);
+    Ending& ending = mEnding.back();
+    if (ending.watch.Kill(SIGTERM))
+        ending.timer.set(kTerminateMs, &Ending::OnTimeout, &ending);
+    else
+        Forget(ending); // it has ended already
+}
+
+void T38SoftFactory::IAtExit()
+{
+    for (const Ending& ending : mEnding)
+        if (ending.watch.Kill(SIGKILL))
+            std::cerr << ext::header(this) << "t38 daemon[" << ending.watch.get_pid() << "] killed: still running at exit"
+                      << std::endl;
+    mEnding.clear();
+}
+
+void T38SoftFactory::Forget(const Ending& ending)
+{
+    mEnding.remove_if([&](const Ending& e) { return &e == &ending; });
 }
 
 Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params)

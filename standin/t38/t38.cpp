@@ -12,6 +12,8 @@
 //   T38_STANDIN_EXIT   a slot's child ends at once: "N" exits with code N,
 //                      "-N" kills itself with signal N; unset waits for a
 //                      signal
+//   T38_STANDIN_TERM   "ignore": a slot's child ignores SIGTERM, as a hung
+//                      program does, from before it says hello
 
 #include <fcntl.h>
 #include <signal.h>
@@ -69,6 +71,9 @@ int main(int argc, char** argv)
         }
         return 0;
     }
+    const char* term = std::getenv("T38_STANDIN_TERM");
+    if (term && std::strcmp(term, "ignore") == 0)
+        ::signal(SIGTERM, SIG_IGN);
     const std::string hello = "t38 " + std::to_string(::getpid());
     if (::write(0, hello.data(), hello.size()) < 0)
         std::perror("t38 stand-in: channel");

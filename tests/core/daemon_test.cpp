@@ -1,6 +1,7 @@
 #include "link_fixture.h"
 
 #include "framework/version.h"
+#include "tests/framework/files.h"
 
 #include <gtest/gtest.h>
 
@@ -64,7 +65,11 @@ public:
             return mPid > 0;
         if (::unshare(CLONE_NEWNS) < 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) < 0)
             _exit(kNoNamespace);
-        for (auto [from, onto] : {std::pair{"/run", "/var/run"}, {"/log", "/var/log"}, {"/etc", "/usr/local/etc"}})
+        std::vector<std::pair<std::string, const char*>> mounts{
+            {"/run", "/var/run"}, {"/log", "/var/log"}, {"/etc", "/usr/local/etc"}};
+        if (mT38)
+            mounts.emplace_back("/sbin", "/usr/local/sbin");
+        for (auto [from, onto] : mounts)
             if ((::access(onto, F_OK) < 0 && ::mkdir(onto, 0755) < 0)
                 || ::mount((mRoot + from).c_str(), onto, nullptr, MS_BIND, nullptr) < 0)
                 _exit(kNoNamespace);
@@ -118,12 +123,19 @@ public:
     std::string Path(std::string const& path) const { return path[0] == '/' ? path : mRoot + "/" + path; }
     pid_t pid() const { return mPid; }
     void WithBoardDevices() { mBoardDevices = true; }
+    // The stand-in T.38 program where the daemon runs it.
+    void WithT38Standin()
+    {
+        ::mkdir((mRoot + "/sbin").c_str(), 0755);
+        mT38 = ::symlink(T38_STANDIN, (mRoot + "/sbin/t38").c_str()) == 0;
+    }
 
 private:
     std::string mRoot;
     std::string mOutput = "output";
     bool mOwnsRoot = false;
     bool mBoardDevices = false;
+    bool mT38 = false;
     pid_t mPid = -1;
 };
 
@@ -286,6 +298,44 @@ TEST(Daemon, SigtermEndsWithStatusZeroAndRemovesThePidFile)
     EXPECT_NE(out.find("], port=" + std::to_string(port) + "\n"), std::string::npos) << out;
     // The configuration was read: its bad trace value is reported.
     EXPECT_NE(out.find("traces: "), std::string::npos) << out;
+}
+
+// A T.38 program that ignores SIGTERM, as a hung one does, does not outlive
+// the daemon.
+TEST(Daemon, SigtermLeavesNoT38ProgramBehind)
+{
+    DaemonProcess daemon;
+    daemon.WithT38Standin();
+    TempDir programs; // the program records itself under its pid
+    ::setenv("T38_STANDIN_TERM", "ignore", 1);
+    ::setenv("T38_STANDIN_DIR", programs.path.c_str(), 1);
+    unsigned short port = FreePort();
+    const bool launched = Launch(daemon, {"--port", std::to_string(port)});
+    ::unsetenv("T38_STANDIN_TERM");
+    ::unsetenv("T38_STANDIN_DIR");
+    if (!launched)
+        return;
+    test::TpktClient client;
+    ASSERT_TRUE(Connect(client, port)) << daemon.output();
+    LGCP::Message t38 = test::Command(1, 8);
+    auto& params = test::Body(t38).select_create().select_t38soft();
+    params.get_dhost().set_iaddr("127.0.0.1");
+    params.set_rx_packet_size(160);
+    test::ExpectAnswer(Exchange(client, t38, 3)[0], 1, 8);
+    std::vector<std::string> pid;
+    for (int i = 0; i < 500 && (pid.size() != 1 || pid[0].find('.') != std::string::npos); ++i, ::usleep(10000))
+        pid = dir_entries(programs.path); // "<pid>.tmp" while it is written
+    ASSERT_EQ(pid.size(), 1u) << daemon.output();
+
+    ASSERT_EQ(kill(daemon.pid(), SIGTERM), 0);
+    EXPECT_EQ(daemon.Wait(), 0) << daemon.output();
+    bool running = true;
+    for (int i = 0; i < 500 && running; ++i, ::usleep(10000))
+        running = Running(std::stoi(pid[0]));
+    EXPECT_FALSE(running) << "t38 program " << pid[0] << " left behind\n" << daemon.output();
+    if (running)
+        ::kill(std::stoi(pid[0]), SIGKILL);
+    EXPECT_NE(daemon.output().find("killed: still running at exit"), std::string::npos) << daemon.output();
 }
 
 TEST(Daemon, SecondInstanceIsRefusedAndLeavesThePidFile)

@@ -42,6 +42,21 @@ inline pid_t spawn_ended(int code)
     return pid;
 }
 
+// Holds SIGCHLD off until release(): a child that ends meanwhile stays
+// unreaped, and the pending signal is handled before release() returns.
+struct ChildSignalHold
+{
+    ChildSignalHold()
+    {
+        sigset_t chld;
+        sigemptyset(&chld);
+        sigaddset(&chld, SIGCHLD);
+        pthread_sigmask(SIG_BLOCK, &chld, &old);
+    }
+    void release() { pthread_sigmask(SIG_SETMASK, &old, nullptr); }
+    sigset_t old;
+};
+
 class ChildWaitTest : public LoopTest
 {
 protected:

@@ -48,6 +48,14 @@ inline std::vector<std::string> dir_entries(const std::string& dir)
     return names;
 }
 
+// The process is there and has not ended (a zombie has).
+inline bool Running(int pid)
+{
+    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    const size_t name = stat.rfind(')');
+    return name != std::string::npos && name + 2 < stat.size() && stat[name + 2] != 'Z';
+}
+
 // A socket of the given type bound at <dir>/log, standing for the system log.
 struct LogSink {
     TempDir dir;

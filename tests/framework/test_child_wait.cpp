@@ -68,6 +68,35 @@ TEST_F(ChildWaitTest, UnboundDestroyedMovedAndUnknownWatches)
     EXPECT_NE(log.find("pid=" + std::to_string(unbound_pid) + " status=1280\n"), std::string::npos);
 }
 
+// Only a running child is signalled: once it has ended, and above all once
+// it is reaped, its pid may be another process's before the end is told.
+TEST_F(ChildWaitTest, KillSignalsOnlyARunningChild)
+{
+    Owner running;
+    running.watch.Bind(&running, &Owner::ended);
+    EXPECT_FALSE(running.watch.Kill(SIGTERM)); // watches nothing yet
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        for (;;)
+            ::pause();
+    running.watch.Attach(pid);
+    EXPECT_TRUE(running.watch.Kill(SIGTERM));
+    run_loop();
+    EXPECT_EQ(running.results, (std::vector<std::pair<int, int>>{{pid, SIGTERM}}));
+    EXPECT_FALSE(running.watch.Kill(SIGKILL)); // its end was told
+
+    ChildSignalHold hold;
+    Owner ended;
+    ended.watch.Bind(&ended, &Owner::ended);
+    const pid_t gone = spawn_ended(3);
+    ended.watch.Attach(gone);
+    EXPECT_FALSE(ended.watch.Kill(SIGKILL)); // ended, not reaped
+    hold.release(); // reaped here
+    EXPECT_FALSE(ended.watch.Kill(SIGKILL)); // reaped, its end not yet told
+    run_loop();
+    EXPECT_EQ(ended.results, (std::vector<std::pair<int, int>>{{gone, 3 << 8}}));
+}
+
 TEST_F(ChildWaitTest, SignalHandlerKeepsErrno)
 {
     errno = 4321;
@@ -76,15 +105,12 @@ TEST_F(ChildWaitTest, SignalHandlerKeepsErrno)
 
     // A real exit: the signal stays pending until unblocked, and is then
     // handled before pthread_sigmask returns.
-    sigset_t chld, old;
-    sigemptyset(&chld);
-    sigaddset(&chld, SIGCHLD);
-    pthread_sigmask(SIG_BLOCK, &chld, &old);
+    ChildSignalHold hold;
     Owner o;
     o.watch.Bind(&o, &Owner::ended);
     o.watch.Attach(spawn_ended(0));
     errno = 1234;
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    hold.release();
     EXPECT_EQ(errno, 1234);
     run_loop();
     EXPECT_EQ(o.results.size(), 1u);

@@ -2,6 +2,8 @@
 
 #include "framework/child_wait.h"
 #include "slots/t38_slot.h"
+#include "tests/frozen_clock.h"
+#include "tests/framework/loop_helpers.h"
 
 #include <sys/resource.h>
 #include <cstdlib>
@@ -37,11 +39,18 @@ protected:
         ::unsetenv("T38_STANDIN_EXIT");
         ::unsetenv("T38_STANDIN_COUNT");
         ::unsetenv("T38_STANDIN_LINGER");
+        ::unsetenv("T38_STANDIN_TERM");
     }
     void TearDown() override
     {
         T38SoftFactory::set_program_for_test(T38SoftFactory::kProgram);
         SlotLink::TearDown();
+        // A program left running would hold the test's output open.
+        for (int pid : started)
+            if (Running(pid) && read_file("/proc/" + std::to_string(pid) + "/cmdline").rfind(T38SoftFactory::kProgram, 0) == 0) {
+                ADD_FAILURE() << "t38 program " << pid << " left running";
+                ::kill(pid, SIGKILL);
+            }
     }
 
     // The child on the time slot says hello on its channel: its pid.
@@ -68,6 +77,28 @@ protected:
         return lines;
     }
     bool NoChildren() { return RunUntil([] { return Children().empty(); }); }
+    // A slot's program, started and saying hello.
+    int Start(int slot)
+    {
+        started.push_back(ChildOn(StreamChannel(Create(T38(slot, slot, "10.0.0.7", {}), 2)[1])));
+        return started.back();
+    }
+    // Fires what falls due at `ms`; the clock then runs on from now.
+    static void At(uint64_t ms)
+    {
+        looptest::set_clock(ms);
+        multiplexer.timers_schedule();
+        Mux::mux_cleartimeofday();
+    }
+    static std::string Killed(int pid, const char* when)
+    {
+        return "t38soft: t38 daemon[" + std::to_string(pid) + "] killed: still running " + when + "\n";
+    }
+    static std::string Reaped(int pid, int status)
+    {
+        return "terminate child process, pid=" + std::to_string(pid) + " status=" + std::to_string(status) + "\n";
+    }
+    std::vector<int> started;
 };
 
 TEST_F(T38Test, ChildGetsTheExactArgumentsAndTheChannelAsInput)
@@ -159,6 +190,56 @@ TEST_F(T38Test, EndedSlotGivesUpItsChannelAndItsConnections)
     ExpectAnswer(Exchange(CreateMap(4, 4, ts - 8192))[0], 4, 4);
 }
 
+// A program that ignores SIGTERM, as a hung one does: its destroy is still
+// answered at once, and it is killed 5 s after its SIGTERM, whether a
+// destroy or a controller reset sent it; at exit at once.
+TEST_F(T38Test, ProgramIgnoringSigtermIsKilledFiveSecondsLaterAndAtExit)
+{
+    ::setenv("T38_STANDIN_TERM", "ignore", 1);
+    Capture errors(std::cerr), debug(std::clog);
+    int pid = Start(2);
+    {
+        FrozenClock clock;
+        EXPECT_EQ(Slots::instance().Destroy(2), Answer::success);
+        clock.at(4999);
+        EXPECT_TRUE(Running(pid));
+        EXPECT_EQ(errors.count("killed"), 0u);
+        clock.at(5000);
+        EXPECT_EQ(errors.count(Killed(pid, "5000 ms after SIGTERM")), 1u) << errors.text();
+    }
+    EXPECT_TRUE(RunUntil([&] { return debug.count(Reaped(pid, SIGKILL)) == 1; }));
+    EXPECT_EQ(Aborts(2, SIGKILL), 0u); // the slot was gone
+
+    // A reset sends the SIGTERM somewhere in [before, after].
+    pid = Start(5);
+    const uint32_t before = Mux::milliseconds();
+    client.Reset();
+    ASSERT_TRUE(RunUntil([&] { return Slots::instance().count() == 0; }));
+    const uint32_t after = Mux::milliseconds();
+    At(before + 4999);
+    EXPECT_TRUE(Running(pid));
+    At(after + 5000);
+    EXPECT_TRUE(RunUntil([&] { return debug.count(Reaped(pid, SIGKILL)) == 1; }));
+
+    // Exit: a slot still there and one whose destroy was answered at once.
+    Reconnect();
+    const int live = Start(6), ending = Start(7);
+    ExpectAnswer(Exchange(Destroy(8, 7))[0], 8, 7);
+    EXPECT_TRUE(Running(ending));
+    Slots::instance().Clear();
+    EXPECT_EQ(errors.count(Killed(live, "at exit")) + errors.count(Killed(ending, "at exit")), 2u) << errors.text();
+    EXPECT_TRUE(RunUntil([&] { return debug.count(Reaped(live, SIGKILL)) + debug.count(Reaped(ending, SIGKILL)) == 2; }));
+
+    // A program that obeys is seen out quietly, and its pid is not signalled again.
+    ::unsetenv("T38_STANDIN_TERM");
+    pid = Start(9);
+    ExpectAnswer(Exchange(Destroy(10, 9))[0], 10, 9);
+    EXPECT_TRUE(RunUntil([&] { return debug.count(Reaped(pid, SIGTERM)) == 1; }));
+    At(Mux::milliseconds() + 5000);
+    Slots::instance().Clear();
+    EXPECT_EQ(errors.count("killed"), 4u) << errors.text();
+}
+
 TEST_F(T38Test, InstanceCountIsTheProgramsNumberOrZero)
 {
     struct Case {
@@ -168,6 +249,7 @@ TEST_F(T38Test, InstanceCountIsTheProgramsNumberOrZero)
         const char* line;
     } cases[] = {
         {"8", false, 8, ""},
+        {"120", false, 120, ""},
         {nullptr, false, 0, "t38soft: t38: can't detect T38 resources"},
         {"8x", false, 0, "t38soft: t38: not a count: \"8x\""},
         {"-1", false, 0, "not a count"},
